@@ -1,0 +1,87 @@
+// The small interfaces through which the engine and the output code reach
+// what they show or feed: the record grid, the status-bar texts and controls,
+// the statement edit, and the receiver of decoded records.
+//
+// The graphical program implements them with widgets, the command-line tool
+// with the terminal, tests with recorders. Every pointer to one of them may be
+// null: the schema walk and the save pass none of the display ones.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+#include "engine/Item.h"
+
+namespace velmora {
+
+// Progress and stop callback: called with 0 and the owner between units of
+// work. A true result asks the caller to stop at once.
+using ProgressProc = bool (*)(int unused, void* owner);
+
+// A control that can be shown and hidden (the status-bar Stop button).
+class IControl {
+ public:
+  virtual ~IControl() = default;
+  virtual void SetVisible(bool visible) = 0;
+};
+
+// The status-bar record-count text.
+class IStatusText : public IControl {
+ public:
+  virtual void SetText(const QString& text) = 0;
+};
+
+// The status-bar progress bar.
+class IProgressBar : public IControl {
+ public:
+  virtual void SetRange(int low, int high) = 0;
+  virtual void SetPos(int pos) = 0;
+  virtual void SetBarColor(std::uint32_t rgb) = 0;  // 0xRRGGBB
+};
+
+// The right pane's statement edit (SQL of a view, index or trigger).
+class IStatementEdit : public IControl {
+ public:
+  virtual void SetText(const QString& text) = 0;
+  virtual void SetFocus() = 0;
+};
+
+// The record grid: columns with captions, rows that are appended one cell at
+// a time. Cell texts live in the column value stores (output/ColumnStores.h);
+// the grid itself holds none.
+class IRecordGrid : public IControl {
+ public:
+  virtual int ItemCount() const = 0;    // rows present
+  virtual int ColumnCount() const = 0;  // columns present
+  virtual void DeleteAllColumns() = 0;
+  virtual void DeleteAllItems() = 0;
+  virtual void Redraw() = 0;  // repaint everything now (rows may have arrived)
+  // Creates the value store of column `index` and the column with `caption`.
+  virtual void AddGridColumn(int index, const QString& caption) = 0;
+  // Column 0 starts a new row; any other column fills the last row.
+  virtual void AddGridCell(int column, const QString& text) = 0;
+};
+
+// Receives the records that a table walk decodes. Set on the engine by the
+// table extraction for the time of one walk; the schema walk has none.
+class IRecordSink {
+ public:
+  virtual ~IRecordSink() = default;
+  // Called before each record cell is decoded (display mode with a grid):
+  // returns the record-count text that EmitRecord will show.
+  virtual QString FormatRecordStatus(IRecordGrid* grid) = 0;
+  // Called before each record cell is decoded: the previous record's
+  // long-value files may be discarded now.
+  virtual void BeforeCell() = 0;
+  // A new path for the bytes of one long value (save mode); empty when no
+  // temporary file can be had.
+  virtual QString MakeTempFilePath() = 0;
+  // One decoded record. `rowid` is the cell's rowid (table leaf cells only,
+  // hasRowid false otherwise). Returns false when the progress callback asked
+  // to stop while the record was handled.
+  virtual bool EmitRecord(RecordValues& values, bool hasRowid, std::int64_t rowid,
+                          IRecordGrid* grid, IStatusText* statusText,
+                          const QString& recordStatus) = 0;
+};
+
+}  // namespace velmora
