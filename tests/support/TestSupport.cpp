@@ -1,0 +1,1 @@
+// Test helpers land here.
