@@ -43,6 +43,10 @@ class StoreBackedGrid : public IRecordGrid {
   // Commits what the stores hold so far (writes are grouped in transactions).
   void Flush() const;
 
+  // The store file of each column, in column order (empty for a column whose
+  // store could not be created).
+  QStringList StorePaths() const;
+
  protected:
   // Notifications for views; called after the change.
   virtual void OnColumnsChanged() {}

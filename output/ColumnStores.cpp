@@ -1,0 +1,251 @@
+#include "output/ColumnStores.h"
+
+#include <sqlite3.h>
+
+#include <QDir>
+#include <QFile>
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+
+#include "output/ColumnStoreSet.h"
+#include "output/SaveDispatch.h"
+#include "platform/TempFolder.h"
+
+namespace velmora {
+namespace {
+
+// A store commits after this many rows, which bounds what its connection
+// keeps in memory while a long table is displayed.
+constexpr int kRowsPerCommit = 8192;
+
+std::atomic<unsigned> g_nextSetNumber{0};
+
+QString TextFromColumn(sqlite3_stmt* stmt, int column) {
+  const void* p = sqlite3_column_text16(stmt, column);
+  if (p == nullptr) return QString();
+  const int bytes = sqlite3_column_bytes16(stmt, column);
+  return QString(static_cast<const QChar*>(p), bytes / 2);
+}
+
+}  // namespace
+
+QString CutStoreCellText(const QString& text) {
+  if (text.size() <= kStoreCellMaxChars) return text;
+  qsizetype keep = kStoreCellMaxChars;
+  if (text.at(keep - 1).isHighSurrogate()) --keep;
+  return text.left(keep) + QLatin1String(kStoreCellMoreMarker);
+}
+
+// ---------------------------------------------------------------------------
+// ColumnStoreSet
+
+ColumnStoreSet::ColumnStoreSet() = default;
+
+ColumnStoreSet::~ColumnStoreSet() { Discard(); }
+
+bool ColumnStoreSet::CreateColumnStore(int index, int position) {
+  position = std::clamp(position, 0, Count());
+  Store store;
+  if (m_folder.isEmpty()) {
+    const QString base = GetColumnStoreFolderPath();
+    if (!base.isEmpty()) {
+      const QString folder = base + QLatin1Char('g') + QString::number(g_nextSetNumber++);
+      if (QDir().mkpath(folder)) {
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        m_folder = folder + QLatin1Char('/');
+      }
+    }
+  }
+  if (m_folder.isEmpty()) {
+    std::fprintf(stderr, "column store %d: no private temporary folder\n", index);
+    m_stores.insert(m_stores.begin() + position, std::move(store));
+    return false;
+  }
+  store.path = m_folder + QString::number(index) + QStringLiteral("SQlite.db");
+  QFile::remove(store.path);  // a stale file of an earlier grid of this set
+  const QByteArray pathUtf8 = store.path.toUtf8();
+  const int rc = sqlite3_open_v2(pathUtf8.constData(), &store.db,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  if (rc != SQLITE_OK) {
+    std::fprintf(stderr, "%s: can't open %s (%s)\n", pathUtf8.constData(), pathUtf8.constData(),
+                 store.db != nullptr ? sqlite3_errmsg(store.db) : sqlite3_errstr(rc));
+    sqlite3_close(store.db);
+    store.db = nullptr;
+    m_stores.insert(m_stores.begin() + position, std::move(store));
+    return false;
+  }
+  // Cell texts arrive and are read back as UTF-16: the store keeps them so.
+  ExecSql(store.db, "PRAGMA encoding = 'UTF-16le'");
+  ExecSql(store.db, "CREATE TABLE \"table\" (\"id\" INTEGER PRIMARY KEY ,\"Column\" TEXT)");
+  ExecSql(store.db, " PRAGMA synchronous =OFF");
+  ExecSql(store.db, "PRAGMA journal_mode = MEMORY");
+  ExecSql(store.db, "PRAGMA cache_size = -1024");
+  // A row written again (rows restarted without a reset) replaces the old one.
+  sqlite3_prepare_v2(store.db,
+                     "INSERT OR REPLACE INTO \"table\" (\"id\",\"Column\") VALUES (?1, ?2)", -1,
+                     &store.insert, nullptr);
+  sqlite3_prepare_v2(store.db, "SELECT \"Column\" FROM \"table\" WHERE \"id\" = ?1", -1,
+                     &store.select, nullptr);
+  if (store.insert == nullptr || store.select == nullptr) {
+    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(store.db));
+  }
+  const bool ok = store.insert != nullptr;
+  m_stores.insert(m_stores.begin() + position, std::move(store));
+  return ok;
+}
+
+void ColumnStoreSet::Write(Store& store, int row, const QString& text) {
+  if (store.insert == nullptr || row < 0) return;
+  if (store.uncommitted == 0) ExecSql(store.db, "BEGIN");
+  sqlite3_bind_int64(store.insert, 1, row);
+  sqlite3_bind_text16(store.insert, 2, text.utf16(), static_cast<int>(text.size() * 2),
+                      SQLITE_STATIC);
+  if (sqlite3_step(store.insert) != SQLITE_DONE) {
+    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(store.db));
+  }
+  sqlite3_reset(store.insert);
+  sqlite3_clear_bindings(store.insert);
+  if (++store.uncommitted >= kRowsPerCommit) Commit(store);
+}
+
+void ColumnStoreSet::StoreCellNewRow(int row, const QString& text) {
+  if (m_stores.empty()) return;
+  Write(m_stores.front(), row, text);
+}
+
+void ColumnStoreSet::StoreCell(int column, int row, const QString& text) {
+  if (column < 0 || column >= Count()) return;
+  Write(m_stores[static_cast<size_t>(column)], row, CutStoreCellText(text));
+}
+
+QString ColumnStoreSet::QueryStoreText(int column, int row) const {
+  if (column < 0 || column >= Count() || row < 0) return QString();
+  sqlite3_stmt* select = m_stores[static_cast<size_t>(column)].select;
+  if (select == nullptr) return QString();
+  sqlite3_bind_int64(select, 1, row);
+  QString text;
+  while (sqlite3_step(select) == SQLITE_ROW) text = TextFromColumn(select, 0);
+  sqlite3_reset(select);
+  return text;
+}
+
+void ColumnStoreSet::Commit(Store& store) {
+  if (store.uncommitted == 0) return;
+  store.uncommitted = 0;
+  ExecSql(store.db, "COMMIT");
+}
+
+void ColumnStoreSet::Flush() {
+  for (Store& store : m_stores) Commit(store);
+}
+
+void ColumnStoreSet::ClearRows() {
+  for (Store& store : m_stores) {
+    if (store.db == nullptr) continue;
+    Commit(store);
+    ExecSql(store.db, "DELETE FROM \"table\"");
+  }
+}
+
+void ColumnStoreSet::Close(Store& store) {
+  if (store.db == nullptr) return;
+  Commit(store);
+  sqlite3_finalize(store.insert);
+  sqlite3_finalize(store.select);
+  sqlite3_close(store.db);
+  store.insert = store.select = nullptr;
+  store.db = nullptr;
+}
+
+void ColumnStoreSet::Discard() {
+  for (Store& store : m_stores) {
+    Close(store);
+    if (!store.path.isEmpty() && QFile::exists(store.path)) QFile::remove(store.path);
+  }
+  m_stores.clear();
+  if (!m_folder.isEmpty()) {
+    DeleteFolderTree(m_folder);
+    m_folder.clear();
+  }
+}
+
+bool ColumnStoreSet::IsOpen(int column) const {
+  return column >= 0 && column < Count() && m_stores[static_cast<size_t>(column)].insert != nullptr;
+}
+
+QStringList ColumnStoreSet::Paths() const {
+  QStringList paths;
+  for (const Store& store : m_stores) paths << store.path;
+  return paths;
+}
+
+// ---------------------------------------------------------------------------
+// StoreBackedGrid
+
+StoreBackedGrid::StoreBackedGrid() : m_stores(std::make_unique<ColumnStoreSet>()) {}
+
+StoreBackedGrid::~StoreBackedGrid() = default;
+
+int StoreBackedGrid::ItemCount() const { return m_nRows; }
+
+int StoreBackedGrid::ColumnCount() const { return static_cast<int>(m_captions.size()); }
+
+void StoreBackedGrid::DeleteAllColumns() {
+  // Store k belongs to column k: without columns the stores mean nothing, and
+  // keeping them would pair the next table's columns with this one's values.
+  m_stores->Discard();
+  m_captions.clear();
+  const bool hadRows = m_nRows != 0;
+  m_nRows = 0;
+  if (hadRows) OnRowsReset();
+  OnColumnsChanged();
+}
+
+void StoreBackedGrid::DeleteAllItems() {
+  // Rows start again at 0: old values must not show through in cells that
+  // the new rows leave empty.
+  m_stores->ClearRows();
+  m_nRows = 0;
+  OnRowsReset();
+}
+
+void StoreBackedGrid::AddGridColumn(int index, const QString& caption) {
+  const int position = std::clamp(index, 0, ColumnCount());
+  m_stores->CreateColumnStore(index, position);
+  m_captions.insert(position, caption);
+  OnColumnsChanged();
+}
+
+void StoreBackedGrid::AddGridCell(int column, const QString& text) {
+  if (column == 0) {
+    const int row = m_nRows;
+    m_stores->StoreCellNewRow(row, text);
+    ++m_nRows;
+    OnRowsAppended(row, row);
+    return;
+  }
+  if (m_nRows == 0) return;  // no row started yet
+  m_stores->StoreCell(column, m_nRows - 1, text);
+}
+
+void StoreBackedGrid::ResetRecordGrid() {
+  m_stores->Discard();
+  m_nRows = 0;
+  OnRowsReset();
+}
+
+QString StoreBackedGrid::CellText(int row, int column) const {
+  if (row < 0 || row >= m_nRows) return QString();
+  return m_stores->QueryStoreText(column, row);
+}
+
+QString StoreBackedGrid::ColumnCaption(int column) const {
+  return column >= 0 && column < ColumnCount() ? m_captions.at(column) : QString();
+}
+
+void StoreBackedGrid::Flush() const { m_stores->Flush(); }
+
+QStringList StoreBackedGrid::StorePaths() const { return m_stores->Paths(); }
+
+}  // namespace velmora
