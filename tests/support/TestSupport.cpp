@@ -1,1 +1,0 @@
-// Test helpers land here.
