@@ -1,0 +1,116 @@
+#include "ui/dialogs/ErrorDlg.h"
+
+#include <QDir>
+#include <QHBoxLayout>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace velmora {
+namespace {
+
+QString KindWord(int kind) {
+  switch (kind) {
+    case kKindTable:
+      return QStringLiteral("Table");
+    case kKindView:
+      return QStringLiteral("View");
+    case kKindIndex:
+      return QStringLiteral("Index");
+    case kKindTrigger:
+      return QStringLiteral("Trigger");
+    default:
+      return QStringLiteral("Object");
+  }
+}
+
+QString Records(std::int64_t n) {
+  return n == 1 ? QStringLiteral("1 record") : QStringLiteral("%1 records").arg(n);
+}
+
+QString Subject(const SaveReportEntry& e) {
+  return QStringLiteral("%1 \"%2\"").arg(KindWord(e.kind), e.name);
+}
+
+}  // namespace
+
+bool FullySaved(const ObjectOutcome& outcome) {
+  return outcome.written && !outcome.stopped && outcome.error.isEmpty();
+}
+
+QString FormatSaveReport(const SaveReport& report) {
+  QStringList saved, partly, notSaved;
+  for (const SaveReportEntry& e : report.entries) {
+    const ObjectOutcome& o = e.outcome;
+    const bool isTable = e.kind == kKindTable;
+    if (FullySaved(o)) {
+      saved << (isTable ? QStringLiteral("  %1: %2").arg(Subject(e), Records(o.records))
+                        : QStringLiteral("  %1").arg(Subject(e)));
+    } else if (o.written) {
+      const QString why = !o.error.isEmpty() ? o.error : QStringLiteral("the save was stopped");
+      partly << (isTable ? QStringLiteral("  %1: %2 written, then %3")
+                               .arg(Subject(e), Records(o.records), why)
+                         : QStringLiteral("  %1: %2").arg(Subject(e), why));
+    } else {
+      QString why = o.error;
+      if (why.isEmpty()) {
+        why = o.stopped || report.stopped ? QStringLiteral("passed over, the save was stopped")
+                                          : QStringLiteral("not written");
+      }
+      notSaved << QStringLiteral("  %1: %2").arg(Subject(e), why);
+    }
+  }
+
+  QStringList lines;
+  const bool allSaved = !report.stopped && partly.isEmpty() && notSaved.isEmpty();
+  if (allSaved) {
+    lines << QStringLiteral("saving done successfully...");
+  } else if (report.stopped) {
+    lines << QStringLiteral("The save was stopped: %1 of %2 object(s) were saved completely.")
+                 .arg(saved.size())
+                 .arg(report.entries.size());
+  } else {
+    lines << QStringLiteral("The save has ended, but %1 of %2 object(s) could not be saved "
+                            "completely.")
+                 .arg(partly.size() + notSaved.size())
+                 .arg(report.entries.size());
+  }
+  lines << QString() << QStringLiteral("Recovered database: %1")
+                            .arg(QDir::toNativeSeparators(report.filePath));
+  if (!saved.isEmpty()) lines << QString() << QStringLiteral("Saved:") << saved;
+  if (!partly.isEmpty()) lines << QString() << QStringLiteral("Saved in part:") << partly;
+  if (!notSaved.isEmpty()) lines << QString() << QStringLiteral("Not saved:") << notSaved;
+  return lines.join(QLatin1Char('\n'));
+}
+
+CErrorDlg::CErrorDlg(const SaveReport& report, QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("Process Completed"));
+  setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+  m_strMessage = FormatSaveReport(report);
+
+  m_pEdit = new QPlainTextEdit;
+  m_pEdit->setObjectName(QStringLiteral("edit1001"));
+  m_pEdit->setReadOnly(true);  // selectable and copyable, not editable
+  m_pEdit->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  m_pEdit->setLineWrapMode(QPlainTextEdit::NoWrap);
+  m_pEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  m_pEdit->setPlainText(m_strMessage);
+
+  auto* ok = new QPushButton(QStringLiteral("OK"));
+  ok->setDefault(true);
+  ok->setMinimumWidth(80);
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(ok);
+  buttons->addStretch(1);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(24, 20, 24, 14);
+  layout->addWidget(m_pEdit, 1);
+  layout->addSpacing(6);
+  layout->addLayout(buttons);
+  resize(460, 300);
+  ok->setFocus();
+}
+
+}  // namespace velmora

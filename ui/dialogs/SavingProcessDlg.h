@@ -1,0 +1,65 @@
+// CSavingProcessDlg: the modeless window shown while a save runs, with an
+// animation and a Stop button. The save runs on the interface thread; this
+// window stays alive because the save's progress callback pumps events.
+#pragma once
+
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <functional>
+
+class QLabel;
+class QPushButton;
+
+namespace velmora {
+
+// The saving animation (resource 337): 22 frames of 60x60 pixels at 62.5 ms
+// a frame, played in a loop while the widget is shown.
+class CAnimateCtrl : public QWidget {
+  Q_OBJECT
+ public:
+  explicit CAnimateCtrl(QWidget* parent = nullptr);
+  int CurrentFrame() const { return m_nFrame; }
+  bool IsPlaying() const { return m_timer.isActive(); }
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+
+ private:
+  void Tick();
+  QTimer m_timer;
+  QElapsedTimer m_clock;
+  int m_nFrame = 0;
+};
+
+class CSavingProcessDlg : public QDialog {
+  Q_OBJECT
+ public:
+  // `requestStop` delivers WMU_STOP_PROCESS to the main window and returns
+  // whether the main window acknowledged it.
+  explicit CSavingProcessDlg(QWidget* parent, std::function<bool()> requestStop);
+
+  QPushButton* StopButton() const { return m_pStop; }
+  CAnimateCtrl* Animation() const { return m_pAnimate; }
+
+ public slots:
+  // Stop (command 1013): asks for confirmation, then requests the stop and
+  // hides the window when the main window acknowledged it.
+  void OnStop();
+  // Esc and the close box do not end the save by themselves.
+  void reject() override;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  std::function<bool()> m_requestStop;
+  CAnimateCtrl* m_pAnimate = nullptr;
+  QPushButton* m_pStop = nullptr;
+};
+
+}  // namespace velmora
