@@ -77,6 +77,27 @@ class CSQLiteRecovery {
   // Calls m_pfnProgress; false when there is none.
   bool ProgressStop() const { return m_pfnProgress != nullptr && m_pfnProgress(0, m_pOwner); }
 
+  // What DecodeCell found besides the values.
+  struct CellInfo {
+    std::int64_t localPayload = 0;  // payload bytes the cell keeps on its page
+    bool hasRowid = false;          // leaf table cell
+    std::int64_t rowid = 0;
+  };
+
+  // Decodes the cell at `cellOffset` of the page image `page` (`pageLength`
+  // bytes, the page's type `pageType`) into `values`; overflow pages are read
+  // from m_file. Reads nothing outside [page, page + pageLength) and the
+  // overflow pages. Always true; damage only shortens `values` (an interior
+  // table cell has none). Needs m_nPageSize, m_nUsableSize, m_nPageCount and
+  // m_nTextEncoding. In the schema walk (m_bOpened false) the record is also
+  // offered to the schema-row recognition.
+  bool DecodeCell(std::uint8_t pageType, const std::uint8_t* page, std::int64_t pageLength,
+                  std::int64_t cellOffset, RecordValues& values, CellInfo* info);
+
+  // Steps through `sqlUtf8` on `db` and appends column 0 of every row to
+  // m_lstTableNames. False when the statement cannot be prepared.
+  bool LoadTableNames(sqlite3* db, const QByteArray& sqlUtf8);
+
   // --- state, as the rest of the program reads it ---
   ProgressProc m_pfnProgress = nullptr;
   void* m_pOwner = nullptr;
@@ -111,7 +132,17 @@ class CSQLiteRecovery {
 
   // (implementation helpers are private; see the .cpp files)
  private:
-  std::set<std::int64_t> m_visitedPages;
+  void OpenAndValidate(const QString& path);
+  bool WalkPageAt(std::int64_t pageNumber, IRecordGrid* grid, IStatusText* statusText,
+                  IProgressBar* progressBar, bool topLevel, int depth);
+  // Calls the progress callback and remembers a stop request for the rest of
+  // the walk.
+  bool CheckStop();
+  void RecognizeSchemaRow(const RecordValues& values, const QString& rowText,
+                          const QString& lastText);
+
+  std::set<std::int64_t> m_visitedPages;  // pages entered in the current walk
+  bool m_bStopped = false;                // a stop was requested in the current walk
 };
 
 }  // namespace velmora

@@ -1,0 +1,90 @@
+// velmora-recover: the command-line front end over the recovery engine.
+//
+//   velmora-recover [--work-dir DIR] VERB ARGS...
+//
+// Message boxes of the engine go to standard error (the default hook).
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include "cli/Commands.h"
+#include "platform/Folders.h"
+
+namespace velmora::cli {
+
+void PrintError(const QString& message) {
+  QTextStream(stderr) << "velmora-recover: " << message << '\n';
+}
+
+namespace {
+
+struct Verb {
+  const char* name;
+  const char* usage;
+  int (*run)(const QStringList& args);
+};
+
+// One line per verb.
+const Verb kVerbs[] = {
+    {"list", "list FILE      print the recovered objects, one CATEGORY<TAB>NAME line each",
+     RunList},
+};
+
+void PrintHelp(QTextStream& out) {
+  out << "Usage: velmora-recover [--work-dir DIR] VERB ARGS...\n"
+         "Recovers the contents of a damaged SQLite 3 database file; the file is only read.\n\n"
+         "Verbs:\n";
+  for (const Verb& verb : kVerbs) out << "  " << verb.usage << '\n';
+  out << "\nOptions:\n"
+         "  --work-dir DIR  folder for the working database (default: the program's folder)\n"
+         "  --help          show this help\n"
+         "  --version       show the version\n\n"
+         "Exit status: 0 success, 1 nothing could be recovered or the work failed, 2 usage error.\n";
+}
+
+}  // namespace
+}  // namespace velmora::cli
+
+int main(int argc, char** argv) {
+  using namespace velmora::cli;
+  QCoreApplication app(argc, argv);
+  QStringList args = QCoreApplication::arguments().mid(1);
+
+  while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
+    const QString option = args.takeFirst();
+    if (option == QLatin1String("--help")) {
+      QTextStream out(stdout);
+      PrintHelp(out);
+      return kExitOk;
+    }
+    if (option == QLatin1String("--version")) {
+      QTextStream(stdout) << "velmora-recover 23.1\n";
+      return kExitOk;
+    }
+    if (option == QLatin1String("--work-dir")) {
+      if (args.isEmpty()) {
+        PrintError(QStringLiteral("--work-dir needs a folder"));
+        return kExitUsage;
+      }
+      velmora::SetProgramFolderOverride(args.takeFirst());
+      continue;
+    }
+    if (option == QLatin1String("--")) break;
+    PrintError(QStringLiteral("unknown option %1").arg(option));
+    QTextStream err(stderr);
+    PrintHelp(err);
+    return kExitUsage;
+  }
+  if (args.isEmpty()) {
+    QTextStream err(stderr);
+    PrintHelp(err);
+    return kExitUsage;
+  }
+  const QString verbName = args.takeFirst();
+  for (const Verb& verb : kVerbs) {
+    if (verbName == QLatin1String(verb.name)) return verb.run(args);
+  }
+  PrintError(QStringLiteral("unknown verb %1").arg(verbName));
+  QTextStream err(stderr);
+  PrintHelp(err);
+  return kExitUsage;
+}

@@ -1,0 +1,49 @@
+// Reading fields out of a schema row text: the row's value texts joined with
+// "," without quoting, normally type,name,tbl_name,rootpage,sql. Only the
+// first four fields can be split off safely; the SQL usually holds commas.
+#pragma once
+
+#include <QString>
+
+namespace velmora {
+
+// Field n, counted from 1. Field 5 is the whole rest of the text, commas
+// included. Empty when the text has fewer fields.
+QString GetField(const QString& text, int n);
+
+// Field `index`, counted from 0, when a "," follows it; a field that is not
+// followed by a "," comes back empty.
+QString GetFieldAt(const QString& text, int index);
+
+// The text after the n-th ","; when the text has fewer than n commas, its
+// last field.
+QString GetFieldsFrom(const QString& text, int n);
+
+// Removes a leading "[" and then a trailing "]"; nothing else.
+QString StripBrackets(const QString& text);
+
+// The kinds of schema rows and how a row is sorted into the engine's lists.
+enum class SchemaKind { Table, Index, View, Trigger };
+
+struct SchemaRowClass {
+  bool table = false;
+  bool index = false;
+  bool view = false;
+  bool trigger = false;
+};
+
+// Sorts one schema row. `typeField` is the exact text of the row's first
+// value (empty when it is not a text); `name` the exact second value;
+// `lastText` the display text of the row's last text value; `sql` the
+// display text of the fifth value when it is a text (empty otherwise).
+//
+// A row whose type field is exactly table, index, view or trigger goes into
+// that list only: a table needs "CREATE TABLE" in its SQL and is not
+// sqlite_sequence; an index needs SQL (an automatic index has none). Any
+// other row (a damaged type field) is sorted by case-sensitive substring
+// tests on its last text value: "TRIGGER", "VIEW", "INDEX" each add a list;
+// "sqlite_sequence" stops; "CREATE TABLE" adds the table list.
+SchemaRowClass ClassifySchemaRow(const QString& typeField, const QString& name,
+                                 const QString& lastText, const QString& sql);
+
+}  // namespace velmora

@@ -1,0 +1,42 @@
+// How decoded values become texts: the exact text of a text value, and the
+// display text that the record grid shows.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+#include "engine/Item.h"
+
+namespace velmora {
+
+// Display text of a value that is too long to show whole: its first
+// kLongTextChars characters, then kMoreDataMark.
+inline constexpr int kLongTextChars = 1000;
+inline constexpr const char* kMoreDataMark = "<more data>...";
+
+// The text held in `bytes`, decoded in the database's text encoding
+// (2 UTF-16le, 3 UTF-16be, anything else UTF-8), every character kept (zero
+// characters and white space included). A UTF-16 text of odd length loses
+// its incomplete last byte.
+QString DecodeText(const QByteArray& bytes, std::uint32_t encoding);
+
+// The display form of a text: decoded as DecodeText does, cut at its first
+// zero character, leading and trailing white space removed.
+QString DisplayText(const QByteArray& bytes, std::uint32_t encoding);
+
+// A real as "%f" renders it (six digits after the point, no exponent).
+QString FormatReal(double value);
+
+// The display text of a value of the record decoder's rendering table:
+// integers in decimal, reals with "%f", "NULL", "0"/"1" for serial types 8
+// and 9, "" for 10 and 11, "Blob" for blobs, texts by DisplayText. A long text
+// whose bytes are not held (display mode) keeps the display it was given.
+QString RenderDisplay(const ITEM& item, std::uint32_t encoding);
+
+// The value as one text, whatever its class, for code that needs the exact
+// content as text: integers and reals as for display, texts exactly
+// (DecodeText), NULL as an empty text, blobs as an empty text.
+QString ExactText(const ITEM& item, std::uint32_t encoding);
+
+}  // namespace velmora
