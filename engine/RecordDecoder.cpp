@@ -292,7 +292,7 @@ bool CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page
       } else if (m_bSaveMode) {
         const QString path = m_pRecordSink != nullptr ? m_pRecordSink->MakeTempFilePath() : QString();
         QFile file(path);
-        if (!path.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        if (!path.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
           bool writeFailed = false;
           got = reader.Read(length, [&](const std::uint8_t* d, std::int64_t k) {
             if (file.write(reinterpret_cast<const char*>(d), k) != k) writeFailed = true;
