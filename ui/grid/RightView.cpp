@@ -1,0 +1,37 @@
+#include "ui/grid/RightView.h"
+
+#include <QResizeEvent>
+
+namespace velmora {
+
+CStatementEdit::CStatementEdit(QWidget* parent) : QPlainTextEdit(parent) {
+  setObjectName(QStringLiteral("edit401"));
+  setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  setTabChangesFocus(true);
+}
+
+void CStatementEdit::SetText(const QString& text) {
+  QString shown = text;
+  shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+  shown.remove(QLatin1Char('\r'));  // CR CR LF: a CR LF statement with its LF doubled
+  setPlainText(shown);
+}
+
+CRightView::CRightView(QWidget* parent)
+    : QWidget(parent), m_pGrid(new CListCtrlEx(this)), m_pEdit(new CStatementEdit(this)) {
+  setObjectName(QStringLiteral("CRightView"));
+  m_pEdit->setFont(m_pGrid->font());
+  m_pGrid->setGeometry(10, 10, 390, 190);
+  m_pEdit->setGeometry(10, 10, 90, 90);
+}
+
+bool CRightView::event(QEvent* event) { return QWidget::event(event); }
+
+void CRightView::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  const QRect all(QPoint(0, 0), event->size());
+  m_pGrid->setGeometry(all);
+  m_pEdit->setGeometry(all);
+}
+
+}  // namespace velmora

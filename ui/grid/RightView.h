@@ -1,0 +1,44 @@
+// CRightView: the right pane. It holds the record grid and the statement
+// edit; both always cover the whole pane, and the display decides which one
+// is visible. It draws nothing itself.
+#pragma once
+
+#include <QPlainTextEdit>
+#include <QWidget>
+
+#include "engine/Sinks.h"
+#include "ui/grid/RecordGrid.h"
+
+namespace velmora {
+
+// The statement edit (child 401): the SQL of a view, index or trigger.
+class CStatementEdit : public QPlainTextEdit, public IStatementEdit {
+  Q_OBJECT
+ public:
+  explicit CStatementEdit(QWidget* parent = nullptr);
+
+  // IStatementEdit. The statement arrives with CR LF line ends; it is shown
+  // with one line break for each.
+  void SetText(const QString& text) override;
+  void SetFocus() override { setFocus(Qt::OtherFocusReason); }
+  void SetVisible(bool visible) override { setVisible(visible); }
+};
+
+class CRightView : public QWidget {
+  Q_OBJECT
+ public:
+  explicit CRightView(QWidget* parent = nullptr);
+
+  CListCtrlEx* Grid() const { return m_pGrid; }
+  CStatementEdit* StatementEdit() const { return m_pEdit; }
+
+ protected:
+  bool event(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  CListCtrlEx* m_pGrid;      // 400
+  CStatementEdit* m_pEdit;   // 401
+};
+
+}  // namespace velmora
