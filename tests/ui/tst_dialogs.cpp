@@ -380,18 +380,16 @@ void TestDialogs::aboutLinks() {
   QFETCH(int, id);
   QFETCH(QString, url);
   QList<QUrl> opened;
-  UrlOpener previous = SetUrlOpener([&](const QUrl& u) {
+  CAboutDlg dlg(nullptr, [&](const QUrl& u) {
     opened << u;
     return true;
   });
-  CAboutDlg dlg;
   dlg.show();
   CAboutLink* link = dlg.Link(id);
   QVERIFY(link != nullptr);
   QTest::mouseClick(link, Qt::LeftButton);
   link->setFocus();
   QTest::keyClick(link, Qt::Key_Space);
-  SetUrlOpener(previous);
   QCOMPARE(opened, (QList<QUrl>{QUrl(url), QUrl(url)}));
   QCOMPARE(AboutLinkTarget(id), QUrl(url));
 }

@@ -8,15 +8,6 @@
 #include "res/ResourceIds.h"
 
 namespace velmora {
-namespace {
-
-UrlOpener& Opener() {
-  static UrlOpener opener = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
-  return opener;
-}
-
-}  // namespace
-
 QUrl AboutLinkTarget(int id) {
   switch (id) {
     case kLinkHomePage:
@@ -29,18 +20,6 @@ QUrl AboutLinkTarget(int id) {
       return {};
   }
 }
-
-UrlOpener SetUrlOpener(UrlOpener opener) {
-  UrlOpener previous = Opener();
-  if (opener) {
-    Opener() = std::move(opener);
-  } else {
-    Opener() = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
-  }
-  return previous;
-}
-
-bool OpenUrl(const QUrl& url) { return !url.isEmpty() && Opener()(url); }
 
 CAboutLink::CAboutLink(int id, const QString& text, QWidget* parent) : QLabel(text, parent), m_nId(id) {
   setObjectName(QStringLiteral("link%1").arg(id));
@@ -83,7 +62,9 @@ void CAboutLink::leaveEvent(QEvent* event) {
   QLabel::leaveEvent(event);
 }
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+CAboutDlg::CAboutDlg(QWidget* parent, std::function<bool(const QUrl& url)> openLink)
+    : QDialog(parent), m_openLink(std::move(openLink)) {
+  if (!m_openLink) m_openLink = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
   setWindowTitle(QStringLiteral("Velmora SQLite Database Recovery"));
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
   setFixedSize(kAboutWidth, kAboutHeight);
@@ -135,6 +116,9 @@ CAboutLink* CAboutDlg::Link(int id) const {
   }
 }
 
-void CAboutDlg::OnLink(int id) { OpenUrl(AboutLinkTarget(id)); }
+void CAboutDlg::OnLink(int id) {
+  const QUrl target = AboutLinkTarget(id);
+  if (!target.isEmpty()) m_openLink(target);  // the result is not needed
+}
 
 }  // namespace velmora

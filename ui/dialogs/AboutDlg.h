@@ -21,12 +21,6 @@ enum AboutLink : int { kLinkHomePage = 1009, kLinkSales = 1010, kLinkSupport = 1
 // an empty URL for any other id.
 QUrl AboutLinkTarget(int id);
 
-// Opens a URL with the desktop's handler. Tests install a recorder; an
-// empty hook restores QDesktopServices::openUrl.
-using UrlOpener = std::function<bool(const QUrl& url)>;
-UrlOpener SetUrlOpener(UrlOpener opener);
-bool OpenUrl(const QUrl& url);
-
 // A text that looks and acts like a hyperlink: underlined, hand cursor,
 // activated by a click or by Space/Enter when it has the focus.
 class CAboutLink : public QLabel {
@@ -52,7 +46,11 @@ class CAboutLink : public QLabel {
 class CAboutDlg : public QDialog {
   Q_OBJECT
  public:
-  explicit CAboutDlg(QWidget* parent = nullptr);
+  // `openLink` opens a link target (the frame passes its own opener, so that
+  // every address the program opens goes one way); empty: the desktop's
+  // handler (QDesktopServices::openUrl).
+  explicit CAboutDlg(QWidget* parent = nullptr,
+                     std::function<bool(const QUrl& url)> openLink = {});
 
   CAboutLink* Link(int id) const;
   QLabel* VersionLabel() const { return m_pVersion; }
@@ -65,6 +63,7 @@ class CAboutDlg : public QDialog {
   CAboutLink* m_pHomePage = nullptr;  // 1009
   CAboutLink* m_pSupport = nullptr;   // 1011
   QLabel* m_pVersion = nullptr;       // 1008
+  std::function<bool(const QUrl& url)> m_openLink;
 };
 
 }  // namespace velmora
