@@ -21,6 +21,7 @@ struct ObjectOutcome {
   bool stopped = false;      // a stop request cut it short (or passed it over)
   std::int64_t records = 0;  // table: records inserted
   QString error;             // why it was not (fully) written; empty when it was
+  bool incomplete = false;   // table: part of its b-tree could not be read (damage)
 };
 
 // The recovered database of the Save command in progress (null otherwise).

@@ -1,0 +1,358 @@
+#include "output/RecordOutput.h"
+
+#include <sqlite3.h>
+
+#include <QFile>
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine/SqlQuote.h"
+#include "platform/TempFolder.h"
+
+namespace velmora {
+namespace {
+
+// Long values up to this size are read from their temporary file into one
+// buffer; longer blobs of rowid tables are written into the row in pieces.
+constexpr std::int64_t kInMemoryLimit = 8 * 1024 * 1024;
+constexpr std::int64_t kStreamPiece = 1024 * 1024;
+// SQLite refuses values longer than this anyway (its default length limit).
+constexpr std::int64_t kMaxValueLength = 1000000000;
+
+std::atomic<std::int64_t> g_nSaveRecords{0};
+
+// A file that this program wrote into its temporary folder: opened without
+// following a symbolic link, regular files only. -1 otherwise.
+int OpenTempFile(const QString& path, std::int64_t* size) {
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  *size = static_cast<std::int64_t>(st.st_size);
+  return fd;
+}
+
+// Reads up to `count` bytes at `offset`; the number read.
+std::int64_t ReadSome(int fd, std::int64_t offset, char* out, std::int64_t count) {
+  std::int64_t total = 0;
+  while (total < count) {
+    const ssize_t got = ::pread(fd, out + total, static_cast<size_t>(count - total),
+                                static_cast<off_t>(offset + total));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    total += got;
+  }
+  return total;
+}
+
+}  // namespace
+
+std::int64_t CurrentSaveRecordCount() { return g_nSaveRecords.load(std::memory_order_relaxed); }
+
+void TableLayout::Derive() {
+  recordToColumn.clear();
+  rowidAlias = -1;
+  rowidName.clear();
+  const int count = ColumnCount();
+  if (withoutRowid) {
+    std::vector<std::pair<int, int>> keys;  // (key position, column)
+    for (int c = 0; c < count; ++c) {
+      const int pk = columns[size_t(c)].primaryKey.toInt();
+      if (pk > 0) keys.emplace_back(pk, c);
+    }
+    std::stable_sort(keys.begin(), keys.end());
+    for (const auto& key : keys) recordToColumn.push_back(key.second);
+    for (int c = 0; c < count; ++c) {
+      if (columns[size_t(c)].primaryKey.toInt() <= 0) recordToColumn.push_back(c);
+    }
+    return;
+  }
+  int keyColumns = 0;
+  for (int c = 0; c < count; ++c) {
+    recordToColumn.push_back(c);
+    if (columns[size_t(c)].primaryKey.toInt() > 0) {
+      ++keyColumns;
+      if (columns[size_t(c)].declaredType.compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) == 0)
+        rowidAlias = c;
+    }
+  }
+  if (keyColumns != 1) rowidAlias = -1;
+  if (rowidAlias >= 0) return;
+  for (const char* candidate : {"rowid", "_rowid_", "oid"}) {
+    bool taken = false;
+    for (const SQLiteColumnInfo& column : columns) {
+      if (column.name.compare(QLatin1String(candidate), Qt::CaseInsensitive) == 0) taken = true;
+    }
+    if (!taken) {
+      rowidName = QLatin1String(candidate);
+      return;
+    }
+  }
+}
+
+QString FormatRecordStatus(IRecordGrid* grid) {
+  const int n = grid != nullptr ? grid->ItemCount() : 0;
+  if (n == 50 && grid != nullptr) grid->Redraw();
+  return QStringLiteral(" Records: %1").arg(n);
+}
+
+CRecordWriter::CRecordWriter(CSQLiteRecovery& engine, const TableLayout& layout, sqlite3* db)
+    : m_engine(engine), m_layout(layout), m_db(db) {
+  switch (engine.m_nTextEncoding) {
+    case 2: m_nTextEncoding = SQLITE_UTF16LE; break;
+    case 3: m_nTextEncoding = SQLITE_UTF16BE; break;
+    default: m_nTextEncoding = SQLITE_UTF8; break;
+  }
+  if (m_db != nullptr) {
+    m_strTempFolder = GetTempFolderPath();
+    g_nSaveRecords.store(0, std::memory_order_relaxed);
+  }
+}
+
+CRecordWriter::~CRecordWriter() {
+  for (auto& entry : m_inserts) sqlite3_finalize(entry.second.stmt);
+}
+
+QString CRecordWriter::FormatRecordStatus(IRecordGrid* grid) {
+  return velmora::FormatRecordStatus(grid);
+}
+
+void CRecordWriter::BeforeCell() { EmptyTempFolder(); }
+
+QString CRecordWriter::MakeTempFilePath() { return velmora::MakeTempFilePath(); }
+
+void CRecordWriter::NoteError(const QString& error) {
+  if (m_strFirstError.isEmpty()) m_strFirstError = error;
+}
+
+bool CRecordWriter::EmitRecord(RecordValues& values, bool hasRowid, std::int64_t rowid,
+                               IRecordGrid* grid, IStatusText* statusText,
+                               const QString& recordStatus) {
+  if (values.empty()) return true;
+  if (static_cast<int>(values.size()) > m_layout.ColumnCount()) {
+    // Not a record of this table as the working database describes it.
+    ++m_nSkipped;
+    return !m_engine.ProgressStop();
+  }
+  if (m_db != nullptr) {
+    SaveRecord(values, hasRowid, rowid);
+    // The record has been written whole; a stop takes effect after it.
+    return !m_engine.ProgressStop();
+  }
+  if (grid == nullptr) return true;  // neither saving nor showing
+  return ShowRecord(values, hasRowid, rowid, grid, statusText, recordStatus);
+}
+
+CRecordWriter::Insert* CRecordWriter::InsertFor(int valueCount) {
+  auto found = m_inserts.find(valueCount);
+  if (found != m_inserts.end()) return found->second.stmt != nullptr ? &found->second : nullptr;
+  Insert& insert = m_inserts[valueCount];
+  QStringList names;
+  std::vector<bool> present(size_t(m_layout.ColumnCount()), false);
+  for (int k = 0; k < valueCount; ++k) {
+    const int column = m_layout.recordToColumn[size_t(k)];
+    present[size_t(column)] = true;
+    if (m_layout.hidden[size_t(column)] != 0) continue;  // a stored generated column
+    names << QuoteIdentifier(m_layout.columns[size_t(column)].name);
+    insert.params.push_back({Source::Value, k, column});
+  }
+  for (int column = 0; column < m_layout.ColumnCount(); ++column) {
+    if (present[size_t(column)] || m_layout.hidden[size_t(column)] != 0) continue;
+    const SQLiteColumnInfo& info = m_layout.columns[size_t(column)];
+    if (column == m_layout.rowidAlias) {
+      names << QuoteIdentifier(info.name);
+      insert.params.push_back({Source::Rowid, -1, column});
+    } else if (info.notNull == QLatin1String("1") && info.defaultValue.isEmpty()) {
+      // Left out it would fail the NOT NULL constraint and lose the record.
+      names << QuoteIdentifier(info.name);
+      insert.params.push_back({Source::EmptyText, -1, column});
+    }
+    // Any other column is left out: the table's own default (or NULL) fills it.
+  }
+  if (!m_layout.rowidName.isEmpty()) {
+    names << m_layout.rowidName;
+    insert.params.push_back({Source::Rowid, -1, -1});
+  }
+  QString sql = QStringLiteral("INSERT INTO ") + QuoteIdentifier(m_layout.name);
+  if (names.isEmpty()) {
+    sql += QStringLiteral(" DEFAULT VALUES");
+  } else {
+    QStringList marks;
+    for (int i = 1; i <= names.size(); ++i) marks << QStringLiteral("?%1").arg(i);
+    sql += QStringLiteral(" (") + names.join(QLatin1Char(',')) + QStringLiteral(") VALUES (") +
+           marks.join(QLatin1Char(',')) + QLatin1Char(')');
+  }
+  const QByteArray utf8 = sql.toUtf8();
+  if (sqlite3_prepare_v2(m_db, utf8.constData(), static_cast<int>(utf8.size()), &insert.stmt,
+                         nullptr) != SQLITE_OK) {
+    NoteError(QString::fromUtf8(sqlite3_errmsg(m_db)));
+    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(m_db));
+    sqlite3_finalize(insert.stmt);
+    insert.stmt = nullptr;
+    return nullptr;
+  }
+  return &insert;
+}
+
+bool CRecordWriter::BindItem(sqlite3_stmt* stmt, int index, const ITEM& item, int column,
+                             std::vector<PendingStream>& streams, std::vector<QByteArray>& keep) {
+  switch (item.storage) {
+    case StorageClass::Null: return sqlite3_bind_null(stmt, index) == SQLITE_OK;
+    case StorageClass::Integer: return sqlite3_bind_int64(stmt, index, item.intValue) == SQLITE_OK;
+    case StorageClass::Real: return sqlite3_bind_double(stmt, index, item.realValue) == SQLITE_OK;
+    case StorageClass::Text:
+    case StorageClass::Blob: break;
+  }
+  const bool text = item.storage == StorageClass::Text;
+  QByteArray bytes;
+  if (item.inTempFile) {
+    // Only files of our own temporary folder, named as this program names them.
+    const QString& path = item.tempFilePath;
+    if (m_strTempFolder.isEmpty() || !path.startsWith(m_strTempFolder) ||
+        path.indexOf(QLatin1Char('/'), m_strTempFolder.size()) >= 0) {
+      NoteError(QStringLiteral("a long value was not in the temporary folder"));
+      return sqlite3_bind_null(stmt, index) == SQLITE_OK;
+    }
+    std::int64_t size = 0;
+    const int fd = OpenTempFile(path, &size);
+    if (fd < 0) {
+      NoteError(QStringLiteral("the temporary file of a long value could not be read"));
+      return sqlite3_bind_null(stmt, index) == SQLITE_OK;
+    }
+    // Never more than the value announces, never more than the file holds.
+    std::int64_t length = std::min(size, item.length > 0 ? item.length : size);
+    length = std::min(length, kMaxValueLength);
+    if (!text && length > kInMemoryLimit && !m_layout.withoutRowid) {
+      ::close(fd);
+      streams.push_back({column, path, length});
+      return sqlite3_bind_zeroblob64(stmt, index, static_cast<sqlite3_uint64>(length)) == SQLITE_OK;
+    }
+    bytes.resize(static_cast<qsizetype>(length));
+    const std::int64_t got = ReadSome(fd, 0, bytes.data(), length);
+    ::close(fd);
+    bytes.resize(static_cast<qsizetype>(got));
+  } else {
+    bytes = item.bytes;
+  }
+  if (text) {
+    qsizetype length = bytes.size();
+    if (m_nTextEncoding != SQLITE_UTF8) length &= ~qsizetype(1);  // a lone last byte is no character
+    keep.push_back(bytes);
+    return sqlite3_bind_text64(stmt, index, keep.back().constData(),
+                               static_cast<sqlite3_uint64>(length), SQLITE_STATIC,
+                               static_cast<unsigned char>(m_nTextEncoding)) == SQLITE_OK;
+  }
+  keep.push_back(bytes);
+  return sqlite3_bind_blob64(stmt, index, keep.back().constData(),
+                             static_cast<sqlite3_uint64>(keep.back().size()),
+                             SQLITE_STATIC) == SQLITE_OK;
+}
+
+bool CRecordWriter::SaveRecord(const RecordValues& values, bool hasRowid, std::int64_t rowid) {
+  Insert* insert = InsertFor(static_cast<int>(values.size()));
+  if (insert == nullptr) {
+    ++m_nRejected;
+    return false;
+  }
+  sqlite3_stmt* stmt = insert->stmt;
+  std::vector<PendingStream> streams;
+  std::vector<QByteArray> keep;  // bound bytes stay valid until the step
+  keep.reserve(values.size());
+  int index = 0;
+  for (const Param& param : insert->params) {
+    ++index;
+    switch (param.source) {
+      case Source::Value: {
+        const ITEM& item = values[size_t(param.recordPos)];
+        if (param.column == m_layout.rowidAlias && item.storage == StorageClass::Null && hasRowid) {
+          // A rowid table keeps its INTEGER PRIMARY KEY as NULL: the rowid is the value.
+          sqlite3_bind_int64(stmt, index, rowid);
+        } else {
+          BindItem(stmt, index, item, param.column, streams, keep);
+        }
+        break;
+      }
+      case Source::EmptyText: sqlite3_bind_text(stmt, index, "", 0, SQLITE_STATIC); break;
+      case Source::Rowid:
+        if (hasRowid) sqlite3_bind_int64(stmt, index, rowid);
+        else sqlite3_bind_null(stmt, index);
+        break;
+    }
+  }
+  const int rc = sqlite3_step(stmt);
+  bool ok = rc == SQLITE_DONE;
+  if (!ok) NoteError(QString::fromUtf8(sqlite3_errmsg(m_db)));
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  if (ok && !streams.empty()) {
+    const sqlite3_int64 inserted = sqlite3_last_insert_rowid(m_db);
+    const QByteArray table = m_layout.name.toUtf8();
+    QByteArray piece(static_cast<qsizetype>(kStreamPiece), '\0');
+    for (const PendingStream& stream : streams) {
+      const QByteArray column = m_layout.columns[size_t(stream.column)].name.toUtf8();
+      sqlite3_blob* blob = nullptr;
+      std::int64_t size = 0;
+      const int fd = OpenTempFile(stream.path, &size);
+      bool written = fd >= 0 &&
+                     sqlite3_blob_open(m_db, "main", table.constData(), column.constData(),
+                                       inserted, 1, &blob) == SQLITE_OK;
+      for (std::int64_t at = 0; written && at < stream.length; at += kStreamPiece) {
+        const std::int64_t want = std::min(kStreamPiece, stream.length - at);
+        const std::int64_t got = ReadSome(fd, at, piece.data(), want);
+        if (got <= 0) break;  // the rest stays zero, as a short read leaves it
+        written = sqlite3_blob_write(blob, piece.constData(), static_cast<int>(got),
+                                     static_cast<int>(at)) == SQLITE_OK;
+      }
+      if (blob != nullptr) sqlite3_blob_close(blob);
+      if (fd >= 0) ::close(fd);
+      if (!written) {
+        NoteError(QStringLiteral("a long value of column %1 could not be written")
+                      .arg(m_layout.columns[size_t(stream.column)].name));
+        ok = false;
+      }
+    }
+  }
+  if (rc == SQLITE_DONE) {
+    ++m_nWritten;
+    g_nSaveRecords.fetch_add(1, std::memory_order_relaxed);
+  } else {
+    ++m_nRejected;
+  }
+  return ok;
+}
+
+bool CRecordWriter::ShowRecord(const RecordValues& values, bool hasRowid, std::int64_t rowid,
+                               IRecordGrid* grid, IStatusText* statusText,
+                               const QString& recordStatus) {
+  // The values in declared column order; a column the record lacks stays empty.
+  const int count = m_layout.ColumnCount();
+  std::vector<const QString*> texts(size_t(count), nullptr);
+  QString rowidText;
+  for (size_t k = 0; k < values.size(); ++k) {
+    const int column = m_layout.recordToColumn[k];
+    const ITEM& item = values[k];
+    if (column == m_layout.rowidAlias && item.storage == StorageClass::Null && hasRowid) {
+      rowidText = QString::number(rowid);
+      texts[size_t(column)] = &rowidText;
+    } else {
+      texts[size_t(column)] = &item.display;
+    }
+  }
+  static const QString kEmpty;
+  for (int column = 0; column < count; ++column) {
+    if (texts[size_t(column)] == nullptr && column != 0) continue;
+    if (m_engine.ProgressStop()) return false;
+    grid->AddGridCell(column, texts[size_t(column)] != nullptr ? *texts[size_t(column)] : kEmpty);
+    if (column == 0 && statusText != nullptr) statusText->SetText(recordStatus);
+  }
+  return true;
+}
+
+}  // namespace velmora

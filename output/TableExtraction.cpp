@@ -1,0 +1,248 @@
+#include "output/TableExtraction.h"
+
+#include <sqlite3.h>
+
+#include <exception>
+
+#include "engine/SqlQuote.h"
+#include "platform/TempFolder.h"
+
+namespace velmora {
+namespace {
+
+QString ColumnText(sqlite3_stmt* stmt, int column) {
+  const unsigned char* text = sqlite3_column_text(stmt, column);
+  if (text == nullptr) return QString();
+  return QString::fromUtf8(reinterpret_cast<const char*>(text), sqlite3_column_bytes(stmt, column));
+}
+
+// The name as the tree would compare it: one pair of enclosing square
+// brackets and every double quote set aside, surrounding white space trimmed.
+QString LooseName(QString name) {
+  name = name.trimmed();
+  if (name.startsWith(QLatin1Char('['))) name.remove(0, 1);
+  if (name.endsWith(QLatin1Char(']'))) name.chop(1);
+  name.remove(QLatin1Char('"'));
+  return name.trimmed();
+}
+
+// Skips white space and SQL comments from `at`; the position after them.
+int SkipBlanks(const QString& sql, int at) {
+  while (at < sql.size()) {
+    if (sql.at(at).isSpace() || sql.at(at) == QLatin1Char(';')) {
+      ++at;
+    } else if (sql.mid(at, 2) == QLatin1String("--")) {
+      const int end = sql.indexOf(QLatin1Char('\n'), at);
+      at = end < 0 ? int(sql.size()) : end + 1;
+    } else if (sql.mid(at, 2) == QLatin1String("/*")) {
+      const int end = sql.indexOf(QLatin1String("*/"), at + 2);
+      at = end < 0 ? int(sql.size()) : end + 2;
+    } else {
+      break;
+    }
+  }
+  return at;
+}
+
+}  // namespace
+
+const SchemaObject* FindTableObject(const CSQLiteRecovery& engine, const QString& name) {
+  for (const SchemaObject& object : engine.m_vecTableObjects) {
+    if (object.name == name) return &object;
+  }
+  const QString loose = LooseName(name);
+  for (const SchemaObject& object : engine.m_vecTableObjects) {
+    if (LooseName(object.name) == loose) return &object;
+  }
+  return nullptr;
+}
+
+QString AdaptCreateStatement(QString sql) {
+  sql.replace(QLatin1String("COLLATE UTF16"), QLatin1String("COLLATE BINARY"));
+  sql.remove(QLatin1String("COLLATE UNICODE"));
+  return sql;
+}
+
+bool ExecCreateStatement(sqlite3* db, const QString& sql, QString* error) {
+  const int start = SkipBlanks(sql, 0);
+  if (sql.mid(start, 6).compare(QLatin1String("CREATE"), Qt::CaseInsensitive) != 0) {
+    *error = QStringLiteral("the statement is not a CREATE statement");
+    return false;
+  }
+  const QByteArray utf8 = sql.toUtf8();
+  sqlite3_stmt* stmt = nullptr;
+  const char* tail = nullptr;
+  if (sqlite3_prepare_v2(db, utf8.constData(), static_cast<int>(utf8.size()), &stmt, &tail) !=
+          SQLITE_OK ||
+      stmt == nullptr) {
+    *error = QString::fromUtf8(sqlite3_errmsg(db));
+    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(db));
+    sqlite3_finalize(stmt);
+    return false;
+  }
+  const QString rest = QString::fromUtf8(tail, int(utf8.constData() + utf8.size() - tail));
+  if (SkipBlanks(rest, 0) < rest.size()) {
+    sqlite3_finalize(stmt);
+    *error = QStringLiteral("the statement is followed by another statement");
+    return false;
+  }
+  const int rc = sqlite3_step(stmt);
+  sqlite3_finalize(stmt);
+  if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
+    *error = QString::fromUtf8(sqlite3_errmsg(db));
+    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(db));
+    return false;
+  }
+  return true;
+}
+
+bool ReadColumnInfo(CSQLiteRecovery& engine, sqlite3* workDb, const QString& tableName,
+                    TableLayout* layout) {
+  engine.m_lstColumnNames.clear();
+  engine.m_lstColumnInfo.clear();
+  *layout = TableLayout();
+  layout->name = tableName;
+  if (workDb == nullptr) return false;
+  const QByteArray name = tableName.toUtf8();
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(workDb,
+                         "SELECT cid, name, type, \"notnull\", dflt_value, pk, hidden "
+                         "FROM pragma_table_xinfo(?1, 'main') ORDER BY cid",
+                         -1, &stmt, nullptr) != SQLITE_OK) {
+    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(workDb));
+    sqlite3_finalize(stmt);
+    return false;
+  }
+  sqlite3_bind_text(stmt, 1, name.constData(), static_cast<int>(name.size()), SQLITE_STATIC);
+  while (sqlite3_step(stmt) == SQLITE_ROW) {
+    const int hidden = sqlite3_column_int(stmt, 6);
+    // 1: a virtual table's hidden column, 2: a virtual generated column;
+    // neither is stored in a record.
+    if (hidden == 1 || hidden == 2) continue;
+    SQLiteColumnInfo info;
+    info.name = ColumnText(stmt, 1);
+    info.declaredType = ColumnText(stmt, 2);
+    info.notNull = ColumnText(stmt, 3);
+    info.defaultValue = ColumnText(stmt, 4);
+    info.primaryKey = ColumnText(stmt, 5);
+    int autoIncrement = 0;
+    const QByteArray column = info.name.toUtf8();
+    sqlite3_table_column_metadata(workDb, "main", name.constData(), column.constData(), nullptr,
+                                  nullptr, nullptr, nullptr, &autoIncrement);
+    info.autoIncrement = QString::number(autoIncrement);
+    engine.m_lstColumnNames << info.name;
+    engine.m_lstColumnInfo.push_back(info);
+    layout->columns.push_back(info);
+    layout->hidden.push_back(hidden);
+  }
+  sqlite3_finalize(stmt);
+
+  if (sqlite3_prepare_v2(workDb, "SELECT wr FROM pragma_table_list(?1, 'main')", -1, &stmt,
+                         nullptr) == SQLITE_OK) {
+    sqlite3_bind_text(stmt, 1, name.constData(), static_cast<int>(name.size()), SQLITE_STATIC);
+    if (sqlite3_step(stmt) == SQLITE_ROW) layout->withoutRowid = sqlite3_column_int(stmt, 0) != 0;
+  }
+  sqlite3_finalize(stmt);
+  layout->Derive();
+  return !layout->columns.empty();
+}
+
+ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, IRecordGrid* grid,
+                           IStatusText* statusText, IProgressBar* progressBar,
+                           IControl* stopButton) {
+  (void)stopButton;  // the Stop button acts through the progress callback
+  ObjectOutcome outcome;
+  const bool save = engine.m_bSaveMode;
+  const SchemaObject* object = FindTableObject(engine, name);
+  sqlite3* const db = save ? g_dbRecovered : nullptr;
+  if (save) {
+    if (db == nullptr) {
+      outcome.error = QStringLiteral("the recovered database is not open");
+      return outcome;
+    }
+    if (object == nullptr) {
+      outcome.error = QStringLiteral("its schema row was not found");
+      return outcome;
+    }
+    if (name.contains(QLatin1String("sqlite_stat"))) {
+      // Statistics tables cannot be created by statement; analysing the
+      // schema table makes the library create sqlite_stat1.
+      ExecSql(db, "ANALYZE sqlite_schema");
+    } else {
+      QString error;
+      if (!ExecCreateStatement(db, AdaptCreateStatement(object->sql), &error)) {
+        outcome.error = QStringLiteral("the table could not be created: ") + error;
+        return outcome;
+      }
+    }
+    outcome.written = true;
+    engine.m_strQuotedTable = QuoteIdentifier(name);
+  }
+
+  if (grid != nullptr) grid->DeleteAllColumns();
+  EmptyTempFolder();
+  TableLayout layout;
+  if (!ReadColumnInfo(engine, CSQLiteRecovery::WorkingConnection(), name, &layout)) {
+    if (save) outcome.error = QStringLiteral("its columns are not known");
+    return outcome;
+  }
+
+  const int count = layout.ColumnCount();
+  int handled = 0;
+  for (int i = 1; i <= count; ++i) {
+    if (grid != nullptr && progressBar != nullptr) {
+      progressBar->SetPos((i + 1) * 100 / (count + 1));
+      progressBar->SetBarColor(0x0000FF);
+    }
+    if (engine.ProgressStop()) break;
+    if (grid != nullptr) grid->AddGridColumn(i - 1, layout.columns[size_t(i - 1)].name.trimmed());
+    ++handled;
+  }
+  if (statusText != nullptr) statusText->SetText(QStringLiteral("  Record : %1").arg(0));
+  engine.m_nColumnCount = handled;
+  if (handled < count) {
+    outcome.stopped = true;
+    return outcome;
+  }
+  if (grid != nullptr) grid->DeleteAllItems();
+
+  const std::int64_t root = object != nullptr ? object->rootPage : 0;
+  CRecordWriter writer(engine, layout, db);
+  bool began = false;
+  if (db != nullptr && sqlite3_get_autocommit(db) != 0) began = ExecSql(db, "BEGIN");
+  bool complete = true;
+  if (root > 0) {
+    engine.m_pRecordSink = &writer;
+    try {
+      complete = engine.WalkPage(root, grid, statusText, progressBar, true);
+    } catch (const std::exception&) {
+      complete = false;
+    }
+    engine.m_pRecordSink = nullptr;
+  } else {
+    complete = false;
+  }
+  // Committed at the end and at a stop alike: what was written stays.
+  if (began) ExecSql(db, "COMMIT");
+  if (grid != nullptr) grid->Redraw();
+
+  outcome.records = writer.RecordsWritten();
+  if (!complete && engine.ProgressStop()) outcome.stopped = true;
+  if (save) {
+    QStringList problems;
+    if (writer.RecordsRejected() > 0)
+      problems << QStringLiteral("%1 records could not be inserted (%2)")
+                      .arg(writer.RecordsRejected())
+                      .arg(writer.FirstError());
+    else if (!writer.FirstError().isEmpty())
+      problems << writer.FirstError();
+    if (writer.RecordsSkipped() > 0)
+      problems << QStringLiteral("%1 records held more values than the table has columns")
+                      .arg(writer.RecordsSkipped());
+    outcome.error = problems.join(QStringLiteral("; "));
+    outcome.incomplete = !complete && !outcome.stopped;
+  }
+  return outcome;
+}
+
+}  // namespace velmora

@@ -1,0 +1,45 @@
+// Table extraction: one recovered table, walked in the damaged file from its
+// root page, into the record grid or into the recovered database.
+#pragma once
+
+#include <QString>
+
+#include "engine/SQLiteRecovery.h"
+#include "engine/Sinks.h"
+#include "output/RecordOutput.h"
+#include "output/SaveDispatch.h"
+
+struct sqlite3;
+
+namespace velmora {
+
+// Fills `layout` with the columns that the working database `workDb` reports
+// for the table `tableName` (its real name, bound, never pasted), and the
+// engine's m_lstColumnNames and m_lstColumnInfo with the same columns. Virtual
+// generated columns are not stored in records and are left out. False when
+// the table is unknown there or has no columns.
+bool ReadColumnInfo(CSQLiteRecovery& engine, sqlite3* workDb, const QString& tableName,
+                    TableLayout* layout);
+
+// The schema object of the table `name`: the first whose stored name equals
+// it; failing that, the first whose name matches it once square brackets,
+// double quotes and surrounding white space are set aside. Null when none.
+const SchemaObject* FindTableObject(const CSQLiteRecovery& engine, const QString& name);
+
+// The CREATE statement as the recovered database receives it: COLLATE UTF16
+// becomes COLLATE BINARY and COLLATE UNICODE is dropped (collations the
+// library does not know).
+QString AdaptCreateStatement(QString sql);
+
+// Runs `sql` on `db` when it is exactly one statement beginning with CREATE
+// (a statement read from a damaged file never gets to run anything else).
+// False with *error set otherwise, or when the library rejects it.
+bool ExecCreateStatement(sqlite3* db, const QString& sql, QString* error);
+
+// Shows (saveMode false: `grid` given) or saves (into g_dbRecovered) the
+// table `name`; the records inserted and what went wrong are in the result.
+ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, IRecordGrid* grid,
+                           IStatusText* statusText, IProgressBar* progressBar,
+                           IControl* stopButton);
+
+}  // namespace velmora
