@@ -1,0 +1,76 @@
+// The verbs `show` and `save` of velmora-recover, and what they share.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+#include "engine/SQLiteRecovery.h"
+
+namespace velmora::cli {
+
+// Some objects could not be saved, or the save was stopped.
+inline constexpr int kExitPartial = 3;
+
+// `show FILE NAME [--kind table|view|index|trigger]`: the record grid of a
+// table on standard output (a line of column captions, then one line per
+// row, cells separated by TAB), or the statement of a view, index or trigger.
+// The record-count text goes to standard error.
+int RunShow(const QStringList& args);
+
+// `save FILE OUTDIR [--table NAME]... [--view NAME]... [--trigger NAME]...
+// [--index NAME]...`: writes OUTDIR/<file name of FILE> as the Save command
+// does, one line per object on standard output.
+int RunSave(const QStringList& args);
+
+// A cell text on one line: backslash, TAB and line feed written as \\, \t, \n.
+QString EscapeCell(const QString& text);
+
+// Ctrl+C acts as the Stop button from the call on: the running work ends at
+// its next progress poll.
+void InstallStopOnInterrupt();
+bool StopRequested();
+// For CSQLiteRecovery::m_pfnProgress: true once a stop was requested. When
+// the owner is a ProgressLine, it is refreshed.
+bool CliProgressProc(int unused, void* owner);
+
+// The progress line of a long save on standard error (only when it is a
+// terminal): objects done, records written, records per second.
+class ProgressLine {
+ public:
+  explicit ProgressLine(int objects);
+  void SetObject(int index, const QString& name);
+  void AddFinishedRecords(std::int64_t records) { m_nRecordsBefore += records; }
+  void Refresh(bool force = false);
+  void Clear();  // before other output on the terminal
+  bool Active() const { return m_bTerminal; }
+
+ private:
+  bool m_bTerminal;
+  int m_nObjects;
+  int m_nIndex = 0;
+  QString m_strName;
+  std::int64_t m_nStartMs;
+  std::int64_t m_nLastMs = 0;
+  std::int64_t m_nRecordsBefore = 0;  // records of the tables finished earlier
+  bool m_bShown = false;
+};
+
+// The real names of the objects of one tree category, in tree order: table
+// names as the working database holds them; for the other kinds the name
+// field of each schema row.
+QStringList CategoryNames(const CSQLiteRecovery& engine, int kind);
+
+// The tree text of a table: its name without one pair of enclosing square
+// brackets and without double quotes.
+QString TableTreeText(const QString& name);
+
+// Finds `given` among the objects of `kind`: a real name first, then a tree
+// text. Empty when nothing matches.
+QString ResolveName(const CSQLiteRecovery& engine, int kind, const QString& given);
+
+// "table", "view", "index", "trigger" and back; 0 for an unknown word.
+int KindFromWord(const QString& word);
+QString KindWord(int kind);
+
+}  // namespace velmora::cli

@@ -1,0 +1,137 @@
+#include <QElapsedTimer>
+#include <QTextStream>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+#include "cli/OutputCommands.h"
+#include "engine/SchemaRows.h"
+#include "output/RecordOutput.h"
+#include "output/SaveDispatch.h"
+
+namespace velmora::cli {
+namespace {
+
+volatile std::sig_atomic_t g_bInterrupted = 0;
+
+void OnInterrupt(int) { g_bInterrupted = 1; }
+
+std::int64_t NowMs() {
+  static QElapsedTimer timer;
+  if (!timer.isValid()) timer.start();
+  return timer.elapsed();
+}
+
+}  // namespace
+
+QString EscapeCell(const QString& text) {
+  QString out;
+  out.reserve(text.size());
+  for (const QChar c : text) {
+    if (c == QLatin1Char('\\')) out += QLatin1String("\\\\");
+    else if (c == QLatin1Char('\t')) out += QLatin1String("\\t");
+    else if (c == QLatin1Char('\n')) out += QLatin1String("\\n");
+    else out += c;
+  }
+  return out;
+}
+
+void InstallStopOnInterrupt() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;
+  sigaction(SIGINT, &action, nullptr);
+}
+
+bool StopRequested() { return g_bInterrupted != 0; }
+
+bool CliProgressProc(int, void* owner) {
+  if (owner != nullptr) static_cast<ProgressLine*>(owner)->Refresh();
+  return StopRequested();
+}
+
+ProgressLine::ProgressLine(int objects)
+    : m_bTerminal(::isatty(STDERR_FILENO) == 1), m_nObjects(objects), m_nStartMs(NowMs()) {}
+
+void ProgressLine::SetObject(int index, const QString& name) {
+  m_nIndex = index;
+  m_strName = name;
+  Refresh(true);
+}
+
+void ProgressLine::Refresh(bool force) {
+  if (!m_bTerminal) return;
+  const std::int64_t now = NowMs();
+  if (!force && now - m_nLastMs < 200) return;
+  m_nLastMs = now;
+  const std::int64_t records = m_nRecordsBefore + CurrentSaveRecordCount();
+  const double seconds = std::max<std::int64_t>(now - m_nStartMs, 1) / 1000.0;
+  const QString line = QStringLiteral("\r\033[Kobject %1/%2 %3: %4 records, %5 records/s")
+                           .arg(m_nIndex)
+                           .arg(m_nObjects)
+                           .arg(m_strName.left(40))
+                           .arg(records)
+                           .arg(qint64(records / seconds));
+  std::fputs(line.toLocal8Bit().constData(), stderr);
+  std::fflush(stderr);
+  m_bShown = true;
+}
+
+void ProgressLine::Clear() {
+  if (!m_bTerminal || !m_bShown) return;
+  std::fputs("\r\033[K", stderr);
+  std::fflush(stderr);
+  m_bShown = false;
+}
+
+QStringList CategoryNames(const CSQLiteRecovery& engine, int kind) {
+  const QStringList* rows = nullptr;
+  switch (kind) {
+    case kKindTable: return engine.m_lstTableNames;
+    case kKindView: rows = &engine.m_lstViewRows; break;
+    case kKindIndex: rows = &engine.m_lstIndexRows; break;
+    case kKindTrigger: rows = &engine.m_lstTriggerRows; break;
+    default: return {};
+  }
+  QStringList names;
+  for (const QString& row : *rows) names << GetField(row, 2);
+  return names;
+}
+
+QString TableTreeText(const QString& name) {
+  QString text = StripBrackets(name);
+  text.remove(QLatin1Char('"'));
+  return text;
+}
+
+QString ResolveName(const CSQLiteRecovery& engine, int kind, const QString& given) {
+  const QStringList names = CategoryNames(engine, kind);
+  if (names.contains(given)) return given;
+  if (kind == kKindTable) {
+    for (const QString& name : names) {
+      if (TableTreeText(name) == given) return name;
+    }
+  }
+  return QString();
+}
+
+int KindFromWord(const QString& word) {
+  if (word == QLatin1String("table")) return kKindTable;
+  if (word == QLatin1String("view")) return kKindView;
+  if (word == QLatin1String("index")) return kKindIndex;
+  if (word == QLatin1String("trigger")) return kKindTrigger;
+  return 0;
+}
+
+QString KindWord(int kind) {
+  switch (kind) {
+    case kKindTable: return QStringLiteral("table");
+    case kKindView: return QStringLiteral("view");
+    case kKindIndex: return QStringLiteral("index");
+    case kKindTrigger: return QStringLiteral("trigger");
+    default: return QStringLiteral("object");
+  }
+}
+
+}  // namespace velmora::cli

@@ -1,0 +1,542 @@
+// Save and display of recovered tables: round trips compared with SQLite's
+// own reading of the intact file, the recovered database's refusals, display
+// mode through recorders, and stops in the middle of a save.
+#include <sqlite3.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtTest>
+#include <cstring>
+
+#include "engine/SQLiteRecovery.h"
+#include "output/ColumnStores.h"
+#include "output/SaveDispatch.h"
+#include "output/TableExtraction.h"
+#include "tests/support/TestSupport.h"
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+using Maker = QString (*)(const QString&, const DbOptions&);
+
+// Opens `source` as the Open command does.
+void Scan(CSQLiteRecovery& engine, const QString& source) {
+  engine.ScanDatabase(source);
+  engine.BuildWorkingDatabase();
+}
+
+QStringList Names(const std::vector<SchemaObject>& objects) {
+  QStringList names;
+  for (const SchemaObject& object : objects) names << object.name;
+  return names;
+}
+
+struct SaveRun {
+  QString path;  // the recovered database
+  QList<ObjectOutcome> outcomes;
+  QStringList failures;  // "name: error" of every object not written cleanly
+};
+
+// Saves every object of the tree into `folder`, in the Save command's order.
+SaveRun SaveAll(CSQLiteRecovery& engine, const QString& source, const QString& folder) {
+  SaveRun run;
+  QString error;
+  const QString fileName = QFileInfo(source).fileName();
+  if (!OpenRecoveredDatabase(engine, folder, fileName, &error)) {
+    run.failures << "open: " + error;
+    return run;
+  }
+  run.path = folder + "/" + fileName;
+  const QList<QPair<int, QStringList>> order{
+      {kKindTable, engine.m_lstTableNames},
+      {kKindView, Names(engine.m_vecViewObjects)},
+      {kKindTrigger, Names(engine.m_vecTriggerObjects)},
+      {kKindIndex, Names(engine.m_vecIndexObjects)}};
+  for (const auto& group : order) {
+    for (const QString& name : group.second) {
+      const ObjectOutcome outcome =
+          DispatchObject(engine, name, group.first, true, nullptr, nullptr, nullptr, nullptr, nullptr);
+      run.outcomes << outcome;
+      if (!outcome.written || !outcome.error.isEmpty() || outcome.stopped)
+        run.failures << name + ": " + outcome.error;
+    }
+  }
+  CloseRecoveredDatabase();
+  return run;
+}
+
+bool SameValue(const RefValue& a, const RefValue& b) {
+  if (a.storage != b.storage) return false;
+  switch (a.storage) {
+    case StorageClass::Null: return true;
+    case StorageClass::Integer: return a.intValue == b.intValue;
+    case StorageClass::Real: return std::memcmp(&a.realValue, &b.realValue, sizeof(double)) == 0;
+    default: return a.bytes == b.bytes;
+  }
+}
+
+QString Show(const RefValue& v) {
+  switch (v.storage) {
+    case StorageClass::Null: return "NULL";
+    case StorageClass::Integer: return QString::number(v.intValue);
+    case StorageClass::Real: return QString::number(v.realValue, 'g', 17);
+    case StorageClass::Text: return "text " + Describe(v.bytes);
+    case StorageClass::Blob: return "blob " + Describe(v.bytes);
+  }
+  return {};
+}
+
+// Empty when table `name` reads the same from both files: same rows in the
+// same order, same rowids, every value of the same storage class and content.
+// With `prefixOnly` the recovered table may hold only the first rows.
+QString CompareTable(const QString& source, const QString& recovered, const QString& name,
+                     bool prefixOnly = false) {
+  const RefTable want = ReadReferenceTable(source, name);
+  const RefTable got = ReadReferenceTable(recovered, name);
+  if (!want.error.isEmpty()) return "source: " + want.error;
+  if (!got.error.isEmpty()) return "recovered: " + got.error;
+  if (got.columns != want.columns) return "columns " + got.columns.join(",");
+  if (prefixOnly ? got.rows.size() > want.rows.size() : got.rows.size() != want.rows.size())
+    return QString("%1 rows instead of %2").arg(got.rows.size()).arg(want.rows.size());
+  for (int r = 0; r < got.rows.size(); ++r) {
+    const RefRow& a = want.rows[r];
+    const RefRow& b = got.rows[r];
+    if (!want.withoutRowid && a.rowid != b.rowid)
+      return QString("row %1: rowid %2 instead of %3").arg(r).arg(b.rowid).arg(a.rowid);
+    if (a.values.size() != b.values.size()) return QString("row %1: value count").arg(r);
+    for (int v = 0; v < a.values.size(); ++v) {
+      if (!SameValue(a.values[v], b.values[v]))
+        return QString("row %1 column %2: %3 instead of %4")
+            .arg(r)
+            .arg(want.columns.value(v), Show(b.values[v]), Show(a.values[v]));
+    }
+  }
+  return {};
+}
+
+QString Pragma(const QString& path, const char* sql) {
+  sqlite3* db = nullptr;
+  QString result;
+  if (sqlite3_open_v2(path.toUtf8(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+      result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  return result;
+}
+
+QString MakeRowidsDatabase(const QString& path, const DbOptions& options) {
+  DbBuilder db(path, options);
+  db.Exec(
+      "CREATE TABLE plain (x TEXT, y);"
+      "CREATE TABLE shadowed (rowid TEXT, oid INTEGER, v);"
+      "CREATE TABLE pairs (a INTEGER, b INTEGER, note TEXT, PRIMARY KEY (a, b));"
+      "CREATE TABLE wr (k2 TEXT, v TEXT, k1 INTEGER, PRIMARY KEY (k1, k2)) WITHOUT ROWID;"
+      "CREATE TABLE gen (a INTEGER, b INTEGER GENERATED ALWAYS AS (a * 2) STORED,"
+      " c INTEGER GENERATED ALWAYS AS (a + 1) VIRTUAL, d TEXT);"
+      "CREATE TABLE \"O'Hara's\" (\"a b\" TEXT, \"select\" INTEGER, \"q\"\"uote\" REAL);"
+      "CREATE TABLE \"[br]\" (\"x\" INTEGER);"
+      "CREATE TABLE alias (id integer PRIMARY KEY, v TEXT);");
+  db.Insert("alias", {9, "i"});
+  db.Insert("alias", {3, "c"});
+  db.Run("INSERT INTO plain (rowid, x, y) VALUES (?1, ?2, ?3)", {5, "five", 5.5});
+  db.Run("INSERT INTO plain (rowid, x, y) VALUES (?1, ?2, ?3)", {10, "O'Brien", QVariant()});
+  db.Run("INSERT INTO plain (rowid, x, y) VALUES (?1, ?2, ?3)",
+         {qint64(1) << 40, "/tmp/ZORSQLI-0/not-a-file", QByteArray("\x00\x01", 2)});
+  db.Run("INSERT INTO plain (rowid, x, y) VALUES (?1, ?2, ?3)", {-7, "negative rowid", 1});
+  db.Run("INSERT INTO shadowed (_rowid_, rowid, oid, v) VALUES (?1, ?2, ?3, ?4)", {42, "r", 1, "v"});
+  db.Run("INSERT INTO shadowed (_rowid_, rowid, oid, v) VALUES (?1, ?2, ?3, ?4)", {7, "s", 2, "w"});
+  db.Insert("pairs", {1, 2, "one two"});
+  db.Insert("pairs", {2, 1, "two one"});
+  db.Insert("wr", {"b", "vb", 1});
+  db.Insert("wr", {"a", "va", 2});
+  db.Insert("wr", {"a", "say \"hi\"", 1});
+  db.Run("INSERT INTO gen (a, d) VALUES (?1, ?2)", {3, "three"});
+  db.Run("INSERT INTO gen (a, d) VALUES (?1, ?2)", {4, "four"});
+  db.Insert("O'Hara's", {"x'y", 1, 2.25});
+  db.Insert("[br]", {9});
+  db.Close();
+  return db.Ok() ? QString() : db.LastError();
+}
+
+// Records written before columns were added: SQLite reads the added
+// columns' defaults for them.
+QString MakeAddedColumnsDatabase(const QString& path, const DbOptions& options) {
+  DbBuilder db(path, options);
+  db.Exec("CREATE TABLE t (id INTEGER PRIMARY KEY, a TEXT)");
+  for (int i = 1; i <= 5; ++i) db.Insert("t", {i, QString("old %1").arg(i)});
+  db.Exec("ALTER TABLE t ADD COLUMN s TEXT DEFAULT 'it''s'");
+  db.Exec("ALTER TABLE t ADD COLUMN n INTEGER DEFAULT 42");
+  db.Exec("ALTER TABLE t ADD COLUMN r REAL DEFAULT -1.5");
+  db.Exec("ALTER TABLE t ADD COLUMN z BLOB");
+  db.Exec("ALTER TABLE t ADD COLUMN nn TEXT NOT NULL DEFAULT 'x'");
+  db.Exec("ALTER TABLE t ADD COLUMN neg INTEGER DEFAULT -3");
+  db.Insert("t", {6, "new", "s", 1, 2.0, QByteArray("b"), "y", 0});
+  db.Close();
+  return db.Ok() ? QString() : db.LastError();
+}
+
+}  // namespace
+
+class OutputSaveTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void roundTrip_data() {
+    QTest::addColumn<void*>("maker");
+    QTest::addColumn<int>("pageSize");
+    QTest::addColumn<int>("encoding");
+    QTest::addColumn<int>("reserved");
+    const struct {
+      const char* name;
+      Maker maker;
+    } samples[] = {{"shop", MakeShopDatabase},
+                   {"odd names", MakeOddNamesDatabase},
+                   {"all types", MakeAllTypesDatabase},
+                   {"long values", MakeLongValuesDatabase},
+                   {"rowids", MakeRowidsDatabase},
+                   {"added columns", MakeAddedColumnsDatabase}};
+    for (const auto& s : samples) {
+      for (int enc = 1; enc <= 3; ++enc) {
+        QTest::addRow("%s utf%d 4096", s.name, enc) << reinterpret_cast<void*>(s.maker) << 4096 << enc << 0;
+      }
+      QTest::addRow("%s 512 reserved 8", s.name) << reinterpret_cast<void*>(s.maker) << 512 << 1 << 8;
+      QTest::addRow("%s 65536", s.name) << reinterpret_cast<void*>(s.maker) << 65536 << 2 << 0;
+    }
+  }
+  void roundTrip() {
+    QFETCH(void*, maker);
+    QFETCH(int, pageSize);
+    QFETCH(int, encoding);
+    QFETCH(int, reserved);
+    DbOptions options;
+    options.pageSize = pageSize;
+    options.encoding = static_cast<TextEncoding>(encoding);
+    options.reservedBytes = reserved;
+    const QString folder = NewTestFolder("rt");
+    const QString source = folder + "/source.db";
+    const QString made = reinterpret_cast<Maker>(maker)(source, options);
+    QVERIFY2(made.isEmpty(), qPrintable(made));
+    const QByteArray before = [&] {
+      QFile f(source);
+      f.open(QIODevice::ReadOnly);
+      return f.readAll();
+    }();
+
+    CSQLiteRecovery engine;
+    Scan(engine, source);
+    QVERIFY(!engine.m_lstTableNames.isEmpty());
+    const SaveRun run = SaveAll(engine, source, folder + "/out");
+    QVERIFY2(run.failures.isEmpty(), qPrintable(run.failures.join("\n")));
+
+    const RefSchema want = ReadReferenceSchema(source);
+    const RefSchema got = ReadReferenceSchema(run.path);
+    auto sorted = [](QStringList l) { l.sort(); return l; };
+    QCOMPARE(sorted(got.tables), sorted(want.tables));
+    QCOMPARE(sorted(got.views), sorted(want.views));
+    QCOMPARE(sorted(got.triggers), sorted(want.triggers));
+    QCOMPARE(sorted(got.indexes), sorted(want.indexes));
+    for (const QString& table : want.tables) {
+      const QString diff = CompareTable(source, run.path, table);
+      QVERIFY2(diff.isEmpty(), qPrintable(table + ": " + diff));
+    }
+    QCOMPARE(Pragma(run.path, "PRAGMA encoding"), Pragma(source, "PRAGMA encoding"));
+    QCOMPARE(Pragma(run.path, "PRAGMA integrity_check"), QStringLiteral("ok"));
+    QFile f(source);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QVERIFY(f.readAll() == before);  // the source is only read
+    QCOMPARE(g_dbRecovered, nullptr);
+  }
+
+  // A tree three levels deep, rowid and WITHOUT ROWID.
+  void deepTrees() {
+    DbOptions options;
+    options.pageSize = 1024;
+    const QString folder = NewTestFolder("deep");
+    const QString source = folder + "/deep.db";
+    const QString made = MakeDeepTreeDatabase(source, options, 3);
+    QVERIFY2(made.isEmpty(), qPrintable(made));
+    CSQLiteRecovery engine;
+    Scan(engine, source);
+    const SaveRun run = SaveAll(engine, source, folder + "/out");
+    QVERIFY2(run.failures.isEmpty(), qPrintable(run.failures.join("\n")));
+    for (const QString& table : {QStringLiteral("deep"), QStringLiteral("deepkeys")}) {
+      const QString diff = CompareTable(source, run.path, table);
+      QVERIFY2(diff.isEmpty(), qPrintable(table + ": " + diff));
+    }
+  }
+
+  void destinationRefused_data() {
+    QTest::addColumn<QString>("occupant");
+    QTest::newRow("earlier save") << "file";
+    QTest::newRow("dangling symbolic link") << "link";
+    QTest::newRow("the damaged file itself") << "source";
+  }
+  void destinationRefused() {
+    QFETCH(QString, occupant);
+    const QString folder = NewTestFolder("refuse");
+    const QString source = folder + "/shop.db";
+    QVERIFY(MakeShopDatabase(source).isEmpty());
+    QString outFolder = folder + "/out";
+    QVERIFY(QDir().mkpath(outFolder));
+    if (occupant == "file") {
+      QFile f(outFolder + "/shop.db");
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write("earlier");
+    } else if (occupant == "link") {
+      QVERIFY(QFile::link(folder + "/nowhere/target.db", outFolder + "/shop.db"));
+    } else {
+      outFolder = folder;
+    }
+    const QByteArray sourceBytes = [&] {
+      QFile f(source);
+      f.open(QIODevice::ReadOnly);
+      return f.readAll();
+    }();
+    CSQLiteRecovery engine;
+    Scan(engine, source);
+    QString error;
+    QVERIFY(!OpenRecoveredDatabase(engine, outFolder, "shop.db", &error));
+    QVERIFY(error.contains("already exists"));
+    QVERIFY(error.contains("shop.db"));
+    QCOMPARE(g_dbRecovered, nullptr);
+    if (occupant == "file") {
+      QFile f(outFolder + "/shop.db");
+      QVERIFY(f.open(QIODevice::ReadOnly));
+      QCOMPARE(f.readAll(), QByteArray("earlier"));
+    }
+    if (occupant == "link") QVERIFY(!QFileInfo::exists(folder + "/nowhere"));
+    QFile f(source);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QVERIFY(f.readAll() == sourceBytes);
+    // Nothing is written without an open recovered database.
+    const ObjectOutcome outcome =
+        DispatchObject(engine, "customers", kKindTable, true, nullptr, nullptr, nullptr, nullptr, nullptr);
+    QVERIFY(!outcome.written);
+    QVERIFY(!outcome.error.isEmpty());
+  }
+
+  void vanishedFolderIsCreated() {
+    const QString folder = NewTestFolder("vanished");
+    const QString source = folder + "/shop.db";
+    QVERIFY(MakeShopDatabase(source).isEmpty());
+    CSQLiteRecovery engine;
+    Scan(engine, source);
+    const QString out = folder + "/gone/deeper";
+    QString error;
+    QVERIFY2(OpenRecoveredDatabase(engine, out, "shop.db", &error), qPrintable(error));
+    QCOMPARE(engine.m_strOutputFolder, out);
+    QVERIFY(g_dbRecovered != nullptr);
+    CloseRecoveredDatabase();
+    QVERIFY(QFileInfo::exists(out + "/shop.db"));
+  }
+
+  // A statement read from the file runs only when it is one CREATE statement.
+  void hostileSchemaStatements() {
+    const QString folder = NewTestFolder("hostile");
+    const QString source = folder + "/h.db";
+    {
+      DbBuilder db(source);
+      db.Exec("CREATE TABLE t (a INTEGER); CREATE VIEW v AS SELECT a FROM t;"
+              "CREATE VIEW w AS SELECT 1;");
+      db.Insert("t", {1});
+      db.Exec("PRAGMA writable_schema = ON");
+      db.Exec("UPDATE sqlite_master SET sql = 'CREATE VIEW v AS SELECT a FROM t; "
+              "CREATE TABLE evil (x)' WHERE name = 'v'");
+      db.Exec("UPDATE sqlite_master SET sql = 'DROP TABLE t' WHERE name = 'w'");
+      db.Close();
+      QVERIFY2(db.Ok(), qPrintable(db.LastError()));
+    }
+    CSQLiteRecovery engine;
+    Scan(engine, source);
+    const SaveRun run = SaveAll(engine, source, folder + "/out");
+    QVERIFY(!run.path.isEmpty());
+    const RefSchema got = ReadReferenceSchema(run.path);
+    QCOMPARE(got.tables, QStringList{"t"});
+    QVERIFY(got.views.isEmpty());
+    QVERIFY(CompareTable(source, run.path, "t").isEmpty());
+  }
+
+  void findObjectSql_data() {
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("sql");
+    const QStringList rows{"view,v,v,0,CREATE VIEW v AS\nSELECT 1, 2",
+                           "view,v,v,0,CREATE VIEW v AS SELECT 3",
+                           "view,w,w,0,CREATE VIEW w AS\r\nSELECT 4"};
+    QTest::newRow("LF becomes CR LF; commas kept") << rows << "v" << "CREATE VIEW v AS\r\nSELECT 1, 2";
+    QTest::newRow("CR LF becomes CR CR LF") << rows << "w" << "CREATE VIEW w AS\r\r\nSELECT 4";
+    QTest::newRow("exact name only") << rows << " v" << "";
+    QTest::newRow("missing") << rows << "x" << "";
+  }
+  void findObjectSql() {
+    QFETCH(QStringList, rows);
+    QFETCH(QString, name);
+    QFETCH(QString, sql);
+    QCOMPARE(FindObjectSql(rows, name), sql);
+  }
+
+  // Display mode: columns, cells in declared order, rowid alias, status and
+  // progress texts, all through the recorders.
+  void displayTable_data() {
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QStringList>("captions");
+    QTest::addColumn<QStringList>("firstRow");
+    QTest::newRow("rowid table, alias shows the rowid")
+        << "plain" << QStringList{"x", "y"} << QStringList{"negative rowid", "1"};
+    QTest::newRow("WITHOUT ROWID, declared order")
+        << "wr" << QStringList{"k2", "v", "k1"} << QStringList{"a", "say \"hi\"", "1"};
+    QTest::newRow("odd names, apostrophes kept")
+        << "O'Hara's" << QStringList{"a b", "select", "q\"uote"} << QStringList{"x'y", "1", "2.250000"};
+    QTest::newRow("stored generated column shown, virtual left out")
+        << "gen" << QStringList{"a", "b", "d"} << QStringList{"3", "6", "three"};
+    QTest::newRow("INTEGER PRIMARY KEY shows the rowid")
+        << "alias" << QStringList{"id", "v"} << QStringList{"3", "c"};
+    QTest::newRow("brackets in the real name") << "[br]" << QStringList{"x"} << QStringList{"9"};
+  }
+  void displayTable() {
+    QFETCH(QString, table);
+    QFETCH(QStringList, captions);
+    QFETCH(QStringList, firstRow);
+    const QString folder = NewTestFolder("show");
+    const QString source = folder + "/r.db";
+    QVERIFY(MakeRowidsDatabase(source, {}).isEmpty());
+    CSQLiteRecovery engine;
+    Scan(engine, source);
+    QVERIFY2(engine.m_lstTableNames.contains(table), qPrintable(engine.m_lstTableNames.join("|")));
+    GridRecorder grid;
+    StatusTextRecorder status;
+    ProgressBarRecorder bar;
+    StatementEditRecorder edit;
+    ControlRecorder stop;
+    const ObjectOutcome outcome =
+        DispatchObject(engine, table, kKindTable, false, &grid, &edit, &status, &bar, &stop);
+    QVERIFY(!outcome.stopped);
+    QCOMPARE(grid.captions, captions);
+    QVERIFY(!grid.rows.isEmpty());
+    QCOMPARE(grid.rows.first(), firstRow);
+    QCOMPARE(grid.rows.size(), ReadReferenceTable(source, table).rows.size());
+    QVERIFY(grid.visible);
+    QVERIFY(!edit.visible);
+    QCOMPARE(stop.visibility.value(0), true);
+    QCOMPARE(status.texts.value(0), QStringLiteral("  Record : 0"));
+    QCOMPARE(status.texts.value(1), QStringLiteral(" Records: 0"));
+    QVERIFY(grid.cellsOutOfOrder == 0);
+    QVERIFY(!engine.m_bSaveMode);
+  }
+
+  // The same display through the stores: the cells as the grid draws them.
+  void displayThroughStores() {
+    const QString folder = NewTestFolder("stores");
+    const QString source = folder + "/shop.db";
+    QVERIFY(MakeShopDatabase(source).isEmpty());
+    CSQLiteRecovery engine;
+    Scan(engine, source);
+    StoreBackedGrid grid;
+    DispatchObject(engine, "tags", kKindTable, false, &grid, nullptr, nullptr, nullptr, nullptr);
+    const RefTable ref = ReadReferenceTable(source, "tags");
+    QCOMPARE(grid.ItemCount(), ref.rows.size());
+    QCOMPARE(grid.ColumnCount(), 2);
+    QCOMPARE(grid.ColumnCaption(0), QStringLiteral("tag"));
+    for (int r = 0; r < ref.rows.size(); ++r)
+      QCOMPARE(grid.CellText(r, 0).toUtf8(), ref.rows[r].values[0].bytes);
+    grid.ResetRecordGrid();
+  }
+
+  void displayStatement() {
+    const QString folder = NewTestFolder("stmt");
+    const QString source = folder + "/shop.db";
+    QVERIFY(MakeShopDatabase(source).isEmpty());
+    CSQLiteRecovery engine;
+    Scan(engine, source);
+    GridRecorder grid;
+    StatusTextRecorder status;
+    ProgressBarRecorder bar;
+    StatementEditRecorder edit;
+    for (const auto& [kind, name] :
+         {std::pair{int(kKindView), QString("order_totals")}, std::pair{int(kKindTrigger), QString("orders_stock")},
+          std::pair{int(kKindIndex), QString("idx_orders_customer")}}) {
+      DispatchObject(engine, name, kind, false, &grid, &edit, &status, &bar, nullptr);
+      QVERIFY2(edit.text.startsWith("CREATE "), qPrintable(edit.text));
+      QVERIFY(edit.text.contains(name));
+      QVERIFY(!edit.text.contains(QRegularExpression("[^\r]\n")));
+      QVERIFY(edit.visible);
+      QVERIFY(!grid.visible);
+      QVERIFY(edit.focusCalls > 0);
+    }
+    DispatchObject(engine, "no such view", kKindView, false, &grid, &edit, &status, &bar, nullptr);
+    QCOMPARE(edit.text, QString());
+  }
+
+  // A stop in the middle of a save: the save ends at once, the rows written
+  // are committed, exact, and the file is a sound database.
+  void stopInTheMiddle_data() {
+    QTest::addColumn<int>("stopAfter");
+    QTest::newRow("before anything") << 0;
+    QTest::newRow("early") << 40;
+    QTest::newRow("in the records") << 400;
+  }
+  void stopInTheMiddle() {
+    QFETCH(int, stopAfter);
+    DbOptions options;
+    options.pageSize = 1024;
+    const QString folder = NewTestFolder("stop");
+    const QString source = folder + "/deep.db";
+    QVERIFY(MakeDeepTreeDatabase(source, options, 3).isEmpty());
+    CSQLiteRecovery engine;
+    Scan(engine, source);
+    ProgressCounter counter;
+    counter.stopAfter = stopAfter;
+    engine.m_pfnProgress = &ProgressCounter::Proc;
+    engine.m_pOwner = &counter;
+    const SaveRun run = SaveAll(engine, source, folder + "/out");
+    QVERIFY(!run.path.isEmpty());
+    QVERIFY(!run.outcomes.isEmpty());
+    for (const ObjectOutcome& outcome : run.outcomes) QVERIFY(outcome.stopped);
+    QCOMPARE(Pragma(run.path, "PRAGMA integrity_check"), QStringLiteral("ok"));
+    if (run.outcomes.first().written) {
+      const QString diff = CompareTable(source, run.path, engine.m_lstTableNames.first(), true);
+      QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    }
+    if (stopAfter == 400) QVERIFY(run.outcomes.first().records > 0);
+  }
+
+  // A damaged leaf costs only its own records; everything else is exact.
+  void damagedLeaf() {
+    DbOptions options;
+    options.pageSize = 1024;
+    const QString folder = NewTestFolder("damaged");
+    const QString source = folder + "/deep.db";
+    QVERIFY(MakeDeepTreeDatabase(source, options, 2).isEmpty());
+    const QString intact = folder + "/intact.db";
+    QVERIFY(CopyDatabase(source, intact));
+    const PageInspector inspector(source);
+    const TreePages tree = inspector.Tree(PageInspector::RootPage(source, "deep"));
+    QVERIFY(tree.leaves.size() > 3);
+    QVERIFY(ZeroPage(source, tree.leaves[1]));
+    CSQLiteRecovery engine;
+    Scan(engine, source);
+    const SaveRun run = SaveAll(engine, source, folder + "/out");
+    const RefTable want = ReadReferenceTable(intact, "deep");
+    const RefTable got = ReadReferenceTable(run.path, "deep");
+    QVERIFY(got.rows.size() < want.rows.size());
+    QVERIFY(got.rows.size() > want.rows.size() / 2);
+    int w = 0;
+    for (const RefRow& row : got.rows) {  // every row saved is a row of the intact file
+      while (w < want.rows.size() && want.rows[w].rowid != row.rowid) ++w;
+      QVERIFY(w < want.rows.size());
+      for (int v = 0; v < row.values.size(); ++v) QVERIFY(SameValue(row.values[v], want.rows[w].values[v]));
+    }
+    bool incomplete = false;
+    for (const ObjectOutcome& o : run.outcomes) incomplete = incomplete || o.incomplete;
+    QVERIFY(incomplete);
+  }
+};
+
+VELMORA_TEST_MAIN(OutputSaveTest)
+#include "tst_output_save.moc"
