@@ -1,0 +1,181 @@
+// velmora-recover show and save, run as the user runs them.
+#include <sqlite3.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QtTest>
+#include <csignal>
+
+#include "tests/support/TestSupport.h"
+
+using namespace velmora::test;
+
+namespace {
+
+struct Result {
+  int code = -1;
+  QString out, err;
+};
+
+Result Tool(const QStringList& args, int timeoutMs = 120000) {
+  QProcess p;
+  p.start(QStringLiteral(VELMORA_RECOVER_PATH), QStringList{"--work-dir", ProgramFolder()} + args);
+  Result r;
+  if (!p.waitForFinished(timeoutMs)) {
+    p.kill();
+    p.waitForFinished();
+    return r;
+  }
+  r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+  r.out = QString::fromUtf8(p.readAllStandardOutput());
+  r.err = QString::fromUtf8(p.readAllStandardError());
+  return r;
+}
+
+QString IntegrityOf(const QString& path) {
+  sqlite3* db = nullptr;
+  QString result;
+  if (sqlite3_open_v2(path.toUtf8(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW)
+      result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  return result;
+}
+
+}  // namespace
+
+class OutputCliTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void showTable() {
+    const QString folder = NewTestFolder("show");
+    const QString source = folder + "/cells.db";
+    {
+      DbBuilder db(source);
+      db.Exec("CREATE TABLE \"t x\" (id INTEGER PRIMARY KEY, \"a\tb\" TEXT, c TEXT)");
+      db.Insert("t x", {1, "tab\there", "line\nbreak"});
+      db.Insert("t x", {2, "back\\slash", QString(1200, 'L')});
+      db.Insert("t x", {3, "say \"hi\"", "O'Brien"});
+      db.Close();
+      QVERIFY(db.Ok());
+    }
+    const Result r = Tool({"show", source, "t x"});
+    QCOMPARE(r.code, 0);
+    const QStringList lines = r.out.split('\n');
+    QCOMPARE(lines.value(0), QStringLiteral("id\ta\\tb\tc"));
+    QCOMPARE(lines.value(1), QStringLiteral("1\ttab\\there\tline\\nbreak"));
+    QCOMPARE(lines.value(2), "2\tback\\\\slash\t" + QString(1000, 'L') + "<more data>...");
+    QCOMPARE(lines.value(3), QStringLiteral("3\tsay \"hi\"\tO'Brien"));
+    QCOMPARE(lines.size(), 5);  // and the final line end
+    QVERIFY2(r.err.contains("  Records : 3"), qPrintable(r.err));
+  }
+
+  void showStatementAndErrors() {
+    const QString folder = NewTestFolder("showsql");
+    const QString source = folder + "/shop.db";
+    QVERIFY(MakeShopDatabase(source).isEmpty());
+    Result r = Tool({"show", source, "order_totals", "--kind", "view"});
+    QCOMPARE(r.code, 0);
+    QVERIFY(r.out.startsWith("CREATE VIEW order_totals"));
+    QVERIFY(!r.out.contains('\r'));
+    r = Tool({"show", source, "no_such_table"});
+    QCOMPARE(r.code, 2);
+    r = Tool({"show", source});
+    QCOMPARE(r.code, 2);
+    r = Tool({"show", source, "x", "--kind", "nonsense"});
+    QCOMPARE(r.code, 2);
+    QFile junk(folder + "/junk.db");
+    QVERIFY(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(4096, 'j'));
+    junk.close();
+    r = Tool({"show", junk.fileName(), "t"});
+    QCOMPARE(r.code, 1);
+  }
+
+  void saveExitCodes() {
+    const QString folder = NewTestFolder("save");
+    const QString source = folder + "/shop.db";
+    QVERIFY(MakeShopDatabase(source).isEmpty());
+    const QString out = folder + "/out";
+
+    Result r = Tool({"save", source, out});
+    QCOMPARE(r.code, 0);
+    QCOMPARE(IntegrityOf(out + "/shop.db"), QStringLiteral("ok"));
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    const SampleSchema schema = ShopSchema();
+    QCOMPARE(lines.size(), schema.tables.size() + schema.views.size() + schema.triggers.size() +
+                               schema.indexes.size());
+    QVERIFY(lines.first().startsWith("table\t"));
+    QVERIFY(lines.last().startsWith("index\t"));
+    for (const QString& line : lines) QVERIFY2(line.contains("\tsaved"), qPrintable(line));
+
+    // The destination exists now: refused, nothing written over.
+    const QByteArray before = [&] {
+      QFile f(out + "/shop.db");
+      f.open(QIODevice::ReadOnly);
+      return f.readAll();
+    }();
+    r = Tool({"save", source, out, "--table", "tags"});
+    QCOMPARE(r.code, 2);
+    QVERIFY(r.err.contains("already exists"));
+    QFile f(out + "/shop.db");
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QVERIFY(f.readAll() == before);
+
+    // An index without its table fails: exit 3, the other objects are saved.
+    r = Tool({"save", source, folder + "/partial", "--table", "tags", "--index", "idx_orders_customer"});
+    QCOMPARE(r.code, 3);
+    QVERIFY(r.out.contains("table\ttags\tsaved"));
+    QVERIFY(r.out.contains("index\tidx_orders_customer\tnot saved"));
+
+    r = Tool({"save", source, folder + "/x", "--table", "nope"});
+    QCOMPARE(r.code, 2);
+    QVERIFY(!QFileInfo::exists(folder + "/x/shop.db"));
+    r = Tool({"save", source});
+    QCOMPARE(r.code, 2);
+  }
+
+  // Ctrl+C during a save: the save ends, what was written stays readable.
+  void interruptedSave() {
+    const QString folder = NewTestFolder("sigint");
+    const QString source = folder + "/many.db";
+    {
+      DbBuilder db(source);
+      db.Begin();
+      for (int t = 0; t < 12; ++t) {
+        db.Exec(QString("CREATE TABLE t%1 (id INTEGER PRIMARY KEY, v TEXT, n REAL)").arg(t));
+        for (int i = 0; i < 20000; ++i) db.Insert(QString("t%1").arg(t), {i, QString("value %1").arg(i), i * 0.5});
+      }
+      db.Commit();
+      db.Close();
+      QVERIFY(db.Ok());
+    }
+    QProcess p;
+    p.start(QStringLiteral(VELMORA_RECOVER_PATH),
+            {"--work-dir", ProgramFolder(), "save", source, folder + "/out"});
+    QVERIFY(p.waitForStarted());
+    // The first finished table shows that the save is under way.
+    QElapsedTimer timer;
+    timer.start();
+    while (!p.canReadLine() && p.state() == QProcess::Running && timer.elapsed() < 60000)
+      p.waitForReadyRead(100);
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    const QString out = QString::fromUtf8(p.readAll());
+    QVERIFY(p.exitCode() == 3 || p.exitCode() == 0);
+    if (p.exitCode() == 3) QVERIFY2(out.contains("stopped"), qPrintable(out));
+    QCOMPARE(IntegrityOf(folder + "/out/many.db"), QStringLiteral("ok"));
+    QVERIFY(out.startsWith("table\tt0\tsaved, 20000 records"));
+  }
+};
+
+VELMORA_TEST_MAIN(OutputCliTest)
+#include "tst_output_cli.moc"
