@@ -7,6 +7,7 @@
 #include <QTextStream>
 
 #include "cli/Commands.h"
+#include "cli/OutputCommands.h"
 #include "platform/Folders.h"
 
 namespace velmora::cli {
@@ -27,6 +28,14 @@ struct Verb {
 const Verb kVerbs[] = {
     {"list", "list FILE      print the recovered objects, one CATEGORY<TAB>NAME line each",
      RunList},
+    {"show", "show FILE NAME [--kind table|view|index|trigger]\n"
+             "                 print a table's records as the grid shows them (TAB separated),\n"
+             "                 or the statement of a view, index or trigger",
+     RunShow},
+    {"save", "save FILE OUTDIR [--table NAME]... [--view NAME]... [--trigger NAME]... [--index NAME]...\n"
+             "                 write the objects (all when none is named) into OUTDIR/<file name>;\n"
+             "                 exit 3 when some object could not be saved or Ctrl+C stopped it",
+     RunSave},
 };
 
 void PrintHelp(QTextStream& out) {

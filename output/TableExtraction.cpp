@@ -44,6 +44,19 @@ int SkipBlanks(const QString& sql, int at) {
   return at;
 }
 
+bool TableExists(sqlite3* db, const QString& name) {
+  sqlite3_stmt* stmt = nullptr;
+  bool exists = false;
+  if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?1", -1,
+                         &stmt, nullptr) == SQLITE_OK) {
+    const QByteArray utf8 = name.toUtf8();
+    sqlite3_bind_text(stmt, 1, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
+    exists = sqlite3_step(stmt) == SQLITE_ROW;
+  }
+  sqlite3_finalize(stmt);
+  return exists;
+}
+
 }  // namespace
 
 const SchemaObject* FindTableObject(const CSQLiteRecovery& engine, const QString& name) {
@@ -137,7 +150,7 @@ bool ReadColumnInfo(CSQLiteRecovery& engine, sqlite3* workDb, const QString& tab
   }
   sqlite3_finalize(stmt);
 
-  if (sqlite3_prepare_v2(workDb, "SELECT wr FROM pragma_table_list(?1, 'main')", -1, &stmt,
+  if (sqlite3_prepare_v2(workDb, "SELECT wr FROM pragma_table_list(?1) WHERE schema = 'main'", -1, &stmt,
                          nullptr) == SQLITE_OK) {
     sqlite3_bind_text(stmt, 1, name.constData(), static_cast<int>(name.size()), SQLITE_STATIC);
     if (sqlite3_step(stmt) == SQLITE_ROW) layout->withoutRowid = sqlite3_column_int(stmt, 0) != 0;
@@ -158,6 +171,13 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, IRecord
   if (save) {
     if (db == nullptr) {
       outcome.error = QStringLiteral("the recovered database is not open");
+      return outcome;
+    }
+    if (object == nullptr && name.startsWith(QLatin1String("sqlite_"), Qt::CaseInsensitive) &&
+        TableExists(db, name)) {
+      // An internal table that the library made itself (sqlite_sequence, with
+      // the first AUTOINCREMENT table) and keeps up to date from the inserts.
+      outcome.written = true;
       return outcome;
     }
     if (object == nullptr) {
