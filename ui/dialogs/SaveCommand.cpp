@@ -1,0 +1,108 @@
+#include "ui/dialogs/SaveCommand.h"
+
+#include <QTreeWidget>
+
+#include "platform/MessageBox.h"
+#include "ui/dialogs/SaveSQLiteFile.h"
+#include "ui/grid/RecordDisplay.h"
+
+namespace velmora {
+
+void CollectCheckedChildren(const QTreeWidgetItem* category, QStringList& names) {
+  if (category == nullptr) return;
+  for (int i = 0; i < category->childCount(); ++i) {
+    const QTreeWidgetItem* child = category->child(i);
+    if (child->checkState(0) == Qt::Checked) names << ObjectNameOfItem(child);
+  }
+}
+
+std::optional<QString> AskSaveDestination(QWidget* parent, const QString& fileName) {
+  CSaveSQLiteFile dialog(parent, fileName);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.m_strPath;
+}
+
+void ShowSaveReport(QWidget* parent, const SaveReport& report) {
+  CErrorDlg dialog(report, parent);
+  dialog.exec();
+}
+
+std::optional<SaveReport> RunSaveCommand(const SaveContext& context, const SaveOperations& ops) {
+  bool unusedStop = false, unusedSaving = false;
+  bool& stop = context.stopRequested ? *context.stopRequested : unusedStop;
+  bool& saving = context.saving ? *context.saving : unusedSaving;
+
+  stop = false;
+  if (!ops.hasDatabase || !ops.hasDatabase()) {
+    ShowMessageBox(QStringLiteral("No database is opened."));
+    return std::nullopt;
+  }
+  SaveSelection ticked;
+  CollectCheckedChildren(context.tables, ticked.tables);
+  CollectCheckedChildren(context.views, ticked.views);
+  CollectCheckedChildren(context.triggers, ticked.triggers);
+  CollectCheckedChildren(context.indexes, ticked.indexes);
+  if (ticked.Empty()) {
+    ShowMessageBox(QStringLiteral("Please Choose object(s) to save."));
+    return std::nullopt;
+  }
+
+  const std::optional<QString> folder = ops.askFolder ? ops.askFolder(context.dbName) : std::nullopt;
+  if (!folder) return std::nullopt;
+
+  saving = true;
+  SaveReport report;
+  QString error;
+  if (!ops.open || !ops.open(*folder, context.dbName, &report.filePath, &error)) {
+    // Nothing was written; the tree and the window are as before.
+    saving = false;
+    ShowMessageBox(!error.isEmpty()
+                       ? error
+                       : QStringLiteral("The recovered database could not be created in \"%1\".")
+                             .arg(*folder));
+    return std::nullopt;
+  }
+
+  if (context.tree) context.tree->setEnabled(false);
+  if (context.savingDialog) context.savingDialog->show();
+
+  // Tables first, so that their records exist before any view, trigger or
+  // index is created: triggers do not fire during the inserts and indexes are
+  // built once. After a stop every remaining object is still handed over; the
+  // dispatch passes it over at once and the report lists it.
+  const std::pair<const QStringList*, int> groups[] = {{&ticked.tables, kKindTable},
+                                                       {&ticked.views, kKindView},
+                                                       {&ticked.triggers, kKindTrigger},
+                                                       {&ticked.indexes, kKindIndex}};
+  for (const auto& [names, kind] : groups) {
+    for (const QString& name : *names) {
+      SaveReportEntry entry;
+      entry.name = name;
+      entry.kind = kind;
+      if (ops.dispatch) {
+        entry.outcome = ops.dispatch(name, kind);
+      } else {
+        entry.outcome.error = QStringLiteral("nothing to write it with");
+      }
+      report.entries.push_back(std::move(entry));
+    }
+  }
+
+  if (ops.close) ops.close();
+  if (context.tree) context.tree->setEnabled(true);
+  saving = false;
+  if (context.savingDialog) context.savingDialog->hide();
+
+  // A stop that came after the last object had been written cost nothing:
+  // the report then tells of a complete save.
+  bool allSaved = true;
+  for (const SaveReportEntry& e : report.entries) {
+    report.stopped = report.stopped || e.outcome.stopped;
+    allSaved = allSaved && FullySaved(e.outcome);
+  }
+  report.stopped = report.stopped || (stop && !allSaved);
+  if (ops.report) ops.report(report);
+  return report;
+}
+
+}  // namespace velmora
