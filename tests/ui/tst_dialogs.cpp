@@ -291,7 +291,8 @@ void TestDialogs::savingAnimationPlaysWhileShown() {
 void TestDialogs::report_data() {
   QTest::addColumn<bool>("stopped");
   QTest::addColumn<QList<int>>("kinds");
-  QTest::addColumn<QList<int>>("states");  // 0 written, 1 passed over, 2 failed, 3 partly (stopped)
+  // 0 written, 1 passed over, 2 failed, 3 partly (stopped), 4 written with damaged pages
+  QTest::addColumn<QList<int>>("states");
   QTest::addColumn<QStringList>("present");
   QTest::addColumn<QStringList>("absent");
 
@@ -318,6 +319,11 @@ void TestDialogs::report_data() {
       << QStringList{"could not be saved completely", "Index \"o1\": no such table: main.t",
                      "Table \"o0\": 10 records"}
       << QStringList{"successfully", "stopped"};
+  QTest::newRow("a table with unreadable pages")
+      << false << QList<int>{kKindTable} << QList<int>{4}
+      << QStringList{"saving done successfully...",
+                     "Table \"o0\": 1 record (part of it could not be read from the damaged file)"}
+      << QStringList{"Not saved"};
   QTest::newRow("stopped before anything")
       << true << QList<int>{kKindView} << QList<int>{1}
       << QStringList{"0 of 1 object(s)", "View \"o0\": passed over"} << QStringList{"Saved:"};
@@ -341,7 +347,11 @@ void TestDialogs::report() {
       case 0: e.outcome = Outcome(true, false, e.kind == kKindTable ? n : 0); break;
       case 1: e.outcome = Outcome(false, true, 0); break;
       case 2: e.outcome = Outcome(false, false, 0, QStringLiteral("no such table: main.t")); break;
-      default: e.outcome = Outcome(true, true, n); break;
+      case 3: e.outcome = Outcome(true, true, n); break;
+      default:
+        e.outcome = Outcome(true, false, n);
+        e.outcome.incomplete = true;
+        break;
     }
     r.entries.push_back(e);
   }

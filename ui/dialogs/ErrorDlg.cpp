@@ -44,8 +44,10 @@ QString FormatSaveReport(const SaveReport& report) {
     const ObjectOutcome& o = e.outcome;
     const bool isTable = e.kind == kKindTable;
     if (FullySaved(o)) {
-      saved << (isTable ? QStringLiteral("  %1: %2").arg(Subject(e), Records(o.records))
-                        : QStringLiteral("  %1").arg(Subject(e)));
+      QString line = isTable ? QStringLiteral("  %1: %2").arg(Subject(e), Records(o.records))
+                             : QStringLiteral("  %1").arg(Subject(e));
+      if (o.incomplete) line += QStringLiteral(" (part of it could not be read from the damaged file)");
+      saved << line;
     } else if (o.written) {
       const QString why = !o.error.isEmpty() ? o.error : QStringLiteral("the save was stopped");
       partly << (isTable ? QStringLiteral("  %1: %2 written, then %3")
