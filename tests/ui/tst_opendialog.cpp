@@ -1,0 +1,124 @@
+// The database selection dialog: what Browse stores, and the two refusals.
+#include <QFile>
+#include <QLineEdit>
+#include <QtTest/QtTest>
+
+#include "tests/support/TestSupport.h"
+#include "ui/frame/SQLiteOpenFile.h"
+
+using namespace velmora;
+using namespace velmora::test;
+
+class TestOpenDialog : public QObject {
+  Q_OBJECT
+ private slots:
+  void browseStoresPathAndName_data();
+  void browseStoresPathAndName();
+  void refusals_data();
+  void refusals();
+  void cancelledBrowseKeepsPrevious();
+  void initialFocusIsCancel();
+};
+
+void TestOpenDialog::browseStoresPathAndName_data() {
+  QTest::addColumn<QString>("chosen");
+  QTest::addColumn<QString>("name");
+  QTest::newRow("plain") << "/data/shop.db" << "shop.db";
+  QTest::newRow("trailing blanks") << "/data/shop.db  " << "shop.db";
+  QTest::newRow("leading blank in name") << "/da ta/ my file.sqlite" << "my file.sqlite";
+  QTest::newRow("no folder") << "shop.db" << "shop.db";
+}
+
+void TestOpenDialog::browseStoresPathAndName() {
+  QFETCH(QString, chosen);
+  QFETCH(QString, name);
+  const OpenFileChooser previous = SetOpenFileChooser([chosen](QWidget*) { return chosen; });
+  CSQLiteOpenFile dialog;
+  dialog.OnBrowse();
+  SetOpenFileChooser(previous);
+  QCOMPARE(dialog.m_strDbPath, chosen);
+  QCOMPARE(dialog.m_strDbName, name);
+  QCOMPARE(dialog.PathEdit()->text(), chosen);
+}
+
+// How the dialog is left: Recover or Enter in the edit box; before any
+// Browse, after a Browse to an existing file, or after a Browse to a file
+// that was deleted since.
+void TestOpenDialog::refusals_data() {
+  QTest::addColumn<QString>("setup");  // "none", "typed", "browsed", "deleted"
+  QTest::addColumn<bool>("viaEnter");
+  QTest::addColumn<QString>("message");  // empty: the dialog ends with OK
+  QTest::newRow("recover before browse") << "none" << false << "Please, enter a valid database path.";
+  QTest::newRow("recover with typed path") << "typed" << false << "Please, enter a valid database path.";
+  QTest::newRow("enter before browse") << "none" << true << "Please, enter a valid file path.";
+  QTest::newRow("enter with typed path") << "typed" << true << "Please, enter a valid file path.";
+  QTest::newRow("recover after browse") << "browsed" << false << "";
+  QTest::newRow("enter after browse") << "browsed" << true << "";
+  QTest::newRow("enter, file deleted") << "deleted" << true << "Please, enter a valid file path.";
+  QTest::newRow("recover, file deleted") << "deleted" << false << "";
+}
+
+void TestOpenDialog::refusals() {
+  QFETCH(QString, setup);
+  QFETCH(bool, viaEnter);
+  QFETCH(QString, message);
+  const QString file = NewTestFolder(QStringLiteral("dlg")) + QStringLiteral("/some.db");
+  {
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("x");
+  }
+  MessageBoxRecorder boxes;
+  CSQLiteOpenFile dialog;
+  dialog.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+  if (setup == QLatin1String("typed")) QTest::keyClicks(dialog.PathEdit(), file);
+  if (setup == QLatin1String("browsed") || setup == QLatin1String("deleted")) {
+    const OpenFileChooser previous = SetOpenFileChooser([file](QWidget*) { return file; });
+    QTest::mouseClick(dialog.BrowseButton(), Qt::LeftButton);
+    SetOpenFileChooser(previous);
+  }
+  if (setup == QLatin1String("deleted")) QVERIFY(QFile::remove(file));
+
+  if (viaEnter) {
+    dialog.PathEdit()->setFocus();
+    QTest::keyClick(dialog.PathEdit(), Qt::Key_Return);
+  } else {
+    QTest::mouseClick(dialog.RecoverButton(), Qt::LeftButton);
+  }
+  if (message.isEmpty()) {
+    QVERIFY(boxes.boxes.isEmpty());
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QVERIFY(!dialog.isVisible());
+  } else {
+    QCOMPARE(boxes.Texts(), QStringList{message});
+    QCOMPARE(boxes.boxes.first().buttons, MsgButtons::Ok);
+    QVERIFY(dialog.isVisible());
+  }
+}
+
+void TestOpenDialog::cancelledBrowseKeepsPrevious() {
+  CSQLiteOpenFile dialog;
+  const OpenFileChooser previous = SetOpenFileChooser([](QWidget*) { return QStringLiteral("/a/b.db"); });
+  dialog.OnBrowse();
+  SetOpenFileChooser([](QWidget*) { return QString(); });
+  dialog.OnBrowse();
+  SetOpenFileChooser(previous);
+  QCOMPARE(dialog.m_strDbPath, QStringLiteral("/a/b.db"));
+  QCOMPARE(dialog.m_strDbName, QStringLiteral("b.db"));
+  QCOMPARE(dialog.PathEdit()->text(), QStringLiteral("/a/b.db"));
+}
+
+void TestOpenDialog::initialFocusIsCancel() {
+  CSQLiteOpenFile dialog;
+  dialog.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+  QTRY_COMPARE(dialog.focusWidget(), static_cast<QWidget*>(dialog.CancelButton()));
+  QCOMPARE(dialog.windowTitle(), QStringLiteral("Database Selection"));
+  // Escape ends the dialog with Cancel.
+  QTest::keyClick(&dialog, Qt::Key_Escape);
+  QCOMPARE(dialog.result(), int(QDialog::Rejected));
+}
+
+VELMORA_TEST_MAIN(TestOpenDialog)
+#include "tst_opendialog.moc"

@@ -1,0 +1,628 @@
+#include "ui/frame/MainFrame.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QSettings>
+#include <QShortcut>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "platform/MessageBox.h"
+#include "ui/frame/CustomEvents.h"
+#include "ui/frame/LeftView.h"
+#include "res/ResourceIds.h"
+#include "ui/dialogs/AboutDlg.h"
+#include "ui/grid/RightView.h"
+#include "ui/style/AppStyle.h"
+#include "ui/frame/SQLiteOpenFile.h"
+
+namespace velmora {
+namespace {
+
+constexpr int kPumpIntervalMs = 10;
+
+bool DesktopOpener(const QUrl& url) { return QDesktopServices::openUrl(url); }
+
+UrlOpener& Opener() {
+  static UrlOpener opener = DesktopOpener;
+  return opener;
+}
+
+// The text the tree shows for a table-name entry: one enclosing pair of
+// square brackets and every double quote removed.
+QString TableText(const QString& entry) {
+  QString text = entry;
+  if (text.startsWith(QLatin1Char('['))) text.remove(0, 1);
+  if (text.endsWith(QLatin1Char(']'))) text.chop(1);
+  text.remove(QLatin1Char('"'));
+  return text;
+}
+
+// The second comma-separated field of a schema row: the object's name.
+QString NameField(const QString& row) { return row.section(QLatin1Char(','), 1, 1); }
+
+bool IsCtrlBreak(const QKeyEvent* key) {
+  return key->key() == Qt::Key_Cancel ||
+         (key->key() == Qt::Key_Pause && (key->modifiers() & Qt::ControlModifier));
+}
+
+QTreeWidgetItem* AddItem(QTreeWidgetItem* parent, const QString& text, int image) {
+  auto* item = new QTreeWidgetItem(parent, QStringList{text});
+  item->setIcon(0, CTreeCtrlEx::TreeImage(image));
+  item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+  item->setCheckState(0, Qt::Unchecked);
+  return item;
+}
+
+}  // namespace
+
+UrlOpener SetUrlOpener(UrlOpener opener) {
+  UrlOpener previous = Opener();
+  Opener() = opener ? std::move(opener) : UrlOpener(DesktopOpener);
+  return previous;
+}
+
+bool OpenUrl(const QUrl& url) { return !url.isEmpty() && Opener()(url); }
+
+bool EngineProgressProc(int, void* owner) {
+  return owner != nullptr && static_cast<CMainFrame*>(owner)->ProgressCallback();
+}
+
+CMainFrame::EngineCall::EngineCall(CMainFrame& frame) : m_frame(frame) {
+  // The first callback of an operation lets pending events through at once.
+  if (m_frame.m_nEngineCalls++ == 0) m_frame.m_pumpTimer.invalidate();
+}
+
+CMainFrame::EngineCall::~EngineCall() {
+  if (--m_frame.m_nEngineCalls == 0 && m_frame.m_bCloseAfterWork) {
+    // The close was confirmed while the engine was running: finish it once
+    // the call stack has unwound.
+    QTimer::singleShot(0, &m_frame, [frame = &m_frame] { frame->FinishPendingClose(); });
+  }
+}
+
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
+  setObjectName(QStringLiteral("mainFrame"));
+  setWindowTitle(QStringLiteral("Velmora SQLite Database Recovery"));
+  setWindowIcon(LoadIcon(IDR_MAINFRAME));
+  setAttribute(Qt::WA_DeleteOnClose, false);
+
+  m_nAppLook = LoadApplicationLook();
+
+  m_pRecovery = std::make_unique<CSQLiteRecovery>();
+
+  CreateActions();
+  CreateMenus();
+  CreateToolBar();
+  CreateStatusBar();
+  CreateClient();
+
+  auto* next = new QShortcut(QKeySequence(Qt::Key_F6), this);
+  connect(next, &QShortcut::activated, this, [this] { FocusPane(1); });
+  auto* previous = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6), this);
+  connect(previous, &QShortcut::activated, this, [this] { FocusPane(-1); });
+
+  qApp->installEventFilter(this);
+  // The stored look is applied as the window is made.
+  ::velmora::OnApplicationLook(this, m_nAppLook);
+  m_nAppLook = ApplicationLook();
+  for (int id = ID_VIEW_APPLOOK_FIRST; id <= ID_VIEW_APPLOOK_LAST; ++id)
+    if (QAction* action = Action(id)) action->setChecked(IsLookChecked(id));
+  resize(1000, 700);
+}
+
+CMainFrame::~CMainFrame() {
+  qApp->removeEventFilter(this);
+  if (m_pSavingDlg) delete m_pSavingDlg.data();
+}
+
+QAction* CMainFrame::Action(int id) const { return m_actions.value(id, nullptr); }
+
+void CMainFrame::CreateActions() {
+  struct Command {
+    int id;
+    const char* text;
+    const char* prompt;
+    const char* tooltip;
+    void (CMainFrame::*handler)();
+  };
+  static const Command kCommands[] = {
+      {ID_FILE_OPEN_DB, "&Open...", "Select SQLite database objects ", "&Open (Ctrl+O)",
+       &CMainFrame::OnFileOpen},
+      {ID_FILE_SAVE_DB, "&Save", "Save SQLite database objects", "&Save ", &CMainFrame::OnFileSave},
+      {ID_APP_EXIT, "E&xit", "Quit the application; prompts to save documents", "Exit", nullptr},
+      {ID_HELP_DB, "Velmora SQLite Database Recovery Help", "Display software help", "&Help",
+       &CMainFrame::OnHelp},
+      {ID_HOME_PAGE, "Velmora SQLite Database Recovery Home Page", "", "", &CMainFrame::OnHomePage},
+      {ID_APP_ABOUT, "&About SQLite  Database Recovery",
+       "Display program information, version number and copyright", "About", &CMainFrame::OnAbout},
+  };
+  for (const Command& c : kCommands) {
+    auto* action = new QAction(QString::fromLatin1(c.text), this);
+    action->setObjectName(QStringLiteral("command%1").arg(c.id));
+    action->setData(c.id);
+    action->setStatusTip(QString::fromLatin1(c.prompt));
+    // Tool tips show the text without its mnemonic marker.
+    action->setToolTip(QString::fromLatin1(c.tooltip).remove(QLatin1Char('&')).trimmed());
+    if (c.handler != nullptr) connect(action, &QAction::triggered, this, c.handler);
+    m_actions.insert(c.id, action);
+  }
+  Action(ID_FILE_OPEN_DB)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  Action(ID_FILE_OPEN_DB)->setShortcutContext(Qt::WindowShortcut);
+  connect(Action(ID_APP_EXIT), &QAction::triggered, this, &QWidget::close);
+  Action(ID_FILE_OPEN_DB)->setIcon(QIcon(ToolbarPicture(0)));
+  Action(ID_FILE_SAVE_DB)->setIcon(QIcon(ToolbarPicture(1)));
+  Action(ID_HELP_DB)->setIcon(QIcon(ToolbarPicture(2)));
+
+  // The look commands (menu 200, attached to no bar).
+  m_pLookMenu = new QMenu(QStringLiteral("Application Look"), this);
+  m_pLookGroup = new QActionGroup(this);
+  m_pLookGroup->setExclusive(true);
+  static const struct {
+    int id;
+    const char* text;
+  } kLooks[] = {{215, "Office 2007 (&Blue Style)"},
+                {216, "Office 2007 (B&lack Style)"},
+                {217, "Office 2007 (&Silver Style)"},
+                {218, "Office 2007 (&Aqua Style)"}};
+  for (const auto& look : kLooks) {
+    auto* action = m_pLookMenu->addAction(QString::fromLatin1(look.text));
+    action->setData(look.id);
+    action->setCheckable(true);
+    m_pLookGroup->addAction(action);
+    m_actions.insert(look.id, action);
+    connect(action, &QAction::triggered, this, [this, id = look.id] { OnApplicationLook(id); });
+  }
+}
+
+void CMainFrame::CreateMenus() {
+  QMenuBar* bar = menuBar();
+  bar->setObjectName(QStringLiteral("menuBar"));
+  QMenu* file = bar->addMenu(QStringLiteral("&File"));
+  file->addAction(Action(ID_FILE_OPEN_DB));
+  file->addAction(Action(ID_FILE_SAVE_DB));
+  file->addSeparator();
+  file->addAction(Action(ID_APP_EXIT));
+  QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+  help->addAction(Action(ID_HELP_DB));
+  help->addAction(Action(ID_HOME_PAGE));
+  help->addSeparator();
+  help->addAction(Action(ID_APP_ABOUT));
+  for (QMenu* menu : {file, help}) menu->setToolTipsVisible(false);
+}
+
+void CMainFrame::CreateToolBar() {
+  m_wndToolBar = new QToolBar(QStringLiteral("Standard"), this);
+  m_wndToolBar->setObjectName(QString::fromLatin1(kMainToolbarName));
+  m_wndToolBar->setIconSize(QSize(50, 50));
+  m_wndToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  m_wndToolBar->setMovable(true);
+  m_wndToolBar->setContentsMargins(1, 1, 1, 1);
+  m_wndToolBar->addAction(Action(ID_FILE_OPEN_DB));
+  m_wndToolBar->addAction(Action(ID_FILE_SAVE_DB));
+  m_wndToolBar->addAction(Action(ID_HELP_DB));
+  addToolBar(Qt::TopToolBarArea, m_wndToolBar);
+  m_wndToolBar->setContextMenuPolicy(Qt::CustomContextMenu);
+  auto* customize = new QAction(QStringLiteral("Customize..."), this);
+  customize->setData(int(ID_TOOLBAR_CUSTOMIZE));
+  m_actions.insert(ID_TOOLBAR_CUSTOMIZE, customize);
+  connect(customize, &QAction::triggered, this, &CMainFrame::OnToolbarCustomize);
+  connect(m_wndToolBar, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+    QMenu menu(this);
+    menu.addAction(m_wndToolBar->toggleViewAction());
+    menu.addSeparator();
+    menu.addAction(Action(ID_TOOLBAR_CUSTOMIZE));
+    menu.exec(m_wndToolBar->mapToGlobal(pos));
+  });
+}
+
+void CMainFrame::CreateStatusBar() {
+  QStatusBar* bar = statusBar();
+  bar->setObjectName(QStringLiteral("statusBar"));
+  bar->setSizeGripEnabled(false);
+  m_pMessagePane = new QLabel(QStringLiteral("Ready"), bar);
+  m_pMessagePane->setObjectName(QStringLiteral("messagePane"));
+  bar->addWidget(m_pMessagePane, 1);
+  const int indicatorWidth = m_pMessagePane->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) + 12;
+  for (auto [pane, name] : {std::pair{&m_pCapsPane, "CAP"}, std::pair{&m_pNumPane, "NUM"},
+                            std::pair{&m_pScrollPane, "SCRL"}}) {
+    *pane = new QLabel(bar);
+    (*pane)->setObjectName(QStringLiteral("indicator%1").arg(QString::fromLatin1(name)));
+    (*pane)->setProperty("indicatorText", QString::fromLatin1(name));
+    (*pane)->setAlignment(Qt::AlignCenter);
+    (*pane)->setMinimumWidth(indicatorWidth);
+    (*pane)->setFrameShape(QFrame::StyledPanel);
+    (*pane)->setFrameShadow(QFrame::Sunken);
+    bar->addPermanentWidget(*pane);
+  }
+
+  // The three progress controls sit over the panes at fixed places.
+  m_wndStatusText = new QLabel(bar);
+  m_wndStatusText->setObjectName(QStringLiteral("id%1").arg(int(IDC_STATUS_TEXT)));
+  m_wndStatusText->setGeometry(0, 2, 130, 16);
+  m_wndStatusText->setAutoFillBackground(true);
+  m_wndProgress = new QProgressBar(bar);
+  m_wndProgress->setObjectName(QStringLiteral("id%1").arg(int(IDC_PROGRESS)));
+  m_wndProgress->setTextVisible(false);
+  m_wndProgress->setGeometry(132, 2, 1300 - 132, 16);
+  m_btnStop = new CMFCButtonEx(QStringLiteral("Stop"), bar);
+  m_btnStop->setObjectName(QStringLiteral("id%1").arg(int(IDC_STOP)));
+  m_btnStop->setGeometry(1200, 2, 200, 17);
+  for (QWidget* w : {static_cast<QWidget*>(m_wndStatusText), static_cast<QWidget*>(m_wndProgress),
+                     static_cast<QWidget*>(m_btnStop)}) {
+    w->hide();
+    w->raise();
+  }
+  m_statusTextAdapter = StatusTextAdapter(m_wndStatusText);
+  m_progressAdapter = ProgressBarAdapter(m_wndProgress);
+  m_stopAdapter = ControlAdapter(m_btnStop);
+}
+
+void CMainFrame::CreateClient() {
+  m_wndSplitter = new QSplitter(Qt::Horizontal, this);
+  m_wndSplitter->setObjectName(QStringLiteral("splitter"));
+  m_wndSplitter->setChildrenCollapsible(false);
+  m_pLeftView = new CLeftView(m_wndSplitter);
+  m_pLeftView->Tree()->SetNotifyTarget(this);
+  m_pRightView = new CRightView(m_wndSplitter);
+  m_pLeftView->setMinimumWidth(100);
+  m_pRightView->setMinimumWidth(100);
+  m_wndSplitter->addWidget(m_pLeftView);
+  m_wndSplitter->addWidget(m_pRightView);
+  m_wndSplitter->setStretchFactor(0, 0);
+  m_wndSplitter->setStretchFactor(1, 1);
+  m_wndSplitter->setSizes({310, 240});
+  setCentralWidget(m_wndSplitter);
+}
+
+CTreeCtrlEx* CMainFrame::TreeCtrl() const {
+  return static_cast<CTreeCtrlEx*>(SendCustom(m_pLeftView, WMU_GET_TREE_CTRL));
+}
+
+QWidget* CMainFrame::ListCtrl() const {
+  if (void* answer = SendCustom(m_pRightView, WMU_GET_LIST_CTRL)) return static_cast<QWidget*>(answer);
+  return m_pRightView->Grid();
+}
+
+IRecordGrid* CMainFrame::RecordGrid() const { return dynamic_cast<IRecordGrid*>(ListCtrl()); }
+
+QPlainTextEdit* CMainFrame::TextCtrl() const {
+  if (void* answer = SendCustom(m_pRightView, WMU_GET_TEXT_CTRL)) return static_cast<QPlainTextEdit*>(answer);
+  return m_pRightView->StatementEdit();
+}
+
+void CMainFrame::LayoutStatusControls() {
+  const int cx = width();
+  m_wndProgress->setGeometry(132, 2, cx - 230, 16);
+  m_btnStop->setGeometry(cx - 100, 2, 98, 16);
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  LayoutStatusControls();
+}
+
+bool CMainFrame::event(QEvent* event) {
+  switch (int(event->type())) {
+    case WMU_SHOW_RECORDS: {
+      auto* custom = static_cast<CustomEvent*>(event);
+      OnShowRecords(custom->Item());
+      custom->SetResult(reinterpret_cast<void*>(quintptr(1)));
+      return true;
+    }
+    case WMU_STOP_PROCESS:
+      m_bStopRequested = true;
+      static_cast<CustomEvent*>(event)->SetResult(reinterpret_cast<void*>(quintptr(1)));
+      return true;
+    case WMU_OPEN_DATABASE:
+      static_cast<CustomEvent*>(event)->SetResult(reinterpret_cast<void*>(quintptr(1)));
+      OnFileOpen();
+      return true;
+    default:
+      return QMainWindow::event(event);
+  }
+}
+
+// --- long work ---
+
+bool CMainFrame::IsWithin(QObject* object, QWidget* ancestor) const {
+  auto* widget = qobject_cast<QWidget*>(object);
+  return widget != nullptr && ancestor != nullptr &&
+         (widget == ancestor || ancestor->isAncestorOf(widget));
+}
+
+bool CMainFrame::ProgressCallback() {
+  if (!m_pumpTimer.isValid() || m_pumpTimer.elapsed() >= kPumpIntervalMs) {
+    PumpRecord record;
+    PumpRecord* outer = m_pPump;
+    m_pPump = &record;
+    ++m_nPumpDepth;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    --m_nPumpDepth;
+    m_pPump = outer;
+    m_pumpTimer.restart();
+    if (record.savingDialogKey) {
+      // Keys that would close the saving dialog neither close it nor stop
+      // the save.
+      if (m_pSavingDlg && m_bSaving) m_pSavingDlg->show();
+      return false;
+    }
+    if (record.anyInput && record.lastInputWasEscape) return false;
+  }
+  return m_bStopRequested;
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (type == QEvent::KeyPress || type == QEvent::KeyRelease) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    UpdateLockIndicators(key->modifiers(), key->nativeModifiers());
+  }
+  if (m_nPumpDepth == 0 || m_pPump == nullptr) return false;
+
+  switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+      auto* mouse = static_cast<QMouseEvent*>(event);
+      if (mouse->button() != Qt::LeftButton && mouse->button() != Qt::RightButton) break;
+      // Commands cannot start while long work runs.
+      if (IsWithin(watched, menuBar()) || IsWithin(watched, m_wndToolBar)) return true;
+      if (IsWithin(watched, m_btnStop)) m_bStopRequested = true;
+      break;
+    }
+    case QEvent::Shortcut:
+      // Keyboard shortcuts of the commands wait for the work to end, too.
+      return true;
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease: {
+      auto* key = static_cast<QKeyEvent*>(event);
+      const bool escapeLike = key->key() == Qt::Key_Escape || IsCtrlBreak(key);
+      m_pPump->anyInput = true;
+      m_pPump->lastInputWasEscape = escapeLike;
+      if (type == QEvent::KeyPress && m_pSavingDlg && IsWithin(watched, m_pSavingDlg) &&
+          (escapeLike || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+        m_pPump->savingDialogKey = true;
+        return true;
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  return false;
+}
+
+void CMainFrame::UpdateLockIndicators(Qt::KeyboardModifiers, quint32 nativeModifiers) {
+  // On X11 the key event's native state carries the lock masks: Lock for
+  // Caps Lock, Mod2 for Num Lock, Mod3 for Scroll Lock where it is mapped.
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) return;
+  const bool caps = nativeModifiers & 0x02;
+  const bool num = nativeModifiers & 0x10;
+  const bool scroll = nativeModifiers & 0x20;
+  m_pCapsPane->setText(caps ? QStringLiteral("CAP") : QString());
+  m_pNumPane->setText(num ? QStringLiteral("NUM") : QString());
+  m_pScrollPane->setText(scroll ? QStringLiteral("SCRL") : QString());
+}
+
+// --- commands ---
+
+void CMainFrame::CreateEngine() {
+  m_pRecovery = std::make_unique<CSQLiteRecovery>();
+  m_pRecovery->m_pfnProgress = &EngineProgressProc;
+  m_pRecovery->m_pOwner = this;
+}
+
+void CMainFrame::OnFileOpen() {
+  // The engine in use by a display or a save is never replaced under it.
+  if (EngineBusy() || m_bSaving || m_bCloseAfterWork) return;
+
+  CSQLiteOpenFile dialog(this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  if (EngineBusy() || m_bSaving || m_bCloseAfterWork) return;
+
+  m_wndProgress->hide();
+  m_btnStop->hide();
+  m_wndStatusText->hide();
+  m_bStopRequested = false;
+  m_strDbName = dialog.m_strDbName;
+
+  // Nothing of the previous database may be used while the new engine is
+  // filled: the tree is emptied and disabled before the scan starts.
+  CTreeCtrlEx* tree = TreeCtrl();
+  if (tree != nullptr) {
+    tree->clear();
+    tree->setEnabled(false);
+  }
+  m_hRootItem = m_hTablesItem = m_hIndexesItem = m_hViewsItem = m_hTriggersItem = nullptr;
+  m_hRequestedItem = m_hShownItem = nullptr;
+  if (IRecordGrid* grid = RecordGrid()) {
+    grid->DeleteAllItems();
+    grid->DeleteAllColumns();
+  }
+  if (QPlainTextEdit* edit = TextCtrl()) edit->clear();
+
+  CreateEngine();
+  {
+    EngineCall call(*this);
+    m_pRecovery->ScanDatabase(dialog.m_strDbPath);
+  }
+  if (!m_bCloseAfterWork) {
+    EngineCall call(*this);
+    m_pRecovery->BuildWorkingDatabase();
+  }
+  if (tree != nullptr) tree->setEnabled(true);
+  if (m_bCloseAfterWork) return;
+
+  if (m_pRecovery->m_lstTableNames.isEmpty()) {
+    ShowMessageBox(QStringLiteral("File Corrupted"));
+    return;
+  }
+  if (tree != nullptr) FillTree(tree);
+}
+
+void CMainFrame::FillTree(CTreeCtrlEx* tree) {
+  const CSQLiteRecovery& engine = *m_pRecovery;
+  m_hRootItem = AddItem(tree->invisibleRootItem(), QStringLiteral("SQLite Database Objects"), 0);
+  m_hTablesItem = AddItem(m_hRootItem, QStringLiteral("Tables"), 2);
+  m_hRootItem->setExpanded(true);
+  for (const QString& name : engine.m_lstTableNames) {
+    QTreeWidgetItem* item = AddItem(m_hTablesItem, TableText(name), 1);
+    // Displays and saves address the table by its real name.
+    item->setData(0, Qt::UserRole, name);
+  }
+  m_hTablesItem->setExpanded(true);
+
+  auto addCategory = [&](const QString& text, const QStringList& rows) {
+    QTreeWidgetItem* category = AddItem(m_hRootItem, text, 2);
+    for (int i = 0; i < rows.size(); ++i) {
+      QTreeWidgetItem* item = AddItem(category, NameField(rows.at(i)), 1);
+      item->setData(0, Qt::UserRole + 1, i);  // position of its schema row
+    }
+    return category;
+  };
+  m_hIndexesItem = addCategory(QStringLiteral("Indexes"), engine.m_lstIndexRows);
+  m_hViewsItem = addCategory(QStringLiteral("Views"), engine.m_lstViewRows);
+  m_hTriggersItem = addCategory(QStringLiteral("Triggers"), engine.m_lstTriggerRows);
+}
+
+void CMainFrame::OnFileSave() {}
+
+void CMainFrame::OnShowRecords(QTreeWidgetItem* item) { Q_UNUSED(item); }
+
+void CMainFrame::OnAbout() {
+  CAboutDlg about(this, [](const QUrl& url) { return OpenUrl(url); });
+  about.exec();
+}
+
+void CMainFrame::OnApplicationLook(int id) {
+  if (id < ID_VIEW_APPLOOK_FIRST || id > ID_VIEW_APPLOOK_LAST) return;
+  ::velmora::OnApplicationLook(this, id);
+  m_nAppLook = ApplicationLook();
+  for (int look = ID_VIEW_APPLOOK_FIRST; look <= ID_VIEW_APPLOOK_LAST; ++look)
+    if (QAction* action = Action(look)) action->setChecked(IsLookChecked(look));
+}
+
+void CMainFrame::OnToolbarCustomize() {
+  // Which of the toolbar's commands are shown.
+  QDialog dialog(this);
+  dialog.setWindowTitle(QStringLiteral("Customize"));
+  auto* layout = new QVBoxLayout(&dialog);
+  QList<QPair<QCheckBox*, QAction*>> boxes;
+  for (QAction* action : m_wndToolBar->actions()) {
+    auto* box = new QCheckBox(action->toolTip(), &dialog);
+    box->setChecked(action->isVisible());
+    layout->addWidget(box);
+    boxes.append({box, action});
+  }
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  layout->addWidget(buttons);
+  connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  if (dialog.exec() != QDialog::Accepted) return;
+  // Hiding an action would also hide it in the menus: toggle the toolbar's
+  // own button instead.
+  for (const auto& [box, action] : boxes)
+    if (QWidget* button = m_wndToolBar->widgetForAction(action)) button->setVisible(box->isChecked());
+}
+
+void CMainFrame::OnHelp() {
+  const QString name = QString::fromLatin1(kHelpFileName);
+  QString path = QDir::current().filePath(name);
+  if (!QFileInfo(path).isFile()) path = QDir(QCoreApplication::applicationDirPath()).filePath(name);
+  if (!QFileInfo(path).isFile()) {
+    ShowMessageBox(name + QStringLiteral(" file does not exist. Please, reinstall the software."));
+    return;
+  }
+  OpenUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+}
+
+void CMainFrame::OnHomePage() { OpenUrl(QUrl(QString::fromLatin1(kHomePageUrl))); }
+
+void CMainFrame::FocusPane(int step) {
+  QWidget* panes[2] = {TreeCtrl(), ListCtrl()};
+  if (panes[1] == nullptr || !panes[1]->isVisible()) panes[1] = TextCtrl();
+  int current = -1;
+  for (int i = 0; i < 2; ++i)
+    if (panes[i] != nullptr && (panes[i]->hasFocus() || panes[i]->isAncestorOf(focusWidget())))
+      current = i;
+  const int target = current < 0 ? (step > 0 ? 0 : 1) : (current + 2 + step) % 2;
+  if (panes[target] != nullptr) panes[target]->setFocus(Qt::OtherFocusReason);
+}
+
+// --- closing ---
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  if (m_bSaving) {
+    ShowMessageBox(QStringLiteral("Please confirm if you want to stop the current process?"));
+    event->ignore();
+    return;
+  }
+  if (!m_bCloseConfirmed) {
+    if (m_bCloseAfterWork) {  // already confirmed, waiting for the engine
+      event->ignore();
+      return;
+    }
+    if (ShowMessageBox(QStringLiteral("Please confirm if you want to close the application?"),
+                       MsgButtons::YesNo) != MsgResult::Yes) {
+      event->ignore();
+      return;
+    }
+    if (EngineBusy() || m_bSaving) {
+      // The engine is inside a call that this close request interrupted:
+      // ask it to stop and close once it has returned.
+      m_bStopRequested = true;
+      m_bCloseAfterWork = true;
+      event->ignore();
+      return;
+    }
+  }
+  m_bCloseConfirmed = false;
+  m_bCloseAfterWork = false;
+  CSQLiteRecovery::CloseWorkingDatabase();
+  const QString workPath = m_pRecovery->m_strWorkDbPath;
+  if (!workPath.isEmpty() && QFileInfo::exists(workPath)) QFile::remove(workPath);
+  if (m_pSavingDlg) m_pSavingDlg->hide();
+  event->accept();
+  QMainWindow::closeEvent(event);
+}
+
+void CMainFrame::FinishPendingClose() {
+  if (!m_bCloseAfterWork || EngineBusy()) return;
+  if (m_bSaving) {  // a save started in between keeps the window open
+    m_bCloseAfterWork = false;
+    return;
+  }
+  m_bCloseConfirmed = true;
+  if (!close()) m_bCloseConfirmed = false;
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() != QEvent::WindowStateChange || !m_bSaving || !m_pSavingDlg) return;
+  if (isMinimized()) {
+    m_pSavingDlg->hide();
+  } else if (isVisible() && !m_bStopRequested) {
+    m_pSavingDlg->show();
+  }
+}
+
+}  // namespace velmora

@@ -1,0 +1,140 @@
+#include "ui/frame/SQLiteOpenFile.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+
+#include "platform/MessageBox.h"
+
+namespace velmora {
+namespace {
+
+QString SystemFileChooser(QWidget* parent) {
+  // Every file is offered: damaged databases carry any name and extension.
+  return QFileDialog::getOpenFileName(parent, QStringLiteral("Open"), QString(),
+                                      QStringLiteral("All Files (*)"));
+}
+
+OpenFileChooser& Chooser() {
+  static OpenFileChooser chooser = SystemFileChooser;
+  return chooser;
+}
+
+}  // namespace
+
+OpenFileChooser SetOpenFileChooser(OpenFileChooser chooser) {
+  OpenFileChooser previous = Chooser();
+  Chooser() = chooser ? std::move(chooser) : OpenFileChooser(SystemFileChooser);
+  return previous;
+}
+
+CSQLiteOpenFile::CSQLiteOpenFile(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("databaseSelection"));
+  setWindowTitle(QStringLiteral("Database Selection"));
+  setWindowFlags((windowFlags() | Qt::MSWindowsFixedSizeDialogHint) &
+                 ~Qt::WindowContextHelpButtonHint);
+  setModal(true);
+
+  // The layout is given in dialog units: a quarter of the average character
+  // width across, an eighth of the font height down.
+  const QFontMetrics fm(font());
+  const double dluX =
+      fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) /
+      52.0 / 4.0;
+  const double dluY = fm.height() / 8.0;
+  auto place = [&](QWidget* w, int x, int y, int cx, int cy) {
+    w->setGeometry(int(x * dluX + 0.5), int(y * dluY + 0.5), int(cx * dluX + 0.5),
+                   int(cy * dluY + 0.5));
+  };
+
+  auto* prompt = new QLabel(
+      QStringLiteral("Please click the Browse button and select the  SQLite database."), this);
+  place(prompt, 30, 17, 270, 12);
+  m_pEdit = new QLineEdit(this);
+  m_pEdit->setObjectName(QStringLiteral("id1001"));
+  place(m_pEdit, 30, 33, 211, 14);
+  m_pBrowse = new QPushButton(QStringLiteral("Browse"), this);
+  m_pBrowse->setObjectName(QStringLiteral("id1000"));
+  place(m_pBrowse, 243, 33, 50, 14);
+  m_pRecover = new QPushButton(QStringLiteral("Recover"), this);
+  m_pRecover->setObjectName(QStringLiteral("id1003"));
+  place(m_pRecover, 95, 60, 50, 14);
+  m_pCancel = new QPushButton(QStringLiteral("Cancel"), this);
+  m_pCancel->setObjectName(QStringLiteral("id2"));
+  place(m_pCancel, 148, 60, 50, 14);
+  m_pOk = new QPushButton(QStringLiteral("OK"), this);
+  m_pOk->setObjectName(QStringLiteral("id1"));
+  place(m_pOk, 244, 59, 50, 14);
+  m_pOk->hide();
+  for (QPushButton* b : {m_pBrowse, m_pRecover, m_pCancel, m_pOk}) b->setAutoDefault(false);
+
+  setTabOrder(m_pEdit, m_pBrowse);
+  setTabOrder(m_pBrowse, m_pRecover);
+  setTabOrder(m_pRecover, m_pCancel);
+  setFixedSize(int(306 * dluX + 0.5), int(96 * dluY + 0.5));
+
+  connect(m_pBrowse, &QPushButton::clicked, this, &CSQLiteOpenFile::OnBrowse);
+  connect(m_pRecover, &QPushButton::clicked, this, &CSQLiteOpenFile::OnRecover);
+  connect(m_pCancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(m_pOk, &QPushButton::clicked, this, &CSQLiteOpenFile::OnOK);
+}
+
+void CSQLiteOpenFile::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  m_pCancel->setFocus();
+}
+
+void CSQLiteOpenFile::OnBrowse() {
+  const QString path = Chooser()(this);
+  if (path.isEmpty()) return;
+  m_pEdit->setText(path);
+  m_strDbPath = path;
+  const int slash = path.lastIndexOf(QLatin1Char('/'));
+  m_strDbName = (slash < 0 ? path : path.mid(slash + 1)).trimmed();
+}
+
+void CSQLiteOpenFile::OnRecover() {
+  if (m_strDbPath.isEmpty()) {
+    ShowMessageBox(QStringLiteral("Please, enter a valid database path."));
+    return;
+  }
+  accept();
+}
+
+void CSQLiteOpenFile::OnOK() {
+  if (m_strDbPath.isEmpty() || !QFileInfo::exists(m_strDbPath)) {
+    ShowMessageBox(QStringLiteral("Please, enter a valid file path."));
+    return;
+  }
+  accept();
+}
+
+void CSQLiteOpenFile::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    // Enter on a button presses that button; anywhere else it reaches the
+    // hidden default button.
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button != nullptr && button != m_pOk) {
+      button->click();
+    } else {
+      OnOK();
+    }
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+CLinkButton::CLinkButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {
+  setFlat(true);
+  setMouseTracking(true);
+}
+
+void CLinkButton::mouseMoveEvent(QMouseEvent* event) {
+  setCursor(Qt::PointingHandCursor);
+  QPushButton::mouseMoveEvent(event);
+}
+
+}  // namespace velmora

@@ -1,0 +1,66 @@
+// CSQLiteOpenFile: the "Database Selection" dialog with which the user picks
+// the damaged database file, and CLinkButton, the hyperlink-style button.
+#pragma once
+
+#include <QDialog>
+#include <QPushButton>
+#include <QString>
+#include <functional>
+
+class QLineEdit;
+
+namespace velmora {
+
+// Asks the user for an existing file; returns its full path, or an empty
+// text when the user cancelled. Replaceable so that tests and the tour can
+// answer without a file dialog.
+using OpenFileChooser = std::function<QString(QWidget* parent)>;
+
+// Installs `chooser` (an empty one restores the system file dialog) and
+// returns the previous one.
+OpenFileChooser SetOpenFileChooser(OpenFileChooser chooser);
+
+class CSQLiteOpenFile : public QDialog {
+  Q_OBJECT
+ public:
+  // Control ids of the dialog, also the widgets' object names ("id1000", ...).
+  enum : int { IDC_EDIT_PATH = 1001, IDC_BROWSE = 1000, IDC_RECOVER = 1003, IDCANCEL = 2, IDOK = 1 };
+
+  explicit CSQLiteOpenFile(QWidget* parent = nullptr);
+
+  QString m_strDbPath;  // full path of the chosen file; set only by Browse
+  QString m_strDbName;  // file-name part of m_strDbPath, trimmed
+
+  QLineEdit* PathEdit() const { return m_pEdit; }
+  QPushButton* BrowseButton() const { return m_pBrowse; }
+  QPushButton* RecoverButton() const { return m_pRecover; }
+  QPushButton* CancelButton() const { return m_pCancel; }
+
+  // The commands of the dialog's buttons.
+  void OnBrowse();
+  void OnRecover();
+  void OnOK();  // the hidden default button, reached with Enter in the edit
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  QLineEdit* m_pEdit;
+  QPushButton* m_pBrowse;
+  QPushButton* m_pRecover;
+  QPushButton* m_pCancel;
+  QPushButton* m_pOk;
+};
+
+// A flat button that shows the hand cursor while the pointer is over it.
+class CLinkButton : public QPushButton {
+  Q_OBJECT
+ public:
+  explicit CLinkButton(const QString& text = {}, QWidget* parent = nullptr);
+
+ protected:
+  void mouseMoveEvent(QMouseEvent* event) override;
+};
+
+}  // namespace velmora
