@@ -9,8 +9,12 @@ namespace velmora {
 // CRecordGridModel
 
 CRecordGridModel::CRecordGridModel(QObject* parent) : QAbstractTableModel(parent) {
+  // Rows that arrive during a load are announced at most every 100 ms: each
+  // announcement makes the view lay out and repaint its page, which would
+  // otherwise take as long as the load itself. The first 50 rows come at
+  // once through Redraw().
   m_flushTimer.setSingleShot(true);
-  m_flushTimer.setInterval(0);
+  m_flushTimer.setInterval(100);
   connect(&m_flushTimer, &QTimer::timeout, this, &CRecordGridModel::FlushPendingRows);
 }
 
@@ -99,9 +103,18 @@ void CGridCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
   // (a first-column value may be megabytes long) would only cost time.
   const qsizetype visibleChars = std::max<qsizetype>(256, qsizetype(inner.width()) * 4);
   if (text.size() > visibleChars) text.truncate(visibleChars);
+  // One line: line breaks and tabs are drawn as blanks.
+  for (QChar& c : text) {
+    const char16_t u = c.unicode();
+    if (u == '\n' || u == '\r' || u == '\t' || u == 0x2028 || u == 0x2029) c = QLatin1Char(' ');
+  }
   painter->setFont(option.font);
   painter->setPen(option.palette.color(QPalette::Active, QPalette::Text));
-  painter->drawText(inner, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+  // Drawing at a baseline point takes the painter's fast path for one line;
+  // the clip cuts what does not fit, without an ellipsis.
+  const QFontMetrics fm = painter->fontMetrics();
+  const int baseline = inner.top() + (inner.height() - fm.height()) / 2 + fm.ascent();
+  painter->drawText(QPoint(inner.left(), baseline), text);
   painter->restore();
 }
 
