@@ -30,7 +30,11 @@
 #include "ui/frame/CustomEvents.h"
 #include "ui/frame/LeftView.h"
 #include "res/ResourceIds.h"
+#include "output/SaveDispatch.h"
 #include "ui/dialogs/AboutDlg.h"
+#include "ui/dialogs/SaveCommand.h"
+#include "ui/dialogs/SavingProcessDlg.h"
+#include "ui/grid/RecordDisplay.h"
 #include "ui/grid/RightView.h"
 #include "ui/style/AppStyle.h"
 #include "ui/frame/SQLiteOpenFile.h"
@@ -115,6 +119,24 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   CreateToolBar();
   CreateStatusBar();
   CreateClient();
+
+  m_pDisplay = std::make_unique<CRecordDisplay>(m_bStopRequested, TreeCtrl(), m_pRightView,
+                                                StatusText(), ProgressBar(), StopControl());
+  m_pDisplay->SetDispatch([this](const QString& name, int kind) {
+    // The engine is in use until the display has returned: no Open replaces
+    // it meanwhile, and a confirmed close waits for it.
+    EngineCall call(*this);
+    m_bShowingRecords = true;
+    DispatchObject(*m_pRecovery, name, kind, false, m_pRightView->Grid(),
+                   m_pRightView->StatementEdit(), StatusText(), ProgressBar(), StopControl());
+    m_bShowingRecords = false;
+  });
+
+  // The saving progress window lives as long as the frame, hidden between saves.
+  m_pSavingDlg = new CSavingProcessDlg(this, [this] {
+    return SendCustom(this, WMU_STOP_PROCESS) != nullptr;
+  });
+  m_pSavingDlg->hide();
 
   auto* next = new QShortcut(QKeySequence(Qt::Key_F6), this);
   connect(next, &QShortcut::activated, this, [this] { FocusPane(1); });
@@ -504,9 +526,47 @@ void CMainFrame::FillTree(CTreeCtrlEx* tree) {
   m_hTriggersItem = addCategory(QStringLiteral("Triggers"), engine.m_lstTriggerRows);
 }
 
-void CMainFrame::OnFileSave() {}
+void CMainFrame::OnFileSave() {
+  // Not while the engine is busy with a display or an Open, nor twice.
+  if (EngineBusy() || m_bSaving || m_bCloseAfterWork) return;
+  SaveContext context;
+  context.stopRequested = &m_bStopRequested;
+  context.saving = &m_bSaving;
+  context.tree = TreeCtrl();
+  context.tables = m_hTablesItem;
+  context.views = m_hViewsItem;
+  context.triggers = m_hTriggersItem;
+  context.indexes = m_hIndexesItem;
+  context.savingDialog = m_pSavingDlg;
+  context.dbName = m_strDbName;
 
-void CMainFrame::OnShowRecords(QTreeWidgetItem* item) { Q_UNUSED(item); }
+  SaveOperations ops;
+  ops.hasDatabase = [this] { return !m_pRecovery->m_lstTableNames.isEmpty(); };
+  ops.askFolder = [this](const QString& fileName) { return AskSaveDestination(this, fileName); };
+  ops.open = [this](const QString& folder, const QString& fileName, QString* path, QString* error) {
+    if (!OpenRecoveredDatabase(*m_pRecovery, folder, fileName, error)) return false;
+    *path = QDir(m_pRecovery->m_strOutputFolder).filePath(fileName);
+    return true;
+  };
+  ops.dispatch = [this](const QString& name, int kind) {
+    EngineCall call(*this);
+    return DispatchObject(*m_pRecovery, name, kind, true, nullptr, nullptr, StatusText(),
+                          ProgressBar(), StopControl());
+  };
+  ops.close = [] { CloseRecoveredDatabase(); };
+  ops.report = [this](const SaveReport& report) { ShowSaveReport(this, report); };
+  RunSaveCommand(context, ops);
+}
+
+void CMainFrame::OnShowRecords(QTreeWidgetItem* item) {
+  // During a save the tree is disabled; a request that slips through, or one
+  // that comes while an Open fills a new engine, is not served.
+  if (m_bSaving || m_bCloseAfterWork) return;
+  if (EngineBusy() && !m_pDisplay->IsShowingRecords()) return;
+  m_pDisplay->OnShowRecords(item);
+  m_hRequestedItem = m_pDisplay->RequestedItem();
+  m_hShownItem = m_pDisplay->ShownItem();
+}
 
 void CMainFrame::OnAbout() {
   CAboutDlg about(this, [](const QUrl& url) { return OpenUrl(url); });

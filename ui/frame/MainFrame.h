@@ -32,6 +32,7 @@ class QTreeWidgetItem;
 namespace velmora {
 
 class CLeftView;
+class CRecordDisplay;
 class CRightView;
 class CTreeCtrlEx;
 
@@ -179,6 +180,8 @@ class CMainFrame : public QMainWindow {
   };
 
   std::unique_ptr<CSQLiteRecovery> m_pRecovery;
+  // The display of the item clicked in the tree (WMU_SHOW_RECORDS).
+  std::unique_ptr<CRecordDisplay> m_pDisplay;
   QToolBar* m_wndToolBar = nullptr;
   QSplitter* m_wndSplitter = nullptr;
   CLeftView* m_pLeftView = nullptr;

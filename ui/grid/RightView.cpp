@@ -2,6 +2,8 @@
 
 #include <QResizeEvent>
 
+#include "ui/frame/CustomEvents.h"
+
 namespace velmora {
 
 CStatementEdit::CStatementEdit(QWidget* parent) : QPlainTextEdit(parent) {
@@ -25,7 +27,20 @@ CRightView::CRightView(QWidget* parent)
   m_pEdit->setGeometry(10, 10, 90, 90);
 }
 
-bool CRightView::event(QEvent* event) { return QWidget::event(event); }
+bool CRightView::event(QEvent* event) {
+  // The pane messages: the grid (a QWidget that is the IRecordGrid) and the
+  // statement edit.
+  switch (int(event->type())) {
+    case WMU_GET_LIST_CTRL:
+      static_cast<CustomEvent*>(event)->SetResult(static_cast<QWidget*>(m_pGrid));
+      return true;
+    case WMU_GET_TEXT_CTRL:
+      static_cast<CustomEvent*>(event)->SetResult(static_cast<QPlainTextEdit*>(m_pEdit));
+      return true;
+    default:
+      return QWidget::event(event);
+  }
+}
 
 void CRightView::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);

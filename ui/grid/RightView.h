@@ -33,7 +33,7 @@ class CRightView : public QWidget {
   CStatementEdit* StatementEdit() const { return m_pEdit; }
 
  protected:
-  bool event(QEvent* event) override;
+  bool event(QEvent* event) override;  // answers WMU_GET_LIST_CTRL and WMU_GET_TEXT_CTRL
   void resizeEvent(QResizeEvent* event) override;
 
  private:
