@@ -3,6 +3,7 @@
 #include <QFile>
 #include <algorithm>
 #include <cstring>
+#include <set>
 #include <unordered_set>
 #include <vector>
 
@@ -17,13 +18,17 @@ namespace {
 // The payload of one cell as one stream of bytes: first the local bytes on
 // the cell's page, then the overflow chain. Reads strictly in order; pages of
 // the chain are read one at a time into one buffer. The chain is bounded by
-// the page count and by a visited set, so a looping chain ends.
+// the page count and by the walk's set of overflow pages already used: in an
+// intact file every overflow page belongs to one chain, so a chain that runs
+// into a used page (a loop, or a chain shared by damaged cells) ends, and one
+// walk reads every page at most once as an overflow page.
 class PayloadReader {
  public:
   PayloadReader(const CSQLiteRecovery& engine, const std::uint8_t* local, std::int64_t localAvail,
                 std::int64_t localSize, std::uint64_t total, bool hasOverflow,
-                std::uint32_t firstOverflow)
+                std::uint32_t firstOverflow, std::set<std::int64_t>* usedPages)
       : m_engine(engine),
+        m_usedPages(usedPages),
         m_local(local),
         m_localAvail(localAvail),
         m_localSize(localSize),
@@ -92,7 +97,8 @@ class PayloadReader {
       }
     }
     if (page == 0 || page > pageCount || m_pagesRead >= pageCount ||
-        !m_visited.insert(page).second) {
+        !m_visited.insert(page).second ||
+        (m_usedPages != nullptr && !m_usedPages->insert(page).second)) {
       m_broken = true;
       return false;
     }
@@ -127,6 +133,7 @@ class PayloadReader {
   }
 
   const CSQLiteRecovery& m_engine;
+  std::set<std::int64_t>* m_usedPages;
   const std::uint8_t* m_local;
   std::int64_t m_localAvail;
   std::int64_t m_localSize;
@@ -213,7 +220,7 @@ bool CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page
     firstOverflow = format::ReadBigEndian32(p + localSize);
   }
   PayloadReader reader(*this, p, localAvail, localSize, payloadSize, hasOverflowPointer,
-                       firstOverflow);
+                       firstOverflow, &m_overflowPages);
 
   // Record header: its size (counting itself), then one serial type per value.
   std::uint64_t headerSize = 0;

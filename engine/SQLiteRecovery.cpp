@@ -59,9 +59,11 @@ void CSQLiteRecovery::OpenAndValidate(const QString& path) {
   m_pRecordSink = nullptr;
   m_bOpened = false;
   m_visitedPages.clear();
+  m_overflowPages.clear();
   m_bStopped = false;
   WalkPageAt(1, nullptr, nullptr, nullptr, false, 0);
   m_visitedPages.clear();
+  m_overflowPages.clear();
   m_pRecordSink = sink;
   m_bOpened = true;
 }
@@ -75,9 +77,11 @@ bool CSQLiteRecovery::CheckStop() {
 bool CSQLiteRecovery::WalkPage(std::int64_t pageNumber, IRecordGrid* grid, IStatusText* statusText,
                                IProgressBar* progressBar, bool topLevel) {
   m_visitedPages.clear();
+  m_overflowPages.clear();
   m_bStopped = false;
   const bool ok = WalkPageAt(pageNumber, grid, statusText, progressBar, topLevel, 0);
   m_visitedPages.clear();
+  m_overflowPages.clear();
   return ok;
 }
 

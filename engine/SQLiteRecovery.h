@@ -141,7 +141,10 @@ class CSQLiteRecovery {
   void RecognizeSchemaRow(const RecordValues& values, const QString& rowText,
                           const QString& lastText);
 
-  std::set<std::int64_t> m_visitedPages;  // pages entered in the current walk
+  // Pages used in the current walk: b-tree pages entered, and overflow pages
+  // read. Cleared when a walk starts and ends.
+  std::set<std::int64_t> m_visitedPages;
+  std::set<std::int64_t> m_overflowPages;
   bool m_bStopped = false;                // a stop was requested in the current walk
 };
 
