@@ -545,7 +545,7 @@ void CMainFrame::OnFileSave() {
   ops.askFolder = [this](const QString& fileName) { return AskSaveDestination(this, fileName); };
   ops.open = [this](const QString& folder, const QString& fileName, QString* path, QString* error) {
     if (!OpenRecoveredDatabase(*m_pRecovery, folder, fileName, error)) return false;
-    *path = QDir(m_pRecovery->m_strOutputFolder).filePath(fileName);
+    *path = QFileInfo(QDir(m_pRecovery->m_strOutputFolder).filePath(fileName)).absoluteFilePath();
     return true;
   };
   ops.dispatch = [this](const QString& name, int kind) {
