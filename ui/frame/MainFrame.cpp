@@ -194,6 +194,9 @@ void CMainFrame::CreateActions() {
   Action(ID_FILE_OPEN_DB)->setIcon(QIcon(ToolbarPicture(0)));
   Action(ID_FILE_SAVE_DB)->setIcon(QIcon(ToolbarPicture(1)));
   Action(ID_HELP_DB)->setIcon(QIcon(ToolbarPicture(2)));
+  // The toolbar pictures carry their captions; shrunk into a menu they
+  // would only be smudges.
+  for (int id : {ID_FILE_OPEN_DB, ID_FILE_SAVE_DB, ID_HELP_DB}) Action(id)->setIconVisibleInMenu(false);
 
   // The look commands (menu 200, attached to no bar).
   m_pLookMenu = new QMenu(QStringLiteral("Application Look"), this);
@@ -267,9 +270,10 @@ void CMainFrame::CreateStatusBar() {
   const int indicatorWidth = m_pMessagePane->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) + 12;
   for (auto [pane, name] : {std::pair{&m_pCapsPane, "CAP"}, std::pair{&m_pNumPane, "NUM"},
                             std::pair{&m_pScrollPane, "SCRL"}}) {
-    *pane = new QLabel(bar);
+    // The indicator's text is greyed while its lock is off (or unknown).
+    *pane = new QLabel(QString::fromLatin1(name), bar);
+    (*pane)->setEnabled(false);
     (*pane)->setObjectName(QStringLiteral("indicator%1").arg(QString::fromLatin1(name)));
-    (*pane)->setProperty("indicatorText", QString::fromLatin1(name));
     (*pane)->setAlignment(Qt::AlignCenter);
     (*pane)->setMinimumWidth(indicatorWidth);
     (*pane)->setFrameShape(QFrame::StyledPanel);
@@ -440,9 +444,9 @@ void CMainFrame::UpdateLockIndicators(Qt::KeyboardModifiers, quint32 nativeModif
   const bool caps = nativeModifiers & 0x02;
   const bool num = nativeModifiers & 0x10;
   const bool scroll = nativeModifiers & 0x20;
-  m_pCapsPane->setText(caps ? QStringLiteral("CAP") : QString());
-  m_pNumPane->setText(num ? QStringLiteral("NUM") : QString());
-  m_pScrollPane->setText(scroll ? QStringLiteral("SCRL") : QString());
+  m_pCapsPane->setEnabled(caps);
+  m_pNumPane->setEnabled(num);
+  m_pScrollPane->setEnabled(scroll);
 }
 
 // --- commands ---
