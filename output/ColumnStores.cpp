@@ -66,7 +66,7 @@ bool ColumnStoreSet::CreateColumnStore(int index, int position) {
   QFile::remove(store.path);  // a stale file of an earlier grid of this set
   const QByteArray pathUtf8 = store.path.toUtf8();
   const int rc = sqlite3_open_v2(pathUtf8.constData(), &store.db,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     std::fprintf(stderr, "%s: can't open %s (%s)\n", pathUtf8.constData(), pathUtf8.constData(),
                  store.db != nullptr ? sqlite3_errmsg(store.db) : sqlite3_errstr(rc));

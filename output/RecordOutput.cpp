@@ -111,6 +111,7 @@ CRecordWriter::CRecordWriter(CSQLiteRecovery& engine, const TableLayout& layout,
     default: m_nTextEncoding = SQLITE_UTF8; break;
   }
   if (m_db != nullptr) {
+    EmptyTempFolder();  // whatever an earlier walk left
     m_strTempFolder = GetTempFolderPath();
     g_nSaveRecords.store(0, std::memory_order_relaxed);
   }
@@ -118,15 +119,27 @@ CRecordWriter::CRecordWriter(CSQLiteRecovery& engine, const TableLayout& layout,
 
 CRecordWriter::~CRecordWriter() {
   for (auto& entry : m_inserts) sqlite3_finalize(entry.second.stmt);
+  for (const QString& path : m_lstTempFiles) QFile::remove(path);
 }
 
 QString CRecordWriter::FormatRecordStatus(IRecordGrid* grid) {
   return velmora::FormatRecordStatus(grid);
 }
 
-void CRecordWriter::BeforeCell() { EmptyTempFolder(); }
+void CRecordWriter::BeforeCell() {
+  // The previous record has been inserted: its files may be written again.
+  m_nNextTempFile = 0;
+  EmptyTempFolder();
+}
 
-QString CRecordWriter::MakeTempFilePath() { return velmora::MakeTempFilePath(); }
+QString CRecordWriter::MakeTempFilePath() {
+  if (m_nNextTempFile < m_lstTempFiles.size()) return m_lstTempFiles.at(m_nNextTempFile++);
+  if (m_strTempFolder.isEmpty()) return QString();
+  const QString path = m_strTempFolder + MakeGuidName();
+  m_lstTempFiles << path;
+  ++m_nNextTempFile;
+  return path;
+}
 
 void CRecordWriter::NoteError(const QString& error) {
   if (m_strFirstError.isEmpty()) m_strFirstError = error;
@@ -262,9 +275,10 @@ bool CRecordWriter::SaveRecord(const RecordValues& values, bool hasRowid, std::i
     return false;
   }
   sqlite3_stmt* stmt = insert->stmt;
-  std::vector<PendingStream> streams;
-  std::vector<QByteArray> keep;  // bound bytes stay valid until the step
-  keep.reserve(values.size());
+  std::vector<PendingStream>& streams = m_streams;
+  std::vector<QByteArray>& keep = m_keep;  // bound bytes stay valid until the step
+  streams.clear();
+  keep.clear();
   int index = 0;
   for (const Param& param : insert->params) {
     ++index;
@@ -289,8 +303,8 @@ bool CRecordWriter::SaveRecord(const RecordValues& values, bool hasRowid, std::i
   const int rc = sqlite3_step(stmt);
   bool ok = rc == SQLITE_DONE;
   if (!ok) NoteError(QString::fromUtf8(sqlite3_errmsg(m_db)));
-  sqlite3_reset(stmt);
-  sqlite3_clear_bindings(stmt);
+  sqlite3_reset(stmt);  // every parameter is bound again for the next record
+  keep.clear();
   if (ok && !streams.empty()) {
     const sqlite3_int64 inserted = sqlite3_last_insert_rowid(m_db);
     const QByteArray table = m_layout.name.toUtf8();

@@ -104,7 +104,15 @@ class CRecordWriter : public IRecordSink {
   sqlite3* m_db;
   int m_nTextEncoding;  // SQLITE_UTF8, SQLITE_UTF16LE or SQLITE_UTF16BE
   std::map<int, Insert> m_inserts;
+  std::vector<PendingStream> m_streams;  // reused from record to record
+  std::vector<QByteArray> m_keep;
   QString m_strTempFolder;  // long-value files are accepted only from here
+  // Long-value files are reused from record to record (the decoder truncates
+  // a file when it writes it): creating and deleting a file per value costs
+  // far more than the value itself on common file systems. Deleted by the
+  // destructor.
+  QStringList m_lstTempFiles;
+  int m_nNextTempFile = 0;
   std::int64_t m_nWritten = 0, m_nRejected = 0, m_nSkipped = 0;
   QString m_strFirstError;
 };

@@ -11,7 +11,10 @@
 #include <fcntl.h>
 #include <mutex>
 #include <string>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <vector>
 
@@ -47,16 +50,48 @@ bool EnsurePrivateDirectory(const QByteArray& path) {
   return true;
 }
 
-// Empty when the system's temporary directory cannot be resolved (Qt then
-// reports the empty text, which must not turn into a folder at the root).
-QString UserFolderPath() {
-  const QString temp = QDir::tempPath();
-  if (temp.isEmpty() || !temp.startsWith(QLatin1Char('/'))) return QString();
-  return temp + QStringLiteral("/ZORSQLI-") + QString::number(::getuid());
+// A long value must be free of per-file disk costs: on a journaling file
+// system every file written, truncated or deleted may wait for the disk. When
+// the user has not chosen a temporary directory (TMPDIR), long values go to a
+// memory file system instead, if one with room is at hand.
+constexpr std::int64_t kMemoryFolderMinFree = std::int64_t(256) * 1024 * 1024;
+
+bool IsRoomyMemoryFolder(const QByteArray& path) {
+  struct statfs fs {};
+  if (::statfs(path.constData(), &fs) != 0 || fs.f_type != TMPFS_MAGIC) return false;
+  struct statvfs vfs {};
+  if (::statvfs(path.constData(), &vfs) != 0) return false;
+  return std::int64_t(vfs.f_bavail) * std::int64_t(vfs.f_frsize) >= kMemoryFolderMinFree;
 }
 
-QString WorkFolderPath() {
-  const QString user = UserFolderPath();
+// The system's temporary directory; empty when it cannot be resolved (Qt then
+// reports the empty text, which must not turn into a folder at the root).
+QString DiskBase() {
+  const QString temp = QDir::tempPath();
+  if (temp.isEmpty() || !temp.startsWith(QLatin1Char('/'))) return QString();
+  return temp;
+}
+
+QString LongValueBase() {
+  if (qEnvironmentVariableIsEmpty("TMPDIR")) {
+    QStringList candidates;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (runtime.startsWith(QLatin1Char('/'))) candidates << runtime;
+    candidates << QStringLiteral("/dev/shm");
+    for (const QString& candidate : candidates) {
+      if (IsRoomyMemoryFolder(QFile::encodeName(candidate))) return candidate;
+    }
+  }
+  return DiskBase();
+}
+
+QString UserFolderPath(const QString& base) {
+  if (base.isEmpty()) return QString();
+  return base + QStringLiteral("/ZORSQLI-") + QString::number(::getuid());
+}
+
+QString WorkFolderPath(const QString& base) {
+  const QString user = UserFolderPath(base);
   if (user.isEmpty()) return QString();
   return user + QLatin1Char('/') + QString::number(::getpid());
 }
@@ -144,16 +179,23 @@ QString FormatGuidName(const QUuid& id) {
                            unsigned(id.data4[5]), unsigned(id.data4[6]), unsigned(id.data4[7]));
 }
 
-QString GetTempFolderPath() {
-  const QString user = UserFolderPath();
+namespace {
+
+// The work folder under `base` with a trailing "/", created when missing.
+QString EnsureWorkFolder(const QString& base) {
+  const QString user = UserFolderPath(base);
   if (user.isEmpty()) return QString();
   const QByteArray userNative = NativePath(user);
   if (!EnsurePrivateDirectory(userNative)) return QString();
   RemoveStaleWorkFolders(userNative);
-  const QString work = WorkFolderPath();
+  const QString work = WorkFolderPath(base);
   if (!EnsurePrivateDirectory(NativePath(work))) return QString();
   return work + QLatin1Char('/');
 }
+
+}  // namespace
+
+QString GetTempFolderPath() { return EnsureWorkFolder(LongValueBase()); }
 
 QString MakeTempFilePath() {
   const QString folder = GetTempFolderPath();
@@ -165,7 +207,8 @@ QString MakeTempFilePath() {
 QString ColumnStoreFolderName() { return QStringLiteral("stores"); }
 
 QString GetColumnStoreFolderPath() {
-  const QString work = GetTempFolderPath();
+  // The stores grow with the table shown: they stay on disk.
+  const QString work = EnsureWorkFolder(DiskBase());
   if (work.isEmpty()) return QString();
   const QString stores = work + ColumnStoreFolderName();
   if (!EnsurePrivateDirectory(NativePath(stores))) return QString();
@@ -187,7 +230,11 @@ bool DeleteFolderTree(const QString& folder, const QString& keep) {
 bool EmptyTempFolder() {
   // Clear first: a path handed out while the folder is being emptied sets it again.
   if (!g_bTempFilesPending.exchange(false)) return false;
-  return DeleteFolderTree(WorkFolderPath(), ColumnStoreFolderName());
+  const QString disk = DiskBase();
+  const QString memory = LongValueBase();
+  bool removed = DeleteFolderTree(WorkFolderPath(disk), ColumnStoreFolderName());
+  if (memory != disk) removed = DeleteFolderTree(WorkFolderPath(memory)) && removed;
+  return removed;
 }
 
 }  // namespace velmora

@@ -9,6 +9,12 @@
 //           <guid name>                    one long value's bytes (no extension)
 //           stores/                        column value stores; kept by the emptying
 //
+// When TMPDIR is not set and a memory file system with room is at hand
+// ($XDG_RUNTIME_DIR, else /dev/shm), the long values go to the same layout
+// there instead: a file per long value on a journaling disk can cost a
+// synchronous disk write, in memory it costs nothing. The column stores, which
+// grow with the table shown, always stay under the temporary directory.
+//
 // Each running process has its own work folder, so a second copy of the program
 // or the command-line tool never empties the files of another one. Work folders
 // of processes that no longer run are removed the first time a process asks for
@@ -27,8 +33,8 @@ QString MakeGuidName();
 // The same formatting for a given UUID.
 QString FormatGuidName(const QUuid& id);
 
-// The work folder with a trailing "/", created when missing; empty when it
-// cannot be created or fails the safety checks.
+// The work folder of long values with a trailing "/", created when missing;
+// empty when it cannot be created or fails the safety checks.
 QString GetTempFolderPath();
 
 // The work folder followed by MakeGuidName(); the file is not created. Empty
@@ -48,10 +54,10 @@ QString GetColumnStoreFolderPath();
 // folder then stays). What cannot be removed is left in place silently.
 bool DeleteFolderTree(const QString& folder, const QString& keep = QString());
 
-// Deletes the long-value files of the work folder (everything but the stores
-// sub-folder). True when the work folder itself was removed, which it is not
-// while the stores sub-folder exists. Does nothing and returns false when the
-// work folder does not exist.
+// Deletes the long-value files of the work folders (everything but the
+// stores sub-folder). True when the work folders themselves were removed,
+// which they are not while the stores sub-folder exists. Does nothing and
+// returns false when no long-value path was handed out since the last call.
 bool EmptyTempFolder();
 
 // The name of the stores sub-folder ("stores").

@@ -7,7 +7,9 @@
 #include <QtTest>
 #include <memory>
 #include <sqlite3.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include "output/Affinity.h"
@@ -197,6 +199,35 @@ class OutputLocalTest : public QObject {
     QVERIFY(!GetTempFolderPath().isEmpty());
     QVERIFY(!QFileInfo::exists(m_user + "/999999998"));
     QVERIFY(QFileInfo::exists(m_user + "/notapid"));
+  }
+
+  // Without TMPDIR, long values go to a memory file system when there is one;
+  // the stores stay under the temporary directory. The emptying covers both.
+  void longValuesInMemoryFolder() {
+    qunsetenv("TMPDIR");
+    const QString longFolder = GetTempFolderPath();
+    const QString storeFolder = GetColumnStoreFolderPath();
+    QVERIFY(!longFolder.isEmpty());
+    QVERIFY(!storeFolder.isEmpty());
+    QVERIFY(storeFolder.startsWith(QDir::tempPath() + "/ZORSQLI-"));
+    struct statfs fs {};
+    const bool memory = statfs("/dev/shm", &fs) == 0 && fs.f_type == TMPFS_MAGIC;
+    if (memory && qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+      QVERIFY2(longFolder.startsWith("/dev/shm/ZORSQLI-"), qPrintable(longFolder));
+    for (const QString& dir : {longFolder.chopped(1), storeFolder.chopped(1)}) {
+      struct stat st {};
+      QCOMPARE(lstat(QFile::encodeName(dir).constData(), &st), 0);
+      QCOMPARE(st.st_mode & 0777, 0700u);
+    }
+    const QString longValue = MakeTempFilePath();
+    QVERIFY(longValue.startsWith(longFolder));
+    WriteFile(longValue, "bytes");
+    WriteFile(storeFolder + "0SQlite.db", "store");
+    EmptyTempFolder();
+    QVERIFY(!QFileInfo::exists(longValue));
+    QVERIFY(QFileInfo::exists(storeFolder + "0SQlite.db"));
+    QVERIFY(DeleteFolderTree(storeFolder.section('/', 0, -3)));
+    DeleteFolderTree(longFolder);
   }
 
   // --- column value stores -------------------------------------------------

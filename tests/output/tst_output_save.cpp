@@ -11,8 +11,10 @@
 
 #include "engine/SQLiteRecovery.h"
 #include "output/ColumnStores.h"
+#include "output/RecordOutput.h"
 #include "output/SaveDispatch.h"
 #include "output/TableExtraction.h"
+#include "platform/TempFolder.h"
 #include "tests/support/TestSupport.h"
 
 using namespace velmora;
@@ -371,6 +373,48 @@ class OutputSaveTest : public QObject {
     QVERIFY(got.views.isEmpty());
     const QString diff = CompareTable(intact, run.path, "t");
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
+  }
+
+  // A value is read from a temporary file only when that file lies in the
+  // program's own temporary folder.
+  void tempFileOutsideFolderRefused() {
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open(":memory:", &db), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(db, "CREATE TABLE t (b BLOB)", nullptr, nullptr, nullptr), SQLITE_OK);
+    const QString folder = NewTestFolder("outside");
+    QFile secret(folder + "/secret");
+    QVERIFY(secret.open(QIODevice::WriteOnly));
+    secret.write("private bytes");
+    secret.close();
+    CSQLiteRecovery engine;
+    TableLayout layout;
+    layout.name = "t";
+    SQLiteColumnInfo column;
+    column.name = "b";
+    column.declaredType = "BLOB";
+    column.notNull = column.primaryKey = column.autoIncrement = "0";
+    layout.columns.push_back(column);
+    layout.hidden.push_back(0);
+    layout.Derive();
+    {
+      CRecordWriter writer(engine, layout, db);
+      for (const QString& path : {secret.fileName(), GetTempFolderPath() + "../secret"}) {
+        RecordValues values(1);
+        values[0].storage = StorageClass::Blob;
+        values[0].length = 13;
+        values[0].inTempFile = true;
+        values[0].tempFilePath = path;
+        QVERIFY(writer.EmitRecord(values, true, 1 + writer.RecordsWritten(), nullptr, nullptr, {}));
+      }
+      QCOMPARE(writer.RecordsWritten(), 2);
+      QVERIFY(!writer.FirstError().isEmpty());
+    }
+    sqlite3_stmt* st = nullptr;
+    QCOMPARE(sqlite3_prepare_v2(db, "SELECT count(*) FROM t WHERE b IS NULL", -1, &st, nullptr), SQLITE_OK);
+    QCOMPARE(sqlite3_step(st), SQLITE_ROW);
+    QCOMPARE(sqlite3_column_int(st, 0), 2);
+    sqlite3_finalize(st);
+    sqlite3_close(db);
   }
 
   void findObjectSql_data() {
