@@ -70,6 +70,10 @@ bool SetOverflowNext(const QString& path, std::int64_t page, std::uint32_t next)
 }
 
 bool DamageSchemaSql(const QString& path, const QString& name, int skip, int count, char fill) {
+  return DamageSchemaField(path, name, 4, skip, count, fill);
+}
+
+bool DamageSchemaField(const QString& path, const QString& name, int field, int skip, int count, char fill) {
   PageInspector in(path);
   if (!in.Ok()) return false;
   // The statement is stored in the database encoding; search for the name as
@@ -92,7 +96,7 @@ bool DamageSchemaSql(const QString& path, const QString& name, int skip, int cou
       needle = name.toUtf8();
   }
   // Schema records: type, name, tbl_name, rootpage, sql. Find the one whose
-  // name field is `name` and overwrite bytes of its sql field.
+  // name field is `name` and overwrite bytes of the field asked for.
   const TreePages schema = in.Tree(1);
   QList<std::int64_t> pages = schema.leaves;
   for (std::int64_t page : pages) {
@@ -101,8 +105,8 @@ bool DamageSchemaSql(const QString& path, const QString& name, int skip, int cou
       const QList<PageInspector::Field> fields = in.LocalFields(page, cell);
       if (fields.size() < 5) continue;
       if (image.mid(fields[1].offset, fields[1].size) != needle) continue;
-      if (skip < 0 || count < 0 || skip + count > fields[4].size) return false;
-      return PatchBytes(path, in.PageOffset(page) + fields[4].offset + skip, QByteArray(count, fill));
+      if (field < 0 || field > 4 || skip < 0 || count < 0 || skip + count > fields[field].size) return false;
+      return PatchBytes(path, in.PageOffset(page) + fields[field].offset + skip, QByteArray(count, fill));
     }
   }
   return false;

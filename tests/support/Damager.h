@@ -35,6 +35,9 @@ bool SetOverflowNext(const QString& path, std::int64_t page, std::uint32_t next)
 // (found by searching the schema tree's cells for its CREATE statement) with
 // `fill` bytes. False when the statement cannot be found in the file.
 bool DamageSchemaSql(const QString& path, const QString& name, int skip, int count, char fill);
+// The same for any field of the schema record: 0 type, 1 name, 2 tbl_name,
+// 3 rootpage, 4 sql.
+bool DamageSchemaField(const QString& path, const QString& name, int field, int skip, int count, char fill);
 
 // Header fields: the raw page-size bytes 16-17 and the text encoding 56-59.
 bool SetHeaderPageSize(const QString& path, std::uint16_t raw);
