@@ -46,18 +46,26 @@ struct Intact {
   QHash<std::int64_t, RefRow> byRowid;
 };
 
-Intact Build(const QString& stem, const std::function<QString(const QString&)>& make, const QString& table) {
+// Builds the intact database once per `key` in this process; the cases that
+// share a layout damage copies of the same file.
+Intact Build(const QString& key, const std::function<QString(const QString&)>& make, const QString& table) {
+  static QHash<QString, QString> built;
   Intact intact;
-  intact.path = NewTestFolder(stem) + QStringLiteral("/intact.db");
-  const QString error = make(intact.path);
-  if (!error.isEmpty()) qFatal("building %s failed: %s", qPrintable(stem), qPrintable(error));
+  if (built.contains(key)) {
+    intact.path = built.value(key);
+  } else {
+    intact.path = NewTestFolder(QStringLiteral("intact")) + QStringLiteral("/intact.db");
+    const QString error = make(intact.path);
+    if (!error.isEmpty()) qFatal("building %s failed: %s", qPrintable(key), qPrintable(error));
+    built.insert(key, intact.path);
+  }
   intact.ref = ReadReferenceTable(intact.path, table);
   for (const RefRow& row : intact.ref.rows) intact.byRowid.insert(row.rowid, row);
   return intact;
 }
 
-QString Damaged(const Intact& intact, const QString& name = QStringLiteral("damaged.db")) {
-  const QString path = QFileInfo(intact.path).absolutePath() + QLatin1Char('/') + name;
+QString Damaged(const Intact& intact) {
+  const QString path = NewTestFolder(QStringLiteral("damaged")) + QStringLiteral("/damaged.db");
   if (!CopyDatabase(intact.path, path)) qFatal("copy failed");
   return path;
 }
@@ -164,7 +172,7 @@ void CorruptionTest::lostPage_data() {
   const struct {
     const char* name;
     int pageSize, encoding, reserved;
-  } layouts[] = {{"512", 512, 1, 0}, {"1024 utf16le reserved 40", 1024, 2, 40}, {"4096 utf16be", 4096, 3, 0}};
+  } layouts[] = {{"512", 512, 1, 0}, {"1024 utf16le reserved 40", 1024, 2, 40}, {"2048 utf16be", 2048, 3, 0}};
   for (const auto& l : layouts)
     for (const char* which : {"first-leaf", "middle-leaf", "last-leaf", "interior", "interior-last"})
       for (bool garbage : {false, true})
@@ -178,7 +186,7 @@ void CorruptionTest::lostPage() {
   QFETCH(int, reserved);
   QFETCH(QString, which);
   QFETCH(bool, garbage);
-  const Intact intact = Build(QStringLiteral("lost"), [&](const QString& p) {
+  const Intact intact = Build(QStringLiteral("deep %1 %2 %3").arg(pageSize).arg(encoding).arg(reserved), [&](const QString& p) {
     return MakeDeepTreeDatabase(p, Layout(pageSize, encoding, reserved), 3);
   }, QStringLiteral("deep"));
   const PageInspector in(intact.path);
@@ -234,7 +242,7 @@ void CorruptionTest::truncated_data() {
 void CorruptionTest::truncated() {
   QFETCH(double, keep);
   QFETCH(int, extraBytes);
-  const Intact intact = Build(QStringLiteral("trunc"), [](const QString& p) {
+  const Intact intact = Build(QStringLiteral("deep 1024 1 0"), [](const QString& p) {
     return MakeDeepTreeDatabase(p, Layout(1024), 3);
   }, QStringLiteral("deep"));
   const PageInspector in(intact.path);
@@ -271,7 +279,7 @@ void CorruptionTest::childLoop_data() {
 void CorruptionTest::childLoop() {
   QFETCH(QString, target);
   QFETCH(bool, rightMost);
-  const Intact intact = Build(QStringLiteral("loop"), [](const QString& p) {
+  const Intact intact = Build(QStringLiteral("deep 512 1 0"), [](const QString& p) {
     return MakeDeepTreeDatabase(p, Layout(512), 3);
   }, QStringLiteral("deep"));
   const PageInspector in(intact.path);
@@ -279,7 +287,7 @@ void CorruptionTest::childLoop() {
   // An interior page one level below the root, not the first one (so that a
   // sibling has been walked before it).
   const QList<std::int64_t> middle = in.Children(root);
-  QVERIFY(middle.size() >= 3);
+  QVERIFY(middle.size() >= 2);
   const std::int64_t page = middle[1];
   QCOMPARE(in.Type(page), int(kInteriorTable));
   const QList<std::int64_t> children = in.Children(page);
@@ -362,7 +370,7 @@ void CorruptionTest::overflowDamage_data() {
 void CorruptionTest::overflowDamage() {
   QFETCH(QString, damage);
   QFETCH(int, encoding);
-  const Intact intact = Build(QStringLiteral("overflow"), [&](const QString& p) {
+  const Intact intact = Build(QStringLiteral("long 1024 %1").arg(encoding), [&](const QString& p) {
     return MakeLongValuesDatabase(p, Layout(1024, encoding));
   }, QStringLiteral("longs"));
   const PageInspector in(intact.path);
@@ -511,9 +519,14 @@ void CorruptionTest::header() {
     QCOMPARE(run.scanProgressCalls, 0);  // no page was walked
     return;
   }
-  if (allTables) QCOMPARE(run.engine.m_lstTableNames, ShopSchema().tables);
+  if (allTables) {
+    QStringList names = run.engine.m_lstTableNames;
+    names.removeAll(QStringLiteral("sqlite_sequence"));
+    QCOMPARE(names, ShopSchema().tables);
+  }
   // Whatever was found walks to its end without harm.
   for (const QString& t : run.engine.m_lstTableNames) {
+    if (!run.Table(t)) continue;
     run.WalkTable(t, true);
     run.WalkTable(t, false);
   }
@@ -563,7 +576,7 @@ void CorruptionTest::hostilePageHeader_data() {
 
 void CorruptionTest::hostilePageHeader() {
   QFETCH(QString, damage);
-  const Intact intact = Build(QStringLiteral("hostile"), [](const QString& p) {
+  const Intact intact = Build(QStringLiteral("long 1024 1"), [](const QString& p) {
     return MakeLongValuesDatabase(p, Layout(1024));
   }, QStringLiteral("longs"));
   const PageInspector in(intact.path);

@@ -13,6 +13,13 @@ using namespace velmora::test;
 
 namespace {
 
+// The working database creates sqlite_sequence by itself when it replays a
+// table with AUTOINCREMENT, so the recovered table list may hold it too.
+QStringList WithoutSequence(QStringList names) {
+  names.removeAll(QStringLiteral("sqlite_sequence"));
+  return names;
+}
+
 enum class Sample { AllTypes, LongValues, Shop, OddNames, Deep };
 
 QString Make(Sample sample, const QString& path, const DbOptions& options) {
@@ -141,6 +148,8 @@ void RoundTripTest::tables_data() {
     for (const auto& s : samples) {
       // Three-level trees at 64 KiB pages need far too many rows for a test.
       if (s.sample == Sample::Deep && l.pageSize > 4096) continue;
+      // One UTF-16 layout with deep trees at 4096 is enough (and slow).
+      if (s.sample == Sample::Deep && l.pageSize == 4096 && l.encoding == 3) continue;
       QTest::addRow("%s, %s", l.name, s.name) << l.pageSize << l.encoding << l.reserved << l.autoVacuum
                                               << int(s.sample);
     }
@@ -163,7 +172,7 @@ void RoundTripTest::tables() {
   QCOMPARE(run.engine.m_nUsableSize, pageSize - reserved);
   QCOMPARE(int(run.engine.m_nTextEncoding), encoding);
   const RefSchema schema = ReadReferenceSchema(path);
-  QCOMPARE(run.engine.m_lstTableNames, schema.tables);
+  QCOMPARE(WithoutSequence(run.engine.m_lstTableNames), schema.tables);
 
   for (const QString& name : schema.tables) {
     const RefTable ref = ReadReferenceTable(path, name);
@@ -191,14 +200,14 @@ void RoundTripTest::tables() {
           expected.values = want.values.mid(0, got.values.size());
         const QString diff = CompareRecord(got.values, expected, ref,
                                            saveMode ? CompareMode::Exact : CompareMode::Display, pageSize);
-        QVERIFY2(diff.isEmpty(), qPrintable(QStringLiteral("%1 row %2: %3").arg(what).arg(r).arg(diff)));
+        VELMORA_VERIFY(diff.isEmpty(), QStringLiteral("%1 row %2: %3").arg(what).arg(r).arg(diff));
         if (saveMode) continue;
         for (int c = 0; c < got.values.size(); ++c) {
           const ITEM& item = got.values[c].item;
           const QString display = ExpectedDisplay(expected.values[c], item, encoding, pageSize);
-          QVERIFY2(item.display == display,
-                   qPrintable(QStringLiteral("%1 row %2 column %3: display \"%4\", expected \"%5\"")
-                                  .arg(what).arg(r).arg(c).arg(item.display.left(80), display.left(80))));
+          VELMORA_VERIFY(item.display == display,
+                         QStringLiteral("%1 row %2 column %3: display \"%4\", expected \"%5\"")
+                             .arg(what).arg(r).arg(c).arg(item.display.left(80), display.left(80)));
         }
       }
       if (!saveMode) QCOMPARE(grid.rows.size(), ref.rows.size());
@@ -215,7 +224,7 @@ void RoundTripTest::schemaLists() {
     QCOMPARE(odd ? MakeOddNamesDatabase(path) : MakeShopDatabase(path), QString());
     const SampleSchema expected = odd ? OddNamesSchema() : ShopSchema();
     RecoveryHarness run(path);
-    QCOMPARE(run.engine.m_lstTableNames, expected.tables);
+    QCOMPARE(WithoutSequence(run.engine.m_lstTableNames), expected.tables);
     auto names = [](const std::vector<SchemaObject>& objects) {
       QStringList list;
       for (const SchemaObject& o : objects) list << o.name;

@@ -24,15 +24,17 @@ DbBuilder::DbBuilder(const QString& path, const DbOptions& options) : m_path(pat
   }
   // Page size, encoding, auto-vacuum and reserved bytes only take effect
   // while the file is still empty.
-  Exec(QStringLiteral("PRAGMA page_size=%1").arg(options.pageSize));
-  Exec(QStringLiteral("PRAGMA encoding='%1'").arg(EncodingName(options.encoding)));
-  Exec(QStringLiteral("PRAGMA auto_vacuum=%1").arg(options.autoVacuum ? 1 : 0));
-  Exec(QStringLiteral("PRAGMA journal_mode=DELETE; PRAGMA synchronous=OFF"));
+  // The reserved bytes go first: once a pragma has looked at the file, the
+  // page layout is fixed and the request would be ignored without an error.
   if (options.reservedBytes > 0) {
     int reserve = options.reservedBytes;
     if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_RESERVE_BYTES, &reserve) != SQLITE_OK)
       Fail(QStringLiteral("reserve bytes"));
   }
+  Exec(QStringLiteral("PRAGMA page_size=%1").arg(options.pageSize));
+  Exec(QStringLiteral("PRAGMA encoding='%1'").arg(EncodingName(options.encoding)));
+  Exec(QStringLiteral("PRAGMA auto_vacuum=%1").arg(options.autoVacuum ? 1 : 0));
+  Exec(QStringLiteral("PRAGMA journal_mode=DELETE; PRAGMA synchronous=OFF"));
 }
 
 DbBuilder::~DbBuilder() { Close(); }

@@ -227,7 +227,7 @@ QString CompareRecord(const QList<DecodedValue>& got, const RefRow& want, const 
   for (int i = 0; i < got.size(); ++i) {
     const ITEM& item = got[i].item;
     const RefValue& ref = want.values[i];
-    const QString where = QStringLiteral("column %1 (%2): ").arg(i).arg(table.columns.value(i));
+    const auto where = [&] { return QStringLiteral("column %1 (%2): ").arg(i).arg(table.columns.value(i)); };
     StorageClass expected = ref.storage;
     // A REAL column stores a whole-numbered real as an integer to save room;
     // SQLite turns it back into a real when it reads it.
@@ -235,32 +235,32 @@ QString CompareRecord(const QList<DecodedValue>& got, const RefRow& want, const 
         HasRealAffinity(table.declaredTypes.value(i)) && double(item.intValue) == ref.realValue)
       continue;
     if (item.storage != expected)
-      return where + QStringLiteral("storage class %1, expected %2").arg(ClassName(item.storage), ClassName(expected));
+      return where() + QStringLiteral("storage class %1, expected %2").arg(ClassName(item.storage), ClassName(expected));
     switch (expected) {
       case StorageClass::Null:
         break;
       case StorageClass::Integer:
         if (item.intValue != ref.intValue)
-          return where + QStringLiteral("integer %1, expected %2").arg(item.intValue).arg(ref.intValue);
+          return where() + QStringLiteral("integer %1, expected %2").arg(item.intValue).arg(ref.intValue);
         break;
       case StorageClass::Real:
         if (std::memcmp(&item.realValue, &ref.realValue, sizeof(double)) != 0)
-          return where + QStringLiteral("real %1, expected %2").arg(item.realValue, 0, 'g', 17).arg(ref.realValue, 0, 'g', 17);
+          return where() + QStringLiteral("real %1, expected %2").arg(item.realValue, 0, 'g', 17).arg(ref.realValue, 0, 'g', 17);
         break;
       case StorageClass::Text:
       case StorageClass::Blob: {
         if (item.length != ref.bytes.size())
-          return where + QStringLiteral("length %1, expected %2").arg(item.length).arg(ref.bytes.size());
+          return where() + QStringLiteral("length %1, expected %2").arg(item.length).arg(ref.bytes.size());
         QByteArray bytes = item.bytes;
         if (item.inTempFile) {
-          if (!got[i].fileRead) return where + QStringLiteral("temporary file %1 was not readable").arg(item.tempFilePath);
+          if (!got[i].fileRead) return where() + QStringLiteral("temporary file %1 was not readable").arg(item.tempFilePath);
           bytes = got[i].fileBytes;
         }
         const bool skipped = !item.inTempFile && bytes.isEmpty() && !ref.bytes.isEmpty();
         if (skipped && mode == CompareMode::Display && ref.bytes.size() > longLimit) break;
         if (bytes != ref.bytes)
-          return where + QStringLiteral("bytes %1, expected %2").arg(Describe(bytes), Describe(ref.bytes));
-        if (!item.complete) return where + QStringLiteral("marked incomplete although intact");
+          return where() + QStringLiteral("bytes %1, expected %2").arg(Describe(bytes), Describe(ref.bytes));
+        if (!item.complete) return where() + QStringLiteral("marked incomplete although intact");
         break;
       }
     }

@@ -27,6 +27,13 @@ QString ProgramFolder();
 
 }  // namespace velmora::test
 
+// QVERIFY2 whose message is built only when the check fails (QVERIFY2
+// builds it every time, which costs much in loops over thousands of values).
+#define VELMORA_VERIFY(condition, message) \
+  do {                                     \
+    if (!(condition)) QFAIL(qPrintable(message)); \
+  } while (false)
+
 // QTEST_MAIN with the per-process environment set up before the application
 // object exists.
 #define VELMORA_TEST_MAIN(TestObject) \

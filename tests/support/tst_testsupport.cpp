@@ -27,28 +27,33 @@ void TestSupportTest::layout_data() {
   QTest::addColumn<int>("pageSize");
   QTest::addColumn<int>("encoding");
   QTest::addColumn<int>("reserved");
-  QTest::newRow("512 utf8") << 512 << 1 << 0;
-  QTest::newRow("1024 utf16le reserved 32") << 1024 << 2 << 32;
-  QTest::newRow("4096 utf16be") << 4096 << 3 << 0;
-  QTest::newRow("8192 utf8 reserved 255") << 8192 << 1 << 255;
-  QTest::newRow("65536 utf16le reserved 8") << 65536 << 2 << 8;
+  QTest::addColumn<bool>("autoVacuum");
+  QTest::newRow("512 utf8") << 512 << 1 << 0 << false;
+  QTest::newRow("1024 utf16le reserved 32") << 1024 << 2 << 32 << false;
+  QTest::newRow("4096 utf16be") << 4096 << 3 << 0 << false;
+  QTest::newRow("4096 utf16le reserved 64 autovacuum") << 4096 << 2 << 64 << true;
+  QTest::newRow("8192 utf8 reserved 255") << 8192 << 1 << 255 << false;
+  QTest::newRow("65536 utf16le reserved 8") << 65536 << 2 << 8 << false;
 }
 
 void TestSupportTest::layout() {
   QFETCH(int, pageSize);
   QFETCH(int, encoding);
   QFETCH(int, reserved);
+  QFETCH(bool, autoVacuum);
   const QString path = NewTestFolder(QStringLiteral("layout")) + QStringLiteral("/long.db");
   DbOptions options;
   options.pageSize = pageSize;
   options.encoding = TextEncoding(encoding);
   options.reservedBytes = reserved;
+  options.autoVacuum = autoVacuum;
   QCOMPARE(MakeLongValuesDatabase(path, options), QString());
   PageInspector in(path);
   QVERIFY(in.Ok());
   QCOMPARE(in.PageSize(), pageSize);
   QCOMPARE(in.ReservedBytes(), reserved);
   QCOMPARE(int(in.TextEncoding()), encoding);
+  QCOMPARE(PageInspector::Be32(in.Data(), 52) != 0, autoVacuum);  // largest root page: auto-vacuum on
   const TreePages tree = in.Tree(PageInspector::RootPage(path, QStringLiteral("longs")));
   QVERIFY(!tree.leaves.isEmpty());
   // Multi-page chains exist, and the inspector's local-size rule agrees with
