@@ -6,12 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
-// The engine's program-folder override. Declared weak so that the test kit
-// links whether or not the engine provides it; when it does, every test
-// process keeps its working database in its own folder.
-namespace velmora {
-void SetProgramFolderOverride(const QString& folder) __attribute__((weak));
-}
+#include "platform/Folders.h"
 
 namespace velmora::test {
 namespace {
@@ -41,7 +36,8 @@ void InitTestEnvironment() {
   env.tmpFolder = base.filePath(QStringLiteral("tmp"));
   env.programFolder = base.filePath(QStringLiteral("program"));
   ::setenv("TMPDIR", QFile::encodeName(env.tmpFolder).constData(), 1);
-  if (&velmora::SetProgramFolderOverride != nullptr) velmora::SetProgramFolderOverride(env.programFolder);
+  // Every test process keeps its working database in its own folder.
+  velmora::SetProgramFolderOverride(env.programFolder);
 }
 
 QString TestRoot() {
