@@ -3,6 +3,7 @@
 #include <QFile>
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <set>
 #include <unordered_set>
 #include <vector>
@@ -239,119 +240,126 @@ bool CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page
   std::int64_t lastInteger = 0;
   const std::uint32_t encoding = m_nTextEncoding;
 
-  while (types < typesEnd) {
-    std::uint64_t serialType = 0;
-    n = format::ReadVarint(types, typesEnd, &serialType);
-    if (n == 0) break;
-    types += n;
-    const std::uint64_t size = format::SerialTypeSize(serialType);
-    // A header that announces more than the payload holds ends the record.
-    if (size > reader.Remaining()) break;
+  // A failed allocation ends the record; the values decoded so far stay.
+  try {
+    while (types < typesEnd) {
+      std::uint64_t serialType = 0;
+      n = format::ReadVarint(types, typesEnd, &serialType);
+      if (n == 0) break;
+      types += n;
+      const std::uint64_t size = format::SerialTypeSize(serialType);
+      // A header that announces more than the payload holds ends the record.
+      if (size > reader.Remaining()) break;
 
-    ITEM item;
-    item.serialType = static_cast<std::int64_t>(serialType);
-    bool isText = false;
-    if (serialType == 0 || serialType == 10 || serialType == 11) {
-      item.storage = StorageClass::Null;
-    } else if (serialType <= 6 || serialType == 8 || serialType == 9) {
-      item.storage = StorageClass::Integer;
-      if (serialType == 8 || serialType == 9) {
-        item.intValue = serialType == 9 ? 1 : 0;
-      } else {
+      ITEM item;
+      item.serialType = static_cast<std::int64_t>(serialType);
+      bool isText = false;
+      if (serialType == 0 || serialType == 10 || serialType == 11) {
+        item.storage = StorageClass::Null;
+      } else if (serialType <= 6 || serialType == 8 || serialType == 9) {
+        item.storage = StorageClass::Integer;
+        if (serialType == 8 || serialType == 9) {
+          item.intValue = serialType == 9 ? 1 : 0;
+        } else {
+          std::uint8_t buf[8];
+          std::int64_t at = 0;
+          const std::int64_t got = reader.Read(static_cast<std::int64_t>(size),
+                                               [&](const std::uint8_t* d, std::int64_t k) {
+                                                 std::memcpy(buf + at, d, static_cast<size_t>(k));
+                                                 at += k;
+                                               });
+          if (got < static_cast<std::int64_t>(size)) break;  // an integer cannot be partial
+          item.intValue = SignExtend(buf, static_cast<int>(size));
+          lastInteger = item.intValue;
+        }
+      } else if (serialType == 7) {
+        item.storage = StorageClass::Real;
         std::uint8_t buf[8];
         std::int64_t at = 0;
-        const std::int64_t got = reader.Read(static_cast<std::int64_t>(size),
-                                             [&](const std::uint8_t* d, std::int64_t k) {
-                                               std::memcpy(buf + at, d, static_cast<size_t>(k));
-                                               at += k;
-                                             });
-        if (got < static_cast<std::int64_t>(size)) break;  // an integer cannot be partial
-        item.intValue = SignExtend(buf, static_cast<int>(size));
-        lastInteger = item.intValue;
-      }
-    } else if (serialType == 7) {
-      item.storage = StorageClass::Real;
-      std::uint8_t buf[8];
-      std::int64_t at = 0;
-      const std::int64_t got = reader.Read(8, [&](const std::uint8_t* d, std::int64_t k) {
-        std::memcpy(buf + at, d, static_cast<size_t>(k));
-        at += k;
-      });
-      if (got < 8) break;
-      const std::uint64_t bits = static_cast<std::uint64_t>(SignExtend(buf, 8));
-      std::memcpy(&item.realValue, &bits, sizeof bits);
-    } else {
-      isText = (serialType & 1u) != 0;
-      item.storage = isText ? StorageClass::Text : StorageClass::Blob;
-      const std::int64_t length = static_cast<std::int64_t>(size);
-      item.length = length;
-      bool displaySet = false;
-      std::int64_t got = 0;
-      auto append = [&](const std::uint8_t* d, std::int64_t k) {
-        item.bytes.append(reinterpret_cast<const char*>(d), static_cast<qsizetype>(k));
-      };
-      const bool longValue = length > m_nPageSize;
-      if (!longValue || (isText && !m_bOpened)) {
-        // Held in memory: a page at most, or a schema text (bounded by the
-        // chain that actually exists, never by the announced length).
-        item.bytes.reserve(static_cast<qsizetype>(std::min(length, m_nPageSize)));
-        got = reader.Read(length, append);
-      } else if (m_bSaveMode) {
-        const QString path = m_pRecordSink != nullptr ? m_pRecordSink->MakeTempFilePath() : QString();
-        QFile file(path);
-        if (!path.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-          bool writeFailed = false;
-          got = reader.Read(length, [&](const std::uint8_t* d, std::int64_t k) {
-            if (file.write(reinterpret_cast<const char*>(d), k) != k) writeFailed = true;
-          });
-          file.close();
-          item.inTempFile = true;
-          item.tempFilePath = path;
-          if (writeFailed) item.complete = false;
-        } else {
-          // No temporary file: the value is held in memory rather than lost.
-          got = reader.Read(length, append);
-        }
-      } else if (isText) {
-        const std::int64_t prefix = std::min(length, kLongTextPrefixBytes);
-        got = reader.Read(prefix, append);
-        if (got == prefix) got += reader.Skip(length - prefix);
-        item.display = LongTextDisplay(item.bytes, encoding);
-        item.bytes.clear();
-        displaySet = true;
+        const std::int64_t got = reader.Read(8, [&](const std::uint8_t* d, std::int64_t k) {
+          std::memcpy(buf + at, d, static_cast<size_t>(k));
+          at += k;
+        });
+        if (got < 8) break;
+        const std::uint64_t bits = static_cast<std::uint64_t>(SignExtend(buf, 8));
+        std::memcpy(&item.realValue, &bits, sizeof bits);
       } else {
-        got = reader.Skip(length);
+        isText = (serialType & 1u) != 0;
+        item.storage = isText ? StorageClass::Text : StorageClass::Blob;
+        const std::int64_t length = static_cast<std::int64_t>(size);
+        item.length = length;
+        bool displaySet = false;
+        std::int64_t got = 0;
+        auto append = [&](const std::uint8_t* d, std::int64_t k) {
+          item.bytes.append(reinterpret_cast<const char*>(d), static_cast<qsizetype>(k));
+        };
+        const bool longValue = length > m_nPageSize;
+        if (!longValue || (isText && !m_bOpened)) {
+          // Held in memory: a page at most, or a schema text (bounded by the
+          // chain that actually exists, never by the announced length).
+          item.bytes.reserve(static_cast<qsizetype>(std::min(length, m_nPageSize)));
+          got = reader.Read(length, append);
+        } else if (m_bSaveMode) {
+          const QString path = m_pRecordSink != nullptr ? m_pRecordSink->MakeTempFilePath() : QString();
+          QFile file(path);
+          if (!path.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            bool writeFailed = false;
+            got = reader.Read(length, [&](const std::uint8_t* d, std::int64_t k) {
+              if (file.write(reinterpret_cast<const char*>(d), k) != k) writeFailed = true;
+            });
+            file.close();
+            item.inTempFile = true;
+            item.tempFilePath = path;
+            if (writeFailed) item.complete = false;
+          } else {
+            // No temporary file: the value is held in memory rather than lost.
+            got = reader.Read(length, append);
+          }
+        } else if (isText) {
+          const std::int64_t prefix = std::min(length, kLongTextPrefixBytes);
+          got = reader.Read(prefix, append);
+          if (got == prefix) got += reader.Skip(length - prefix);
+          item.display = LongTextDisplay(item.bytes, encoding);
+          item.bytes.clear();
+          displaySet = true;
+        } else {
+          got = reader.Skip(length);
+        }
+        if (reader.FirstPageInvalid()) break;  // this value and the rest are lost
+        if (got < length) item.complete = false;
+        if (!displaySet) item.display = RenderDisplay(item, encoding);
       }
-      if (reader.FirstPageInvalid()) break;  // this value and the rest are lost
-      if (got < length) item.complete = false;
-      if (!displaySet) item.display = RenderDisplay(item, encoding);
-    }
-    if (item.storage != StorageClass::Text && item.storage != StorageClass::Blob)
-      item.display = RenderDisplay(item, encoding);
+      if (item.storage != StorageClass::Text && item.storage != StorageClass::Blob)
+        item.display = RenderDisplay(item, encoding);
 
-    if (serialType == 0 && autoindex && !m_bOpened) {
-      // The schema row of an automatic index has no SQL; its text is taken
-      // from the page after the index's root page, after that page's first
-      // four bytes.
-      autoindex = false;
-      const std::int64_t root = static_cast<std::uint32_t>(lastInteger);
-      std::vector<char> buf(static_cast<std::size_t>(m_nPageSize - 4));
-      const std::int64_t got =
-          m_file.ReadAt(root * m_nPageSize + 4, buf.data(), m_nPageSize - 4);
-      const std::int64_t len = static_cast<std::int64_t>(
-          std::find(buf.begin(), buf.begin() + std::max<std::int64_t>(got, 0), '\0') -
-          buf.begin());
-      QString text = AnsiToText(buf.data(), len);
-      if (text.startsWith(QLatin1Char(','))) text.remove(0, 1);
-      item.display = text;
+      if (serialType == 0 && autoindex && !m_bOpened) {
+        // The schema row of an automatic index has no SQL; its text is taken
+        // from the page after the index's root page, after that page's first
+        // four bytes.
+        autoindex = false;
+        const std::int64_t root = static_cast<std::uint32_t>(lastInteger);
+        std::vector<char> buf(static_cast<std::size_t>(m_nPageSize - 4));
+        const std::int64_t got =
+            m_file.ReadAt(root * m_nPageSize + 4, buf.data(), m_nPageSize - 4);
+        const std::int64_t len = static_cast<std::int64_t>(
+            std::find(buf.begin(), buf.begin() + std::max<std::int64_t>(got, 0), '\0') -
+            buf.begin());
+        QString text = AnsiToText(buf.data(), len);
+        if (text.startsWith(QLatin1Char(','))) text.remove(0, 1);
+        item.display = text;
+      }
+      if (!m_bOpened) {
+        // What the schema-row recognition reads.
+        if (item.display.contains(QLatin1String("sqlite_autoindex_"))) autoindex = true;
+        if (isText) lastText = item.display;
+        if (!rowText.isEmpty()) rowText += QLatin1Char(',');
+        rowText += item.display;
+      }
+      const bool complete = item.complete;
+      values.push_back(std::move(item));
+      if (!complete) break;  // the payload ended inside this value
     }
-    if (item.display.contains(QLatin1String("sqlite_autoindex_"))) autoindex = true;
-    if (isText) lastText = item.display;
-    if (!rowText.isEmpty()) rowText += QLatin1Char(',');
-    rowText += item.display;
-    const bool complete = item.complete;
-    values.push_back(std::move(item));
-    if (!complete) break;  // the payload ended inside this value
+  } catch (const std::bad_alloc&) {
   }
 
   if (!m_bOpened) RecognizeSchemaRow(values, rowText, lastText);

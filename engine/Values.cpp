@@ -1,5 +1,8 @@
 #include "engine/Values.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include "engine/Format.h"
 #include "platform/Text.h"
 
@@ -37,10 +40,15 @@ QString DisplayText(const QByteArray& bytes, std::uint32_t encoding) {
   QString text = DecodeText(bytes, encoding);
   const qsizetype zero = text.indexOf(QChar(0));
   if (zero >= 0) text.truncate(zero);
-  return text.trimmed();
+  return std::move(text).trimmed();
 }
 
-QString FormatReal(double value) { return QString::asprintf("%f", value); }
+QString FormatReal(double value) {
+  // "%f" of the largest double has 309 digits before the point.
+  char buffer[400];
+  const int n = std::snprintf(buffer, sizeof buffer, "%f", value);
+  return QString::fromLatin1(buffer, n > 0 ? std::min<int>(n, sizeof buffer - 1) : 0);
+}
 
 QString RenderDisplay(const ITEM& item, std::uint32_t encoding) {
   switch (item.storage) {

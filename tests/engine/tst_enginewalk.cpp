@@ -10,6 +10,7 @@
 #include "engine/SQLiteRecovery.h"
 #include "engine/Values.h"
 #include "platform/Folders.h"
+#include "tests/support/PageInspector.h"
 
 using namespace velmora;
 using namespace enginetest;
@@ -335,6 +336,60 @@ class TestEngineWalk : public QObject {
     QVERIFY(!blob.complete);
     QVERIFY(ValueBytes(blob).size() < 5000);
     QCOMPARE(recorder.records[1].values.at(1).intValue, qint64(2));
+  }
+
+  // Two damaged cells claiming one overflow chain: it is read once per walk,
+  // so a file cannot make the walk read the same chain for every cell.
+  void sharedChainReadOnce() {
+    const QString path = NewPath();
+    QVERIFY(BuildDb(path, {4096, "UTF-8", 0},
+                    QStringLiteral("CREATE TABLE t(a); INSERT INTO t VALUES (randomblob(5000));"
+                                   "INSERT INTO t VALUES (randomblob(5000));")));
+    const SchemaObject* t = nullptr;
+    std::int64_t root = 0;
+    {
+      CSQLiteRecovery probe;
+      probe.ScanDatabase(path);
+      t = FindTable(probe, QStringLiteral("t"));
+      QVERIFY(t != nullptr);
+      root = t->rootPage;
+    }
+    test::PageInspector inspector(path);
+    const auto cells = inspector.Cells(root);
+    QCOMPARE(cells.size(), 2);
+    QVERIFY(cells[0].firstOverflow != 0 && cells[1].firstOverflow != 0);
+    Patch(path, inspector.PageOffset(root) + cells[1].payloadOffset + cells[1].localSize,
+          BigEndian32(static_cast<std::uint32_t>(cells[0].firstOverflow)));
+    CSQLiteRecovery engine;
+    engine.ScanDatabase(path);
+    RecordRecorder recorder;
+    engine.m_pRecordSink = &recorder;
+    engine.m_bSaveMode = true;
+    engine.WalkPage(root, nullptr, nullptr, nullptr, true);
+    QCOMPARE(recorder.records.size(), std::size_t(2));
+    QVERIFY(recorder.records[0].values.at(0).complete);
+    QCOMPARE(ValueBytes(recorder.records[0].values.at(0)).size(), 5000);
+    QVERIFY(!recorder.records[1].values.at(0).complete);
+    // A new walk may read the chain again.
+    RecordRecorder again;
+    engine.m_pRecordSink = &again;
+    engine.WalkPage(root, nullptr, nullptr, nullptr, true);
+    QVERIFY(again.records.at(0).values.at(0).complete);
+  }
+
+  // A CREATE TABLE longer than a page reaches the schema lists whole.
+  void longSchemaText() {
+    const QString path = NewPath();
+    QStringList columns;
+    for (int i = 0; i < 300; ++i) columns << QStringLiteral("column_number_%1 TEXT").arg(i);
+    const QString create = QStringLiteral("CREATE TABLE wide(%1)").arg(columns.join(QStringLiteral(", ")));
+    QVERIFY(BuildDb(path, {512, "UTF-16be", 0}, create));
+    CSQLiteRecovery engine;
+    engine.ScanDatabase(path);
+    engine.BuildWorkingDatabase();
+    QCOMPARE(engine.m_lstTableNames, QStringList{"wide"});
+    QCOMPARE(engine.m_vecTableObjects.at(0).sql, create);
+    QCOMPARE(engine.m_lstTableRows.at(0), QStringLiteral("table,wide,wide,2,") + create);
   }
 
   void stopEndsAtOnce() {
