@@ -1,8 +1,5 @@
 #include "engine/Values.h"
 
-#include <algorithm>
-#include <cstdio>
-
 #include "engine/Format.h"
 #include "platform/Text.h"
 
@@ -43,12 +40,7 @@ QString DisplayText(const QByteArray& bytes, std::uint32_t encoding) {
   return std::move(text).trimmed();
 }
 
-QString FormatReal(double value) {
-  // "%f" of the largest double has 309 digits before the point.
-  char buffer[400];
-  const int n = std::snprintf(buffer, sizeof buffer, "%f", value);
-  return QString::fromLatin1(buffer, n > 0 ? std::min<int>(n, sizeof buffer - 1) : 0);
-}
+QString FormatReal(double value) { return QString::asprintf("%f", value); }
 
 QString RenderDisplay(const ITEM& item, std::uint32_t encoding) {
   switch (item.storage) {
