@@ -23,6 +23,9 @@
 #include "ui/frame/LeftView.h"
 #include "ui/frame/MainFrame.h"
 #include "ui/frame/SQLiteOpenFile.h"
+#include "ui/dialogs/AboutDlg.h"
+#include "ui/dialogs/ErrorDlg.h"
+#include "ui/dialogs/SaveSQLiteFile.h"
 
 using namespace velmora;
 
@@ -32,6 +35,7 @@ struct Tour {
   CMainFrame* frame = nullptr;
   QString outDir;
   QString sample;  // the damaged sample database
+  QString saveFolder;  // where the tour's Save writes the recovered database
   int shot = 0;
 };
 
@@ -108,6 +112,42 @@ void CentreOver(QWidget* dialog, QWidget* frame) {
   dialog->move(centre - QPoint(dialog->width() / 2, dialog->height() / 2));
 }
 
+void CloseMenus() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* menu = qobject_cast<QMenu*>(w)) menu->hide();
+}
+
+CSaveSQLiteFile* DestinationDialog(Tour& tour) {
+  auto* dialog = qobject_cast<CSaveSQLiteFile*>(QApplication::activeModalWidget());
+  if (dialog != nullptr) CentreOver(dialog, tour.frame);
+  return dialog;
+}
+
+// Takes the picture "saving" once, at the first event pump after the saving
+// window has been shown (the save is then running).
+void WatchSavingWindow(Tour& tour) {
+  QWidget* saving = tour.frame->m_pSavingDlg;
+  if (saving == nullptr) return;
+  struct Watch : QObject {
+    Tour* tour;
+    bool fired = false;
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Show && !fired) {
+        fired = true;
+        QTimer::singleShot(0, this, [this] {
+          Snap(*tour, "saving");
+          deleteLater();
+        });
+      }
+      return false;
+    }
+  };
+  auto* watch = new Watch;
+  watch->tour = &tour;
+  watch->setParent(saving);
+  saving->installEventFilter(watch);
+}
+
 CSQLiteOpenFile* SelectionDialog() { return qobject_cast<CSQLiteOpenFile*>(QApplication::activeModalWidget()); }
 
 // One step of the tour: what it does, when its picture may be taken, and
@@ -146,6 +186,7 @@ int main(int argc, char* argv[]) {
     const auto tree = pages.Tree(root);
     if (!tree.leaves.isEmpty()) velmora::test::GarbagePage(tour.sample, tree.leaves.last(), 2024);
   }
+  tour.saveFolder = velmora::test::NewTestFolder(QStringLiteral("tour-save"));
   // Message boxes are answered at once and written to standard error.
   velmora::test::MessageBoxRecorder boxes(MsgResult::No);
 
@@ -201,6 +242,66 @@ int main(int argc, char* argv[]) {
          helpAction->menu()->popup(bar->mapToGlobal(bar->actionGeometry(helpAction).bottomLeft()));
        },
        {}},
+      {"view-clicked",
+       [](Tour& t) {
+         CloseMenus();
+         ClickItem(t, FindItem(t, QStringLiteral("order_totals")), false);
+       },
+       [](Tour& t) { return !t.frame->EngineBusy(); }},
+      {"objects-ticked",
+       [](Tour& t) {
+         // A view and a trigger besides the tables; the click on the box of
+         // the unselected trigger also shows its statement.
+         ClickItem(t, FindItem(t, QStringLiteral("order_totals")), true);
+         ClickItem(t, FindItem(t, QStringLiteral("orders_stock")), true);
+       },
+       [](Tour& t) { return !t.frame->EngineBusy(); }},
+      {"save-destination",
+       [](Tour& t) {
+         // Save runs its dialogs modally: start it from the event loop.
+         QTimer::singleShot(0, t.frame, [&t] { t.frame->Action(CMainFrame::ID_FILE_SAVE_DB)->trigger(); });
+       },
+       [](Tour& t) { return DestinationDialog(t) != nullptr; }},
+      {"destination-browsed",
+       [](Tour& t) {
+         CSaveSQLiteFile* dialog = DestinationDialog(t);
+         if (dialog == nullptr) return;
+         const QString folder = t.saveFolder;
+         const FolderPicker previous =
+             SetFolderPicker([folder](QWidget*, const QString&) { return std::optional<QString>(folder); });
+         dialog->BrowseButton()->click();
+         SetFolderPicker(previous);
+       },
+       {}},
+      {"completion-report",
+       [](Tour& t) {
+         CSaveSQLiteFile* dialog = DestinationDialog(t);
+         if (dialog == nullptr) return;
+         // The saving window is pictured while the save runs: at the first
+         // event pump after it is shown.
+         WatchSavingWindow(t);
+         dialog->OkButton()->click();
+       },
+       [](Tour& t) {
+         auto* report = qobject_cast<CErrorDlg*>(QApplication::activeModalWidget());
+         if (report != nullptr) CentreOver(report, t.frame);
+         return report != nullptr;
+       }},
+      {"about",
+       [](Tour& t) {
+         if (auto* report = qobject_cast<CErrorDlg*>(QApplication::activeModalWidget())) report->accept();
+         QTimer::singleShot(0, t.frame, [&t] { t.frame->Action(CMainFrame::ID_APP_ABOUT)->trigger(); });
+       },
+       [](Tour& t) {
+         auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
+         if (about != nullptr) CentreOver(about, t.frame);
+         return about != nullptr;
+       }},
+      {"about-closed",
+       [](Tour&) {
+         if (auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget())) about->accept();
+       },
+       [](Tour&) { return QApplication::activeModalWidget() == nullptr; }},
   };
 
   std::size_t next = 0;

@@ -40,13 +40,17 @@ bool FullySaved(const ObjectOutcome& outcome) {
 
 QString FormatSaveReport(const SaveReport& report) {
   QStringList saved, partly, notSaved;
+  int damaged = 0;  // tables written whole as far as the damaged file could be read
   for (const SaveReportEntry& e : report.entries) {
     const ObjectOutcome& o = e.outcome;
     const bool isTable = e.kind == kKindTable;
     if (FullySaved(o)) {
       QString line = isTable ? QStringLiteral("  %1: %2").arg(Subject(e), Records(o.records))
                              : QStringLiteral("  %1").arg(Subject(e));
-      if (o.incomplete) line += QStringLiteral(" (part of it could not be read from the damaged file)");
+      if (o.incomplete) {
+        line += QStringLiteral(" (part of it could not be read from the damaged file)");
+        ++damaged;
+      }
       saved << line;
     } else if (o.written) {
       const QString why = !o.error.isEmpty() ? o.error : QStringLiteral("the save was stopped");
@@ -65,8 +69,13 @@ QString FormatSaveReport(const SaveReport& report) {
 
   QStringList lines;
   const bool allSaved = !report.stopped && partly.isEmpty() && notSaved.isEmpty();
-  if (allSaved) {
+  if (allSaved && damaged == 0) {
     lines << QStringLiteral("saving done successfully...");
+  } else if (allSaved) {
+    // Written as far as the file allowed: say so, a lost page is lost data.
+    lines << QStringLiteral("Saving done: every ticked object was written, but %1 table(s) could "
+                            "not be read completely from the damaged file.")
+                 .arg(damaged);
   } else if (report.stopped) {
     lines << QStringLiteral("The save was stopped: %1 of %2 object(s) were saved completely.")
                  .arg(saved.size())
@@ -111,7 +120,7 @@ CErrorDlg::CErrorDlg(const SaveReport& report, QWidget* parent) : QDialog(parent
   layout->addWidget(m_pEdit, 1);
   layout->addSpacing(6);
   layout->addLayout(buttons);
-  resize(460, 300);
+  resize(620, 340);
   ok->setFocus();
 }
 

@@ -1,8 +1,9 @@
 // CErrorDlg: the report shown when a save has ended ("Process Completed").
 //
 // It says what happened: "saving done successfully..." only when every ticked
-// object was written in full; otherwise that the save was stopped or that
-// objects failed. One line per object tells what was saved (tables with their
+// object was written in full; otherwise that the save was stopped, that
+// objects failed, or that tables could not be read completely from the
+// damaged file. One line per object tells what was saved (tables with their
 // record counts) and what was not, and why. The file written is always named.
 #pragma once
 
