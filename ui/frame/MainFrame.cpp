@@ -415,6 +415,10 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
       if (IsWithin(watched, m_btnStop)) m_bStopRequested = true;
       break;
     }
+    case QEvent::ContextMenu:
+      // Neither does the bars' context menu open.
+      if (IsWithin(watched, menuBar()) || IsWithin(watched, m_wndToolBar)) return true;
+      break;
     case QEvent::Shortcut:
       // Keyboard shortcuts of the commands wait for the work to end, too.
       return true;
