@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <set>
-#include <unordered_set>
 #include <vector>
 
 #include "engine/Format.h"
@@ -27,7 +25,7 @@ class PayloadReader {
  public:
   PayloadReader(const CSQLiteRecovery& engine, const std::uint8_t* local, std::int64_t localAvail,
                 std::int64_t localSize, std::uint64_t total, bool hasOverflow,
-                std::uint32_t firstOverflow, std::set<std::int64_t>* usedPages)
+                std::uint32_t firstOverflow, PageSet* usedPages)
       : m_engine(engine),
         m_usedPages(usedPages),
         m_local(local),
@@ -98,8 +96,7 @@ class PayloadReader {
       }
     }
     if (page == 0 || page > pageCount || m_pagesRead >= pageCount ||
-        !m_visited.insert(page).second ||
-        (m_usedPages != nullptr && !m_usedPages->insert(page).second)) {
+        !(m_usedPages != nullptr ? m_usedPages->Insert(page) : m_visited.Insert(page))) {
       m_broken = true;
       return false;
     }
@@ -134,7 +131,7 @@ class PayloadReader {
   }
 
   const CSQLiteRecovery& m_engine;
-  std::set<std::int64_t>* m_usedPages;
+  PageSet* m_usedPages;  // the walk's; null outside a walk
   const std::uint8_t* m_local;
   std::int64_t m_localAvail;
   std::int64_t m_localSize;
@@ -146,7 +143,7 @@ class PayloadReader {
   bool m_broken = false;
   bool m_firstInvalid = false;
   std::int64_t m_pagesRead = 0;
-  std::unordered_set<std::int64_t> m_visited;
+  PageSet m_visited;  // this chain's pages, when there is no walk
   std::vector<std::uint8_t> m_buffer;
   const std::uint8_t* m_pageData = nullptr;
   std::int64_t m_pageLeft = 0;
@@ -221,7 +218,7 @@ bool CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page
     firstOverflow = format::ReadBigEndian32(p + localSize);
   }
   PayloadReader reader(*this, p, localAvail, localSize, payloadSize, hasOverflowPointer,
-                       firstOverflow, &m_overflowPages);
+                       firstOverflow, m_bWalking ? &m_overflowPages : nullptr);
 
   // Record header: its size (counting itself), then one serial type per value.
   std::uint64_t headerSize = 0;

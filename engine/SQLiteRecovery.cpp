@@ -58,12 +58,14 @@ void CSQLiteRecovery::OpenAndValidate(const QString& path) {
   IRecordSink* const sink = m_pRecordSink;
   m_pRecordSink = nullptr;
   m_bOpened = false;
-  m_visitedPages.clear();
-  m_overflowPages.clear();
+  m_visitedPages.Clear();
+  m_overflowPages.Clear();
   m_bStopped = false;
+  m_bWalking = true;
   WalkPageAt(1, nullptr, nullptr, nullptr, false, 0);
-  m_visitedPages.clear();
-  m_overflowPages.clear();
+  m_bWalking = false;
+  m_visitedPages.Clear();
+  m_overflowPages.Clear();
   m_pRecordSink = sink;
   m_bOpened = true;
 }
@@ -76,12 +78,14 @@ bool CSQLiteRecovery::CheckStop() {
 
 bool CSQLiteRecovery::WalkPage(std::int64_t pageNumber, IRecordGrid* grid, IStatusText* statusText,
                                IProgressBar* progressBar, bool topLevel) {
-  m_visitedPages.clear();
-  m_overflowPages.clear();
+  m_visitedPages.Clear();
+  m_overflowPages.Clear();
   m_bStopped = false;
+  m_bWalking = true;
   const bool ok = WalkPageAt(pageNumber, grid, statusText, progressBar, topLevel, 0);
-  m_visitedPages.clear();
-  m_overflowPages.clear();
+  m_bWalking = false;
+  m_visitedPages.Clear();
+  m_overflowPages.Clear();
   return ok;
 }
 
@@ -97,7 +101,7 @@ bool CSQLiteRecovery::WalkPageAt(std::int64_t pageNumber, IRecordGrid* grid,
     return false;
   // One visit per page and walk: a child pointer back to a page already seen
   // (a cycle, or two parents claiming one child) counts as an unusable child.
-  if (depth > format::kMaxTreeDepth || !m_visitedPages.insert(pageNumber).second) return false;
+  if (depth > format::kMaxTreeDepth || !m_visitedPages.Insert(pageNumber)) return false;
 
   std::vector<std::uint8_t> page(static_cast<std::size_t>(m_nPageSize));
   const std::int64_t got = m_file.ReadAt((pageNumber - 1) * m_nPageSize, page.data(), m_nPageSize);

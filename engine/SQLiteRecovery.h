@@ -9,10 +9,10 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
-#include <set>
 #include <vector>
 
 #include "engine/Item.h"
+#include "engine/PageSet.h"
 #include "engine/Sinks.h"
 #include "platform/File64.h"
 
@@ -143,8 +143,9 @@ class CSQLiteRecovery {
 
   // Pages used in the current walk: b-tree pages entered, and overflow pages
   // read. Cleared when a walk starts and ends.
-  std::set<std::int64_t> m_visitedPages;
-  std::set<std::int64_t> m_overflowPages;
+  PageSet m_visitedPages;
+  PageSet m_overflowPages;
+  bool m_bWalking = false;  // inside WalkPage or the schema walk
   bool m_bStopped = false;                // a stop was requested in the current walk
 };
 
