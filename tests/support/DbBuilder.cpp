@@ -130,4 +130,19 @@ bool DbBuilder::Close() {
   return Ok();
 }
 
+QString ExecOnFile(const QString& path, const QString& sql) {
+  sqlite3* db = nullptr;
+  QString error;
+  if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    error = QString::fromUtf8(sqlite3_errmsg(db));
+  } else {
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &message) != SQLITE_OK)
+      error = QString::fromUtf8(message ? message : "?");
+    sqlite3_free(message);
+  }
+  sqlite3_close(db);
+  return error;
+}
+
 }  // namespace velmora::test

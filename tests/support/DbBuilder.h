@@ -63,6 +63,11 @@ class DbBuilder {
   QString m_error;
 };
 
+// Runs `sql` on the existing database file `path` (for changes after the
+// build: deletions that leave free pages, updates). Empty text on success,
+// else SQLite's message.
+QString ExecOnFile(const QString& path, const QString& sql);
+
 // A text value given as its exact bytes (bound with sqlite3_bind_text, so it
 // is stored as text; for UTF-16 databases SQLite converts UTF-8 bytes).
 struct RawText {

@@ -1,0 +1,93 @@
+#include "tests/fuzz/SeedCorpus.h"
+
+#include <QDir>
+#include <functional>
+
+#include "tests/support/TestSupport.h"
+
+namespace velmora::fuzz {
+
+using namespace velmora::test;
+
+QStringList WriteSeedCorpus(const QString& folder, bool withLargePages, QString* error) {
+  QDir().mkpath(folder);
+  QStringList paths;
+  struct Seed {
+    const char* name;
+    std::function<QString(const QString&)> make;
+  };
+  auto opts = [](int pageSize, TextEncoding e = TextEncoding::Utf8, int reserved = 0, bool av = false) {
+    return DbOptions{pageSize, e, reserved, av};
+  };
+  // Damage applied to a copy of an intact seed, found with the inspector.
+  auto damaged = [&](std::function<QString(const QString&)> make, std::function<bool(const QString&)> damage) {
+    return [make, damage](const QString& path) {
+      const QString e = make(path);
+      if (!e.isEmpty()) return e;
+      return damage(path) ? QString() : QStringLiteral("damage failed");
+    };
+  };
+  auto firstLeaf = [](const QString& path, const char* table) {
+    PageInspector in(path);
+    return in.Tree(PageInspector::RootPage(path, QString::fromLatin1(table))).leaves.value(0);
+  };
+  std::vector<Seed> seeds = {
+      {"shop-512-utf8", [&](const QString& p) { return MakeShopDatabase(p, opts(512)); }},
+      {"shop-1024-utf16le", [&](const QString& p) { return MakeShopDatabase(p, opts(1024, TextEncoding::Utf16le)); }},
+      {"shop-1024-utf16be", [&](const QString& p) { return MakeShopDatabase(p, opts(1024, TextEncoding::Utf16be)); }},
+      {"shop-2048-reserved32", [&](const QString& p) { return MakeShopDatabase(p, opts(2048, TextEncoding::Utf8, 32)); }},
+      {"shop-1024-autovacuum", [&](const QString& p) { return MakeShopDatabase(p, opts(1024, TextEncoding::Utf8, 0, true)); }},
+      {"odd-names-512", [&](const QString& p) { return MakeOddNamesDatabase(p, opts(512)); }},
+      {"odd-names-1024-utf16be", [&](const QString& p) { return MakeOddNamesDatabase(p, opts(1024, TextEncoding::Utf16be)); }},
+      {"all-types-512", [&](const QString& p) { return MakeAllTypesDatabase(p, opts(512)); }},
+      {"all-types-1024-utf16le", [&](const QString& p) { return MakeAllTypesDatabase(p, opts(1024, TextEncoding::Utf16le)); }},
+      {"all-types-512-utf16be-reserved40", [&](const QString& p) { return MakeAllTypesDatabase(p, opts(512, TextEncoding::Utf16be, 40)); }},
+      {"long-values-512", [&](const QString& p) { return MakeLongValuesDatabase(p, opts(512)); }},
+      {"long-values-1024-utf16le-reserved16", [&](const QString& p) { return MakeLongValuesDatabase(p, opts(1024, TextEncoding::Utf16le, 16)); }},
+      {"deep-512", [&](const QString& p) { return MakeDeepTreeDatabase(p, opts(512), 3); }},
+      {"many-tables-512", [&](const QString& p) {
+         DbBuilder db(p, opts(512));
+         for (int i = 0; i < 40; ++i)
+           db.Exec(QStringLiteral("CREATE TABLE t%1 (a INTEGER PRIMARY KEY, b TEXT UNIQUE, c REAL);"
+                                  "CREATE INDEX i%1 ON t%1(c); INSERT INTO t%1 VALUES (%1, 'v%1', %1.5);").arg(i));
+         db.Close();
+         return db.LastError();
+       }},
+      {"freelist-512", [&](const QString& p) {
+         // Deleted rows leave free pages and freeblocks behind.
+         const QString e = MakeLongValuesDatabase(p, opts(512));
+         return e.isEmpty() ? ExecOnFile(p, QStringLiteral("DELETE FROM longs WHERE id % 2 = 0")) : e;
+       }},
+      {"zeroed-leaf-512", damaged([&](const QString& p) { return MakeLongValuesDatabase(p, opts(512)); },
+                                  [&](const QString& p) { return ZeroPage(p, firstLeaf(p, "longs")); })},
+      {"overflow-loop-1024", damaged([&](const QString& p) { return MakeLongValuesDatabase(p, opts(1024)); },
+                                     [&](const QString& p) {
+                                       PageInspector in(p);
+                                       const TreePages t = in.Tree(PageInspector::RootPage(p, QStringLiteral("longs")));
+                                       return t.overflow.size() > 2 && SetOverflowNext(p, t.overflow[1], std::uint32_t(t.overflow[0]));
+                                     })},
+      {"child-loop-512", damaged([&](const QString& p) { return MakeDeepTreeDatabase(p, opts(512), 3); },
+                                 [&](const QString& p) {
+                                   const std::int64_t root = PageInspector::RootPage(p, QStringLiteral("deep"));
+                                   return SetChildPointer(p, root, 0, std::uint32_t(root));
+                                 })},
+      {"garbage-schema-1024", damaged([&](const QString& p) { return MakeShopDatabase(p, opts(1024)); },
+                                      [&](const QString& p) { return DamageSchemaSql(p, QStringLiteral("orders"), 10, 12, '\xff'); })},
+      {"truncated-1024", damaged([&](const QString& p) { return MakeShopDatabase(p, opts(1024)); },
+                                 [&](const QString& p) { return TruncateFile(p, QFileInfo(p).size() / 2 + 77); })},
+  };
+  if (withLargePages)
+    seeds.push_back({"shop-65536", [&](const QString& p) { return MakeShopDatabase(p, opts(65536)); }});
+  for (const Seed& seed : seeds) {
+    const QString path = QDir(folder).filePath(QString::fromLatin1(seed.name) + QStringLiteral(".db"));
+    const QString e = seed.make(path);
+    if (!e.isEmpty()) {
+      if (error) *error = QStringLiteral("%1: %2").arg(QString::fromLatin1(seed.name), e);
+      return {};
+    }
+    paths << path;
+  }
+  return paths;
+}
+
+}  // namespace velmora::fuzz
