@@ -76,7 +76,8 @@ int main(int argc, char** argv) {
             "BEGIN;"
             "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1)"
             " INSERT INTO t SELECT i, i * 0.25, printf('name %d of the benchmark table', i),"
-            " randomblob(100), CASE WHEN i % 1000 = 0 THEN printf('%.20000c', 'x') ELSE NULL END FROM n;"
+            " randomblob(100), CASE WHEN i % 1000 = 0 THEN printf('%.20000c', 'x') ELSE NULL END "
+            "FROM n;"
             "COMMIT;")
             .arg(rows)
             .toUtf8();
@@ -91,8 +92,7 @@ int main(int argc, char** argv) {
   CSQLiteRecovery engine;
   engine.ScanDatabase(path);
   engine.BuildWorkingDatabase();
-  std::printf("engine scan + working database: %lld ms\n",
-              static_cast<long long>(timer.elapsed()));
+  std::printf("engine scan + working database: %lld ms\n", static_cast<long long>(timer.elapsed()));
   if (engine.m_vecTableObjects.empty()) return 1;
   const std::int64_t root = engine.m_vecTableObjects.front().rootPage;
 
@@ -103,10 +103,12 @@ int main(int argc, char** argv) {
     timer.restart();
     engine.WalkPage(root, nullptr, nullptr, nullptr, true);
     const qint64 ms = std::max<qint64>(timer.elapsed(), 1);
-    std::printf("engine walk (%s mode): %lld records, %lld value bytes, %lld ms, %.0f records/s, %.1f MiB/s\n",
-                save ? "save" : "display", static_cast<long long>(sink.records),
-                static_cast<long long>(sink.bytes),
-                static_cast<long long>(ms), sink.records * 1000.0 / ms, mib * 1000.0 / ms);
+    std::printf(
+        "engine walk (%s mode): %lld records, %lld value bytes, %lld ms, %.0f records/s, %.1f "
+        "MiB/s\n",
+        save ? "save" : "display", static_cast<long long>(sink.records),
+        static_cast<long long>(sink.bytes), static_cast<long long>(ms), sink.records * 1000.0 / ms,
+        mib * 1000.0 / ms);
     sink.BeforeCell();
   }
   engine.m_pRecordSink = nullptr;
@@ -121,7 +123,8 @@ int main(int argc, char** argv) {
     while (sqlite3_step(stmt) == SQLITE_ROW) {
       ++count;
       for (int c = 0; c < 5; ++c) {
-        if (sqlite3_column_type(stmt, c) == SQLITE_BLOB || sqlite3_column_type(stmt, c) == SQLITE_TEXT) {
+        if (sqlite3_column_type(stmt, c) == SQLITE_BLOB ||
+            sqlite3_column_type(stmt, c) == SQLITE_TEXT) {
           sqlite3_column_blob(stmt, c);
           bytes += sqlite3_column_bytes(stmt, c);
         }

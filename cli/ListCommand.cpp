@@ -29,7 +29,8 @@ int RunList(const QStringList& args) {
   }
   for (const QString& row : engine.m_lstIndexRows) out << "Indexes\t" << GetField(row, 2) << '\n';
   for (const QString& row : engine.m_lstViewRows) out << "Views\t" << GetField(row, 2) << '\n';
-  for (const QString& row : engine.m_lstTriggerRows) out << "Triggers\t" << GetField(row, 2) << '\n';
+  for (const QString& row : engine.m_lstTriggerRows)
+    out << "Triggers\t" << GetField(row, 2) << '\n';
   out.flush();
   CSQLiteRecovery::CloseWorkingDatabase();
   return kExitOk;

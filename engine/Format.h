@@ -169,7 +169,8 @@ inline std::int64_t LocalPayloadSize(std::uint64_t payloadSize, int pageType,
   const std::int64_t maxLocal = pageType == kLeafTable ? u - 35 : (u - 12) * 64 / 255 - 23;
   const std::int64_t minLocal = (u - 12) * 32 / 255 - 23;
   if (maxLocal < 0 || minLocal < 0 || u <= 4) return 0;
-  if (payloadSize <= static_cast<std::uint64_t>(maxLocal)) return static_cast<std::int64_t>(payloadSize);
+  if (payloadSize <= static_cast<std::uint64_t>(maxLocal))
+    return static_cast<std::int64_t>(payloadSize);
   const std::uint64_t surplus =
       static_cast<std::uint64_t>(minLocal) +
       (payloadSize - static_cast<std::uint64_t>(minLocal)) % static_cast<std::uint64_t>(u - 4);

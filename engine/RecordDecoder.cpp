@@ -77,7 +77,8 @@ class PayloadReader {
   }
 
   std::int64_t Skip(std::int64_t n) {
-    return Read(n, [](const std::uint8_t*, std::int64_t) {}, true);
+    return Read(
+        n, [](const std::uint8_t*, std::int64_t) {}, true);
   }
 
  private:
@@ -188,7 +189,7 @@ bool CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page
 
   if (pageType == format::kInteriorIndex || pageType == format::kInteriorTable) {
     if (end - p < 4) return true;
-    p += 4;  // left child page number
+    p += 4;                                               // left child page number
     if (pageType == format::kInteriorTable) return true;  // holds no record
   }
   std::uint64_t payloadSize = 0;
@@ -297,7 +298,8 @@ bool CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page
           item.bytes.reserve(static_cast<qsizetype>(std::min(length, m_nPageSize)));
           got = reader.Read(length, append);
         } else if (m_bSaveMode) {
-          const QString path = m_pRecordSink != nullptr ? m_pRecordSink->MakeTempFilePath() : QString();
+          const QString path =
+              m_pRecordSink != nullptr ? m_pRecordSink->MakeTempFilePath() : QString();
           QFile file(path);
           if (!path.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
             bool writeFailed = false;
@@ -336,8 +338,7 @@ bool CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page
         autoindex = false;
         const std::int64_t root = static_cast<std::uint32_t>(lastInteger);
         std::vector<char> buf(static_cast<std::size_t>(m_nPageSize - 4));
-        const std::int64_t got =
-            m_file.ReadAt(root * m_nPageSize + 4, buf.data(), m_nPageSize - 4);
+        const std::int64_t got = m_file.ReadAt(root * m_nPageSize + 4, buf.data(), m_nPageSize - 4);
         const std::int64_t len = static_cast<std::int64_t>(
             std::find(buf.begin(), buf.begin() + std::max<std::int64_t>(got, 0), '\0') -
             buf.begin());

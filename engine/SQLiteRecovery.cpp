@@ -90,8 +90,8 @@ bool CSQLiteRecovery::WalkPage(std::int64_t pageNumber, IRecordGrid* grid, IStat
 }
 
 bool CSQLiteRecovery::WalkPageAt(std::int64_t pageNumber, IRecordGrid* grid,
-                                 IStatusText* statusText, IProgressBar* progressBar,
-                                 bool topLevel, int depth) {
+                                 IStatusText* statusText, IProgressBar* progressBar, bool topLevel,
+                                 int depth) {
   if (CheckStop()) return false;
   if (CheckStop()) return false;
   bool result = true;
@@ -208,8 +208,8 @@ bool CSQLiteRecovery::WalkPageAt(std::int64_t pageNumber, IRecordGrid* grid,
 
     if (info.localPayload > space || info.localPayload > m_nPageSize) continue;
     if (m_pRecordSink != nullptr &&
-        !m_pRecordSink->EmitRecord(values, tableLeaf && info.hasRowid, info.rowid, grid,
-                                   statusText, recordStatus)) {
+        !m_pRecordSink->EmitRecord(values, tableLeaf && info.hasRowid, info.rowid, grid, statusText,
+                                   recordStatus)) {
       result = false;
       m_bStopped = true;  // the sink saw the stop request; the walk ends with it
     }

@@ -54,8 +54,8 @@ SchemaRowClass ClassifySchemaRow(const QString& typeField, const QString& name,
                                  const QString& lastText, const QString& sql) {
   SchemaRowClass c;
   if (typeField == QLatin1String("table")) {
-    c.table = sql.contains(QLatin1String("CREATE TABLE")) &&
-              name != QLatin1String("sqlite_sequence");
+    c.table =
+        sql.contains(QLatin1String("CREATE TABLE")) && name != QLatin1String("sqlite_sequence");
     return c;
   }
   if (typeField == QLatin1String("index")) {

@@ -45,9 +45,9 @@ int ReplayAuthorizer(void*, int action, const char* arg1, const char*, const cha
     case SQLITE_UPDATE:
     case SQLITE_DELETE:
       // The library's own bookkeeping when it records the new table.
-      return mainDb && arg1 != nullptr && (qstrcmp(arg1, "sqlite_master") == 0 ||
-                                           qstrcmp(arg1, "sqlite_schema") == 0 ||
-                                           qstrcmp(arg1, "sqlite_sequence") == 0)
+      return mainDb && arg1 != nullptr &&
+                     (qstrcmp(arg1, "sqlite_master") == 0 || qstrcmp(arg1, "sqlite_schema") == 0 ||
+                      qstrcmp(arg1, "sqlite_sequence") == 0)
                  ? SQLITE_OK
                  : SQLITE_DENY;
     case SQLITE_FUNCTION:
@@ -90,9 +90,8 @@ void CSQLiteRecovery::RecognizeSchemaRow(const RecordValues& values, const QStri
   };
   const QString type =
       !values.empty() && values[0].storage == StorageClass::Text ? exactText(0) : QString();
-  const QString sql = values.size() > 4 && values[4].storage == StorageClass::Text
-                          ? values[4].display
-                          : QString();
+  const QString sql =
+      values.size() > 4 && values[4].storage == StorageClass::Text ? values[4].display : QString();
   const SchemaRowClass c = ClassifySchemaRow(type, exactText(1), lastText, sql);
   if (!c.table && !c.index && !c.view && !c.trigger) return;
 
@@ -102,8 +101,8 @@ void CSQLiteRecovery::RecognizeSchemaRow(const RecordValues& values, const QStri
   object.tableName = exactText(2);
   if (values.size() > 3 && values[3].storage == StorageClass::Integer)
     object.rootPage = values[3].intValue;
-  object.sql = values.size() > 4 ? (values[4].storage == StorageClass::Text ? sql : lastText)
-                                 : lastText;
+  object.sql =
+      values.size() > 4 ? (values[4].storage == StorageClass::Text ? sql : lastText) : lastText;
   object.rowText = rowText;
 
   if (c.trigger) {
@@ -146,7 +145,8 @@ QString CSQLiteRecovery::BuildWorkingDatabase() {
   QString error;
   working.db = OpenSqliteDb(ToUtf8(path), &error);
   if (working.db == nullptr) {
-    ShowMessageBox(QStringLiteral("The working database cannot be created:\n%1\n%2").arg(path, error));
+    ShowMessageBox(
+        QStringLiteral("The working database cannot be created:\n%1\n%2").arg(path, error));
     return path;
   }
   sqlite3* const db = working.db;
@@ -172,7 +172,8 @@ QString CSQLiteRecovery::BuildWorkingDatabase() {
 
 bool CSQLiteRecovery::LoadTableNames(sqlite3* db, const QByteArray& sqlUtf8) {
   sqlite3_stmt* stmt = nullptr;
-  if (db == nullptr || sqlite3_prepare_v2(db, sqlUtf8.constData(), -1, &stmt, nullptr) != SQLITE_OK ||
+  if (db == nullptr ||
+      sqlite3_prepare_v2(db, sqlUtf8.constData(), -1, &stmt, nullptr) != SQLITE_OK ||
       stmt == nullptr)
     return false;
   while (sqlite3_step(stmt) == SQLITE_ROW) {

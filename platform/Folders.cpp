@@ -1,10 +1,11 @@
 #include "platform/Folders.h"
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <unistd.h>
 
 namespace velmora {
 namespace {

@@ -107,8 +107,8 @@ class TestDecoding : public QObject {
         << QByteArray(9, '\xFF') << 9 << 9 << quint64(0xFFFFFFFFFFFFFFFFull);
     QTest::newRow("nine bytes use all 8 bits of the last")
         << (QByteArray(8, '\x80') + Bytes({0xFF})) << 9 << 9 << quint64(0xFF);
-    QTest::newRow("never more than nine") << QByteArray(12, '\xFF') << 12 << 9
-                                          << quint64(0xFFFFFFFFFFFFFFFFull);
+    QTest::newRow("never more than nine")
+        << QByteArray(12, '\xFF') << 12 << 9 << quint64(0xFFFFFFFFFFFFFFFFull);
     QTest::newRow("truncated by limit") << Bytes({0x81, 0x81, 0x01}) << 2 << 0 << quint64(0);
     QTest::newRow("truncated nine-byte") << QByteArray(9, '\xFF') << 8 << 0 << quint64(0);
     QTest::newRow("empty") << QByteArray() << 0 << 0 << quint64(0);
@@ -131,7 +131,7 @@ class TestDecoding : public QObject {
     QTest::addColumn<qint64>("local");
     // Leaf table: everything up to U-35 stays local.
     QTest::newRow("table leaf fits") << quint64(4061) << 13 << 4096 << qint64(4061);
-        // Spilling: K = M + (P - M) % (U - 4) when K <= X, else M = (U-12)*32/255-23.
+    // Spilling: K = M + (P - M) % (U - 4) when K <= X, else M = (U-12)*32/255-23.
     QTest::newRow("table leaf spills, K > X") << quint64(4062) << 13 << 4096 << qint64(489);
     QTest::newRow("table leaf spills, K <= X") << quint64(8000) << 13 << 4096 << qint64(3908);
     // Index pages: X = (U-12)*64/255-23.
@@ -174,26 +174,31 @@ class TestDecoding : public QObject {
                                << kInt << "9223372036854775807";
     QTest::newRow("real 1.5") << quint64(7) << Bytes({0x3F, 0xF8, 0, 0, 0, 0, 0, 0}) << u8 << kReal
                               << "1.500000";
-    QTest::newRow("real 1e20") << quint64(7) << Bytes({0x44, 0x15, 0xAF, 0x1D, 0x78, 0xB5, 0x8C, 0x40})
-                               << u8 << kReal << "100000000000000000000.000000";
+    QTest::newRow("real 1e20") << quint64(7)
+                               << Bytes({0x44, 0x15, 0xAF, 0x1D, 0x78, 0xB5, 0x8C, 0x40}) << u8
+                               << kReal << "100000000000000000000.000000";
     QTest::newRow("zero") << quint64(8) << QByteArray() << u8 << kInt << "0";
     QTest::newRow("one") << quint64(9) << QByteArray() << u8 << kInt << "1";
     QTest::newRow("reserved 10") << quint64(10) << QByteArray() << u8 << kNull << "";
     QTest::newRow("blob") << quint64(12 + 2 * 3) << Bytes({1, 2, 3}) << u8 << kBlob << "Blob";
-    QTest::newRow("trimmed ascii") << quint64(13 + 2 * 7) << QByteArray("  abc  ") << u8 << kText << "abc";
+    QTest::newRow("trimmed ascii")
+        << quint64(13 + 2 * 7) << QByteArray("  abc  ") << u8 << kText << "abc";
     QTest::newRow("one accented char") << quint64(13 + 2 * 2) << Bytes({0xC3, 0xA9}) << u8 << kText
                                        << QString::fromUtf8("\xC3\xA9");
-    QTest::newRow("cut at zero for display") << quint64(13 + 2 * 3) << QByteArray("a\0b", 3) << u8
-                                             << kText << "a";
-    QTest::newRow("utf16le, first byte zero") << quint64(13 + 2 * 4) << Bytes({0x00, 0x01, 0x41, 0x00})
-                                              << le << kText << QString::fromUtf8("\xC4\x80" "A");
-    QTest::newRow("utf16be") << quint64(13 + 2 * 4) << Bytes({0x00, 0x41, 0x04, 0x10}) << be << kText
-                             << QString::fromUtf8("A\xD0\x90");
+    QTest::newRow("cut at zero for display")
+        << quint64(13 + 2 * 3) << QByteArray("a\0b", 3) << u8 << kText << "a";
+    QTest::newRow("utf16le, first byte zero")
+        << quint64(13 + 2 * 4) << Bytes({0x00, 0x01, 0x41, 0x00}) << le << kText
+        << QString::fromUtf8(
+               "\xC4\x80"
+               "A");
+    QTest::newRow("utf16be") << quint64(13 + 2 * 4) << Bytes({0x00, 0x41, 0x04, 0x10}) << be
+                             << kText << QString::fromUtf8("A\xD0\x90");
     QTest::newRow("utf16le surrogate pair")
         << quint64(13 + 2 * 4) << Bytes({0x3D, 0xD8, 0x00, 0xDE}) << le << kText
         << QString::fromUtf8("\xF0\x9F\x98\x80");
-    QTest::newRow("unknown encoding reads as utf8") << quint64(13 + 2 * 2) << QByteArray("hi") << 7u
-                                                    << kText << "hi";
+    QTest::newRow("unknown encoding reads as utf8")
+        << quint64(13 + 2 * 2) << QByteArray("hi") << 7u << kText << "hi";
   }
   void rendering() {
     QFETCH(quint64, serialType);
@@ -215,7 +220,8 @@ class TestDecoding : public QObject {
   }
 
   void realKeepsEveryBit() {
-    const RecordValues v = DecodeOne({{7, Bytes({0x3F, 0xB9, 0x99, 0x99, 0x99, 0x99, 0x99, 0x9A})}}, 1);
+    const RecordValues v =
+        DecodeOne({{7, Bytes({0x3F, 0xB9, 0x99, 0x99, 0x99, 0x99, 0x99, 0x9A})}}, 1);
     QCOMPARE(v.size(), std::size_t(1));
     QCOMPARE(v[0].realValue, 0.1);
     QCOMPARE(v[0].display, QStringLiteral("0.100000"));

@@ -32,7 +32,8 @@ std::vector<std::vector<Expected>> ReadWithSqlite(const QString& path, const QSt
   sqlite3* db = nullptr;
   sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
   sqlite3_stmt* stmt = nullptr;
-  const QByteArray sql = QStringLiteral("SELECT rowid, * FROM \"%1\" ORDER BY rowid").arg(table).toUtf8();
+  const QByteArray sql =
+      QStringLiteral("SELECT rowid, * FROM \"%1\" ORDER BY rowid").arg(table).toUtf8();
   sqlite3_prepare_v2(db, sql.constData(), -1, &stmt, nullptr);
   std::vector<std::vector<Expected>> rows;
   while (sqlite3_step(stmt) == SQLITE_ROW) {
@@ -72,7 +73,8 @@ std::vector<std::int64_t> Pages(const QString& path, const QString& name, const 
   sqlite3* db = nullptr;
   sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
   sqlite3_stmt* stmt = nullptr;
-  sqlite3_prepare_v2(db, "SELECT pageno FROM dbstat WHERE name = ?1 AND pagetype = ?2 ORDER BY path",
+  sqlite3_prepare_v2(db,
+                     "SELECT pageno FROM dbstat WHERE name = ?1 AND pagetype = ?2 ORDER BY path",
                      -1, &stmt, nullptr);
   sqlite3_bind_text(stmt, 1, name.toUtf8().constData(), -1, SQLITE_TRANSIENT);
   sqlite3_bind_text(stmt, 2, kind, -1, SQLITE_STATIC);
@@ -122,7 +124,7 @@ class TestEngineWalk : public QObject {
         for (int reserved : {0, 40})
           if (pageSize - reserved >= 480)  // the format's smallest usable size
             QTest::addRow("%d %s reserved %d", pageSize, enc, reserved)
-              << pageSize << QString::fromLatin1(enc) << reserved;
+                << pageSize << QString::fromLatin1(enc) << reserved;
   }
   // Every value of every record as SQLite reads it, storage class and exact
   // content, including values that span overflow chains.
@@ -132,19 +134,26 @@ class TestEngineWalk : public QObject {
     QFETCH(int, reserved);
     const QString path = NewPath();
     const QByteArray enc = encoding.toLatin1();
-    const QString sql = QStringLiteral(
-        "CREATE TABLE t(a, b, c);"
-        "INSERT INTO t VALUES (0, 1, -1), (127, -128, 32767), (-8388608, 2147483647, -2147483649),"
-        " (140737488355327, -140737488355328, 9223372036854775807), (-9223372036854775808, NULL, 8),"
-        " (1.5, 1e20, -0.0), (0.1, -2.5e-300, 3.0),"
-        " ('', '  abc  ', 'caf\u00e9'), ('\u00e9', 'a\u0100\U0001F600b', CAST(X'610062' AS TEXT)),"
-        " (X'', X'00FF10', NULL);"
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300)"
-        " INSERT INTO t SELECT i, replace(hex(zeroblob(i * 7 % 1000)), '00', 'd') || i || '\u00e9\u20ac', randomblob(i * 13) FROM n;"
-        "INSERT INTO t VALUES (replace(hex(zeroblob(%1)), '00', '\u00e9x'), 42,"
-        " randomblob(%2));"
-        "INSERT INTO t VALUES (randomblob(%2), replace(hex(zeroblob(%1)), '00', 'y\u20ac'), -7);")
-        .arg(pageSize + 3).arg(3 * pageSize + 11);
+    const QString sql =
+        QStringLiteral(
+            "CREATE TABLE t(a, b, c);"
+            "INSERT INTO t VALUES (0, 1, -1), (127, -128, 32767), (-8388608, 2147483647, "
+            "-2147483649),"
+            " (140737488355327, -140737488355328, 9223372036854775807), (-9223372036854775808, "
+            "NULL, 8),"
+            " (1.5, 1e20, -0.0), (0.1, -2.5e-300, 3.0),"
+            " ('', '  abc  ', 'caf\u00e9'), ('\u00e9', 'a\u0100\U0001F600b', CAST(X'610062' AS "
+            "TEXT)),"
+            " (X'', X'00FF10', NULL);"
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300)"
+            " INSERT INTO t SELECT i, replace(hex(zeroblob(i * 7 % 1000)), '00', 'd') || i || "
+            "'\u00e9\u20ac', randomblob(i * 13) FROM n;"
+            "INSERT INTO t VALUES (replace(hex(zeroblob(%1)), '00', '\u00e9x'), 42,"
+            " randomblob(%2));"
+            "INSERT INTO t VALUES (randomblob(%2), replace(hex(zeroblob(%1)), '00', 'y\u20ac'), "
+            "-7);")
+            .arg(pageSize + 3)
+            .arg(3 * pageSize + 11);
     QVERIFY(BuildDb(path, {pageSize, enc.constData(), reserved}, sql));
 
     CSQLiteRecovery engine;
@@ -206,8 +215,8 @@ class TestEngineWalk : public QObject {
     const auto& longText = display.records[display.records.size() - 2].values[0];
     QCOMPARE(longText.storage, StorageClass::Text);
     QVERIFY(longText.bytes.isEmpty());
-    QCOMPARE(longText.display, QString(QString::fromUtf8("\xc3\xa9x").repeated(500)) +
-                                   QLatin1String(kMoreDataMark));
+    QCOMPARE(longText.display,
+             QString(QString::fromUtf8("\xc3\xa9x").repeated(500)) + QLatin1String(kMoreDataMark));
     const auto& last = display.records.back().values;
     QCOMPARE(last[0].display, QStringLiteral("Blob"));
     QCOMPARE(last[2].intValue, qint64(-7));  // read after two overflowing values
@@ -220,13 +229,13 @@ class TestEngineWalk : public QObject {
     QTest::addColumn<qint64>("pageCount");
     QTest::newRow("512") << QByteArray("\x02\x00", 2) << qint64(2048) << true << qint64(4);
     QTest::newRow("511") << QByteArray("\x01\xFF", 2) << qint64(2048) << false << qint64(0);
-    QTest::newRow("1 means 65536") << QByteArray("\x00\x01", 2) << qint64(65536 * 2) << true
-                                   << qint64(2);
+    QTest::newRow("1 means 65536")
+        << QByteArray("\x00\x01", 2) << qint64(65536 * 2) << true << qint64(2);
     QTest::newRow("0") << QByteArray("\x00\x00", 2) << qint64(4096) << false << qint64(0);
-    QTest::newRow("partial page not counted") << QByteArray("\x10\x00", 2) << qint64(10000) << true
-                                              << qint64(2);
-    QTest::newRow("shorter than a page") << QByteArray("\x10\x00", 2) << qint64(4000) << false
-                                         << qint64(0);
+    QTest::newRow("partial page not counted")
+        << QByteArray("\x10\x00", 2) << qint64(10000) << true << qint64(2);
+    QTest::newRow("shorter than a page")
+        << QByteArray("\x10\x00", 2) << qint64(4000) << false << qint64(0);
   }
   void header() {
     QFETCH(QByteArray, pageSizeBytes);
@@ -271,10 +280,11 @@ class TestEngineWalk : public QObject {
   void damagedLeafCostsOnlyItself() {
     QFETCH(QByteArray, garbage);
     const QString path = NewPath();
-    QVERIFY(BuildDb(path, {512, "UTF-8", 0},
-                    QStringLiteral("CREATE TABLE t(a, b);"
-                                   "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
-                                   "WHERE i < 3000) INSERT INTO t SELECT i, printf('row %d', i) FROM n;")));
+    QVERIFY(BuildDb(
+        path, {512, "UTF-8", 0},
+        QStringLiteral("CREATE TABLE t(a, b);"
+                       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                       "WHERE i < 3000) INSERT INTO t SELECT i, printf('row %d', i) FROM n;")));
     const auto leaves = Pages(path, QStringLiteral("t"), "leaf");
     QVERIFY(leaves.size() > 20);
     QVERIFY(Pages(path, QStringLiteral("t"), "internal").size() > 1);  // three levels
@@ -296,10 +306,11 @@ class TestEngineWalk : public QObject {
 
   void childLoopEnds() {
     const QString path = NewPath();
-    QVERIFY(BuildDb(path, {512, "UTF-8", 0},
-                    QStringLiteral("CREATE TABLE t(a);"
-                                   "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
-                                   "WHERE i < 500) INSERT INTO t SELECT printf('%.40d', i) FROM n;")));
+    QVERIFY(
+        BuildDb(path, {512, "UTF-8", 0},
+                QStringLiteral("CREATE TABLE t(a);"
+                               "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                               "WHERE i < 500) INSERT INTO t SELECT printf('%.40d', i) FROM n;")));
     const auto interior = Pages(path, QStringLiteral("t"), "internal");
     QVERIFY(!interior.empty());
     const std::int64_t root = interior.front();
@@ -382,7 +393,8 @@ class TestEngineWalk : public QObject {
     const QString path = NewPath();
     QStringList columns;
     for (int i = 0; i < 300; ++i) columns << QStringLiteral("column_number_%1 TEXT").arg(i);
-    const QString create = QStringLiteral("CREATE TABLE wide(%1)").arg(columns.join(QStringLiteral(", ")));
+    const QString create =
+        QStringLiteral("CREATE TABLE wide(%1)").arg(columns.join(QStringLiteral(", ")));
     QVERIFY(BuildDb(path, {512, "UTF-16be", 0}, create));
     CSQLiteRecovery engine;
     engine.ScanDatabase(path);
@@ -418,14 +430,16 @@ class TestEngineWalk : public QObject {
   // without a sanitizer report, whatever the bytes say.
   void mutatedFilesEnd() {
     const QString seedPath = NewPath();
-    QVERIFY(BuildDb(seedPath, {512, "UTF-8", 0},
-                    QStringLiteral(
-                        "CREATE TABLE t1(a INTEGER, b TEXT, c BLOB); CREATE INDEX i1 ON t1(b);"
-                        "CREATE TABLE w(k PRIMARY KEY, v) WITHOUT ROWID;"
-                        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 150)"
-                        " INSERT INTO t1 SELECT i, substr(replace(hex(zeroblob(i * 5)), '00', 'x\u00e9'), 1, i * 7),"
-                        " randomblob(i * 11) FROM n;"
-                        "INSERT INTO w SELECT b, c FROM t1;")));
+    QVERIFY(
+        BuildDb(seedPath, {512, "UTF-8", 0},
+                QStringLiteral(
+                    "CREATE TABLE t1(a INTEGER, b TEXT, c BLOB); CREATE INDEX i1 ON t1(b);"
+                    "CREATE TABLE w(k PRIMARY KEY, v) WITHOUT ROWID;"
+                    "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 150)"
+                    " INSERT INTO t1 SELECT i, substr(replace(hex(zeroblob(i * 5)), '00', "
+                    "'x\u00e9'), 1, i * 7),"
+                    " randomblob(i * 11) FROM n;"
+                    "INSERT INTO w SELECT b, c FROM t1;")));
     QFile seedFile(seedPath);
     QVERIFY(seedFile.open(QIODevice::ReadOnly));
     const QByteArray seed = seedFile.readAll();
@@ -443,7 +457,8 @@ class TestEngineWalk : public QObject {
           const int n = std::min<int>(1 + rng.bounded(512), static_cast<int>(bytes.size()) - at);
           bytes.replace(at, n, QByteArray(n, '\0'));
         } else if (at + 4 <= bytes.size()) {
-          bytes.replace(at, 4, BigEndian32(1 + rng.bounded(static_cast<quint32>(bytes.size() / 512 + 2))));
+          bytes.replace(at, 4,
+                        BigEndian32(1 + rng.bounded(static_cast<quint32>(bytes.size() / 512 + 2))));
         }
       }
       if (rng.bounded(10) == 0) bytes.truncate(rng.bounded(static_cast<int>(bytes.size())));
@@ -469,14 +484,15 @@ class TestEngineWalk : public QObject {
 
   void schemaOfIntactFile() {
     const QString path = NewPath();
-    QVERIFY(BuildDb(path, {1024, "UTF-16le", 0},
-                    QStringLiteral(
-                        "CREATE TABLE t1(a INTEGER, b TEXT); CREATE TABLE REVIEWS(id INTEGER PRIMARY "
-                        "KEY AUTOINCREMENT, txt UNIQUE); CREATE INDEX i1 ON t1(a);"
-                        "CREATE VIEW MYVIEW AS SELECT * FROM t1;"
-                        "CREATE TRIGGER tr AFTER INSERT ON t1 BEGIN SELECT * FROM MYVIEW; END;"
-                        "CREATE TABLE w(k PRIMARY KEY, v) WITHOUT ROWID;"
-                        "INSERT INTO REVIEWS(txt) VALUES ('x');")));
+    QVERIFY(
+        BuildDb(path, {1024, "UTF-16le", 0},
+                QStringLiteral(
+                    "CREATE TABLE t1(a INTEGER, b TEXT); CREATE TABLE REVIEWS(id INTEGER PRIMARY "
+                    "KEY AUTOINCREMENT, txt UNIQUE); CREATE INDEX i1 ON t1(a);"
+                    "CREATE VIEW MYVIEW AS SELECT * FROM t1;"
+                    "CREATE TRIGGER tr AFTER INSERT ON t1 BEGIN SELECT * FROM MYVIEW; END;"
+                    "CREATE TABLE w(k PRIMARY KEY, v) WITHOUT ROWID;"
+                    "INSERT INTO REVIEWS(txt) VALUES ('x');")));
     CSQLiteRecovery engine;
     engine.ScanDatabase(path);
     engine.BuildWorkingDatabase();

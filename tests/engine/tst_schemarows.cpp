@@ -17,8 +17,8 @@ class TestSchemaRows : public QObject {
     QTest::newRow("name") << row << 2 << "t1";
     QTest::newRow("root page") << row << 4 << "2";
     QTest::newRow("sql keeps its commas") << row << 5 << "CREATE TABLE t1(a INTEGER, b TEXT)";
-    QTest::newRow("sql without commas") << "view,v,v,0,CREATE VIEW v AS SELECT 1" << 5
-                                        << "CREATE VIEW v AS SELECT 1";
+    QTest::newRow("sql without commas")
+        << "view,v,v,0,CREATE VIEW v AS SELECT 1" << 5 << "CREATE VIEW v AS SELECT 1";
     QTest::newRow("past the end") << "a,b" << 3 << "";
     QTest::newRow("last field") << "a,b" << 2 << "b";
     QTest::newRow("empty field") << "a,,c" << 2 << "";
@@ -67,12 +67,18 @@ class TestSchemaRows : public QObject {
   void stripBrackets_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("stripped");
-    QTest::newRow("both") << "[my table]" << "my table";
-    QTest::newRow("leading only") << "[x" << "x";
-    QTest::newRow("trailing only") << "x]" << "x";
-    QTest::newRow("inner kept") << "a[b]c" << "a[b]c";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("just brackets") << "[]" << "";
+    QTest::newRow("both") << "[my table]"
+                          << "my table";
+    QTest::newRow("leading only") << "[x"
+                                  << "x";
+    QTest::newRow("trailing only") << "x]"
+                                   << "x";
+    QTest::newRow("inner kept") << "a[b]c"
+                                << "a[b]c";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("just brackets") << "[]"
+                                   << "";
   }
   void stripBrackets() {
     QFETCH(QString, text);
@@ -87,36 +93,86 @@ class TestSchemaRows : public QObject {
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QString>("lists");  // letters t i v g (trigger)
     const QString t1 = QStringLiteral("CREATE TABLE t1(a INTEGER, b TEXT)");
-    QTest::newRow("table") << "table" << "t1" << t1 << t1 << "t";
-    QTest::newRow("table named REVIEWS is no view")
-        << "table" << "REVIEWS" << "CREATE TABLE REVIEWS(id)" << "CREATE TABLE REVIEWS(id)" << "t";
-    QTest::newRow("table with INDEX in a column name")
-        << "table" << "x" << "CREATE TABLE x(INDEXED_AT)" << "CREATE TABLE x(INDEXED_AT)" << "t";
-    QTest::newRow("sqlite_sequence") << "table" << "sqlite_sequence"
+    QTest::newRow("table") << "table"
+                           << "t1" << t1 << t1 << "t";
+    QTest::newRow("table named REVIEWS is no view") << "table"
+                                                    << "REVIEWS"
+                                                    << "CREATE TABLE REVIEWS(id)"
+                                                    << "CREATE TABLE REVIEWS(id)"
+                                                    << "t";
+    QTest::newRow("table with INDEX in a column name") << "table"
+                                                       << "x"
+                                                       << "CREATE TABLE x(INDEXED_AT)"
+                                                       << "CREATE TABLE x(INDEXED_AT)"
+                                                       << "t";
+    QTest::newRow("sqlite_sequence") << "table"
+                                     << "sqlite_sequence"
                                      << "CREATE TABLE sqlite_sequence(name,seq)"
-                                     << "CREATE TABLE sqlite_sequence(name,seq)" << "";
+                                     << "CREATE TABLE sqlite_sequence(name,seq)"
+                                     << "";
     QTest::newRow("table mentioning sqlite_sequence is kept")
-        << "table" << "log" << "CREATE TABLE log(note DEFAULT 'sqlite_sequence')"
-        << "CREATE TABLE log(note DEFAULT 'sqlite_sequence')" << "t";
-    QTest::newRow("table row without CREATE TABLE") << "table" << "t" << "garbage" << "garbage" << "";
-    QTest::newRow("index") << "index" << "i1" << "CREATE INDEX i1 ON t1(a)"
-                           << "CREATE INDEX i1 ON t1(a)" << "i";
-    QTest::newRow("unique index") << "index" << "i2" << "CREATE UNIQUE INDEX i2 ON t1(b)"
-                                  << "CREATE UNIQUE INDEX i2 ON t1(b)" << "i";
-    QTest::newRow("automatic index") << "index" << "sqlite_autoindex_t1_1" << "t1" << "" << "";
-    QTest::newRow("view") << "view" << "v" << "CREATE VIEW v AS SELECT 1" << "CREATE VIEW v AS SELECT 1"
+        << "table"
+        << "log"
+        << "CREATE TABLE log(note DEFAULT 'sqlite_sequence')"
+        << "CREATE TABLE log(note DEFAULT 'sqlite_sequence')"
+        << "t";
+    QTest::newRow("table row without CREATE TABLE") << "table"
+                                                    << "t"
+                                                    << "garbage"
+                                                    << "garbage"
+                                                    << "";
+    QTest::newRow("index") << "index"
+                           << "i1"
+                           << "CREATE INDEX i1 ON t1(a)"
+                           << "CREATE INDEX i1 ON t1(a)"
+                           << "i";
+    QTest::newRow("unique index") << "index"
+                                  << "i2"
+                                  << "CREATE UNIQUE INDEX i2 ON t1(b)"
+                                  << "CREATE UNIQUE INDEX i2 ON t1(b)"
+                                  << "i";
+    QTest::newRow("automatic index") << "index"
+                                     << "sqlite_autoindex_t1_1"
+                                     << "t1"
+                                     << ""
+                                     << "";
+    QTest::newRow("view") << "view"
+                          << "v"
+                          << "CREATE VIEW v AS SELECT 1"
+                          << "CREATE VIEW v AS SELECT 1"
                           << "v";
     QTest::newRow("trigger mentioning MYVIEW")
-        << "trigger" << "tr" << "CREATE TRIGGER tr AFTER INSERT ON t BEGIN SELECT * FROM MYVIEW; END"
-        << "CREATE TRIGGER tr AFTER INSERT ON t BEGIN SELECT * FROM MYVIEW; END" << "g";
+        << "trigger"
+        << "tr"
+        << "CREATE TRIGGER tr AFTER INSERT ON t BEGIN SELECT * FROM MYVIEW; END"
+        << "CREATE TRIGGER tr AFTER INSERT ON t BEGIN SELECT * FROM MYVIEW; END"
+        << "g";
     // A damaged type field: the substring tests decide.
-    QTest::newRow("damaged: trigger with view") << "tr\xc3\xa9" << "tr"
-                                               << "CREATE TRIGGER tr ... MYVIEW" << "" << "vg";
-    QTest::newRow("damaged: table") << "" << "t" << "CREATE TABLE t(x)" << "" << "t";
-    QTest::newRow("damaged: sqlite_sequence") << "" << "" << "CREATE TABLE sqlite_sequence(name,seq)"
-                                              << "" << "";
-    QTest::newRow("damaged: lower case") << "" << "" << "create table t2(x)" << "" << "";
-    QTest::newRow("damaged: no text at all") << "" << "" << "" << "" << "";
+    QTest::newRow("damaged: trigger with view") << "tr\xc3\xa9"
+                                                << "tr"
+                                                << "CREATE TRIGGER tr ... MYVIEW"
+                                                << ""
+                                                << "vg";
+    QTest::newRow("damaged: table") << ""
+                                    << "t"
+                                    << "CREATE TABLE t(x)"
+                                    << ""
+                                    << "t";
+    QTest::newRow("damaged: sqlite_sequence") << ""
+                                              << ""
+                                              << "CREATE TABLE sqlite_sequence(name,seq)"
+                                              << ""
+                                              << "";
+    QTest::newRow("damaged: lower case") << ""
+                                         << ""
+                                         << "create table t2(x)"
+                                         << ""
+                                         << "";
+    QTest::newRow("damaged: no text at all") << ""
+                                             << ""
+                                             << ""
+                                             << ""
+                                             << "";
   }
   void classify() {
     QFETCH(QString, type);

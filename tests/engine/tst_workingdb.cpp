@@ -63,15 +63,16 @@ class TestWorkingDb : public QObject {
         << QStringList{"w"};
     // Hostile texts from a damaged file: only the creation of one table runs.
     QTest::newRow("create as select refused")
-        << QStringList{Row("q", "CREATE TABLE q AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL "
-                                "SELECT x+1 FROM c) SELECT x FROM c")}
+        << QStringList{Row("q",
+                           "CREATE TABLE q AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL "
+                           "SELECT x+1 FROM c) SELECT x FROM c")}
         << QStringList{};
     QTest::newRow("second statement ignored")
         << QStringList{Row("s", "CREATE TABLE s(x); CREATE TABLE extra(y)")} << QStringList{"s"};
-    QTest::newRow("attach refused") << QStringList{"table,x,x,2,ATTACH 'evil.db' AS e"}
-                                    << QStringList{};
-    QTest::newRow("temp table refused") << QStringList{Row("tt", "CREATE TEMP TABLE tt(x)")}
-                                        << QStringList{};
+    QTest::newRow("attach refused")
+        << QStringList{"table,x,x,2,ATTACH 'evil.db' AS e"} << QStringList{};
+    QTest::newRow("temp table refused")
+        << QStringList{Row("tt", "CREATE TEMP TABLE tt(x)")} << QStringList{};
   }
   void replay() {
     QFETCH(QStringList, rows);
@@ -138,8 +139,8 @@ class TestWorkingDb : public QObject {
     engine.m_lstTableRows = {Row("t", "CREATE TABLE t(x)")};
     MessageRecorder messages;
     const QString path = engine.BuildWorkingDatabase();
-    QCOMPARE(path, m_dir.path() +
-                       QStringLiteral("/data/Velmora SQLite Database Recovery/SQLiteDb.db"));
+    QCOMPARE(path,
+             m_dir.path() + QStringLiteral("/data/Velmora SQLite Database Recovery/SQLiteDb.db"));
     QCOMPARE(engine.m_lstTableNames, QStringList{"t"});
     QVERIFY(messages.texts.isEmpty());
     qputenv("XDG_DATA_HOME", oldData);
