@@ -47,7 +47,8 @@ void PrintHelp(QTextStream& out) {
          "  --work-dir DIR  folder for the working database (default: the program's folder)\n"
          "  --help          show this help\n"
          "  --version       show the version\n\n"
-         "Exit status: 0 success, 1 nothing could be recovered or the work failed, 2 usage error.\n";
+         "Exit status: 0 success, 1 nothing could be recovered or the work failed, 2 usage error,\n"
+         "3 some objects could not be saved (save).\n";
 }
 
 }  // namespace
