@@ -53,10 +53,12 @@ class RecordRecorder : public velmora::IRecordSink {
   };
   std::vector<Record> records;
   int stopAfter = -1;  // EmitRecord reports a stop after this many records
+  bool noTempFiles = false;  // MakeTempFilePath has none to give
 
   QString FormatRecordStatus(velmora::IRecordGrid*) override { return QString(); }
   void BeforeCell() override {}
   QString MakeTempFilePath() override {
+    if (noTempFiles) return QString();
     return m_dir.path() + QStringLiteral("/value%1.bin").arg(m_next++);
   }
   bool EmitRecord(velmora::RecordValues& values, bool hasRowid, std::int64_t rowid,

@@ -219,6 +219,17 @@ class TestDecoding : public QObject {
     QCOMPARE(values[1].intValue, qint64(5));
   }
 
+  // In a table's records a text that happens to name an automatic index does
+  // not turn the next NULL into text read from elsewhere in the file.
+  void autoindexTextInTableKeepsNull() {
+    const QByteArray name("sqlite_autoindex_t_1");
+    const RecordValues v =
+        DecodeOne({{13 + 2 * std::uint64_t(name.size()), name}, {1, Bytes({3})}, {0, {}}}, 1);
+    QCOMPARE(v.size(), std::size_t(3));
+    QCOMPARE(v[2].storage, StorageClass::Null);
+    QCOMPARE(v[2].display, QStringLiteral("NULL"));
+  }
+
   void realKeepsEveryBit() {
     const RecordValues v =
         DecodeOne({{7, Bytes({0x3F, 0xB9, 0x99, 0x99, 0x99, 0x99, 0x99, 0x9A})}}, 1);

@@ -388,6 +388,30 @@ class TestEngineWalk : public QObject {
     QVERIFY(again.records.at(0).values.at(0).complete);
   }
 
+  // Save mode without a temporary file: a long value is held in memory
+  // rather than lost.
+  void longValueWithoutTempFile() {
+    const QString path = NewPath();
+    QVERIFY(BuildDb(path, {512, "UTF-8", 0},
+                    QStringLiteral("CREATE TABLE t(a, b); INSERT INTO t VALUES "
+                                   "(printf('%.3000c', 'z'), zeroblob(2000));")));
+    CSQLiteRecovery engine;
+    engine.ScanDatabase(path);
+    const SchemaObject* t = FindTable(engine, QStringLiteral("t"));
+    QVERIFY(t != nullptr);
+    RecordRecorder recorder;
+    recorder.noTempFiles = true;
+    engine.m_pRecordSink = &recorder;
+    engine.m_bSaveMode = true;
+    QVERIFY(engine.WalkPage(t->rootPage, nullptr, nullptr, nullptr, true));
+    QCOMPARE(recorder.records.size(), std::size_t(1));
+    const auto& values = recorder.records[0].values;
+    QVERIFY(!values.at(0).inTempFile);
+    QCOMPARE(values.at(0).bytes, QByteArray(3000, 'z'));
+    QCOMPARE(values.at(1).bytes, QByteArray(2000, '\0'));
+    QVERIFY(values.at(0).complete && values.at(1).complete);
+  }
+
   // A CREATE TABLE longer than a page reaches the schema lists whole.
   void longSchemaText() {
     const QString path = NewPath();
