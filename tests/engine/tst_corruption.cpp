@@ -159,6 +159,7 @@ class CorruptionTest : public QObject {
   void hostilePageHeader_data();
   void hostilePageHeader();
   void indexTreeLeafLost();
+  void readOnlyFileUntouched();
 };
 
 // --- pages of a table's tree that cannot be used ---------------------------
@@ -650,6 +651,37 @@ void CorruptionTest::indexTreeLeafLost() {
     if (!r.values.isEmpty()) got.insert(r.values[0].item.bytes);
   QCOMPARE(got.size(), int(walk.records().size()));  // no key twice
   QCOMPARE(got, expected);
+}
+
+void CorruptionTest::readOnlyFileUntouched() {
+  // A damaged file that the user may only read is recovered like any other,
+  // and neither scanning nor walking changes a byte of it or leaves files
+  // beside it.
+  const QString folder = NewTestFolder(QStringLiteral("readonly"));
+  const QString intact = folder + QStringLiteral("/intact.db");
+  QCOMPARE(MakeLongValuesDatabase(intact, Layout(1024)), QString());
+  const QString inner = folder + QStringLiteral("/locked");
+  QVERIFY(QDir().mkpath(inner));
+  const QString path = inner + QStringLiteral("/damaged.db");
+  QVERIFY(CopyDatabase(intact, path));
+  const std::int64_t root = PageInspector::RootPage(intact, QStringLiteral("longs"));
+  QVERIFY(ZeroPage(path, PageInspector(path).Tree(root).leaves.first()));
+  const QByteArray before = PageInspector(path).Data();
+  QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
+  QVERIFY(QFile::setPermissions(inner, QFile::ReadOwner | QFile::ExeOwner));
+  {
+    RecoveryHarness run(path);
+    QCOMPARE(run.boxes.Texts(), QStringList());
+    QVERIFY(run.engine.m_lstTableNames.contains(QStringLiteral("longs")));
+    RecoveryHarness::Walk save = run.WalkRoot(root, true);
+    RecoveryHarness::Walk display = run.WalkRoot(root, false);
+    QVERIFY(!save.records().isEmpty());
+    QCOMPARE(save.records().size(), display.records().size());
+  }
+  QFile::setPermissions(inner, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+  QCOMPARE(PageInspector(path).Data(), before);
+  QCOMPARE(QDir(inner).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{QStringLiteral("damaged.db")});
 }
 
 VELMORA_TEST_MAIN(CorruptionTest)
