@@ -9,7 +9,10 @@
 #include <csignal>
 
 #include "tests/support/TestSupport.h"
+#include "ui/app/SQLiteApp.h"
 #include "ui/app/SingleInstance.h"
+#include "ui/frame/MainFrame.h"
+#include "ui/frame/SQLiteOpenFile.h"
 
 using namespace velmora;
 using namespace velmora::test;
@@ -27,6 +30,7 @@ class TestSingleInstance : public QObject {
   void secondProcessEnds();
   void crashedCopyDoesNotBlock();
   void silentFirstCopyCannotHang();
+  void startupOpensSelection();
 
  private:
   // Starts the program with a private instance name and runtime folder.
@@ -151,6 +155,31 @@ void TestSingleInstance::silentFirstCopyCannotHang() {
   QVERIFY(third.waitForFinished(30000));
   QVERIFY(QString::fromUtf8(third.readAllStandardError()).contains(QLatin1String(kAlreadyRunning)));
   lock.unlock();
+}
+
+void TestSingleInstance::startupOpensSelection() {
+  qputenv("VELMORA_INSTANCE_NAME", QStringLiteral("startup-%1").arg(QCoreApplication::applicationPid()).toUtf8());
+  qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime));
+  qputenv("VELMORA_MESSAGES_TO_STDERR", "1");
+  MessageBoxRecorder boxes;
+  CSQLiteApp app;
+  QVERIFY(app.InitInstance());
+  QVERIFY(app.MainFrame() != nullptr && app.MainFrame()->isVisible());
+  // The selection dialog opens as soon as events run; cancel it.
+  bool seen = false;
+  QTimer poll;
+  connect(&poll, &QTimer::timeout, this, [&] {
+    if (auto* dialog = qobject_cast<CSQLiteOpenFile*>(QApplication::activeModalWidget())) {
+      seen = true;
+      dialog->CancelButton()->click();
+    }
+  });
+  poll.start(5);
+  QTRY_VERIFY_WITH_TIMEOUT(seen, 10000);
+  QVERIFY(boxes.boxes.isEmpty());
+  // A second guard of the same name finds this one running.
+  CSingleInstance second(CSingleInstance::DefaultInstanceName(), CSingleInstance::DefaultRuntimeFolder());
+  QVERIFY(!second.Create(QStringLiteral("again")));
 }
 
 }  // namespace
