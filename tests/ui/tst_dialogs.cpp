@@ -321,8 +321,8 @@ void TestDialogs::report_data() {
       << QStringList{"successfully", "stopped"};
   QTest::newRow("a table with unreadable pages")
       << false << QList<int>{kKindTable} << QList<int>{4}
-      << QStringList{"Saving done: every ticked object was written, but 1 table(s) could not be "
-                     "read completely from the damaged file.",
+      << QStringList{"Saving done: every ticked object was written, but 1 table(s)\n"
+                     "could not be read completely from the damaged file.",
                      "Table \"o0\": 1 record (part of it could not be read from the damaged file)"}
       << QStringList{"Not saved", "successfully"};
   QTest::newRow("stopped before anything")

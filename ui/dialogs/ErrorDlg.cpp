@@ -73,8 +73,8 @@ QString FormatSaveReport(const SaveReport& report) {
     lines << QStringLiteral("saving done successfully...");
   } else if (allSaved) {
     // Written as far as the file allowed: say so, a lost page is lost data.
-    lines << QStringLiteral("Saving done: every ticked object was written, but %1 table(s) could "
-                            "not be read completely from the damaged file.")
+    lines << QStringLiteral("Saving done: every ticked object was written, but %1 table(s)\n"
+                            "could not be read completely from the damaged file.")
                  .arg(damaged);
   } else if (report.stopped) {
     lines << QStringLiteral("The save was stopped: %1 of %2 object(s) were saved completely.")
