@@ -124,6 +124,7 @@ struct RunResult {
 // Runs `argv` (stdout to `out` when given), waits for it, reports its wall
 // time and peak resident memory.
 RunResult Run(const std::vector<std::string>& argv, const char* out = nullptr) {
+  std::fflush(stdout);
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = fork();
   if (pid == 0) {

@@ -485,6 +485,85 @@ class OutputSaveTest : public QObject {
     QVERIFY(!engine.m_bSaveMode);
   }
 
+  // The record-count text trails the rows by one, and the grid is repainted
+  // once when 50 rows are present and once at the end.
+  void displayCountsAndRedraws() {
+    const QString folder = NewTestFolder("counts");
+    const QString source = folder + "/c.db";
+    {
+      DbBuilder db(source);
+      db.Exec("CREATE TABLE t (v INTEGER)");
+      db.Begin();
+      for (int i = 0; i < 120; ++i) db.Insert("t", {i});
+      db.Commit();
+      db.Close();
+      QVERIFY(db.Ok());
+    }
+    CSQLiteRecovery engine;
+    Scan(engine, source);
+    GridRecorder grid;
+    StatusTextRecorder status;
+    ProgressBarRecorder bar;
+    DispatchObject(engine, "t", kKindTable, false, &grid, nullptr, &status, &bar, nullptr);
+    QCOMPARE(grid.rows.size(), 120);
+    QCOMPARE(status.texts.size(), 121);
+    for (int i = 0; i < 120; ++i) QCOMPARE(status.texts[i + 1], QString(" Records: %1").arg(i));
+    QCOMPARE(grid.redraws, 2);
+    QVERIFY(bar.Positions().contains(100));
+  }
+
+  // Records shorter than the table as its statement now declares it (the
+  // statement was changed after they were written): a column with a default
+  // gets the default, one without gets NULL, a NOT NULL one without default
+  // the empty text.
+  void shortRecordsFilled() {
+    const QString folder = NewTestFolder("short");
+    const QString source = folder + "/s.db";
+    {
+      DbBuilder db(source);
+      db.Exec("CREATE TABLE t (a INTEGER)");
+      db.Insert("t", {1});
+      db.Insert("t", {2});
+      db.Close();
+      QVERIFY(db.Ok());
+      sqlite3* raw = nullptr;
+      QCOMPARE(sqlite3_open(source.toUtf8(), &raw), SQLITE_OK);
+      QCOMPARE(sqlite3_exec(raw,
+                            "PRAGMA writable_schema = ON;"
+                            "UPDATE sqlite_master SET sql = 'CREATE TABLE t (a INTEGER, b TEXT NOT NULL,"
+                            " c INTEGER DEFAULT 7, d REAL, e TEXT DEFAULT ''it''''s'')' WHERE name = 't';",
+                            nullptr, nullptr, nullptr),
+               SQLITE_OK);
+      sqlite3_close(raw);
+    }
+    CSQLiteRecovery engine;
+    Scan(engine, source);
+    const SaveRun run = SaveAll(engine, source, folder + "/out");
+    QVERIFY2(run.failures.isEmpty(), qPrintable(run.failures.join("\n")));
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open_v2(run.path.toUtf8(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    QCOMPARE(sqlite3_prepare_v2(db,
+                                "SELECT a, typeof(b), b, typeof(c), c, typeof(d), e FROM t ORDER BY a",
+                                -1, &st, nullptr),
+             SQLITE_OK);
+    for (int a = 1; a <= 2; ++a) {
+      QCOMPARE(sqlite3_step(st), SQLITE_ROW);
+      QCOMPARE(sqlite3_column_int(st, 0), a);
+      auto text = [&](int c) {
+        return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, c)));
+      };
+      QCOMPARE(text(1), QStringLiteral("text"));
+      QCOMPARE(text(2), QString());
+      QCOMPARE(text(3), QStringLiteral("integer"));
+      QCOMPARE(sqlite3_column_int(st, 4), 7);
+      QCOMPARE(text(5), QStringLiteral("null"));
+      QCOMPARE(text(6), QStringLiteral("it's"));
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+  }
+
   // The same display through the stores: the cells as the grid draws them.
   void displayThroughStores() {
     const QString folder = NewTestFolder("stores");
