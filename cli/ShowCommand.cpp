@@ -8,25 +8,36 @@
 namespace velmora::cli {
 namespace {
 
-// The record grid on the terminal: a row is printed, cell by cell as the
-// grid shows it (read back from the column stores), once the next row has
-// started or the table has ended.
+// The record grid on the terminal. The cells go into the column stores as in
+// the window; each row is printed, cell by cell with the text the grid shows
+// for it, once the next row starts or the table ends.
 class TerminalGrid : public StoreBackedGrid {
  public:
   explicit TerminalGrid(QTextStream& out) : m_out(out) {}
 
+  void AddGridCell(int column, const QString& text) override {
+    if (column == 0) PrintPendingRow();
+    const int rowsBefore = ItemCount();
+    StoreBackedGrid::AddGridCell(column, text);
+    if (ItemCount() == 0 || (column != 0 && rowsBefore == 0)) return;
+    if (column >= 0 && column < ColumnCount()) {
+      if (m_cells.size() < ColumnCount()) m_cells.resize(ColumnCount());
+      m_cells[column] = ShownText(column, text);
+      m_bPending = true;
+    }
+  }
+
   void Finish() {
     PrintHeader();
-    PrintRowsBefore(ItemCount());
+    PrintPendingRow();
     m_out.flush();
   }
 
  protected:
-  void OnRowsAppended(int first, int) override {
-    PrintHeader();
-    PrintRowsBefore(first);
+  void OnRowsReset() override {
+    m_cells.clear();
+    m_bPending = false;
   }
-  void OnRowsReset() override { m_nPrinted = 0; }
 
  private:
   void PrintHeader() {
@@ -36,20 +47,22 @@ class TerminalGrid : public StoreBackedGrid {
     for (int c = 0; c < ColumnCount(); ++c) captions << EscapeCell(ColumnCaption(c));
     m_out << captions.join(QLatin1Char('\t')) << '\n';
   }
-  void PrintRowsBefore(int end) {
-    const int columns = ColumnCount();
-    for (; m_nPrinted < end; ++m_nPrinted) {
-      for (int c = 0; c < columns; ++c) {
-        if (c != 0) m_out << '\t';
-        m_out << EscapeCell(CellText(m_nPrinted, c));
-      }
-      m_out << '\n';
+  void PrintPendingRow() {
+    if (!m_bPending) return;
+    PrintHeader();
+    for (int c = 0; c < ColumnCount(); ++c) {
+      if (c != 0) m_out << '\t';
+      if (c < m_cells.size()) m_out << EscapeCell(m_cells[c]);
     }
+    m_out << '\n';
+    m_cells.fill(QString());
+    m_bPending = false;
   }
 
   QTextStream& m_out;
   bool m_bHeader = false;
-  int m_nPrinted = 0;
+  bool m_bPending = false;  // a row has cells that are not printed yet
+  QList<QString> m_cells;   // the shown texts of that row
 };
 
 class TerminalStatus : public IStatusText {

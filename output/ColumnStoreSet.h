@@ -4,8 +4,9 @@
 //
 // Store table: CREATE TABLE "table" ("id" INTEGER PRIMARY KEY ,"Column" TEXT);
 // id is the 0-based grid row, Column the cell text. Texts are always bound,
-// never pasted into SQL. Writes are grouped in transactions; a store's own
-// reads see what it has not committed yet.
+// never pasted into SQL. Cells are written in batches of rows by one
+// statement and grouped in transactions; a store's own reads see what it has
+// not written or committed yet.
 #pragma once
 
 #include <QString>
@@ -62,13 +63,18 @@ class ColumnStoreSet {
  private:
   struct Store {
     sqlite3* db = nullptr;
-    sqlite3_stmt* insert = nullptr;
+    sqlite3_stmt* insert = nullptr;       // one row
+    sqlite3_stmt* insertBatch = nullptr;  // kBatchRows rows in one statement
     sqlite3_stmt* select = nullptr;
     QString path;
     int uncommitted = 0;  // rows written since the last commit
+    // Cells not written yet, in the order they came (rows never decrease);
+    // reads look here first.
+    std::vector<std::pair<int, QString>> pending;
   };
 
   void Write(Store& store, int row, const QString& text);
+  static void WritePending(Store& store);
   static void Commit(Store& store);
   static void Close(Store& store);
 

@@ -18,6 +18,9 @@ namespace {
 // A store commits after this many rows, which bounds what its connection
 // keeps in memory while a long table is displayed.
 constexpr int kRowsPerCommit = 8192;
+// Rows written by one INSERT: the statement's own cost, which dominates for
+// short cells, is paid once for them all.
+constexpr int kBatchRows = 64;
 
 std::atomic<unsigned> g_nextSetNumber{0};
 
@@ -88,6 +91,11 @@ bool ColumnStoreSet::CreateColumnStore(int index, int position) {
   sqlite3_prepare_v2(store.db,
                      "INSERT OR REPLACE INTO \"table\" (\"id\",\"Column\") VALUES (?1, ?2)", -1,
                      &store.insert, nullptr);
+  QByteArray batch = "INSERT OR REPLACE INTO \"table\" (\"id\",\"Column\") VALUES (?,?)";
+  for (int i = 1; i < kBatchRows; ++i) batch += ",(?,?)";
+  sqlite3_prepare_v2(store.db, batch.constData(), static_cast<int>(batch.size()), &store.insertBatch,
+                     nullptr);
+  store.pending.reserve(kBatchRows);
   sqlite3_prepare_v2(store.db, "SELECT \"Column\" FROM \"table\" WHERE \"id\" = ?1", -1,
                      &store.select, nullptr);
   if (store.insert == nullptr || store.select == nullptr) {
@@ -100,16 +108,34 @@ bool ColumnStoreSet::CreateColumnStore(int index, int position) {
 
 void ColumnStoreSet::Write(Store& store, int row, const QString& text) {
   if (store.insert == nullptr || row < 0) return;
+  store.pending.emplace_back(row, text);
+  if (static_cast<int>(store.pending.size()) >= kBatchRows) WritePending(store);
+}
+
+void ColumnStoreSet::WritePending(Store& store) {
+  if (store.pending.empty()) return;
   if (store.uncommitted == 0) ExecSql(store.db, "BEGIN");
-  sqlite3_bind_int64(store.insert, 1, row);
-  sqlite3_bind_text16(store.insert, 2, text.utf16(), static_cast<int>(text.size() * 2),
-                      SQLITE_STATIC);
-  if (sqlite3_step(store.insert) != SQLITE_DONE) {
-    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(store.db));
+  const int count = static_cast<int>(store.pending.size());
+  auto run = [&](sqlite3_stmt* stmt, int first, int rows) {
+    for (int i = 0; i < rows; ++i) {
+      const auto& cell = store.pending[static_cast<size_t>(first + i)];
+      sqlite3_bind_int64(stmt, 2 * i + 1, cell.first);
+      sqlite3_bind_text16(stmt, 2 * i + 2, cell.second.utf16(),
+                          static_cast<int>(cell.second.size() * 2), SQLITE_STATIC);
+    }
+    if (sqlite3_step(stmt) != SQLITE_DONE) {
+      std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(store.db));
+    }
+    sqlite3_reset(stmt);
+  };
+  if (count == kBatchRows && store.insertBatch != nullptr) {
+    run(store.insertBatch, 0, count);
+  } else {
+    for (int i = 0; i < count; ++i) run(store.insert, i, 1);
   }
-  sqlite3_reset(store.insert);
-  sqlite3_clear_bindings(store.insert);
-  if (++store.uncommitted >= kRowsPerCommit) Commit(store);
+  store.pending.clear();
+  store.uncommitted += count;
+  if (store.uncommitted >= kRowsPerCommit) Commit(store);
 }
 
 void ColumnStoreSet::StoreCellNewRow(int row, const QString& text) {
@@ -124,7 +150,15 @@ void ColumnStoreSet::StoreCell(int column, int row, const QString& text) {
 
 QString ColumnStoreSet::QueryStoreText(int column, int row) const {
   if (column < 0 || column >= Count() || row < 0) return QString();
-  sqlite3_stmt* select = m_stores[static_cast<size_t>(column)].select;
+  const Store& store = m_stores[static_cast<size_t>(column)];
+  // The latest cell of that row among those not written yet, if any.
+  if (!store.pending.empty() && row >= store.pending.front().first) {
+    for (auto it = store.pending.rbegin(); it != store.pending.rend(); ++it) {
+      if (it->first == row) return it->second;
+      if (it->first < row) break;
+    }
+  }
+  sqlite3_stmt* select = store.select;
   if (select == nullptr) return QString();
   sqlite3_bind_int64(select, 1, row);
   QString text;
@@ -134,6 +168,7 @@ QString ColumnStoreSet::QueryStoreText(int column, int row) const {
 }
 
 void ColumnStoreSet::Commit(Store& store) {
+  WritePending(store);
   if (store.uncommitted == 0) return;
   store.uncommitted = 0;
   ExecSql(store.db, "COMMIT");
@@ -146,6 +181,7 @@ void ColumnStoreSet::Flush() {
 void ColumnStoreSet::ClearRows() {
   for (Store& store : m_stores) {
     if (store.db == nullptr) continue;
+    store.pending.clear();
     Commit(store);
     ExecSql(store.db, "DELETE FROM \"table\"");
   }
@@ -155,9 +191,10 @@ void ColumnStoreSet::Close(Store& store) {
   if (store.db == nullptr) return;
   Commit(store);
   sqlite3_finalize(store.insert);
+  sqlite3_finalize(store.insertBatch);
   sqlite3_finalize(store.select);
   sqlite3_close(store.db);
-  store.insert = store.select = nullptr;
+  store.insert = store.insertBatch = store.select = nullptr;
   store.db = nullptr;
 }
 
@@ -248,6 +285,11 @@ QString StoreBackedGrid::ColumnCaption(int column) const {
 }
 
 void StoreBackedGrid::Flush() const { m_stores->Flush(); }
+
+QString StoreBackedGrid::ShownText(int column, const QString& text) const {
+  if (!m_stores->IsOpen(column)) return QString();
+  return column == 0 ? text : CutStoreCellText(text);
+}
 
 QStringList StoreBackedGrid::StorePaths() const { return m_stores->Paths(); }
 

@@ -43,6 +43,11 @@ class StoreBackedGrid : public IRecordGrid {
   // Commits what the stores hold so far (writes are grouped in transactions).
   void Flush() const;
 
+  // The text that cell (row, column) shows when `text` is handed to
+  // AddGridCell: the text itself in column 0, CutStoreCellText of it in the
+  // others, empty when the column has no open store.
+  QString ShownText(int column, const QString& text) const;
+
   // The store file of each column, in column order (empty for a column whose
   // store could not be created).
   QStringList StorePaths() const;
