@@ -299,7 +299,7 @@ bool CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page
           got = reader.Read(length, append);
         } else if (m_bSaveMode) {
           const QString path =
-              m_pRecordSink != nullptr ? m_pRecordSink->MakeTempFilePath() : QString();
+              m_pRecordSink != nullptr ? m_pRecordSink->MakeTempFilePathFor(length) : QString();
           QFile file(path);
           if (!path.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
             bool writeFailed = false;

@@ -76,6 +76,12 @@ class IRecordSink {
   // A new path for the bytes of one long value (save mode); empty when no
   // temporary file can be had.
   virtual QString MakeTempFilePath() = 0;
+  // The same for a value of `length` bytes, so that the sink can choose a
+  // folder with room for it.
+  virtual QString MakeTempFilePathFor(std::int64_t length) {
+    (void)length;
+    return MakeTempFilePath();
+  }
   // One decoded record. `rowid` is the cell's rowid (table leaf cells only,
   // hasRowid false otherwise). Returns false when the progress callback asked
   // to stop while the record was handled.

@@ -113,6 +113,7 @@ CRecordWriter::CRecordWriter(CSQLiteRecovery& engine, const TableLayout& layout,
   if (m_db != nullptr) {
     EmptyTempFolder();  // whatever an earlier walk left
     m_strTempFolder = GetTempFolderPath();
+    m_strDiskTempFolder = GetDiskTempFolderPath();
     g_nSaveRecords.store(0, std::memory_order_relaxed);
   }
 }
@@ -120,6 +121,7 @@ CRecordWriter::CRecordWriter(CSQLiteRecovery& engine, const TableLayout& layout,
 CRecordWriter::~CRecordWriter() {
   for (auto& entry : m_inserts) sqlite3_finalize(entry.second.stmt);
   for (const QString& path : m_lstTempFiles) QFile::remove(path);
+  for (const QString& path : m_lstBigTempFiles) QFile::remove(path);
 }
 
 QString CRecordWriter::FormatRecordStatus(IRecordGrid* grid) {
@@ -138,6 +140,16 @@ QString CRecordWriter::MakeTempFilePath() {
   const QString path = m_strTempFolder + MakeGuidName();
   m_lstTempFiles << path;
   ++m_nNextTempFile;
+  return path;
+}
+
+QString CRecordWriter::MakeTempFilePathFor(std::int64_t length) {
+  const QString folder = GetTempFolderPathFor(length);
+  if (folder.isEmpty() || folder == m_strTempFolder || folder != m_strDiskTempFolder)
+    return MakeTempFilePath();
+  // Too big for the memory folder: a file of its own on disk.
+  const QString path = folder + MakeGuidName();
+  m_lstBigTempFiles << path;
   return path;
 }
 
@@ -228,8 +240,11 @@ bool CRecordWriter::BindItem(sqlite3_stmt* stmt, int index, const ITEM& item, in
   if (item.inTempFile) {
     // Only files of our own temporary folder, named as this program names them.
     const QString& path = item.tempFilePath;
-    if (m_strTempFolder.isEmpty() || !path.startsWith(m_strTempFolder) ||
-        path.indexOf(QLatin1Char('/'), m_strTempFolder.size()) >= 0) {
+    auto inFolder = [&path](const QString& folder) {
+      return !folder.isEmpty() && path.startsWith(folder) &&
+             path.indexOf(QLatin1Char('/'), folder.size()) < 0;
+    };
+    if (!inFolder(m_strTempFolder) && !inFolder(m_strDiskTempFolder)) {
       NoteError(QStringLiteral("a long value was not in the temporary folder"));
       return sqlite3_bind_null(stmt, index) == SQLITE_OK;
     }
@@ -269,6 +284,8 @@ bool CRecordWriter::BindItem(sqlite3_stmt* stmt, int index, const ITEM& item, in
 }
 
 bool CRecordWriter::SaveRecord(const RecordValues& values, bool hasRowid, std::int64_t rowid) {
+  for (const ITEM& value : values)
+    if (!value.complete) ++m_nCut;
   Insert* insert = InsertFor(static_cast<int>(values.size()));
   if (insert == nullptr) {
     ++m_nRejected;

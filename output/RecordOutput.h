@@ -65,6 +65,7 @@ class CRecordWriter : public IRecordSink {
   QString FormatRecordStatus(IRecordGrid* grid) override;
   void BeforeCell() override;
   QString MakeTempFilePath() override;
+  QString MakeTempFilePathFor(std::int64_t length) override;
   bool EmitRecord(RecordValues& values, bool hasRowid, std::int64_t rowid, IRecordGrid* grid,
                   IStatusText* statusText, const QString& recordStatus) override;
 
@@ -72,6 +73,8 @@ class CRecordWriter : public IRecordSink {
   std::int64_t RecordsRejected() const { return m_nRejected; }
   std::int64_t RecordsSkipped() const { return m_nSkipped; }  // more values than columns
   QString FirstError() const { return m_strFirstError; }
+  // Values that damage (or a failed temporary file) cut short.
+  std::int64_t ValuesCut() const { return m_nCut; }
 
  private:
   enum class Source { Value, EmptyText, Rowid };
@@ -107,6 +110,9 @@ class CRecordWriter : public IRecordSink {
   std::vector<PendingStream> m_streams;  // reused from record to record
   std::vector<QByteArray> m_keep;
   QString m_strTempFolder;  // long-value files are accepted only from here
+  QString m_strDiskTempFolder;  // ... and from here, for values too big for memory
+  QStringList m_lstBigTempFiles;  // files of the disk folder, removed at the end
+  std::int64_t m_nCut = 0;
   // Long-value files are reused from record to record (the decoder truncates
   // a file when it writes it): creating and deleting a file per value costs
   // far more than the value itself on common file systems. Deleted by the

@@ -259,8 +259,10 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, IRecord
     if (writer.RecordsSkipped() > 0)
       problems << QStringLiteral("%1 records held more values than the table has columns")
                       .arg(writer.RecordsSkipped());
+    if (writer.ValuesCut() > 0)
+      problems << QStringLiteral("%1 values could not be read completely").arg(writer.ValuesCut());
     outcome.error = problems.join(QStringLiteral("; "));
-    outcome.incomplete = !complete && !outcome.stopped;
+    outcome.incomplete = (!complete || writer.ValuesCut() > 0) && !outcome.stopped;
   }
   return outcome;
 }

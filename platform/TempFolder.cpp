@@ -197,6 +197,22 @@ QString EnsureWorkFolder(const QString& base) {
 
 QString GetTempFolderPath() { return EnsureWorkFolder(LongValueBase()); }
 
+QString GetDiskTempFolderPath() { return EnsureWorkFolder(DiskBase()); }
+
+QString GetTempFolderPathFor(std::int64_t bytes) {
+  const QString base = LongValueBase();
+  const QString disk = DiskBase();
+  if (base != disk) {
+    struct statvfs vfs {};
+    const QByteArray native = QFile::encodeName(base);
+    const bool room = ::statvfs(native.constData(), &vfs) == 0 &&
+                      std::int64_t(vfs.f_bavail) * std::int64_t(vfs.f_frsize) - bytes >=
+                          kMemoryFolderMinFree;
+    if (!room) return EnsureWorkFolder(disk);
+  }
+  return EnsureWorkFolder(base);
+}
+
 QString MakeTempFilePath() {
   const QString folder = GetTempFolderPath();
   if (folder.isEmpty()) return QString();

@@ -22,6 +22,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <QUuid>
 
 namespace velmora {
@@ -36,6 +37,16 @@ QString FormatGuidName(const QUuid& id);
 // The work folder of long values with a trailing "/", created when missing;
 // empty when it cannot be created or fails the safety checks.
 QString GetTempFolderPath();
+
+// The work folder, with a trailing "/", for the bytes of one long value of
+// `bytes` bytes: the folder GetTempFolderPath() gives when it can hold the
+// value with room to spare, else the one on disk (a memory file system that
+// fills up would cut the value short). Empty when no folder can be had.
+QString GetTempFolderPathFor(std::int64_t bytes);
+
+// The work folder on disk, with a trailing "/" (the same as
+// GetTempFolderPath() when long values are not kept in memory).
+QString GetDiskTempFolderPath();
 
 // The work folder followed by MakeGuidName(); the file is not created. Empty
 // when the folder cannot be had.

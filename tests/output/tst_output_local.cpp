@@ -221,6 +221,12 @@ class OutputLocalTest : public QObject {
     }
     const QString longValue = MakeTempFilePath();
     QVERIFY(longValue.startsWith(longFolder));
+    // A value larger than the memory folder can hold goes to the disk folder,
+    // so that a full memory file system cannot cut it short.
+    const QString diskFolder = GetDiskTempFolderPath();
+    QVERIFY(diskFolder.startsWith(QDir::tempPath() + "/ZORSQLI-"));
+    QCOMPARE(GetTempFolderPathFor(std::int64_t(1) << 60), diskFolder);
+    QCOMPARE(GetTempFolderPathFor(16), longFolder);
     WriteFile(longValue, "bytes");
     WriteFile(storeFolder + "0SQlite.db", "store");
     EmptyTempFolder();
