@@ -36,6 +36,10 @@ void InitTestEnvironment() {
   env.tmpFolder = base.filePath(QStringLiteral("tmp"));
   env.programFolder = base.filePath(QStringLiteral("program"));
   ::setenv("TMPDIR", QFile::encodeName(env.tmpFolder).constData(), 1);
+  // Settings (the window look) are written into the test folder, never into
+  // the settings of the user who runs the tests.
+  base.mkpath(QStringLiteral("config"));
+  ::setenv("XDG_CONFIG_HOME", QFile::encodeName(base.filePath(QStringLiteral("config"))).constData(), 1);
   // Every test process keeps its working database in its own folder.
   velmora::SetProgramFolderOverride(env.programFolder);
 }
