@@ -30,7 +30,8 @@ enum class StorageClass : std::uint8_t { Null, Integer, Real, Text, Blob };
 //  tempFilePath path of that temporary file
 //  complete     false when damage cut the value short (the bytes held are
 //               those that could be read)
-//  display      the display text (rendering rules of the record decoder)
+//  display      the display text (rendering rules of the record decoder);
+//               left empty when a table is walked in save mode
 struct ITEM {
   StorageClass storage = StorageClass::Null;
   std::int64_t serialType = 0;

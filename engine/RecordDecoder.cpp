@@ -237,6 +237,9 @@ bool CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page
   bool autoindex = false;
   std::int64_t lastInteger = 0;
   const std::uint32_t encoding = m_nTextEncoding;
+  // A save of a table binds the values themselves; nobody reads their display
+  // texts, so they are not made (the schema walk always needs them).
+  const bool needDisplay = !(m_bSaveMode && m_bOpened);
 
   // A failed allocation ends the record; the values decoded so far stay.
   try {
@@ -326,9 +329,9 @@ bool CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page
         }
         if (reader.FirstPageInvalid()) break;  // this value and the rest are lost
         if (got < length) item.complete = false;
-        if (!displaySet) item.display = RenderDisplay(item, encoding);
+        if (!displaySet && needDisplay) item.display = RenderDisplay(item, encoding);
       }
-      if (item.storage != StorageClass::Text && item.storage != StorageClass::Blob)
+      if (needDisplay && item.storage != StorageClass::Text && item.storage != StorageClass::Blob)
         item.display = RenderDisplay(item, encoding);
 
       if (serialType == 0 && autoindex && !m_bOpened) {
