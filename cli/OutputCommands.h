@@ -23,6 +23,11 @@ int RunShow(const QStringList& args);
 // does, one line per object on standard output.
 int RunSave(const QStringList& args);
 
+// Scans FILE and builds the working database as the Open command does, with
+// Ctrl+C as the stop. False, after "File Corrupted" on standard error and with
+// the working database closed, when no table survived.
+bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file);
+
 // A cell text on one line: backslash, TAB and line feed written as \\, \t, \n.
 QString EscapeCell(const QString& text);
 

@@ -134,4 +134,14 @@ QString KindWord(int kind) {
   }
 }
 
+bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file) {
+  engine.m_pfnProgress = CliProgressProc;
+  engine.ScanDatabase(file);
+  engine.BuildWorkingDatabase();
+  if (!engine.m_lstTableNames.isEmpty()) return true;
+  QTextStream(stderr) << "File Corrupted\n";
+  CSQLiteRecovery::CloseWorkingDatabase();
+  return false;
+}
+
 }  // namespace velmora::cli

@@ -57,14 +57,7 @@ int RunSave(const QStringList& args) {
   }
   InstallStopOnInterrupt();
   CSQLiteRecovery engine;
-  engine.m_pfnProgress = CliProgressProc;
-  engine.ScanDatabase(positional.at(0));
-  engine.BuildWorkingDatabase();
-  if (engine.m_lstTableNames.isEmpty()) {
-    QTextStream(stderr) << "File Corrupted\n";
-    CSQLiteRecovery::CloseWorkingDatabase();
-    return kExitFailure;
-  }
+  if (!OpenDamagedFile(engine, positional.at(0))) return kExitFailure;
 
   // The Save command's order: tables, views, triggers, indexes.
   const int order[] = {kKindTable, kKindView, kKindTrigger, kKindIndex};

@@ -108,14 +108,7 @@ int RunShow(const QStringList& args) {
   }
   InstallStopOnInterrupt();
   CSQLiteRecovery engine;
-  engine.m_pfnProgress = CliProgressProc;
-  engine.ScanDatabase(positional.at(0));
-  engine.BuildWorkingDatabase();
-  if (engine.m_lstTableNames.isEmpty()) {
-    QTextStream(stderr) << "File Corrupted\n";
-    CSQLiteRecovery::CloseWorkingDatabase();
-    return kExitFailure;
-  }
+  if (!OpenDamagedFile(engine, positional.at(0))) return kExitFailure;
   const QString name = ResolveName(engine, kind, positional.at(1));
   if (name.isEmpty()) {
     PrintError(QStringLiteral("no %1 named %2").arg(KindWord(kind), positional.at(1)));
