@@ -1,6 +1,6 @@
 // Damage at a known place, and what must survive it. Each case builds an
 // intact database with SQLite, damages a copy byte by byte where the page
-// inspector says, scans the copy and walks its tables, and checks that
+// probe says, scans the copy and walks its tables, and checks that
 // every record outside the damaged pages comes back exact, that the walk
 // ends, and that the loss is reported as such (a false walk result).
 #include <QtTest/QtTest>
@@ -18,7 +18,7 @@ namespace {
 
 // Rowids of the table-leaf cells reachable from `root` in the intact file
 // when the pages in `lost` (and everything below them) cannot be used.
-QSet<std::int64_t> ReachableRowids(const PageInspector& in, std::int64_t root, const QSet<std::int64_t>& lost) {
+QSet<std::int64_t> ReachableRowids(const PageProbe& in, std::int64_t root, const QSet<std::int64_t>& lost) {
   QSet<std::int64_t> rowids, seen;
   QList<std::int64_t> stack{root};
   while (!stack.isEmpty()) {
@@ -36,7 +36,7 @@ QSet<std::int64_t> ReachableRowids(const PageInspector& in, std::int64_t root, c
 }
 
 // Rowids held below `page` (the page itself included).
-QSet<std::int64_t> RowidsBelow(const PageInspector& in, std::int64_t page) {
+QSet<std::int64_t> RowidsBelow(const PageProbe& in, std::int64_t page) {
   return ReachableRowids(in, page, {});
 }
 
@@ -190,8 +190,8 @@ void CorruptionTest::lostPage() {
   const Intact intact = Build(QStringLiteral("deep %1 %2 %3").arg(pageSize).arg(encoding).arg(reserved), [&](const QString& p) {
     return MakeDeepTreeDatabase(p, Layout(pageSize, encoding, reserved), 3);
   }, QStringLiteral("deep"));
-  const PageInspector in(intact.path);
-  const std::int64_t root = PageInspector::RootPage(intact.path, QStringLiteral("deep"));
+  const PageProbe in(intact.path);
+  const std::int64_t root = PageProbe::RootPage(intact.path, QStringLiteral("deep"));
   const TreePages tree = in.Tree(root);
   QVERIFY(tree.depth >= 3);
   // The interior pages one level below the root.
@@ -246,8 +246,8 @@ void CorruptionTest::truncated() {
   const Intact intact = Build(QStringLiteral("deep 1024 1 0"), [](const QString& p) {
     return MakeDeepTreeDatabase(p, Layout(1024), 3);
   }, QStringLiteral("deep"));
-  const PageInspector in(intact.path);
-  const std::int64_t root = PageInspector::RootPage(intact.path, QStringLiteral("deep"));
+  const PageProbe in(intact.path);
+  const std::int64_t root = PageProbe::RootPage(intact.path, QStringLiteral("deep"));
   const std::int64_t pages = std::int64_t(in.PageCount() * keep);
   const std::int64_t size = pages * in.PageSize() + extraBytes;
   const std::int64_t whole = size / in.PageSize();
@@ -283,8 +283,8 @@ void CorruptionTest::childLoop() {
   const Intact intact = Build(QStringLiteral("deep 512 1 0"), [](const QString& p) {
     return MakeDeepTreeDatabase(p, Layout(512), 3);
   }, QStringLiteral("deep"));
-  const PageInspector in(intact.path);
-  const std::int64_t root = PageInspector::RootPage(intact.path, QStringLiteral("deep"));
+  const PageProbe in(intact.path);
+  const std::int64_t root = PageProbe::RootPage(intact.path, QStringLiteral("deep"));
   // An interior page one level below the root, not the first one (so that a
   // sibling has been walked before it).
   const QList<std::int64_t> middle = in.Children(root);
@@ -334,7 +334,7 @@ void CorruptionTest::schemaTreeLoop() {
       db.Exec(QStringLiteral("CREATE TABLE t%1 (a INTEGER, b TEXT, c TEXT DEFAULT 'some default text')").arg(i));
     QVERIFY2(db.Close(), qPrintable(db.LastError()));
   }
-  const PageInspector in(intactPath);
+  const PageProbe in(intactPath);
   QCOMPARE(in.Type(1), int(kInteriorTable));
   const QList<std::int64_t> children = in.Children(1);
   QVERIFY(children.size() >= 3);
@@ -374,8 +374,8 @@ void CorruptionTest::overflowDamage() {
   const Intact intact = Build(QStringLiteral("long 1024 %1").arg(encoding), [&](const QString& p) {
     return MakeLongValuesDatabase(p, Layout(1024, encoding));
   }, QStringLiteral("longs"));
-  const PageInspector in(intact.path);
-  const std::int64_t root = PageInspector::RootPage(intact.path, QStringLiteral("longs"));
+  const PageProbe in(intact.path);
+  const std::int64_t root = PageProbe::RootPage(intact.path, QStringLiteral("longs"));
   // The record with the longest chain.
   std::int64_t victimRowid = 0, victimLeaf = 0;
   CellInfo victim;
@@ -580,8 +580,8 @@ void CorruptionTest::hostilePageHeader() {
   const Intact intact = Build(QStringLiteral("long 1024 1"), [](const QString& p) {
     return MakeLongValuesDatabase(p, Layout(1024));
   }, QStringLiteral("longs"));
-  const PageInspector in(intact.path);
-  const std::int64_t root = PageInspector::RootPage(intact.path, QStringLiteral("longs"));
+  const PageProbe in(intact.path);
+  const std::int64_t root = PageProbe::RootPage(intact.path, QStringLiteral("longs"));
   const TreePages tree = in.Tree(root);
   const std::int64_t leaf = tree.leaves[tree.leaves.size() / 2];
   const std::int64_t base = in.PageOffset(leaf);
@@ -625,8 +625,8 @@ void CorruptionTest::indexTreeLeafLost() {
   const QString folder = NewTestFolder(QStringLiteral("indextree"));
   const QString intact = folder + QStringLiteral("/intact.db");
   QCOMPARE(MakeDeepTreeDatabase(intact, Layout(512), 3), QString());
-  const PageInspector in(intact);
-  const std::int64_t root = PageInspector::RootPage(intact, QStringLiteral("deepkeys"));
+  const PageProbe in(intact);
+  const std::int64_t root = PageProbe::RootPage(intact, QStringLiteral("deepkeys"));
   const TreePages tree = in.Tree(root);
   const std::int64_t victim = tree.leaves[tree.leaves.size() / 3];
   auto keysOf = [&](std::int64_t page) {
@@ -664,9 +664,9 @@ void CorruptionTest::readOnlyFileUntouched() {
   QVERIFY(QDir().mkpath(inner));
   const QString path = inner + QStringLiteral("/damaged.db");
   QVERIFY(CopyDatabase(intact, path));
-  const std::int64_t root = PageInspector::RootPage(intact, QStringLiteral("longs"));
-  QVERIFY(ZeroPage(path, PageInspector(path).Tree(root).leaves.first()));
-  const QByteArray before = PageInspector(path).Data();
+  const std::int64_t root = PageProbe::RootPage(intact, QStringLiteral("longs"));
+  QVERIFY(ZeroPage(path, PageProbe(path).Tree(root).leaves.first()));
+  const QByteArray before = PageProbe(path).Data();
   QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
   QVERIFY(QFile::setPermissions(inner, QFile::ReadOwner | QFile::ExeOwner));
   {
@@ -680,7 +680,7 @@ void CorruptionTest::readOnlyFileUntouched() {
   }
   QFile::setPermissions(inner, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
-  QCOMPARE(PageInspector(path).Data(), before);
+  QCOMPARE(PageProbe(path).Data(), before);
   QCOMPARE(QDir(inner).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{QStringLiteral("damaged.db")});
 }
 

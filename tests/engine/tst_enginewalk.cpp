@@ -10,7 +10,7 @@
 #include "engine/SQLiteRecovery.h"
 #include "engine/Values.h"
 #include "platform/Folders.h"
-#include "tests/support/PageInspector.h"
+#include "tests/support/PageProbe.h"
 
 using namespace velmora;
 using namespace enginetest;
@@ -365,11 +365,11 @@ class TestEngineWalk : public QObject {
       QVERIFY(t != nullptr);
       root = t->rootPage;
     }
-    test::PageInspector inspector(path);
-    const auto cells = inspector.Cells(root);
+    test::PageProbe probe(path);
+    const auto cells = probe.Cells(root);
     QCOMPARE(cells.size(), 2);
     QVERIFY(cells[0].firstOverflow != 0 && cells[1].firstOverflow != 0);
-    Patch(path, inspector.PageOffset(root) + cells[1].payloadOffset + cells[1].localSize,
+    Patch(path, probe.PageOffset(root) + cells[1].payloadOffset + cells[1].localSize,
           BigEndian32(static_cast<std::uint32_t>(cells[0].firstOverflow)));
     CSQLiteRecovery engine;
     engine.ScanDatabase(path);

@@ -164,7 +164,7 @@ void RoundTripTest::tables() {
   const QString path = NewTestFolder(QStringLiteral("roundtrip")) + QStringLiteral("/db.sqlite");
   DbOptions options{pageSize, TextEncoding(encoding), reserved, autoVacuum};
   QCOMPARE(Make(Sample(sample), path, options), QString());
-  const QByteArray intactBytes = PageInspector(path).Data();
+  const QByteArray intactBytes = PageProbe(path).Data();
 
   RecoveryHarness run(path);
   QCOMPARE(run.boxes.Texts(), QStringList());
@@ -179,7 +179,7 @@ void RoundTripTest::tables() {
     QCOMPARE(ref.error, QString());
     const SchemaObject* object = run.Table(name);
     QVERIFY2(object, qPrintable(name));
-    QCOMPARE(object->rootPage, PageInspector::RootPage(path, name));
+    QCOMPARE(object->rootPage, PageProbe::RootPage(path, name));
     for (bool saveMode : {false, true}) {
       const QString what = QStringLiteral("%1 (%2)").arg(name, saveMode ? "save" : "display");
       GridRecorder grid;
@@ -214,7 +214,7 @@ void RoundTripTest::tables() {
     }
   }
   // The damaged-file reader never writes to its input.
-  QCOMPARE(PageInspector(path).Data(), intactBytes);
+  QCOMPARE(PageProbe(path).Data(), intactBytes);
 }
 
 void RoundTripTest::schemaLists() {
@@ -241,7 +241,7 @@ void RoundTripTest::schemaLists() {
     QCOMPARE(run.engine.m_lstTableRows.size(), expected.tables.size());
     for (const SchemaObject& o : run.engine.m_vecTableObjects) {
       QCOMPARE(o.type, QStringLiteral("table"));
-      QCOMPARE(o.rootPage, PageInspector::RootPage(path, o.name));
+      QCOMPARE(o.rootPage, PageProbe::RootPage(path, o.name));
       QVERIFY(o.sql.startsWith(QLatin1String("CREATE TABLE")));
     }
   }

@@ -19,7 +19,7 @@ QStringList WriteSeedCorpus(const QString& folder, bool withLargePages, QString*
   auto opts = [](int pageSize, TextEncoding e = TextEncoding::Utf8, int reserved = 0, bool av = false) {
     return DbOptions{pageSize, e, reserved, av};
   };
-  // Damage applied to a copy of an intact seed, found with the inspector.
+  // Damage applied to a copy of an intact seed, found with the probe.
   auto damaged = [&](std::function<QString(const QString&)> make, std::function<bool(const QString&)> damage) {
     return [make, damage](const QString& path) {
       const QString e = make(path);
@@ -28,8 +28,8 @@ QStringList WriteSeedCorpus(const QString& folder, bool withLargePages, QString*
     };
   };
   auto firstLeaf = [](const QString& path, const char* table) {
-    PageInspector in(path);
-    return in.Tree(PageInspector::RootPage(path, QString::fromLatin1(table))).leaves.value(0);
+    PageProbe in(path);
+    return in.Tree(PageProbe::RootPage(path, QString::fromLatin1(table))).leaves.value(0);
   };
   std::vector<Seed> seeds = {
       {"shop-512-utf8", [&](const QString& p) { return MakeShopDatabase(p, opts(512)); }},
@@ -62,13 +62,13 @@ QStringList WriteSeedCorpus(const QString& folder, bool withLargePages, QString*
                                   [&](const QString& p) { return ZeroPage(p, firstLeaf(p, "longs")); })},
       {"overflow-loop-1024", damaged([&](const QString& p) { return MakeLongValuesDatabase(p, opts(1024)); },
                                      [&](const QString& p) {
-                                       PageInspector in(p);
-                                       const TreePages t = in.Tree(PageInspector::RootPage(p, QStringLiteral("longs")));
+                                       PageProbe in(p);
+                                       const TreePages t = in.Tree(PageProbe::RootPage(p, QStringLiteral("longs")));
                                        return t.overflow.size() > 2 && SetOverflowNext(p, t.overflow[1], std::uint32_t(t.overflow[0]));
                                      })},
       {"child-loop-512", damaged([&](const QString& p) { return MakeDeepTreeDatabase(p, opts(512), 3); },
                                  [&](const QString& p) {
-                                   const std::int64_t root = PageInspector::RootPage(p, QStringLiteral("deep"));
+                                   const std::int64_t root = PageProbe::RootPage(p, QStringLiteral("deep"));
                                    return SetChildPointer(p, root, 0, std::uint32_t(root));
                                  })},
       {"garbage-schema-1024", damaged([&](const QString& p) { return MakeShopDatabase(p, opts(1024)); },

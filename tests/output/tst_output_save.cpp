@@ -649,8 +649,8 @@ class OutputSaveTest : public QObject {
     QVERIFY(MakeDeepTreeDatabase(source, options, 2).isEmpty());
     const QString intact = folder + "/intact.db";
     QVERIFY(CopyDatabase(source, intact));
-    const PageInspector inspector(source);
-    const TreePages tree = inspector.Tree(PageInspector::RootPage(source, "deep"));
+    const PageProbe probe(source);
+    const TreePages tree = probe.Tree(PageProbe::RootPage(source, "deep"));
     QVERIFY(tree.leaves.size() > 3);
     QVERIFY(ZeroPage(source, tree.leaves[1]));
     CSQLiteRecovery engine;

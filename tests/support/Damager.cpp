@@ -2,7 +2,7 @@
 
 #include <QFile>
 
-#include "tests/support/PageInspector.h"
+#include "tests/support/PageProbe.h"
 
 namespace velmora::test {
 
@@ -31,13 +31,13 @@ bool PatchBe32(const QString& path, std::int64_t offset, std::uint32_t value) {
 }
 
 bool ZeroPage(const QString& path, std::int64_t page) {
-  PageInspector in(path);
+  PageProbe in(path);
   if (!in.Ok() || page < 1 || page > in.PageCount()) return false;
   return PatchBytes(path, in.PageOffset(page), QByteArray(in.PageSize(), 0));
 }
 
 bool GarbagePage(const QString& path, std::int64_t page, std::uint32_t seed) {
-  PageInspector in(path);
+  PageProbe in(path);
   if (!in.Ok() || page < 1 || page > in.PageCount()) return false;
   SeededRandom random(seed);
   QByteArray bytes(in.PageSize(), 0);
@@ -51,20 +51,20 @@ bool TruncateFile(const QString& path, std::int64_t size) {
 }
 
 bool SetChildPointer(const QString& path, std::int64_t page, int cellIndex, std::uint32_t target) {
-  PageInspector in(path);
+  PageProbe in(path);
   const int type = in.Type(page);
   if (type != kInteriorIndex && type != kInteriorTable) return false;
   if (cellIndex < 0)
-    return PatchBe32(path, in.PageOffset(page) + PageInspector::HeaderStart(page) + 8, target);
+    return PatchBe32(path, in.PageOffset(page) + PageProbe::HeaderStart(page) + 8, target);
   if (cellIndex >= in.CellCount(page)) return false;
   const QByteArray image = in.Page(page);
-  const std::uint32_t cellOffset = PageInspector::Be16(image, in.CellPointerOffset(page, cellIndex));
+  const std::uint32_t cellOffset = PageProbe::Be16(image, in.CellPointerOffset(page, cellIndex));
   if (cellOffset == 0 || cellOffset + 4 > std::uint32_t(in.PageSize())) return false;
   return PatchBe32(path, in.PageOffset(page) + cellOffset, target);
 }
 
 bool SetOverflowNext(const QString& path, std::int64_t page, std::uint32_t next) {
-  PageInspector in(path);
+  PageProbe in(path);
   if (!in.Ok() || page < 1 || page > in.PageCount()) return false;
   return PatchBe32(path, in.PageOffset(page), next);
 }
@@ -74,7 +74,7 @@ bool DamageSchemaSql(const QString& path, const QString& name, int skip, int cou
 }
 
 bool DamageSchemaField(const QString& path, const QString& name, int field, int skip, int count, char fill) {
-  PageInspector in(path);
+  PageProbe in(path);
   if (!in.Ok()) return false;
   // The statement is stored in the database encoding; search for the name as
   // it appears in the CREATE statement's text.
@@ -102,7 +102,7 @@ bool DamageSchemaField(const QString& path, const QString& name, int field, int 
   for (std::int64_t page : pages) {
     const QByteArray image = in.Page(page);
     for (const CellInfo& cell : in.Cells(page)) {
-      const QList<PageInspector::Field> fields = in.LocalFields(page, cell);
+      const QList<PageProbe::Field> fields = in.LocalFields(page, cell);
       if (fields.size() < 5) continue;
       if (image.mid(fields[1].offset, fields[1].size) != needle) continue;
       if (field < 0 || field > 4 || skip < 0 || count < 0 || skip + count > fields[field].size) return false;

@@ -1,4 +1,4 @@
-// Damages a database file byte by byte, at places found with PageInspector.
+// Damages a database file byte by byte, at places found with PageProbe.
 // Every function edits the file in place and returns false when the file
 // cannot be changed as asked (missing page, no such cell, I/O error).
 #pragma once

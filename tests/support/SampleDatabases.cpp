@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "tests/support/Damager.h"
-#include "tests/support/PageInspector.h"
+#include "tests/support/PageProbe.h"
 
 namespace velmora::test {
 
@@ -223,9 +223,9 @@ QString MakeDeepTreeDatabase(const QString& path, const DbOptions& options, int 
     }
     db.Commit();
     if (!db.Close()) return db.LastError();
-    PageInspector in(path);
-    const int deep = in.Tree(PageInspector::RootPage(path, QStringLiteral("deep"))).depth;
-    const int keys = in.Tree(PageInspector::RootPage(path, QStringLiteral("deepkeys"))).depth;
+    PageProbe in(path);
+    const int deep = in.Tree(PageProbe::RootPage(path, QStringLiteral("deep"))).depth;
+    const int keys = in.Tree(PageProbe::RootPage(path, QStringLiteral("deepkeys"))).depth;
     if (deep >= minDepth && keys >= minDepth) return {};
     if (rows >= maxRows)
       return QStringLiteral("depth %1/%2 after %3 rows, %4 wanted").arg(deep).arg(keys).arg(rows).arg(minDepth);

@@ -3,7 +3,7 @@
 
 #include "tests/support/Damager.h"
 #include "tests/support/DbBuilder.h"
-#include "tests/support/PageInspector.h"
+#include "tests/support/PageProbe.h"
 #include "tests/support/Recorders.h"
 #include "tests/support/ReferenceReader.h"
 #include "tests/support/SampleDatabases.h"

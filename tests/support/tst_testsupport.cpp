@@ -48,15 +48,15 @@ void TestSupportTest::layout() {
   options.reservedBytes = reserved;
   options.autoVacuum = autoVacuum;
   QCOMPARE(MakeLongValuesDatabase(path, options), QString());
-  PageInspector in(path);
+  PageProbe in(path);
   QVERIFY(in.Ok());
   QCOMPARE(in.PageSize(), pageSize);
   QCOMPARE(in.ReservedBytes(), reserved);
   QCOMPARE(int(in.TextEncoding()), encoding);
-  QCOMPARE(PageInspector::Be32(in.Data(), 52) != 0, autoVacuum);  // largest root page: auto-vacuum on
-  const TreePages tree = in.Tree(PageInspector::RootPage(path, QStringLiteral("longs")));
+  QCOMPARE(PageProbe::Be32(in.Data(), 52) != 0, autoVacuum);  // largest root page: auto-vacuum on
+  const TreePages tree = in.Tree(PageProbe::RootPage(path, QStringLiteral("longs")));
   QVERIFY(!tree.leaves.isEmpty());
-  // Multi-page chains exist, and the inspector's local-size rule agrees with
+  // Multi-page chains exist, and the probe's local-size rule agrees with
   // SQLite's: every chain it follows holds overflow pages only.
   QVERIFY2(tree.overflow.size() >= 10, qPrintable(QString::number(tree.overflow.size())));
   for (std::int64_t page : tree.overflow) {
@@ -85,9 +85,9 @@ void TestSupportTest::deepTree() {
   options.pageSize = pageSize;
   options.reservedBytes = reserved;
   QCOMPARE(MakeDeepTreeDatabase(path, options, 3), QString());
-  PageInspector in(path);
+  PageProbe in(path);
   for (const char* table : {"deep", "deepkeys"}) {
-    const TreePages tree = in.Tree(PageInspector::RootPage(path, QString::fromLatin1(table)));
+    const TreePages tree = in.Tree(PageProbe::RootPage(path, QString::fromLatin1(table)));
     QVERIFY2(tree.depth >= 3, table);
     QVERIFY(tree.interior.size() >= 2);
     const int expectedLeafType = QByteArray(table) == "deep" ? kLeafTable : kLeafIndex;
@@ -142,8 +142,8 @@ void TestSupportTest::damage() {
   QCOMPARE(MakeLongValuesDatabase(intact, {1024, TextEncoding::Utf8, 0, false}), QString());
   const QString path = folder + QStringLiteral("/damaged.db");
   QVERIFY(CopyDatabase(intact, path));
-  PageInspector before(path);
-  const std::int64_t root = PageInspector::RootPage(intact, QStringLiteral("longs"));
+  PageProbe before(path);
+  const std::int64_t root = PageProbe::RootPage(intact, QStringLiteral("longs"));
   const TreePages tree = before.Tree(root);
   QVERIFY(!tree.interior.isEmpty());
 
@@ -151,7 +151,7 @@ void TestSupportTest::damage() {
   QVERIFY(GarbagePage(path, tree.leaves.last(), 42));
   QVERIFY(SetChildPointer(path, root, 0, std::uint32_t(root)));
   QVERIFY(SetOverflowNext(path, tree.overflow.first(), std::uint32_t(tree.overflow.first())));
-  PageInspector after(path);
+  PageProbe after(path);
   QCOMPARE(after.Page(tree.leaves.first()), QByteArray(after.PageSize(), 0));
   QVERIFY(after.Page(tree.leaves.last()) != before.Page(tree.leaves.last()));
   QCOMPARE(after.Children(root).first(), root);
@@ -160,12 +160,12 @@ void TestSupportTest::damage() {
   const QString again = folder + QStringLiteral("/again.db");
   QVERIFY(CopyDatabase(intact, again));
   QVERIFY(GarbagePage(again, tree.leaves.last(), 42));
-  QCOMPARE(PageInspector(again).Page(tree.leaves.last()), after.Page(tree.leaves.last()));
+  QCOMPARE(PageProbe(again).Page(tree.leaves.last()), after.Page(tree.leaves.last()));
   // Intact file untouched.
-  QCOMPARE(PageInspector(intact).Data(), before.Data());
+  QCOMPARE(PageProbe(intact).Data(), before.Data());
 
   QVERIFY(SetHeaderPageSize(again, 1));
-  QCOMPARE(PageInspector(again).PageSize(), 65536);
+  QCOMPARE(PageProbe(again).PageSize(), 65536);
   QVERIFY(TruncateFile(again, 1500));
   QCOMPARE(QFileInfo(again).size(), 1500);
   QVERIFY(!ZeroPage(again, 5));  // beyond the end

@@ -181,8 +181,8 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   {
-    const std::int64_t root = velmora::test::PageInspector::RootPage(tour.sample, QStringLiteral("customers"));
-    const velmora::test::PageInspector pages(tour.sample);
+    const std::int64_t root = velmora::test::PageProbe::RootPage(tour.sample, QStringLiteral("customers"));
+    const velmora::test::PageProbe pages(tour.sample);
     const auto tree = pages.Tree(root);
     if (!tree.leaves.isEmpty()) velmora::test::GarbagePage(tour.sample, tree.leaves.last(), 2024);
   }

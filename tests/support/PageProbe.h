@@ -39,10 +39,10 @@ struct CellInfo {
   std::int64_t firstOverflow = 0; // 0 when the payload is all local
 };
 
-class PageInspector {
+class PageProbe {
  public:
   // Reads the whole file (test databases are small).
-  explicit PageInspector(const QString& path);
+  explicit PageProbe(const QString& path);
 
   bool Ok() const { return m_pageSize >= 512 && !m_data.isEmpty(); }
   const QByteArray& Data() const { return m_data; }

@@ -1,11 +1,11 @@
-#include "tests/support/PageInspector.h"
+#include "tests/support/PageProbe.h"
 
 #include <QFile>
 #include <sqlite3.h>
 
 namespace velmora::test {
 
-PageInspector::PageInspector(const QString& path) {
+PageProbe::PageProbe(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return;
   m_data = file.readAll();
@@ -15,21 +15,21 @@ PageInspector::PageInspector(const QString& path) {
   m_reserved = static_cast<unsigned char>(m_data[20]);
 }
 
-std::uint32_t PageInspector::TextEncoding() const { return Be32(m_data, 56); }
+std::uint32_t PageProbe::TextEncoding() const { return Be32(m_data, 56); }
 
-std::uint32_t PageInspector::Be32(const QByteArray& data, std::int64_t offset) {
+std::uint32_t PageProbe::Be32(const QByteArray& data, std::int64_t offset) {
   if (offset < 0 || offset + 4 > data.size()) return 0;
   const auto* p = reinterpret_cast<const unsigned char*>(data.constData()) + offset;
   return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
 }
 
-std::uint32_t PageInspector::Be16(const QByteArray& data, std::int64_t offset) {
+std::uint32_t PageProbe::Be16(const QByteArray& data, std::int64_t offset) {
   if (offset < 0 || offset + 2 > data.size()) return 0;
   const auto* p = reinterpret_cast<const unsigned char*>(data.constData()) + offset;
   return (std::uint32_t(p[0]) << 8) | p[1];
 }
 
-std::int64_t PageInspector::Varint(const QByteArray& data, std::int64_t offset, int* length) {
+std::int64_t PageProbe::Varint(const QByteArray& data, std::int64_t offset, int* length) {
   std::uint64_t value = 0;
   for (int i = 0; i < 9; ++i) {
     if (offset + i >= data.size()) {
@@ -52,34 +52,34 @@ std::int64_t PageInspector::Varint(const QByteArray& data, std::int64_t offset, 
   return 0;
 }
 
-QByteArray PageInspector::Page(std::int64_t page) const {
+QByteArray PageProbe::Page(std::int64_t page) const {
   if (page < 1 || page > PageCount()) return {};
   return m_data.mid(PageOffset(page), m_pageSize);
 }
 
-int PageInspector::Type(std::int64_t page) const {
+int PageProbe::Type(std::int64_t page) const {
   if (page < 1 || page > PageCount()) return -1;
   return static_cast<unsigned char>(m_data.at(qsizetype(PageOffset(page) + HeaderStart(page))));
 }
 
-int PageInspector::CellCount(std::int64_t page) const {
+int PageProbe::CellCount(std::int64_t page) const {
   if (page < 1 || page > PageCount()) return 0;
   return int(Be16(m_data, PageOffset(page) + HeaderStart(page) + 3));
 }
 
-std::int64_t PageInspector::RightChild(std::int64_t page) const {
+std::int64_t PageProbe::RightChild(std::int64_t page) const {
   const int type = Type(page);
   if (type != kInteriorIndex && type != kInteriorTable) return 0;
   return Be32(m_data, PageOffset(page) + HeaderStart(page) + 8);
 }
 
-int PageInspector::CellPointerOffset(std::int64_t page, int index) const {
+int PageProbe::CellPointerOffset(std::int64_t page, int index) const {
   const int type = Type(page);
   const int headerSize = (type == kInteriorIndex || type == kInteriorTable) ? 12 : 8;
   return HeaderStart(page) + headerSize + 2 * index;
 }
 
-std::int64_t PageInspector::LocalPayload(std::int64_t p, int pageType) const {
+std::int64_t PageProbe::LocalPayload(std::int64_t p, int pageType) const {
   const std::int64_t u = UsableSize();
   const std::int64_t x = pageType == kLeafTable ? u - 35 : (u - 12) * 64 / 255 - 23;
   const std::int64_t m = (u - 12) * 32 / 255 - 23;
@@ -88,7 +88,7 @@ std::int64_t PageInspector::LocalPayload(std::int64_t p, int pageType) const {
   return k <= x ? k : m;
 }
 
-QList<CellInfo> PageInspector::Cells(std::int64_t page) const {
+QList<CellInfo> PageProbe::Cells(std::int64_t page) const {
   QList<CellInfo> cells;
   const int type = Type(page);
   if (type != kInteriorIndex && type != kInteriorTable && type != kLeafIndex && type != kLeafTable)
@@ -126,7 +126,7 @@ QList<CellInfo> PageInspector::Cells(std::int64_t page) const {
   return cells;
 }
 
-QList<PageInspector::Field> PageInspector::LocalFields(std::int64_t page, const CellInfo& cell) const {
+QList<PageProbe::Field> PageProbe::LocalFields(std::int64_t page, const CellInfo& cell) const {
   QList<Field> fields;
   const QByteArray image = Page(page);
   const std::int64_t end = cell.payloadOffset + cell.localSize;
@@ -149,7 +149,7 @@ QList<PageInspector::Field> PageInspector::LocalFields(std::int64_t page, const 
   return fields;
 }
 
-QList<std::int64_t> PageInspector::Children(std::int64_t page) const {
+QList<std::int64_t> PageProbe::Children(std::int64_t page) const {
   QList<std::int64_t> children;
   const int type = Type(page);
   if (type != kInteriorIndex && type != kInteriorTable) return children;
@@ -158,7 +158,7 @@ QList<std::int64_t> PageInspector::Children(std::int64_t page) const {
   return children;
 }
 
-QList<std::int64_t> PageInspector::OverflowChain(std::int64_t first) const {
+QList<std::int64_t> PageProbe::OverflowChain(std::int64_t first) const {
   QList<std::int64_t> chain;
   std::int64_t page = first;
   while (page >= 1 && page <= PageCount() && chain.size() < PageCount() && !chain.contains(page)) {
@@ -168,7 +168,7 @@ QList<std::int64_t> PageInspector::OverflowChain(std::int64_t first) const {
   return chain;
 }
 
-void PageInspector::Walk(std::int64_t page, int level, TreePages& out, QList<std::int64_t>& seen) const {
+void PageProbe::Walk(std::int64_t page, int level, TreePages& out, QList<std::int64_t>& seen) const {
   if (page < 1 || page > PageCount() || seen.contains(page)) return;
   seen << page;
   out.depth = std::max(out.depth, level);
@@ -185,14 +185,14 @@ void PageInspector::Walk(std::int64_t page, int level, TreePages& out, QList<std
     if (cell.firstOverflow) out.overflow << OverflowChain(cell.firstOverflow);
 }
 
-TreePages PageInspector::Tree(std::int64_t root) const {
+TreePages PageProbe::Tree(std::int64_t root) const {
   TreePages out;
   QList<std::int64_t> seen;
   Walk(root, 1, out, seen);
   return out;
 }
 
-std::int64_t PageInspector::RootPage(const QString& dbPath, const QString& name) {
+std::int64_t PageProbe::RootPage(const QString& dbPath, const QString& name) {
   sqlite3* db = nullptr;
   std::int64_t root = 0;
   if (sqlite3_open_v2(QFile::encodeName(dbPath).constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
