@@ -1,6 +1,7 @@
 #include <QTextStream>
 
 #include "cli/Commands.h"
+#include "cli/OutputCommands.h"
 #include "engine/SQLiteRecovery.h"
 #include "engine/SchemaRows.h"
 
@@ -12,21 +13,12 @@ int RunList(const QStringList& args) {
     return kExitUsage;
   }
   CSQLiteRecovery engine;
-  engine.ScanDatabase(args.at(0));
-  engine.BuildWorkingDatabase();
-  if (engine.m_lstTableNames.isEmpty()) {
-    QTextStream(stderr) << "File Corrupted\n";
-    CSQLiteRecovery::CloseWorkingDatabase();
-    return kExitFailure;
-  }
+  if (!OpenDamagedFile(engine, args.at(0))) return kExitFailure;
   QTextStream out(stdout);
   // The object tree's texts: a table as its name without brackets and double
   // quotes, the other objects as the name field of their schema row.
-  for (const QString& name : engine.m_lstTableNames) {
-    QString text = StripBrackets(name);
-    text.remove(QLatin1Char('"'));
-    out << "Tables\t" << text << '\n';
-  }
+  for (const QString& name : engine.m_lstTableNames)
+    out << "Tables\t" << TableTreeText(name) << '\n';
   for (const QString& row : engine.m_lstIndexRows) out << "Indexes\t" << GetField(row, 2) << '\n';
   for (const QString& row : engine.m_lstViewRows) out << "Views\t" << GetField(row, 2) << '\n';
   for (const QString& row : engine.m_lstTriggerRows)

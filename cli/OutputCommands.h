@@ -66,9 +66,6 @@ class ProgressLine {
 // field of each schema row.
 QStringList CategoryNames(const CSQLiteRecovery& engine, int kind);
 
-// The tree text of a table: its name without one pair of enclosing square
-// brackets and without double quotes.
-QString TableTreeText(const QString& name);
 
 // Finds `given` among the objects of `kind`: a real name first, then a tree
 // text. Empty when nothing matches.

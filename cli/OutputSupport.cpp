@@ -99,12 +99,6 @@ QStringList CategoryNames(const CSQLiteRecovery& engine, int kind) {
   return names;
 }
 
-QString TableTreeText(const QString& name) {
-  QString text = StripBrackets(name);
-  text.remove(QLatin1Char('"'));
-  return text;
-}
-
 QString ResolveName(const CSQLiteRecovery& engine, int kind, const QString& given) {
   const QStringList names = CategoryNames(engine, kind);
   if (names.contains(given)) return given;

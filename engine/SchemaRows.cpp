@@ -78,4 +78,10 @@ SchemaRowClass ClassifySchemaRow(const QString& typeField, const QString& name,
   return c;
 }
 
+QString TableTreeText(const QString& name) {
+  QString text = StripBrackets(name);
+  text.remove(QLatin1Char('"'));
+  return text;
+}
+
 }  // namespace velmora

@@ -22,6 +22,10 @@ QString GetFieldsFrom(const QString& text, int n);
 // Removes a leading "[" and then a trailing "]"; nothing else.
 QString StripBrackets(const QString& text);
 
+// The text the object tree shows for a table name: StripBrackets, then every
+// double quote removed.
+QString TableTreeText(const QString& name);
+
 // The kinds of schema rows and how a row is sorted into the engine's lists.
 enum class SchemaKind { Table, Index, View, Trigger };
 

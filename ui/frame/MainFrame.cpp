@@ -26,6 +26,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "engine/SchemaRows.h"
 #include "platform/MessageBox.h"
 #include "ui/frame/CustomEvents.h"
 #include "ui/frame/LeftView.h"
@@ -51,15 +52,6 @@ UrlOpener& Opener() {
   return opener;
 }
 
-// The text the tree shows for a table-name entry: one enclosing pair of
-// square brackets and every double quote removed.
-QString TableText(const QString& entry) {
-  QString text = entry;
-  if (text.startsWith(QLatin1Char('['))) text.remove(0, 1);
-  if (text.endsWith(QLatin1Char(']'))) text.chop(1);
-  text.remove(QLatin1Char('"'));
-  return text;
-}
 
 // The second comma-separated field of a schema row: the object's name.
 QString NameField(const QString& row) { return row.section(QLatin1Char(','), 1, 1); }
@@ -515,7 +507,7 @@ void CMainFrame::FillTree(CTreeCtrlEx* tree) {
   m_hTablesItem = AddItem(m_hRootItem, QStringLiteral("Tables"), 2);
   m_hRootItem->setExpanded(true);
   for (const QString& name : engine.m_lstTableNames) {
-    QTreeWidgetItem* item = AddItem(m_hTablesItem, TableText(name), 1);
+    QTreeWidgetItem* item = AddItem(m_hTablesItem, TableTreeText(name), 1);
     // Displays and saves address the table by its real name.
     item->setData(0, Qt::UserRole, name);
   }
