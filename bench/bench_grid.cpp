@@ -175,7 +175,7 @@ int main(int argc, char** argv) {
   CSQLiteRecovery engine;
   engine.ScanDatabase(QString::fromStdString(db.string()));
   engine.BuildWorkingDatabase();
-  if (!engine.m_lstTableNames.contains(QString::fromStdString(table))) {
+  if (!engine.TableNames().contains(QString::fromStdString(table))) {
     std::fprintf(stderr, "table %s not recovered\n", table.c_str());
     return 1;
   }
@@ -194,13 +194,12 @@ int main(int argc, char** argv) {
   Pump pump;
   pump.grid = pane.Grid();
   pump.expectedRows = static_cast<int>(peerValues / std::max(1, 4));
-  engine.m_pfnProgress = &Pump::Proc;
-  engine.m_pOwner = &pump;
+  engine.SetProgress(&Pump::Proc, &pump);
 
   const long rssBefore = RssKb();
   pump.sinceStart.start();
   pump.sincePump.start();
-  DispatchObject(engine, QString::fromStdString(table), kKindTable, false, pane.Grid(),
+  DispatchObject(engine, QString::fromStdString(table), kKindTable, nullptr, pane.Grid(),
                  pane.StatementEdit(), nullptr, nullptr, nullptr);
   pane.Grid()->Redraw();
   const double load = pump.sinceStart.nsecsElapsed() / 1e9;

@@ -13,39 +13,36 @@
 #include <cstdio>
 
 #include "engine/SQLiteRecovery.h"
+#include "engine/Values.h"
+#include "output/RecordOutput.h"
 #include "platform/Folders.h"
 
 using namespace velmora;
 
 namespace {
 
-class CountingSink : public IRecordSink {
+// Counts what a walk decodes. In display mode it also makes every value's
+// display text, as the grid needs them.
+class CountingReader : public CTableReader {
  public:
-  explicit CountingSink(QString dir) : m_dir(std::move(dir)) {}
+  CountingReader(CSQLiteRecovery& engine, bool save) : CTableReader(engine, save) {}
   std::int64_t records = 0;
   std::int64_t values = 0;
   std::int64_t bytes = 0;
-  QString FormatRecordStatus(IRecordGrid*) override { return QString(); }
-  void BeforeCell() override {
-    for (const QString& path : m_files) QFile::remove(path);
-    m_files.clear();
-  }
-  QString MakeTempFilePath() override {
-    m_files << m_dir + QStringLiteral("/v%1").arg(m_next++);
-    return m_files.back();
-  }
-  bool EmitRecord(RecordValues& v, bool, std::int64_t, IRecordGrid*, IStatusText*,
-                  const QString&) override {
+
+ protected:
+  bool OnRecord(const RecordView& view, const QString&) override {
     ++records;
-    values += static_cast<std::int64_t>(v.size());
-    for (const ITEM& item : v) bytes += item.inTempFile ? item.length : item.bytes.size();
+    values += view.Size();
+    for (const ValueView& v : view.values) {
+      bytes += v.tempFile >= 0 ? v.length : v.held;
+      if (!m_bSave) m_text = RenderDisplay(view, v, m_engine.geometry().textEncoding);
+    }
     return true;
   }
 
  private:
-  QString m_dir;
-  QStringList m_files;
-  int m_next = 0;
+  QString m_text;
 };
 
 bool Exec(sqlite3* db, const char* sql) {
@@ -93,15 +90,14 @@ int main(int argc, char** argv) {
   engine.ScanDatabase(path);
   engine.BuildWorkingDatabase();
   std::printf("engine scan + working database: %lld ms\n", static_cast<long long>(timer.elapsed()));
-  if (engine.m_vecTableObjects.empty()) return 1;
-  const std::int64_t root = engine.m_vecTableObjects.front().rootPage;
+  const auto tables = engine.Catalog().OfKind(SchemaKind::Table);
+  if (tables.empty()) return 1;
+  const std::int64_t root = tables.front()->rootPage;
 
   for (bool save : {false, true}) {
-    CountingSink sink(dir.path());
-    engine.m_pRecordSink = &sink;
-    engine.m_bSaveMode = save;
+    CountingReader sink(engine, save);
     timer.restart();
-    engine.WalkPage(root, nullptr, nullptr, nullptr, true);
+    engine.WalkPage(root, sink, &sink);
     const qint64 ms = std::max<qint64>(timer.elapsed(), 1);
     std::printf(
         "engine walk (%s mode): %lld records, %lld value bytes, %lld ms, %.0f records/s, %.1f "
@@ -109,9 +105,7 @@ int main(int argc, char** argv) {
         save ? "save" : "display", static_cast<long long>(sink.records),
         static_cast<long long>(sink.bytes), static_cast<long long>(ms), sink.records * 1000.0 / ms,
         mib * 1000.0 / ms);
-    sink.BeforeCell();
   }
-  engine.m_pRecordSink = nullptr;
 
   {
     sqlite3* db = nullptr;
@@ -136,6 +130,5 @@ int main(int argc, char** argv) {
                 count, bytes, static_cast<long long>(ms), count * 1000.0 / ms);
     sqlite3_close(db);
   }
-  CSQLiteRecovery::CloseWorkingDatabase();
   return 0;
 }

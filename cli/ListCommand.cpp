@@ -3,7 +3,7 @@
 #include "cli/Commands.h"
 #include "cli/OutputCommands.h"
 #include "engine/SQLiteRecovery.h"
-#include "engine/SchemaRows.h"
+#include "output/SaveDispatch.h"
 
 namespace velmora::cli {
 
@@ -15,16 +15,16 @@ int RunList(const QStringList& args) {
   CSQLiteRecovery engine;
   if (!OpenDamagedFile(engine, args.at(0))) return kExitFailure;
   QTextStream out(stdout);
+  out.setEncoding(QStringConverter::Utf8);
   // The object tree's texts: a table as its name without brackets and double
-  // quotes, the other objects as the name field of their schema row.
-  for (const QString& name : engine.m_lstTableNames)
-    out << "Tables\t" << TableTreeText(name) << '\n';
-  for (const QString& row : engine.m_lstIndexRows) out << "Indexes\t" << GetField(row, 2) << '\n';
-  for (const QString& row : engine.m_lstViewRows) out << "Views\t" << GetField(row, 2) << '\n';
-  for (const QString& row : engine.m_lstTriggerRows)
-    out << "Triggers\t" << GetField(row, 2) << '\n';
+  // quotes, the other objects by their name.
+  const std::pair<int, const char*> categories[] = {
+      {kKindTable, "Tables"}, {kKindIndex, "Indexes"}, {kKindView, "Views"}, {kKindTrigger, "Triggers"}};
+  for (const auto& [kind, caption] : categories) {
+    for (const QString& name : CategoryNames(engine, kind))
+      out << caption << '\t' << EscapeCell(ObjectTreeText(kind, name)) << '\n';
+  }
   out.flush();
-  CSQLiteRecovery::CloseWorkingDatabase();
   return kExitOk;
 }
 

@@ -24,8 +24,9 @@ int RunShow(const QStringList& args);
 int RunSave(const QStringList& args);
 
 // Scans FILE and builds the working database as the Open command does, with
-// Ctrl+C as the stop. False, after "File Corrupted" on standard error and with
-// the working database closed, when no table survived.
+// Ctrl+C as the stop; the scan's and the working database's messages go to
+// standard error. False, after "File Corrupted" on standard error, when no
+// table survived.
 bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file);
 
 // A cell text on one line: backslash, TAB and line feed written as \\, \t, \n.
@@ -35,7 +36,7 @@ QString EscapeCell(const QString& text);
 // its next progress poll.
 void InstallStopOnInterrupt();
 bool StopRequested();
-// For CSQLiteRecovery::m_pfnProgress: true once a stop was requested. When
+// The tool's progress callback (CSQLiteRecovery::SetProgress): true once a stop was requested. When
 // the owner is a ProgressLine, it is refreshed.
 bool CliProgressProc(int unused, void* owner);
 
@@ -60,12 +61,6 @@ class ProgressLine {
   std::int64_t m_nRecordsBefore = 0;  // records of the tables finished earlier
   bool m_bShown = false;
 };
-
-// The real names of the objects of one tree category, in tree order: table
-// names as the working database holds them; for the other kinds the name
-// field of each schema row.
-QStringList CategoryNames(const CSQLiteRecovery& engine, int kind);
-
 
 // Finds `given` among the objects of `kind`: a real name first, then a tree
 // text. Empty when nothing matches.

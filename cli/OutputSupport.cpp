@@ -85,20 +85,6 @@ void ProgressLine::Clear() {
   m_bShown = false;
 }
 
-QStringList CategoryNames(const CSQLiteRecovery& engine, int kind) {
-  const QStringList* rows = nullptr;
-  switch (kind) {
-    case kKindTable: return engine.m_lstTableNames;
-    case kKindView: rows = &engine.m_lstViewRows; break;
-    case kKindIndex: rows = &engine.m_lstIndexRows; break;
-    case kKindTrigger: rows = &engine.m_lstTriggerRows; break;
-    default: return {};
-  }
-  QStringList names;
-  for (const QString& row : *rows) names << GetField(row, 2);
-  return names;
-}
-
 QString ResolveName(const CSQLiteRecovery& engine, int kind, const QString& given) {
   const QStringList names = CategoryNames(engine, kind);
   if (names.contains(given)) return given;
@@ -129,12 +115,14 @@ QString KindWord(int kind) {
 }
 
 bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file) {
-  engine.m_pfnProgress = CliProgressProc;
-  engine.ScanDatabase(file);
-  engine.BuildWorkingDatabase();
-  if (!engine.m_lstTableNames.isEmpty()) return true;
+  engine.SetProgress(CliProgressProc, nullptr);
+  const CSQLiteRecovery::ScanOutcome scan = engine.ScanDatabase(file);
+  if (scan != CSQLiteRecovery::ScanOutcome::Opened)
+    QTextStream(stderr) << CSQLiteRecovery::ScanMessage(scan) << '\n';
+  const CSQLiteRecovery::WorkingDbOutcome working = engine.BuildWorkingDatabase();
+  if (!working.message.isEmpty()) QTextStream(stderr) << working.message << '\n';
+  if (!engine.TableNames().isEmpty()) return true;
   QTextStream(stderr) << "File Corrupted\n";
-  CSQLiteRecovery::CloseWorkingDatabase();
   return false;
 }
 

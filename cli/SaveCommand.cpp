@@ -59,12 +59,12 @@ int RunSave(const QStringList& args) {
   CSQLiteRecovery engine;
   if (!OpenDamagedFile(engine, positional.at(0))) return kExitFailure;
 
-  // The Save command's order: tables, views, triggers, indexes.
-  const int order[] = {kKindTable, kKindView, kKindTrigger, kKindIndex};
-  QList<Selected> selection;
-  for (const int kind : order) {
+  QStringList names[4];  // tables, views, triggers, indexes
+  const int kinds[] = {kKindTable, kKindView, kKindTrigger, kKindIndex};
+  for (int k = 0; k < 4; ++k) {
+    const int kind = kinds[k];
     if (given.isEmpty()) {
-      for (const QString& name : CategoryNames(engine, kind)) selection.append({kind, name});
+      names[k] = CategoryNames(engine, kind);
       continue;
     }
     for (const Selected& wanted : given) {
@@ -72,37 +72,32 @@ int RunSave(const QStringList& args) {
       const QString name = ResolveName(engine, kind, wanted.name);
       if (name.isEmpty()) {
         PrintError(QStringLiteral("no %1 named %2").arg(KindWord(kind), wanted.name));
-        CSQLiteRecovery::CloseWorkingDatabase();
         return kExitUsage;
       }
-      bool twice = false;
-      for (const Selected& s : selection) twice = twice || (s.kind == kind && s.name == name);
-      if (!twice) selection.append({kind, name});
+      names[k] << name;
     }
   }
+  const std::vector<PlannedObject> selection = MakeSavePlan(names[0], names[1], names[2], names[3]);
 
-  const QString source = engine.m_strFilePath.isEmpty() ? positional.at(0) : engine.m_strFilePath;
+  const QString source = engine.FilePath().isEmpty() ? positional.at(0) : engine.FilePath();
   const QString fileName = QFileInfo(source).fileName();
   QString error;
-  if (!OpenRecoveredDatabase(engine, positional.at(1), fileName, &error)) {
+  RecoveredDatabase target;
+  if (!target.Open(engine, positional.at(1), fileName, &error)) {
     PrintError(error);
-    CSQLiteRecovery::CloseWorkingDatabase();
     return kExitUsage;
   }
-  QString target = engine.m_strOutputFolder;
-  if (!target.endsWith(QLatin1Char('/'))) target += QLatin1Char('/');
-  target += fileName;
 
   ProgressLine progress(int(selection.size()));
-  engine.m_pOwner = &progress;
+  engine.SetProgress(CliProgressProc, &progress);
   QTextStream out(stdout);
   out.setEncoding(QStringConverter::Utf8);
   bool allSaved = true;
   int index = 0;
-  for (const Selected& object : selection) {
+  for (const PlannedObject& object : selection) {
     progress.SetObject(++index, object.name);
     const ObjectOutcome outcome =
-        DispatchObject(engine, object.name, object.kind, true, nullptr, nullptr, nullptr, nullptr,
+        DispatchObject(engine, object.name, object.kind, &target, nullptr, nullptr, nullptr, nullptr,
                        nullptr);
     progress.AddFinishedRecords(outcome.records);
     bool ok = false;
@@ -113,12 +108,11 @@ int RunSave(const QStringList& args) {
         << '\n';
     out.flush();
   }
-  CloseRecoveredDatabase();
+  target.Close();
   progress.Clear();
-  engine.m_pOwner = nullptr;
+  engine.SetProgress(CliProgressProc, nullptr);
   QTextStream(stderr) << (StopRequested() ? "stopped; what was saved is in " : "saved into ")
-                      << target << '\n';
-  CSQLiteRecovery::CloseWorkingDatabase();
+                      << target.Path() << '\n';
   return allSaved && !StopRequested() ? kExitOk : kExitPartial;
 }
 

@@ -112,7 +112,6 @@ int RunShow(const QStringList& args) {
   const QString name = ResolveName(engine, kind, positional.at(1));
   if (name.isEmpty()) {
     PrintError(QStringLiteral("no %1 named %2").arg(KindWord(kind), positional.at(1)));
-    CSQLiteRecovery::CloseWorkingDatabase();
     return kExitUsage;
   }
 
@@ -124,10 +123,10 @@ int RunShow(const QStringList& args) {
   grid.ResetRecordGrid();
   grid.DeleteAllColumns();
   status.SetText(QStringLiteral("Records:"));
-  DispatchObject(engine, name, kind, false, &grid, &edit, &status, nullptr, nullptr);
+  DispatchObject(engine, name, kind, nullptr, &grid, &edit, &status, nullptr, nullptr);
   if (kind == kKindTable) {
     grid.Finish();
-    if (grid.ItemCount() > 0) status.SetText(QStringLiteral("  Records : %1").arg(grid.ItemCount()));
+    if (grid.ItemCount() > 0) status.SetText(RecordsCountText(grid.ItemCount()));
     QTextStream(stderr) << status.Text() << '\n';
     grid.ResetRecordGrid();
   } else {
@@ -137,7 +136,6 @@ int RunShow(const QStringList& args) {
     if (!sql.endsWith(QLatin1Char('\n'))) out << '\n';
     out.flush();
   }
-  CSQLiteRecovery::CloseWorkingDatabase();
   return StopRequested() ? kExitPartial : kExitOk;
 }
 

@@ -1,5 +1,7 @@
 // Cell and record decoding: varints, the record header, values and their
 // overflow chains.
+#include "engine/RecordDecoder.h"
+
 #include <QFile>
 #include <algorithm>
 #include <cstring>
@@ -7,9 +9,6 @@
 #include <vector>
 
 #include "engine/Format.h"
-#include "engine/SQLiteRecovery.h"
-#include "engine/Values.h"
-#include "platform/Text.h"
 
 namespace velmora {
 namespace {
@@ -23,11 +22,13 @@ namespace {
 // walk reads every page at most once as an overflow page.
 class PayloadReader {
  public:
-  PayloadReader(const CSQLiteRecovery& engine, const std::uint8_t* local, std::int64_t localAvail,
+  PayloadReader(const PageSource& source, const std::uint8_t* local, std::int64_t localAvail,
                 std::int64_t localSize, std::uint64_t total, bool hasOverflow,
-                std::uint32_t firstOverflow, PageSet* usedPages)
-      : m_engine(engine),
+                std::uint32_t firstOverflow, PageSet* usedPages, PageMap* map, std::uint32_t tree)
+      : m_source(source),
         m_usedPages(usedPages),
+        m_map(map),
+        m_tree(tree),
         m_local(local),
         m_localAvail(localAvail),
         m_localSize(localSize),
@@ -37,14 +38,12 @@ class PayloadReader {
 
   // Payload bytes not read yet (as the cell announces them).
   std::uint64_t Remaining() const { return m_total - m_pos; }
-  // The chain or the local part ended before the payload did.
-  bool Broken() const { return m_broken; }
   // The first overflow page number was unusable.
   bool FirstPageInvalid() const { return m_firstInvalid; }
 
-  // Hands the next `n` bytes to `sink(const uint8_t*, int64)` in pieces; a
-  // null-like sink (skip == true) only advances. Returns the number of bytes
-  // delivered, less than `n` when the payload is broken.
+  // Hands the next `n` bytes to `sink(const uint8_t*, int64)` in pieces; with
+  // `skip` it only advances. Returns the number of bytes delivered, less than
+  // `n` when the payload is broken.
   template <class Sink>
   std::int64_t Read(std::int64_t n, Sink&& sink, bool skip = false) {
     std::int64_t done = 0;
@@ -62,7 +61,8 @@ class PayloadReader {
         continue;
       }
       if (m_pageLeft == 0) {
-        const std::int64_t dataPerPage = m_engine.m_nUsableSize - format::kOverflowHeaderSize;
+        const std::int64_t dataPerPage =
+            m_source.geometry().usableSize - format::kOverflowHeaderSize;
         if (!NextPage(skip && n - done >= dataPerPage)) break;
         continue;
       }
@@ -77,40 +77,44 @@ class PayloadReader {
   }
 
   std::int64_t Skip(std::int64_t n) {
-    return Read(
-        n, [](const std::uint8_t*, std::int64_t) {}, true);
+    return Read(n, [](const std::uint8_t*, std::int64_t) {}, true);
+  }
+
+  // Copies the next `n` (at most 8) bytes into `out`; false when they are not all there.
+  bool ReadFixed(std::uint8_t* out, std::int64_t n) {
+    std::int64_t at = 0;
+    const std::int64_t got = Read(n, [&](const std::uint8_t* d, std::int64_t k) {
+      std::memcpy(out + at, d, static_cast<std::size_t>(k));
+      at += k;
+    });
+    return got == n;
   }
 
  private:
   // Moves to the next page of the chain. With `headerOnly` only its next-page
   // number is read (its whole content is about to be skipped).
   bool NextPage(bool headerOnly) {
-    const std::int64_t pageCount = m_engine.m_nPageCount;
-    const std::int64_t pageSize = m_engine.m_nPageSize;
+    const Geometry& g = m_source.geometry();
     const std::int64_t page = m_nextPage;
     if (!m_started) {
       m_started = true;
-      if (!m_hasOverflow || page == 0 || page > pageCount) {
+      if (!m_hasOverflow || page == 0 || page > g.pageCount) {
         m_firstInvalid = true;
         m_broken = true;
         return false;
       }
     }
-    if (page == 0 || page > pageCount || m_pagesRead >= pageCount ||
+    if (page == 0 || page > g.pageCount || m_pagesRead >= g.pageCount ||
         !(m_usedPages != nullptr ? m_usedPages->Insert(page) : m_visited.Insert(page))) {
       m_broken = true;
       return false;
     }
     ++m_pagesRead;
-    const std::int64_t offset = (page - 1) * pageSize;
-    if (offset >= m_engine.m_nFileSize) {
-      m_broken = true;
-      return false;
-    }
-    const std::int64_t usable = m_engine.m_nUsableSize;
+    if (m_map != nullptr) m_map->Claim(page, PageRole::Overflow, m_tree);
+    const std::int64_t usable = g.usableSize;
     if (headerOnly) {
       std::uint8_t next[4];
-      if (m_engine.m_file.ReadAt(offset, next, 4) < 4) {
+      if (m_source.ReadPart(page, 0, next, 4) < 4) {
         m_broken = true;
         return false;
       }
@@ -120,7 +124,7 @@ class PayloadReader {
       return true;
     }
     m_buffer.resize(static_cast<std::size_t>(usable));
-    const std::int64_t got = m_engine.m_file.ReadAt(offset, m_buffer.data(), usable);
+    const std::int64_t got = m_source.ReadPart(page, 0, m_buffer.data(), usable);
     if (got < format::kOverflowHeaderSize + 1) {
       m_broken = true;
       return false;
@@ -131,8 +135,10 @@ class PayloadReader {
     return true;
   }
 
-  const CSQLiteRecovery& m_engine;
+  const PageSource& m_source;
   PageSet* m_usedPages;  // the walk's; null outside a walk
+  PageMap* m_map;
+  std::uint32_t m_tree;
   const std::uint8_t* m_local;
   std::int64_t m_localAvail;
   std::int64_t m_localSize;
@@ -157,57 +163,43 @@ std::int64_t SignExtend(const std::uint8_t* p, int size) {
   return static_cast<std::int64_t>(v);
 }
 
-// The bytes of a long text that its display needs: enough for
-// kLongTextChars characters in any encoding (at most 4 bytes each).
-constexpr std::int64_t kLongTextPrefixBytes = 4 * kLongTextChars + 4;
-
-QString LongTextDisplay(const QByteArray& prefix, std::uint32_t encoding) {
-  QString text = DecodeText(prefix, encoding);
-  const qsizetype zero = text.indexOf(QChar(0));
-  if (zero >= 0) text.truncate(zero);
-  // Leading white space goes; the end of the prefix is not the end of the text.
-  qsizetype start = 0;
-  while (start < text.size() && text.at(start).isSpace()) ++start;
-  text.remove(0, start);
-  qsizetype keep = std::min<qsizetype>(text.size(), kLongTextChars);
-  if (keep > 0 && keep < text.size() && text.at(keep - 1).isHighSurrogate()) --keep;
-  text.truncate(keep);
-  return text + QLatin1String(kMoreDataMark);
+// Appends `k` bytes to the view's buffer.
+void Append(RecordView& view, const std::uint8_t* d, std::int64_t k) {
+  view.bytes.insert(view.bytes.end(), d, d + k);
 }
 
 }  // namespace
 
-bool CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page,
-                                 std::int64_t pageLength, std::int64_t cellOffset,
-                                 RecordValues& values, CellInfo* info) {
-  CellInfo local;
-  CellInfo& ci = info != nullptr ? *info : local;
-  ci = CellInfo();
-  if (page == nullptr || cellOffset < 0 || cellOffset >= pageLength) return true;
-  const std::uint8_t* const end = page + pageLength;
+void DecodeCellPayload(const PageSource& source, std::uint8_t pageType, const std::uint8_t* page,
+                       std::int64_t pageSize, std::int64_t cellOffset, DecodeMode mode,
+                       ILongValueFiles* files, PageSet* overflowPages, PageMap* map,
+                       std::uint32_t tree, RecordView& view) {
+  view.Clear();
+  if (page == nullptr || cellOffset < 0 || cellOffset >= pageSize) return;
+  const Geometry& g = source.geometry();
+  const std::uint8_t* const end = page + pageSize;
   const std::uint8_t* p = page + cellOffset;
 
   if (pageType == format::kInteriorIndex || pageType == format::kInteriorTable) {
-    if (end - p < 4) return true;
-    p += 4;                                               // left child page number
-    if (pageType == format::kInteriorTable) return true;  // holds no record
+    if (end - p < 4) return;
+    p += 4;                                          // left child page number
+    if (pageType == format::kInteriorTable) return;  // holds no record
   }
   std::uint64_t payloadSize = 0;
   int n = format::ReadVarint(p, end, &payloadSize);
-  if (n == 0) return true;
+  if (n == 0) return;
   p += n;
-  const std::int64_t localSize = format::LocalPayloadSize(payloadSize, pageType, m_nUsableSize);
-  ci.localPayload = localSize;
+  const std::int64_t localSize = format::LocalPayloadSize(payloadSize, pageType, g.usableSize);
+  view.localPayload = localSize;
   if (pageType == format::kLeafTable) {
     std::uint64_t rowid = 0;
     n = format::ReadVarint(p, end, &rowid);
-    if (n == 0) return true;
+    if (n == 0) return;
     p += n;
-    ci.hasRowid = true;
-    ci.rowid = static_cast<std::int64_t>(rowid);
-    m_strRowId = QString::number(ci.rowid);
+    view.hasRowid = true;
+    view.rowid = static_cast<std::int64_t>(rowid);
   }
-  if (localSize <= 0) return true;
+  if (localSize <= 0) return;
 
   const std::int64_t avail = end - p;
   const std::int64_t localAvail = std::min(localSize, avail);
@@ -218,28 +210,19 @@ bool CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page
     hasOverflowPointer = true;
     firstOverflow = format::ReadBigEndian32(p + localSize);
   }
-  PayloadReader reader(*this, p, localAvail, localSize, payloadSize, hasOverflowPointer,
-                       firstOverflow, m_bWalking ? &m_overflowPages : nullptr);
+  PayloadReader reader(source, p, localAvail, localSize, payloadSize, hasOverflowPointer,
+                       firstOverflow, overflowPages, map, tree);
 
   // Record header: its size (counting itself), then one serial type per value.
   std::uint64_t headerSize = 0;
   n = format::ReadVarint(p, p + localAvail, &headerSize);
-  if (n == 0) return true;
+  if (n == 0) return;
   if (headerSize <= static_cast<std::uint64_t>(n) ||
       headerSize > static_cast<std::uint64_t>(localAvail))
-    return true;  // no values, and not offered as a schema row
+    return;  // no values
   const std::uint8_t* types = p + n;
   const std::uint8_t* const typesEnd = p + headerSize;
   reader.Skip(static_cast<std::int64_t>(headerSize));
-
-  QString rowText;
-  QString lastText;
-  bool autoindex = false;
-  std::int64_t lastInteger = 0;
-  const std::uint32_t encoding = m_nTextEncoding;
-  // A save of a table binds the values themselves; nobody reads their display
-  // texts, so they are not made (the schema walk always needs them).
-  const bool needDisplay = !(m_bSaveMode && m_bOpened);
 
   // A failed allocation ends the record; the values decoded so far stay.
   try {
@@ -252,57 +235,40 @@ bool CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page
       // A header that announces more than the payload holds ends the record.
       if (size > reader.Remaining()) break;
 
-      ITEM item;
-      item.serialType = static_cast<std::int64_t>(serialType);
-      bool isText = false;
+      ValueView v;
+      v.serialType = static_cast<std::int64_t>(serialType);
       if (serialType == 0 || serialType == 10 || serialType == 11) {
-        item.storage = StorageClass::Null;
-      } else if (serialType <= 6 || serialType == 8 || serialType == 9) {
-        item.storage = StorageClass::Integer;
-        if (serialType == 8 || serialType == 9) {
-          item.intValue = serialType == 9 ? 1 : 0;
-        } else {
-          std::uint8_t buf[8];
-          std::int64_t at = 0;
-          const std::int64_t got = reader.Read(static_cast<std::int64_t>(size),
-                                               [&](const std::uint8_t* d, std::int64_t k) {
-                                                 std::memcpy(buf + at, d, static_cast<size_t>(k));
-                                                 at += k;
-                                               });
-          if (got < static_cast<std::int64_t>(size)) break;  // an integer cannot be partial
-          item.intValue = SignExtend(buf, static_cast<int>(size));
-          lastInteger = item.intValue;
-        }
-      } else if (serialType == 7) {
-        item.storage = StorageClass::Real;
+        v.storage = StorageClass::Null;
+      } else if (serialType == 8 || serialType == 9) {
+        v.storage = StorageClass::Integer;
+        v.intValue = serialType == 9 ? 1 : 0;
+      } else if (serialType <= 6) {
+        v.storage = StorageClass::Integer;
         std::uint8_t buf[8];
-        std::int64_t at = 0;
-        const std::int64_t got = reader.Read(8, [&](const std::uint8_t* d, std::int64_t k) {
-          std::memcpy(buf + at, d, static_cast<size_t>(k));
-          at += k;
-        });
-        if (got < 8) break;
+        if (!reader.ReadFixed(buf, static_cast<std::int64_t>(size))) break;  // never partial
+        v.intValue = SignExtend(buf, static_cast<int>(size));
+      } else if (serialType == 7) {
+        v.storage = StorageClass::Real;
+        std::uint8_t buf[8];
+        if (!reader.ReadFixed(buf, 8)) break;
         const std::uint64_t bits = static_cast<std::uint64_t>(SignExtend(buf, 8));
-        std::memcpy(&item.realValue, &bits, sizeof bits);
+        std::memcpy(&v.realValue, &bits, sizeof bits);
       } else {
-        isText = (serialType & 1u) != 0;
-        item.storage = isText ? StorageClass::Text : StorageClass::Blob;
+        const bool isText = (serialType & 1u) != 0;
+        v.storage = isText ? StorageClass::Text : StorageClass::Blob;
         const std::int64_t length = static_cast<std::int64_t>(size);
-        item.length = length;
-        bool displaySet = false;
+        v.length = length;
+        v.offset = static_cast<std::int64_t>(view.bytes.size());
         std::int64_t got = 0;
-        auto append = [&](const std::uint8_t* d, std::int64_t k) {
-          item.bytes.append(reinterpret_cast<const char*>(d), static_cast<qsizetype>(k));
-        };
-        const bool longValue = length > m_nPageSize;
-        if (!longValue || (isText && !m_bOpened)) {
+        auto append = [&](const std::uint8_t* d, std::int64_t k) { Append(view, d, k); };
+        const bool longValue = length > g.pageSize;
+        if (!longValue || mode == DecodeMode::Schema) {
           // Held in memory: a page at most, or a schema text (bounded by the
           // chain that actually exists, never by the announced length).
-          item.bytes.reserve(static_cast<qsizetype>(std::min(length, m_nPageSize)));
           got = reader.Read(length, append);
-        } else if (m_bSaveMode) {
-          const QString path =
-              m_pRecordSink != nullptr ? m_pRecordSink->MakeTempFilePathFor(length) : QString();
+          v.held = got;
+        } else if (mode == DecodeMode::Save) {
+          const QString path = files != nullptr ? files->PathFor(length) : QString();
           QFile file(path);
           if (!path.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
             bool writeFailed = false;
@@ -310,61 +276,33 @@ bool CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page
               if (file.write(reinterpret_cast<const char*>(d), k) != k) writeFailed = true;
             });
             file.close();
-            item.inTempFile = true;
-            item.tempFilePath = path;
-            if (writeFailed) item.complete = false;
+            v.tempFile = static_cast<int>(view.tempFiles.size());
+            view.tempFiles.push_back(path);
+            if (writeFailed) v.complete = false;
           } else {
             // No temporary file: the value is held in memory rather than lost.
             got = reader.Read(length, append);
+            v.held = got;
           }
         } else if (isText) {
           const std::int64_t prefix = std::min(length, kLongTextPrefixBytes);
           got = reader.Read(prefix, append);
+          v.held = got;
           if (got == prefix) got += reader.Skip(length - prefix);
-          item.display = LongTextDisplay(item.bytes, encoding);
-          item.bytes.clear();
-          displaySet = true;
+          v.prefixOnly = true;
         } else {
           got = reader.Skip(length);
+          v.prefixOnly = true;
         }
         if (reader.FirstPageInvalid()) break;  // this value and the rest are lost
-        if (got < length) item.complete = false;
-        if (!displaySet && needDisplay) item.display = RenderDisplay(item, encoding);
+        if (got < length) v.complete = false;
       }
-      if (needDisplay && item.storage != StorageClass::Text && item.storage != StorageClass::Blob)
-        item.display = RenderDisplay(item, encoding);
-
-      if (serialType == 0 && autoindex && !m_bOpened) {
-        // The schema row of an automatic index has no SQL; its text is taken
-        // from the page after the index's root page, after that page's first
-        // four bytes.
-        autoindex = false;
-        const std::int64_t root = static_cast<std::uint32_t>(lastInteger);
-        std::vector<char> buf(static_cast<std::size_t>(m_nPageSize - 4));
-        const std::int64_t got = m_file.ReadAt(root * m_nPageSize + 4, buf.data(), m_nPageSize - 4);
-        const std::int64_t len = static_cast<std::int64_t>(
-            std::find(buf.begin(), buf.begin() + std::max<std::int64_t>(got, 0), '\0') -
-            buf.begin());
-        QString text = AnsiToText(buf.data(), len);
-        if (text.startsWith(QLatin1Char(','))) text.remove(0, 1);
-        item.display = text;
-      }
-      if (!m_bOpened) {
-        // What the schema-row recognition reads.
-        if (item.display.contains(QLatin1String("sqlite_autoindex_"))) autoindex = true;
-        if (isText) lastText = item.display;
-        if (!rowText.isEmpty()) rowText += QLatin1Char(',');
-        rowText += item.display;
-      }
-      const bool complete = item.complete;
-      values.push_back(std::move(item));
+      const bool complete = v.complete;
+      view.values.push_back(v);
       if (!complete) break;  // the payload ended inside this value
     }
   } catch (const std::bad_alloc&) {
   }
-
-  if (!m_bOpened) RecognizeSchemaRow(values, rowText, lastText);
-  return true;
 }
 
 }  // namespace velmora

@@ -1,16 +1,16 @@
 // The small interfaces through which the engine and the output code reach
-// what they show or feed: the record grid, the status-bar texts and controls,
-// the statement edit, and the receiver of decoded records.
+// what they show: the record grid, the status-bar texts and controls and the
+// statement edit.
 //
 // The graphical program implements them with widgets, the command-line tool
 // with the terminal, tests with recorders. Every pointer to one of them may be
-// null: the schema walk and the save pass none of the display ones.
+// null: the save passes none of the display ones. The engine's own walks know
+// none of them.
 #pragma once
 
 #include <QString>
 #include <cstdint>
 
-#include "engine/Item.h"
 
 namespace velmora {
 
@@ -60,34 +60,6 @@ class IRecordGrid : public IControl {
   virtual void AddGridColumn(int index, const QString& caption) = 0;
   // Column 0 starts a new row; any other column fills the last row.
   virtual void AddGridCell(int column, const QString& text) = 0;
-};
-
-// Receives the records that a table walk decodes. Set on the engine by the
-// table extraction for the time of one walk; the schema walk has none.
-class IRecordSink {
- public:
-  virtual ~IRecordSink() = default;
-  // Called before each record cell is decoded (display mode with a grid):
-  // returns the record-count text that EmitRecord will show.
-  virtual QString FormatRecordStatus(IRecordGrid* grid) = 0;
-  // Called before each record cell is decoded: the previous record's
-  // long-value files may be discarded now.
-  virtual void BeforeCell() = 0;
-  // A new path for the bytes of one long value (save mode); empty when no
-  // temporary file can be had.
-  virtual QString MakeTempFilePath() = 0;
-  // The same for a value of `length` bytes, so that the sink can choose a
-  // folder with room for it.
-  virtual QString MakeTempFilePathFor(std::int64_t length) {
-    (void)length;
-    return MakeTempFilePath();
-  }
-  // One decoded record. `rowid` is the cell's rowid (table leaf cells only,
-  // hasRowid false otherwise). Returns false when the progress callback asked
-  // to stop while the record was handled.
-  virtual bool EmitRecord(RecordValues& values, bool hasRowid, std::int64_t rowid,
-                          IRecordGrid* grid, IStatusText* statusText,
-                          const QString& recordStatus) = 0;
 };
 
 }  // namespace velmora

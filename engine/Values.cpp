@@ -1,5 +1,7 @@
 #include "engine/Values.h"
 
+#include <algorithm>
+
 #include "engine/Format.h"
 #include "platform/Text.h"
 
@@ -20,6 +22,13 @@ QString DecodeUtf16(const QByteArray& bytes, bool bigEndian) {
 }
 
 }  // namespace
+
+static QString DecodeBytes(const std::uint8_t* data, std::int64_t size, std::uint32_t encoding) {
+  if (data == nullptr || size <= 0) return QString(QLatin1String(""));
+  return DecodeText(QByteArray::fromRawData(reinterpret_cast<const char*>(data),
+                                            static_cast<qsizetype>(size)),
+                    encoding);
+}
 
 QString DecodeText(const QByteArray& bytes, std::uint32_t encoding) {
   if (bytes.isEmpty()) return QString(QLatin1String(""));
@@ -56,6 +65,81 @@ QString RenderDisplay(const ITEM& item, std::uint32_t encoding) {
       return DisplayText(item.bytes, encoding);
   }
   return QString();
+}
+
+static QString LongTextDisplay(const QString& decoded) {
+  QString text = decoded;
+  const qsizetype zero = text.indexOf(QChar(0));
+  if (zero >= 0) text.truncate(zero);
+  // Leading white space goes; the end of the prefix is not the end of the text.
+  qsizetype start = 0;
+  while (start < text.size() && text.at(start).isSpace()) ++start;
+  text.remove(0, start);
+  qsizetype keep = std::min<qsizetype>(text.size(), kLongTextChars);
+  if (keep > 0 && keep < text.size() && text.at(keep - 1).isHighSurrogate()) --keep;
+  text.truncate(keep);
+  return text + QLatin1String(kMoreDataMark);
+}
+
+QString RenderDisplay(const RecordView& view, const ValueView& value, std::uint32_t encoding) {
+  switch (value.storage) {
+    case StorageClass::Null:
+      return value.serialType == 0 ? QStringLiteral("NULL") : QString(QLatin1String(""));
+    case StorageClass::Integer:
+      return QString::number(value.intValue);
+    case StorageClass::Real:
+      return FormatReal(value.realValue);
+    case StorageClass::Blob:
+      return QStringLiteral("Blob");
+    case StorageClass::Text: {
+      const QString decoded = DecodeBytes(view.Data(value), value.held, encoding);
+      if (value.prefixOnly) return LongTextDisplay(decoded);
+      const qsizetype zero = decoded.indexOf(QChar(0));
+      return (zero >= 0 ? decoded.left(zero) : decoded).trimmed();
+    }
+  }
+  return QString();
+}
+
+QString ExactText(const RecordView& view, const ValueView& value, std::uint32_t encoding) {
+  switch (value.storage) {
+    case StorageClass::Integer:
+      return QString::number(value.intValue);
+    case StorageClass::Real:
+      return FormatReal(value.realValue);
+    case StorageClass::Text:
+      return DecodeBytes(view.Data(value), value.held, encoding);
+    default:
+      return QString(QLatin1String(""));
+  }
+}
+
+ITEM MakeItem(const RecordView& view, const ValueView& value, std::uint32_t encoding,
+              bool withDisplay) {
+  ITEM item;
+  item.storage = value.storage;
+  item.serialType = value.serialType;
+  item.intValue = value.intValue;
+  item.realValue = value.realValue;
+  item.length = value.length;
+  item.complete = value.complete;
+  if (value.storage == StorageClass::Text || value.storage == StorageClass::Blob) {
+    if (const QString* path = view.TempFile(value)) {
+      item.inTempFile = true;
+      item.tempFilePath = *path;
+    } else if (!value.prefixOnly) {
+      item.bytes = view.Bytes(value);
+    }
+  }
+  if (withDisplay) item.display = RenderDisplay(view, value, encoding);
+  return item;
+}
+
+RecordValues MakeItems(const RecordView& view, std::uint32_t encoding, bool withDisplay) {
+  RecordValues values;
+  values.reserve(view.values.size());
+  for (const ValueView& v : view.values) values.push_back(MakeItem(view, v, encoding, withDisplay));
+  return values;
 }
 
 QString ExactText(const ITEM& item, std::uint32_t encoding) {

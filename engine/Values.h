@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "engine/Item.h"
+#include "engine/RecordView.h"
 
 namespace velmora {
 
@@ -38,5 +39,22 @@ QString RenderDisplay(const ITEM& item, std::uint32_t encoding);
 // content as text: integers and reals as for display, texts exactly
 // (DecodeText), NULL as an empty text, blobs as an empty text.
 QString ExactText(const ITEM& item, std::uint32_t encoding);
+
+// The same for a value of a record view: a text of which only the start is
+// held (display mode) shows its first kLongTextChars characters, then
+// kMoreDataMark.
+QString RenderDisplay(const RecordView& view, const ValueView& value, std::uint32_t encoding);
+
+// The exact text of a text value of a view (every held byte decoded); for
+// the other classes as ExactText.
+QString ExactText(const RecordView& view, const ValueView& value, std::uint32_t encoding);
+
+// The value as an ITEM (bytes copied; the display text made when
+// `withDisplay`), for code that keeps values beyond the next record.
+ITEM MakeItem(const RecordView& view, const ValueView& value, std::uint32_t encoding,
+              bool withDisplay);
+
+// Every value of `view` as ITEMs.
+RecordValues MakeItems(const RecordView& view, std::uint32_t encoding, bool withDisplay);
 
 }  // namespace velmora

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "engine/SqlQuote.h"
+#include "engine/Values.h"
 #include "platform/TempFolder.h"
 
 namespace velmora {
@@ -103,38 +104,33 @@ QString FormatRecordStatus(IRecordGrid* grid) {
   return QStringLiteral(" Records: %1").arg(n);
 }
 
-CRecordWriter::CRecordWriter(CSQLiteRecovery& engine, const TableLayout& layout, sqlite3* db)
-    : m_engine(engine), m_layout(layout), m_db(db) {
-  switch (engine.m_nTextEncoding) {
-    case 2: m_nTextEncoding = SQLITE_UTF16LE; break;
-    case 3: m_nTextEncoding = SQLITE_UTF16BE; break;
-    default: m_nTextEncoding = SQLITE_UTF8; break;
-  }
-  if (m_db != nullptr) {
+CTableReader::CTableReader(CSQLiteRecovery& engine, bool save, IRecordGrid* grid,
+                           IStatusText* statusText, IProgressBar* progressBar)
+    : m_engine(engine),
+      m_bSave(save),
+      m_pGrid(save ? nullptr : grid),
+      m_pStatusText(statusText),
+      m_pProgressBar(save ? nullptr : progressBar) {
+  if (m_bSave) {
     EmptyTempFolder();  // whatever an earlier walk left
     m_strTempFolder = GetTempFolderPath();
     m_strDiskTempFolder = GetDiskTempFolderPath();
-    g_nSaveRecords.store(0, std::memory_order_relaxed);
   }
 }
 
-CRecordWriter::~CRecordWriter() {
-  for (auto& entry : m_inserts) sqlite3_finalize(entry.second.stmt);
+CTableReader::~CTableReader() {
   for (const QString& path : m_lstTempFiles) QFile::remove(path);
   for (const QString& path : m_lstBigTempFiles) QFile::remove(path);
 }
 
-QString CRecordWriter::FormatRecordStatus(IRecordGrid* grid) {
-  return velmora::FormatRecordStatus(grid);
-}
-
-void CRecordWriter::BeforeCell() {
-  // The previous record has been inserted: its files may be written again.
-  m_nNextTempFile = 0;
-  EmptyTempFolder();
-}
-
-QString CRecordWriter::MakeTempFilePath() {
+QString CTableReader::PathFor(std::int64_t length) {
+  const QString folder = GetTempFolderPathFor(length);
+  if (!folder.isEmpty() && folder != m_strTempFolder && folder == m_strDiskTempFolder) {
+    // Too big for the memory folder: a file of its own on disk.
+    const QString path = folder + MakeGuidName();
+    m_lstBigTempFiles << path;
+    return path;
+  }
   if (m_nNextTempFile < m_lstTempFiles.size()) return m_lstTempFiles.at(m_nNextTempFile++);
   if (m_strTempFolder.isEmpty()) return QString();
   const QString path = m_strTempFolder + MakeGuidName();
@@ -143,42 +139,98 @@ QString CRecordWriter::MakeTempFilePath() {
   return path;
 }
 
-QString CRecordWriter::MakeTempFilePathFor(std::int64_t length) {
-  const QString folder = GetTempFolderPathFor(length);
-  if (folder.isEmpty() || folder == m_strTempFolder || folder != m_strDiskTempFolder)
-    return MakeTempFilePath();
-  // Too big for the memory folder: a file of its own on disk.
-  const QString path = folder + MakeGuidName();
-  m_lstBigTempFiles << path;
-  return path;
+bool CTableReader::Step(const WalkStep& step) {
+  if (m_pGrid != nullptr && m_pProgressBar != nullptr) {
+    // The bar follows the children of each interior page, and the cells of
+    // the root page when the root is a leaf.
+    switch (step.kind) {
+      case WalkStep::Kind::InteriorBegin:
+        m_pProgressBar->SetRange(0, 100);
+        m_pProgressBar->SetPos(0);
+        break;
+      case WalkStep::Kind::LeafBegin:
+        if (step.depth == 0) {
+          m_pProgressBar->SetRange(0, 100);
+          m_pProgressBar->SetPos(0);
+        }
+        break;
+      case WalkStep::Kind::InteriorChild:
+      case WalkStep::Kind::LeafCell:
+        if (step.kind == WalkStep::Kind::InteriorChild || step.depth == 0) {
+          m_pProgressBar->SetPos(static_cast<int>((step.index + 1) * 100 / std::max<std::int64_t>(step.count, 1)));
+          m_pProgressBar->SetBarColor(0x0000FF);
+        }
+        break;
+      case WalkStep::Kind::Poll: break;
+    }
+  }
+  // Polled at every step: before each cell and again after it, so a stop
+  // is seen between any two records.
+  return m_engine.ProgressStop();
+}
+
+CellUse CTableReader::VisitCell(const CellRef& cell) {
+  QString recordStatus;
+  if (m_pGrid != nullptr) recordStatus = velmora::FormatRecordStatus(m_pGrid);
+  // The previous record has been handed on: its files may be written again,
+  // and the disk files of values too big for memory go.
+  m_nNextTempFile = 0;
+  for (const QString& path : m_lstBigTempFiles) QFile::remove(path);
+  m_lstBigTempFiles.clear();
+  m_engine.DecodeCell(cell, m_bSave ? DecodeMode::Save : DecodeMode::Display, this, m_view);
+  if (m_view.localPayload > cell.space || m_view.localPayload > cell.pageSize)
+    return CellUse::Skipped;
+  return OnRecord(m_view, recordStatus) ? CellUse::Used : CellUse::Stop;
+}
+
+CRecordWriter::CRecordWriter(CSQLiteRecovery& engine, const TableLayout& layout, sqlite3* db,
+                             IRecordGrid* grid, IStatusText* statusText,
+                             IProgressBar* progressBar)
+    : CTableReader(engine, db != nullptr, grid, statusText, progressBar),
+      m_layout(layout),
+      m_db(db) {
+  switch (engine.geometry().textEncoding) {
+    case 2: m_nTextEncoding = SQLITE_UTF16LE; break;
+    case 3: m_nTextEncoding = SQLITE_UTF16BE; break;
+    default: m_nTextEncoding = SQLITE_UTF8; break;
+  }
+  if (m_db != nullptr) g_nSaveRecords.store(0, std::memory_order_relaxed);
+}
+
+CRecordWriter::~CRecordWriter() {
+  for (Insert& insert : m_inserts) sqlite3_finalize(insert.stmt);
 }
 
 void CRecordWriter::NoteError(const QString& error) {
   if (m_strFirstError.isEmpty()) m_strFirstError = error;
 }
 
-bool CRecordWriter::EmitRecord(RecordValues& values, bool hasRowid, std::int64_t rowid,
-                               IRecordGrid* grid, IStatusText* statusText,
-                               const QString& recordStatus) {
-  if (values.empty()) return true;
-  if (static_cast<int>(values.size()) > m_layout.ColumnCount()) {
+bool CRecordWriter::OnRecord(const RecordView& record, const QString& recordStatus) {
+  if (record.values.empty()) return true;
+  if (record.Size() > m_layout.ColumnCount()) {
     // Not a record of this table as the working database describes it.
     ++m_nSkipped;
     return !m_engine.ProgressStop();
   }
   if (m_db != nullptr) {
-    SaveRecord(values, hasRowid, rowid);
+    SaveRecord(record);
     // The record has been written whole; a stop takes effect after it.
     return !m_engine.ProgressStop();
   }
-  if (grid == nullptr) return true;  // neither saving nor showing
-  return ShowRecord(values, hasRowid, rowid, grid, statusText, recordStatus);
+  if (m_pGrid == nullptr) return true;  // neither saving nor showing
+  return ShowRecord(record, recordStatus);
 }
 
 CRecordWriter::Insert* CRecordWriter::InsertFor(int valueCount) {
-  auto found = m_inserts.find(valueCount);
-  if (found != m_inserts.end()) return found->second.stmt != nullptr ? &found->second : nullptr;
-  Insert& insert = m_inserts[valueCount];
+  if (valueCount < 0) return nullptr;
+  if (static_cast<std::size_t>(valueCount) >= m_inserts.size()) {
+    m_inserts.resize(static_cast<std::size_t>(valueCount) + 1);
+    m_insertFailed.resize(static_cast<std::size_t>(valueCount) + 1, false);
+  }
+  Insert& insert = m_inserts[static_cast<std::size_t>(valueCount)];
+  if (insert.stmt != nullptr) return &insert;
+  if (m_insertFailed[static_cast<std::size_t>(valueCount)]) return nullptr;
+  insert.params.clear();
   QStringList names;
   std::vector<bool> present(size_t(m_layout.ColumnCount()), false);
   for (int k = 0; k < valueCount; ++k) {
@@ -221,25 +273,27 @@ CRecordWriter::Insert* CRecordWriter::InsertFor(int valueCount) {
     std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(m_db));
     sqlite3_finalize(insert.stmt);
     insert.stmt = nullptr;
+    m_insertFailed[static_cast<std::size_t>(valueCount)] = true;
     return nullptr;
   }
   return &insert;
 }
 
-bool CRecordWriter::BindItem(sqlite3_stmt* stmt, int index, const ITEM& item, int column,
-                             std::vector<PendingStream>& streams, std::vector<QByteArray>& keep) {
-  switch (item.storage) {
+bool CRecordWriter::BindValue(sqlite3_stmt* stmt, int index, const RecordView& record,
+                              const ValueView& value, int column) {
+  switch (value.storage) {
     case StorageClass::Null: return sqlite3_bind_null(stmt, index) == SQLITE_OK;
-    case StorageClass::Integer: return sqlite3_bind_int64(stmt, index, item.intValue) == SQLITE_OK;
-    case StorageClass::Real: return sqlite3_bind_double(stmt, index, item.realValue) == SQLITE_OK;
+    case StorageClass::Integer: return sqlite3_bind_int64(stmt, index, value.intValue) == SQLITE_OK;
+    case StorageClass::Real: return sqlite3_bind_double(stmt, index, value.realValue) == SQLITE_OK;
     case StorageClass::Text:
     case StorageClass::Blob: break;
   }
-  const bool text = item.storage == StorageClass::Text;
-  QByteArray bytes;
-  if (item.inTempFile) {
+  const bool text = value.storage == StorageClass::Text;
+  const char* data = reinterpret_cast<const char*>(record.Data(value));
+  std::int64_t size = value.held;
+  if (const QString* file = record.TempFile(value)) {
     // Only files of our own temporary folder, named as this program names them.
-    const QString& path = item.tempFilePath;
+    const QString& path = *file;
     auto inFolder = [&path](const QString& folder) {
       return !folder.isEmpty() && path.startsWith(folder) &&
              path.indexOf(QLatin1Char('/'), folder.size()) < 0;
@@ -248,71 +302,68 @@ bool CRecordWriter::BindItem(sqlite3_stmt* stmt, int index, const ITEM& item, in
       NoteError(QStringLiteral("a long value was not in the temporary folder"));
       return sqlite3_bind_null(stmt, index) == SQLITE_OK;
     }
-    std::int64_t size = 0;
-    const int fd = OpenTempFile(path, &size);
+    std::int64_t fileSize = 0;
+    const int fd = OpenTempFile(path, &fileSize);
     if (fd < 0) {
       NoteError(QStringLiteral("the temporary file of a long value could not be read"));
       return sqlite3_bind_null(stmt, index) == SQLITE_OK;
     }
     // Never more than the value announces, never more than the file holds.
-    std::int64_t length = std::min(size, item.length > 0 ? item.length : size);
+    std::int64_t length = std::min(fileSize, value.length > 0 ? value.length : fileSize);
     length = std::min(length, kMaxValueLength);
     if (!text && length > kInMemoryLimit && !m_layout.withoutRowid) {
       ::close(fd);
-      streams.push_back({column, path, length});
+      m_streams.push_back({column, path, length});
       return sqlite3_bind_zeroblob64(stmt, index, static_cast<sqlite3_uint64>(length)) == SQLITE_OK;
     }
-    bytes.resize(static_cast<qsizetype>(length));
+    // Read once into a buffer that lives until the step: the text is held once.
+    QByteArray bytes(static_cast<qsizetype>(length), Qt::Uninitialized);
     const std::int64_t got = ReadSome(fd, 0, bytes.data(), length);
     ::close(fd);
-    bytes.resize(static_cast<qsizetype>(got));
-  } else {
-    bytes = item.bytes;
+    bytes.truncate(static_cast<qsizetype>(got));
+    m_keep.push_back(std::move(bytes));
+    data = m_keep.back().constData();
+    size = m_keep.back().size();
   }
+  if (data == nullptr) data = "";
   if (text) {
-    qsizetype length = bytes.size();
-    if (m_nTextEncoding != SQLITE_UTF8) length &= ~qsizetype(1);  // a lone last byte is no character
-    keep.push_back(bytes);
-    return sqlite3_bind_text64(stmt, index, keep.back().constData(),
-                               static_cast<sqlite3_uint64>(length), SQLITE_STATIC,
+    if (m_nTextEncoding != SQLITE_UTF8) size &= ~std::int64_t{1};  // a lone last byte is no character
+    return sqlite3_bind_text64(stmt, index, data, static_cast<sqlite3_uint64>(size), SQLITE_STATIC,
                                static_cast<unsigned char>(m_nTextEncoding)) == SQLITE_OK;
   }
-  keep.push_back(bytes);
-  return sqlite3_bind_blob64(stmt, index, keep.back().constData(),
-                             static_cast<sqlite3_uint64>(keep.back().size()),
+  return sqlite3_bind_blob64(stmt, index, data, static_cast<sqlite3_uint64>(size),
                              SQLITE_STATIC) == SQLITE_OK;
 }
 
-bool CRecordWriter::SaveRecord(const RecordValues& values, bool hasRowid, std::int64_t rowid) {
-  for (const ITEM& value : values)
+bool CRecordWriter::SaveRecord(const RecordView& record) {
+  for (const ValueView& value : record.values)
     if (!value.complete) ++m_nCut;
-  Insert* insert = InsertFor(static_cast<int>(values.size()));
+  Insert* insert = InsertFor(record.Size());
   if (insert == nullptr) {
     ++m_nRejected;
     return false;
   }
   sqlite3_stmt* stmt = insert->stmt;
-  std::vector<PendingStream>& streams = m_streams;
-  std::vector<QByteArray>& keep = m_keep;  // bound bytes stay valid until the step
-  streams.clear();
-  keep.clear();
+  m_streams.clear();
+  m_keep.clear();  // bound bytes stay valid until the step
   int index = 0;
   for (const Param& param : insert->params) {
     ++index;
     switch (param.source) {
       case Source::Value: {
-        const ITEM& item = values[size_t(param.recordPos)];
-        if (param.column == m_layout.rowidAlias && item.storage == StorageClass::Null && hasRowid) {
+        const ValueView& value = record.values[size_t(param.recordPos)];
+        if (param.column == m_layout.rowidAlias && value.storage == StorageClass::Null &&
+            record.hasRowid) {
           // A rowid table keeps its INTEGER PRIMARY KEY as NULL: the rowid is the value.
-          sqlite3_bind_int64(stmt, index, rowid);
+          sqlite3_bind_int64(stmt, index, record.rowid);
         } else {
-          BindItem(stmt, index, item, param.column, streams, keep);
+          BindValue(stmt, index, record, value, param.column);
         }
         break;
       }
       case Source::EmptyText: sqlite3_bind_text(stmt, index, "", 0, SQLITE_STATIC); break;
       case Source::Rowid:
-        if (hasRowid) sqlite3_bind_int64(stmt, index, rowid);
+        if (record.hasRowid) sqlite3_bind_int64(stmt, index, record.rowid);
         else sqlite3_bind_null(stmt, index);
         break;
     }
@@ -321,12 +372,12 @@ bool CRecordWriter::SaveRecord(const RecordValues& values, bool hasRowid, std::i
   bool ok = rc == SQLITE_DONE;
   if (!ok) NoteError(QString::fromUtf8(sqlite3_errmsg(m_db)));
   sqlite3_reset(stmt);  // every parameter is bound again for the next record
-  keep.clear();
-  if (ok && !streams.empty()) {
+  m_keep.clear();
+  if (ok && !m_streams.empty()) {
     const sqlite3_int64 inserted = sqlite3_last_insert_rowid(m_db);
     const QByteArray table = m_layout.name.toUtf8();
     QByteArray piece(static_cast<qsizetype>(kStreamPiece), '\0');
-    for (const PendingStream& stream : streams) {
+    for (const PendingStream& stream : m_streams) {
       const QByteArray column = m_layout.columns[size_t(stream.column)].name.toUtf8();
       sqlite3_blob* blob = nullptr;
       std::int64_t size = 0;
@@ -359,30 +410,28 @@ bool CRecordWriter::SaveRecord(const RecordValues& values, bool hasRowid, std::i
   return ok;
 }
 
-bool CRecordWriter::ShowRecord(const RecordValues& values, bool hasRowid, std::int64_t rowid,
-                               IRecordGrid* grid, IStatusText* statusText,
-                               const QString& recordStatus) {
+bool CRecordWriter::ShowRecord(const RecordView& record, const QString& recordStatus) {
   // The values in declared column order; a column the record lacks stays empty.
   const int count = m_layout.ColumnCount();
-  std::vector<const QString*> texts(size_t(count), nullptr);
-  QString rowidText;
-  for (size_t k = 0; k < values.size(); ++k) {
-    const int column = m_layout.recordToColumn[k];
-    const ITEM& item = values[k];
-    if (column == m_layout.rowidAlias && item.storage == StorageClass::Null && hasRowid) {
-      rowidText = QString::number(rowid);
-      texts[size_t(column)] = &rowidText;
-    } else {
-      texts[size_t(column)] = &item.display;
-    }
+  const std::uint32_t encoding = m_engine.geometry().textEncoding;
+  m_texts.assign(size_t(count), QString());
+  std::vector<bool> present(size_t(count), false);
+  for (int k = 0; k < record.Size(); ++k) {
+    const int column = m_layout.recordToColumn[size_t(k)];
+    const ValueView& value = record.values[size_t(k)];
+    present[size_t(column)] = true;
+    if (column == m_layout.rowidAlias && value.storage == StorageClass::Null && record.hasRowid)
+      m_texts[size_t(column)] = QString::number(record.rowid);
+    else
+      m_texts[size_t(column)] = RenderDisplay(record, value, encoding);
   }
-  static const QString kEmpty;
   for (int column = 0; column < count; ++column) {
-    if (texts[size_t(column)] == nullptr && column != 0) continue;
+    if (!present[size_t(column)] && column != 0) continue;
     if (m_engine.ProgressStop()) return false;
-    grid->AddGridCell(column, texts[size_t(column)] != nullptr ? *texts[size_t(column)] : kEmpty);
-    if (column == 0 && statusText != nullptr) statusText->SetText(recordStatus);
+    m_pGrid->AddGridCell(column, m_texts[size_t(column)]);
+    if (column == 0 && m_pStatusText != nullptr) m_pStatusText->SetText(recordStatus);
   }
+  ++m_nShown;
   return true;
 }
 

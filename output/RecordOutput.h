@@ -7,13 +7,26 @@
 #include <map>
 #include <vector>
 
+#include "engine/RecordDecoder.h"
 #include "engine/SQLiteRecovery.h"
 #include "engine/Sinks.h"
+#include "engine/TreeWalk.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
 
 namespace velmora {
+
+// One column of a table, as "pragma table_xinfo" and the column metadata of
+// the working database report it (all texts).
+struct SQLiteColumnInfo {
+  QString name;
+  QString declaredType;
+  QString notNull;        // "0" or "1"
+  QString defaultValue;   // dflt_value as SQL text, empty when none
+  QString primaryKey;     // "0" when not part of the primary key, else its 1-based key position
+  QString autoIncrement;  // "0" or "1"
+};
 
 // How the stored records of one table map onto its declared columns, as the
 // working database describes the table.
@@ -41,40 +54,86 @@ struct TableLayout {
 // exactly 50 rows, so that the first rows show while the table loads.
 QString FormatRecordStatus(IRecordGrid* grid);
 
-// The record sink of one table walk.
+// Reads the cells of one table walk: decodes each cell in the mode of the
+// walk (save or display), drops cells whose payload does not fit their page,
+// and hands each record to OnRecord. In display mode with a grid it keeps the
+// record-count text and the progress bar as the walk goes; it polls the
+// engine's progress callback between units of work.
+class CTableReader : public ICellVisitor, public IWalkProgress, public ILongValueFiles {
+ public:
+  // `save` selects how long values are kept (temporary files, or only the
+  // start of a long text for its display). The display targets may be null.
+  CTableReader(CSQLiteRecovery& engine, bool save, IRecordGrid* grid = nullptr,
+               IStatusText* statusText = nullptr, IProgressBar* progressBar = nullptr);
+  ~CTableReader() override;
+  CTableReader(const CTableReader&) = delete;
+  CTableReader& operator=(const CTableReader&) = delete;
+
+  CellUse VisitCell(const CellRef& cell) override;
+  bool Step(const WalkStep& step) override;
+  QString PathFor(std::int64_t length) override;
+
+ protected:
+  // One decoded record; `recordStatus` is the record-count text to show with
+  // it (display mode with a grid, else empty). False asks the walk to stop.
+  virtual bool OnRecord(const RecordView& record, const QString& recordStatus) = 0;
+
+  CSQLiteRecovery& m_engine;
+  const bool m_bSave;
+  IRecordGrid* const m_pGrid;
+  IStatusText* const m_pStatusText;
+  IProgressBar* const m_pProgressBar;
+
+ private:
+  RecordView m_view;  // reused from cell to cell
+  QString m_strTempFolder;      // long-value files of the memory folder
+  QString m_strDiskTempFolder;  // ... and of the disk folder, for values too big for memory
+  // Long-value files are reused from record to record (the decoder truncates
+  // a file when it writes it): creating and deleting a file per value costs
+  // far more than the value itself on common file systems.
+  QStringList m_lstTempFiles;
+  QStringList m_lstBigTempFiles;  // files of the disk folder, removed at the end
+  int m_nNextTempFile = 0;
+
+  friend class CRecordWriter;
+};
+
+// The record output of one table walk.
 //
 // Save mode: every record is inserted with a prepared INSERT that is reused
-// (one per number of values a record holds), every value bound with its own
-// storage class: integers as integers, reals with every bit, NULL as NULL,
-// texts byte for byte in the database's encoding, blobs byte for byte, long
-// values from their temporary file. The rowid is kept. Columns a short record
-// lacks are left to the table's own default (NULL without one); a NOT NULL
-// column without default receives the empty text. The caller wraps the walk
-// in a transaction.
+// (one per number of values a record holds), every value bound straight from
+// the record view with its own storage class: integers as integers, reals
+// with every bit, NULL as NULL, texts byte for byte in the database's
+// encoding, blobs byte for byte, long values from their temporary file (long
+// blobs written into the row in pieces). The rowid is kept. Columns a short
+// record lacks are left to the table's own default (NULL without one); a NOT
+// NULL column without default receives the empty text. The caller wraps the
+// walk in a transaction.
 //
 // Display mode: every record becomes one grid row, its values in declared
-// column order.
-class CRecordWriter : public IRecordSink {
+// column order, as the display rules render them.
+class CRecordWriter : public CTableReader {
  public:
   // `db` is the recovered database (save mode) or null (display mode).
-  CRecordWriter(CSQLiteRecovery& engine, const TableLayout& layout, sqlite3* db);
+  CRecordWriter(CSQLiteRecovery& engine, const TableLayout& layout, sqlite3* db,
+                IRecordGrid* grid = nullptr, IStatusText* statusText = nullptr,
+                IProgressBar* progressBar = nullptr);
   ~CRecordWriter() override;
-  CRecordWriter(const CRecordWriter&) = delete;
-  CRecordWriter& operator=(const CRecordWriter&) = delete;
 
-  QString FormatRecordStatus(IRecordGrid* grid) override;
-  void BeforeCell() override;
-  QString MakeTempFilePath() override;
-  QString MakeTempFilePathFor(std::int64_t length) override;
-  bool EmitRecord(RecordValues& values, bool hasRowid, std::int64_t rowid, IRecordGrid* grid,
-                  IStatusText* statusText, const QString& recordStatus) override;
+  // Hands one decoded record to the output (what a walk does for each cell);
+  // false when a stop was requested.
+  bool EmitRecord(const RecordView& record) { return OnRecord(record, QString()); }
 
   std::int64_t RecordsWritten() const { return m_nWritten; }
+  std::int64_t RecordsShown() const { return m_nShown; }
   std::int64_t RecordsRejected() const { return m_nRejected; }
   std::int64_t RecordsSkipped() const { return m_nSkipped; }  // more values than columns
   QString FirstError() const { return m_strFirstError; }
   // Values that damage (or a failed temporary file) cut short.
   std::int64_t ValuesCut() const { return m_nCut; }
+
+ protected:
+  bool OnRecord(const RecordView& record, const QString& recordStatus) override;
 
  private:
   enum class Source { Value, EmptyText, Rowid };
@@ -95,31 +154,22 @@ class CRecordWriter : public IRecordSink {
   };
 
   Insert* InsertFor(int valueCount);
-  bool SaveRecord(const RecordValues& values, bool hasRowid, std::int64_t rowid);
-  bool BindItem(sqlite3_stmt* stmt, int index, const ITEM& item, int column,
-                std::vector<PendingStream>& streams, std::vector<QByteArray>& keep);
-  bool ShowRecord(const RecordValues& values, bool hasRowid, std::int64_t rowid,
-                  IRecordGrid* grid, IStatusText* statusText, const QString& recordStatus);
+  bool SaveRecord(const RecordView& record);
+  bool BindValue(sqlite3_stmt* stmt, int index, const RecordView& record, const ValueView& value,
+                 int column);
+  bool ShowRecord(const RecordView& record, const QString& recordStatus);
   void NoteError(const QString& error);
 
-  CSQLiteRecovery& m_engine;
   const TableLayout& m_layout;
   sqlite3* m_db;
   int m_nTextEncoding;  // SQLITE_UTF8, SQLITE_UTF16LE or SQLITE_UTF16BE
-  std::map<int, Insert> m_inserts;
-  std::vector<PendingStream> m_streams;  // reused from record to record
-  std::vector<QByteArray> m_keep;
-  QString m_strTempFolder;  // long-value files are accepted only from here
-  QString m_strDiskTempFolder;  // ... and from here, for values too big for memory
-  QStringList m_lstBigTempFiles;  // files of the disk folder, removed at the end
+  std::vector<Insert> m_inserts;          // by value count; stmt null until prepared
+  std::vector<bool> m_insertFailed;       // by value count: the INSERT could not be prepared
+  std::vector<PendingStream> m_streams;   // reused from record to record
+  std::vector<QByteArray> m_keep;         // long values read from their files, kept until the step
+  std::vector<QString> m_texts;           // display mode: one text per column, reused
   std::int64_t m_nCut = 0;
-  // Long-value files are reused from record to record (the decoder truncates
-  // a file when it writes it): creating and deleting a file per value costs
-  // far more than the value itself on common file systems. Deleted by the
-  // destructor.
-  QStringList m_lstTempFiles;
-  int m_nNextTempFile = 0;
-  std::int64_t m_nWritten = 0, m_nRejected = 0, m_nSkipped = 0;
+  std::int64_t m_nWritten = 0, m_nShown = 0, m_nRejected = 0, m_nSkipped = 0;
   QString m_strFirstError;
 };
 

@@ -1,12 +1,16 @@
 // Entry points of the output: show one object in the right pane, or write it
-// into the recovered database.
+// into the recovered database; the save plan and the object names that the
+// window and the tool share.
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
+#include <vector>
 
 #include "engine/SQLiteRecovery.h"
 #include "engine/Sinks.h"
+#include "output/RecoveredDatabase.h"
 
 struct sqlite3;
 
@@ -24,33 +28,44 @@ struct ObjectOutcome {
   bool incomplete = false;   // table: part of its b-tree could not be read (damage)
 };
 
-// The recovered database of the Save command in progress (null otherwise).
-extern sqlite3* g_dbRecovered;
+// Displays (`target` null) or saves (into `target`) the object `name` of kind
+// `kind`. For a table, `name` is its real name as TableNames() holds it; for
+// the other kinds it is the name field of its schema row. Display mode talks
+// to the grid, edit and status controls (any may be null).
+ObjectOutcome DispatchObject(CSQLiteRecovery& engine, const QString& name, int kind,
+                             RecoveredDatabase* target, IRecordGrid* grid,
+                             IStatementEdit* statementEdit, IStatusText* statusText,
+                             IProgressBar* progressBar, IControl* stopButton);
 
-// Displays (saveMode false) or saves (true) the object `name` of kind `kind`.
-// For a table, `name` is its real name as m_lstTableNames holds it; for the
-// other kinds it is the name field of its schema row. Display mode talks to
-// the grid, edit and status controls; save mode writes into g_dbRecovered.
-ObjectOutcome DispatchObject(CSQLiteRecovery& engine, const QString& name, int kind, bool saveMode,
-                             IRecordGrid* grid, IStatementEdit* statementEdit,
-                             IStatusText* statusText, IProgressBar* progressBar,
-                             IControl* stopButton);
+// The statement of the view, index or trigger `name` exactly as stored;
+// empty when there is none.
+QString ObjectSql(const CSQLiteRecovery& engine, int kind, const QString& name);
+// The same with line feeds turned into CR LF, as the statement pane shows it.
+QString ObjectSqlForDisplay(const CSQLiteRecovery& engine, int kind, const QString& name);
 
-// The SQL statement of the object `name` in one list of schema rows (line
-// feeds turned into CR LF), or the empty text.
-QString FindObjectSql(const QStringList& rows, const QString& name);
+// The real names of the objects of one tree category, in tree order: table
+// names as the working database holds them; for the other kinds the name
+// field of each schema row.
+QStringList CategoryNames(const CSQLiteRecovery& engine, int kind);
+// The text the tree and the tool show for an object.
+QString ObjectTreeText(int kind, const QString& name);
 
-// Opens the recovered database `fileName` in `folder` (created again when it
-// has vanished) and publishes it as g_dbRecovered. Refuses a destination
-// where a file of that name exists already (the damaged file in particular).
-// On failure returns false, sets *error to a message for the user, writes the
-// can't-open line to standard error when the library refused, and leaves
-// g_dbRecovered null. Never ends the process.
-bool OpenRecoveredDatabase(CSQLiteRecovery& engine, const QString& folder,
-                           const QString& fileName, QString* error);
+// One object of a save, in the order the save writes them.
+struct PlannedObject {
+  int kind = 0;
+  QString name;
+};
+// The save order: tables first, so that their records exist before any view,
+// trigger or index is created (triggers do not fire during the inserts and
+// indexes are built once); then views, triggers, indexes. Each object once.
+std::vector<PlannedObject> MakeSavePlan(const QStringList& tables, const QStringList& views,
+                                        const QStringList& triggers, const QStringList& indexes);
 
-// Closes g_dbRecovered (committing what was written) and sets it to null.
-void CloseRecoveredDatabase();
+// The record-count texts of the status bar: "  Record : %d" when a table's
+// display starts, "  Records : %d" when it has finished (the running text of
+// a load is FormatRecordStatus in output/RecordOutput.h).
+QString RecordCountText(std::int64_t count);
+QString RecordsCountText(std::int64_t count);
 
 // Runs a statement that returns no data; "SQL error: %s\n" on standard error
 // and false when it fails.

@@ -16,16 +16,6 @@ QString ColumnText(sqlite3_stmt* stmt, int column) {
   return QString::fromUtf8(reinterpret_cast<const char*>(text), sqlite3_column_bytes(stmt, column));
 }
 
-// The name as the tree would compare it: one pair of enclosing square
-// brackets and every double quote set aside, surrounding white space trimmed.
-QString LooseName(QString name) {
-  name = name.trimmed();
-  if (name.startsWith(QLatin1Char('['))) name.remove(0, 1);
-  if (name.endsWith(QLatin1Char(']'))) name.chop(1);
-  name.remove(QLatin1Char('"'));
-  return name.trimmed();
-}
-
 // Skips white space and SQL comments from `at`; the position after them.
 int SkipBlanks(const QString& sql, int at) {
   while (at < sql.size()) {
@@ -58,17 +48,6 @@ bool TableExists(sqlite3* db, const QString& name) {
 }
 
 }  // namespace
-
-const SchemaObject* FindTableObject(const CSQLiteRecovery& engine, const QString& name) {
-  for (const SchemaObject& object : engine.m_vecTableObjects) {
-    if (object.name == name) return &object;
-  }
-  const QString loose = LooseName(name);
-  for (const SchemaObject& object : engine.m_vecTableObjects) {
-    if (LooseName(object.name) == loose) return &object;
-  }
-  return nullptr;
-}
 
 QString AdaptCreateStatement(QString sql) {
   sql.replace(QLatin1String("COLLATE UTF16"), QLatin1String("COLLATE BINARY"));
@@ -109,10 +88,7 @@ bool ExecCreateStatement(sqlite3* db, const QString& sql, QString* error) {
   return true;
 }
 
-bool ReadColumnInfo(CSQLiteRecovery& engine, sqlite3* workDb, const QString& tableName,
-                    TableLayout* layout) {
-  engine.m_lstColumnNames.clear();
-  engine.m_lstColumnInfo.clear();
+bool ReadColumnInfo(sqlite3* workDb, const QString& tableName, TableLayout* layout) {
   *layout = TableLayout();
   layout->name = tableName;
   if (workDb == nullptr) return false;
@@ -143,8 +119,6 @@ bool ReadColumnInfo(CSQLiteRecovery& engine, sqlite3* workDb, const QString& tab
     sqlite3_table_column_metadata(workDb, "main", name.constData(), column.constData(), nullptr,
                                   nullptr, nullptr, nullptr, &autoIncrement);
     info.autoIncrement = QString::number(autoIncrement);
-    engine.m_lstColumnNames << info.name;
-    engine.m_lstColumnInfo.push_back(info);
     layout->columns.push_back(info);
     layout->hidden.push_back(hidden);
   }
@@ -160,14 +134,12 @@ bool ReadColumnInfo(CSQLiteRecovery& engine, sqlite3* workDb, const QString& tab
   return !layout->columns.empty();
 }
 
-ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, IRecordGrid* grid,
-                           IStatusText* statusText, IProgressBar* progressBar,
-                           IControl* stopButton) {
-  (void)stopButton;  // the Stop button acts through the progress callback
+ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, RecoveredDatabase* target,
+                           IRecordGrid* grid, IStatusText* statusText, IProgressBar* progressBar) {
   ObjectOutcome outcome;
-  const bool save = engine.m_bSaveMode;
-  const SchemaObject* object = FindTableObject(engine, name);
-  sqlite3* const db = save ? g_dbRecovered : nullptr;
+  const bool save = target != nullptr;
+  const SchemaObject* object = engine.Catalog().FindTable(name);
+  sqlite3* const db = save ? target->Db() : nullptr;
   if (save) {
     if (db == nullptr) {
       outcome.error = QStringLiteral("the recovered database is not open");
@@ -196,13 +168,12 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, IRecord
       }
     }
     outcome.written = true;
-    engine.m_strQuotedTable = QuoteIdentifier(name);
   }
 
   if (grid != nullptr) grid->DeleteAllColumns();
   EmptyTempFolder();
   TableLayout layout;
-  if (!ReadColumnInfo(engine, CSQLiteRecovery::WorkingConnection(), name, &layout)) {
+  if (!ReadColumnInfo(engine.WorkingDb(), name, &layout)) {
     if (save) outcome.error = QStringLiteral("its columns are not known");
     return outcome;
   }
@@ -218,8 +189,7 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, IRecord
     if (grid != nullptr) grid->AddGridColumn(i - 1, layout.columns[size_t(i - 1)].name.trimmed());
     ++handled;
   }
-  if (statusText != nullptr) statusText->SetText(QStringLiteral("  Record : %1").arg(0));
-  engine.m_nColumnCount = handled;
+  if (statusText != nullptr) statusText->SetText(RecordCountText(0));
   if (handled < count) {
     outcome.stopped = true;
     return outcome;
@@ -227,18 +197,16 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, IRecord
   if (grid != nullptr) grid->DeleteAllItems();
 
   const std::int64_t root = object != nullptr ? object->rootPage : 0;
-  CRecordWriter writer(engine, layout, db);
+  CRecordWriter writer(engine, layout, db, grid, statusText, progressBar);
   bool began = false;
   if (db != nullptr && sqlite3_get_autocommit(db) != 0) began = ExecSql(db, "BEGIN");
   bool complete = true;
   if (root > 0) {
-    engine.m_pRecordSink = &writer;
     try {
-      complete = engine.WalkPage(root, grid, statusText, progressBar, true);
+      complete = engine.WalkPage(root, writer, &writer).complete;
     } catch (const std::exception&) {
       complete = false;
     }
-    engine.m_pRecordSink = nullptr;
   } else {
     complete = false;
   }
@@ -246,7 +214,7 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, IRecord
   if (began) ExecSql(db, "COMMIT");
   if (grid != nullptr) grid->Redraw();
 
-  outcome.records = writer.RecordsWritten();
+  outcome.records = save ? writer.RecordsWritten() : writer.RecordsShown();
   if (!complete && engine.ProgressStop()) outcome.stopped = true;
   if (save) {
     QStringList problems;

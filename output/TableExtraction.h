@@ -14,17 +14,10 @@ struct sqlite3;
 namespace velmora {
 
 // Fills `layout` with the columns that the working database `workDb` reports
-// for the table `tableName` (its real name, bound, never pasted), and the
-// engine's m_lstColumnNames and m_lstColumnInfo with the same columns. Virtual
+// for the table `tableName` (its real name, bound, never pasted). Virtual
 // generated columns are not stored in records and are left out. False when
 // the table is unknown there or has no columns.
-bool ReadColumnInfo(CSQLiteRecovery& engine, sqlite3* workDb, const QString& tableName,
-                    TableLayout* layout);
-
-// The schema object of the table `name`: the first whose stored name equals
-// it; failing that, the first whose name matches it once square brackets,
-// double quotes and surrounding white space are set aside. Null when none.
-const SchemaObject* FindTableObject(const CSQLiteRecovery& engine, const QString& name);
+bool ReadColumnInfo(sqlite3* workDb, const QString& tableName, TableLayout* layout);
 
 // The CREATE statement as the recovered database receives it: COLLATE UTF16
 // becomes COLLATE BINARY and COLLATE UNICODE is dropped (collations the
@@ -36,10 +29,10 @@ QString AdaptCreateStatement(QString sql);
 // False with *error set otherwise, or when the library rejects it.
 bool ExecCreateStatement(sqlite3* db, const QString& sql, QString* error);
 
-// Shows (saveMode false: `grid` given) or saves (into g_dbRecovered) the
-// table `name`; the records inserted and what went wrong are in the result.
-ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, IRecordGrid* grid,
-                           IStatusText* statusText, IProgressBar* progressBar,
-                           IControl* stopButton);
+// Shows (`target` null: into `grid`, which may be null) or saves (into
+// `target`) the table `name`; the records inserted and what went wrong are in
+// the result.
+ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, RecoveredDatabase* target,
+                           IRecordGrid* grid, IStatusText* statusText, IProgressBar* progressBar);
 
 }  // namespace velmora

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "engine/SQLiteRecovery.h"
+#include "engine/Values.h"
+#include "output/RecordOutput.h"
 #include "platform/MessageBox.h"
 
 namespace enginetest {
@@ -42,28 +44,37 @@ inline bool BuildDb(const QString& path, const DbOptions& options, const QString
   return ok;
 }
 
-// Records what a table walk hands on.
-class RecordRecorder : public velmora::IRecordSink {
+// Records what a table walk hands on, as ITEMs (display texts made in
+// display mode). Long values go to files of its own temporary folder.
+class RecordRecorder : public velmora::CTableReader {
  public:
-  explicit RecordRecorder(const QString& = QString()) {}
+  RecordRecorder(velmora::CSQLiteRecovery& engine, bool save)
+      : velmora::CTableReader(engine, save) {}
   struct Record {
     bool hasRowid = false;
     std::int64_t rowid = 0;
     velmora::RecordValues values;
   };
   std::vector<Record> records;
-  int stopAfter = -1;  // EmitRecord reports a stop after this many records
-  bool noTempFiles = false;  // MakeTempFilePath has none to give
+  int stopAfter = -1;  // OnRecord reports a stop after this many records
+  bool noTempFiles = false;  // PathFor has none to give
 
-  QString FormatRecordStatus(velmora::IRecordGrid*) override { return QString(); }
-  void BeforeCell() override {}
-  QString MakeTempFilePath() override {
+  // Walks the tree under `root` into the recorder; true when it was complete.
+  bool Walk(std::int64_t root) {
+    report = m_engine.WalkPage(root, *this, this);
+    return report.complete;
+  }
+  velmora::WalkReport report;
+
+  QString PathFor(std::int64_t) override {
     if (noTempFiles) return QString();
     return m_dir.path() + QStringLiteral("/value%1.bin").arg(m_next++);
   }
-  bool EmitRecord(velmora::RecordValues& values, bool hasRowid, std::int64_t rowid,
-                  velmora::IRecordGrid*, velmora::IStatusText*, const QString&) override {
-    records.push_back({hasRowid, rowid, values});
+
+ protected:
+  bool OnRecord(const velmora::RecordView& view, const QString&) override {
+    records.push_back(
+        {view.hasRowid, view.rowid, velmora::MakeItems(view, m_engine.geometry().textEncoding, !m_bSave)});
     return stopAfter < 0 || static_cast<int>(records.size()) < stopAfter;
   }
 
@@ -89,11 +100,19 @@ class MessageRecorder {
   velmora::MessageBoxHook m_previous;
 };
 
+// Scans `path` as the Open command does: an outcome other than Opened is
+// shown in a message box (recorded by a MessageRecorder). Always true, so
+// that a test reads like the Open command it mirrors.
+inline bool Opened(velmora::CSQLiteRecovery& engine, const QString& path) {
+  const auto outcome = engine.ScanDatabase(path);
+  if (outcome != velmora::CSQLiteRecovery::ScanOutcome::Opened)
+    velmora::ShowMessageBox(velmora::CSQLiteRecovery::ScanMessage(outcome));
+  return true;
+}
+
 inline const velmora::SchemaObject* FindTable(const velmora::CSQLiteRecovery& engine,
                                               const QString& name) {
-  for (const auto& object : engine.m_vecTableObjects)
-    if (object.name == name) return &object;
-  return nullptr;
+  return engine.Catalog().Find(velmora::SchemaKind::Table, name);
 }
 
 }  // namespace enginetest

@@ -140,7 +140,6 @@ class CorruptionTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void cleanupTestCase() { CSQLiteRecovery::CloseWorkingDatabase(); }
   void lostPage_data();
   void lostPage();
   void truncated_data();
@@ -208,7 +207,7 @@ void CorruptionTest::lostPage() {
   QVERIFY(garbage ? GarbagePage(path, victim, std::uint32_t(victim) * 2654435761u) : ZeroPage(path, victim));
 
   RecoveryHarness run(path);
-  QVERIFY(run.engine.m_lstTableNames.contains(QStringLiteral("deep")));
+  QVERIFY(run.engine.TableNames().contains(QStringLiteral("deep")));
   const QSet<std::int64_t> expected = ReachableRowids(in, root, {victim});
   const QSet<std::int64_t> lost = RowidsBelow(in, victim);
   QVERIFY(!lost.isEmpty());
@@ -257,7 +256,7 @@ void CorruptionTest::truncated() {
   QSet<std::int64_t> cut;
   for (std::int64_t p = whole + 1; p <= in.PageCount(); ++p) cut.insert(p);
   RecoveryHarness run(path);
-  QCOMPARE(run.engine.m_nPageCount, whole);
+  QCOMPARE(run.engine.geometry().pageCount, whole);
   const QSet<std::int64_t> expected = ReachableRowids(in, root, cut);
   RecoveryHarness::Walk walk = run.WalkRoot(root, true);
   QString error;
@@ -354,8 +353,8 @@ void CorruptionTest::schemaTreeLoop() {
   RecoveryHarness run(path);
   QVERIFY(run.scanProgressCalls < 50 * in.PageCount() + 1000);
   QVERIFY(!expected.isEmpty());
-  for (const QString& name : expected) QVERIFY2(run.engine.m_lstTableNames.contains(name), qPrintable(name));
-  QVERIFY(run.engine.m_lstTableNames.size() < 60);
+  for (const QString& name : expected) QVERIFY2(run.engine.TableNames().contains(name), qPrintable(name));
+  QVERIFY(run.engine.TableNames().size() < 60);
 }
 
 // --- overflow chains ----------------------------------------------------------
@@ -460,7 +459,7 @@ void CorruptionTest::schemaRowDamage() {
   const QStringList tables = ShopSchema().tables;
   for (const QString& t : tables) {
     const bool damaged = t == object;
-    QCOMPARE(run.engine.m_lstTableNames.contains(t), !damaged || survives);
+    QCOMPARE(run.engine.TableNames().contains(t), !damaged || survives);
     if (damaged && !survives) continue;
     // The tables that are listed still walk whole.
     const RefTable ref = ReadReferenceTable(intact, t);
@@ -515,18 +514,18 @@ void CorruptionTest::header() {
   RecoveryHarness run(path);
   QCOMPARE(run.boxes.Saw(QStringLiteral("File Corrupted")), rejected);
   if (rejected) {
-    QVERIFY(run.engine.m_lstTableRows.isEmpty());
-    QVERIFY(run.engine.m_lstTableNames.isEmpty());
+    QVERIFY(run.engine.Catalog().OfKind(SchemaKind::Table).empty());
+    QVERIFY(run.engine.TableNames().isEmpty());
     QCOMPARE(run.scanProgressCalls, 0);  // no page was walked
     return;
   }
   if (allTables) {
-    QStringList names = run.engine.m_lstTableNames;
+    QStringList names = run.engine.TableNames();
     names.removeAll(QStringLiteral("sqlite_sequence"));
     QCOMPARE(names, ShopSchema().tables);
   }
   // Whatever was found walks to its end without harm.
-  for (const QString& t : run.engine.m_lstTableNames) {
+  for (const QString& t : run.engine.TableNames()) {
     if (!run.Table(t)) continue;
     run.WalkTable(t, true);
     run.WalkTable(t, false);
@@ -561,9 +560,9 @@ void CorruptionTest::unusableFiles() {
   }
   RecoveryHarness run(path);
   QCOMPARE(run.boxes.Texts(), QStringList{message});
-  QVERIFY(run.engine.m_lstTableRows.isEmpty());
-  QVERIFY(run.engine.m_lstTableNames.isEmpty());
-  if (message == QLatin1String("File Not Open !")) QVERIFY(run.engine.m_strFilePath.isEmpty());
+  QVERIFY(run.engine.Catalog().OfKind(SchemaKind::Table).empty());
+  QVERIFY(run.engine.TableNames().isEmpty());
+  if (message == QLatin1String("File Not Open !")) QVERIFY(run.engine.FilePath().isEmpty());
 }
 
 // --- hostile page headers and cells ------------------------------------------------
@@ -672,7 +671,7 @@ void CorruptionTest::readOnlyFileUntouched() {
   {
     RecoveryHarness run(path);
     QCOMPARE(run.boxes.Texts(), QStringList());
-    QVERIFY(run.engine.m_lstTableNames.contains(QStringLiteral("longs")));
+    QVERIFY(run.engine.TableNames().contains(QStringLiteral("longs")));
     RecoveryHarness::Walk save = run.WalkRoot(root, true);
     RecoveryHarness::Walk display = run.WalkRoot(root, false);
     QVERIFY(!save.records().isEmpty());

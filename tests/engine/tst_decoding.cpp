@@ -65,23 +65,30 @@ std::vector<std::uint8_t> LeafPage(const QByteArray& payload, int pageSize, int*
   return page;
 }
 
-void PrepareEngine(CSQLiteRecovery& engine, std::uint32_t encoding, int pageSize = 4096) {
-  engine.m_nPageSize = pageSize;
-  engine.m_nUsableSize = pageSize;
-  engine.m_nPageCount = 1;
-  engine.m_nTextEncoding = encoding;
-  engine.m_bOpened = true;
-}
+// A page source with no file: one page of `pageSize` bytes, no reserved bytes.
+struct Source {
+  explicit Source(std::uint32_t encoding, int pageSize = 4096) {
+    Geometry g;
+    g.pageSize = g.usableSize = pageSize;
+    g.pageCount = 1;
+    g.textEncoding = encoding;
+    source.SetGeometry(g);
+  }
+  // Decodes the cell at `offset` of a leaf table page image as the display does.
+  RecordValues Decode(const std::uint8_t* page, int pageSize, int offset) {
+    DecodeCellPayload(source, 13, page, pageSize, offset, DecodeMode::Display, nullptr, nullptr,
+                      nullptr, 0, view);
+    return MakeItems(view, source.geometry().textEncoding, true);
+  }
+  PageSource source;
+  RecordView view;
+};
 
 RecordValues DecodeOne(const std::vector<Value>& values, std::uint32_t encoding) {
-  CSQLiteRecovery engine;
-  PrepareEngine(engine, encoding);
+  Source source(encoding);
   int offset = 0;
   const auto page = LeafPage(Record(values), 4096, &offset);
-  RecordValues out;
-  CSQLiteRecovery::CellInfo info;
-  engine.DecodeCell(13, page.data(), static_cast<std::int64_t>(page.size()), offset, out, &info);
-  return out;
+  return source.Decode(page.data(), static_cast<int>(page.size()), offset);
 }
 
 QByteArray Bytes(std::initializer_list<int> list) {
@@ -255,20 +262,17 @@ class TestDecoding : public QObject {
   void damagedRecords() {
     QFETCH(QByteArray, payload);
     QFETCH(int, values);
-    CSQLiteRecovery engine;
-    PrepareEngine(engine, 1);
+    Source source(1);
     int offset = 0;
     const auto page = LeafPage(payload, 4096, &offset);
-    RecordValues out;
-    engine.DecodeCell(13, page.data(), 4096, offset, out, nullptr);
+    const RecordValues out = source.Decode(page.data(), 4096, offset);
     QCOMPARE(int(out.size()), values);
   }
 
   void cellRunsOffThePage() {
     // A cell near the end of the page whose payload size claims more than is
     // left: nothing beyond the page image may be read (ASan would tell).
-    CSQLiteRecovery engine;
-    PrepareEngine(engine, 1, 512);
+    Source source(1, 512);
     std::vector<std::uint8_t> page(512, 0);
     const int offset = 505;
     page[505] = 0x81;  // payload 200 ...
@@ -278,11 +282,9 @@ class TestDecoding : public QObject {
     page[509] = 0x01;
     page[510] = 0x01;
     page[511] = 0x09;
-    RecordValues out;
-    CSQLiteRecovery::CellInfo info;
-    engine.DecodeCell(13, page.data(), 512, offset, out, &info);
-    QCOMPARE(info.rowid, qint64(7));
-    QCOMPARE(info.localPayload, qint64(200));
+    const RecordValues out = source.Decode(page.data(), 512, offset);
+    QCOMPARE(source.view.rowid, qint64(7));
+    QCOMPARE(source.view.localPayload, qint64(200));
     QCOMPARE(out.size(), std::size_t(1));  // one byte of body left on the page
     QCOMPARE(out[0].intValue, qint64(9));
   }
@@ -296,17 +298,13 @@ class TestDecoding : public QObject {
   void rowidRendersSigned() {
     QFETCH(quint64, raw);
     QFETCH(QString, text);
-    CSQLiteRecovery engine;
-    PrepareEngine(engine, 1);
+    Source source(1);
     std::vector<std::uint8_t> page(4096, 0);
     const QByteArray cell = Varint(3) + Varint(raw) + Record({{9, {}}});
     std::memcpy(page.data() + 1000, cell.constData(), static_cast<size_t>(cell.size()));
-    RecordValues out;
-    CSQLiteRecovery::CellInfo info;
-    engine.DecodeCell(13, page.data(), 4096, 1000, out, &info);
-    QVERIFY(info.hasRowid);
-    QCOMPARE(engine.m_strRowId, text);
-    QCOMPARE(QString::number(info.rowid), text);
+    source.Decode(page.data(), 4096, 1000);
+    QVERIFY(source.view.hasRowid);
+    QCOMPARE(QString::number(source.view.rowid), text);
   }
 };
 

@@ -113,7 +113,6 @@ class TestEngineWalk : public QObject {
 
  private slots:
   void initTestCase() { SetProgramFolderOverride(m_dir.path()); }
-  void cleanupTestCase() { CSQLiteRecovery::CloseWorkingDatabase(); }
 
   void roundTrip_data() {
     QTest::addColumn<int>("pageSize");
@@ -157,17 +156,15 @@ class TestEngineWalk : public QObject {
     QVERIFY(BuildDb(path, {pageSize, enc.constData(), reserved}, sql));
 
     CSQLiteRecovery engine;
-    QVERIFY(engine.ScanDatabase(path));
-    QCOMPARE(engine.m_nPageSize, qint64(pageSize));
-    QCOMPARE(engine.m_nUsableSize, qint64(pageSize - reserved));
+    QVERIFY(Opened(engine, path));
+    QCOMPARE(engine.geometry().pageSize, qint64(pageSize));
+    QCOMPARE(engine.geometry().usableSize, qint64(pageSize - reserved));
     const SchemaObject* t = FindTable(engine, QStringLiteral("t"));
     QVERIFY(t != nullptr);
     QCOMPARE(t->sql, QStringLiteral("CREATE TABLE t(a, b, c)"));
 
-    RecordRecorder recorder(m_dir.path());
-    engine.m_pRecordSink = &recorder;
-    engine.m_bSaveMode = true;
-    QVERIFY(engine.WalkPage(t->rootPage, nullptr, nullptr, nullptr, true));
+    RecordRecorder recorder(engine, true);
+    QVERIFY(recorder.Walk(t->rootPage));
     const bool utf16 = encoding != QLatin1String("UTF-8");
     const auto expected = ReadWithSqlite(path, QStringLiteral("t"), 3, utf16);
     QCOMPARE(recorder.records.size(), expected.size());
@@ -195,7 +192,7 @@ class TestEngineWalk : public QObject {
           case SQLITE_TEXT:
             QCOMPARE(int(item.storage), int(StorageClass::Text));
             QCOMPARE(item.length, e.storedBytes);
-            QCOMPARE(DecodeText(ValueBytes(item), engine.m_nTextEncoding), e.text);
+            QCOMPARE(DecodeText(ValueBytes(item), engine.geometry().textEncoding), e.text);
             QCOMPARE(item.inTempFile, item.length > pageSize);
             break;
           case SQLITE_BLOB:
@@ -207,10 +204,8 @@ class TestEngineWalk : public QObject {
     }
 
     // Display mode: long values are not read whole.
-    RecordRecorder display(m_dir.path());
-    engine.m_pRecordSink = &display;
-    engine.m_bSaveMode = false;
-    QVERIFY(engine.WalkPage(t->rootPage, nullptr, nullptr, nullptr, true));
+    RecordRecorder display(engine, false);
+    QVERIFY(display.Walk(t->rootPage));
     QCOMPARE(display.records.size(), expected.size());
     const auto& longText = display.records[display.records.size() - 2].values[0];
     QCOMPARE(longText.storage, StorageClass::Text);
@@ -253,22 +248,21 @@ class TestEngineWalk : public QObject {
     }
     MessageRecorder messages;
     CSQLiteRecovery engine;
-    QVERIFY(engine.ScanDatabase(QStringLiteral("  ") + path + QStringLiteral(" ")));
-    QCOMPARE(engine.m_strFilePath, path);
+    QVERIFY(Opened(engine, QStringLiteral("  ") + path + QStringLiteral(" ")));
+    QCOMPARE(engine.FilePath(), path);
     QCOMPARE(messages.texts, accepted ? QStringList() : QStringList{"File Corrupted"});
-    if (accepted) QCOMPARE(engine.m_nPageCount, pageCount);
-    QVERIFY(engine.m_bOpened);
+    if (accepted) QCOMPARE(engine.geometry().pageCount, pageCount);
   }
 
   void fileNotOpen() {
     MessageRecorder messages;
     CSQLiteRecovery engine;
-    QVERIFY(engine.ScanDatabase(m_dir.path() + QStringLiteral("/missing.db")));
+    QVERIFY(Opened(engine, m_dir.path() + QStringLiteral("/missing.db")));
     QCOMPARE(messages.texts, QStringList{"File Not Open !"});
-    QVERIFY(engine.m_strFilePath.isEmpty());
-    QVERIFY(engine.m_lstTableRows.isEmpty());
+    QVERIFY(engine.FilePath().isEmpty());
+    QVERIFY(engine.Catalog().Objects().empty());
     engine.BuildWorkingDatabase();
-    QVERIFY(engine.m_lstTableNames.isEmpty());
+    QVERIFY(engine.TableNames().isEmpty());
   }
 
   // A bad child costs only its own subtree; the page still reports the loss.
@@ -292,12 +286,11 @@ class TestEngineWalk : public QObject {
     Patch(path, (victim - 1) * 512, garbage);
 
     CSQLiteRecovery engine;
-    engine.ScanDatabase(path);
-    RecordRecorder recorder(m_dir.path());
-    engine.m_pRecordSink = &recorder;
+    Opened(engine, path);
+    RecordRecorder recorder(engine, false);
     const SchemaObject* t = FindTable(engine, QStringLiteral("t"));
     QVERIFY(t != nullptr);
-    QVERIFY(!engine.WalkPage(t->rootPage, nullptr, nullptr, nullptr, true));
+    QVERIFY(!recorder.Walk(t->rootPage));
     // One leaf of 512 bytes holds a few dozen of these rows at most.
     QVERIFY(recorder.records.size() > 2900);
     QVERIFY(recorder.records.size() < 3000);
@@ -317,10 +310,9 @@ class TestEngineWalk : public QObject {
     // The right-most child of the root points back at the root.
     Patch(path, (root - 1) * 512 + 8, BigEndian32(static_cast<std::uint32_t>(root)));
     CSQLiteRecovery engine;
-    engine.ScanDatabase(path);
-    RecordRecorder recorder(m_dir.path());
-    engine.m_pRecordSink = &recorder;
-    QVERIFY(!engine.WalkPage(root, nullptr, nullptr, nullptr, true));
+    Opened(engine, path);
+    RecordRecorder recorder(engine, false);
+    QVERIFY(!recorder.Walk(root));
     QVERIFY(!recorder.records.empty());
     QVERIFY(recorder.records.size() < 500);
   }
@@ -335,13 +327,11 @@ class TestEngineWalk : public QObject {
     // The third overflow page points back at the first.
     Patch(path, (overflow[2] - 1) * 512, BigEndian32(static_cast<std::uint32_t>(overflow[0])));
     CSQLiteRecovery engine;
-    engine.ScanDatabase(path);
-    RecordRecorder recorder(m_dir.path());
-    engine.m_pRecordSink = &recorder;
-    engine.m_bSaveMode = true;
+    Opened(engine, path);
+    RecordRecorder recorder(engine, true);
     const SchemaObject* t = FindTable(engine, QStringLiteral("t"));
     QVERIFY(t != nullptr);
-    engine.WalkPage(t->rootPage, nullptr, nullptr, nullptr, true);
+    recorder.Walk(t->rootPage);
     QCOMPARE(recorder.records.size(), std::size_t(2));
     const ITEM& blob = recorder.records[0].values.at(0);
     QVERIFY(!blob.complete);
@@ -372,19 +362,16 @@ class TestEngineWalk : public QObject {
     Patch(path, probe.PageOffset(root) + cells[1].payloadOffset + cells[1].localSize,
           BigEndian32(static_cast<std::uint32_t>(cells[0].firstOverflow)));
     CSQLiteRecovery engine;
-    engine.ScanDatabase(path);
-    RecordRecorder recorder;
-    engine.m_pRecordSink = &recorder;
-    engine.m_bSaveMode = true;
-    engine.WalkPage(root, nullptr, nullptr, nullptr, true);
+    Opened(engine, path);
+    RecordRecorder recorder(engine, true);
+    recorder.Walk(root);
     QCOMPARE(recorder.records.size(), std::size_t(2));
     QVERIFY(recorder.records[0].values.at(0).complete);
     QCOMPARE(ValueBytes(recorder.records[0].values.at(0)).size(), 5000);
     QVERIFY(!recorder.records[1].values.at(0).complete);
     // A new walk may read the chain again.
-    RecordRecorder again;
-    engine.m_pRecordSink = &again;
-    engine.WalkPage(root, nullptr, nullptr, nullptr, true);
+    RecordRecorder again(engine, false);
+    again.Walk(root);
     QVERIFY(again.records.at(0).values.at(0).complete);
   }
 
@@ -396,14 +383,12 @@ class TestEngineWalk : public QObject {
                     QStringLiteral("CREATE TABLE t(a, b); INSERT INTO t VALUES "
                                    "(printf('%.3000c', 'z'), zeroblob(2000));")));
     CSQLiteRecovery engine;
-    engine.ScanDatabase(path);
+    Opened(engine, path);
     const SchemaObject* t = FindTable(engine, QStringLiteral("t"));
     QVERIFY(t != nullptr);
-    RecordRecorder recorder;
+    RecordRecorder recorder(engine, true);
     recorder.noTempFiles = true;
-    engine.m_pRecordSink = &recorder;
-    engine.m_bSaveMode = true;
-    QVERIFY(engine.WalkPage(t->rootPage, nullptr, nullptr, nullptr, true));
+    QVERIFY(recorder.Walk(t->rootPage));
     QCOMPARE(recorder.records.size(), std::size_t(1));
     const auto& values = recorder.records[0].values;
     QVERIFY(!values.at(0).inTempFile);
@@ -421,11 +406,15 @@ class TestEngineWalk : public QObject {
         QStringLiteral("CREATE TABLE wide(%1)").arg(columns.join(QStringLiteral(", ")));
     QVERIFY(BuildDb(path, {512, "UTF-16be", 0}, create));
     CSQLiteRecovery engine;
-    engine.ScanDatabase(path);
+    Opened(engine, path);
     engine.BuildWorkingDatabase();
-    QCOMPARE(engine.m_lstTableNames, QStringList{"wide"});
-    QCOMPARE(engine.m_vecTableObjects.at(0).sql, create);
-    QCOMPARE(engine.m_lstTableRows.at(0), QStringLiteral("table,wide,wide,2,") + create);
+    QCOMPARE(engine.TableNames(), QStringList{"wide"});
+    QCOMPARE(engine.Catalog().Objects().size(), std::size_t(1));
+    const SchemaObject& wide = engine.Catalog().Objects().at(0);
+    QCOMPARE(wide.sql, create);
+    QCOMPARE(wide.type, QStringLiteral("table"));
+    QCOMPARE(wide.tableName, QStringLiteral("wide"));
+    QCOMPARE(wide.rootPage, qint64(2));
   }
 
   void stopEndsAtOnce() {
@@ -435,17 +424,16 @@ class TestEngineWalk : public QObject {
                                    "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
                                    "WHERE i < 2000) INSERT INTO t SELECT i FROM n;")));
     CSQLiteRecovery engine;
-    engine.ScanDatabase(path);
+    Opened(engine, path);
     const SchemaObject* t = FindTable(engine, QStringLiteral("t"));
     QVERIFY(t != nullptr);
-    RecordRecorder recorder(m_dir.path());
+    RecordRecorder recorder(engine, false);
     recorder.stopAfter = 10;
-    engine.m_pRecordSink = &recorder;
-    QVERIFY(!engine.WalkPage(t->rootPage, nullptr, nullptr, nullptr, true));
+    QVERIFY(!recorder.Walk(t->rootPage));
     QCOMPARE(recorder.records.size(), std::size_t(10));
     recorder.records.clear();
-    engine.m_pfnProgress = StopAlways;
-    QVERIFY(!engine.WalkPage(t->rootPage, nullptr, nullptr, nullptr, true));
+    engine.SetProgress(StopAlways, nullptr);
+    QVERIFY(!recorder.Walk(t->rootPage));
     QVERIFY(recorder.records.empty());
   }
 
@@ -495,12 +483,9 @@ class TestEngineWalk : public QObject {
       CSQLiteRecovery engine;
       engine.ScanDatabase(path);
       for (bool save : {false, round % 30 == 0}) {
-        for (const auto& object : engine.m_vecTableObjects) {
-          RecordRecorder recorder;
-          engine.m_pRecordSink = &recorder;
-          engine.m_bSaveMode = save;
-          engine.WalkPage(object.rootPage, nullptr, nullptr, nullptr, true);
-          engine.m_pRecordSink = nullptr;
+        for (const SchemaObject* object : engine.Catalog().OfKind(SchemaKind::Table)) {
+          RecordRecorder recorder(engine, save);
+          recorder.Walk(object->rootPage);
         }
       }
     }
@@ -518,19 +503,24 @@ class TestEngineWalk : public QObject {
                     "CREATE TABLE w(k PRIMARY KEY, v) WITHOUT ROWID;"
                     "INSERT INTO REVIEWS(txt) VALUES ('x');")));
     CSQLiteRecovery engine;
-    engine.ScanDatabase(path);
+    Opened(engine, path);
     engine.BuildWorkingDatabase();
-    QCOMPARE(engine.m_lstTableNames, (QStringList{"t1", "REVIEWS", "sqlite_sequence", "w"}));
-    QCOMPARE(engine.m_lstTableRows.size(), 3);
-    QCOMPARE(engine.m_lstTableRows.at(0),
-             QStringLiteral("table,t1,t1,2,CREATE TABLE t1(a INTEGER, b TEXT)"));
-    QCOMPARE(engine.m_lstIndexRows, QStringList{"index,i1,t1,6,CREATE INDEX i1 ON t1(a)"});
-    QCOMPARE(engine.m_lstViewRows.size(), 1);
-    QCOMPARE(engine.m_lstTriggerRows.size(), 1);
-    QCOMPARE(engine.m_vecTableObjects.size(), std::size_t(3));
-    QCOMPARE(engine.m_vecTableObjects[1].name, QStringLiteral("REVIEWS"));
-    QCOMPARE(engine.m_vecTableObjects[1].rootPage, qint64(3));
-    QCOMPARE(engine.m_vecIndexObjects.size(), std::size_t(1));
+    QCOMPARE(engine.TableNames(), (QStringList{"t1", "REVIEWS", "sqlite_sequence", "w"}));
+    const SchemaCatalog& catalog = engine.Catalog();
+    const auto tables = catalog.OfKind(SchemaKind::Table);
+    QCOMPARE(tables.size(), std::size_t(3));
+    QCOMPARE(tables[0]->name, QStringLiteral("t1"));
+    QCOMPARE(tables[0]->sql, QStringLiteral("CREATE TABLE t1(a INTEGER, b TEXT)"));
+    QCOMPARE(tables[1]->name, QStringLiteral("REVIEWS"));
+    QCOMPARE(tables[1]->rootPage, qint64(3));
+    const auto indexes = catalog.OfKind(SchemaKind::Index);
+    QCOMPARE(indexes.size(), std::size_t(1));
+    QCOMPARE(indexes[0]->name, QStringLiteral("i1"));
+    QCOMPARE(indexes[0]->tableName, QStringLiteral("t1"));
+    QCOMPARE(indexes[0]->rootPage, qint64(6));
+    QCOMPARE(indexes[0]->sql, QStringLiteral("CREATE INDEX i1 ON t1(a)"));
+    QCOMPARE(catalog.OfKind(SchemaKind::View).size(), std::size_t(1));
+    QCOMPARE(catalog.OfKind(SchemaKind::Trigger).size(), std::size_t(1));
   }
 };
 

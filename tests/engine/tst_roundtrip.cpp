@@ -110,7 +110,6 @@ class RoundTripTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void cleanupTestCase() { CSQLiteRecovery::CloseWorkingDatabase(); }
   void tables_data();
   void tables();
   void schemaLists();
@@ -168,11 +167,11 @@ void RoundTripTest::tables() {
 
   RecoveryHarness run(path);
   QCOMPARE(run.boxes.Texts(), QStringList());
-  QCOMPARE(run.engine.m_nPageSize, pageSize);
-  QCOMPARE(run.engine.m_nUsableSize, pageSize - reserved);
-  QCOMPARE(int(run.engine.m_nTextEncoding), encoding);
+  QCOMPARE(run.engine.geometry().pageSize, pageSize);
+  QCOMPARE(run.engine.geometry().usableSize, pageSize - reserved);
+  QCOMPARE(int(run.engine.geometry().textEncoding), encoding);
   const RefSchema schema = ReadReferenceSchema(path);
-  QCOMPARE(WithoutSequence(run.engine.m_lstTableNames), schema.tables);
+  QCOMPARE(WithoutSequence(run.engine.TableNames()), schema.tables);
 
   for (const QString& name : schema.tables) {
     const RefTable ref = ReadReferenceTable(path, name);
@@ -224,22 +223,20 @@ void RoundTripTest::schemaLists() {
     QCOMPARE(odd ? MakeOddNamesDatabase(path) : MakeShopDatabase(path), QString());
     const SampleSchema expected = odd ? OddNamesSchema() : ShopSchema();
     RecoveryHarness run(path);
-    QCOMPARE(WithoutSequence(run.engine.m_lstTableNames), expected.tables);
-    auto names = [](const std::vector<SchemaObject>& objects) {
+    QCOMPARE(WithoutSequence(run.engine.TableNames()), expected.tables);
+    auto names = [&](SchemaKind kind) {
       QStringList list;
-      for (const SchemaObject& o : objects) list << o.name;
+      for (const SchemaObject* o : run.engine.Catalog().OfKind(kind)) list << o->name;
       return list;
     };
     // Each row goes by its type field into exactly one list: a table named
     // REVIEWS is no view, an index on a column named "index" no table.
-    QCOMPARE(names(run.engine.m_vecIndexObjects), expected.indexes);
-    QCOMPARE(names(run.engine.m_vecViewObjects), expected.views);
-    QCOMPARE(names(run.engine.m_vecTriggerObjects), expected.triggers);
-    QCOMPARE(run.engine.m_lstIndexRows.size(), expected.indexes.size());
-    QCOMPARE(run.engine.m_lstViewRows.size(), expected.views.size());
-    QCOMPARE(run.engine.m_lstTriggerRows.size(), expected.triggers.size());
-    QCOMPARE(run.engine.m_lstTableRows.size(), expected.tables.size());
-    for (const SchemaObject& o : run.engine.m_vecTableObjects) {
+    QCOMPARE(names(SchemaKind::Index), expected.indexes);
+    QCOMPARE(names(SchemaKind::View), expected.views);
+    QCOMPARE(names(SchemaKind::Trigger), expected.triggers);
+    QCOMPARE(names(SchemaKind::Table).size(), expected.tables.size());
+    for (const SchemaObject* table : run.engine.Catalog().OfKind(SchemaKind::Table)) {
+      const SchemaObject& o = *table;
       QCOMPARE(o.type, QStringLiteral("table"));
       QCOMPARE(o.rootPage, PageProbe::RootPage(path, o.name));
       QVERIFY(o.sql.startsWith(QLatin1String("CREATE TABLE")));

@@ -49,28 +49,23 @@ std::int64_t RecoverFile(const QString& path) {
   std::int64_t records = 0;
   CSQLiteRecovery engine;
   test::ProgressCounter progress;
-  engine.m_pfnProgress = &test::ProgressCounter::Proc;
-  engine.m_pOwner = &progress;
+  engine.SetProgress(&test::ProgressCounter::Proc, &progress);
   engine.ScanDatabase(path);
   engine.BuildWorkingDatabase();
 
   std::vector<std::int64_t> roots;
-  for (const SchemaObject& o : engine.m_vecTableObjects) roots.push_back(o.rootPage);
-  for (const SchemaObject& o : engine.m_vecIndexObjects) roots.push_back(o.rootPage);
+  for (const SchemaObject* o : engine.Catalog().OfKind(SchemaKind::Table)) roots.push_back(o->rootPage);
+  for (const SchemaObject* o : engine.Catalog().OfKind(SchemaKind::Index)) roots.push_back(o->rootPage);
   for (const std::int64_t root : roots) {
     for (const bool saveMode : {false, true}) {
-      test::RecordCollector sink;
       test::GridRecorder grid;
       test::StatusTextRecorder status;
       test::ProgressBarRecorder bar;
-      engine.m_bSaveMode = saveMode;
-      engine.m_pRecordSink = &sink;
-      engine.WalkPage(root, saveMode ? nullptr : &grid, &status, saveMode ? nullptr : &bar, true);
-      engine.m_pRecordSink = nullptr;
+      test::RecordCollector sink(engine, saveMode, &grid, &status, &bar);
+      engine.WalkPage(root, sink, &sink);
       records += sink.records.size();
     }
   }
-  engine.m_bSaveMode = false;
   return records;
 }
 

@@ -19,7 +19,6 @@ class CorpusReplayTest : public QObject {
 
  private slots:
   void initTestCase();
-  void cleanupTestCase() { CSQLiteRecovery::CloseWorkingDatabase(); }
   void seeds();
   void mutations_data();
   void mutations();

@@ -12,7 +12,6 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
-#include "output/Affinity.h"
 #include "output/ColumnStoreSet.h"
 #include "output/ColumnStores.h"
 #include "platform/TempFolder.h"
@@ -54,40 +53,6 @@ class OutputLocalTest : public QObject {
   void cleanup() {
     qunsetenv("TMPDIR");
     m_tmp.reset();
-  }
-
-  void affinity_data() {
-    QTest::addColumn<QString>("type");
-    QTest::addColumn<int>("code");
-    QTest::newRow("empty") << "" << 2;
-    QTest::newRow("integer lower") << "integer" << 1;
-    QTest::newRow("Varchar mixed") << "Varchar" << 2;
-    QTest::newRow("POINT") << "POINT" << 1;
-    QTest::newRow("INTERVAL") << "INTERVAL" << 1;
-    QTest::newRow("FLOATING POINT") << "FLOATING POINT" << 1;
-    QTest::newRow("DATETIME") << "DATETIME" << 5;
-    QTest::newRow("TIMESTAMP") << "TIMESTAMP" << 2;
-    QTest::newRow("BOOL") << "BOOL" << 2;
-    QTest::newRow("BOOLEAN") << "boolean" << 5;
-    QTest::newRow("CHARBLOB") << "CHARBLOB" << 2;
-    QTest::newRow("BLOB") << "BLOB" << 3;
-    QTest::newRow("DOUBLE PRECISION") << "DOUBLE PRECISION" << 4;
-    QTest::newRow("REAL") << "REAL" << 4;
-    QTest::newRow("float") << "float" << 4;
-    QTest::newRow("FLOA") << "FLOA" << 2;
-    QTest::newRow("NUMERIC") << "NUMERIC" << 5;
-    QTest::newRow("DECIMAL") << "DECIMAL" << 5;
-    QTest::newRow("MONEY") << "MONEY" << 2;
-    QTest::newRow("CLOB") << "clob" << 2;
-    // Only a to z are folded: a dotless i does not become I.
-    QTest::newRow("non-ascii") << QString::fromUtf8("\xc4\xb1nt") << 2;
-  }
-  void affinity() {
-    QFETCH(QString, type);
-    QFETCH(int, code);
-    const QString before = type;
-    QCOMPARE(GetTypeAffinity(type), code);
-    QCOMPARE(type, before);
   }
 
   void guidName() {

@@ -30,12 +30,6 @@ void Scan(CSQLiteRecovery& engine, const QString& source) {
   engine.BuildWorkingDatabase();
 }
 
-QStringList Names(const std::vector<SchemaObject>& objects) {
-  QStringList names;
-  for (const SchemaObject& object : objects) names << object.name;
-  return names;
-}
-
 struct SaveRun {
   QString path;  // the recovered database
   QList<ObjectOutcome> outcomes;
@@ -47,26 +41,23 @@ SaveRun SaveAll(CSQLiteRecovery& engine, const QString& source, const QString& f
   SaveRun run;
   QString error;
   const QString fileName = QFileInfo(source).fileName();
-  if (!OpenRecoveredDatabase(engine, folder, fileName, &error)) {
+  RecoveredDatabase target;
+  if (!target.Open(engine, folder, fileName, &error)) {
     run.failures << "open: " + error;
     return run;
   }
   run.path = folder + "/" + fileName;
-  const QList<QPair<int, QStringList>> order{
-      {kKindTable, engine.m_lstTableNames},
-      {kKindView, Names(engine.m_vecViewObjects)},
-      {kKindTrigger, Names(engine.m_vecTriggerObjects)},
-      {kKindIndex, Names(engine.m_vecIndexObjects)}};
-  for (const auto& group : order) {
-    for (const QString& name : group.second) {
-      const ObjectOutcome outcome =
-          DispatchObject(engine, name, group.first, true, nullptr, nullptr, nullptr, nullptr, nullptr);
-      run.outcomes << outcome;
-      if (!outcome.written || !outcome.error.isEmpty() || outcome.stopped)
-        run.failures << name + ": " + outcome.error;
-    }
+  const std::vector<PlannedObject> plan =
+      MakeSavePlan(CategoryNames(engine, kKindTable), CategoryNames(engine, kKindView),
+                   CategoryNames(engine, kKindTrigger), CategoryNames(engine, kKindIndex));
+  for (const PlannedObject& object : plan) {
+    const ObjectOutcome outcome = DispatchObject(engine, object.name, object.kind, &target,
+                                                 nullptr, nullptr, nullptr, nullptr, nullptr);
+    run.outcomes << outcome;
+    if (!outcome.written || !outcome.error.isEmpty() || outcome.stopped)
+      run.failures << object.name + ": " + outcome.error;
   }
-  CloseRecoveredDatabase();
+  target.Close();
   return run;
 }
 
@@ -232,7 +223,7 @@ class OutputSaveTest : public QObject {
 
     CSQLiteRecovery engine;
     Scan(engine, source);
-    QVERIFY(!engine.m_lstTableNames.isEmpty());
+    QVERIFY(!engine.TableNames().isEmpty());
     const SaveRun run = SaveAll(engine, source, folder + "/out");
     QVERIFY2(run.failures.isEmpty(), qPrintable(run.failures.join("\n")));
 
@@ -252,7 +243,6 @@ class OutputSaveTest : public QObject {
     QFile f(source);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QVERIFY(f.readAll() == before);  // the source is only read
-    QCOMPARE(g_dbRecovered, nullptr);
   }
 
   // A tree three levels deep, rowid and WITHOUT ROWID.
@@ -303,10 +293,11 @@ class OutputSaveTest : public QObject {
     CSQLiteRecovery engine;
     Scan(engine, source);
     QString error;
-    QVERIFY(!OpenRecoveredDatabase(engine, outFolder, "shop.db", &error));
+    RecoveredDatabase target;
+    QVERIFY(!target.Open(engine, outFolder, "shop.db", &error));
     QVERIFY(error.contains("already exists"));
     QVERIFY(error.contains("shop.db"));
-    QCOMPARE(g_dbRecovered, nullptr);
+    QCOMPARE(target.Db(), nullptr);
     if (occupant == "file") {
       QFile f(outFolder + "/shop.db");
       QVERIFY(f.open(QIODevice::ReadOnly));
@@ -318,7 +309,7 @@ class OutputSaveTest : public QObject {
     QVERIFY(f.readAll() == sourceBytes);
     // Nothing is written without an open recovered database.
     const ObjectOutcome outcome =
-        DispatchObject(engine, "customers", kKindTable, true, nullptr, nullptr, nullptr, nullptr, nullptr);
+        DispatchObject(engine, "customers", kKindTable, &target, nullptr, nullptr, nullptr, nullptr, nullptr);
     QVERIFY(!outcome.written);
     QVERIFY(!outcome.error.isEmpty());
   }
@@ -331,10 +322,12 @@ class OutputSaveTest : public QObject {
     Scan(engine, source);
     const QString out = folder + "/gone/deeper";
     QString error;
-    QVERIFY2(OpenRecoveredDatabase(engine, out, "shop.db", &error), qPrintable(error));
-    QCOMPARE(engine.m_strOutputFolder, out);
-    QVERIFY(g_dbRecovered != nullptr);
-    CloseRecoveredDatabase();
+    RecoveredDatabase target;
+    QVERIFY2(target.Open(engine, out, "shop.db", &error), qPrintable(error));
+    QCOMPARE(target.Folder(), out);
+    QCOMPARE(target.Path(), out + "/shop.db");
+    QVERIFY(target.Db() != nullptr);
+    target.Close();
     QVERIFY(QFileInfo::exists(out + "/shop.db"));
   }
 
@@ -399,12 +392,16 @@ class OutputSaveTest : public QObject {
     {
       CRecordWriter writer(engine, layout, db);
       for (const QString& path : {secret.fileName(), GetTempFolderPath() + "../secret"}) {
-        RecordValues values(1);
-        values[0].storage = StorageClass::Blob;
-        values[0].length = 13;
-        values[0].inTempFile = true;
-        values[0].tempFilePath = path;
-        QVERIFY(writer.EmitRecord(values, true, 1 + writer.RecordsWritten(), nullptr, nullptr, {}));
+        RecordView record;
+        ValueView value;
+        value.storage = StorageClass::Blob;
+        value.length = 13;
+        value.tempFile = 0;
+        record.values.push_back(value);
+        record.tempFiles.push_back(path);
+        record.hasRowid = true;
+        record.rowid = 1 + writer.RecordsWritten();
+        QVERIFY(writer.EmitRecord(record));
       }
       QCOMPARE(writer.RecordsWritten(), 2);
       QVERIFY(!writer.FirstError().isEmpty());
@@ -415,25 +412,6 @@ class OutputSaveTest : public QObject {
     QCOMPARE(sqlite3_column_int(st, 0), 2);
     sqlite3_finalize(st);
     sqlite3_close(db);
-  }
-
-  void findObjectSql_data() {
-    QTest::addColumn<QStringList>("rows");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("sql");
-    const QStringList rows{"view,v,v,0,CREATE VIEW v AS\nSELECT 1, 2",
-                           "view,v,v,0,CREATE VIEW v AS SELECT 3",
-                           "view,w,w,0,CREATE VIEW w AS\r\nSELECT 4"};
-    QTest::newRow("LF becomes CR LF; commas kept") << rows << "v" << "CREATE VIEW v AS\r\nSELECT 1, 2";
-    QTest::newRow("CR LF becomes CR CR LF") << rows << "w" << "CREATE VIEW w AS\r\r\nSELECT 4";
-    QTest::newRow("exact name only") << rows << " v" << "";
-    QTest::newRow("missing") << rows << "x" << "";
-  }
-  void findObjectSql() {
-    QFETCH(QStringList, rows);
-    QFETCH(QString, name);
-    QFETCH(QString, sql);
-    QCOMPARE(FindObjectSql(rows, name), sql);
   }
 
   // Display mode: columns, cells in declared order, rowid alias, status and
@@ -463,14 +441,14 @@ class OutputSaveTest : public QObject {
     QVERIFY(MakeRowidsDatabase(source, {}).isEmpty());
     CSQLiteRecovery engine;
     Scan(engine, source);
-    QVERIFY2(engine.m_lstTableNames.contains(table), qPrintable(engine.m_lstTableNames.join("|")));
+    QVERIFY2(engine.TableNames().contains(table), qPrintable(engine.TableNames().join("|")));
     GridRecorder grid;
     StatusTextRecorder status;
     ProgressBarRecorder bar;
     StatementEditRecorder edit;
     ControlRecorder stop;
     const ObjectOutcome outcome =
-        DispatchObject(engine, table, kKindTable, false, &grid, &edit, &status, &bar, &stop);
+        DispatchObject(engine, table, kKindTable, nullptr, &grid, &edit, &status, &bar, &stop);
     QVERIFY(!outcome.stopped);
     QCOMPARE(grid.captions, captions);
     QVERIFY(!grid.rows.isEmpty());
@@ -482,7 +460,6 @@ class OutputSaveTest : public QObject {
     QCOMPARE(status.texts.value(0), QStringLiteral("  Record : 0"));
     QCOMPARE(status.texts.value(1), QStringLiteral(" Records: 0"));
     QVERIFY(grid.cellsOutOfOrder == 0);
-    QVERIFY(!engine.m_bSaveMode);
   }
 
   // The record-count text trails the rows by one, and the grid is repainted
@@ -504,7 +481,7 @@ class OutputSaveTest : public QObject {
     GridRecorder grid;
     StatusTextRecorder status;
     ProgressBarRecorder bar;
-    DispatchObject(engine, "t", kKindTable, false, &grid, nullptr, &status, &bar, nullptr);
+    DispatchObject(engine, "t", kKindTable, nullptr, &grid, nullptr, &status, &bar, nullptr);
     QCOMPARE(grid.rows.size(), 120);
     QCOMPARE(status.texts.size(), 121);
     for (int i = 0; i < 120; ++i) QCOMPARE(status.texts[i + 1], QString(" Records: %1").arg(i));
@@ -572,7 +549,7 @@ class OutputSaveTest : public QObject {
     CSQLiteRecovery engine;
     Scan(engine, source);
     StoreBackedGrid grid;
-    DispatchObject(engine, "tags", kKindTable, false, &grid, nullptr, nullptr, nullptr, nullptr);
+    DispatchObject(engine, "tags", kKindTable, nullptr, &grid, nullptr, nullptr, nullptr, nullptr);
     const RefTable ref = ReadReferenceTable(source, "tags");
     QCOMPARE(grid.ItemCount(), ref.rows.size());
     QCOMPARE(grid.ColumnCount(), 2);
@@ -595,7 +572,7 @@ class OutputSaveTest : public QObject {
     for (const auto& [kind, name] :
          {std::pair{int(kKindView), QString("order_totals")}, std::pair{int(kKindTrigger), QString("orders_stock")},
           std::pair{int(kKindIndex), QString("idx_orders_customer")}}) {
-      DispatchObject(engine, name, kind, false, &grid, &edit, &status, &bar, nullptr);
+      DispatchObject(engine, name, kind, nullptr, &grid, &edit, &status, &bar, nullptr);
       QVERIFY2(edit.text.startsWith("CREATE "), qPrintable(edit.text));
       QVERIFY(edit.text.contains(name));
       QVERIFY(!edit.text.contains(QRegularExpression("[^\r]\n")));
@@ -603,7 +580,7 @@ class OutputSaveTest : public QObject {
       QVERIFY(!grid.visible);
       QVERIFY(edit.focusCalls > 0);
     }
-    DispatchObject(engine, "no such view", kKindView, false, &grid, &edit, &status, &bar, nullptr);
+    DispatchObject(engine, "no such view", kKindView, nullptr, &grid, &edit, &status, &bar, nullptr);
     QCOMPARE(edit.text, QString());
   }
 
@@ -626,15 +603,14 @@ class OutputSaveTest : public QObject {
     Scan(engine, source);
     ProgressCounter counter;
     counter.stopAfter = stopAfter;
-    engine.m_pfnProgress = &ProgressCounter::Proc;
-    engine.m_pOwner = &counter;
+    engine.SetProgress(&ProgressCounter::Proc, &counter);
     const SaveRun run = SaveAll(engine, source, folder + "/out");
     QVERIFY(!run.path.isEmpty());
     QVERIFY(!run.outcomes.isEmpty());
     for (const ObjectOutcome& outcome : run.outcomes) QVERIFY(outcome.stopped);
     QCOMPARE(Pragma(run.path, "PRAGMA integrity_check"), QStringLiteral("ok"));
     if (run.outcomes.first().written) {
-      const QString diff = CompareTable(source, run.path, engine.m_lstTableNames.first(), true);
+      const QString diff = CompareTable(source, run.path, engine.TableNames().first(), true);
       QVERIFY2(diff.isEmpty(), qPrintable(diff));
     }
     if (stopAfter == 400) QVERIFY(run.outcomes.first().records > 0);

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "engine/SQLiteRecovery.h"
+#include "platform/MessageBox.h"
 #include "tests/support/Recorders.h"
 
 namespace velmora::test {
@@ -17,25 +18,33 @@ class RecoveryHarness {
   // Scans `path` and builds the working database; message boxes are
   // recorded (see boxes), progress calls counted (see progress).
   explicit RecoveryHarness(const QString& path, bool buildWorkingDatabase = true) {
-    engine.m_pfnProgress = &ProgressCounter::Proc;
-    engine.m_pOwner = &progress;
-    engine.ScanDatabase(path);
+    engine.SetProgress(&ProgressCounter::Proc, &progress);
+    scan = engine.ScanDatabase(path);
+    // The window shows the outcomes in message boxes; so does the harness.
+    if (scan != CSQLiteRecovery::ScanOutcome::Opened)
+      ShowMessageBox(CSQLiteRecovery::ScanMessage(scan));
     scanProgressCalls = progress.calls;
-    if (buildWorkingDatabase) engine.BuildWorkingDatabase();
+    if (buildWorkingDatabase) {
+      const CSQLiteRecovery::WorkingDbOutcome working = engine.BuildWorkingDatabase();
+      if (!working.message.isEmpty()) ShowMessageBox(working.message);
+    }
   }
 
   // The schema row of table `name` (exact name), or null.
   const SchemaObject* Table(const QString& name) const {
-    for (const SchemaObject& o : engine.m_vecTableObjects)
-      if (o.name == name) return &o;
-    return nullptr;
+    return engine.Catalog().Find(SchemaKind::Table, name);
   }
 
   struct Walk {
     bool result = false;
-    std::unique_ptr<RecordCollector> sink = std::make_unique<RecordCollector>();
+    std::unique_ptr<RecordCollector> sink;
     std::int64_t progressCalls = 0;
-    QList<CollectedRecord>& records() { return sink->records; }
+    WalkReport report;
+    QList<CollectedRecord>& records() {
+      static QList<CollectedRecord> none;
+      none.clear();
+      return sink ? sink->records : none;
+    }
   };
 
   // Walks the b-tree rooted at `root` in display mode (saveMode false, with a
@@ -44,13 +53,12 @@ class RecoveryHarness {
                 IStatusText* status = nullptr, IProgressBar* bar = nullptr,
                 int stopAtRecord = -1) {
     Walk walk;
+    walk.sink = std::make_unique<RecordCollector>(engine, saveMode, grid, status, bar);
     walk.sink->stopAtRecord = stopAtRecord;
+    walk.sink->refuseTempFiles = refuseTempFiles;
     const std::int64_t before = progress.calls;
-    engine.m_bSaveMode = saveMode;
-    engine.m_pRecordSink = walk.sink.get();
-    walk.result = engine.WalkPage(root, saveMode ? nullptr : grid, status, saveMode ? nullptr : bar, true);
-    engine.m_pRecordSink = nullptr;
-    engine.m_bSaveMode = false;
+    walk.report = engine.WalkPage(root, *walk.sink, walk.sink.get());
+    walk.result = walk.report.complete;
     walk.progressCalls = progress.calls - before;
     return walk;
   }
@@ -59,10 +67,12 @@ class RecoveryHarness {
   // failed walk without records.
   Walk WalkTable(const QString& name, bool saveMode, IRecordGrid* grid = nullptr) {
     const SchemaObject* table = Table(name);
-    if (!table) return Walk{};
+    if (!table) return Walk{};  // no records, a failed walk
     return WalkRoot(table->rootPage, saveMode, grid);
   }
 
+  bool refuseTempFiles = false;  // the walks' collectors have no temporary files to give
+  CSQLiteRecovery::ScanOutcome scan = CSQLiteRecovery::ScanOutcome::NotOpen;
   MessageBoxRecorder boxes;  // constructed first: the scan's boxes are recorded
   ProgressCounter progress;
   std::int64_t scanProgressCalls = 0;

@@ -2,39 +2,28 @@
 
 #include <QFile>
 
+#include "engine/Values.h"
+
 namespace velmora::test {
 
-RecordCollector::RecordCollector() = default;
+RecordCollector::RecordCollector(CSQLiteRecovery& engine, bool save, IRecordGrid* grid,
+                                 IStatusText* statusText, IProgressBar* progressBar)
+    : CTableReader(engine, save, grid, statusText, progressBar) {}
 RecordCollector::~RecordCollector() = default;
 
-QString RecordCollector::FormatRecordStatus(IRecordGrid* grid) {
-  ++statusCalls;
-  return QStringLiteral(" Records: %1").arg(grid ? grid->ItemCount() : 0);
-}
-
-void RecordCollector::BeforeCell() {
-  ++beforeCellCalls;
-  // The previous record's files have been read back; they are removed as
-  // the program removes them.
-  for (const QString& path : std::as_const(m_pending)) QFile::remove(path);
-  m_pending.clear();
-}
-
-QString RecordCollector::MakeTempFilePath() {
+QString RecordCollector::PathFor(std::int64_t) {
   if (refuseTempFiles || !m_dir.isValid()) return {};
   const QString path = m_dir.filePath(QStringLiteral("long-%1.bin").arg(++m_nextFile));
   tempPaths << path;
-  m_pending << path;
   return path;
 }
 
-bool RecordCollector::EmitRecord(RecordValues& values, bool hasRowid, std::int64_t rowid,
-                                 IRecordGrid* grid, IStatusText* statusText,
-                                 const QString& recordStatus) {
+bool RecordCollector::OnRecord(const RecordView& view, const QString& recordStatus) {
   CollectedRecord record;
-  record.hasRowid = hasRowid;
-  record.rowid = rowid;
-  for (const ITEM& item : values) {
+  record.hasRowid = view.hasRowid;
+  record.rowid = view.rowid;
+  const RecordValues items = MakeItems(view, m_engine.geometry().textEncoding, !m_bSave);
+  for (const ITEM& item : items) {
     DecodedValue value;
     value.item = item;
     if (item.inTempFile) {
@@ -43,17 +32,19 @@ bool RecordCollector::EmitRecord(RecordValues& values, bool hasRowid, std::int64
         value.fileBytes = file.readAll();
         value.fileRead = true;
       }
+      file.close();
+      QFile::remove(item.tempFilePath);
     }
     record.values << value;
   }
-  if (grid) {
-    for (int i = 0; i < record.values.size(); ++i) grid->AddGridCell(i, record.values[i].item.display);
+  if (m_pGrid) {
+    for (int i = 0; i < record.values.size(); ++i)
+      m_pGrid->AddGridCell(i, record.values[i].item.display);
   }
-  if (statusText) statusText->SetText(recordStatus);
+  if (m_pStatusText) m_pStatusText->SetText(recordStatus);
   recordStatuses << recordStatus;
   const int index = int(records.size());
   records << record;
-  if (onRecord) onRecord(records.last());
   return !(stopAtRecord >= 0 && index >= stopAtRecord);
 }
 

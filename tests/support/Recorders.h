@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "engine/Sinks.h"
+#include "output/RecordOutput.h"
 #include "platform/MessageBox.h"
 #include "tests/support/ReferenceReader.h"
 
@@ -23,40 +24,34 @@ struct CollectedRecord {
   QList<DecodedValue> values;
 };
 
-// An IRecordSink that keeps every record. Long values that the engine writes
-// to temporary files are read back at once, so a record is complete even
-// after the engine discards its files. Temporary paths come from a private
-// QTemporaryDir.
-class RecordCollector : public IRecordSink {
+// A table reader that keeps every record (as ITEMs with their display texts).
+// Long values that the walk writes to temporary files are read back at once,
+// so a record is complete even after their files are written again. In
+// display mode with a grid, each record's values go to the grid in record
+// order, and the status text receives the record-count text.
+class RecordCollector : public CTableReader {
  public:
-  RecordCollector();
+  RecordCollector(CSQLiteRecovery& engine, bool save, IRecordGrid* grid = nullptr,
+                  IStatusText* statusText = nullptr, IProgressBar* progressBar = nullptr);
   ~RecordCollector() override;
 
-  QString FormatRecordStatus(IRecordGrid* grid) override;
-  void BeforeCell() override;
-  QString MakeTempFilePath() override;
-  bool EmitRecord(RecordValues& values, bool hasRowid, std::int64_t rowid, IRecordGrid* grid,
-                  IStatusText* statusText, const QString& recordStatus) override;
+  QString PathFor(std::int64_t length) override;
 
   QList<CollectedRecord> records;
-  int beforeCellCalls = 0;
-  int statusCalls = 0;
   QStringList tempPaths;        // every path handed out
   QStringList recordStatuses;   // the status text passed with each record
 
-  // EmitRecord answers false (a stop) from the record with this 0-based
-  // index on; -1 never.
+  // OnRecord answers false (a stop) from the record with this 0-based index
+  // on; -1 never.
   int stopAtRecord = -1;
-  // When set, MakeTempFilePath hands out empty paths (no temporary file).
+  // When set, PathFor hands out empty paths (no temporary file).
   bool refuseTempFiles = false;
-  // Called for every record after it was kept.
-  std::function<void(const CollectedRecord&)> onRecord;
 
-  QString TempFolder() const { return m_dir.path(); }
+ protected:
+  bool OnRecord(const RecordView& record, const QString& recordStatus) override;
 
  private:
   QTemporaryDir m_dir;
-  QStringList m_pending;  // files of the record being decoded
   int m_nextFile = 0;
 };
 
@@ -151,7 +146,7 @@ class MessageBoxRecorder {
   MessageBoxHook m_previous;
 };
 
-// A progress callback for CSQLiteRecovery::m_pfnProgress: counts its calls
+// A progress callback for CSQLiteRecovery::SetProgress: counts its calls
 // and asks to stop after `stopAfter` calls (-1: never). Use with the
 // counter as the owner pointer.
 struct ProgressCounter {

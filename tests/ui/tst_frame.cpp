@@ -119,7 +119,7 @@ void TestFrame::openFailures() {
   QCOMPARE(boxes.boxes.last().buttons, MsgButtons::Ok);
   QCOMPARE(m_frame->TreeCtrl()->topLevelItemCount(), 0);
   QVERIFY(m_frame->TreeCtrl()->isEnabled());
-  QVERIFY(m_frame->Recovery().m_lstTableNames.isEmpty());
+  QVERIFY(m_frame->Recovery().TableNames().isEmpty());
 }
 
 void TestFrame::cancelKeepsDatabase() {
@@ -192,7 +192,7 @@ void TestFrame::closeConfirmation_data() {
 void TestFrame::closeConfirmation() {
   QFETCH(bool, yes);
   OpenThrough(*m_frame, m_shop);
-  const QString work = m_frame->Recovery().m_strWorkDbPath;
+  const QString work = m_frame->Recovery().WorkingDbPath();
   QVERIFY(QFileInfo::exists(work));
   MessageBoxRecorder boxes(yes ? MsgResult::Yes : MsgResult::No);
   m_frame->Action(CMainFrame::ID_APP_EXIT)->trigger();

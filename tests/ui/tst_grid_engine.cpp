@@ -75,14 +75,13 @@ struct Opened {
     }
     engine.ScanDatabase(source);
     engine.BuildWorkingDatabase();
-    engine.m_pfnProgress = &Progress::Proc;
-    engine.m_pOwner = &progress;
+    engine.SetProgress(&Progress::Proc, &progress);
     root = new QTreeWidgetItem(&tree, {QStringLiteral("SQLite Database Objects")});
     tables = new QTreeWidgetItem(root, {QStringLiteral("Tables")});
     indexes = new QTreeWidgetItem(root, {QStringLiteral("Indexes")});
     views = new QTreeWidgetItem(root, {QStringLiteral("Views")});
     triggers = new QTreeWidgetItem(root, {QStringLiteral("Triggers")});
-    for (const QString& t : engine.m_lstTableNames) {
+    for (const QString& t : engine.TableNames()) {
       auto* item = new QTreeWidgetItem(tables, {t});
       item->setData(0, Qt::UserRole, t);
       if (t == QLatin1String("people")) people = item;
@@ -106,7 +105,7 @@ struct Pane {
     display = std::make_unique<CRecordDisplay>(o.progress.stop, &o.tree, &right, &status, &bar,
                                                 &stopButton);
     display->SetDispatch([this, &o](const QString& name, int kind) {
-      DispatchObject(o.engine, name, kind, false, right.Grid(), right.StatementEdit(), &status, &bar,
+      DispatchObject(o.engine, name, kind, nullptr, right.Grid(), right.StatementEdit(), &status, &bar,
                      &stopButton);
     });
   }
@@ -217,18 +216,19 @@ void TestGridEngine::saveWritesTickedObjects() {
   context.indexes = o.indexes;
   context.savingDialog = &dialog;
   context.dbName = QStringLiteral("shop.db");
+  RecoveredDatabase target;
   SaveOperations ops;
-  ops.hasDatabase = [&] { return !o.engine.m_lstTableNames.isEmpty(); };
+  ops.hasDatabase = [&] { return !o.engine.TableNames().isEmpty(); };
   ops.askFolder = [&](const QString&) { return std::optional<QString>(dest); };
   ops.open = [&](const QString& folder, const QString& name, QString* path, QString* error) {
-    if (!OpenRecoveredDatabase(o.engine, folder, name, error)) return false;
-    *path = QDir(o.engine.m_strOutputFolder).filePath(name);
+    if (!target.Open(o.engine, folder, name, error)) return false;
+    *path = target.Path();
     return true;
   };
   ops.dispatch = [&](const QString& name, int kind) {
-    return DispatchObject(o.engine, name, kind, true, nullptr, nullptr, nullptr, nullptr, nullptr);
+    return DispatchObject(o.engine, name, kind, &target, nullptr, nullptr, nullptr, nullptr, nullptr);
   };
-  ops.close = [] { CloseRecoveredDatabase(); };
+  ops.close = [&] { target.Close(); };
   const auto report = RunSaveCommand(context, ops);
   QVERIFY(report.has_value());
   const QString text = FormatSaveReport(*report);
@@ -273,17 +273,18 @@ void TestGridEngine::stopDuringSave() {
   context.triggers = o.triggers;
   context.indexes = o.indexes;
   context.dbName = QStringLiteral("shop.db");
+  RecoveredDatabase target;
   SaveOperations ops;
   ops.hasDatabase = [] { return true; };
   ops.askFolder = [&](const QString&) { return std::optional<QString>(dest); };
   ops.open = [&](const QString& folder, const QString& name, QString* path, QString* error) {
     *path = folder + QLatin1Char('/') + name;
-    return OpenRecoveredDatabase(o.engine, folder, name, error);
+    return target.Open(o.engine, folder, name, error);
   };
   ops.dispatch = [&](const QString& name, int kind) {
-    return DispatchObject(o.engine, name, kind, true, nullptr, nullptr, nullptr, nullptr, nullptr);
+    return DispatchObject(o.engine, name, kind, &target, nullptr, nullptr, nullptr, nullptr, nullptr);
   };
-  ops.close = [] { CloseRecoveredDatabase(); };
+  ops.close = [&] { target.Close(); };
   // The Stop is confirmed in the middle of the first table.
   o.progress.actAt = 200;
   o.progress.action = [&] { o.progress.stop = true; };
@@ -300,7 +301,7 @@ void TestGridEngine::stopDuringSave() {
   for (const SaveReportEntry& e : report->entries) QVERIFY(!FullySaved(e.outcome) || e.kind == kKindTable);
   QVERIFY(!saving);
   QVERIFY(o.tree.isEnabled());
-  QVERIFY(g_dbRecovered == nullptr);
+  QVERIFY(target.Db() == nullptr);
 }
 
 void TestGridEngine::saveRefusesExistingFile() {

@@ -57,22 +57,23 @@ void TestTree::shopTree() {
 
   // The outline follows the engine's lists, each in list order.
   QStringList expected{QStringLiteral("0:SQLite Database Objects"), QStringLiteral("1:Tables")};
-  for (const QString& t : engine.m_lstTableNames) expected << QStringLiteral("2:") + t;
-  auto category = [&](const char* name, const QStringList& rows) {
+  for (const QString& t : engine.TableNames()) expected << QStringLiteral("2:") + t;
+  auto category = [&](const char* name, SchemaKind kind) {
     expected << QStringLiteral("1:") + QLatin1String(name);
-    for (const QString& row : rows) expected << QStringLiteral("2:") + row.section(QLatin1Char(','), 1, 1);
+    for (const SchemaObject* object : engine.Catalog().OfKind(kind))
+      expected << QStringLiteral("2:") + object->name;
   };
-  category("Indexes", engine.m_lstIndexRows);
-  category("Views", engine.m_lstViewRows);
-  category("Triggers", engine.m_lstTriggerRows);
+  category("Indexes", SchemaKind::Index);
+  category("Views", SchemaKind::View);
+  category("Triggers", SchemaKind::Trigger);
   QCOMPARE(TreeOutline(tree), expected);
 
   // And the database's own objects are all there.
   const SampleSchema schema = ShopSchema();
   // (SQLite adds sqlite_sequence to the working database by itself.)
-  QStringList tables = engine.m_lstTableNames;
+  QStringList tables = engine.TableNames();
   tables.removeAll(QStringLiteral("sqlite_sequence"));
-  QVERIFY2(tables == schema.tables, qPrintable(engine.m_lstTableNames.join(QLatin1Char('|'))));
+  QVERIFY2(tables == schema.tables, qPrintable(engine.TableNames().join(QLatin1Char('|'))));
   for (const QString& name : schema.indexes) QVERIFY2(Find(name) && Find(name)->parent() == m_frame->m_hIndexesItem, qPrintable(name));
   for (const QString& name : schema.views) QVERIFY2(Find(name) && Find(name)->parent() == m_frame->m_hViewsItem, qPrintable(name));
   for (const QString& name : schema.triggers) QVERIFY2(Find(name) && Find(name)->parent() == m_frame->m_hTriggersItem, qPrintable(name));
@@ -100,9 +101,9 @@ void TestTree::oddNames() {
   const CSQLiteRecovery& engine = m_frame->Recovery();
   QTreeWidgetItem* tables = m_frame->m_hTablesItem;
   QVERIFY(tables != nullptr);
-  QCOMPARE(tables->childCount(), engine.m_lstTableNames.size());
+  QCOMPARE(tables->childCount(), engine.TableNames().size());
   for (int i = 0; i < tables->childCount(); ++i) {
-    const QString real = engine.m_lstTableNames.at(i);
+    const QString real = engine.TableNames().at(i);
     QTreeWidgetItem* item = tables->child(i);
     // Shown without enclosing brackets and without double quotes, addressed
     // by the real name.
@@ -110,7 +111,7 @@ void TestTree::oddNames() {
     QCOMPARE(CTreeCtrlEx::ObjectName(item), real);
   }
   QVERIFY(Find(QStringLiteral("table")) != nullptr);  // tab"le
-  QVERIFY(engine.m_lstTableNames.contains(QStringLiteral("tab\"le")));
+  QVERIFY(engine.TableNames().contains(QStringLiteral("tab\"le")));
   QVERIFY(Find(QStringLiteral("my table")) != nullptr);
 }
 

@@ -66,26 +66,19 @@ std::optional<SaveReport> RunSaveCommand(const SaveContext& context, const SaveO
   if (context.tree) context.tree->setEnabled(false);
   if (context.savingDialog) context.savingDialog->show();
 
-  // Tables first, so that their records exist before any view, trigger or
-  // index is created: triggers do not fire during the inserts and indexes are
-  // built once. After a stop every remaining object is still handed over; the
-  // dispatch passes it over at once and the report lists it.
-  const std::pair<const QStringList*, int> groups[] = {{&ticked.tables, kKindTable},
-                                                       {&ticked.views, kKindView},
-                                                       {&ticked.triggers, kKindTrigger},
-                                                       {&ticked.indexes, kKindIndex}};
-  for (const auto& [names, kind] : groups) {
-    for (const QString& name : *names) {
-      SaveReportEntry entry;
-      entry.name = name;
-      entry.kind = kind;
-      if (ops.dispatch) {
-        entry.outcome = ops.dispatch(name, kind);
-      } else {
-        entry.outcome.error = QStringLiteral("nothing to write it with");
-      }
-      report.entries.push_back(std::move(entry));
+  // After a stop every remaining object is still handed over; the dispatch
+  // passes it over at once and the report lists it.
+  for (const PlannedObject& object :
+       MakeSavePlan(ticked.tables, ticked.views, ticked.triggers, ticked.indexes)) {
+    SaveReportEntry entry;
+    entry.name = object.name;
+    entry.kind = object.kind;
+    if (ops.dispatch) {
+      entry.outcome = ops.dispatch(object.name, object.kind);
+    } else {
+      entry.outcome.error = QStringLiteral("nothing to write it with");
     }
+    report.entries.push_back(std::move(entry));
   }
 
   if (ops.close) ops.close();

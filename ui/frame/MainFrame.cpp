@@ -53,9 +53,6 @@ UrlOpener& Opener() {
 }
 
 
-// The second comma-separated field of a schema row: the object's name.
-QString NameField(const QString& row) { return row.section(QLatin1Char(','), 1, 1); }
-
 bool IsCtrlBreak(const QKeyEvent* key) {
   return key->key() == Qt::Key_Cancel ||
          (key->key() == Qt::Key_Pause && (key->modifiers() & Qt::ControlModifier));
@@ -119,7 +116,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     // it meanwhile, and a confirmed close waits for it.
     EngineCall call(*this);
     m_bShowingRecords = true;
-    DispatchObject(*m_pRecovery, name, kind, false, m_pRightView->Grid(),
+    DispatchObject(*m_pRecovery, name, kind, nullptr, m_pRightView->Grid(),
                    m_pRightView->StatementEdit(), StatusText(), ProgressBar(), StopControl());
     m_bShowingRecords = false;
   });
@@ -449,8 +446,7 @@ void CMainFrame::UpdateLockIndicators(Qt::KeyboardModifiers, quint32 nativeModif
 
 void CMainFrame::CreateEngine() {
   m_pRecovery = std::make_unique<CSQLiteRecovery>();
-  m_pRecovery->m_pfnProgress = &EngineProgressProc;
-  m_pRecovery->m_pOwner = this;
+  m_pRecovery->SetProgress(&EngineProgressProc, this);
 }
 
 void CMainFrame::OnFileOpen() {
@@ -483,18 +479,25 @@ void CMainFrame::OnFileOpen() {
   if (QPlainTextEdit* edit = TextCtrl()) edit->clear();
 
   CreateEngine();
+  CSQLiteRecovery::ScanOutcome scan;
   {
     EngineCall call(*this);
-    m_pRecovery->ScanDatabase(dialog.m_strDbPath);
+    scan = m_pRecovery->ScanDatabase(dialog.m_strDbPath);
   }
+  if (scan != CSQLiteRecovery::ScanOutcome::Opened)
+    ShowMessageBox(CSQLiteRecovery::ScanMessage(scan));
   if (!m_bCloseAfterWork) {
-    EngineCall call(*this);
-    m_pRecovery->BuildWorkingDatabase();
+    CSQLiteRecovery::WorkingDbOutcome working;
+    {
+      EngineCall call(*this);
+      working = m_pRecovery->BuildWorkingDatabase();
+    }
+    if (!working.message.isEmpty()) ShowMessageBox(working.message);
   }
   if (tree != nullptr) tree->setEnabled(true);
   if (m_bCloseAfterWork) return;
 
-  if (m_pRecovery->m_lstTableNames.isEmpty()) {
+  if (m_pRecovery->TableNames().isEmpty()) {
     ShowMessageBox(QStringLiteral("File Corrupted"));
     return;
   }
@@ -504,26 +507,22 @@ void CMainFrame::OnFileOpen() {
 void CMainFrame::FillTree(CTreeCtrlEx* tree) {
   const CSQLiteRecovery& engine = *m_pRecovery;
   m_hRootItem = AddItem(tree->invisibleRootItem(), QStringLiteral("SQLite Database Objects"), 0);
-  m_hTablesItem = AddItem(m_hRootItem, QStringLiteral("Tables"), 2);
   m_hRootItem->setExpanded(true);
-  for (const QString& name : engine.m_lstTableNames) {
-    QTreeWidgetItem* item = AddItem(m_hTablesItem, TableTreeText(name), 1);
-    // Displays and saves address the table by its real name.
-    item->setData(0, Qt::UserRole, name);
-  }
-  m_hTablesItem->setExpanded(true);
-
-  auto addCategory = [&](const QString& text, const QStringList& rows) {
+  // Every object item carries its real name: displays and saves address the
+  // object by it, not by the tree's text.
+  auto addCategory = [&](const QString& text, int kind) {
     QTreeWidgetItem* category = AddItem(m_hRootItem, text, 2);
-    for (int i = 0; i < rows.size(); ++i) {
-      QTreeWidgetItem* item = AddItem(category, NameField(rows.at(i)), 1);
-      item->setData(0, Qt::UserRole + 1, i);  // position of its schema row
+    for (const QString& name : CategoryNames(engine, kind)) {
+      QTreeWidgetItem* item = AddItem(category, ObjectTreeText(kind, name), 1);
+      item->setData(0, Qt::UserRole, name);
     }
     return category;
   };
-  m_hIndexesItem = addCategory(QStringLiteral("Indexes"), engine.m_lstIndexRows);
-  m_hViewsItem = addCategory(QStringLiteral("Views"), engine.m_lstViewRows);
-  m_hTriggersItem = addCategory(QStringLiteral("Triggers"), engine.m_lstTriggerRows);
+  m_hTablesItem = addCategory(QStringLiteral("Tables"), kKindTable);
+  m_hTablesItem->setExpanded(true);
+  m_hIndexesItem = addCategory(QStringLiteral("Indexes"), kKindIndex);
+  m_hViewsItem = addCategory(QStringLiteral("Views"), kKindView);
+  m_hTriggersItem = addCategory(QStringLiteral("Triggers"), kKindTrigger);
 }
 
 void CMainFrame::OnFileSave() {
@@ -541,19 +540,23 @@ void CMainFrame::OnFileSave() {
   context.dbName = m_strDbName;
 
   SaveOperations ops;
-  ops.hasDatabase = [this] { return !m_pRecovery->m_lstTableNames.isEmpty(); };
+  ops.hasDatabase = [this] { return !m_pRecovery->TableNames().isEmpty(); };
   ops.askFolder = [this](const QString& fileName) { return AskSaveDestination(this, fileName); };
   ops.open = [this](const QString& folder, const QString& fileName, QString* path, QString* error) {
-    if (!OpenRecoveredDatabase(*m_pRecovery, folder, fileName, error)) return false;
-    *path = QFileInfo(QDir(m_pRecovery->m_strOutputFolder).filePath(fileName)).absoluteFilePath();
+    m_pTarget = std::make_unique<RecoveredDatabase>();
+    if (!m_pTarget->Open(*m_pRecovery, folder, fileName, error)) {
+      m_pTarget.reset();
+      return false;
+    }
+    *path = QFileInfo(m_pTarget->Path()).absoluteFilePath();
     return true;
   };
   ops.dispatch = [this](const QString& name, int kind) {
     EngineCall call(*this);
-    return DispatchObject(*m_pRecovery, name, kind, true, nullptr, nullptr, StatusText(),
+    return DispatchObject(*m_pRecovery, name, kind, m_pTarget.get(), nullptr, nullptr, StatusText(),
                           ProgressBar(), StopControl());
   };
-  ops.close = [] { CloseRecoveredDatabase(); };
+  ops.close = [this] { m_pTarget.reset(); };
   ops.report = [this](const SaveReport& report) { ShowSaveReport(this, report); };
   RunSaveCommand(context, ops);
 }
@@ -657,9 +660,8 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   }
   m_bCloseConfirmed = false;
   m_bCloseAfterWork = false;
-  CSQLiteRecovery::CloseWorkingDatabase();
-  const QString workPath = m_pRecovery->m_strWorkDbPath;
-  if (!workPath.isEmpty() && QFileInfo::exists(workPath)) QFile::remove(workPath);
+  // The session closes its working database and deletes the file.
+  CreateEngine();
   if (m_pSavingDlg) m_pSavingDlg->hide();
   event->accept();
   QMainWindow::closeEvent(event);

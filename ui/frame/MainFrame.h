@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "engine/SQLiteRecovery.h"
+#include "output/RecoveredDatabase.h"
 #include "ui/frame/StatusControls.h"
 
 class QAction;
@@ -180,6 +181,7 @@ class CMainFrame : public QMainWindow {
   };
 
   std::unique_ptr<CSQLiteRecovery> m_pRecovery;
+  std::unique_ptr<RecoveredDatabase> m_pTarget;  // the recovered database while a save runs
   // The display of the item clicked in the tree (WMU_SHOW_RECORDS).
   std::unique_ptr<CRecordDisplay> m_pDisplay;
   QToolBar* m_wndToolBar = nullptr;

@@ -1,0 +1,65 @@
+// What each page of the file is, as the passes over the session learn it.
+//
+// Kept for the whole session: a table walk records every b-tree page it uses
+// under the tree's root page, and the overflow pages of its cells. Memory
+// follows the pages recorded (blocks allocated on first use), a few bytes a
+// page, never a structure per cell.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+
+namespace velmora {
+
+enum class PageRole : std::uint8_t {
+  Unknown = 0,  // not reached by any pass yet
+  Btree,        // a page of the live tree whose root is Owner()
+  Overflow,     // an overflow page of a cell of the tree Owner()
+};
+
+class PageMap {
+ public:
+  // Records `page` as `role` of the tree rooted at `owner`, unless it is
+  // known already. True when it was recorded now, or was already recorded
+  // with the same role and owner.
+  bool Claim(std::int64_t page, PageRole role, std::uint32_t owner) {
+    Entry* e = At(page, true);
+    if (e == nullptr) return false;
+    if (e->role == PageRole::Unknown) {
+      e->role = role;
+      e->owner = owner;
+      return true;
+    }
+    return e->role == role && e->owner == owner;
+  }
+  PageRole Role(std::int64_t page) const {
+    const Entry* e = const_cast<PageMap*>(this)->At(page, false);
+    return e != nullptr ? e->role : PageRole::Unknown;
+  }
+  std::uint32_t Owner(std::int64_t page) const {
+    const Entry* e = const_cast<PageMap*>(this)->At(page, false);
+    return e != nullptr ? e->owner : 0;
+  }
+  void Clear() { m_blocks.clear(); }
+
+ private:
+  struct Entry {
+    std::uint32_t owner = 0;
+    PageRole role = PageRole::Unknown;
+  };
+  static constexpr std::int64_t kPagesPerBlock = 16384;
+  Entry* At(std::int64_t page, bool create) {
+    if (page <= 0) return nullptr;
+    const std::int64_t key = page / kPagesPerBlock;
+    auto found = m_blocks.find(key);
+    if (found == m_blocks.end()) {
+      if (!create) return nullptr;
+      found = m_blocks.emplace(key, std::make_unique<Entry[]>(kPagesPerBlock)).first;
+    }
+    return &found->second[page % kPagesPerBlock];
+  }
+  std::unordered_map<std::int64_t, std::unique_ptr<Entry[]>> m_blocks;
+};
+
+}  // namespace velmora

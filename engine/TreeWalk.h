@@ -1,0 +1,106 @@
+// Walking the b-tree under a root page and handing each cell to a visitor.
+//
+// The walk knows pages and cells only: no grid, no text, no bar. Stop and
+// progress go through one callback, which the presentation turns into
+// whatever it shows. Damage costs only what it touches: an unusable child is
+// counted and its siblings are still walked.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/PageLayout.h"
+#include "engine/PageMap.h"
+#include "engine/PageSet.h"
+#include "engine/PageSource.h"
+
+namespace velmora {
+
+// One step of a walk, as the progress callback sees it.
+struct WalkStep {
+  enum class Kind : std::uint8_t {
+    Poll,            // between units of work; nothing to show
+    InteriorBegin,   // an interior page is about to walk its children
+    InteriorChild,   // child `index` (0-based) of `count` of an interior page is done
+    LeafBegin,       // a page's cells are about to be visited
+    LeafCell,        // cell `index` of `count` was visited
+  };
+  Kind kind = Kind::Poll;
+  int depth = 0;  // 0 for the root page
+  std::int64_t index = 0;
+  std::int64_t count = 0;
+};
+
+// The progress and stop callback of a walk: true asks it to stop.
+class IWalkProgress {
+ public:
+  virtual ~IWalkProgress() = default;
+  virtual bool Step(const WalkStep& step) = 0;
+};
+
+// A cell the walk hands on: a leaf cell, or a cell of an interior index page
+// (which carries a key). `space` is what the page leaves it (see PageLayout).
+struct CellRef {
+  std::int64_t pageNumber = 0;
+  std::uint8_t pageType = 0;
+  const std::uint8_t* page = nullptr;
+  std::int64_t pageSize = 0;
+  std::int64_t offset = 0;
+  std::int64_t space = 0;
+  std::uint32_t tree = 0;        // root page of the tree walked
+  PageSet* overflowPages = nullptr;  // overflow pages used so far in this walk
+  PageMap* map = nullptr;            // the session's page map, or null
+};
+
+// What a visitor did with a cell.
+enum class CellUse : std::uint8_t {
+  Used,     // decoded and handed on
+  Skipped,  // the cell does not fit its page (damage): counted, the walk goes on
+  Stop,     // the visitor saw a stop request: the walk ends
+};
+
+class ICellVisitor {
+ public:
+  virtual ~ICellVisitor() = default;
+  virtual CellUse VisitCell(const CellRef& cell) = 0;
+};
+
+// What a walk found.
+struct WalkReport {
+  bool complete = true;       // every page and cell under the root was used
+  bool stopped = false;       // the callback or the visitor asked to stop
+  std::int64_t pagesWalked = 0;
+  std::int64_t pagesUnusable = 0;  // children that could not be used (their subtrees are lost)
+  std::int64_t cellsSkipped = 0;   // cells whose pointer or size does not fit their page
+};
+
+class TreeWalk {
+ public:
+  // `map` may be null; when given, every page used is recorded in it.
+  TreeWalk(const PageSource& source, PageMap* map) : m_source(source), m_map(map) {}
+
+  // Walks the tree rooted at `root`: interior pages in cell order then the
+  // right-most child, an interior index page's own cells after its children,
+  // a leaf's cells in pointer order. Each page is entered at most once per
+  // walk and the depth is bounded, so a damaged tree cannot loop.
+  WalkReport Walk(std::int64_t root, ICellVisitor& visitor, IWalkProgress* progress);
+
+ private:
+  bool WalkAt(std::int64_t page, int depth);
+  bool Poll(WalkStep::Kind kind = WalkStep::Kind::Poll, int depth = 0, std::int64_t index = 0,
+            std::int64_t count = 0);
+
+  const PageSource& m_source;
+  PageMap* m_map;
+  ICellVisitor* m_visitor = nullptr;
+  IWalkProgress* m_progress = nullptr;
+  std::uint32_t m_root = 0;
+  WalkReport m_report;
+  PageSet m_visited;
+  PageSet m_overflow;
+  // One page buffer and layout per tree level, reused from walk to walk.
+  std::vector<std::vector<std::uint8_t>> m_pages;
+  std::vector<PageLayout> m_layouts;
+};
+
+}  // namespace velmora

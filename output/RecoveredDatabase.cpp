@@ -1,0 +1,99 @@
+#include "output/RecoveredDatabase.h"
+
+#include <sqlite3.h>
+
+#include <QDir>
+#include <QFile>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "engine/SQLiteRecovery.h"
+#include "output/SaveDispatch.h"
+
+namespace velmora {
+
+RecoveredDatabase::~RecoveredDatabase() { Close(); }
+
+bool RecoveredDatabase::Open(const CSQLiteRecovery& engine, const QString& folder,
+                             const QString& fileName, QString* error) {
+  QString message;
+  if (error == nullptr) error = &message;
+  Close();
+  if (folder.isEmpty() || fileName.isEmpty() || fileName.contains(QLatin1Char('/'))) {
+    *error = QStringLiteral("No folder or file name was given for the recovered database.");
+    return false;
+  }
+  // A chosen folder that has vanished since it was chosen is made again.
+  if (!QDir(folder).exists() && !QDir().mkpath(folder)) {
+    *error = QStringLiteral("The folder \"%1\" does not exist and cannot be created.").arg(folder);
+    return false;
+  }
+  QString path = folder;
+  if (!path.endsWith(QLatin1Char('/'))) path += QLatin1Char('/');
+  path += fileName;
+  const QByteArray native = QFile::encodeName(path);
+
+  // The file is created here, exclusively and without following a symbolic
+  // link: whatever already bears the name (an earlier save, the damaged file
+  // itself) is never opened, let alone written.
+  const int fd =
+      ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (errno == EEXIST) {
+      *error = QStringLiteral(
+                   "The file \"%1\" already exists. The recovered database is never written "
+                   "over an existing file: choose another folder.")
+                   .arg(path);
+    } else {
+      *error = QStringLiteral("The recovered database \"%1\" cannot be created (%2).")
+                   .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    return false;
+  }
+  ::close(fd);
+
+  const QByteArray pathUtf8 = path.toUtf8();
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(
+      pathUtf8.constData(), &db,
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    const QString reason =
+        QString::fromUtf8(db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+    std::fprintf(stderr, "%s: can't open %s (%s)\n", pathUtf8.constData(), pathUtf8.constData(),
+                 reason.toUtf8().constData());
+    sqlite3_close(db);
+    QFile::remove(path);
+    *error =
+        QStringLiteral("The recovered database \"%1\" cannot be opened (%2).").arg(path, reason);
+    return false;
+  }
+  // Texts are bound byte for byte in the damaged file's own encoding: the new
+  // database gets that encoding before its first table.
+  switch (engine.geometry().textEncoding) {
+    case 2: ExecSql(db, "PRAGMA encoding = 'UTF-16le'"); break;
+    case 3: ExecSql(db, "PRAGMA encoding = 'UTF-16be'"); break;
+    default: ExecSql(db, "PRAGMA encoding = 'UTF-8'"); break;
+  }
+  ExecSql(db, "PRAGMA synchronous = OFF");
+  ExecSql(db, "PRAGMA journal_mode = MEMORY");
+  // A table's inserts form one transaction: a larger page cache keeps its
+  // pages from being spilled and read again while it grows.
+  ExecSql(db, "PRAGMA cache_size = -32768");
+  m_db = db;
+  m_folder = folder;
+  m_path = path;
+  return true;
+}
+
+void RecoveredDatabase::Close() {
+  if (m_db == nullptr) return;
+  if (sqlite3_get_autocommit(m_db) == 0) ExecSql(m_db, "COMMIT");
+  sqlite3_close_v2(m_db);
+  m_db = nullptr;
+}
+
+}  // namespace velmora
