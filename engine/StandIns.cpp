@@ -343,15 +343,20 @@ QString SupplyFunction(sqlite3* db) {
     name = message.mid(18, message.size() - 20);
   }
   if (name.isEmpty()) return QString();
-  // A function of that name already there: the error has another cause, and
-  // a stand-in would replace the real function.
-  sqlite3_stmt* probe = nullptr;
-  if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_function_list WHERE name = ?1 COLLATE NOCASE",
-                         -1, &probe, nullptr) == SQLITE_OK) {
-    sqlite3_bind_text(probe, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
-    const bool exists = sqlite3_step(probe) == SQLITE_ROW;
+  if (!message.startsWith("no such function: ")) {
+    // Compiled from the schema, the expression was not checked against the
+    // functions there are: a function of that name with another number of
+    // arguments gives this error too, and a stand-in would take its place.
+    // Supplied only when the list of functions says there is none.
+    sqlite3_stmt* probe = nullptr;
+    bool known = true;
+    if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_function_list WHERE name = ?1 COLLATE NOCASE",
+                           -1, &probe, nullptr) == SQLITE_OK) {
+      sqlite3_bind_text(probe, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
+      known = sqlite3_step(probe) != SQLITE_DONE;
+    }
     sqlite3_finalize(probe);
-    if (exists) return QString();
+    if (known) return QString();
   }
   if (sqlite3_create_function_v2(db, name.constData(), -1,
                                  SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
@@ -452,7 +457,7 @@ PlainTable PlainTableForFilling(const QString& createTableSql) {
     if (as < 0) continue;
     // [CONSTRAINT name] [GENERATED ALWAYS] AS ( expr ) [STORED | VIRTUAL]
     int start = as;
-    if (start >= 2 && IsSqlKeyword(sql, tokens[size_t(top[size_t(start - 1)])], "ALWAYS") &&
+    if (start >= 3 && IsSqlKeyword(sql, tokens[size_t(top[size_t(start - 1)])], "ALWAYS") &&
         IsSqlKeyword(sql, tokens[size_t(top[size_t(start - 2)])], "GENERATED"))
       start -= 2;
     if (start >= 3 && IsSqlKeyword(sql, tokens[size_t(top[size_t(start - 2)])], "CONSTRAINT"))

@@ -210,6 +210,9 @@ class TestStandIns : public QObject {
            "WITHOUT ROWID"
         << "CREATE TABLE \"t(x\"(\"a,b\" TEXT /* c, AS (x) */,\n  g INT, \"as\") WITHOUT ROWID"
         << QStringList{"g"} << QStringList{"v w"} << false;
+    QTest::newRow("column named generated") << "CREATE TABLE t(generated ALWAYS AS (1) STORED, a)"
+                                            << "CREATE TABLE t(generated ALWAYS, a)"
+                                            << QStringList{"generated"} << QStringList{} << false;
     QTest::newRow("virtual named by a check")
         << "CREATE TABLE t(a, v AS (a), CHECK(V > 0))"
         << "CREATE TABLE t(a, v AS (a), CHECK(V > 0))" << QStringList{} << QStringList{"v"} << true;
