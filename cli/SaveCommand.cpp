@@ -23,6 +23,7 @@ QString OutcomeText(int kind, const ObjectOutcome& outcome, bool* ok) {
     if (outcome.stopped) text += QStringLiteral("; stopped");
     if (outcome.incomplete) text += QStringLiteral("; damaged pages skipped");
     if (!outcome.error.isEmpty()) text += QStringLiteral("; ") + outcome.error;
+    if (!outcome.note.isEmpty()) text += QStringLiteral("; ") + outcome.note;
   } else if (outcome.stopped) {
     text = QStringLiteral("not saved: stopped");
   } else {

@@ -7,6 +7,7 @@
 #include <QFile>
 
 #include "engine/SqliteDb.h"
+#include "engine/StandIns.h"
 #include "platform/Folders.h"
 #include "platform/Text.h"
 
@@ -66,6 +67,9 @@ bool WorkingDatabase::Create(const QString& path, QString* error) {
   // A scratch database: no durability needed.
   sqlite3_exec(m_db, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
   sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr);
+  // Collations and functions that only the file's own application has get
+  // stand-ins, so that its statements replay exactly as written.
+  InstallStandInCollations(m_db);
   return true;
 }
 
@@ -75,7 +79,7 @@ bool WorkingDatabase::Replay(const QString& sql) {
   const QByteArray utf8 = ToUtf8(sql);
   sqlite3_stmt* stmt = nullptr;
   bool ok = false;
-  if (sqlite3_prepare_v2(m_db, utf8.constData(), -1, &stmt, nullptr) != SQLITE_OK) {
+  if (PrepareWithStandIns(m_db, utf8, &stmt, nullptr, nullptr) != SQLITE_OK) {
     ReportSqlError(sqlite3_errmsg(m_db));
   } else if (stmt == nullptr) {
     ReportSqlError("empty statement");

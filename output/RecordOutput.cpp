@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "engine/SqlQuote.h"
+#include "engine/StandIns.h"
 #include "engine/Values.h"
 #include "platform/TempFolder.h"
 
@@ -368,7 +369,10 @@ bool CRecordWriter::SaveRecord(const RecordView& record) {
         break;
     }
   }
-  const int rc = sqlite3_step(stmt);
+  // A record that breaks a CHECK constraint is kept as the file holds it.
+  bool brokeCheck = false;
+  const int rc = StepKeepingCheckFailures(stmt, &brokeCheck);
+  if (brokeCheck && rc == SQLITE_DONE) ++m_nCheckBroken;
   bool ok = rc == SQLITE_DONE;
   if (!ok) NoteError(QString::fromUtf8(sqlite3_errmsg(m_db)));
   sqlite3_reset(stmt);  // every parameter is bound again for the next record

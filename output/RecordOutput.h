@@ -129,6 +129,8 @@ class CRecordWriter : public CTableReader {
   std::int64_t RecordsRejected() const { return m_nRejected; }
   std::int64_t RecordsSkipped() const { return m_nSkipped; }  // more values than columns
   QString FirstError() const { return m_strFirstError; }
+  // Records that break a CHECK constraint (saved as the file holds them).
+  std::int64_t RecordsBreakingChecks() const { return m_nCheckBroken; }
   // Values that damage (or a failed temporary file) cut short.
   std::int64_t ValuesCut() const { return m_nCut; }
 
@@ -169,6 +171,7 @@ class CRecordWriter : public CTableReader {
   std::vector<QByteArray> m_keep;         // long values read from their files, kept until the step
   std::vector<QString> m_texts;           // display mode: one text per column, reused
   std::int64_t m_nCut = 0;
+  std::int64_t m_nCheckBroken = 0;
   std::int64_t m_nWritten = 0, m_nShown = 0, m_nRejected = 0, m_nSkipped = 0;
   QString m_strFirstError;
 };

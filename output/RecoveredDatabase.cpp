@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "engine/SQLiteRecovery.h"
+#include "engine/StandIns.h"
 #include "output/SaveDispatch.h"
 
 namespace velmora {
@@ -83,6 +84,9 @@ bool RecoveredDatabase::Open(const CSQLiteRecovery& engine, const QString& folde
   // A table's inserts form one transaction: a larger page cache keeps its
   // pages from being spilled and read again while it grows.
   ExecSql(db, "PRAGMA cache_size = -32768");
+  // Collations the library lacks get binary-order stand-ins; the schema keeps
+  // their names for the application that owns them.
+  InstallStandInCollations(db);
   m_db = db;
   m_folder = folder;
   m_path = path;

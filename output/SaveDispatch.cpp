@@ -1,6 +1,7 @@
 #include "output/SaveDispatch.h"
 
 #include "engine/SchemaRows.h"
+#include "engine/StandIns.h"
 #include "output/TableExtraction.h"
 #include "platform/TempFolder.h"
 
@@ -34,6 +35,13 @@ ObjectOutcome GetObjectSql(CSQLiteRecovery& engine, int kind, const QString& nam
     outcome.error = QStringLiteral("its statement was not found");
   } else {
     outcome.written = ExecCreateStatement(target->Db(), sql, &outcome.error);
+    sqlite3* db = target->Db();
+    if (outcome.written && kind == kKindIndex &&
+        IndexesNeedingReindex(db, StandInCollations(db), StandInFunctions(db)).contains(name)) {
+      outcome.note = QStringLiteral(
+          "built with a stand-in for a collation or function that only the database's own "
+          "application has; run REINDEX \"%1\" where it exists").arg(name);
+    }
   }
   return outcome;
 }

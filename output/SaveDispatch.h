@@ -26,6 +26,7 @@ struct ObjectOutcome {
   std::int64_t records = 0;  // table: records inserted
   QString error;             // why it was not (fully) written; empty when it was
   bool incomplete = false;   // table: part of its b-tree could not be read (damage)
+  QString note;              // what the user should know although it was written (stand-ins, CHECKs)
 };
 
 // Displays (`target` null) or saves (into `target`) the object `name` of kind

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "engine/SqlQuote.h"
+#include "engine/StandIns.h"
 #include "platform/TempFolder.h"
 
 namespace velmora {
@@ -49,12 +50,6 @@ bool TableExists(sqlite3* db, const QString& name) {
 
 }  // namespace
 
-QString AdaptCreateStatement(QString sql) {
-  sql.replace(QLatin1String("COLLATE UTF16"), QLatin1String("COLLATE BINARY"));
-  sql.remove(QLatin1String("COLLATE UNICODE"));
-  return sql;
-}
-
 bool ExecCreateStatement(sqlite3* db, const QString& sql, QString* error) {
   const int start = SkipBlanks(sql, 0);
   if (sql.mid(start, 6).compare(QLatin1String("CREATE"), Qt::CaseInsensitive) != 0) {
@@ -64,8 +59,7 @@ bool ExecCreateStatement(sqlite3* db, const QString& sql, QString* error) {
   const QByteArray utf8 = sql.toUtf8();
   sqlite3_stmt* stmt = nullptr;
   const char* tail = nullptr;
-  if (sqlite3_prepare_v2(db, utf8.constData(), static_cast<int>(utf8.size()), &stmt, &tail) !=
-          SQLITE_OK ||
+  if (PrepareWithStandIns(db, utf8, &stmt, &tail, nullptr) != SQLITE_OK ||
       stmt == nullptr) {
     *error = QString::fromUtf8(sqlite3_errmsg(db));
     std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(db));
@@ -139,6 +133,7 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
   ObjectOutcome outcome;
   const bool save = target != nullptr;
   const SchemaObject* object = engine.Catalog().FindTable(name);
+  PlainTable plain;
   sqlite3* const db = save ? target->Db() : nullptr;
   if (save) {
     if (db == nullptr) {
@@ -161,11 +156,27 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
       // schema table makes the library create sqlite_stat1.
       ExecSql(db, "ANALYZE sqlite_schema");
     } else {
+      // A table with generated columns is created first with its stored
+      // generated columns as ordinary ones (the virtual ones left out), so
+      // that it receives the values the file holds; its own statement is put
+      // back once it is filled.
+      plain = PlainTableForFilling(object->sql);
+      const QStringList collationsBefore = StandInCollations(db);
+      const QStringList functionsBefore = StandInFunctions(db);
       QString error;
-      if (!ExecCreateStatement(db, AdaptCreateStatement(object->sql), &error)) {
+      if (!ExecCreateStatement(db, plain.sql, &error)) {
         outcome.error = QStringLiteral("the table could not be created: ") + error;
         return outcome;
       }
+      QStringList standIns;
+      for (const QString& c : StandInCollations(db))
+        if (!collationsBefore.contains(c)) standIns << QStringLiteral("collation ") + c;
+      for (const QString& f : StandInFunctions(db))
+        if (!functionsBefore.contains(f)) standIns << QStringLiteral("function ") + f;
+      if (!standIns.isEmpty())
+        outcome.note = QStringLiteral("created with stand-ins for %1, which only the database's "
+                                      "own application has; its statement is kept as written")
+                           .arg(standIns.join(QStringLiteral(", ")));
     }
     outcome.written = true;
   }
@@ -178,6 +189,12 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
     return outcome;
   }
 
+  if (plain.changed) {
+    // The plain table has its stored generated columns as ordinary columns:
+    // they receive the stored values like any other.
+    for (int& hidden : layout.hidden)
+      if (hidden == 3) hidden = 0;
+  }
   const int count = layout.ColumnCount();
   int handled = 0;
   for (int i = 1; i <= count; ++i) {
@@ -212,6 +229,14 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
   }
   // Committed at the end and at a stop alike: what was written stays.
   if (began) ExecSql(db, "COMMIT");
+  if (plain.changed) {
+    QString error;
+    const QString generated =
+        RestoreOriginalStatement(db, name, object->sql, &error)
+            ? QStringLiteral("its generated columns keep the values the file holds")
+            : QStringLiteral("saved with its generated columns as ordinary columns (%1)").arg(error);
+    outcome.note = outcome.note.isEmpty() ? generated : outcome.note + QStringLiteral("; ") + generated;
+  }
   if (grid != nullptr) grid->Redraw();
 
   outcome.records = save ? writer.RecordsWritten() : writer.RecordsShown();
@@ -227,6 +252,12 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
     if (writer.RecordsSkipped() > 0)
       problems << QStringLiteral("%1 records held more values than the table has columns")
                       .arg(writer.RecordsSkipped());
+    if (writer.RecordsBreakingChecks() > 0) {
+      const QString checks =
+          QStringLiteral("%1 records break a CHECK constraint and are saved as the file holds them")
+              .arg(writer.RecordsBreakingChecks());
+      outcome.note = outcome.note.isEmpty() ? checks : outcome.note + QStringLiteral("; ") + checks;
+    }
     if (writer.ValuesCut() > 0)
       problems << QStringLiteral("%1 values could not be read completely").arg(writer.ValuesCut());
     outcome.error = problems.join(QStringLiteral("; "));

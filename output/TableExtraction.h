@@ -19,11 +19,6 @@ namespace velmora {
 // the table is unknown there or has no columns.
 bool ReadColumnInfo(sqlite3* workDb, const QString& tableName, TableLayout* layout);
 
-// The CREATE statement as the recovered database receives it: COLLATE UTF16
-// becomes COLLATE BINARY and COLLATE UNICODE is dropped (collations the
-// library does not know).
-QString AdaptCreateStatement(QString sql);
-
 // Runs `sql` on `db` when it is exactly one statement beginning with CREATE
 // (a statement read from a damaged file never gets to run anything else).
 // False with *error set otherwise, or when the library rejects it.

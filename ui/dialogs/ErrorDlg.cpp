@@ -51,6 +51,7 @@ QString FormatSaveReport(const SaveReport& report) {
         line += QStringLiteral(" (part of it could not be read from the damaged file)");
         ++damaged;
       }
+      if (!o.note.isEmpty()) line += QStringLiteral("; ") + o.note;
       saved << line;
     } else if (o.written) {
       const QString why = !o.error.isEmpty() ? o.error : QStringLiteral("the save was stopped");
