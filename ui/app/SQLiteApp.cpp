@@ -74,14 +74,14 @@ CSQLiteApp::~CSQLiteApp() {
   m_pGuard.reset();
 }
 
-bool CSQLiteApp::InitInstance() {
+bool CSQLiteApp::InitInstance(const QStringList& commandLine) {
   // VELMORA_MESSAGES_TO_STDERR=1 keeps the default hook (standard error), so
   // that scripted runs never wait on a message box.
   if (qEnvironmentVariableIntValue("VELMORA_MESSAGES_TO_STDERR") == 0) InstallWidgetMessageBoxHook();
 
   // The file named on the command line, made absolute: a running copy that
   // receives it works in another folder.
-  QStringList arguments = QCoreApplication::arguments();
+  QStringList arguments = commandLine;
   QString file = DatabaseArgument(arguments.mid(1));
   if (!file.isEmpty()) {
     const qsizetype at = arguments.indexOf(file, 1);

@@ -1,6 +1,7 @@
 // CSQLiteApp: start-up of the program.
 #pragma once
 
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -33,7 +34,8 @@ class CSQLiteApp {
   // or, when none is named (or it does not exist), starts the Open command.
   // A file named by a later copy is opened too. False when the program must
   // end (another copy runs; the file, made absolute, was handed to it).
-  bool InitInstance();
+  // `arguments` is the program's command line, the program name first.
+  bool InitInstance(const QStringList& arguments = QCoreApplication::arguments());
 
   CMainFrame* MainFrame() const { return m_pFrame.get(); }
 
