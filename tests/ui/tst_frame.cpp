@@ -7,19 +7,19 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QToolBar>
 #include <QToolButton>
 #include <QtTest/QtTest>
+#include <optional>
 
 #include "tst_frame_helpers.h"
 #include "ui/grid/RightView.h"
 #include "ui/style/AppStyle.h"
-#include <optional>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -100,9 +100,11 @@ void TestFrame::commandsAndCaptions() {
   QStringList menus;
   for (QAction* a : m_frame->menuBar()->actions()) menus << a->text();
   QCOMPARE(menus, (QStringList{"&File", "&Edit", "&Help"}));
-  QCOMPARE(m_frame->Action(CMainFrame::ID_FILE_SAVE_DB)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
+  QCOMPARE(m_frame->Action(CMainFrame::ID_FILE_SAVE_DB)->shortcut(),
+           QKeySequence(Qt::CTRL | Qt::Key_S));
   QCOMPARE(m_frame->Action(CMainFrame::ID_HELP_DB)->shortcut(), QKeySequence(Qt::Key_F1));
-  QCOMPARE(m_frame->Action(CMainFrame::ID_EDIT_FIND)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
+  QCOMPARE(m_frame->Action(CMainFrame::ID_EDIT_FIND)->shortcut(),
+           QKeySequence(Qt::CTRL | Qt::Key_F));
   QCOMPARE(m_frame->MessagePane()->text(), QStringLiteral("Ready"));
   QVERIFY(!m_frame->ProgressCtl()->isVisible());
   QVERIFY(!m_frame->StopButton()->isVisible());
@@ -116,7 +118,8 @@ void TestFrame::commandsAndCaptions() {
 void TestFrame::openFailures_data() {
   QTest::addColumn<QString>("kind");
   QTest::addColumn<QString>("lastMessage");
-  QTest::newRow("missing file") << "missing" << "The file \"%1\" does not exist.";
+  QTest::newRow("missing file") << "missing"
+                                << "The file \"%1\" does not exist.";
   QTest::newRow("not a database") << "garbage" << "File Corrupted";
   QTest::newRow("schema page zeroed") << "zeroed" << "File Corrupted";
 }
@@ -143,7 +146,8 @@ void TestFrame::openFailures() {
     OpenThrough(*m_frame, path);
   }
   QVERIFY(!boxes.boxes.isEmpty());
-  QCOMPARE(boxes.boxes.last().text, kind == QLatin1String("missing") ? lastMessage.arg(path) : lastMessage);
+  QCOMPARE(boxes.boxes.last().text,
+           kind == QLatin1String("missing") ? lastMessage.arg(path) : lastMessage);
   QCOMPARE(boxes.boxes.last().buttons, MsgButtons::Ok);
   QCOMPARE(m_frame->TreeCtrl()->topLevelItemCount(), 0);
   QVERIFY(m_frame->TreeCtrl()->isEnabled());
@@ -462,7 +466,8 @@ void TestFrame::droppedFile() {
   QFETCH(bool, opened);
   QList<QUrl> urls{QUrl::fromLocalFile(m_shop)};
   if (what == QLatin1String("web")) urls = {QUrl(QStringLiteral("https://example.org/shop.db"))};
-  if (what == QLatin1String("file after web")) urls.prepend(QUrl(QStringLiteral("https://example.org/x.db")));
+  if (what == QLatin1String("file after web"))
+    urls.prepend(QUrl(QStringLiteral("https://example.org/x.db")));
   QMimeData mime;
   mime.setUrls(urls);
   const QPoint at = m_frame->TreeCtrl()->mapTo(m_frame.get(), QPoint(10, 10));
@@ -495,11 +500,13 @@ void TestFrame::recentFiles() {
   }
   for (const QString& file : files) QVERIFY(m_frame->OpenDatabasePath(file));
   QVERIFY(m_frame->OpenDatabasePath(files.at(5)));  // again: moves to the front
-  const QStringList expected{files[5], files[9], files[8], files[7], files[6], files[4], files[3], files[2]};
+  const QStringList expected{files[5], files[9], files[8], files[7],
+                             files[6], files[4], files[3], files[2]};
   QCOMPARE(CMainFrame::RecentFiles(), expected);
   QMenu* menu = m_frame->RecentMenu();
   QCOMPARE(menu->actions().size(), CMainFrame::kMaxRecentFiles);
-  QCOMPARE(menu->actions().first()->text(), QStringLiteral("&1 %1").arg(QString(files[5]).replace("&", "&&")));
+  QCOMPARE(menu->actions().first()->text(),
+           QStringLiteral("&1 %1").arg(QString(files[5]).replace("&", "&&")));
 
   // A file that vanished is dropped from the list when chosen, with a message.
   QVERIFY(QFile::remove(files[9]));
@@ -556,7 +563,8 @@ void TestFrame::escapeStopsWork() {
   m_frame->m_bSaving = saving;
   m_frame->m_bStopRequested = false;
   m_frame->TreeCtrl()->setFocus();
-  QTimer::singleShot(30, m_frame.get(), [this] { QTest::keyClick(m_frame->TreeCtrl(), Qt::Key_Escape); });
+  QTimer::singleShot(30, m_frame.get(),
+                     [this] { QTest::keyClick(m_frame->TreeCtrl(), Qt::Key_Escape); });
   bool escaped = false;
   QTimer::singleShot(60, m_frame.get(), [&] { escaped = true; });
   const bool stopped = LongWork(*m_frame, 3000, [&] { return escaped && saving; });
@@ -571,7 +579,8 @@ void TestFrame::escapeStopsOpen() {
   {
     DbBuilder db(path, DbOptions{512});
     db.Begin();
-    for (int i = 0; i < 200; ++i) db.Exec(QStringLiteral("CREATE TABLE t%1 (a INTEGER, b TEXT)").arg(i));
+    for (int i = 0; i < 200; ++i)
+      db.Exec(QStringLiteral("CREATE TABLE t%1 (a INTEGER, b TEXT)").arg(i));
     db.Commit();
     QVERIFY2(db.Close(), qPrintable(db.LastError()));
   }
@@ -622,10 +631,13 @@ void TestFrame::findBar() {
   QStringList visited;
   for (int i = 0; i < 6; ++i) {
     QTest::keyClick(m_frame->FindEdit(), Qt::Key_Return);
-    visited << QStringLiteral("%1,%2").arg(grid->currentIndex().row()).arg(grid->currentIndex().column());
+    visited << QStringLiteral("%1,%2")
+                   .arg(grid->currentIndex().row())
+                   .arg(grid->currentIndex().column());
   }
   QCOMPARE(visited, (QStringList{"0,1", "1,1", "2,1", "3,1", "4,1", "0,1"}));
-  QCOMPARE(m_frame->FindStatus()->text(), QStringLiteral("Passed the end; continued from the top."));
+  QCOMPARE(m_frame->FindStatus()->text(),
+           QStringLiteral("Passed the end; continued from the top."));
   QVERIFY(grid->selectionModel()->isSelected(grid->currentIndex()));
   QVERIFY(!m_frame->FindInGrid(QStringLiteral("absent")));
   QCOMPARE(m_frame->FindStatus()->text(), QStringLiteral("\"absent\" was not found."));
@@ -643,8 +655,9 @@ void TestFrame::findBar() {
 void TestFrame::copySelection() {
   CListCtrlEx* grid = FillFrameGrid(*m_frame, 4);
   QGuiApplication::clipboard()->setText(QStringLiteral("before"));
-  grid->selectionModel()->select(QItemSelection(grid->model()->index(1, 0), grid->model()->index(2, 1)),
-                                 QItemSelectionModel::ClearAndSelect);
+  grid->selectionModel()->select(
+      QItemSelection(grid->model()->index(1, 0), grid->model()->index(2, 1)),
+      QItemSelectionModel::ClearAndSelect);
   grid->setFocus();
   QTest::keySequence(grid, QKeySequence::Copy);
   QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("A\tB\nr1c0\tr1c1\nr2c0\tr2c1\n"));

@@ -263,7 +263,8 @@ void TestGrid::selectionLook() {
   const QRect plain = grid.visualRect(grid.model()->index(0, 0));
   const QRect inner = CGridCellDelegate::InnerRect(selected);
   QCOMPARE(image.pixelColor(inner.topLeft()), QColor::fromRgb(kGridSelectionRgb));
-  QCOMPARE(image.pixelColor(selected.left() + 1, inner.top()), image.pixelColor(plain.left() + 1, plain.top() + 2));
+  QCOMPARE(image.pixelColor(selected.left() + 1, inner.top()),
+           image.pixelColor(plain.left() + 1, plain.top() + 2));
   QCOMPARE(image.pixelColor(CGridCellDelegate::InnerRect(plain).topLeft()), QColor(Qt::white));
   // The current, unselected cell (2, 1) looks like (0, 1) with its own text.
   const QRect current = grid.visualRect(grid.model()->index(2, 1));
@@ -284,8 +285,8 @@ void TestGrid::selectionText_data() {
       << QStringList{"0,0,0,0", "2,2,2,2"} << "A\tC|r0c0\t|\tr2c2|";
   QTest::newRow("rows out of order, overlapping")
       << QStringList{"3,0,3,0", "1,0,2,0", "2,0,3,0"} << "A|r1c0|r2c0|r3c0|";
-  QTest::newRow("special texts quoted") << QStringList{"4,0,4,2"}
-                                        << "A\tB\tC|\"tab\there\"\t\"two|lines\"\t\"say \"\"hi\"\"\"|";
+  QTest::newRow("special texts quoted")
+      << QStringList{"4,0,4,2"} << "A\tB\tC|\"tab\there\"\t\"two|lines\"\t\"say \"\"hi\"\"\"|";
 }
 
 void TestGrid::selectionText() {
@@ -301,12 +302,13 @@ void TestGrid::selectionText() {
   grid.Redraw();
   for (const QString& range : ranges) {
     const QStringList n = range.split(QLatin1Char(','));
-    grid.selectionModel()->select(
-        QItemSelection(grid.model()->index(n[0].toInt(), n[1].toInt()), grid.model()->index(n[2].toInt(), n[3].toInt())),
-        QItemSelectionModel::Select);
+    grid.selectionModel()->select(QItemSelection(grid.model()->index(n[0].toInt(), n[1].toInt()),
+                                                 grid.model()->index(n[2].toInt(), n[3].toInt())),
+                                  QItemSelectionModel::Select);
   }
   bool stopped = true;
-  QCOMPARE(grid.SelectionText({}, &stopped), QString(expected).replace(QLatin1Char('|'), QLatin1Char('\n')));
+  QCOMPARE(grid.SelectionText({}, &stopped),
+           QString(expected).replace(QLatin1Char('|'), QLatin1Char('\n')));
   QVERIFY(!stopped);
 }
 
@@ -321,10 +323,12 @@ void TestGrid::copyStops() {
   QCOMPARE(calls, 2);
   // A stop ends a search through many cells too.
   QModelIndex found;
-  QCOMPARE(grid.FindText(QStringLiteral("zzz"), true, [] { return true; }, &found),
+  QCOMPARE(grid.FindText(
+               QStringLiteral("zzz"), true, [] { return true; }, &found),
            CListCtrlEx::FindOutcome::Stopped);
   // Shift+Space widens a cell to its row.
-  grid.selectionModel()->setCurrentIndex(grid.model()->index(5, 1), QItemSelectionModel::ClearAndSelect);
+  grid.selectionModel()->setCurrentIndex(grid.model()->index(5, 1),
+                                         QItemSelectionModel::ClearAndSelect);
   QTest::keyClick(&grid, Qt::Key_Space, Qt::ShiftModifier);
   QCOMPARE(grid.SelectionText(), QStringLiteral("A\tB\tC\nr5c0\tr5c1\tr5c2\n"));
 }
@@ -336,16 +340,26 @@ void TestGrid::findText_data() {
   QTest::addColumn<QString>("from");
   QTest::addColumn<bool>("forward");
   QTest::addColumn<QString>("result");
-  QTest::newRow("no current cell starts at the first") << "r0c0" << "" << true << "0,0";
-  QTest::newRow("no current cell backwards starts at the last") << "c2" << "" << false << "3,2";
-  QTest::newRow("next along the row") << "r1" << "1,0" << true << "1,1";
-  QTest::newRow("next row") << "c0" << "1,0" << true << "2,0";
-  QTest::newRow("case-insensitive") << "R2C1" << "" << true << "2,1";
-  QTest::newRow("wraps to the top") << "c0" << "3,0" << true << "0,0+wrap";
-  QTest::newRow("backwards wraps to the end") << "c2" << "0,1" << false << "3,2+wrap";
-  QTest::newRow("only the current cell") << "r2c2" << "2,2" << true << "2,2+wrap";
-  QTest::newRow("none") << "zzz" << "1,1" << true << "none";
-  QTest::newRow("empty text") << "" << "" << true << "none";
+  QTest::newRow("no current cell starts at the first") << "r0c0"
+                                                       << "" << true << "0,0";
+  QTest::newRow("no current cell backwards starts at the last") << "c2"
+                                                                << "" << false << "3,2";
+  QTest::newRow("next along the row") << "r1"
+                                      << "1,0" << true << "1,1";
+  QTest::newRow("next row") << "c0"
+                            << "1,0" << true << "2,0";
+  QTest::newRow("case-insensitive") << "R2C1"
+                                    << "" << true << "2,1";
+  QTest::newRow("wraps to the top") << "c0"
+                                    << "3,0" << true << "0,0+wrap";
+  QTest::newRow("backwards wraps to the end") << "c2"
+                                              << "0,1" << false << "3,2+wrap";
+  QTest::newRow("only the current cell") << "r2c2"
+                                         << "2,2" << true << "2,2+wrap";
+  QTest::newRow("none") << "zzz"
+                        << "1,1" << true << "none";
+  QTest::newRow("empty text") << ""
+                              << "" << true << "none";
 }
 
 void TestGrid::findText() {
@@ -356,13 +370,16 @@ void TestGrid::findText() {
   CListCtrlEx grid;
   FillGrid(grid, 4);
   if (!from.isEmpty())
-    grid.setCurrentIndex(grid.model()->index(from.section(',', 0, 0).toInt(), from.section(',', 1, 1).toInt()));
+    grid.setCurrentIndex(
+        grid.model()->index(from.section(',', 0, 0).toInt(), from.section(',', 1, 1).toInt()));
   QModelIndex found;
   bool wrapped = false;
   const auto outcome = grid.FindText(text, forward, {}, &found, &wrapped);
-  const QString got = outcome != CListCtrlEx::FindOutcome::Found
-                          ? QStringLiteral("none")
-                          : QStringLiteral("%1,%2%3").arg(found.row()).arg(found.column()).arg(wrapped ? "+wrap" : "");
+  const QString got = outcome != CListCtrlEx::FindOutcome::Found ? QStringLiteral("none")
+                                                                 : QStringLiteral("%1,%2%3")
+                                                                       .arg(found.row())
+                                                                       .arg(found.column())
+                                                                       .arg(wrapped ? "+wrap" : "");
   QCOMPARE(got, result);
 }
 

@@ -51,19 +51,32 @@ void TestOpenDialog::refusals_data() {
   QTest::addColumn<QString>("message");  // empty: the dialog ends with OK
   const QString database = QStringLiteral("Please, enter a valid database path.");
   const QString file = QStringLiteral("Please, enter a valid file path.");
-  QTest::newRow("recover before browse") << "typed" << "" << false << database;
-  QTest::newRow("enter before browse") << "typed" << "" << true << file;
-  QTest::newRow("recover with typed path") << "typed" << "%F" << false << "";
-  QTest::newRow("enter with typed path") << "typed" << "%F" << true << "";
-  QTest::newRow("typed with blanks around") << "typed" << "  %F \t" << false << "";
-  QTest::newRow("pasted file URL") << "typed" << "file://%F" << true << "";
-  QTest::newRow("recover, typed missing file") << "typed" << "%F.gone" << false << database;
-  QTest::newRow("enter, typed missing file") << "typed" << "%F.gone" << true << file;
-  QTest::newRow("typed folder") << "typed" << "%D" << false << database;
-  QTest::newRow("recover after browse") << "browsed" << "" << false << "";
-  QTest::newRow("enter after browse") << "browsed" << "" << true << "";
-  QTest::newRow("enter, file deleted") << "deleted" << "" << true << file;
-  QTest::newRow("recover, file deleted") << "deleted" << "" << false << database;
+  QTest::newRow("recover before browse") << "typed"
+                                         << "" << false << database;
+  QTest::newRow("enter before browse") << "typed"
+                                       << "" << true << file;
+  QTest::newRow("recover with typed path") << "typed"
+                                           << "%F" << false << "";
+  QTest::newRow("enter with typed path") << "typed"
+                                         << "%F" << true << "";
+  QTest::newRow("typed with blanks around") << "typed"
+                                            << "  %F \t" << false << "";
+  QTest::newRow("pasted file URL") << "typed"
+                                   << "file://%F" << true << "";
+  QTest::newRow("recover, typed missing file") << "typed"
+                                               << "%F.gone" << false << database;
+  QTest::newRow("enter, typed missing file") << "typed"
+                                             << "%F.gone" << true << file;
+  QTest::newRow("typed folder") << "typed"
+                                << "%D" << false << database;
+  QTest::newRow("recover after browse") << "browsed"
+                                        << "" << false << "";
+  QTest::newRow("enter after browse") << "browsed"
+                                      << "" << true << "";
+  QTest::newRow("enter, file deleted") << "deleted"
+                                       << "" << true << file;
+  QTest::newRow("recover, file deleted") << "deleted"
+                                         << "" << false << database;
 }
 
 void TestOpenDialog::refusals() {
@@ -83,8 +96,9 @@ void TestOpenDialog::refusals() {
   dialog.show();
   QVERIFY(QTest::qWaitForWindowExposed(&dialog));
   if (!typed.isEmpty())
-    QTest::keyClicks(dialog.PathEdit(),
-                     QString(typed).replace(QLatin1String("%F"), file).replace(QLatin1String("%D"), folder));
+    QTest::keyClicks(
+        dialog.PathEdit(),
+        QString(typed).replace(QLatin1String("%F"), file).replace(QLatin1String("%D"), folder));
   if (setup == QLatin1String("browsed") || setup == QLatin1String("deleted")) {
     const OpenFileChooser previous = SetOpenFileChooser([file](QWidget*) { return file; });
     QTest::mouseClick(dialog.BrowseButton(), Qt::LeftButton);

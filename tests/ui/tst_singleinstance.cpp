@@ -11,8 +11,8 @@
 #include "tests/support/TestSupport.h"
 #include "ui/app/SQLiteApp.h"
 #include "ui/app/SingleInstance.h"
-#include "ui/frame/MainFrame.h"
 #include "ui/frame/LeftView.h"
+#include "ui/frame/MainFrame.h"
 #include "ui/frame/SQLiteOpenFile.h"
 
 using namespace velmora;
@@ -191,7 +191,8 @@ void TestSingleInstance::commandLine_data() {
   QTest::addColumn<QString>("file");
   QTest::newRow("none") << QStringList{"prog"} << "";
   QTest::newRow("plain") << QStringList{"prog", "/tmp/x.db"} << "/tmp/x.db";
-  QTest::newRow("options skipped") << QStringList{"prog", "-v", "--style=x", "a.db", "b.db"} << "a.db";
+  QTest::newRow("options skipped")
+      << QStringList{"prog", "-v", "--style=x", "a.db", "b.db"} << "a.db";
   QTest::newRow("after --") << QStringList{"prog", "--", "-odd name.db"} << "-odd name.db";
   QTest::newRow("blanks, quotes, backslashes")
       << QStringList{"/opt/my prog", "/tmp/a \"b\" \\c.db"} << "/tmp/a \"b\" \\c.db";
@@ -211,7 +212,8 @@ void TestSingleInstance::startupOpensCommandLineFile() {
   const QString folder = NewTestFolder(QStringLiteral("cmdline"));
   const QString shop = folder + QStringLiteral("/shop.db");
   QCOMPARE(MakeShopDatabase(shop), QString());
-  qputenv("VELMORA_INSTANCE_NAME", QStringLiteral("cmdline-%1").arg(QCoreApplication::applicationPid()).toUtf8());
+  qputenv("VELMORA_INSTANCE_NAME",
+          QStringLiteral("cmdline-%1").arg(QCoreApplication::applicationPid()).toUtf8());
   qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime));
   bool dialogSeen = false;
   QTimer poll;

@@ -7,10 +7,10 @@
 #include <cstdio>
 
 #include "platform/MessageBox.h"
+#include "res/ResourceIds.h"
 #include "ui/frame/CustomEvents.h"
 #include "ui/frame/MainFrame.h"
 #include "ui/frame/SQLiteOpenFile.h"
-#include "res/ResourceIds.h"
 #include "ui/frame/WidgetMessageBox.h"
 
 namespace velmora {

@@ -6,9 +6,9 @@
 // drawn over the window where they stand.
 #include <QApplication>
 #include <QDir>
-#include <QMenu>
 #include <QLineEdit>
 #include <QLinearGradient>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPainter>
@@ -21,13 +21,13 @@
 #include <vector>
 
 #include "tests/support/TestSupport.h"
+#include "ui/dialogs/AboutDlg.h"
+#include "ui/dialogs/ErrorDlg.h"
+#include "ui/dialogs/SaveSQLiteFile.h"
 #include "ui/frame/CustomEvents.h"
 #include "ui/frame/LeftView.h"
 #include "ui/frame/MainFrame.h"
 #include "ui/frame/SQLiteOpenFile.h"
-#include "ui/dialogs/AboutDlg.h"
-#include "ui/dialogs/ErrorDlg.h"
-#include "ui/dialogs/SaveSQLiteFile.h"
 #include "ui/grid/RightView.h"
 
 using namespace velmora;
@@ -242,8 +242,9 @@ int main(int argc, char* argv[]) {
          // A block of cells selected and copied with Ctrl+C.
          CListCtrlEx* grid = t.frame->RightPane()->Grid();
          t.frame->FindBar()->hide();
-         grid->selectionModel()->select(QItemSelection(grid->model()->index(0, 0), grid->model()->index(2, 1)),
-                                        QItemSelectionModel::ClearAndSelect);
+         grid->selectionModel()->select(
+             QItemSelection(grid->model()->index(0, 0), grid->model()->index(2, 1)),
+             QItemSelectionModel::ClearAndSelect);
          grid->setFocus();
          QTest::keySequence(grid, QKeySequence::Copy);
        },
@@ -310,7 +311,8 @@ int main(int argc, char* argv[]) {
        }},
       {"about",
        [](Tour& t) {
-         if (auto* report = qobject_cast<CErrorDlg*>(QApplication::activeModalWidget())) report->accept();
+         if (auto* report = qobject_cast<CErrorDlg*>(QApplication::activeModalWidget()))
+           report->accept();
          QTimer::singleShot(0, t.frame, [&t] { t.frame->Action(CMainFrame::ID_APP_ABOUT)->trigger(); });
        },
        [](Tour& t) {
@@ -320,7 +322,8 @@ int main(int argc, char* argv[]) {
        }},
       {"about-closed",
        [](Tour&) {
-         if (auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget())) about->accept();
+         if (auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget()))
+           about->accept();
        },
        [](Tour&) { return QApplication::activeModalWidget() == nullptr; }},
       {"file-dropped",
@@ -337,7 +340,9 @@ int main(int argc, char* argv[]) {
          QApplication::sendEvent(t.frame, &drop);
          delete mime;
        },
-       [](Tour& t) { return !t.frame->EngineBusy() && t.frame->TreeCtrl()->topLevelItemCount() > 0; }},
+       [](Tour& t) {
+         return !t.frame->EngineBusy() && t.frame->TreeCtrl()->topLevelItemCount() > 0;
+       }},
       {"recent-files",
        [](Tour& t) {
          QMenuBar* bar = t.frame->menuBar();

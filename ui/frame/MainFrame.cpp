@@ -533,7 +533,8 @@ bool CMainFrame::OpenDatabasePath(const QString& path) {
   if (m_bCloseAfterWork) return true;
 
   if (m_pRecovery->m_lstTableNames.isEmpty()) {
-    ShowMessageBox(stopped ? QString::fromLatin1(kOpenStoppedEmptyText) : QStringLiteral("File Corrupted"));
+    ShowMessageBox(stopped ? QString::fromLatin1(kOpenStoppedEmptyText)
+                           : QStringLiteral("File Corrupted"));
     return true;
   }
   if (tree != nullptr) FillTree(tree);

@@ -57,7 +57,8 @@ inline constexpr const char* kHomePageUrl = "https://www.velmora-recovery.exampl
 // Messages of an Open that was stopped.
 inline constexpr const char* kOpenStoppedText =
     "The Open was stopped. The tree shows only the objects read before the stop.";
-inline constexpr const char* kOpenStoppedEmptyText = "The Open was stopped before any table was recovered.";
+inline constexpr const char* kOpenStoppedEmptyText =
+    "The Open was stopped before any table was recovered.";
 
 class CMainFrame : public QMainWindow {
   Q_OBJECT

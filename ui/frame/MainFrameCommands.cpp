@@ -78,8 +78,9 @@ void CMainFrame::OnRecentFile(const QString& path) {
     files.removeAll(path);
     AppSettings().setValue(QString::fromLatin1(kRecentFilesKey), files);
     UpdateRecentMenu();
-    ShowMessageBox(QStringLiteral("The file \"%1\" no longer exists. It was removed from the recent files.")
-                       .arg(path));
+    ShowMessageBox(
+        QStringLiteral("The file \"%1\" no longer exists. It was removed from the recent files.")
+            .arg(path));
     return;
   }
   OpenDatabasePath(path);
@@ -217,7 +218,7 @@ bool CMainFrame::FindInGrid(const QString& text, bool forward) {
     case CListCtrlEx::FindOutcome::Found:
       grid->selectionModel()->setCurrentIndex(found, QItemSelectionModel::ClearAndSelect);
       grid->scrollTo(found);
-      m_pFindStatus->setText(!wrapped ? QString()
+      m_pFindStatus->setText(!wrapped  ? QString()
                              : forward ? QStringLiteral("Passed the end; continued from the top.")
                                        : QStringLiteral("Passed the top; continued from the end."));
       return true;
@@ -236,7 +237,8 @@ void CMainFrame::OnEditCopy() {
   if (EngineBusy() || m_bSaving || m_bCloseAfterWork || !grid->isVisible()) return;
   QString text;
   bool stopped = false;
-  RunGridWork([&](const std::function<bool()>& stop) { text = grid->SelectionText(stop, &stopped); });
+  RunGridWork(
+      [&](const std::function<bool()>& stop) { text = grid->SelectionText(stop, &stopped); });
   if (stopped || text.isEmpty()) return;
   QGuiApplication::clipboard()->setText(text);
 }

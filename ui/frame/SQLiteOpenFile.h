@@ -28,7 +28,8 @@ class CSQLiteOpenFile : public QDialog {
 
   explicit CSQLiteOpenFile(QWidget* parent = nullptr);
 
-  QString m_strDbPath;  // full path of the chosen file: set by Browse, and by Recover or Enter from the edit box
+  QString m_strDbPath;  // full path of the chosen file: set by Browse, and by Recover or Enter from
+                        // the edit box
   QString m_strDbName;  // file-name part of m_strDbPath, trimmed
 
   QLineEdit* PathEdit() const { return m_pEdit; }

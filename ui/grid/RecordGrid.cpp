@@ -100,8 +100,9 @@ void CGridCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
   if (!inner.isValid()) return;
   painter->save();
   painter->setClipRect(inner);
-  painter->fillRect(inner, (option.state & QStyle::State_Selected) ? QColor::fromRgb(kGridSelectionRgb)
-                                                                   : QColor(Qt::white));
+  painter->fillRect(inner, (option.state & QStyle::State_Selected)
+                               ? QColor::fromRgb(kGridSelectionRgb)
+                               : QColor(Qt::white));
   QString text = index.data(Qt::DisplayRole).toString();
   // Only the start of a long text can be seen in the cell; laying out more
   // (a first-column value may be megabytes long) would only cost time.
@@ -182,7 +183,8 @@ void CListCtrlEx::ResetRecordGrid() { m_pModel->ResetGrid(); }
 QString TabSeparatedField(const QString& text) {
   bool quote = false;
   for (const QChar c : text) {
-    if (c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('"')) {
+    if (c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r') ||
+        c == QLatin1Char('"')) {
       quote = true;
       break;
     }
@@ -233,7 +235,8 @@ QString CListCtrlEx::SelectionText(const std::function<bool()>& stop, bool* stop
           return {};
         }
         const QModelIndex index = m_pModel->index(r, c);
-        fields << (selection.contains(index) ? TabSeparatedField(m_pModel->CellText(r, c)) : QString());
+        fields << (selection.contains(index) ? TabSeparatedField(m_pModel->CellText(r, c))
+                                             : QString());
       }
       text += fields.join(QLatin1Char('\t')) + QLatin1Char('\n');
     }
@@ -242,14 +245,15 @@ QString CListCtrlEx::SelectionText(const std::function<bool()>& stop, bool* stop
 }
 
 CListCtrlEx::FindOutcome CListCtrlEx::FindText(const QString& text, bool forward,
-                                               const std::function<bool()>& stop, QModelIndex* found,
-                                               bool* wrapped) const {
+                                               const std::function<bool()>& stop,
+                                               QModelIndex* found, bool* wrapped) const {
   if (wrapped != nullptr) *wrapped = false;
   const qint64 rowCount = m_pModel->rowCount(), columnCount = m_pModel->columnCount();
   const qint64 total = rowCount * columnCount;
   if (text.isEmpty() || total == 0) return FindOutcome::NotFound;
   const QModelIndex current = currentIndex();
-  const bool hasCurrent = current.isValid() && current.row() < rowCount && current.column() < columnCount;
+  const bool hasCurrent =
+      current.isValid() && current.row() < rowCount && current.column() < columnCount;
   const qint64 origin = hasCurrent ? qint64(current.row()) * columnCount + current.column()
                                    : (forward ? total - 1 : 0);
   qint64 at = origin;
@@ -277,7 +281,8 @@ void CListCtrlEx::keyPressEvent(QKeyEvent* event) {
     for (const QItemSelectionRange& range : selectionModel()->selection())
       rows.select(m_pModel->index(range.top(), 0), m_pModel->index(range.bottom(), last));
     if (rows.isEmpty() && currentIndex().isValid())
-      rows.select(m_pModel->index(currentIndex().row(), 0), m_pModel->index(currentIndex().row(), last));
+      rows.select(m_pModel->index(currentIndex().row(), 0),
+                  m_pModel->index(currentIndex().row(), last));
     if (last >= 0) selectionModel()->select(rows, QItemSelectionModel::ClearAndSelect);
     event->accept();
     return;
