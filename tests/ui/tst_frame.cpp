@@ -1,17 +1,25 @@
-// The main window: Open flow, close confirmation, long work (Stop, dropped
-// clicks, saving-dialog keys), status-bar geometry, Help and Home Page.
+// The main window: Open flow (dialog, dropped file, recent files), close
+// confirmation, long work (Stop, Esc, dropped clicks, saving-dialog keys),
+// keyboard commands, find and copy in the grid, status-bar geometry, Help and
+// Home Page.
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QToolBar>
 #include <QToolButton>
 #include <QtTest/QtTest>
+#include <optional>
 
 #include "tst_frame_helpers.h"
+#include "ui/grid/RightView.h"
+#include "ui/style/AppStyle.h"
 
 using namespace velmora;
 using namespace velmora::test;
@@ -42,6 +50,16 @@ class TestFrame : public QObject {
   void help_data();
   void help();
   void homePage();
+  void droppedFile_data();
+  void droppedFile();
+  void recentFiles();
+  void keyboardCommands_data();
+  void keyboardCommands();
+  void escapeStopsWork_data();
+  void escapeStopsWork();
+  void escapeStopsOpen();
+  void findBar();
+  void copySelection();
 
  private:
   std::unique_ptr<CMainFrame> m_frame;
@@ -61,6 +79,7 @@ void TestFrame::initTestCase() {
 
 void TestFrame::init() {
   m_opened.clear();
+  AppSettings().remove(QStringLiteral("RecentFiles"));
   m_frame = std::make_unique<CMainFrame>();
   m_frame->show();
   QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
@@ -80,7 +99,12 @@ void TestFrame::commandsAndCaptions() {
            QStringLiteral("Select SQLite database objects "));
   QStringList menus;
   for (QAction* a : m_frame->menuBar()->actions()) menus << a->text();
-  QCOMPARE(menus, (QStringList{"&File", "&Help"}));
+  QCOMPARE(menus, (QStringList{"&File", "&Edit", "&Help"}));
+  QCOMPARE(m_frame->Action(CMainFrame::ID_FILE_SAVE_DB)->shortcut(),
+           QKeySequence(Qt::CTRL | Qt::Key_S));
+  QCOMPARE(m_frame->Action(CMainFrame::ID_HELP_DB)->shortcut(), QKeySequence(Qt::Key_F1));
+  QCOMPARE(m_frame->Action(CMainFrame::ID_EDIT_FIND)->shortcut(),
+           QKeySequence(Qt::CTRL | Qt::Key_F));
   QCOMPARE(m_frame->MessagePane()->text(), QStringLiteral("Ready"));
   QVERIFY(!m_frame->ProgressCtl()->isVisible());
   QVERIFY(!m_frame->StopButton()->isVisible());
@@ -94,7 +118,8 @@ void TestFrame::commandsAndCaptions() {
 void TestFrame::openFailures_data() {
   QTest::addColumn<QString>("kind");
   QTest::addColumn<QString>("lastMessage");
-  QTest::newRow("missing file") << "missing" << "File Corrupted";
+  QTest::newRow("missing file") << "missing"
+                                << "The file \"%1\" does not exist.";
   QTest::newRow("not a database") << "garbage" << "File Corrupted";
   QTest::newRow("schema page zeroed") << "zeroed" << "File Corrupted";
 }
@@ -113,9 +138,16 @@ void TestFrame::openFailures() {
     QVERIFY(GarbagePage(path, 1, 7));
   }
   MessageBoxRecorder boxes;
-  OpenThrough(*m_frame, path);
+  // The selection dialog refuses a missing file itself; other ways of
+  // opening come to OpenDatabasePath with it.
+  if (kind == QLatin1String("missing")) {
+    QVERIFY(!m_frame->OpenDatabasePath(path));
+  } else {
+    OpenThrough(*m_frame, path);
+  }
   QVERIFY(!boxes.boxes.isEmpty());
-  QCOMPARE(boxes.boxes.last().text, lastMessage);
+  QCOMPARE(boxes.boxes.last().text,
+           kind == QLatin1String("missing") ? lastMessage.arg(path) : lastMessage);
   QCOMPARE(boxes.boxes.last().buttons, MsgButtons::Ok);
   QCOMPARE(m_frame->TreeCtrl()->topLevelItemCount(), 0);
   QVERIFY(m_frame->TreeCtrl()->isEnabled());
@@ -140,11 +172,18 @@ void TestFrame::badFileAfterGoodOneEmptiesTree() {
   QVERIFY(m_frame->TreeCtrl()->topLevelItemCount() == 1);
   m_frame->StatusTextCtl()->show();
   MessageBoxRecorder boxes;
-  OpenThrough(*m_frame, NewTestFolder(QStringLiteral("gone")) + QStringLiteral("/none.db"));
+  const QString bad = NewTestFolder(QStringLiteral("gone")) + QStringLiteral("/none.db");
+  {
+    QFile f(bad);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(4096, 'z'));
+  }
+  OpenThrough(*m_frame, bad);
   QCOMPARE(m_frame->TreeCtrl()->topLevelItemCount(), 0);
   QVERIFY(m_frame->m_hRootItem == nullptr && m_frame->m_hTablesItem == nullptr);
   QVERIFY(!m_frame->StatusTextCtl()->isVisible());
   QCOMPARE(m_frame->m_strDbName, QStringLiteral("none.db"));
+  QCOMPARE(boxes.Texts().last(), QStringLiteral("File Corrupted"));
 }
 
 void TestFrame::treeDisabledDuringScan() {
@@ -410,6 +449,222 @@ void TestFrame::homePage() {
   m_frame->Action(CMainFrame::ID_HOME_PAGE)->trigger();
   QCOMPARE(m_opened, QList<QUrl>{QUrl(QString::fromLatin1(kHomePageUrl))});
   QVERIFY(m_opened.first().host().endsWith(QLatin1String(".example")));
+}
+
+// What a drop of `urls` on the window does: accepted and opened, or refused.
+void TestFrame::droppedFile_data() {
+  QTest::addColumn<QString>("what");  // "file", "web", "file after web", "busy"
+  QTest::addColumn<bool>("opened");
+  QTest::newRow("local file") << "file" << true;
+  QTest::newRow("web address refused") << "web" << false;
+  QTest::newRow("first local file of several") << "file after web" << true;
+  QTest::newRow("refused during long work") << "busy" << false;
+}
+
+void TestFrame::droppedFile() {
+  QFETCH(QString, what);
+  QFETCH(bool, opened);
+  QList<QUrl> urls{QUrl::fromLocalFile(m_shop)};
+  if (what == QLatin1String("web")) urls = {QUrl(QStringLiteral("https://example.org/shop.db"))};
+  if (what == QLatin1String("file after web"))
+    urls.prepend(QUrl(QStringLiteral("https://example.org/x.db")));
+  QMimeData mime;
+  mime.setUrls(urls);
+  const QPoint at = m_frame->TreeCtrl()->mapTo(m_frame.get(), QPoint(10, 10));
+  std::optional<CMainFrame::EngineCall> busy;
+  if (what == QLatin1String("busy")) busy.emplace(*m_frame);
+  QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(m_frame.get(), &enter);
+  QCOMPARE(enter.isAccepted(), opened);
+  QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(m_frame.get(), &drop);
+  busy.reset();
+  if (opened) {
+    QTRY_COMPARE(m_frame->TreeCtrl()->topLevelItemCount(), 1);
+    QCOMPARE(m_frame->m_strDbName, QStringLiteral("shop.db"));
+  } else {
+    QTest::qWait(20);
+    QCOMPARE(m_frame->TreeCtrl()->topLevelItemCount(), 0);
+  }
+}
+
+void TestFrame::recentFiles() {
+  const QString folder = NewTestFolder(QStringLiteral("recent"));
+  MessageBoxRecorder boxes;
+  QStringList files;
+  for (int i = 0; i < 10; ++i) {
+    files << folder + QStringLiteral("/f%1 & co.db").arg(i);
+    QFile f(files.last());
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("not a database");
+  }
+  for (const QString& file : files) QVERIFY(m_frame->OpenDatabasePath(file));
+  QVERIFY(m_frame->OpenDatabasePath(files.at(5)));  // again: moves to the front
+  const QStringList expected{files[5], files[9], files[8], files[7],
+                             files[6], files[4], files[3], files[2]};
+  QCOMPARE(CMainFrame::RecentFiles(), expected);
+  QMenu* menu = m_frame->RecentMenu();
+  QCOMPARE(menu->actions().size(), CMainFrame::kMaxRecentFiles);
+  QCOMPARE(menu->actions().first()->text(),
+           QStringLiteral("&1 %1").arg(QString(files[5]).replace("&", "&&")));
+
+  // A file that vanished is dropped from the list when chosen, with a message.
+  QVERIFY(QFile::remove(files[9]));
+  boxes.boxes.clear();
+  menu->actions().at(1)->trigger();
+  QTRY_COMPARE(boxes.boxes.size(), 1);
+  QVERIFY(boxes.boxes.first().text.contains(QLatin1String("no longer exists")));
+  QVERIFY(!CMainFrame::RecentFiles().contains(files[9]));
+  QCOMPARE(menu->actions().size(), 7);
+  // An existing one is opened (the shop database, chosen from the menu).
+  QVERIFY(m_frame->OpenDatabasePath(m_shop));
+  m_frame->TreeCtrl()->clear();
+  m_frame->RecentMenu()->actions().first()->trigger();
+  QTRY_COMPARE(m_frame->TreeCtrl()->topLevelItemCount(), 1);
+}
+
+void TestFrame::keyboardCommands_data() {
+  QTest::addColumn<QKeySequence>("key");
+  QTest::addColumn<QString>("outcome");
+  QTest::newRow("Ctrl+S saves") << QKeySequence(Qt::CTRL | Qt::Key_S) << "No database is opened.";
+  QTest::newRow("F1 opens help") << QKeySequence(Qt::Key_F1) << "help";
+  QTest::newRow("Ctrl+F finds") << QKeySequence(Qt::CTRL | Qt::Key_F) << "find bar";
+}
+
+void TestFrame::keyboardCommands() {
+  QFETCH(QKeySequence, key);
+  QFETCH(QString, outcome);
+  m_frame->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
+  m_frame->TreeCtrl()->setFocus();
+  MessageBoxRecorder boxes;
+  QTest::keySequence(m_frame->TreeCtrl(), key);
+  if (outcome == QLatin1String("help")) {
+    // The manual opened, or the message that it is missing.
+    QCOMPARE(m_opened.size() + boxes.boxes.size(), 1);
+  } else if (outcome == QLatin1String("find bar")) {
+    QVERIFY(m_frame->FindBar()->isVisible());
+    QTRY_VERIFY(m_frame->FindEdit()->hasFocus());
+  } else {
+    QCOMPARE(boxes.Texts(), QStringList{outcome});
+  }
+}
+
+// Esc during long work: a display, an Open or a search stops; a save goes on
+// (it has its own Stop).
+void TestFrame::escapeStopsWork_data() {
+  QTest::addColumn<bool>("saving");
+  QTest::newRow("display") << false;
+  QTest::newRow("save") << true;
+}
+
+void TestFrame::escapeStopsWork() {
+  QFETCH(bool, saving);
+  m_frame->m_bSaving = saving;
+  m_frame->m_bStopRequested = false;
+  m_frame->TreeCtrl()->setFocus();
+  QTimer::singleShot(30, m_frame.get(),
+                     [this] { QTest::keyClick(m_frame->TreeCtrl(), Qt::Key_Escape); });
+  bool escaped = false;
+  QTimer::singleShot(60, m_frame.get(), [&] { escaped = true; });
+  const bool stopped = LongWork(*m_frame, 3000, [&] { return escaped && saving; });
+  m_frame->m_bSaving = false;
+  QCOMPARE(stopped, !saving);
+  QCOMPARE(m_frame->m_bStopRequested, !saving);
+}
+
+void TestFrame::escapeStopsOpen() {
+  // A schema of many pages, so that the scan calls the progress callback.
+  const QString path = NewTestFolder(QStringLiteral("esc")) + QStringLiteral("/wide.db");
+  {
+    DbBuilder db(path, DbOptions{512});
+    db.Begin();
+    for (int i = 0; i < 200; ++i)
+      db.Exec(QStringLiteral("CREATE TABLE t%1 (a INTEGER, b TEXT)").arg(i));
+    db.Commit();
+    QVERIFY2(db.Close(), qPrintable(db.LastError()));
+  }
+  auto* probe = new QTimer(m_frame.get());
+  probe->setInterval(0);
+  bool stopShown = false;
+  connect(probe, &QTimer::timeout, this, [&] {
+    if (!m_frame->EngineBusy()) return;
+    probe->stop();
+    stopShown = m_frame->StopButton()->isVisible();
+    QTest::keyClick(m_frame->TreeCtrl(), Qt::Key_Escape);
+  });
+  probe->start();
+  MessageBoxRecorder boxes;
+  QVERIFY(m_frame->OpenDatabasePath(path));
+  probe->stop();
+  QVERIFY(stopShown);
+  QVERIFY(!m_frame->StopButton()->isVisible());
+  QCOMPARE(boxes.boxes.size(), 1);
+  QVERIFY(boxes.boxes.first().text == QLatin1String(kOpenStoppedText) ||
+          boxes.boxes.first().text == QLatin1String(kOpenStoppedEmptyText));
+  QVERIFY(m_frame->TreeCtrl()->isEnabled());
+  QVERIFY(m_frame->Recovery().TableNames().size() < 200);
+}
+
+// Fills the frame's grid with `rows` rows of "r<row>c<column>" under the
+// captions "A", "B".
+static CListCtrlEx* FillFrameGrid(CMainFrame& frame, int rows) {
+  CListCtrlEx* grid = frame.RightPane()->Grid();
+  grid->show();
+  grid->AddGridColumn(0, QStringLiteral("A"));
+  grid->AddGridColumn(1, QStringLiteral("B"));
+  for (int r = 0; r < rows; ++r)
+    for (int c = 0; c < 2; ++c) grid->AddGridCell(c, QStringLiteral("r%1c%2").arg(r).arg(c));
+  grid->Redraw();
+  return grid;
+}
+
+void TestFrame::findBar() {
+  QVERIFY(!m_frame->FindInGrid(QStringLiteral("r1")));
+  QCOMPARE(m_frame->FindStatus()->text(), QStringLiteral("Click a table in the tree first."));
+  CListCtrlEx* grid = FillFrameGrid(*m_frame, 5);
+  m_frame->Action(CMainFrame::ID_EDIT_FIND)->trigger();
+  QVERIFY(m_frame->FindBar()->isVisible());
+  QTRY_VERIFY(m_frame->FindEdit()->hasFocus());
+  // Enter in the bar moves the current cell from match to match, wrapping.
+  QTest::keyClicks(m_frame->FindEdit(), QStringLiteral("C1"));
+  QStringList visited;
+  for (int i = 0; i < 6; ++i) {
+    QTest::keyClick(m_frame->FindEdit(), Qt::Key_Return);
+    visited << QStringLiteral("%1,%2")
+                   .arg(grid->currentIndex().row())
+                   .arg(grid->currentIndex().column());
+  }
+  QCOMPARE(visited, (QStringList{"0,1", "1,1", "2,1", "3,1", "4,1", "0,1"}));
+  QCOMPARE(m_frame->FindStatus()->text(),
+           QStringLiteral("Passed the end; continued from the top."));
+  QVERIFY(grid->selectionModel()->isSelected(grid->currentIndex()));
+  QVERIFY(!m_frame->FindInGrid(QStringLiteral("absent")));
+  QCOMPARE(m_frame->FindStatus()->text(), QStringLiteral("\"absent\" was not found."));
+  QCOMPARE(grid->currentIndex().row(), 0);
+  // Not while other work runs.
+  {
+    CMainFrame::EngineCall call(*m_frame);
+    QVERIFY(!m_frame->FindInGrid(QStringLiteral("r2")));
+  }
+  // Esc in the bar closes it.
+  QTest::keyClick(m_frame->FindEdit(), Qt::Key_Escape);
+  QVERIFY(!m_frame->FindBar()->isVisible());
+}
+
+void TestFrame::copySelection() {
+  CListCtrlEx* grid = FillFrameGrid(*m_frame, 4);
+  QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+  grid->selectionModel()->select(
+      QItemSelection(grid->model()->index(1, 0), grid->model()->index(2, 1)),
+      QItemSelectionModel::ClearAndSelect);
+  grid->setFocus();
+  QTest::keySequence(grid, QKeySequence::Copy);
+  QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("A\tB\nr1c0\tr1c1\nr2c0\tr2c1\n"));
+  // The Edit menu's Copy does the same; nothing selected leaves the clipboard.
+  grid->clearSelection();
+  m_frame->Action(CMainFrame::ID_EDIT_COPY)->trigger();
+  QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("A\tB\nr1c0\tr1c1\nr2c0\tr2c1\n"));
 }
 
 VELMORA_TEST_MAIN(TestFrame)

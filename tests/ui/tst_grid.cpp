@@ -1,6 +1,7 @@
 // The record grid: the model over the column stores (cell texts, bounds,
-// rows arriving during a load), the cell painting, the right pane, and the
-// display of a clicked tree item with its hand-over between loads.
+// rows arriving during a load), the cell painting, copy and find over the
+// selection, the right pane, and the display of a clicked tree item with its
+// hand-over between loads.
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QFileInfo>
@@ -90,7 +91,12 @@ class TestGrid : public QObject {
   void dataOutOfRange();
   void rowsAppearWhileLoading();
   void resetDeletesStores();
-  void selectedRowLooksUnselected();
+  void selectionLook();
+  void selectionText_data();
+  void selectionText();
+  void copyStops();
+  void findText_data();
+  void findText();
   void cellMarginAndClipping();
   void scrollToLastRow();
   void rightPaneCoversBoth();
@@ -233,26 +239,148 @@ static QImage Render(CListCtrlEx& grid) {
   return grid.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
-void TestGrid::selectedRowLooksUnselected() {
+// A grid of `rows` x 3 cells "r<row>c<column>", captions "A", "B", "C".
+static void FillGrid(CListCtrlEx& grid, int rows) {
+  for (int c = 0; c < 3; ++c) grid.AddGridColumn(c, QString(QLatin1Char('A' + c)));
+  for (int r = 0; r < rows; ++r)
+    for (int c = 0; c < 3; ++c) grid.AddGridCell(c, QStringLiteral("r%1c%2").arg(r).arg(c));
+  grid.Redraw();
+}
+
+// A selected cell is filled with the selection colour inside its margin; the
+// margins and a current cell that is not selected look like any other cell.
+void TestGrid::selectionLook() {
   CListCtrlEx grid;
   grid.resize(300, 200);
-  grid.AddGridColumn(0, QStringLiteral("a"));
-  grid.AddGridColumn(1, QStringLiteral("b"));
-  for (int r = 0; r < 2; ++r) {
-    grid.AddGridCell(0, QStringLiteral("same"));
-    grid.AddGridCell(1, QStringLiteral("text"));
-  }
-  grid.Redraw();
+  FillGrid(grid, 3);
   grid.show();
   QVERIFY(QTest::qWaitForWindowExposed(&grid));
   grid.setFocus();
-  grid.selectRow(1);
-  grid.setCurrentIndex(grid.model()->index(1, 1));
+  grid.selectionModel()->setCurrentIndex(grid.model()->index(2, 1), QItemSelectionModel::NoUpdate);
+  grid.selectionModel()->select(grid.model()->index(1, 0), QItemSelectionModel::ClearAndSelect);
   const QImage image = Render(grid);
-  const QRect r0 = grid.visualRect(grid.model()->index(0, 0)) | grid.visualRect(grid.model()->index(0, 1));
-  const QRect r1 = grid.visualRect(grid.model()->index(1, 0)) | grid.visualRect(grid.model()->index(1, 1));
-  QCOMPARE(r0.size(), r1.size());
-  QCOMPARE(image.copy(r1), image.copy(r0));
+  const QRect selected = grid.visualRect(grid.model()->index(1, 0));
+  const QRect plain = grid.visualRect(grid.model()->index(0, 0));
+  const QRect inner = CGridCellDelegate::InnerRect(selected);
+  QCOMPARE(image.pixelColor(inner.topLeft()), QColor::fromRgb(kGridSelectionRgb));
+  QCOMPARE(image.pixelColor(selected.left() + 1, inner.top()),
+           image.pixelColor(plain.left() + 1, plain.top() + 2));
+  QCOMPARE(image.pixelColor(CGridCellDelegate::InnerRect(plain).topLeft()), QColor(Qt::white));
+  // The current, unselected cell (2, 1) looks like (0, 1) with its own text.
+  const QRect current = grid.visualRect(grid.model()->index(2, 1));
+  QCOMPARE(image.pixelColor(CGridCellDelegate::InnerRect(current).topLeft()), QColor(Qt::white));
+  QCOMPARE(image.pixelColor(current.topLeft()), image.pixelColor(plain.topLeft()));
+}
+
+// Selections as lists of rectangles "top,left,bottom,right"; the expected text
+// uses | for line ends.
+void TestGrid::selectionText_data() {
+  QTest::addColumn<QStringList>("ranges");
+  QTest::addColumn<QString>("expected");
+  QTest::newRow("nothing") << QStringList{} << "";
+  QTest::newRow("one cell") << QStringList{"1,1,1,1"} << "B|r1c1|";
+  QTest::newRow("one row") << QStringList{"2,0,2,2"} << "A\tB\tC|r2c0\tr2c1\tr2c2|";
+  QTest::newRow("block") << QStringList{"0,1,1,2"} << "B\tC|r0c1\tr0c2|r1c1\tr1c2|";
+  QTest::newRow("scattered cells leave gaps empty")
+      << QStringList{"0,0,0,0", "2,2,2,2"} << "A\tC|r0c0\t|\tr2c2|";
+  QTest::newRow("rows out of order, overlapping")
+      << QStringList{"3,0,3,0", "1,0,2,0", "2,0,3,0"} << "A|r1c0|r2c0|r3c0|";
+  QTest::newRow("special texts quoted")
+      << QStringList{"4,0,4,2"} << "A\tB\tC|\"tab\there\"\t\"two|lines\"\t\"say \"\"hi\"\"\"|";
+}
+
+void TestGrid::selectionText() {
+  QFETCH(QStringList, ranges);
+  QFETCH(QString, expected);
+  CListCtrlEx grid;
+  for (int c = 0; c < 3; ++c) grid.AddGridColumn(c, QString(QLatin1Char('A' + c)));
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 3; ++c) grid.AddGridCell(c, QStringLiteral("r%1c%2").arg(r).arg(c));
+  grid.AddGridCell(0, QStringLiteral("tab\there"));
+  grid.AddGridCell(1, QStringLiteral("two\nlines"));
+  grid.AddGridCell(2, QStringLiteral("say \"hi\""));
+  grid.Redraw();
+  for (const QString& range : ranges) {
+    const QStringList n = range.split(QLatin1Char(','));
+    grid.selectionModel()->select(QItemSelection(grid.model()->index(n[0].toInt(), n[1].toInt()),
+                                                 grid.model()->index(n[2].toInt(), n[3].toInt())),
+                                  QItemSelectionModel::Select);
+  }
+  bool stopped = true;
+  QCOMPARE(grid.SelectionText({}, &stopped),
+           QString(expected).replace(QLatin1Char('|'), QLatin1Char('\n')));
+  QVERIFY(!stopped);
+}
+
+void TestGrid::copyStops() {
+  CListCtrlEx grid;
+  FillGrid(grid, 400);
+  grid.selectAll();
+  int calls = 0;
+  bool stopped = false;
+  QCOMPARE(grid.SelectionText([&] { return ++calls == 2; }, &stopped), QString());
+  QVERIFY(stopped);
+  QCOMPARE(calls, 2);
+  // A stop ends a search through many cells too.
+  QModelIndex found;
+  QCOMPARE(grid.FindText(
+               QStringLiteral("zzz"), true, [] { return true; }, &found),
+           CListCtrlEx::FindOutcome::Stopped);
+  // Shift+Space widens a cell to its row.
+  grid.selectionModel()->setCurrentIndex(grid.model()->index(5, 1),
+                                         QItemSelectionModel::ClearAndSelect);
+  QTest::keyClick(&grid, Qt::Key_Space, Qt::ShiftModifier);
+  QCOMPARE(grid.SelectionText(), QStringLiteral("A\tB\tC\nr5c0\tr5c1\tr5c2\n"));
+}
+
+// Searches from a current cell ("row,column" or "" for none); the result is
+// "row,column" plus "+wrap", or "none".
+void TestGrid::findText_data() {
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<QString>("from");
+  QTest::addColumn<bool>("forward");
+  QTest::addColumn<QString>("result");
+  QTest::newRow("no current cell starts at the first") << "r0c0"
+                                                       << "" << true << "0,0";
+  QTest::newRow("no current cell backwards starts at the last") << "c2"
+                                                                << "" << false << "3,2";
+  QTest::newRow("next along the row") << "r1"
+                                      << "1,0" << true << "1,1";
+  QTest::newRow("next row") << "c0"
+                            << "1,0" << true << "2,0";
+  QTest::newRow("case-insensitive") << "R2C1"
+                                    << "" << true << "2,1";
+  QTest::newRow("wraps to the top") << "c0"
+                                    << "3,0" << true << "0,0+wrap";
+  QTest::newRow("backwards wraps to the end") << "c2"
+                                              << "0,1" << false << "3,2+wrap";
+  QTest::newRow("only the current cell") << "r2c2"
+                                         << "2,2" << true << "2,2+wrap";
+  QTest::newRow("none") << "zzz"
+                        << "1,1" << true << "none";
+  QTest::newRow("empty text") << ""
+                              << "" << true << "none";
+}
+
+void TestGrid::findText() {
+  QFETCH(QString, text);
+  QFETCH(QString, from);
+  QFETCH(bool, forward);
+  QFETCH(QString, result);
+  CListCtrlEx grid;
+  FillGrid(grid, 4);
+  if (!from.isEmpty())
+    grid.setCurrentIndex(
+        grid.model()->index(from.section(',', 0, 0).toInt(), from.section(',', 1, 1).toInt()));
+  QModelIndex found;
+  bool wrapped = false;
+  const auto outcome = grid.FindText(text, forward, {}, &found, &wrapped);
+  const QString got = outcome != CListCtrlEx::FindOutcome::Found ? QStringLiteral("none")
+                                                                 : QStringLiteral("%1,%2%3")
+                                                                       .arg(found.row())
+                                                                       .arg(found.column())
+                                                                       .arg(wrapped ? "+wrap" : "");
+  QCOMPARE(got, result);
 }
 
 void TestGrid::cellMarginAndClipping() {

@@ -1,4 +1,4 @@
-// The database selection dialog: what Browse stores, and the two refusals.
+// The database selection dialog: what Browse stores, typed paths, and the two refusals.
 #include <QFile>
 #include <QLineEdit>
 #include <QtTest/QtTest>
@@ -41,28 +41,51 @@ void TestOpenDialog::browseStoresPathAndName() {
   QCOMPARE(dialog.PathEdit()->text(), chosen);
 }
 
-// How the dialog is left: Recover or Enter in the edit box; before any
-// Browse, after a Browse to an existing file, or after a Browse to a file
-// that was deleted since.
+// How the dialog is left: Recover or Enter; with nothing, a path typed or
+// pasted into the edit box (%F stands for an existing file, %D for its folder),
+// or a Browse to a file that may have been deleted since.
 void TestOpenDialog::refusals_data() {
-  QTest::addColumn<QString>("setup");  // "none", "typed", "browsed", "deleted"
+  QTest::addColumn<QString>("setup");  // "typed", "browsed", "deleted"
+  QTest::addColumn<QString>("typed");
   QTest::addColumn<bool>("viaEnter");
   QTest::addColumn<QString>("message");  // empty: the dialog ends with OK
-  QTest::newRow("recover before browse") << "none" << false << "Please, enter a valid database path.";
-  QTest::newRow("recover with typed path") << "typed" << false << "Please, enter a valid database path.";
-  QTest::newRow("enter before browse") << "none" << true << "Please, enter a valid file path.";
-  QTest::newRow("enter with typed path") << "typed" << true << "Please, enter a valid file path.";
-  QTest::newRow("recover after browse") << "browsed" << false << "";
-  QTest::newRow("enter after browse") << "browsed" << true << "";
-  QTest::newRow("enter, file deleted") << "deleted" << true << "Please, enter a valid file path.";
-  QTest::newRow("recover, file deleted") << "deleted" << false << "";
+  const QString database = QStringLiteral("Please, enter a valid database path.");
+  const QString file = QStringLiteral("Please, enter a valid file path.");
+  QTest::newRow("recover before browse") << "typed"
+                                         << "" << false << database;
+  QTest::newRow("enter before browse") << "typed"
+                                       << "" << true << file;
+  QTest::newRow("recover with typed path") << "typed"
+                                           << "%F" << false << "";
+  QTest::newRow("enter with typed path") << "typed"
+                                         << "%F" << true << "";
+  QTest::newRow("typed with blanks around") << "typed"
+                                            << "  %F \t" << false << "";
+  QTest::newRow("pasted file URL") << "typed"
+                                   << "file://%F" << true << "";
+  QTest::newRow("recover, typed missing file") << "typed"
+                                               << "%F.gone" << false << database;
+  QTest::newRow("enter, typed missing file") << "typed"
+                                             << "%F.gone" << true << file;
+  QTest::newRow("typed folder") << "typed"
+                                << "%D" << false << database;
+  QTest::newRow("recover after browse") << "browsed"
+                                        << "" << false << "";
+  QTest::newRow("enter after browse") << "browsed"
+                                      << "" << true << "";
+  QTest::newRow("enter, file deleted") << "deleted"
+                                       << "" << true << file;
+  QTest::newRow("recover, file deleted") << "deleted"
+                                         << "" << false << database;
 }
 
 void TestOpenDialog::refusals() {
   QFETCH(QString, setup);
+  QFETCH(QString, typed);
   QFETCH(bool, viaEnter);
   QFETCH(QString, message);
-  const QString file = NewTestFolder(QStringLiteral("dlg")) + QStringLiteral("/some.db");
+  const QString folder = NewTestFolder(QStringLiteral("dlg"));
+  const QString file = folder + QStringLiteral("/some.db");
   {
     QFile f(file);
     QVERIFY(f.open(QIODevice::WriteOnly));
@@ -72,7 +95,10 @@ void TestOpenDialog::refusals() {
   CSQLiteOpenFile dialog;
   dialog.show();
   QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-  if (setup == QLatin1String("typed")) QTest::keyClicks(dialog.PathEdit(), file);
+  if (!typed.isEmpty())
+    QTest::keyClicks(
+        dialog.PathEdit(),
+        QString(typed).replace(QLatin1String("%F"), file).replace(QLatin1String("%D"), folder));
   if (setup == QLatin1String("browsed") || setup == QLatin1String("deleted")) {
     const OpenFileChooser previous = SetOpenFileChooser([file](QWidget*) { return file; });
     QTest::mouseClick(dialog.BrowseButton(), Qt::LeftButton);
@@ -90,6 +116,8 @@ void TestOpenDialog::refusals() {
     QVERIFY(boxes.boxes.isEmpty());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.m_strDbPath, file);
+    QCOMPARE(dialog.m_strDbName, QStringLiteral("some.db"));
   } else {
     QCOMPARE(boxes.Texts(), QStringList{message});
     QCOMPARE(boxes.boxes.first().buttons, MsgButtons::Ok);

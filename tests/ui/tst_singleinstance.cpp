@@ -1,6 +1,6 @@
 // The single-instance guard: in one process (hand-over of the command line)
 // and with the real program started twice, after a crash, and against a
-// first copy that does not answer.
+// first copy that does not answer; the file named on the command line.
 #include <QLocalServer>
 #include <QLockFile>
 #include <QProcess>
@@ -11,6 +11,7 @@
 #include "tests/support/TestSupport.h"
 #include "ui/app/SQLiteApp.h"
 #include "ui/app/SingleInstance.h"
+#include "ui/frame/LeftView.h"
 #include "ui/frame/MainFrame.h"
 #include "ui/frame/SQLiteOpenFile.h"
 
@@ -31,6 +32,9 @@ class TestSingleInstance : public QObject {
   void crashedCopyDoesNotBlock();
   void silentFirstCopyCannotHang();
   void startupOpensSelection();
+  void commandLine_data();
+  void commandLine();
+  void startupOpensCommandLineFile();
 
  private:
   // Starts the program with a private instance name and runtime folder.
@@ -163,7 +167,7 @@ void TestSingleInstance::startupOpensSelection() {
   qputenv("VELMORA_MESSAGES_TO_STDERR", "1");
   MessageBoxRecorder boxes;
   CSQLiteApp app;
-  QVERIFY(app.InitInstance());
+  QVERIFY(app.InitInstance({QStringLiteral("prog")}));
   QVERIFY(app.MainFrame() != nullptr && app.MainFrame()->isVisible());
   // The selection dialog opens as soon as events run; cancel it.
   bool seen = false;
@@ -180,6 +184,66 @@ void TestSingleInstance::startupOpensSelection() {
   // A second guard of the same name finds this one running.
   CSingleInstance second(CSingleInstance::DefaultInstanceName(), CSingleInstance::DefaultRuntimeFolder());
   QVERIFY(!second.Create(QStringLiteral("again")));
+}
+
+void TestSingleInstance::commandLine_data() {
+  QTest::addColumn<QStringList>("arguments");  // the program name first
+  QTest::addColumn<QString>("file");
+  QTest::newRow("none") << QStringList{"prog"} << "";
+  QTest::newRow("plain") << QStringList{"prog", "/tmp/x.db"} << "/tmp/x.db";
+  QTest::newRow("options skipped")
+      << QStringList{"prog", "-v", "--style=x", "a.db", "b.db"} << "a.db";
+  QTest::newRow("after --") << QStringList{"prog", "--", "-odd name.db"} << "-odd name.db";
+  QTest::newRow("blanks, quotes, backslashes")
+      << QStringList{"/opt/my prog", "/tmp/a \"b\" \\c.db"} << "/tmp/a \"b\" \\c.db";
+  QTest::newRow("non-ASCII") << QStringList{"prog", QStringLiteral("/tmp/d\u00e9j\u00e0 \u4e2d.db")}
+                             << QStringLiteral("/tmp/d\u00e9j\u00e0 \u4e2d.db");
+}
+
+void TestSingleInstance::commandLine() {
+  QFETCH(QStringList, arguments);
+  QFETCH(QString, file);
+  QCOMPARE(DatabaseArgument(arguments.mid(1)), file);
+  // The hand-over text gives the arguments back unchanged.
+  QCOMPARE(SplitCommandLine(JoinCommandLine(arguments)), arguments);
+}
+
+void TestSingleInstance::startupOpensCommandLineFile() {
+  const QString folder = NewTestFolder(QStringLiteral("cmdline"));
+  const QString shop = folder + QStringLiteral("/shop.db");
+  QCOMPARE(MakeShopDatabase(shop), QString());
+  qputenv("VELMORA_INSTANCE_NAME",
+          QStringLiteral("cmdline-%1").arg(QCoreApplication::applicationPid()).toUtf8());
+  qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime));
+  bool dialogSeen = false;
+  QTimer poll;
+  connect(&poll, &QTimer::timeout, this, [&] {
+    if (auto* dialog = qobject_cast<CSQLiteOpenFile*>(QApplication::activeModalWidget())) {
+      dialogSeen = true;
+      dialog->CancelButton()->click();
+    }
+  });
+  poll.start(5);
+  MessageBoxRecorder boxes;
+  CSQLiteApp app;
+  // A relative path counts from the working folder.
+  const QString saved = QDir::currentPath();
+  QVERIFY(QDir::setCurrent(folder));
+  QVERIFY(app.InitInstance({QStringLiteral("prog"), QStringLiteral("shop.db")}));
+  QDir::setCurrent(saved);
+  CMainFrame* frame = app.MainFrame();
+  QTRY_COMPARE_WITH_TIMEOUT(frame->TreeCtrl()->topLevelItemCount(), 1, 10000);
+  QCOMPARE(frame->m_strDbName, QStringLiteral("shop.db"));
+  QTest::qWait(50);
+  QVERIFY(!dialogSeen);
+  QVERIFY(boxes.boxes.isEmpty());
+
+  // A later copy's file is opened by this one.
+  const QString other = folder + QStringLiteral("/other copy.db");
+  QVERIFY(QFile::copy(shop, other));
+  app.OnWokenUp(JoinCommandLine({QStringLiteral("prog"), other}));
+  QTRY_COMPARE(frame->m_strDbName, QStringLiteral("other copy.db"));
+  QTRY_COMPARE(frame->TreeCtrl()->topLevelItemCount(), 1);
 }
 
 }  // namespace

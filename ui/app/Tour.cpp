@@ -6,9 +6,11 @@
 // drawn over the window where they stand.
 #include <QApplication>
 #include <QDir>
-#include <QMenu>
+#include <QLineEdit>
 #include <QLinearGradient>
+#include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPainter>
 #include <QTimer>
 #include <QToolBar>
@@ -19,13 +21,14 @@
 #include <vector>
 
 #include "tests/support/TestSupport.h"
+#include "ui/dialogs/AboutDlg.h"
+#include "ui/dialogs/ErrorDlg.h"
+#include "ui/dialogs/SaveSQLiteFile.h"
 #include "ui/frame/CustomEvents.h"
 #include "ui/frame/LeftView.h"
 #include "ui/frame/MainFrame.h"
 #include "ui/frame/SQLiteOpenFile.h"
-#include "ui/dialogs/AboutDlg.h"
-#include "ui/dialogs/ErrorDlg.h"
-#include "ui/dialogs/SaveSQLiteFile.h"
+#include "ui/grid/RightView.h"
 
 using namespace velmora;
 
@@ -227,6 +230,25 @@ int main(int argc, char* argv[]) {
       {"tables-ticked", [](Tour& t) { ClickItem(t, t.frame->m_hTablesItem, true); }, {}},
       {"table-clicked", [](Tour& t) { ClickItem(t, FindItem(t, QStringLiteral("orders")), false); },
        [](Tour& t) { return !t.frame->EngineBusy(); }},
+      {"find-bar",
+       [](Tour& t) {
+         t.frame->Action(CMainFrame::ID_EDIT_FIND)->trigger();
+         QTest::keyClicks(t.frame->FindEdit(), QStringLiteral("2"));
+         QTest::keyClick(t.frame->FindEdit(), Qt::Key_Return);
+       },
+       [](Tour& t) { return !t.frame->EngineBusy(); }},
+      {"cells-copied",
+       [](Tour& t) {
+         // A block of cells selected and copied with Ctrl+C.
+         CListCtrlEx* grid = t.frame->RightPane()->Grid();
+         t.frame->FindBar()->hide();
+         grid->selectionModel()->select(
+             QItemSelection(grid->model()->index(0, 0), grid->model()->index(2, 1)),
+             QItemSelectionModel::ClearAndSelect);
+         grid->setFocus();
+         QTest::keySequence(grid, QKeySequence::Copy);
+       },
+       [](Tour& t) { return !t.frame->EngineBusy(); }},
       {"file-menu",
        [](Tour& t) {
          QMenuBar* bar = t.frame->menuBar();
@@ -238,7 +260,7 @@ int main(int argc, char* argv[]) {
        [](Tour& t) {
          QMenuBar* bar = t.frame->menuBar();
          bar->actions().first()->menu()->hide();
-         QAction* helpAction = bar->actions().at(1);
+         QAction* helpAction = bar->actions().last();
          helpAction->menu()->popup(bar->mapToGlobal(bar->actionGeometry(helpAction).bottomLeft()));
        },
        {}},
@@ -289,7 +311,8 @@ int main(int argc, char* argv[]) {
        }},
       {"about",
        [](Tour& t) {
-         if (auto* report = qobject_cast<CErrorDlg*>(QApplication::activeModalWidget())) report->accept();
+         if (auto* report = qobject_cast<CErrorDlg*>(QApplication::activeModalWidget()))
+           report->accept();
          QTimer::singleShot(0, t.frame, [&t] { t.frame->Action(CMainFrame::ID_APP_ABOUT)->trigger(); });
        },
        [](Tour& t) {
@@ -299,9 +322,37 @@ int main(int argc, char* argv[]) {
        }},
       {"about-closed",
        [](Tour&) {
-         if (auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget())) about->accept();
+         if (auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget()))
+           about->accept();
        },
        [](Tour&) { return QApplication::activeModalWidget() == nullptr; }},
+      {"file-dropped",
+       [](Tour& t) {
+         // The sample dropped on the window from a file manager opens it
+         // again, as naming it on the command line does.
+         t.frame->TreeCtrl()->clear();
+         auto* mime = new QMimeData;
+         mime->setUrls({QUrl::fromLocalFile(t.sample)});
+         const QPoint at = t.frame->TreeCtrl()->mapTo(t.frame, QPoint(20, 20));
+         QDragEnterEvent enter(at, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+         QApplication::sendEvent(t.frame, &enter);
+         QDropEvent drop(QPointF(at), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+         QApplication::sendEvent(t.frame, &drop);
+         delete mime;
+       },
+       [](Tour& t) {
+         return !t.frame->EngineBusy() && t.frame->TreeCtrl()->topLevelItemCount() > 0;
+       }},
+      {"recent-files",
+       [](Tour& t) {
+         QMenuBar* bar = t.frame->menuBar();
+         QAction* fileAction = bar->actions().first();
+         fileAction->menu()->popup(bar->mapToGlobal(bar->actionGeometry(fileAction).bottomLeft()));
+         QMenu* recent = t.frame->RecentMenu();
+         recent->popup(fileAction->menu()->geometry().topRight() +
+                       QPoint(0, fileAction->menu()->actionGeometry(recent->menuAction()).top()));
+       },
+       {}},
   };
 
   std::size_t next = 0;

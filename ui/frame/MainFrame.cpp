@@ -104,10 +104,14 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   m_pRecovery = std::make_unique<CSQLiteRecovery>();
 
   CreateActions();
+  CreateEditCommands();
   CreateMenus();
   CreateToolBar();
   CreateStatusBar();
   CreateClient();
+  CreateFindBar();
+  setAcceptDrops(true);
+  connect(m_pRightView->Grid(), &CListCtrlEx::copyRequested, this, &CMainFrame::OnEditCopy);
 
   m_pDisplay = std::make_unique<CRecordDisplay>(m_bStopRequested, TreeCtrl(), m_pRightView,
                                                 StatusText(), ProgressBar(), StopControl());
@@ -179,6 +183,8 @@ void CMainFrame::CreateActions() {
   }
   Action(ID_FILE_OPEN_DB)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
   Action(ID_FILE_OPEN_DB)->setShortcutContext(Qt::WindowShortcut);
+  Action(ID_FILE_SAVE_DB)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+  Action(ID_HELP_DB)->setShortcut(QKeySequence(Qt::Key_F1));
   connect(Action(ID_APP_EXIT), &QAction::triggered, this, &QWidget::close);
   Action(ID_FILE_OPEN_DB)->setIcon(QIcon(ToolbarPicture(0)));
   Action(ID_FILE_SAVE_DB)->setIcon(QIcon(ToolbarPicture(1)));
@@ -215,13 +221,20 @@ void CMainFrame::CreateMenus() {
   file->addAction(Action(ID_FILE_OPEN_DB));
   file->addAction(Action(ID_FILE_SAVE_DB));
   file->addSeparator();
+  m_pRecentMenu = file->addMenu(QStringLiteral("Recent &Files"));
+  m_pRecentMenu->setObjectName(QStringLiteral("recentFiles"));
+  UpdateRecentMenu();
+  file->addSeparator();
   file->addAction(Action(ID_APP_EXIT));
+  QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
+  edit->addAction(Action(ID_EDIT_COPY));
+  edit->addAction(Action(ID_EDIT_FIND));
   QMenu* help = bar->addMenu(QStringLiteral("&Help"));
   help->addAction(Action(ID_HELP_DB));
   help->addAction(Action(ID_HOME_PAGE));
   help->addSeparator();
   help->addAction(Action(ID_APP_ABOUT));
-  for (QMenu* menu : {file, help}) menu->setToolTipsVisible(false);
+  for (QMenu* menu : {file, edit, help}) menu->setToolTipsVisible(false);
 }
 
 void CMainFrame::CreateToolBar() {
@@ -381,6 +394,7 @@ bool CMainFrame::ProgressCallback() {
       if (m_pSavingDlg && m_bSaving) m_pSavingDlg->show();
       return false;
     }
+    if (record.escapeStopped) return true;
     if (record.anyInput && record.lastInputWasEscape) return false;
   }
   return m_bStopRequested;
@@ -411,10 +425,20 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Shortcut:
       // Keyboard shortcuts of the commands wait for the work to end, too.
       return true;
+    case QEvent::ShortcutOverride:
     case QEvent::KeyPress:
     case QEvent::KeyRelease: {
       auto* key = static_cast<QKeyEvent*>(event);
       const bool escapeLike = key->key() == Qt::Key_Escape || IsCtrlBreak(key);
+      if (type != QEvent::KeyRelease && key->key() == Qt::Key_Escape && !m_bSaving &&
+          !(m_pSavingDlg && IsWithin(watched, m_pSavingDlg))) {
+        // Esc stops a display, an Open or a search (the save has its own
+        // Stop): the work ends at this callback's return.
+        m_bStopRequested = true;
+        m_pPump->escapeStopped = true;
+        return true;
+      }
+      if (type == QEvent::ShortcutOverride) break;
       m_pPump->anyInput = true;
       m_pPump->lastInputWasEscape = escapeLike;
       if (type == QEvent::KeyPress && m_pSavingDlg && IsWithin(watched, m_pSavingDlg) &&
@@ -455,13 +479,23 @@ void CMainFrame::OnFileOpen() {
 
   CSQLiteOpenFile dialog(this);
   if (dialog.exec() != QDialog::Accepted) return;
-  if (EngineBusy() || m_bSaving || m_bCloseAfterWork) return;
+  OpenDatabasePath(dialog.m_strDbPath);
+}
+
+bool CMainFrame::OpenDatabasePath(const QString& path) {
+  if (!CanOpen()) return false;
+  const QFileInfo info(path);
+  if (path.isEmpty() || !info.isFile()) {
+    ShowMessageBox(QStringLiteral("The file \"%1\" does not exist.").arg(path));
+    return false;
+  }
+  AddRecentFile(info.absoluteFilePath());
 
   m_wndProgress->hide();
   m_btnStop->hide();
   m_wndStatusText->hide();
   m_bStopRequested = false;
-  m_strDbName = dialog.m_strDbName;
+  m_strDbName = info.fileName().trimmed();
 
   // Nothing of the previous database may be used while the new engine is
   // filled: the tree is emptied and disabled before the scan starts.
@@ -482,10 +516,14 @@ void CMainFrame::OnFileOpen() {
   CSQLiteRecovery::ScanOutcome scan;
   {
     EngineCall call(*this);
-    scan = m_pRecovery->ScanDatabase(dialog.m_strDbPath);
+    // The scan of a large schema takes a while: Stop (or Esc) ends it.
+    m_btnStop->show();
+    scan = m_pRecovery->ScanDatabase(info.absoluteFilePath());
+    m_btnStop->hide();
   }
   if (scan != CSQLiteRecovery::ScanOutcome::Opened)
     ShowMessageBox(CSQLiteRecovery::ScanMessage(scan));
+  const bool stopped = m_bStopRequested && !m_bCloseAfterWork;
   if (!m_bCloseAfterWork) {
     CSQLiteRecovery::WorkingDbOutcome working;
     {
@@ -495,13 +533,16 @@ void CMainFrame::OnFileOpen() {
     if (!working.message.isEmpty()) ShowMessageBox(working.message);
   }
   if (tree != nullptr) tree->setEnabled(true);
-  if (m_bCloseAfterWork) return;
+  if (m_bCloseAfterWork) return true;
 
   if (m_pRecovery->TableNames().isEmpty()) {
-    ShowMessageBox(QStringLiteral("File Corrupted"));
-    return;
+    ShowMessageBox(stopped ? QString::fromLatin1(kOpenStoppedEmptyText)
+                           : QStringLiteral("File Corrupted"));
+    return true;
   }
   if (tree != nullptr) FillTree(tree);
+  if (stopped) ShowMessageBox(QString::fromLatin1(kOpenStoppedText));
+  return true;
 }
 
 void CMainFrame::FillTree(CTreeCtrlEx* tree) {

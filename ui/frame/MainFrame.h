@@ -23,6 +23,7 @@
 class QAction;
 class QActionGroup;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
@@ -54,6 +55,12 @@ inline constexpr const char* kHelpFileName = "Velmora SQLite Database Recovery.p
 // The home page opened by the Help menu.
 inline constexpr const char* kHomePageUrl = "https://www.velmora-recovery.example/";
 
+// Messages of an Open that was stopped.
+inline constexpr const char* kOpenStoppedText =
+    "The Open was stopped. The tree shows only the objects read before the stop.";
+inline constexpr const char* kOpenStoppedEmptyText =
+    "The Open was stopped before any table was recovered.";
+
 class CMainFrame : public QMainWindow {
   Q_OBJECT
  public:
@@ -65,6 +72,9 @@ class CMainFrame : public QMainWindow {
     ID_HELP_DB = 32779,
     ID_HOME_PAGE = 32780,
     ID_APP_ABOUT = 57664,
+    ID_EDIT_COPY = 57634,
+    ID_EDIT_FIND = 57636,
+    ID_FILE_MRU_FIRST = 57616,  // the recent files, 57616..57623
     ID_TOOLBAR_CUSTOMIZE = 126,
     ID_VIEW_APPLOOK_FIRST = 210,
     ID_VIEW_APPLOOK_LAST = 218,
@@ -124,6 +134,30 @@ class CMainFrame : public QMainWindow {
   // The application look (210-218), kept in the settings as "ApplicationLook".
   int AppLook() const { return m_nAppLook; }
 
+  // --- opening ---
+  // Opens the damaged database at `path` (a dialog's choice, a recent file,
+  // the command line, a dropped file): empties the tree and the right pane,
+  // scans the file read-only with a new engine and fills the tree, as the
+  // Open command does once its dialog was accepted. Esc or Stop ends the scan;
+  // the tree then shows what was read. Returns false, changing nothing, while
+  // other work runs or when `path` is not an existing file (that one with a
+  // message box); true once the file was scanned, whatever was recovered.
+  bool OpenDatabasePath(const QString& path);
+  // The recent files, newest first, at most kMaxRecentFiles, as stored in the
+  // settings ("RecentFiles").
+  static constexpr int kMaxRecentFiles = 8;
+  static QStringList RecentFiles();
+  QMenu* RecentMenu() const { return m_pRecentMenu; }
+
+  // --- find and copy ---
+  QToolBar* FindBar() const { return m_pFindBar; }
+  QLineEdit* FindEdit() const { return m_pFindEdit; }
+  QLabel* FindStatus() const { return m_pFindStatus; }
+  // Moves the grid's current cell to the next (previous) cell holding `text`
+  // and selects it; the find bar's status says when there is none, when the
+  // search wrapped, or when it was stopped. False when no cell was found.
+  bool FindInGrid(const QString& text, bool forward = true);
+
   // --- state shared with the display and the save ---
   bool m_bStopRequested = false;
   bool m_bSaving = false;
@@ -151,6 +185,10 @@ class CMainFrame : public QMainWindow {
   // The look commands 210-218.
   void OnApplicationLook(int id);
   void OnToolbarCustomize();
+  // Ctrl+C: the grid's selected cells to the clipboard as tab-separated text.
+  void OnEditCopy();
+  // Ctrl+F: shows the find bar with its edit focused.
+  void OnEditFind();
 
  protected:
   bool event(QEvent* event) override;
@@ -158,6 +196,10 @@ class CMainFrame : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
+  // A local file dropped on the window is opened.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void CreateActions();
@@ -172,12 +214,23 @@ class CMainFrame : public QMainWindow {
   void FinishPendingClose();
   void FocusPane(int step);
   bool IsWithin(QObject* object, QWidget* ancestor) const;
+  // Whether an Open may start now (no engine call, save or pending close).
+  bool CanOpen() const { return !EngineBusy() && !m_bSaving && !m_bCloseAfterWork; }
+  void CreateEditCommands();
+  void CreateFindBar();
+  void UpdateRecentMenu();
+  void AddRecentFile(const QString& path);
+  void OnRecentFile(const QString& path);
+  // Runs `work` as long work of the grid (a search, a copy): commands wait,
+  // Esc and Stop end it through `stop`, a close waits for it.
+  void RunGridWork(const std::function<void(const std::function<bool()>& stop)>& work);
 
   // What one pump of the progress callback saw.
   struct PumpRecord {
     bool savingDialogKey = false;  // Esc, Enter or Ctrl+Break in the saving dialog
     bool lastInputWasEscape = false;
     bool anyInput = false;
+    bool escapeStopped = false;  // Esc asked a display, an Open or a search to stop
   };
 
   std::unique_ptr<CSQLiteRecovery> m_pRecovery;
@@ -199,6 +252,10 @@ class CMainFrame : public QMainWindow {
   ProgressBarAdapter m_progressAdapter{nullptr};
   ControlAdapter m_stopAdapter{nullptr};
   QMenu* m_pLookMenu = nullptr;
+  QMenu* m_pRecentMenu = nullptr;
+  QToolBar* m_pFindBar = nullptr;
+  QLineEdit* m_pFindEdit = nullptr;
+  QLabel* m_pFindStatus = nullptr;
   QActionGroup* m_pLookGroup = nullptr;
   QHash<int, QAction*> m_actions;
   int m_nAppLook = 214;

@@ -1,11 +1,13 @@
 #include "ui/frame/SQLiteOpenFile.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QUrl>
 
 #include "platform/MessageBox.h"
 
@@ -96,20 +98,40 @@ void CSQLiteOpenFile::OnBrowse() {
   m_strDbName = (slash < 0 ? path : path.mid(slash + 1)).trimmed();
 }
 
-void CSQLiteOpenFile::OnRecover() {
-  if (m_strDbPath.isEmpty()) {
-    ShowMessageBox(QStringLiteral("Please, enter a valid database path."));
-    return;
+QString CSQLiteOpenFile::ExistingFileOf(const QString& text) {
+  auto resolve = [](QString path) -> QString {
+    if (path.isEmpty()) return {};
+    if (path.startsWith(QLatin1String("file:"))) path = QUrl(path).toLocalFile();
+    if (path.startsWith(QLatin1String("~/"))) path = QDir::home().filePath(path.mid(2));
+    const QFileInfo info(path);
+    return !path.isEmpty() && info.isFile() ? info.absoluteFilePath() : QString();
+  };
+  const QString asTyped = resolve(text);
+  return asTyped.isEmpty() ? resolve(text.trimmed()) : asTyped;
+}
+
+bool CSQLiteOpenFile::TakeEditPath(const QString& refusal) {
+  // The edit box holds what Browse chose or what the user typed or pasted
+  // since: either way it names the file to open.
+  const QString path = ExistingFileOf(m_pEdit->text());
+  if (path.isEmpty()) {
+    ShowMessageBox(refusal);
+    return false;
   }
-  accept();
+  // A path Browse stored is kept exactly as chosen.
+  if (m_pEdit->text() != m_strDbPath) {
+    m_strDbPath = path;
+    m_strDbName = QFileInfo(path).fileName().trimmed();
+  }
+  return true;
+}
+
+void CSQLiteOpenFile::OnRecover() {
+  if (TakeEditPath(QStringLiteral("Please, enter a valid database path."))) accept();
 }
 
 void CSQLiteOpenFile::OnOK() {
-  if (m_strDbPath.isEmpty() || !QFileInfo::exists(m_strDbPath)) {
-    ShowMessageBox(QStringLiteral("Please, enter a valid file path."));
-    return;
-  }
-  accept();
+  if (TakeEditPath(QStringLiteral("Please, enter a valid file path."))) accept();
 }
 
 void CSQLiteOpenFile::keyPressEvent(QKeyEvent* event) {

@@ -28,7 +28,8 @@ class CSQLiteOpenFile : public QDialog {
 
   explicit CSQLiteOpenFile(QWidget* parent = nullptr);
 
-  QString m_strDbPath;  // full path of the chosen file; set only by Browse
+  QString m_strDbPath;  // full path of the chosen file: set by Browse, and by Recover or Enter from
+                        // the edit box
   QString m_strDbName;  // file-name part of m_strDbPath, trimmed
 
   QLineEdit* PathEdit() const { return m_pEdit; }
@@ -41,11 +42,21 @@ class CSQLiteOpenFile : public QDialog {
   void OnRecover();
   void OnOK();  // the hidden default button, reached with Enter in the edit
 
+  // The existing regular file that `text` (typed or pasted into the edit box)
+  // names, as an absolute path: the text as it stands, else with surrounding
+  // blanks cut; a "file:" URL names its local file and a leading "~/" the home
+  // folder. Empty when no such file exists.
+  static QString ExistingFileOf(const QString& text);
+
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void showEvent(QShowEvent* event) override;
 
  private:
+  // Takes the edit box's path when it names an existing file (then true);
+  // shows `refusal` and returns false otherwise.
+  bool TakeEditPath(const QString& refusal);
+
   QLineEdit* m_pEdit;
   QPushButton* m_pBrowse;
   QPushButton* m_pRecover;

@@ -1,7 +1,9 @@
 #include "ui/grid/RecordGrid.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPainter>
+#include <map>
 
 namespace velmora {
 
@@ -92,12 +94,15 @@ QRect CGridCellDelegate::InnerRect(const QRect& cell) {
 
 void CGridCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                               const QModelIndex& index) const {
-  // Selected and focused rows look exactly like the others.
+  // A selected cell shows in its inside only; the margins and a focused
+  // cell look like the others.
   const QRect inner = InnerRect(option.rect);
   if (!inner.isValid()) return;
   painter->save();
   painter->setClipRect(inner);
-  painter->fillRect(inner, Qt::white);
+  painter->fillRect(inner, (option.state & QStyle::State_Selected)
+                               ? QColor::fromRgb(kGridSelectionRgb)
+                               : QColor(Qt::white));
   QString text = index.data(Qt::DisplayRole).toString();
   // Only the start of a long text can be seen in the cell; laying out more
   // (a first-column value may be megabytes long) would only cost time.
@@ -131,8 +136,9 @@ CListCtrlEx::CListCtrlEx(QWidget* parent) : QTableView(parent), m_pModel(new CRe
   setItemDelegate(new CGridCellDelegate(this));
   setShowGrid(true);
   setGridStyle(Qt::SolidLine);
-  setSelectionBehavior(QAbstractItemView::SelectRows);
-  setSelectionMode(QAbstractItemView::SingleSelection);
+  // Cells are selected (click, drag, Shift and Ctrl, Ctrl+A) for copying.
+  setSelectionBehavior(QAbstractItemView::SelectItems);
+  setSelectionMode(QAbstractItemView::ExtendedSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setWordWrap(false);
   setTextElideMode(Qt::ElideNone);
@@ -157,9 +163,9 @@ CListCtrlEx::CListCtrlEx(QWidget* parent) : QTableView(parent), m_pModel(new CRe
   columns->setSectionsClickable(false);
   columns->setHighlightSections(false);
 
-  // The view paints a selected row's background before the delegate paints
-  // its cells; with the highlight equal to the background, selection shows
-  // nowhere, not even in the cell margins.
+  // The view paints a selected cell's background before the delegate paints
+  // it; with the highlight equal to the background, the selection shows only
+  // where the delegate paints it, never in the cell margins.
   QPalette pal = palette();
   for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
     pal.setBrush(group, QPalette::Highlight, pal.brush(group, QPalette::Base));
@@ -173,6 +179,116 @@ CListCtrlEx::CListCtrlEx(QWidget* parent) : QTableView(parent), m_pModel(new CRe
 }
 
 void CListCtrlEx::ResetRecordGrid() { m_pModel->ResetGrid(); }
+
+QString TabSeparatedField(const QString& text) {
+  bool quote = false;
+  for (const QChar c : text) {
+    if (c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r') ||
+        c == QLatin1Char('"')) {
+      quote = true;
+      break;
+    }
+  }
+  if (!quote) return text;
+  QString quoted = text;
+  quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+  return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QString CListCtrlEx::SelectionText(const std::function<bool()>& stop, bool* stopped) const {
+  if (stopped != nullptr) *stopped = false;
+  // Works on the selection's ranges, never on a list of every selected
+  // index: Ctrl+A on a large table is one range.
+  const QItemSelection selection = selectionModel()->selection();
+  if (selection.isEmpty()) return {};
+  // Rows as merged intervals (first -> last), columns as a set.
+  std::map<int, int> rows;
+  QList<int> columns;
+  for (const QItemSelectionRange& range : selection) {
+    if (!range.isValid()) continue;
+    for (int c = range.left(); c <= range.right(); ++c)
+      if (!columns.contains(c)) columns << c;
+    rows[range.top()] = std::max(rows[range.top()], range.bottom());
+  }
+  std::sort(columns.begin(), columns.end());
+  std::map<int, int> merged;
+  for (const auto& [first, last] : rows) {
+    if (!merged.empty() && first <= std::prev(merged.end())->second + 1) {
+      auto& back = std::prev(merged.end())->second;
+      back = std::max(back, last);
+    } else {
+      merged[first] = last;
+    }
+  }
+
+  QString text;
+  QStringList fields;
+  for (int c : columns) fields << TabSeparatedField(m_pModel->ColumnCaption(c));
+  text += fields.join(QLatin1Char('\t')) + QLatin1Char('\n');
+  qint64 cells = 0;
+  for (const auto& [first, last] : merged) {
+    for (int r = first; r <= last; ++r) {
+      fields.clear();
+      for (int c : columns) {
+        if (stop && ++cells % kGridCellsPerStopCheck == 0 && stop()) {
+          if (stopped != nullptr) *stopped = true;
+          return {};
+        }
+        const QModelIndex index = m_pModel->index(r, c);
+        fields << (selection.contains(index) ? TabSeparatedField(m_pModel->CellText(r, c))
+                                             : QString());
+      }
+      text += fields.join(QLatin1Char('\t')) + QLatin1Char('\n');
+    }
+  }
+  return text;
+}
+
+CListCtrlEx::FindOutcome CListCtrlEx::FindText(const QString& text, bool forward,
+                                               const std::function<bool()>& stop,
+                                               QModelIndex* found, bool* wrapped) const {
+  if (wrapped != nullptr) *wrapped = false;
+  const qint64 rowCount = m_pModel->rowCount(), columnCount = m_pModel->columnCount();
+  const qint64 total = rowCount * columnCount;
+  if (text.isEmpty() || total == 0) return FindOutcome::NotFound;
+  const QModelIndex current = currentIndex();
+  const bool hasCurrent =
+      current.isValid() && current.row() < rowCount && current.column() < columnCount;
+  const qint64 origin = hasCurrent ? qint64(current.row()) * columnCount + current.column()
+                                   : (forward ? total - 1 : 0);
+  qint64 at = origin;
+  for (qint64 k = 1; k <= total; ++k) {
+    if (stop && k % kGridCellsPerStopCheck == 0 && stop()) return FindOutcome::Stopped;
+    at = forward ? (at + 1 == total ? 0 : at + 1) : (at == 0 ? total - 1 : at - 1);
+    const int row = int(at / columnCount), column = int(at % columnCount);
+    if (!m_pModel->CellText(row, column).contains(text, Qt::CaseInsensitive)) continue;
+    if (found != nullptr) *found = m_pModel->index(row, column);
+    if (wrapped != nullptr) *wrapped = hasCurrent && (forward ? at <= origin : at >= origin);
+    return FindOutcome::Found;
+  }
+  return FindOutcome::NotFound;
+}
+
+void CListCtrlEx::keyPressEvent(QKeyEvent* event) {
+  if (event->matches(QKeySequence::Copy)) {
+    emit copyRequested();
+    event->accept();
+    return;
+  }
+  if (event->key() == Qt::Key_Space && event->modifiers() == Qt::ShiftModifier) {
+    QItemSelection rows;
+    const int last = m_pModel->columnCount() - 1;
+    for (const QItemSelectionRange& range : selectionModel()->selection())
+      rows.select(m_pModel->index(range.top(), 0), m_pModel->index(range.bottom(), last));
+    if (rows.isEmpty() && currentIndex().isValid())
+      rows.select(m_pModel->index(currentIndex().row(), 0),
+                  m_pModel->index(currentIndex().row(), last));
+    if (last >= 0) selectionModel()->select(rows, QItemSelectionModel::ClearAndSelect);
+    event->accept();
+    return;
+  }
+  QTableView::keyPressEvent(event);
+}
 
 void CListCtrlEx::Redraw() { m_pModel->Redraw(); }
 

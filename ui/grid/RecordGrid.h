@@ -1,14 +1,15 @@
 // The record grid of the right pane: a QTableView over a model that holds no
 // values. The model knows how many rows and columns there are; every cell it
 // is asked for is one primary-key read of that column's value store. The
-// delegate paints each cell white inside a 2-pixel margin, on one line,
-// clipped, with no selection or focus shown.
+// delegate paints each cell white inside a 2-pixel margin (a selected cell
+// light blue), on one line, clipped, with no focus frame.
 #pragma once
 
 #include <QAbstractTableModel>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
+#include <functional>
 
 #include "output/ColumnStores.h"
 
@@ -16,6 +17,16 @@ namespace velmora {
 
 inline constexpr int kGridColumnWidth = 90;
 inline constexpr int kGridCellMargin = 2;
+// The inside of a selected cell.
+inline constexpr QRgb kGridSelectionRgb = 0xFFCCE4FF;
+// How many cells a search or a copy reads between two calls of its stop
+// function.
+inline constexpr int kGridCellsPerStopCheck = 256;
+
+// Quotes one cell text for tab-separated text: a text holding a tab, a line
+// break or a double quote is put between double quotes, its quotes doubled
+// (as spreadsheets read it); any other text stays as it is.
+QString TabSeparatedField(const QString& text);
 
 // The model: column stores underneath (StoreBackedGrid), Qt's model interface
 // on top. Rows are announced to views in batches: every row appended is
@@ -83,6 +94,25 @@ class CListCtrlEx : public QTableView, public IRecordGrid {
   // Discards every column store, then deletes all rows (columns stay).
   void ResetRecordGrid();
 
+  // The selected cells as tab-separated text: the captions of the columns
+  // that hold a selected cell, then one line per row that holds one, each
+  // line ending with a line break; a cell of those rows and columns that is
+  // not selected is empty. The texts are the stored cell texts the grid shows.
+  // Empty when nothing is selected. `stop` (may be empty) is called every
+  // kGridCellsPerStopCheck cells; when it returns true the copy ends, the
+  // result is empty and `*stopped` (when given) is set.
+  QString SelectionText(const std::function<bool()>& stop = {}, bool* stopped = nullptr) const;
+
+  enum class FindOutcome { Found, NotFound, Stopped };
+  // Looks for `text` (case-insensitive, anywhere in a cell's stored text) in
+  // every cell the view shows, row by row, starting after the current cell
+  // (`forward`) or before it, from the first (or last) cell when there is no
+  // current cell, wrapping round once. On Found, `*found` is the cell and
+  // `*wrapped` says whether the search passed the end (or start). NotFound
+  // for an empty text or grid. `stop` as in SelectionText.
+  FindOutcome FindText(const QString& text, bool forward, const std::function<bool()>& stop,
+                       QModelIndex* found, bool* wrapped = nullptr) const;
+
   // IRecordGrid
   int ItemCount() const override { return m_pModel->ItemCount(); }
   int ColumnCount() const override { return m_pModel->ColumnCount(); }
@@ -92,6 +122,15 @@ class CListCtrlEx : public QTableView, public IRecordGrid {
   void AddGridColumn(int index, const QString& caption) override;
   void AddGridCell(int column, const QString& text) override { m_pModel->AddGridCell(column, text); }
   void SetVisible(bool visible) override { setVisible(visible); }
+
+ signals:
+  // Ctrl+C (the platform's Copy key) was pressed in the grid.
+  void copyRequested();
+
+ protected:
+  // Copy is handed to copyRequested (the frame copies with a way to stop);
+  // Shift+Space widens the selection to whole rows.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   CRecordGridModel* m_pModel;

@@ -10,6 +10,9 @@ CStatementEdit::CStatementEdit(QWidget* parent) : QPlainTextEdit(parent) {
   setObjectName(QStringLiteral("edit401"));
   setLineWrapMode(QPlainTextEdit::WidgetWidth);
   setTabChangesFocus(true);
+  // A file dropped here opens it in the window, not its name in the text.
+  setAcceptDrops(false);
+  viewport()->setAcceptDrops(false);
 }
 
 void CStatementEdit::SetText(const QString& text) {

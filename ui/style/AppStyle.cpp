@@ -17,11 +17,6 @@ namespace {
 
 int g_nApplicationLook = kLookDefault;
 
-QSettings AppSettings() {
-  return QSettings(QStringLiteral("Velmora SQLite Database Recovery"),
-                   QStringLiteral("Velmora SQLite DataBase Recovery"));
-}
-
 QLinearGradient Vertical(const QRect& r, const QColor& top, const QColor& bottom) {
   QLinearGradient g(r.topLeft(), r.bottomLeft());
   g.setColorAt(0.0, top);
@@ -50,6 +45,11 @@ void DrawHotPanel(QPainter* p, const QRect& r, bool pressed) {
 }
 
 }  // namespace
+
+QSettings AppSettings() {
+  return QSettings(QStringLiteral("Velmora SQLite Database Recovery"),
+                   QStringLiteral("Velmora SQLite DataBase Recovery"));
+}
 
 CAppVisualManager2007::CAppVisualManager2007()
     : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {

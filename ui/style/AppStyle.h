@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QProxyStyle>
+#include <QSettings>
 
 class QPainter;
 class QWidget;
@@ -48,6 +49,9 @@ class CAppVisualManager2007 : public QProxyStyle {
   void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                      const QWidget* widget = nullptr) const override;
 };
+
+// The program's per-user settings (the look, the recent files).
+QSettings AppSettings();
 
 // True for the main frame's toolbar (object name "Standard").
 bool IsMainToolbar(const QWidget* widget);
