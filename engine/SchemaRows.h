@@ -1,23 +1,10 @@
-// Reading fields out of a schema row text: the row's value texts joined with
-// "," without quoting, normally type,name,tbl_name,rootpage,sql. Only the
-// first four fields can be split off safely; the SQL usually holds commas.
+// Schema rows: the tree texts of object names, and how a row of the schema
+// table is sorted into the tree's categories.
 #pragma once
 
 #include <QString>
 
 namespace velmora {
-
-// Field n, counted from 1. Field 5 is the whole rest of the text, commas
-// included. Empty when the text has fewer fields.
-QString GetField(const QString& text, int n);
-
-// Field `index`, counted from 0, when a "," follows it; a field that is not
-// followed by a "," comes back empty.
-QString GetFieldAt(const QString& text, int index);
-
-// The text after the n-th ","; when the text has fewer than n commas, its
-// last field.
-QString GetFieldsFrom(const QString& text, int n);
 
 // Removes a leading "[" and then a trailing "]"; nothing else.
 QString StripBrackets(const QString& text);

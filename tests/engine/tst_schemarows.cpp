@@ -1,4 +1,4 @@
-// Field helpers of schema row texts and the sorting of schema rows.
+// Name helpers of schema objects and the sorting of schema rows.
 #include <QtTest>
 
 #include "engine/SchemaRows.h"
@@ -8,62 +8,6 @@ using namespace velmora;
 class TestSchemaRows : public QObject {
   Q_OBJECT
  private slots:
-  void getField_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("n");
-    QTest::addColumn<QString>("field");
-    const QString row = QStringLiteral("table,t1,t1,2,CREATE TABLE t1(a INTEGER, b TEXT)");
-    QTest::newRow("type") << row << 1 << "table";
-    QTest::newRow("name") << row << 2 << "t1";
-    QTest::newRow("root page") << row << 4 << "2";
-    QTest::newRow("sql keeps its commas") << row << 5 << "CREATE TABLE t1(a INTEGER, b TEXT)";
-    QTest::newRow("sql without commas")
-        << "view,v,v,0,CREATE VIEW v AS SELECT 1" << 5 << "CREATE VIEW v AS SELECT 1";
-    QTest::newRow("past the end") << "a,b" << 3 << "";
-    QTest::newRow("last field") << "a,b" << 2 << "b";
-    QTest::newRow("empty field") << "a,,c" << 2 << "";
-  }
-  void getField() {
-    QFETCH(QString, text);
-    QFETCH(int, n);
-    QFETCH(QString, field);
-    QCOMPARE(GetField(text, n), field);
-  }
-
-  void getFieldAt_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("index");
-    QTest::addColumn<QString>("field");
-    QTest::newRow("first") << "a,b" << 0 << "a";
-    QTest::newRow("not followed by a comma") << "a,b" << 1 << "";
-    QTest::newRow("middle") << "a,b,c" << 1 << "b";
-    QTest::newRow("beyond") << "a,b,c" << 7 << "";
-    QTest::newRow("no comma at all") << "abc" << 0 << "";
-  }
-  void getFieldAt() {
-    QFETCH(QString, text);
-    QFETCH(int, index);
-    QFETCH(QString, field);
-    QCOMPARE(GetFieldAt(text, index), field);
-  }
-
-  void getFieldsFrom_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("n");
-    QTest::addColumn<QString>("rest");
-    QTest::newRow("sql of a row") << "table,t1,t1,2,CREATE TABLE t1(a, b)" << 4
-                                  << "CREATE TABLE t1(a, b)";
-    QTest::newRow("zero") << "a,b" << 0 << "a,b";
-    QTest::newRow("fewer commas: last field") << "a,b" << 4 << "b";
-    QTest::newRow("no comma") << "abc" << 2 << "abc";
-  }
-  void getFieldsFrom() {
-    QFETCH(QString, text);
-    QFETCH(int, n);
-    QFETCH(QString, rest);
-    QCOMPARE(GetFieldsFrom(text, n), rest);
-  }
-
   void stripBrackets_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("stripped");

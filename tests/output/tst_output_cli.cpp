@@ -77,6 +77,47 @@ class OutputCliTest : public QObject {
     QVERIFY2(r.err.contains("  Records : 3"), qPrintable(r.err));
   }
 
+  // Names that a comma-joined schema row used to cut keep their objects in
+  // list, show and save.
+  void namesWithSeparators_data() {
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("listed");
+    QTest::newRow("comma") << "," << ",";
+    QTest::newRow("two commas") << "a,b,c" << "a,b,c";
+    QTest::newRow("apostrophe") << "O'Hara" << "O'Hara";
+    QTest::newRow("double quote") << "x\"y" << "xy";
+    QTest::newRow("brackets") << "[br]" << "br";
+    QTest::newRow("tab and line break") << "t\tn\nl" << "t\\tn\\nl";
+  }
+  void namesWithSeparators() {
+    QFETCH(QString, table);
+    QFETCH(QString, listed);
+    const QString folder = NewTestFolder("names");
+    const QString source = folder + "/names.db";
+    {
+      DbBuilder db(source);
+      db.Exec("CREATE TABLE " + QStringLiteral("\"%1\"").arg(QString(table).replace("\"", "\"\"")) +
+              " (v TEXT, w INTEGER)");
+      db.Insert(table, {"p,q", 1});
+      db.Insert(table, {"r", 2});
+      db.Exec("CREATE INDEX \"i," + QString(table).replace("\"", "\"\"") + "\" ON \"" +
+              QString(table).replace("\"", "\"\"") + "\"(w)");
+      db.Close();
+      QVERIFY(db.Ok());
+    }
+    const Result list = Tool({"list", source});
+    QCOMPARE(list.code, 0);
+    QVERIFY2(list.out.split('\n').contains("Tables\t" + listed), qPrintable(list.out));
+    QVERIFY2(list.out.contains("Indexes\ti,"), qPrintable(list.out));
+    const Result show = Tool({"show", source, table});
+    QCOMPARE(show.code, 0);
+    QCOMPARE(show.out, QStringLiteral("v\tw\np,q\t1\nr\t2\n"));
+    const Result save = Tool({"save", source, folder + "/out"});
+    QCOMPARE(save.code, 0);
+    QVERIFY2(save.out.contains("saved, 2 records"), qPrintable(save.out));
+    QCOMPARE(IntegrityOf(folder + "/out/names.db"), QStringLiteral("ok"));
+  }
+
   void showStatementAndErrors() {
     const QString folder = NewTestFolder("showsql");
     const QString source = folder + "/shop.db";
