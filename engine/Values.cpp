@@ -42,30 +42,7 @@ QString DecodeText(const QByteArray& bytes, std::uint32_t encoding) {
   }
 }
 
-QString DisplayText(const QByteArray& bytes, std::uint32_t encoding) {
-  QString text = DecodeText(bytes, encoding);
-  const qsizetype zero = text.indexOf(QChar(0));
-  if (zero >= 0) text.truncate(zero);
-  return std::move(text).trimmed();
-}
-
 QString FormatReal(double value) { return QString::asprintf("%f", value); }
-
-QString RenderDisplay(const ITEM& item, std::uint32_t encoding) {
-  switch (item.storage) {
-    case StorageClass::Null:
-      return item.serialType == 0 ? QStringLiteral("NULL") : QString(QLatin1String(""));
-    case StorageClass::Integer:
-      return QString::number(item.intValue);
-    case StorageClass::Real:
-      return FormatReal(item.realValue);
-    case StorageClass::Blob:
-      return QStringLiteral("Blob");
-    case StorageClass::Text:
-      return DisplayText(item.bytes, encoding);
-  }
-  return QString();
-}
 
 static QString LongTextDisplay(const QString& decoded) {
   QString text = decoded;
@@ -140,19 +117,6 @@ RecordValues MakeItems(const RecordView& view, std::uint32_t encoding, bool with
   values.reserve(view.values.size());
   for (const ValueView& v : view.values) values.push_back(MakeItem(view, v, encoding, withDisplay));
   return values;
-}
-
-QString ExactText(const ITEM& item, std::uint32_t encoding) {
-  switch (item.storage) {
-    case StorageClass::Integer:
-      return QString::number(item.intValue);
-    case StorageClass::Real:
-      return FormatReal(item.realValue);
-    case StorageClass::Text:
-      return DecodeText(item.bytes, encoding);
-    default:
-      return QString(QLatin1String(""));
-  }
 }
 
 }  // namespace velmora

@@ -22,31 +22,20 @@ inline constexpr const char* kMoreDataMark = "<more data>...";
 // its incomplete last byte.
 QString DecodeText(const QByteArray& bytes, std::uint32_t encoding);
 
-// The display form of a text: decoded as DecodeText does, cut at its first
-// zero character, leading and trailing white space removed.
-QString DisplayText(const QByteArray& bytes, std::uint32_t encoding);
-
 // A real as "%f" renders it (six digits after the point, no exponent).
 QString FormatReal(double value);
 
-// The display text of a value of the record decoder's rendering table:
+// The display text of a value of a record view, by the rendering table:
 // integers in decimal, reals with "%f", "NULL", "0"/"1" for serial types 8
-// and 9, "" for 10 and 11, "Blob" for blobs, texts by DisplayText. A long text
-// whose bytes are not held (display mode) keeps the display it was given.
-QString RenderDisplay(const ITEM& item, std::uint32_t encoding);
-
-// The value as one text, whatever its class, for code that needs the exact
-// content as text: integers and reals as for display, texts exactly
-// (DecodeText), NULL as an empty text, blobs as an empty text.
-QString ExactText(const ITEM& item, std::uint32_t encoding);
-
-// The same for a value of a record view: a text of which only the start is
-// held (display mode) shows its first kLongTextChars characters, then
-// kMoreDataMark.
+// and 9, "" for 10 and 11, "Blob" for blobs; a text decoded, cut at its first
+// zero character, leading and trailing white space removed. A text of which
+// only the start is held (display mode) shows its first kLongTextChars
+// characters, then kMoreDataMark.
 QString RenderDisplay(const RecordView& view, const ValueView& value, std::uint32_t encoding);
 
-// The exact text of a text value of a view (every held byte decoded); for
-// the other classes as ExactText.
+// The exact text of a value of a view: a text with every held byte decoded
+// (zero characters and white space kept), integers and reals as for display,
+// NULL and blobs as an empty text.
 QString ExactText(const RecordView& view, const ValueView& value, std::uint32_t encoding);
 
 // The value as an ITEM (bytes copied; the display text made when

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "engine/SqliteDb.h"
 #include "output/ColumnStoreSet.h"
 #include "output/SaveDispatch.h"
 #include "platform/TempFolder.h"
@@ -68,13 +69,8 @@ bool ColumnStoreSet::CreateColumnStore(int index, int position) {
   store.path = m_folder + QString::number(index) + QStringLiteral("SQlite.db");
   QFile::remove(store.path);  // a stale file of an earlier grid of this set
   const QByteArray pathUtf8 = store.path.toUtf8();
-  const int rc = sqlite3_open_v2(pathUtf8.constData(), &store.db,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (rc != SQLITE_OK) {
-    std::fprintf(stderr, "%s: can't open %s (%s)\n", pathUtf8.constData(), pathUtf8.constData(),
-                 store.db != nullptr ? sqlite3_errmsg(store.db) : sqlite3_errstr(rc));
-    sqlite3_close(store.db);
-    store.db = nullptr;
+  store.db = OpenSqliteDb(pathUtf8, nullptr, SQLITE_OPEN_NOMUTEX);
+  if (store.db == nullptr) {
     m_stores.insert(m_stores.begin() + position, std::move(store));
     return false;
   }

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "engine/SQLiteRecovery.h"
+#include "engine/SqliteDb.h"
 #include "engine/StandIns.h"
 #include "output/SaveDispatch.h"
 
@@ -56,17 +57,9 @@ bool RecoveredDatabase::Open(const CSQLiteRecovery& engine, const QString& folde
   }
   ::close(fd);
 
-  const QByteArray pathUtf8 = path.toUtf8();
-  sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(
-      pathUtf8.constData(), &db,
-      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (rc != SQLITE_OK) {
-    const QString reason =
-        QString::fromUtf8(db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
-    std::fprintf(stderr, "%s: can't open %s (%s)\n", pathUtf8.constData(), pathUtf8.constData(),
-                 reason.toUtf8().constData());
-    sqlite3_close(db);
+  QString reason;
+  sqlite3* const db = OpenSqliteDb(path.toUtf8(), &reason, SQLITE_OPEN_NOMUTEX);
+  if (db == nullptr) {
     QFile::remove(path);
     *error =
         QStringLiteral("The recovered database \"%1\" cannot be opened (%2).").arg(path, reason);
