@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QFont>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -556,6 +557,15 @@ void CMainFrame::FillTree(CTreeCtrlEx* tree) {
     for (const QString& name : CategoryNames(engine, kind)) {
       QTreeWidgetItem* item = AddItem(category, ObjectTreeText(kind, name), 1);
       item->setData(0, Qt::UserRole, name);
+      // Virtual tables and tables with a rebuilt statement keep their name as
+      // the text; the tooltip says what they are.
+      const QString note = ObjectTreeNote(engine, kind, name);
+      if (!note.isEmpty()) {
+        item->setToolTip(0, ObjectTreeText(kind, name) + QStringLiteral(" — ") + note);
+        QFont font = item->font(0);
+        font.setItalic(true);
+        item->setFont(0, font);
+      }
     }
     return category;
   };
