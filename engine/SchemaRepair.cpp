@@ -2,6 +2,7 @@
 // table's records.
 #include "engine/SchemaRepair.h"
 
+#include <QRegularExpression>
 #include <QSet>
 
 #include "engine/SqlQuote.h"
@@ -147,6 +148,12 @@ QString FreeName(const QString& preferred, int position, QSet<QString>& used) {
   return name;
 }
 
+bool KeyAmong(const QStringList& columns) {
+  for (const QString& c : columns)
+    if (c.contains(QLatin1String("PRIMARY"), Qt::CaseInsensitive)) return true;
+  return false;
+}
+
 }  // namespace
 
 void AddToProfile(const RecordView& record, RecordProfile& profile) {
@@ -280,6 +287,9 @@ SchemaRepairResult RepairTableStatement(const QString& name, const QString& dama
   // The text does not say how the values map to columns past the first
   // damage: the table is built from its records.
   result.fromRecords = true;
+  static const QRegularExpression aliasPattern(QStringLiteral("INTEGER\\s+PRIMARY\\s+KEY"),
+                                               QRegularExpression::CaseInsensitiveOption);
+  const bool aliasInText = aliasPattern.match(damagedSql).hasMatch();
   const int width = std::max(profile.records > 0 ? profile.widest : int(columns.size()), 1);
   const int keep = std::min(intactPrefix, width);
   // The leading columns that are never NULL make the key of a WITHOUT ROWID
@@ -309,6 +319,22 @@ SchemaRepairResult RepairTableStatement(const QString& name, const QString& dama
         built << PlaceholderColumn(n, profile, i);
         plainNames << n;
       }
+    }
+    // The rowid alias: its value is the rowid and every record holds NULL in
+    // its place. Taken when the text still says INTEGER PRIMARY KEY, no
+    // column kept as written has a key, and exactly one built column is NULL
+    // in every record.
+    if (!withoutRowid && profile.records > 0 && aliasInText && !KeyAmong(built.mid(0, written))) {
+      int alias = -1;
+      int candidates = 0;
+      for (int i = written; i < width && i < int(profile.columns.size()); ++i) {
+        if (profile.columns[size_t(i)].nulls == profile.records) {
+          alias = i;
+          ++candidates;
+        }
+      }
+      if (candidates == 1)
+        built[alias] = QuoteIdentifier(plainNames[alias]) + QStringLiteral(" INTEGER PRIMARY KEY");
     }
     QStringList kept;
     if (attempt == 0)
