@@ -53,7 +53,8 @@ class ProfileCollector : public ICellVisitor {
     if (m_profile.records >= kMaxProfiledRecords) return CellUse::Stop;
     m_session.DecodeCell(cell, DecodeMode::Display, nullptr, m_view);
     if (m_view.values.empty()) return CellUse::Used;
-    m_profile.indexTree = cell.pageType == format::kInteriorIndex || cell.pageType == format::kLeafIndex;
+    m_profile.indexTree =
+        cell.pageType == format::kInteriorIndex || cell.pageType == format::kLeafIndex;
     AddToProfile(m_view, m_profile);
     const bool fits = m_view.localPayload <= cell.space && m_view.localPayload <= cell.pageSize;
     return fits ? CellUse::Used : CellUse::Skipped;
@@ -163,8 +164,9 @@ bool CSQLiteRecovery::RepairStatement(SchemaObject& table) {
   RecordProfile profile;
   ProfileCollector collector(*this, profile);
   WalkPage(table.rootPage, collector, nullptr);
-  const SchemaRepairResult repair = RepairTableStatement(
-      table.name, table.sql, profile, [this](const QString& sql) { return m_working->Accepts(sql); });
+  const SchemaRepairResult repair =
+      RepairTableStatement(table.name, table.sql, profile,
+                           [this](const QString& sql) { return m_working->Accepts(sql); });
   if (!repair.ok || !m_working->Replay(repair.sql)) return false;
   table.originalSql = table.sql;
   table.sql = repair.sql;

@@ -119,8 +119,8 @@ int WorkingDatabase::TableCount() const {
   sqlite3_stmt* stmt = nullptr;
   int count = 0;
   if (m_db != nullptr &&
-      sqlite3_prepare_v2(m_db, "SELECT count(*) FROM sqlite_master WHERE type = 'table'", -1,
-                         &stmt, nullptr) == SQLITE_OK &&
+      sqlite3_prepare_v2(m_db, "SELECT count(*) FROM sqlite_master WHERE type = 'table'", -1, &stmt,
+                         nullptr) == SQLITE_OK &&
       sqlite3_step(stmt) == SQLITE_ROW)
     count = sqlite3_column_int(stmt, 0);
   sqlite3_finalize(stmt);

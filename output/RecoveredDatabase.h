@@ -36,11 +36,11 @@ class RecoveredDatabase {
   // What became of a virtual table recreated (or tried) in this save, so
   // that its shadow tables and a second request report the same.
   struct VirtualSave {
-    bool written = false;       // the virtual table exists in the recovered database
-    std::int64_t records = 0;   // the rows it holds (documents, boxes)
-    QString error;              // why it was not (fully) recreated
-    QString note;               // what the user should know
-    bool incomplete = false;    // part of a shadow table could not be read
+    bool written = false;      // the virtual table exists in the recovered database
+    std::int64_t records = 0;  // the rows it holds (documents, boxes)
+    QString error;             // why it was not (fully) recreated
+    QString note;              // what the user should know
+    bool incomplete = false;   // part of a shadow table could not be read
     QHash<QString, std::int64_t> shadowRecords;  // records written per shadow table (lower case)
   };
   // The save of the virtual table `name` (case-insensitive); null before it.

@@ -83,9 +83,8 @@ QString ObjectTreeNote(const CSQLiteRecovery& engine, int kind, const QString& n
   const SchemaObject* table = engine.Catalog().FindTable(name);
   if (table == nullptr) return QString();
   if (table->virtualTable)
-    return table->module.isEmpty()
-               ? QStringLiteral("virtual table (its statement cannot be read)")
-               : QStringLiteral("virtual table (module %1)").arg(table->module);
+    return table->module.isEmpty() ? QStringLiteral("virtual table (its statement cannot be read)")
+                                   : QStringLiteral("virtual table (module %1)").arg(table->module);
   if (table->sqlRebuilt) return QStringLiteral("statement rebuilt: the stored one is damaged");
   return QString();
 }

@@ -190,10 +190,12 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
     outcome.written = true;
     if (object->sqlRebuilt) {
       const QString rebuilt =
-          QStringLiteral("its statement was damaged and has been rebuilt (%1); the damaged "
-                         "original: %2")
+          QStringLiteral(
+              "its statement was damaged and has been rebuilt (%1); the damaged "
+              "original: %2")
               .arg(object->repairNote, PrintableSql(object->originalSql));
-      outcome.note = outcome.note.isEmpty() ? rebuilt : rebuilt + QStringLiteral("; ") + outcome.note;
+      outcome.note =
+          outcome.note.isEmpty() ? rebuilt : rebuilt + QStringLiteral("; ") + outcome.note;
     }
   }
 

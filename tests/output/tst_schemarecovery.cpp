@@ -39,8 +39,8 @@ SaveRun SaveAll(const QString& source, const QString& folder) {
   for (const PlannedObject& object :
        MakeSavePlan(CategoryNames(engine, kKindTable), CategoryNames(engine, kKindView),
                     CategoryNames(engine, kKindTrigger), CategoryNames(engine, kKindIndex))) {
-    const ObjectOutcome outcome = DispatchObject(engine, object.name, object.kind, &target,
-                                                 nullptr, nullptr, nullptr, nullptr, nullptr);
+    const ObjectOutcome outcome = DispatchObject(engine, object.name, object.kind, &target, nullptr,
+                                                 nullptr, nullptr, nullptr, nullptr);
     run.outcomes.insert(object.name, outcome);
     if (!outcome.written || !outcome.error.isEmpty() || outcome.stopped)
       run.failures << object.name + ": " + outcome.error;
@@ -52,10 +52,14 @@ SaveRun SaveAll(const QString& source, const QString& folder) {
 bool SameValue(const RefValue& a, const RefValue& b) {
   if (a.storage != b.storage) return false;
   switch (a.storage) {
-    case StorageClass::Null: return true;
-    case StorageClass::Integer: return a.intValue == b.intValue;
-    case StorageClass::Real: return std::memcmp(&a.realValue, &b.realValue, sizeof(double)) == 0;
-    default: return a.bytes == b.bytes;
+    case StorageClass::Null:
+      return true;
+    case StorageClass::Integer:
+      return a.intValue == b.intValue;
+    case StorageClass::Real:
+      return std::memcmp(&a.realValue, &b.realValue, sizeof(double)) == 0;
+    default:
+      return a.bytes == b.bytes;
   }
 }
 
@@ -74,8 +78,8 @@ RowCount CompareRows(const RefTable& want, const RefTable& got) {
   for (int r = 0; r < got.rows.size(); ++r) {
     const RefRow& row = got.rows[r];
     const int at = want.withoutRowid ? r : byRowid.value(row.rowid, -1);
-    bool same = at >= 0 && at < want.rows.size() &&
-                want.rows[at].values.size() == row.values.size();
+    bool same =
+        at >= 0 && at < want.rows.size() && want.rows[at].values.size() == row.values.size();
     for (int v = 0; same && v < row.values.size(); ++v)
       same = SameValue(want.rows[at].values[v], row.values[v]);
     if (same) {
@@ -139,11 +143,12 @@ class SchemaRecoveryTest : public QObject {
  private slots:
   void damagedCreateTable_data() {
     QTest::addColumn<QString>("create");
-    QTest::addColumn<QString>("hit");    // the text whose first four bytes are overwritten
+    QTest::addColumn<QString>("hit");     // the text whose first four bytes are overwritten
     QTest::addColumn<bool>("namesKept");  // every column keeps its name
 
-    const QString people = "CREATE TABLE people(id INTEGER PRIMARY KEY, name TEXT, age INTEGER, "
-                           "score REAL, photo BLOB)";
+    const QString people =
+        "CREATE TABLE people(id INTEGER PRIMARY KEY, name TEXT, age INTEGER, "
+        "score REAL, photo BLOB)";
     QTest::newRow("a column's type") << people << "TEXT" << true;
     QTest::newRow("a column's name") << people << "name TEXT" << false;
     QTest::newRow("the table name in the text") << people << "people(" << true;
@@ -231,9 +236,10 @@ class SchemaRecoveryTest : public QObject {
     QTest::newRow("fts4") << "CREATE VIRTUAL TABLE t USING fts4(title, body)" << fts;
     QTest::newRow("fts3") << "CREATE VIRTUAL TABLE t USING fts3(title, body)" << fts;
     QTest::newRow("rtree") << "CREATE VIRTUAL TABLE t USING rtree(id, x0, x1, y0, y1)"
-                           << QStringList{"SELECT id FROM t WHERE x0 >= 10 AND x1 <= 20 ORDER BY id",
-                                          "SELECT count(*) FROM t WHERE y0 > 300",
-                                          "SELECT id, x0, y1 FROM t WHERE id = 77"};
+                           << QStringList{
+                                  "SELECT id FROM t WHERE x0 >= 10 AND x1 <= 20 ORDER BY id",
+                                  "SELECT count(*) FROM t WHERE y0 > 300",
+                                  "SELECT id, x0, y1 FROM t WHERE id = 77"};
   }
 
   void virtualTables() {
@@ -292,8 +298,9 @@ class SchemaRecoveryTest : public QObject {
       db.Exec("CREATE TABLE odd_data(id INTEGER PRIMARY KEY, block BLOB)");
       for (int i = 1; i <= 20; ++i) db.Insert("odd_data", {i, QByteArray(8, char(i))});
       db.Exec("PRAGMA writable_schema = ON");
-      db.Exec("INSERT INTO sqlite_schema VALUES('table', 'odd', 'odd', 0, "
-              "'CREATE VIRTUAL TABLE odd USING mystery(a, b)')");
+      db.Exec(
+          "INSERT INTO sqlite_schema VALUES('table', 'odd', 'odd', 0, "
+          "'CREATE VIRTUAL TABLE odd USING mystery(a, b)')");
       db.Exec("PRAGMA writable_schema = OFF");
       db.Close();
       QVERIFY2(db.Ok(), qPrintable(db.LastError()));

@@ -3,14 +3,14 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDesktopServices>
-#include <QFont>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QCheckBox>
+#include <QFont>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -28,18 +28,18 @@
 #include <QVBoxLayout>
 
 #include "engine/SchemaRows.h"
-#include "platform/MessageBox.h"
-#include "ui/frame/CustomEvents.h"
-#include "ui/frame/LeftView.h"
-#include "res/ResourceIds.h"
 #include "output/SaveDispatch.h"
+#include "platform/MessageBox.h"
+#include "res/ResourceIds.h"
 #include "ui/dialogs/AboutDlg.h"
 #include "ui/dialogs/SaveCommand.h"
 #include "ui/dialogs/SavingProcessDlg.h"
+#include "ui/frame/CustomEvents.h"
+#include "ui/frame/LeftView.h"
+#include "ui/frame/SQLiteOpenFile.h"
 #include "ui/grid/RecordDisplay.h"
 #include "ui/grid/RightView.h"
 #include "ui/style/AppStyle.h"
-#include "ui/frame/SQLiteOpenFile.h"
 
 namespace velmora {
 namespace {
