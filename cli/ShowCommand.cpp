@@ -124,7 +124,8 @@ int RunShow(const QStringList& args) {
   grid.DeleteAllColumns();
   status.SetText(QStringLiteral("Records:"));
   DispatchObject(engine, name, kind, nullptr, &grid, &edit, &status, nullptr, nullptr);
-  if (kind == kKindTable) {
+  // A virtual table has no records of its own: its statement is shown.
+  if (kind == kKindTable && ObjectSql(engine, kind, name).isEmpty()) {
     grid.Finish();
     if (grid.ItemCount() > 0) status.SetText(RecordsCountText(grid.ItemCount()));
     QTextStream(stderr) << status.Text() << '\n';

@@ -2,6 +2,8 @@
 // of its b-trees.
 #include "engine/SQLiteRecovery.h"
 
+#include "engine/Format.h"
+#include "engine/SchemaRepair.h"
 #include "engine/WorkingDatabase.h"
 
 namespace velmora {
@@ -38,6 +40,29 @@ class SchemaCollector : public ICellVisitor {
  private:
   const CSQLiteRecovery& m_session;
   SchemaCatalog& m_catalog;
+  RecordView m_view;
+};
+
+// Counts what the records of a table's b-tree show of its shape, up to
+// kMaxProfiledRecords records.
+class ProfileCollector : public ICellVisitor {
+ public:
+  ProfileCollector(const CSQLiteRecovery& session, RecordProfile& profile)
+      : m_session(session), m_profile(profile) {}
+  CellUse VisitCell(const CellRef& cell) override {
+    if (m_profile.records >= kMaxProfiledRecords) return CellUse::Stop;
+    m_session.DecodeCell(cell, DecodeMode::Display, nullptr, m_view);
+    if (m_view.values.empty()) return CellUse::Used;
+    m_profile.indexTree =
+        cell.pageType == format::kInteriorIndex || cell.pageType == format::kLeafIndex;
+    AddToProfile(m_view, m_profile);
+    const bool fits = m_view.localPayload <= cell.space && m_view.localPayload <= cell.pageSize;
+    return fits ? CellUse::Used : CellUse::Skipped;
+  }
+
+ private:
+  const CSQLiteRecovery& m_session;
+  RecordProfile& m_profile;
   RecordView m_view;
 };
 
@@ -101,10 +126,53 @@ CSQLiteRecovery::WorkingDbOutcome CSQLiteRecovery::BuildWorkingDatabase() {
         QStringLiteral("The working database cannot be created:\n%1\n%2").arg(outcome.path, error);
     return outcome;
   }
-  for (const SchemaObject* table : m_catalog.OfKind(SchemaKind::Table)) m_working->Replay(table->sql);
+  // The tree lists the tables in schema order: the working database's
+  // names for the statements it took, the virtual tables by their names.
+  enum class Slot { Virtual, Replayed };
+  std::vector<std::pair<Slot, const SchemaObject*>> order;
+  const std::size_t count = m_catalog.Objects().size();
+  for (std::size_t i = 0; i < count; ++i) {
+    SchemaObject& table = m_catalog.At(i);
+    if (!table.Is(SchemaKind::Table)) continue;
+    if (table.virtualTable) {
+      // Never run here: it is recreated only in the recovered database.
+      order.emplace_back(Slot::Virtual, &table);
+      continue;
+    }
+    const int before = m_working->TableCount();
+    if (m_working->Replay(table.sql) || RepairStatement(table)) {
+      if (m_working->TableCount() > before) order.emplace_back(Slot::Replayed, &table);
+    }
+  }
   m_working->Commit();
-  m_tableNames = m_working->TableNames();
+  const QStringList accepted = m_working->TableNames();
+  qsizetype next = 0;
+  for (const auto& [slot, table] : order) {
+    if (slot == Slot::Virtual) {
+      if (!m_tableNames.contains(table->name)) m_tableNames << table->name;
+    } else if (next < accepted.size()) {
+      m_tableNames << accepted.at(next++);
+    }
+  }
+  for (; next < accepted.size(); ++next)
+    if (!m_tableNames.contains(accepted.at(next))) m_tableNames << accepted.at(next);
   return outcome;
+}
+
+bool CSQLiteRecovery::RepairStatement(SchemaObject& table) {
+  if (table.rootPage <= 0 || m_working == nullptr) return false;
+  RecordProfile profile;
+  ProfileCollector collector(*this, profile);
+  WalkPage(table.rootPage, collector, nullptr);
+  const SchemaRepairResult repair =
+      RepairTableStatement(table.name, table.sql, profile,
+                           [this](const QString& sql) { return m_working->Accepts(sql); });
+  if (!repair.ok || !m_working->Replay(repair.sql)) return false;
+  table.originalSql = table.sql;
+  table.sql = repair.sql;
+  table.sqlRebuilt = true;
+  table.repairNote = repair.note;
+  return true;
 }
 
 sqlite3* CSQLiteRecovery::WorkingDb() const { return m_working ? m_working->Db() : nullptr; }

@@ -56,8 +56,12 @@ class CSQLiteRecovery {
 
   // Creates the working database "SQLiteDb.db" in the program's working
   // folder (a stale one is removed first), replays the catalog's CREATE TABLE
-  // statements into it and reads back the table names it accepted. Never ends
-  // the process: when the database cannot be created the outcome says why and
+  // statements into it and reads back the table names it accepted. A
+  // statement the library refuses is rebuilt (engine/SchemaRepair.h) from
+  // its surviving text and the table's records; the catalog then holds the
+  // rebuilt statement in `sql` and the damaged one in `originalSql`. Virtual
+  // tables are not run here; they are listed by name. Never ends the
+  // process: when the database cannot be created the outcome says why and
   // TableNames() stays empty.
   WorkingDbOutcome BuildWorkingDatabase();
 
@@ -92,13 +96,18 @@ class CSQLiteRecovery {
   const PageSource& Source() const { return m_source; }
   const SchemaCatalog& Catalog() const { return m_catalog; }
   const PageMap& Pages() const { return m_pageMap; }
-  // Tables the working database accepted, by real name, in schema order.
+  // Tables the working database accepted, by real name, and the virtual
+  // tables by their schema row's name, in schema order.
   const QStringList& TableNames() const { return m_tableNames; }
   // The working connection (null before BuildWorkingDatabase or when it failed).
   sqlite3* WorkingDb() const;
   QString WorkingDbPath() const;
 
  private:
+  // Rebuilds and replays the refused statement of `table` (a catalog entry);
+  // true when the working database took the rebuilt one.
+  bool RepairStatement(SchemaObject& table);
+
   ProgressProc m_pfnProgress = nullptr;
   void* m_pOwner = nullptr;
   QString m_sourcePath;

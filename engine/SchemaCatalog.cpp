@@ -1,6 +1,7 @@
 #include "engine/SchemaCatalog.h"
 
 #include "engine/Values.h"
+#include "engine/VirtualTables.h"
 
 namespace velmora {
 namespace {
@@ -89,6 +90,13 @@ bool RecognizeSchemaRow(const RecordView& view, std::uint32_t encoding, SchemaOb
     object.sql = lastText;
   }
   object.kinds = c;
+  if (c.table) {
+    const VirtualTableStatement statement = ParseVirtualTable(object.sql);
+    object.virtualTable =
+        statement.found ||
+        object.sql.trimmed().startsWith(QLatin1String("CREATE VIRTUAL TABLE"), Qt::CaseInsensitive);
+    object.module = statement.module;
+  }
   return true;
 }
 

@@ -22,12 +22,24 @@ struct SchemaObject {
   QString name;       // object name, exactly as stored
   QString tableName;  // tbl_name, exactly as stored
   std::int64_t rootPage = 0;
-  QString sql;        // the CREATE statement exactly as stored (up to a zero character)
+  // The CREATE statement: exactly as stored (up to a zero character), or the
+  // statement rebuilt for a table whose stored one the library refused.
+  QString sql;
   SchemaOrigin origin = SchemaOrigin::SchemaTree;
   std::int64_t page = 0;  // the page the record was found on
   // The tree categories the object is listed under (a damaged type field can
   // put it under several).
   SchemaRowClass kinds;
+  // A table whose stored statement does not parse: `sql` is the rebuilt one,
+  // `originalSql` the damaged text as stored; `repairNote` says how it was
+  // rebuilt (for the report).
+  bool sqlRebuilt = false;
+  QString originalSql;
+  QString repairNote;
+  // "CREATE VIRTUAL TABLE ... USING module(...)": a table without a b-tree of
+  // its own (rootpage 0); `module` is the module name as written.
+  bool virtualTable = false;
+  QString module;
 
   bool Is(SchemaKind kind) const;
 };
@@ -37,6 +49,8 @@ class SchemaCatalog {
   void Clear() { m_objects.clear(); }
   void Add(SchemaObject object) { m_objects.push_back(std::move(object)); }
   const std::vector<SchemaObject>& Objects() const { return m_objects; }
+  // The object at `index` (< Objects().size()) for the session to amend.
+  SchemaObject& At(std::size_t index) { return m_objects.at(index); }
 
   // The objects listed under `kind`, in the order they were found.
   std::vector<const SchemaObject*> OfKind(SchemaKind kind) const;

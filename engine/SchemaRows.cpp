@@ -13,8 +13,9 @@ SchemaRowClass ClassifySchemaRow(const QString& typeField, const QString& name,
                                  const QString& lastText, const QString& sql) {
   SchemaRowClass c;
   if (typeField == QLatin1String("table")) {
-    c.table =
-        sql.contains(QLatin1String("CREATE TABLE")) && name != QLatin1String("sqlite_sequence");
+    c.table = (sql.contains(QLatin1String("CREATE TABLE")) ||
+               sql.contains(QLatin1String("CREATE VIRTUAL TABLE"))) &&
+              name != QLatin1String("sqlite_sequence");
     return c;
   }
   if (typeField == QLatin1String("index")) {
@@ -33,7 +34,8 @@ SchemaRowClass ClassifySchemaRow(const QString& typeField, const QString& name,
   c.view = lastText.contains(QLatin1String("VIEW"));
   c.index = lastText.contains(QLatin1String("INDEX"));
   if (lastText.contains(QLatin1String("sqlite_sequence"))) return c;
-  c.table = lastText.contains(QLatin1String("CREATE TABLE"));
+  c.table = lastText.contains(QLatin1String("CREATE TABLE")) ||
+            lastText.contains(QLatin1String("CREATE VIRTUAL TABLE"));
   return c;
 }
 

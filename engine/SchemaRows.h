@@ -29,11 +29,12 @@ struct SchemaRowClass {
 // display text of the fifth value when it is a text (empty otherwise).
 //
 // A row whose type field is exactly table, index, view or trigger goes into
-// that list only: a table needs "CREATE TABLE" in its SQL and is not
-// sqlite_sequence; an index needs SQL (an automatic index has none). Any
-// other row (a damaged type field) is sorted by case-sensitive substring
-// tests on its last text value: "TRIGGER", "VIEW", "INDEX" each add a list;
-// "sqlite_sequence" stops; "CREATE TABLE" adds the table list.
+// that list only: a table needs "CREATE TABLE" or "CREATE VIRTUAL TABLE" in
+// its SQL and is not sqlite_sequence; an index needs SQL (an automatic index
+// has none). Any other row (a damaged type field) is sorted by case-sensitive
+// substring tests on its last text value: "TRIGGER", "VIEW", "INDEX" each add a list;
+// "sqlite_sequence" stops; "CREATE TABLE" or "CREATE VIRTUAL TABLE" adds
+// the table list.
 SchemaRowClass ClassifySchemaRow(const QString& typeField, const QString& name,
                                  const QString& lastText, const QString& sql);
 

@@ -96,12 +96,35 @@ bool WorkingDatabase::Replay(const QString& sql) {
   return ok;
 }
 
+bool WorkingDatabase::Accepts(const QString& sql) {
+  if (m_db == nullptr) return false;
+  sqlite3_set_authorizer(m_db, ReplayAuthorizer, nullptr);
+  sqlite3_stmt* stmt = nullptr;
+  const bool ok = PrepareWithStandIns(m_db, ToUtf8(sql), &stmt, nullptr, nullptr) == SQLITE_OK &&
+                  stmt != nullptr;
+  sqlite3_finalize(stmt);
+  sqlite3_set_authorizer(m_db, nullptr, nullptr);
+  return ok;
+}
+
 void WorkingDatabase::Commit() {
   if (m_db == nullptr || sqlite3_get_autocommit(m_db) != 0) return;
   if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
     ReportSqlError(sqlite3_errmsg(m_db));
     sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
   }
+}
+
+int WorkingDatabase::TableCount() const {
+  sqlite3_stmt* stmt = nullptr;
+  int count = 0;
+  if (m_db != nullptr &&
+      sqlite3_prepare_v2(m_db, "SELECT count(*) FROM sqlite_master WHERE type = 'table'", -1, &stmt,
+                         nullptr) == SQLITE_OK &&
+      sqlite3_step(stmt) == SQLITE_ROW)
+    count = sqlite3_column_int(stmt, 0);
+  sqlite3_finalize(stmt);
+  return count;
 }
 
 QStringList WorkingDatabase::TableNames() const {

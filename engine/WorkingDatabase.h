@@ -29,9 +29,15 @@ class WorkingDatabase {
   // only create one ordinary table (and its automatic indexes) in the main
   // database. "SQL error: %s\n" on standard error when it fails.
   bool Replay(const QString& sql);
+  // True when the first statement of `sql` prepares under the replay's
+  // confinement (stand-ins supplied as for Replay); it is never run and
+  // nothing is reported.
+  bool Accepts(const QString& sql);
   // Ends the replay's transaction.
   void Commit();
 
+  // How many ordinary tables the database holds (0 when it is not open).
+  int TableCount() const;
   // The ordinary tables the database holds, in schema order.
   QStringList TableNames() const;
 

@@ -91,6 +91,7 @@ void RecoveredDatabase::Close() {
   if (sqlite3_get_autocommit(m_db) == 0) ExecSql(m_db, "COMMIT");
   sqlite3_close_v2(m_db);
   m_db = nullptr;
+  m_virtualSaves.clear();
 }
 
 }  // namespace velmora

@@ -1,7 +1,10 @@
 // The recovered database: the new, healthy SQLite file that a save writes.
 #pragma once
 
+#include <QHash>
 #include <QString>
+#include <QStringList>
+#include <cstdint>
 
 struct sqlite3;
 
@@ -30,6 +33,25 @@ class RecoveredDatabase {
   // Commits what was written and closes the connection.
   void Close();
 
+  // What became of a virtual table recreated (or tried) in this save, so
+  // that its shadow tables and a second request report the same.
+  struct VirtualSave {
+    bool written = false;      // the virtual table exists in the recovered database
+    std::int64_t records = 0;  // the rows it holds (documents, boxes)
+    QString error;             // why it was not (fully) recreated
+    QString note;              // what the user should know
+    bool incomplete = false;   // part of a shadow table could not be read
+    QHash<QString, std::int64_t> shadowRecords;  // records written per shadow table (lower case)
+  };
+  // The save of the virtual table `name` (case-insensitive); null before it.
+  const VirtualSave* FindVirtualSave(const QString& name) const {
+    const auto it = m_virtualSaves.constFind(name.toLower());
+    return it == m_virtualSaves.constEnd() ? nullptr : &it.value();
+  }
+  void AddVirtualSave(const QString& name, const VirtualSave& save) {
+    m_virtualSaves.insert(name.toLower(), save);
+  }
+
   sqlite3* Db() const { return m_db; }
   const QString& Folder() const { return m_folder; }
   const QString& Path() const { return m_path; }  // the file, folder and name joined
@@ -38,6 +60,7 @@ class RecoveredDatabase {
   sqlite3* m_db = nullptr;
   QString m_folder;
   QString m_path;
+  QHash<QString, VirtualSave> m_virtualSaves;
 };
 
 }  // namespace velmora

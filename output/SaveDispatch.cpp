@@ -49,8 +49,12 @@ ObjectOutcome GetObjectSql(CSQLiteRecovery& engine, int kind, const QString& nam
 }  // namespace
 
 QString ObjectSql(const CSQLiteRecovery& engine, int kind, const QString& name) {
+  if (kind == kKindTable) {
+    const SchemaObject* table = engine.Catalog().FindTable(name);
+    return table != nullptr && table->virtualTable ? table->sql : QString();
+  }
   SchemaKind schemaKind;
-  if (kind == kKindTable || !SchemaKindOf(kind, &schemaKind)) return QString();
+  if (!SchemaKindOf(kind, &schemaKind)) return QString();
   const SchemaObject* object = engine.Catalog().Find(schemaKind, name);
   return object != nullptr ? object->sql : QString();
 }
@@ -72,6 +76,17 @@ QStringList CategoryNames(const CSQLiteRecovery& engine, int kind) {
 
 QString ObjectTreeText(int kind, const QString& name) {
   return kind == kKindTable ? TableTreeText(name) : name;
+}
+
+QString ObjectTreeNote(const CSQLiteRecovery& engine, int kind, const QString& name) {
+  if (kind != kKindTable) return QString();
+  const SchemaObject* table = engine.Catalog().FindTable(name);
+  if (table == nullptr) return QString();
+  if (table->virtualTable)
+    return table->module.isEmpty() ? QStringLiteral("virtual table (its statement cannot be read)")
+                                   : QStringLiteral("virtual table (module %1)").arg(table->module);
+  if (table->sqlRebuilt) return QStringLiteral("statement rebuilt: the stored one is damaged");
+  return QString();
 }
 
 std::vector<PlannedObject> MakeSavePlan(const QStringList& tables, const QStringList& views,
@@ -107,7 +122,10 @@ ObjectOutcome DispatchObject(CSQLiteRecovery& engine, const QString& name, int k
     grid = nullptr;
     statementEdit = nullptr;
   }
-  if (kind == kKindTable) {
+  const SchemaObject* table = kind == kKindTable ? engine.Catalog().FindTable(name) : nullptr;
+  // A virtual table has no records of its own: the display shows its
+  // statement; the save recreates it (TableExtraction).
+  if (kind == kKindTable && (saveMode || table == nullptr || !table->virtualTable)) {
     if (!saveMode) {
       EmptyTempFolder();
       if (grid != nullptr) grid->SetVisible(true);

@@ -38,8 +38,8 @@ ObjectOutcome DispatchObject(CSQLiteRecovery& engine, const QString& name, int k
                              IStatementEdit* statementEdit, IStatusText* statusText,
                              IProgressBar* progressBar, IControl* stopButton);
 
-// The statement of the view, index or trigger `name` exactly as stored;
-// empty when there is none.
+// The statement of the view, index, trigger or virtual table `name` exactly
+// as stored; empty when there is none (and for an ordinary table).
 QString ObjectSql(const CSQLiteRecovery& engine, int kind, const QString& name);
 // The same with line feeds turned into CR LF, as the statement pane shows it.
 QString ObjectSqlForDisplay(const CSQLiteRecovery& engine, int kind, const QString& name);
@@ -50,6 +50,10 @@ QString ObjectSqlForDisplay(const CSQLiteRecovery& engine, int kind, const QStri
 QStringList CategoryNames(const CSQLiteRecovery& engine, int kind);
 // The text the tree and the tool show for an object.
 QString ObjectTreeText(int kind, const QString& name);
+// What marks an object in the tree (its tooltip) and in the tool's list:
+// "virtual table (module M)" or "statement rebuilt: ..." for a table; empty
+// for an object with nothing to mark.
+QString ObjectTreeNote(const CSQLiteRecovery& engine, int kind, const QString& name);
 
 // One object of a save, in the order the save writes them.
 struct PlannedObject {

@@ -6,6 +6,7 @@
 
 #include "engine/SqlQuote.h"
 #include "engine/StandIns.h"
+#include "output/VirtualTableSave.h"
 #include "platform/TempFolder.h"
 
 namespace velmora {
@@ -151,6 +152,14 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
       outcome.error = QStringLiteral("its schema row was not found");
       return outcome;
     }
+    if (object->virtualTable) return SaveVirtualTable(engine, *object, *target);
+    if (const SchemaObject* owner = OwningVirtualTable(engine, db, name)) {
+      // The module creates its shadow tables: this one is filled with its
+      // virtual table. When the module could not make it, it is saved as a
+      // plain table below.
+      const ObjectOutcome shadow = SaveShadowTable(engine, *owner, name, *target);
+      if (shadow.written || shadow.stopped) return shadow;
+    }
     if (name.contains(QLatin1String("sqlite_stat"))) {
       // Statistics tables cannot be created by statement; analysing the
       // schema table makes the library create sqlite_stat1.
@@ -179,6 +188,15 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
                            .arg(standIns.join(QStringLiteral(", ")));
     }
     outcome.written = true;
+    if (object->sqlRebuilt) {
+      const QString rebuilt =
+          QStringLiteral(
+              "its statement was damaged and has been rebuilt (%1); the damaged "
+              "original: %2")
+              .arg(object->repairNote, PrintableSql(object->originalSql));
+      outcome.note =
+          outcome.note.isEmpty() ? rebuilt : rebuilt + QStringLiteral("; ") + outcome.note;
+    }
   }
 
   if (grid != nullptr) grid->DeleteAllColumns();

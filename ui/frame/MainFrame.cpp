@@ -3,13 +3,14 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QCheckBox>
+#include <QFont>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -27,18 +28,18 @@
 #include <QVBoxLayout>
 
 #include "engine/SchemaRows.h"
-#include "platform/MessageBox.h"
-#include "ui/frame/CustomEvents.h"
-#include "ui/frame/LeftView.h"
-#include "res/ResourceIds.h"
 #include "output/SaveDispatch.h"
+#include "platform/MessageBox.h"
+#include "res/ResourceIds.h"
 #include "ui/dialogs/AboutDlg.h"
 #include "ui/dialogs/SaveCommand.h"
 #include "ui/dialogs/SavingProcessDlg.h"
+#include "ui/frame/CustomEvents.h"
+#include "ui/frame/LeftView.h"
+#include "ui/frame/SQLiteOpenFile.h"
 #include "ui/grid/RecordDisplay.h"
 #include "ui/grid/RightView.h"
 #include "ui/style/AppStyle.h"
-#include "ui/frame/SQLiteOpenFile.h"
 
 namespace velmora {
 namespace {
@@ -556,6 +557,15 @@ void CMainFrame::FillTree(CTreeCtrlEx* tree) {
     for (const QString& name : CategoryNames(engine, kind)) {
       QTreeWidgetItem* item = AddItem(category, ObjectTreeText(kind, name), 1);
       item->setData(0, Qt::UserRole, name);
+      // Virtual tables and tables with a rebuilt statement keep their name as
+      // the text; the tooltip says what they are.
+      const QString note = ObjectTreeNote(engine, kind, name);
+      if (!note.isEmpty()) {
+        item->setToolTip(0, ObjectTreeText(kind, name) + QStringLiteral(" — ") + note);
+        QFont font = item->font(0);
+        font.setItalic(true);
+        item->setFont(0, font);
+      }
     }
     return category;
   };

@@ -1,0 +1,223 @@
+// Reading CREATE VIRTUAL TABLE statements and recreating the tables of the
+// modules that the library ships, confined.
+#include "engine/VirtualTables.h"
+
+#include <sqlite3.h>
+
+#include "engine/StandIns.h"
+#include "platform/Text.h"
+
+namespace velmora {
+namespace {
+
+const char* const kRecreatable[] = {"fts3", "fts4", "fts5", "rtree", "rtree_i32", "geopoly"};
+
+bool Significant(const SqlToken& token) {
+  return token.kind != SqlTokenKind::Space && token.kind != SqlTokenKind::Comment;
+}
+
+int NextSignificant(const std::vector<SqlToken>& tokens, int i) {
+  for (++i; i < int(tokens.size()); ++i)
+    if (Significant(tokens[size_t(i)])) return i;
+  return -1;
+}
+
+bool IsSymbol(const QString& sql, const SqlToken& token, char symbol) {
+  return token.kind == SqlTokenKind::Symbol && sql.at(token.begin) == QLatin1Char(symbol);
+}
+
+bool IsName(const SqlToken& token) {
+  return token.kind == SqlTokenKind::Word || token.kind == SqlTokenKind::QuotedName ||
+         token.kind == SqlTokenKind::String;
+}
+
+// What the confined creation may do: the one virtual table and the shadow
+// tables its module makes.
+struct Confinement {
+  QByteArray name;    // the virtual table, lower case UTF-8
+  QByteArray module;  // its module, lower case UTF-8
+};
+
+bool SameText(const char* text, const QByteArray& lower) {
+  return text != nullptr && QByteArray(text).toLower() == lower;
+}
+
+bool StartsWith(const char* text, const QByteArray& lowerPrefix) {
+  return text != nullptr && QByteArray(text).toLower().startsWith(lowerPrefix);
+}
+
+bool IsSchemaTable(const char* table) {
+  return table != nullptr &&
+         (qstricmp(table, "sqlite_master") == 0 || qstricmp(table, "sqlite_schema") == 0);
+}
+
+int VirtualTableAuthorizer(void* data, int action, const char* arg1, const char* arg2,
+                           const char* database, const char*) {
+  const auto* c = static_cast<const Confinement*>(data);
+  const bool mainDb = database == nullptr || qstrcmp(database, "main") == 0;
+  const QByteArray shadowPrefix = c->name + '_';
+  switch (action) {
+    case SQLITE_CREATE_VTABLE:
+      return mainDb && SameText(arg1, c->name) && SameText(arg2, c->module) ? SQLITE_OK
+                                                                            : SQLITE_DENY;
+    case SQLITE_CREATE_TABLE:
+      return mainDb && StartsWith(arg1, shadowPrefix) ? SQLITE_OK : SQLITE_DENY;
+    case SQLITE_CREATE_INDEX:
+      // Only the automatic index of a shadow table's key.
+      return mainDb && StartsWith(arg1, "sqlite_autoindex_" + shadowPrefix) &&
+                     StartsWith(arg2, shadowPrefix)
+                 ? SQLITE_OK
+                 : SQLITE_DENY;
+    case SQLITE_INSERT:
+    case SQLITE_UPDATE:
+    case SQLITE_DELETE:
+    case SQLITE_READ:
+      // The schema rows of the new tables and the module's first rows.
+      return mainDb && (IsSchemaTable(arg1) || StartsWith(arg1, shadowPrefix)) ? SQLITE_OK
+                                                                               : SQLITE_DENY;
+    case SQLITE_PRAGMA:
+      // Read-only settings the modules ask for.
+      return arg2 == nullptr &&
+                     (qstricmp(arg1, "data_version") == 0 || qstricmp(arg1, "page_size") == 0)
+                 ? SQLITE_OK
+                 : SQLITE_DENY;
+    case SQLITE_SELECT:
+    case SQLITE_FUNCTION:
+      return SQLITE_OK;
+    default:  // ATTACH, other pragmas, views, triggers, temporary objects, ...
+      return SQLITE_DENY;
+  }
+}
+
+}  // namespace
+
+VirtualTableStatement ParseVirtualTable(const QString& sql) {
+  VirtualTableStatement result;
+  const std::vector<SqlToken> tokens = TokenizeSql(sql);
+  int i = NextSignificant(tokens, -1);
+  const char* const opening[] = {"CREATE", "VIRTUAL", "TABLE"};
+  for (const char* word : opening) {
+    if (i < 0 || !IsSqlKeyword(sql, tokens[size_t(i)], word)) return result;
+    i = NextSignificant(tokens, i);
+  }
+  if (i >= 0 && IsSqlKeyword(sql, tokens[size_t(i)], "IF")) {
+    for (int k = 0; k < 3 && i >= 0; ++k) i = NextSignificant(tokens, i);  // IF NOT EXISTS
+  }
+  if (i < 0 || !IsName(tokens[size_t(i)])) return result;
+  result.name = SqlTokenName(sql, tokens[size_t(i)]);
+  i = NextSignificant(tokens, i);
+  if (i >= 0 && IsSymbol(sql, tokens[size_t(i)], '.')) {  // schema.name
+    i = NextSignificant(tokens, i);
+    if (i < 0 || !IsName(tokens[size_t(i)])) return result;
+    result.name = SqlTokenName(sql, tokens[size_t(i)]);
+    i = NextSignificant(tokens, i);
+  }
+  if (i < 0 || !IsSqlKeyword(sql, tokens[size_t(i)], "USING")) return result;
+  i = NextSignificant(tokens, i);
+  if (i < 0 || tokens[size_t(i)].kind != SqlTokenKind::Word) return result;
+  result.module = SqlTokenName(sql, tokens[size_t(i)]).toLower();
+  i = NextSignificant(tokens, i);
+  if (i >= 0 && IsSymbol(sql, tokens[size_t(i)], '(')) {
+    // The arguments: the text between the commas outside inner parentheses.
+    int depth = 0;
+    int start = tokens[size_t(i)].End();
+    bool closed = false;
+    for (int k = i + 1; k < int(tokens.size()) && !closed; ++k) {
+      const SqlToken& token = tokens[size_t(k)];
+      if (IsSymbol(sql, token, '(')) ++depth;
+      const bool close = IsSymbol(sql, token, ')') && depth-- == 0;
+      if (close || (depth == 0 && IsSymbol(sql, token, ','))) {
+        const QString arg = sql.mid(start, token.begin - start).trimmed();
+        if (!arg.isEmpty()) result.args << arg;
+        start = token.End();
+        closed = close;
+      }
+    }
+    if (!closed) return result;
+  }
+  result.found = !result.name.isEmpty() && !result.module.isEmpty();
+  return result;
+}
+
+bool IsRecreatableModule(sqlite3* db, const QString& module) {
+  bool listed = false;
+  for (const char* known : kRecreatable)
+    listed = listed || module.compare(QLatin1String(known), Qt::CaseInsensitive) == 0;
+  if (!listed || db == nullptr) return false;
+  sqlite3_stmt* stmt = nullptr;
+  bool present = false;
+  if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_module_list WHERE name = lower(?1)", -1, &stmt,
+                         nullptr) == SQLITE_OK) {
+    const QByteArray utf8 = ToUtf8(module);
+    sqlite3_bind_text(stmt, 1, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+    present = sqlite3_step(stmt) == SQLITE_ROW;
+  }
+  sqlite3_finalize(stmt);
+  return present;
+}
+
+QStringList ShadowTableSuffixes(const QString& module) {
+  const QString m = module.toLower();
+  if (m == QLatin1String("fts5"))
+    return {QStringLiteral("data"), QStringLiteral("idx"), QStringLiteral("content"),
+            QStringLiteral("docsize"), QStringLiteral("config")};
+  if (m == QLatin1String("fts3") || m == QLatin1String("fts4"))
+    return {QStringLiteral("content"), QStringLiteral("segments"), QStringLiteral("segdir"),
+            QStringLiteral("docsize"), QStringLiteral("stat")};
+  if (m == QLatin1String("rtree") || m == QLatin1String("rtree_i32") ||
+      m == QLatin1String("geopoly"))
+    return {QStringLiteral("node"), QStringLiteral("rowid"), QStringLiteral("parent")};
+  return {};
+}
+
+bool IsShadowTableOf(const QString& table, const QString& virtualName, const QString& module) {
+  const QString prefix = virtualName + QLatin1Char('_');
+  if (!table.startsWith(prefix, Qt::CaseInsensitive)) return false;
+  return ShadowTableSuffixes(module).contains(table.mid(prefix.size()).toLower());
+}
+
+QString ExternalContent(const VirtualTableStatement& statement) {
+  for (const QString& arg : statement.args) {
+    const qsizetype eq = arg.indexOf(QLatin1Char('='));
+    if (eq <= 0 || arg.left(eq).trimmed().compare(QLatin1String("content"), Qt::CaseInsensitive))
+      continue;
+    const QString value = arg.mid(eq + 1).trimmed();
+    const bool empty =
+        value.isEmpty() || value == QLatin1String("''") || value == QLatin1String("\"\"");
+    return empty ? QStringLiteral("content=''") : QStringLiteral("content=") + value;
+  }
+  return QString();
+}
+
+bool CreateVirtualTableConfined(sqlite3* db, const QString& sql, const QString& expectName,
+                                QString* error) {
+  const VirtualTableStatement statement = ParseVirtualTable(sql);
+  if (!statement.found || statement.name.compare(expectName, Qt::CaseInsensitive) != 0) {
+    *error = QStringLiteral("the statement is not a CREATE VIRTUAL TABLE for this table");
+    return false;
+  }
+  if (!IsRecreatableModule(db, statement.module)) {
+    *error =
+        QStringLiteral("the module %1 is not one this program recreates").arg(statement.module);
+    return false;
+  }
+  Confinement confinement{ToUtf8(statement.name).toLower(), ToUtf8(statement.module).toLower()};
+  const QByteArray utf8 = ToUtf8(sql);
+  sqlite3_set_authorizer(db, VirtualTableAuthorizer, &confinement);
+  sqlite3_stmt* stmt = nullptr;
+  const char* tail = nullptr;
+  bool ok = false;
+  if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &stmt, &tail) != SQLITE_OK ||
+      stmt == nullptr) {
+    *error = QString::fromUtf8(sqlite3_errmsg(db));
+  } else {
+    const int rc = sqlite3_step(stmt);
+    ok = rc == SQLITE_DONE;
+    if (!ok) *error = QString::fromUtf8(sqlite3_errmsg(db));
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_set_authorizer(db, nullptr, nullptr);
+  return ok;
+}
+
+}  // namespace velmora

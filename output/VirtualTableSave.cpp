@@ -1,0 +1,239 @@
+// The save of virtual tables and their shadow tables.
+#include "output/VirtualTableSave.h"
+
+#include <sqlite3.h>
+
+#include <exception>
+
+#include "engine/SqlQuote.h"
+#include "engine/VirtualTables.h"
+#include "output/RecordOutput.h"
+#include "output/TableExtraction.h"
+
+namespace velmora {
+namespace {
+
+// Runs `sql` (our own statement, no value pasted from the file) and returns
+// the first column of its first row as text; *ok false when it fails, with
+// the library's message returned instead.
+QString QueryText(sqlite3* db, const QByteArray& sql, bool* ok) {
+  sqlite3_stmt* stmt = nullptr;
+  QString text;
+  *ok = false;
+  if (sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &stmt, nullptr) == SQLITE_OK) {
+    const int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_ROW || rc == SQLITE_DONE) {
+      *ok = true;
+      if (rc == SQLITE_ROW && sqlite3_column_type(stmt, 0) != SQLITE_NULL)
+        text = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+    }
+  }
+  if (!*ok) text = QString::fromUtf8(sqlite3_errmsg(db));
+  sqlite3_finalize(stmt);
+  return text;
+}
+
+// An fts table's command: INSERT INTO t(t) VALUES('command'). Empty on
+// success, else the library's message.
+QString FtsCommand(sqlite3* db, const QString& table, const char* command) {
+  const QString quoted = QuoteIdentifier(table);
+  const QByteArray sql = (QStringLiteral("INSERT INTO %1(%1) VALUES('").arg(quoted) +
+                          QLatin1String(command) + QStringLiteral("')"))
+                             .toUtf8();
+  bool ok = false;
+  const QString message = QueryText(db, sql, &ok);
+  return ok ? QString() : message;
+}
+
+bool IsFts(const QString& module) {
+  return module == QLatin1String("fts3") || module == QLatin1String("fts4") ||
+         module == QLatin1String("fts5");
+}
+
+// Checks the recreated table with its module's own check; an fts index that
+// does not match its documents is rebuilt from them when the table keeps
+// them. Adds to the save's note or error.
+void CheckVirtualTable(sqlite3* db, const VirtualTableStatement& statement, QStringList& notes,
+                       QStringList& problems) {
+  if (IsFts(statement.module)) {
+    const QString check = FtsCommand(db, statement.name, "integrity-check");
+    if (check.isEmpty()) {
+      notes << QStringLiteral("its full-text index passed the integrity check");
+      return;
+    }
+    const QString external = ExternalContent(statement);
+    if (!external.isEmpty()) {
+      problems << QStringLiteral(
+                      "its full-text index does not match the recovered rows (%1) and "
+                      "cannot be rebuilt: the table keeps its documents elsewhere (%2)")
+                      .arg(check, external);
+      return;
+    }
+    const QString rebuild = FtsCommand(db, statement.name, "rebuild");
+    const QString again =
+        rebuild.isEmpty() ? FtsCommand(db, statement.name, "integrity-check") : rebuild;
+    if (again.isEmpty())
+      notes << QStringLiteral("its full-text index was rebuilt from the recovered documents");
+    else
+      problems << QStringLiteral("its full-text index could not be rebuilt: %1").arg(again);
+    return;
+  }
+  // R*Tree and geopoly.
+  sqlite3_stmt* stmt = nullptr;
+  QString answer;
+  if (sqlite3_prepare_v2(db, "SELECT rtreecheck(?1)", -1, &stmt, nullptr) == SQLITE_OK) {
+    const QByteArray name = statement.name.toUtf8();
+    sqlite3_bind_text(stmt, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
+    if (sqlite3_step(stmt) == SQLITE_ROW)
+      answer = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+    else
+      answer = QString::fromUtf8(sqlite3_errmsg(db));
+  } else {
+    answer = QString::fromUtf8(sqlite3_errmsg(db));
+  }
+  sqlite3_finalize(stmt);
+  if (answer == QLatin1String("ok"))
+    notes << QStringLiteral("its R*Tree check passed");
+  else
+    problems << QStringLiteral("its R*Tree check reports: %1").arg(answer.left(500));
+}
+
+// Fills the shadow table `shadow` (created by the module) with the records of
+// its b-tree in the file. Returns the records written; adds what went wrong.
+std::int64_t FillShadowTable(CSQLiteRecovery& engine, sqlite3* db, const SchemaObject& shadow,
+                             QStringList& problems, bool* incomplete) {
+  TableLayout layout;
+  if (!ReadColumnInfo(engine.WorkingDb(), shadow.name, &layout)) {
+    problems << QStringLiteral("the columns of %1 are not known").arg(shadow.name);
+    return 0;
+  }
+  // The module writes first rows of its own (a version, an empty index);
+  // the file's rows take their place.
+  ExecSql(db, (QStringLiteral("DELETE FROM ") + QuoteIdentifier(shadow.name)).toUtf8());
+  CRecordWriter writer(engine, layout, db);
+  bool complete = true;
+  try {
+    complete = engine.WalkPage(shadow.rootPage, writer, &writer).complete;
+  } catch (const std::exception&) {
+    complete = false;
+  }
+  if (!complete || writer.ValuesCut() > 0) *incomplete = true;
+  if (writer.RecordsRejected() > 0)
+    problems << QStringLiteral("%1 records of %2 could not be inserted (%3)")
+                    .arg(writer.RecordsRejected())
+                    .arg(shadow.name, writer.FirstError());
+  return writer.RecordsWritten();
+}
+
+}  // namespace
+
+QString PrintableSql(const QString& sql, int limit) {
+  QString text = sql.left(limit);
+  for (QChar& c : text)
+    if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+      c = QLatin1Char(c == QLatin1Char('\n') ? ' ' : '?');
+  if (sql.size() > limit) text += QLatin1String("...");
+  return text;
+}
+
+const SchemaObject* OwningVirtualTable(const CSQLiteRecovery& engine, sqlite3* db,
+                                       const QString& table) {
+  for (const SchemaObject* object : engine.Catalog().OfKind(SchemaKind::Table)) {
+    if (object->virtualTable && IsShadowTableOf(table, object->name, object->module) &&
+        IsRecreatableModule(db, object->module))
+      return object;
+  }
+  return nullptr;
+}
+
+ObjectOutcome SaveVirtualTable(CSQLiteRecovery& engine, const SchemaObject& object,
+                               RecoveredDatabase& target) {
+  ObjectOutcome outcome;
+  sqlite3* const db = target.Db();
+  if (db == nullptr) {
+    outcome.error = QStringLiteral("the recovered database is not open");
+    return outcome;
+  }
+  const RecoveredDatabase::VirtualSave* done = target.FindVirtualSave(object.name);
+  if (done == nullptr) {
+    RecoveredDatabase::VirtualSave save;
+    const VirtualTableStatement statement = ParseVirtualTable(object.sql);
+    QStringList notes, problems;
+    QString error;
+    if (!statement.found) {
+      save.error = QStringLiteral(
+                       "a virtual table whose statement cannot be read; it was not "
+                       "recreated. Its statement: %1")
+                       .arg(PrintableSql(object.sql));
+    } else if (!IsRecreatableModule(db, statement.module)) {
+      save.error = QStringLiteral(
+                       "a virtual table of the module \"%1\", which this program does "
+                       "not recreate; its shadow tables are saved as plain tables. Its "
+                       "statement: %2")
+                       .arg(statement.module, PrintableSql(object.sql));
+    } else {
+      const bool began = sqlite3_get_autocommit(db) != 0 && ExecSql(db, "BEGIN");
+      if (!CreateVirtualTableConfined(db, object.sql, object.name, &error)) {
+        save.error =
+            QStringLiteral("the virtual table could not be recreated: %1. Its statement: %2")
+                .arg(error, PrintableSql(object.sql));
+      } else {
+        save.written = true;
+        QStringList filled;
+        for (const QString& suffix : ShadowTableSuffixes(statement.module)) {
+          const QString shadowName = object.name + QLatin1Char('_') + suffix;
+          const SchemaObject* shadow = engine.Catalog().FindTable(shadowName);
+          if (shadow == nullptr || shadow->virtualTable) {
+            // A table the module did not make (fts4 x_docsize without
+            // matchinfo, ...) or one that the file lost.
+            continue;
+          }
+          const std::int64_t n = FillShadowTable(engine, db, *shadow, problems, &save.incomplete);
+          save.shadowRecords.insert(shadow->name.toLower(), n);
+          filled << QStringLiteral("%1 %2").arg(shadow->name).arg(n);
+          if (suffix == QLatin1String("content") || suffix == QLatin1String("rowid"))
+            save.records = n;
+          if (engine.ProgressStop()) break;
+        }
+        if (began) ExecSql(db, "COMMIT");
+        notes.prepend(QStringLiteral("recreated with the module %1; shadow tables filled: %2")
+                          .arg(statement.module, filled.isEmpty()
+                                                     ? QStringLiteral("none found in the file")
+                                                     : filled.join(QStringLiteral(", "))));
+        CheckVirtualTable(db, statement, notes, problems);
+      }
+      if (began && sqlite3_get_autocommit(db) == 0) ExecSql(db, "COMMIT");
+    }
+    save.note = notes.join(QStringLiteral("; "));
+    if (!problems.isEmpty())
+      save.error = save.error.isEmpty()
+                       ? problems.join(QStringLiteral("; "))
+                       : save.error + QStringLiteral("; ") + problems.join(QStringLiteral("; "));
+    target.AddVirtualSave(object.name, save);
+    done = target.FindVirtualSave(object.name);
+  }
+  outcome.written = done->written;
+  outcome.records = done->records;
+  outcome.error = done->error;
+  outcome.note = done->note;
+  outcome.incomplete = done->incomplete;
+  outcome.stopped = engine.ProgressStop();
+  return outcome;
+}
+
+ObjectOutcome SaveShadowTable(CSQLiteRecovery& engine, const SchemaObject& owner,
+                              const QString& table, RecoveredDatabase& target) {
+  const ObjectOutcome whole = SaveVirtualTable(engine, owner, target);
+  ObjectOutcome outcome;
+  const RecoveredDatabase::VirtualSave* save = target.FindVirtualSave(owner.name);
+  outcome.written = whole.written;
+  outcome.stopped = whole.stopped;
+  outcome.incomplete = whole.incomplete;
+  outcome.records = save != nullptr ? save->shadowRecords.value(table.toLower(), 0) : 0;
+  outcome.note =
+      QStringLiteral("a shadow table of the virtual table \"%1\", filled with it").arg(owner.name);
+  if (!whole.written) outcome.error = whole.error;
+  return outcome;
+}
+
+}  // namespace velmora
