@@ -55,12 +55,13 @@ QString CSQLiteRecovery::ScanMessage(ScanOutcome outcome) {
   return QString();
 }
 
-CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path) {
+CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path,
+                                                          const ScanOptions& options) {
   m_sourcePath = path;
   m_catalog.Clear();
   m_pageMap.Clear();
   m_tableNames.clear();
-  switch (m_source.Open(path)) {
+  switch (m_source.Open(path, options.useCompanions)) {
     case PageSource::OpenResult::NotOpen: return ScanOutcome::NotOpen;
     case PageSource::OpenResult::Corrupted: return ScanOutcome::Corrupted;
     case PageSource::OpenResult::Opened: break;

@@ -50,9 +50,19 @@ class CSQLiteRecovery {
   CSQLiteRecovery(const CSQLiteRecovery&) = delete;
   CSQLiteRecovery& operator=(const CSQLiteRecovery&) = delete;
 
-  // The Open entry: opens and validates the file `path` (trimmed), walks the
-  // schema b-tree from page 1 and fills the schema catalog.
-  ScanOutcome ScanDatabase(const QString& path);
+  // How the file is read.
+  struct ScanOptions {
+    // Read FILE-wal and FILE-journal beside the file as SQLite would (their
+    // committed or original pages take the place of the file's); false reads
+    // the database file alone.
+    bool useCompanions = true;
+  };
+
+  // The Open entry: opens and validates the file `path` (trimmed) with its
+  // companion files as `options` says, walks the schema b-tree from page 1
+  // and fills the schema catalog.
+  ScanOutcome ScanDatabase(const QString& path, const ScanOptions& options);
+  ScanOutcome ScanDatabase(const QString& path) { return ScanDatabase(path, ScanOptions()); }
 
   // Creates the working database "SQLiteDb.db" in the program's working
   // folder (a stale one is removed first), replays the catalog's CREATE TABLE
@@ -90,6 +100,8 @@ class CSQLiteRecovery {
   const QString& FilePath() const { return m_source.Path(); }  // trimmed; empty when not opened
   const Geometry& geometry() const { return m_source.geometry(); }
   const PageSource& Source() const { return m_source; }
+  // Which files the pages came from and what was detected (valid after a scan).
+  const SourceReport& SourceInfo() const { return m_source.Report(); }
   const SchemaCatalog& Catalog() const { return m_catalog; }
   const PageMap& Pages() const { return m_pageMap; }
   // Tables the working database accepted, by real name, in schema order.
