@@ -229,6 +229,23 @@ PageSource::OpenResult PageSource::Open(const QString& path, bool useCompanions)
   return m_geometry.pageCount >= 1 ? OpenResult::Opened : OpenResult::Corrupted;
 }
 
+HeaderSettings PageSource::ReadHeaderSettings() const {
+  static constexpr char kMagic[] = "SQLite format 3";  // with its terminating zero: 16 bytes
+  HeaderSettings settings;
+  settings.pageSize = m_geometry.pageSize;
+  const bool magic = std::memcmp(m_header, kMagic, sizeof kMagic) == 0;
+  settings.hasUserVersion = settings.hasApplicationId = magic;
+  settings.userVersion =
+      static_cast<std::int32_t>(format::ReadBigEndian32(m_header + format::kHeaderUserVersion));
+  settings.applicationId =
+      static_cast<std::int32_t>(format::ReadBigEndian32(m_header + format::kHeaderApplicationId));
+  const std::int64_t largestRoot = format::ReadBigEndian32(m_header + format::kHeaderLargestRoot);
+  const std::uint32_t incremental = format::ReadBigEndian32(m_header + format::kHeaderIncremental);
+  if (magic && largestRoot <= m_geometry.pageCount && incremental <= 1)
+    settings.autoVacuum = largestRoot == 0 ? 0 : incremental == 1 ? 2 : 1;
+  return settings;
+}
+
 PageSource::Overlay PageSource::Locate(std::int64_t number) const {
   if (!m_overlay.empty()) {
     const auto it = m_overlay.find(number);

@@ -52,6 +52,17 @@ struct SourceReport {
   QString encodingOrigin;           // empty: the header's; else how the text encoding was found
 };
 
+// The database's own settings that its header holds, each only when the
+// header field is plausible (see ReadHeaderSettings).
+struct HeaderSettings {
+  std::int64_t pageSize = 0;      // the page size the pages are read at; 0 unknown
+  int autoVacuum = -1;            // 0 none, 1 full, 2 incremental; -1 not plausible
+  bool hasUserVersion = false;    // the header's magic is intact
+  std::int32_t userVersion = 0;   // PRAGMA user_version
+  bool hasApplicationId = false;  // the header's magic is intact
+  std::int32_t applicationId = 0;  // PRAGMA application_id
+};
+
 // The report's lines for the user: one per file that pages came from, one per
 // companion that was found but not used, one per detected setting. Empty when
 // every page came from the database file at the header's settings.
@@ -95,6 +106,11 @@ class PageSource {
   const QString& Path() const { return m_path; }
   const Geometry& geometry() const { return m_geometry; }
   const SourceReport& Report() const { return m_report; }
+  // The settings in page 1's header as read: user_version and application_id
+  // when the header's magic is intact; the auto-vacuum mode when the largest
+  // root page (bytes 52-55) lies inside the database and the incremental
+  // flag (bytes 64-67) is 0 or 1; the page size the pages are read at.
+  HeaderSettings ReadHeaderSettings() const;
   bool Usable() const {
     return m_geometry.pageSize >= format::kMinPageSize && m_geometry.pageCount > 0;
   }

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <map>
 #include <memory>
 
 #include "engine/PageMap.h"
@@ -96,7 +97,7 @@ class CSQLiteRecovery {
   bool ProgressStop() const { return m_pfnProgress != nullptr && m_pfnProgress(0, m_pOwner); }
 
   // --- what the session knows ---
-  const QString& SourcePath() const { return m_sourcePath; }  // as handed to ScanDatabase
+  const QString& SourcePath() const { return m_sourcePath; }   // as handed to ScanDatabase
   const QString& FilePath() const { return m_source.Path(); }  // trimmed; empty when not opened
   const Geometry& geometry() const { return m_source.geometry(); }
   const PageSource& Source() const { return m_source; }
@@ -104,6 +105,10 @@ class CSQLiteRecovery {
   const SourceReport& SourceInfo() const { return m_source.Report(); }
   const SchemaCatalog& Catalog() const { return m_catalog; }
   const PageMap& Pages() const { return m_pageMap; }
+  // The root page of the internal table `name` (sqlite_sequence,
+  // sqlite_stat1, sqlite_stat4) as its schema row gives it; 0 when the scan
+  // found no such row.
+  std::int64_t InternalTableRoot(const QString& name) const;
   // Tables the working database accepted, by real name, in schema order.
   const QStringList& TableNames() const { return m_tableNames; }
   // The working connection (null before BuildWorkingDatabase or when it failed).
@@ -117,6 +122,7 @@ class CSQLiteRecovery {
   PageSource m_source;
   PageMap m_pageMap;
   SchemaCatalog m_catalog;
+  std::map<QString, std::int64_t> m_internalRoots;  // schema rows kept out of the catalog
   QStringList m_tableNames;
   std::unique_ptr<WorkingDatabase> m_working;
 };

@@ -8,6 +8,8 @@
 #include <QtTest/QtTest>
 
 #include "engine/Companions.h"
+#include "output/RecoveredDatabase.h"
+#include "output/SaveDispatch.h"
 #include "platform/File64.h"
 #include "tests/support/EngineHarness.h"
 #include "tests/support/TestSupport.h"
@@ -226,6 +228,32 @@ QString Build(Case c, const QString& folder, Built* out) {
   return QString();
 }
 
+// Every row of a query on the database `path`, as text (types included).
+QStringList QueryRows(const QString& path, const char* sql) {
+  QStringList rows;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+      SQLITE_OK) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK) {
+      while (sqlite3_step(stmt) == SQLITE_ROW) {
+        QStringList values;
+        for (int i = 0; i < sqlite3_column_count(stmt); ++i)
+          values << QStringLiteral("%1:%2")
+                        .arg(sqlite3_column_type(stmt, i))
+                        .arg(QString::fromUtf8(
+                            reinterpret_cast<const char*>(sqlite3_column_text(stmt, i))));
+        rows << values.join(QLatin1Char('|'));
+      }
+    } else {
+      rows << QStringLiteral("error: %1").arg(QString::fromUtf8(sqlite3_errmsg(db)));
+    }
+    sqlite3_finalize(stmt);
+  }
+  sqlite3_close(db);
+  return rows;
+}
+
 }  // namespace
 
 class CompanionsTest : public QObject {
@@ -236,6 +264,8 @@ class CompanionsTest : public QObject {
   void rowsAsSqliteSees();
   void hostileCompanions_data();
   void hostileCompanions();
+  void savedSettings_data();
+  void savedSettings();
 };
 
 void CompanionsTest::rowsAsSqliteSees_data() {
@@ -384,6 +414,77 @@ void CompanionsTest::hostileCompanions() {
   // The session opens the file whatever its companion holds.
   RecoveryHarness run(built.damaged);
   QCOMPARE(run.scan, CSQLiteRecovery::ScanOutcome::Opened);
+}
+
+// The saved database keeps the file's own settings, its AUTOINCREMENT
+// counters and its planner statistics, and every committed row.
+void CompanionsTest::savedSettings_data() {
+  QTest::addColumn<bool>("walMode");
+  QTest::newRow("rollback-journal file") << false;
+  QTest::newRow("log copied while the writer was open") << true;
+}
+
+void CompanionsTest::savedSettings() {
+  QFETCH(bool, walMode);
+  const QString folder = NewTestFolder(QStringLiteral("settings"));
+  const QString live = folder + QStringLiteral("/live.db");
+  DbOptions options;
+  options.pageSize = 8192;
+  DbBuilder b(live, options);
+  QVERIFY(
+      b.Exec(QStringLiteral("PRAGMA auto_vacuum = INCREMENTAL; PRAGMA user_version = 42;"
+                            "PRAGMA application_id = -1234567;"
+                            "CREATE TABLE a(id INTEGER PRIMARY KEY AUTOINCREMENT, v TEXT);"
+                            "CREATE TABLE b(id INTEGER PRIMARY KEY AUTOINCREMENT, v TEXT);"
+                            "CREATE INDEX a_v ON a(v);")));
+  if (walMode)
+    QVERIFY(b.Exec(QStringLiteral("PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;")));
+  QVERIFY(b.Exec(QStringLiteral(
+      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100) "
+      "INSERT INTO a(v) SELECT i % 7 FROM n;"
+      "INSERT INTO b(v) VALUES ('x');"
+      "DELETE FROM a WHERE id > 90;"  // the counter stays at 100
+      "ANALYZE;"
+      "PRAGMA user_version = 43;")));
+  QString damaged;
+  QVERIFY(Snapshot(live, folder + QStringLiteral("/copy"), &damaged));
+  if (walMode) QVERIFY(QFile::exists(damaged + QStringLiteral("-wal")));
+  QString reference;
+  QVERIFY(Snapshot(damaged, folder + QStringLiteral("/ref"), &reference));
+  QCOMPARE(ExecOnFile(reference, QStringLiteral("PRAGMA journal_mode=DELETE")), QString());
+
+  CSQLiteRecovery engine;
+  QCOMPARE(engine.ScanDatabase(damaged), CSQLiteRecovery::ScanOutcome::Opened);
+  QVERIFY(engine.BuildWorkingDatabase().message.isEmpty());
+  const QString outDir = folder + QStringLiteral("/out");
+  QVERIFY(QDir().mkpath(outDir));
+  {
+    RecoveredDatabase target;
+    QString error;
+    QVERIFY2(target.Open(engine, outDir, QStringLiteral("saved.db"), &error), qPrintable(error));
+    const auto plan =
+        MakeSavePlan(CategoryNames(engine, kKindTable), CategoryNames(engine, kKindView),
+                     CategoryNames(engine, kKindTrigger), CategoryNames(engine, kKindIndex));
+    for (const PlannedObject& object : plan) {
+      const ObjectOutcome outcome = DispatchObject(engine, object.name, object.kind, &target,
+                                                   nullptr, nullptr, nullptr, nullptr, nullptr);
+      QVERIFY2(outcome.written && outcome.error.isEmpty(),
+               qPrintable(object.name + QStringLiteral(": ") + outcome.error));
+    }
+  }
+  const QString saved = outDir + QStringLiteral("/saved.db");
+  for (const char* sql :
+       {"PRAGMA page_size", "PRAGMA auto_vacuum", "PRAGMA user_version", "PRAGMA application_id",
+        "PRAGMA encoding", "SELECT name, seq FROM sqlite_sequence ORDER BY name",
+        "SELECT tbl, idx, stat FROM sqlite_stat1 ORDER BY tbl, idx", "SELECT * FROM a ORDER BY id",
+        "SELECT * FROM b ORDER BY id", "SELECT name FROM sqlite_schema ORDER BY name"}) {
+    const QStringList want = QueryRows(reference, sql);
+    QVERIFY2(!want.isEmpty(), sql);
+    QCOMPARE(QueryRows(saved, sql).join(QLatin1Char('\n')), want.join(QLatin1Char('\n')));
+  }
+  QCOMPARE(QueryRows(saved, "SELECT seq FROM sqlite_sequence WHERE name = 'a'"),
+           QStringList{"1:100"});
+  QCOMPARE(QueryRows(saved, "PRAGMA integrity_check"), QStringList{"3:ok"});
 }
 
 QTEST_GUILESS_MAIN(CompanionsTest)
