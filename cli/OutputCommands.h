@@ -25,9 +25,13 @@ int RunSave(const QStringList& args);
 
 // Scans FILE and builds the working database as the Open command does, with
 // Ctrl+C as the stop; the scan's and the working database's messages go to
-// standard error. False, after "File Corrupted" on standard error, when no
-// table survived.
+// standard error, and so do the lines saying where the pages came from
+// (companion files, detected settings). False, after "File Corrupted" on
+// standard error, when no table survived.
 bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file);
+// --main-file-only: OpenDamagedFile reads FILE alone, without FILE-wal and
+// FILE-journal.
+void SetMainFileOnly(bool mainFileOnly);
 
 // A cell text on one line: backslash, TAB and line feed written as \\, \t, \n.
 QString EscapeCell(const QString& text);

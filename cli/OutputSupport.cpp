@@ -1,8 +1,9 @@
+#include <unistd.h>
+
 #include <QElapsedTimer>
 #include <QTextStream>
 #include <csignal>
 #include <cstdio>
-#include <unistd.h>
 
 #include "cli/OutputCommands.h"
 #include "engine/SchemaRows.h"
@@ -28,10 +29,14 @@ QString EscapeCell(const QString& text) {
   QString out;
   out.reserve(text.size());
   for (const QChar c : text) {
-    if (c == QLatin1Char('\\')) out += QLatin1String("\\\\");
-    else if (c == QLatin1Char('\t')) out += QLatin1String("\\t");
-    else if (c == QLatin1Char('\n')) out += QLatin1String("\\n");
-    else out += c;
+    if (c == QLatin1Char('\\'))
+      out += QLatin1String("\\\\");
+    else if (c == QLatin1Char('\t'))
+      out += QLatin1String("\\t");
+    else if (c == QLatin1Char('\n'))
+      out += QLatin1String("\\n");
+    else
+      out += c;
   }
   return out;
 }
@@ -106,19 +111,36 @@ int KindFromWord(const QString& word) {
 
 QString KindWord(int kind) {
   switch (kind) {
-    case kKindTable: return QStringLiteral("table");
-    case kKindView: return QStringLiteral("view");
-    case kKindIndex: return QStringLiteral("index");
-    case kKindTrigger: return QStringLiteral("trigger");
-    default: return QStringLiteral("object");
+    case kKindTable:
+      return QStringLiteral("table");
+    case kKindView:
+      return QStringLiteral("view");
+    case kKindIndex:
+      return QStringLiteral("index");
+    case kKindTrigger:
+      return QStringLiteral("trigger");
+    default:
+      return QStringLiteral("object");
   }
 }
 
+namespace {
+bool g_bMainFileOnly = false;
+}  // namespace
+
+void SetMainFileOnly(bool mainFileOnly) { g_bMainFileOnly = mainFileOnly; }
+
 bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file) {
   engine.SetProgress(CliProgressProc, nullptr);
-  const CSQLiteRecovery::ScanOutcome scan = engine.ScanDatabase(file);
+  CSQLiteRecovery::ScanOptions options;
+  options.useCompanions = !g_bMainFileOnly;
+  const CSQLiteRecovery::ScanOutcome scan = engine.ScanDatabase(file, options);
   if (scan != CSQLiteRecovery::ScanOutcome::Opened)
     QTextStream(stderr) << CSQLiteRecovery::ScanMessage(scan) << '\n';
+  // Where the pages came from, when not all from the file at its header's
+  // settings: companion files used or passed over, detected settings.
+  for (const QString& line : DescribeSource(engine.SourceInfo()))
+    QTextStream(stderr) << "velmora-recover: " << line << '\n';
   const CSQLiteRecovery::WorkingDbOutcome working = engine.BuildWorkingDatabase();
   if (!working.message.isEmpty()) QTextStream(stderr) << working.message << '\n';
   if (!engine.TableNames().isEmpty()) return true;

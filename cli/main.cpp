@@ -1,6 +1,6 @@
 // velmora-recover: the command-line front end over the recovery engine.
 //
-//   velmora-recover [--work-dir DIR] VERB ARGS...
+//   velmora-recover [--work-dir DIR] [--main-file-only] VERB ARGS...
 //
 // Message boxes of the engine go to standard error (the default hook).
 #include <QCoreApplication>
@@ -39,12 +39,15 @@ const Verb kVerbs[] = {
 };
 
 void PrintHelp(QTextStream& out) {
-  out << "Usage: velmora-recover [--work-dir DIR] VERB ARGS...\n"
+  out << "Usage: velmora-recover [--work-dir DIR] [--main-file-only] VERB ARGS...\n"
          "Recovers the contents of a damaged SQLite 3 database file; the file is only read.\n\n"
          "Verbs:\n";
   for (const Verb& verb : kVerbs) out << "  " << verb.usage << '\n';
   out << "\nOptions:\n"
          "  --work-dir DIR  folder for the working database (default: the program's folder)\n"
+         "  --main-file-only\n"
+         "                 read FILE alone: leave out FILE-wal and FILE-journal beside it\n"
+         "                 (by default their committed or original pages are read as SQLite would)\n"
          "  --help          show this help\n"
          "  --version       show the version\n\n"
          "Exit status: 0 success, 1 nothing could be recovered or the work failed, 2 usage error,\n"
@@ -78,6 +81,10 @@ int main(int argc, char** argv) {
       velmora::SetProgramFolderOverride(args.takeFirst());
       continue;
     }
+    if (option == QLatin1String("--main-file-only")) {
+      SetMainFileOnly(true);
+      continue;
+    }
     if (option == QLatin1String("--")) break;
     PrintError(QStringLiteral("unknown option %1").arg(option));
     QTextStream err(stderr);
@@ -90,6 +97,8 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   const QString verbName = args.takeFirst();
+  // The option may also follow the verb.
+  if (args.removeAll(QStringLiteral("--main-file-only")) > 0) SetMainFileOnly(true);
   for (const Verb& verb : kVerbs) {
     if (verbName == QLatin1String(verb.name)) return verb.run(args);
   }

@@ -79,7 +79,11 @@ namespace velmora::format {
 inline constexpr int kHeaderSize = 100;
 inline constexpr int kHeaderPageSize = 16;
 inline constexpr int kHeaderReservedBytes = 20;
+inline constexpr int kHeaderLargestRoot = 52;
 inline constexpr int kHeaderTextEncoding = 56;
+inline constexpr int kHeaderUserVersion = 60;
+inline constexpr int kHeaderIncremental = 64;
+inline constexpr int kHeaderApplicationId = 68;
 inline constexpr std::int64_t kMinPageSize = 512;
 inline constexpr std::int64_t kMaxPageSize = 65536;
 // The smallest usable size the format allows (page size minus reserved bytes).

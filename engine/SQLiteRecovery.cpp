@@ -4,6 +4,7 @@
 
 #include "engine/Format.h"
 #include "engine/SchemaRepair.h"
+#include "engine/Values.h"
 #include "engine/WorkingDatabase.h"
 
 namespace velmora {
@@ -22,8 +23,9 @@ class SessionProgress : public IWalkProgress {
 // Reads every record of the schema tree into the catalog.
 class SchemaCollector : public ICellVisitor {
  public:
-  SchemaCollector(const CSQLiteRecovery& session, SchemaCatalog& catalog)
-      : m_session(session), m_catalog(catalog) {}
+  SchemaCollector(const CSQLiteRecovery& session, SchemaCatalog& catalog,
+                  std::map<QString, std::int64_t>& internalRoots)
+      : m_session(session), m_catalog(catalog), m_internalRoots(internalRoots) {}
   CellUse VisitCell(const CellRef& cell) override {
     m_session.DecodeCell(cell, DecodeMode::Schema, nullptr, m_view);
     // A schema row is taken even from a cell that overlaps the next one: its
@@ -32,14 +34,32 @@ class SchemaCollector : public ICellVisitor {
     if (RecognizeSchemaRow(m_view, m_session.geometry().textEncoding, &object)) {
       object.page = cell.pageNumber;
       m_catalog.Add(std::move(object));
+    } else {
+      NoteInternalTable();
     }
     const bool fits = m_view.localPayload <= cell.space && m_view.localPayload <= cell.pageSize;
     return fits ? CellUse::Used : CellUse::Skipped;
   }
 
  private:
+  // The schema row of sqlite_sequence is not a catalog table (the library
+  // makes that table itself), but a save keeps its rows: its root page is
+  // kept aside.
+  void NoteInternalTable() {
+    const auto& values = m_view.values;
+    const std::uint32_t encoding = m_session.geometry().textEncoding;
+    if (values.size() < 4 || values[0].storage != StorageClass::Text ||
+        values[1].storage != StorageClass::Text || values[3].storage != StorageClass::Integer ||
+        values[3].intValue <= 0)
+      return;
+    if (ExactText(m_view, values[0], encoding) != QLatin1String("table")) return;
+    const QString name = ExactText(m_view, values[1], encoding);
+    if (!InternalTableStatement(name).isEmpty()) m_internalRoots.emplace(name, values[3].intValue);
+  }
+
   const CSQLiteRecovery& m_session;
   SchemaCatalog& m_catalog;
+  std::map<QString, std::int64_t>& m_internalRoots;
   RecordView m_view;
 };
 
@@ -73,24 +93,32 @@ CSQLiteRecovery::~CSQLiteRecovery() = default;
 
 QString CSQLiteRecovery::ScanMessage(ScanOutcome outcome) {
   switch (outcome) {
-    case ScanOutcome::NotOpen: return QStringLiteral("File Not Open !");
-    case ScanOutcome::Corrupted: return QStringLiteral("File Corrupted");
-    case ScanOutcome::Opened: break;
+    case ScanOutcome::NotOpen:
+      return QStringLiteral("File Not Open !");
+    case ScanOutcome::Corrupted:
+      return QStringLiteral("File Corrupted");
+    case ScanOutcome::Opened:
+      break;
   }
   return QString();
 }
 
-CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path) {
+CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path,
+                                                           const ScanOptions& options) {
   m_sourcePath = path;
   m_catalog.Clear();
+  m_internalRoots.clear();
   m_pageMap.Clear();
   m_tableNames.clear();
-  switch (m_source.Open(path)) {
-    case PageSource::OpenResult::NotOpen: return ScanOutcome::NotOpen;
-    case PageSource::OpenResult::Corrupted: return ScanOutcome::Corrupted;
-    case PageSource::OpenResult::Opened: break;
+  switch (m_source.Open(path, options.useCompanions)) {
+    case PageSource::OpenResult::NotOpen:
+      return ScanOutcome::NotOpen;
+    case PageSource::OpenResult::Corrupted:
+      return ScanOutcome::Corrupted;
+    case PageSource::OpenResult::Opened:
+      break;
   }
-  SchemaCollector collector(*this, m_catalog);
+  SchemaCollector collector(*this, m_catalog, m_internalRoots);
   WalkPage(1, collector, nullptr);
   return ScanOutcome::Opened;
 }
@@ -111,8 +139,8 @@ void CSQLiteRecovery::DecodeCell(const CellRef& cell, DecodeMode mode, ILongValu
 void CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page,
                                  std::int64_t pageLength, std::int64_t cellOffset, DecodeMode mode,
                                  ILongValueFiles* files, RecordView& view) const {
-  DecodeCellPayload(m_source, pageType, page, pageLength, cellOffset, mode, files, nullptr,
-                    nullptr, 0, view);
+  DecodeCellPayload(m_source, pageType, page, pageLength, cellOffset, mode, files, nullptr, nullptr,
+                    0, view);
 }
 
 CSQLiteRecovery::WorkingDbOutcome CSQLiteRecovery::BuildWorkingDatabase() {
@@ -128,6 +156,8 @@ CSQLiteRecovery::WorkingDbOutcome CSQLiteRecovery::BuildWorkingDatabase() {
   }
   // The tree lists the tables in schema order: the working database's
   // names for the statements it took, the virtual tables by their names.
+  // The internal tables whose rows a save keeps (AUTOINCREMENT counters,
+  // planner statistics) are made with their fixed statements.
   enum class Slot { Virtual, Replayed };
   std::vector<std::pair<Slot, const SchemaObject*>> order;
   const std::size_t count = m_catalog.Objects().size();
@@ -140,9 +170,14 @@ CSQLiteRecovery::WorkingDbOutcome CSQLiteRecovery::BuildWorkingDatabase() {
       continue;
     }
     const int before = m_working->TableCount();
-    if (m_working->Replay(table.sql) || RepairStatement(table)) {
-      if (m_working->TableCount() > before) order.emplace_back(Slot::Replayed, &table);
-    }
+    if (!InternalTableStatement(table.name).isEmpty())
+      m_working->ReplayInternal(table.name);
+    else if (!m_working->Replay(table.sql))
+      RepairStatement(table);
+    // One slot per table the statement made (an AUTOINCREMENT table makes
+    // sqlite_sequence too).
+    for (int made = m_working->TableCount(); made > before; --made)
+      order.emplace_back(Slot::Replayed, &table);
   }
   m_working->Commit();
   const QStringList accepted = m_working->TableNames();
@@ -175,9 +210,13 @@ bool CSQLiteRecovery::RepairStatement(SchemaObject& table) {
   return true;
 }
 
-sqlite3* CSQLiteRecovery::WorkingDb() const { return m_working ? m_working->Db() : nullptr; }
-QString CSQLiteRecovery::WorkingDbPath() const {
-  return m_working ? m_working->Path() : QString();
+std::int64_t CSQLiteRecovery::InternalTableRoot(const QString& name) const {
+  if (const SchemaObject* table = m_catalog.Find(SchemaKind::Table, name)) return table->rootPage;
+  const auto it = m_internalRoots.find(name);
+  return it != m_internalRoots.end() ? it->second : 0;
 }
+
+sqlite3* CSQLiteRecovery::WorkingDb() const { return m_working ? m_working->Db() : nullptr; }
+QString CSQLiteRecovery::WorkingDbPath() const { return m_working ? m_working->Path() : QString(); }
 
 }  // namespace velmora

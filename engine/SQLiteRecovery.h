@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <map>
 #include <memory>
 
 #include "engine/PageMap.h"
@@ -50,9 +51,19 @@ class CSQLiteRecovery {
   CSQLiteRecovery(const CSQLiteRecovery&) = delete;
   CSQLiteRecovery& operator=(const CSQLiteRecovery&) = delete;
 
-  // The Open entry: opens and validates the file `path` (trimmed), walks the
-  // schema b-tree from page 1 and fills the schema catalog.
-  ScanOutcome ScanDatabase(const QString& path);
+  // How the file is read.
+  struct ScanOptions {
+    // Read FILE-wal and FILE-journal beside the file as SQLite would (their
+    // committed or original pages take the place of the file's); false reads
+    // the database file alone.
+    bool useCompanions = true;
+  };
+
+  // The Open entry: opens and validates the file `path` (trimmed) with its
+  // companion files as `options` says, walks the schema b-tree from page 1
+  // and fills the schema catalog.
+  ScanOutcome ScanDatabase(const QString& path, const ScanOptions& options);
+  ScanOutcome ScanDatabase(const QString& path) { return ScanDatabase(path, ScanOptions()); }
 
   // Creates the working database "SQLiteDb.db" in the program's working
   // folder (a stale one is removed first), replays the catalog's CREATE TABLE
@@ -90,12 +101,18 @@ class CSQLiteRecovery {
   bool ProgressStop() const { return m_pfnProgress != nullptr && m_pfnProgress(0, m_pOwner); }
 
   // --- what the session knows ---
-  const QString& SourcePath() const { return m_sourcePath; }  // as handed to ScanDatabase
+  const QString& SourcePath() const { return m_sourcePath; }   // as handed to ScanDatabase
   const QString& FilePath() const { return m_source.Path(); }  // trimmed; empty when not opened
   const Geometry& geometry() const { return m_source.geometry(); }
   const PageSource& Source() const { return m_source; }
+  // Which files the pages came from and what was detected (valid after a scan).
+  const SourceReport& SourceInfo() const { return m_source.Report(); }
   const SchemaCatalog& Catalog() const { return m_catalog; }
   const PageMap& Pages() const { return m_pageMap; }
+  // The root page of the internal table `name` (sqlite_sequence,
+  // sqlite_stat1, sqlite_stat4) as its schema row gives it; 0 when the scan
+  // found no such row.
+  std::int64_t InternalTableRoot(const QString& name) const;
   // Tables the working database accepted, by real name, and the virtual
   // tables by their schema row's name, in schema order.
   const QStringList& TableNames() const { return m_tableNames; }
@@ -114,6 +131,7 @@ class CSQLiteRecovery {
   PageSource m_source;
   PageMap m_pageMap;
   SchemaCatalog m_catalog;
+  std::map<QString, std::int64_t> m_internalRoots;  // schema rows kept out of the catalog
   QStringList m_tableNames;
   std::unique_ptr<WorkingDatabase> m_working;
 };

@@ -107,6 +107,38 @@ bool WorkingDatabase::Accepts(const QString& sql) {
   return ok;
 }
 
+QString InternalTableStatement(const QString& name) {
+  const QString lower = name.toLower();
+  if (lower == QLatin1String("sqlite_sequence"))
+    return QStringLiteral("CREATE TABLE sqlite_sequence(name,seq)");
+  if (lower == QLatin1String("sqlite_stat1"))
+    return QStringLiteral("CREATE TABLE sqlite_stat1(tbl,idx,stat)");
+  if (lower == QLatin1String("sqlite_stat4"))
+    return QStringLiteral("CREATE TABLE sqlite_stat4(tbl,idx,neq,nlt,ndlt,sample)");
+  return QString();
+}
+
+bool CreateInternalTable(sqlite3* db, const QString& statement, QString* error) {
+  sqlite3_exec(db, "PRAGMA writable_schema = ON", nullptr, nullptr, nullptr);
+  const QByteArray utf8 = statement.toUtf8();
+  char* message = nullptr;
+  const bool ok = sqlite3_exec(db, utf8.constData(), nullptr, nullptr, &message) == SQLITE_OK;
+  if (!ok) *error = QString::fromUtf8(message != nullptr ? message : "unknown error");
+  sqlite3_free(message);
+  sqlite3_exec(db, "PRAGMA writable_schema = OFF", nullptr, nullptr, nullptr);
+  return ok;
+}
+
+bool WorkingDatabase::ReplayInternal(const QString& name) {
+  const QString statement = InternalTableStatement(name);
+  if (m_db == nullptr || statement.isEmpty()) return false;
+  if (TableNames().contains(name, Qt::CaseInsensitive)) return true;
+  QString error;
+  if (CreateInternalTable(m_db, statement, &error)) return true;
+  ReportSqlError(error.toUtf8().constData());
+  return false;
+}
+
 void WorkingDatabase::Commit() {
   if (m_db == nullptr || sqlite3_get_autocommit(m_db) != 0) return;
   if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {

@@ -10,6 +10,18 @@ struct sqlite3;
 
 namespace velmora {
 
+// The statement that creates the internal table `name` (sqlite_sequence,
+// sqlite_stat1, sqlite_stat4, in any letter case) as the library itself
+// writes it; empty for any other name. These tables keep the rows the file
+// holds, so they are created with these fixed statements, never with
+// statements read from the file.
+QString InternalTableStatement(const QString& name);
+
+// Runs `statement` (one from InternalTableStatement) on `db` with the schema
+// writable for that one statement: the library refuses names beginning with
+// sqlite_ otherwise. False with *error set when it fails.
+bool CreateInternalTable(sqlite3* db, const QString& statement, QString* error);
+
 class WorkingDatabase {
  public:
   WorkingDatabase() = default;
@@ -33,6 +45,9 @@ class WorkingDatabase {
   // confinement (stand-ins supplied as for Replay); it is never run and
   // nothing is reported.
   bool Accepts(const QString& sql);
+  // Creates the internal table `name` (see InternalTableStatement) unless it
+  // exists already; false for another name or when the library refuses.
+  bool ReplayInternal(const QString& name);
   // Ends the replay's transaction.
   void Commit();
 

@@ -1,14 +1,14 @@
 #include "output/RecoveredDatabase.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "engine/SQLiteRecovery.h"
 #include "engine/SqliteDb.h"
@@ -66,12 +66,34 @@ bool RecoveredDatabase::Open(const CSQLiteRecovery& engine, const QString& folde
     return false;
   }
   // Texts are bound byte for byte in the damaged file's own encoding: the new
-  // database gets that encoding before its first table.
+  // database gets that encoding before its first table (and before anything
+  // is written).
   switch (engine.geometry().textEncoding) {
-    case 2: ExecSql(db, "PRAGMA encoding = 'UTF-16le'"); break;
-    case 3: ExecSql(db, "PRAGMA encoding = 'UTF-16be'"); break;
-    default: ExecSql(db, "PRAGMA encoding = 'UTF-8'"); break;
+    case 2:
+      ExecSql(db, "PRAGMA encoding = 'UTF-16le'");
+      break;
+    case 3:
+      ExecSql(db, "PRAGMA encoding = 'UTF-16be'");
+      break;
+    default:
+      ExecSql(db, "PRAGMA encoding = 'UTF-8'");
+      break;
   }
+  // The damaged file's own settings follow, still before the first table:
+  // its page size and auto-vacuum mode shape the new file, and user_version
+  // and application_id are what its application reads back to recognise and
+  // migrate it. Each is an integer checked here (a pragma takes no bound
+  // parameter, so the number is formatted, never text from the file).
+  const HeaderSettings settings = engine.Source().ReadHeaderSettings();
+  if (settings.pageSize >= 512 && settings.pageSize <= 65536 &&
+      (settings.pageSize & (settings.pageSize - 1)) == 0)
+    ExecSql(db, "PRAGMA page_size = " + QByteArray::number(qint64(settings.pageSize)));
+  if (settings.autoVacuum >= 0 && settings.autoVacuum <= 2)
+    ExecSql(db, "PRAGMA auto_vacuum = " + QByteArray::number(settings.autoVacuum));
+  if (settings.hasUserVersion)
+    ExecSql(db, "PRAGMA user_version = " + QByteArray::number(settings.userVersion));
+  if (settings.hasApplicationId)
+    ExecSql(db, "PRAGMA application_id = " + QByteArray::number(settings.applicationId));
   ExecSql(db, "PRAGMA synchronous = OFF");
   ExecSql(db, "PRAGMA journal_mode = MEMORY");
   // A table's inserts form one transaction: a larger page cache keeps its

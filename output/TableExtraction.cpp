@@ -6,6 +6,7 @@
 
 #include "engine/SqlQuote.h"
 #include "engine/StandIns.h"
+#include "engine/WorkingDatabase.h"
 #include "output/VirtualTableSave.h"
 #include "platform/TempFolder.h"
 
@@ -60,8 +61,7 @@ bool ExecCreateStatement(sqlite3* db, const QString& sql, QString* error) {
   const QByteArray utf8 = sql.toUtf8();
   sqlite3_stmt* stmt = nullptr;
   const char* tail = nullptr;
-  if (PrepareWithStandIns(db, utf8, &stmt, &tail, nullptr) != SQLITE_OK ||
-      stmt == nullptr) {
+  if (PrepareWithStandIns(db, utf8, &stmt, &tail, nullptr) != SQLITE_OK || stmt == nullptr) {
     *error = QString::fromUtf8(sqlite3_errmsg(db));
     std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(db));
     sqlite3_finalize(stmt);
@@ -119,8 +119,8 @@ bool ReadColumnInfo(sqlite3* workDb, const QString& tableName, TableLayout* layo
   }
   sqlite3_finalize(stmt);
 
-  if (sqlite3_prepare_v2(workDb, "SELECT wr FROM pragma_table_list(?1) WHERE schema = 'main'", -1, &stmt,
-                         nullptr) == SQLITE_OK) {
+  if (sqlite3_prepare_v2(workDb, "SELECT wr FROM pragma_table_list(?1) WHERE schema = 'main'", -1,
+                         &stmt, nullptr) == SQLITE_OK) {
     sqlite3_bind_text(stmt, 1, name.constData(), static_cast<int>(name.size()), SQLITE_STATIC);
     if (sqlite3_step(stmt) == SQLITE_ROW) layout->withoutRowid = sqlite3_column_int(stmt, 0) != 0;
   }
@@ -141,29 +141,38 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
       outcome.error = QStringLiteral("the recovered database is not open");
       return outcome;
     }
-    if (object == nullptr && name.startsWith(QLatin1String("sqlite_"), Qt::CaseInsensitive) &&
-        TableExists(db, name)) {
-      // An internal table that the library made itself (sqlite_sequence, with
-      // the first AUTOINCREMENT table) and keeps up to date from the inserts.
+    const QString internal = InternalTableStatement(name);
+    if (object == nullptr && internal.isEmpty() &&
+        name.startsWith(QLatin1String("sqlite_"), Qt::CaseInsensitive) && TableExists(db, name)) {
+      // Another internal table that the library made itself.
       outcome.written = true;
       return outcome;
     }
-    if (object == nullptr) {
+    if (object == nullptr && internal.isEmpty()) {
       outcome.error = QStringLiteral("its schema row was not found");
       return outcome;
     }
-    if (object->virtualTable) return SaveVirtualTable(engine, *object, *target);
-    if (const SchemaObject* owner = OwningVirtualTable(engine, db, name)) {
+    if (object != nullptr && object->virtualTable)
+      return SaveVirtualTable(engine, *object, *target);
+    if (const SchemaObject* owner = internal.isEmpty() ? OwningVirtualTable(engine, db, name) : nullptr) {
       // The module creates its shadow tables: this one is filled with its
       // virtual table. When the module could not make it, it is saved as a
       // plain table below.
       const ObjectOutcome shadow = SaveShadowTable(engine, *owner, name, *target);
       if (shadow.written || shadow.stopped) return shadow;
     }
-    if (name.contains(QLatin1String("sqlite_stat"))) {
-      // Statistics tables cannot be created by statement; analysing the
-      // schema table makes the library create sqlite_stat1.
-      ExecSql(db, "ANALYZE sqlite_schema");
+    if (!internal.isEmpty()) {
+      // The AUTOINCREMENT counters and the planner's statistics are saved as
+      // the file holds them: whatever the library put there while the other
+      // tables were filled (counters recomputed from the saved rows) is
+      // replaced by the file's rows. Later inserts into an AUTOINCREMENT
+      // table only ever raise its counter.
+      QString error;
+      if (!TableExists(db, name) && !CreateInternalTable(db, internal, &error)) {
+        outcome.error = QStringLiteral("the table could not be created: ") + error;
+        return outcome;
+      }
+      ExecSql(db, "DELETE FROM " + QuoteIdentifier(name).toUtf8());
     } else {
       // A table with generated columns is created first with its stored
       // generated columns as ordinary ones (the virtual ones left out), so
@@ -183,12 +192,13 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
       for (const QString& f : StandInFunctions(db))
         if (!functionsBefore.contains(f)) standIns << QStringLiteral("function ") + f;
       if (!standIns.isEmpty())
-        outcome.note = QStringLiteral("created with stand-ins for %1, which only the database's "
-                                      "own application has; its statement is kept as written")
+        outcome.note = QStringLiteral(
+                           "created with stand-ins for %1, which only the database's "
+                           "own application has; its statement is kept as written")
                            .arg(standIns.join(QStringLiteral(", ")));
     }
     outcome.written = true;
-    if (object->sqlRebuilt) {
+    if (object != nullptr && object->sqlRebuilt) {
       const QString rebuilt =
           QStringLiteral(
               "its statement was damaged and has been rebuilt (%1); the damaged "
@@ -231,7 +241,8 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
   }
   if (grid != nullptr) grid->DeleteAllItems();
 
-  const std::int64_t root = object != nullptr ? object->rootPage : 0;
+  std::int64_t root = object != nullptr ? object->rootPage : 0;
+  if (root == 0 && !InternalTableStatement(name).isEmpty()) root = engine.InternalTableRoot(name);
   CRecordWriter writer(engine, layout, db, grid, statusText, progressBar);
   bool began = false;
   if (db != nullptr && sqlite3_get_autocommit(db) != 0) began = ExecSql(db, "BEGIN");
@@ -252,8 +263,10 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
     const QString generated =
         RestoreOriginalStatement(db, name, object->sql, &error)
             ? QStringLiteral("its generated columns keep the values the file holds")
-            : QStringLiteral("saved with its generated columns as ordinary columns (%1)").arg(error);
-    outcome.note = outcome.note.isEmpty() ? generated : outcome.note + QStringLiteral("; ") + generated;
+            : QStringLiteral("saved with its generated columns as ordinary columns (%1)")
+                  .arg(error);
+    outcome.note =
+        outcome.note.isEmpty() ? generated : outcome.note + QStringLiteral("; ") + generated;
   }
   if (grid != nullptr) grid->Redraw();
 

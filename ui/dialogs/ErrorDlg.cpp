@@ -89,6 +89,13 @@ QString FormatSaveReport(const SaveReport& report) {
   }
   lines << QString() << QStringLiteral("Recovered database: %1")
                             .arg(QDir::toNativeSeparators(report.filePath));
+  // Pages that came from the write-ahead log or a hot journal, companions
+  // left out, settings detected instead of read: the user learns what state
+  // of the database the save holds.
+  if (!report.source.isEmpty()) {
+    lines << QString() << QStringLiteral("Read from the damaged file:");
+    for (const QString& line : report.source) lines << QStringLiteral("  ") + line;
+  }
   if (!saved.isEmpty()) lines << QString() << QStringLiteral("Saved:") << saved;
   if (!partly.isEmpty()) lines << QString() << QStringLiteral("Saved in part:") << partly;
   if (!notSaved.isEmpty()) lines << QString() << QStringLiteral("Not saved:") << notSaved;

@@ -9,6 +9,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 #include "output/SaveDispatch.h"
@@ -28,6 +29,7 @@ struct SaveReport {
   QString filePath;      // the recovered database that was written
   bool stopped = false;  // the user stopped the save
   std::vector<SaveReportEntry> entries;  // in the order they were dispatched
+  QStringList source;  // where the damaged file's pages came from (DescribeSource); may be empty
 };
 
 // True when the object was written in full (no stop, no error).

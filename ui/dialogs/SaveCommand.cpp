@@ -52,6 +52,7 @@ std::optional<SaveReport> RunSaveCommand(const SaveContext& context, const SaveO
 
   saving = true;
   SaveReport report;
+  report.source = context.sourceLines;
   QString error;
   if (!ops.open || !ops.open(*folder, context.dbName, &report.filePath, &error)) {
     // Nothing was written; the tree and the window are as before.

@@ -45,6 +45,7 @@ struct SaveContext {
   const QTreeWidgetItem* indexes = nullptr;
   QWidget* savingDialog = nullptr;  // shown while saving
   QString dbName;                   // file name of the opened database
+  QStringList sourceLines;          // where the pages came from (DescribeSource)
 };
 
 // The operations the save uses.

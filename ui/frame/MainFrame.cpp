@@ -480,10 +480,10 @@ void CMainFrame::OnFileOpen() {
 
   CSQLiteOpenFile dialog(this);
   if (dialog.exec() != QDialog::Accepted) return;
-  OpenDatabasePath(dialog.m_strDbPath);
+  OpenDatabasePath(dialog.m_strDbPath, !dialog.m_bMainFileOnly);
 }
 
-bool CMainFrame::OpenDatabasePath(const QString& path) {
+bool CMainFrame::OpenDatabasePath(const QString& path, bool useCompanions) {
   if (!CanOpen()) return false;
   const QFileInfo info(path);
   if (path.isEmpty() || !info.isFile()) {
@@ -519,7 +519,9 @@ bool CMainFrame::OpenDatabasePath(const QString& path) {
     EngineCall call(*this);
     // The scan of a large schema takes a while: Stop (or Esc) ends it.
     m_btnStop->show();
-    scan = m_pRecovery->ScanDatabase(info.absoluteFilePath());
+    CSQLiteRecovery::ScanOptions options;
+    options.useCompanions = useCompanions;
+    scan = m_pRecovery->ScanDatabase(info.absoluteFilePath(), options);
     m_btnStop->hide();
   }
   if (scan != CSQLiteRecovery::ScanOutcome::Opened)
@@ -589,6 +591,7 @@ void CMainFrame::OnFileSave() {
   context.indexes = m_hIndexesItem;
   context.savingDialog = m_pSavingDlg;
   context.dbName = m_strDbName;
+  if (m_pRecovery) context.sourceLines = DescribeSource(m_pRecovery->SourceInfo());
 
   SaveOperations ops;
   ops.hasDatabase = [this] { return !m_pRecovery->TableNames().isEmpty(); };

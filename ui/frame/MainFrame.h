@@ -142,7 +142,8 @@ class CMainFrame : public QMainWindow {
   // the tree then shows what was read. Returns false, changing nothing, while
   // other work runs or when `path` is not an existing file (that one with a
   // message box); true once the file was scanned, whatever was recovered.
-  bool OpenDatabasePath(const QString& path);
+  // `useCompanions` false reads the file without FILE-wal and FILE-journal.
+  bool OpenDatabasePath(const QString& path, bool useCompanions = true);
   // The recent files, newest first, at most kMaxRecentFiles, as stored in the
   // settings ("RecentFiles").
   static constexpr int kMaxRecentFiles = 8;

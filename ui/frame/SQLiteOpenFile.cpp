@@ -1,5 +1,6 @@
 #include "ui/frame/SQLiteOpenFile.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -61,27 +62,61 @@ CSQLiteOpenFile::CSQLiteOpenFile(QWidget* parent) : QDialog(parent) {
   m_pBrowse = new QPushButton(QStringLiteral("Browse"), this);
   m_pBrowse->setObjectName(QStringLiteral("id1000"));
   place(m_pBrowse, 243, 33, 50, 14);
+  // The write-ahead log and the rollback journal beside the file hold its
+  // last committed state; the user sees which were found and may leave them
+  // out (they are only ever read).
+  m_pCompanions = new QLabel(this);
+  m_pCompanions->setObjectName(QStringLiteral("companionFiles"));
+  place(m_pCompanions, 30, 51, 270, 10);
+  m_pMainFileOnly = new QCheckBox(
+      QStringLiteral("Read the database file alone (leave out the files beside it)"), this);
+  m_pMainFileOnly->setObjectName(QStringLiteral("mainFileOnly"));
+  place(m_pMainFileOnly, 30, 63, 270, 11);
+  m_pMainFileOnly->setEnabled(false);
   m_pRecover = new QPushButton(QStringLiteral("Recover"), this);
   m_pRecover->setObjectName(QStringLiteral("id1003"));
-  place(m_pRecover, 95, 60, 50, 14);
+  place(m_pRecover, 95, 80, 50, 14);
   m_pCancel = new QPushButton(QStringLiteral("Cancel"), this);
   m_pCancel->setObjectName(QStringLiteral("id2"));
-  place(m_pCancel, 148, 60, 50, 14);
+  place(m_pCancel, 148, 80, 50, 14);
   m_pOk = new QPushButton(QStringLiteral("OK"), this);
   m_pOk->setObjectName(QStringLiteral("id1"));
-  place(m_pOk, 244, 59, 50, 14);
+  place(m_pOk, 244, 79, 50, 14);
   m_pOk->hide();
   for (QPushButton* b : {m_pBrowse, m_pRecover, m_pCancel, m_pOk}) b->setAutoDefault(false);
 
   setTabOrder(m_pEdit, m_pBrowse);
   setTabOrder(m_pBrowse, m_pRecover);
+  setTabOrder(m_pBrowse, m_pMainFileOnly);
+  setTabOrder(m_pMainFileOnly, m_pRecover);
   setTabOrder(m_pRecover, m_pCancel);
-  setFixedSize(int(306 * dluX + 0.5), int(96 * dluY + 0.5));
+  setFixedSize(int(306 * dluX + 0.5), int(116 * dluY + 0.5));
 
   connect(m_pBrowse, &QPushButton::clicked, this, &CSQLiteOpenFile::OnBrowse);
   connect(m_pRecover, &QPushButton::clicked, this, &CSQLiteOpenFile::OnRecover);
   connect(m_pCancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(m_pOk, &QPushButton::clicked, this, &CSQLiteOpenFile::OnOK);
+  connect(m_pEdit, &QLineEdit::textChanged, this, &CSQLiteOpenFile::UpdateCompanions);
+  connect(m_pMainFileOnly, &QCheckBox::toggled, this, [this](bool on) { m_bMainFileOnly = on; });
+}
+
+QString CSQLiteOpenFile::CompanionText(const QString& path) {
+  if (path.isEmpty()) return QString();
+  QStringList found;
+  for (const char* suffix : {"-wal", "-journal"}) {
+    const QFileInfo companion(path + QLatin1String(suffix));
+    if (companion.isFile()) found << companion.fileName();
+  }
+  if (found.isEmpty()) return QStringLiteral("No write-ahead log or rollback journal beside it.");
+  return QStringLiteral("Found beside it, read as SQLite would: %1")
+      .arg(found.join(QStringLiteral(", ")));
+}
+
+void CSQLiteOpenFile::UpdateCompanions() {
+  const QString path = ExistingFileOf(m_pEdit->text());
+  const QString text = CompanionText(path);
+  m_pCompanions->setText(text);
+  m_pMainFileOnly->setEnabled(text.startsWith(QLatin1String("Found")));
 }
 
 void CSQLiteOpenFile::showEvent(QShowEvent* event) {
@@ -138,7 +173,8 @@ void CSQLiteOpenFile::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
     // Enter on a button presses that button; anywhere else it reaches the
     // hidden default button.
-    if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button != nullptr && button != m_pOk) {
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget());
+        button != nullptr && button != m_pOk) {
       button->click();
     } else {
       OnOK();

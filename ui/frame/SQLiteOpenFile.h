@@ -7,6 +7,8 @@
 #include <QString>
 #include <functional>
 
+class QCheckBox;
+class QLabel;
 class QLineEdit;
 
 namespace velmora {
@@ -31,11 +33,20 @@ class CSQLiteOpenFile : public QDialog {
   QString m_strDbPath;  // full path of the chosen file: set by Browse, and by Recover or Enter from
                         // the edit box
   QString m_strDbName;  // file-name part of m_strDbPath, trimmed
+  // The user ticked "read the database file alone": FILE-wal and
+  // FILE-journal beside it are left out. Set when the dialog is accepted.
+  bool m_bMainFileOnly = false;
 
   QLineEdit* PathEdit() const { return m_pEdit; }
   QPushButton* BrowseButton() const { return m_pBrowse; }
   QPushButton* RecoverButton() const { return m_pRecover; }
   QPushButton* CancelButton() const { return m_pCancel; }
+  QLabel* CompanionLabel() const { return m_pCompanions; }
+  QCheckBox* MainFileOnlyBox() const { return m_pMainFileOnly; }
+
+  // The line that names the companion files found beside `path` (FILE-wal,
+  // FILE-journal), or says that there are none; empty for an empty path.
+  static QString CompanionText(const QString& path);
 
   // The commands of the dialog's buttons.
   void OnBrowse();
@@ -56,12 +67,17 @@ class CSQLiteOpenFile : public QDialog {
   // Takes the edit box's path when it names an existing file (then true);
   // shows `refusal` and returns false otherwise.
   bool TakeEditPath(const QString& refusal);
+  // Shows which companions lie beside the file the edit box names; the box
+  // is enabled only when there is one.
+  void UpdateCompanions();
 
   QLineEdit* m_pEdit;
   QPushButton* m_pBrowse;
   QPushButton* m_pRecover;
   QPushButton* m_pCancel;
   QPushButton* m_pOk;
+  QLabel* m_pCompanions;
+  QCheckBox* m_pMainFileOnly;
 };
 
 // A flat button that shows the hand cursor while the pointer is over it.
