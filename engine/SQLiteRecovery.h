@@ -12,8 +12,11 @@
 #include <QStringList>
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
+#include <vector>
 
 #include "engine/PageMap.h"
+#include "engine/PagePasses.h"
 #include "engine/PageSource.h"
 #include "engine/RecordDecoder.h"
 #include "engine/RecordView.h"
@@ -51,7 +54,11 @@ class CSQLiteRecovery {
   CSQLiteRecovery& operator=(const CSQLiteRecovery&) = delete;
 
   // The Open entry: opens and validates the file `path` (trimmed), walks the
-  // schema b-tree from page 1 and fills the schema catalog.
+  // schema b-tree from page 1 and fills the schema catalog. Then the schema's
+  // root pages are chosen (ChooseRoots: a root of the wrong family, one whose
+  // records do not fit its table, one two rows claim without evidence for
+  // one of them, is refused) and the live trees are mapped in the page map
+  // (MapLiveTrees), so that no walk takes another tree's pages.
   ScanOutcome ScanDatabase(const QString& path);
 
   // Creates the working database "SQLiteDb.db" in the program's working
@@ -64,7 +71,9 @@ class CSQLiteRecovery {
   // Walks the b-tree rooted at `root`, handing every cell to `visitor`, and
   // records the pages it uses in the page map. `progress` (may be null) is
   // polled between units of work; when it is null the session's progress
-  // callback is polled instead.
+  // callback is polled instead. A refused root is not walked: the report is
+  // incomplete, with one unusable page and the whole rowid range as its hole.
+  // The holes of a walk that was not stopped are kept (Holes).
   WalkReport WalkPage(std::int64_t root, ICellVisitor& visitor, IWalkProgress* progress);
 
   // Decodes a cell that a walk handed on into `view`.
@@ -92,6 +101,16 @@ class CSQLiteRecovery {
   const PageSource& Source() const { return m_source; }
   const SchemaCatalog& Catalog() const { return m_catalog; }
   const PageMap& Pages() const { return m_pageMap; }
+  // For the passes that give pages their roles (PagePasses.h).
+  PageMap& MutablePages() { return m_pageMap; }
+  // Root pages of the live trees: the schema tree's page 1, then every root
+  // the schema names that was kept, in schema order, each once.
+  const std::vector<std::int64_t>& LiveRoots() const { return m_liveRoots; }
+  // True when a schema row names `root` but the page was refused as its root.
+  bool RootRefused(std::int64_t root) const;
+  // The holes the last complete walk of `root` found (empty when none or
+  // not walked yet).
+  const std::vector<RowidRange>& Holes(std::int64_t root) const;
   // Tables the working database accepted, by real name, in schema order.
   const QStringList& TableNames() const { return m_tableNames; }
   // The working connection (null before BuildWorkingDatabase or when it failed).
@@ -99,12 +118,18 @@ class CSQLiteRecovery {
   QString WorkingDbPath() const;
 
  private:
+  // Chooses the live roots among the schema's claims and maps their trees.
+  void ChooseLiveRoots(std::vector<RootCandidate> candidates);
+
   ProgressProc m_pfnProgress = nullptr;
   void* m_pOwner = nullptr;
   QString m_sourcePath;
   PageSource m_source;
   PageMap m_pageMap;
   SchemaCatalog m_catalog;
+  std::vector<std::int64_t> m_liveRoots;
+  std::vector<std::int64_t> m_refusedRoots;  // sorted
+  std::unordered_map<std::int64_t, std::vector<RowidRange>> m_holes;
   QStringList m_tableNames;
   std::unique_ptr<WorkingDatabase> m_working;
 };
