@@ -221,8 +221,8 @@ bool ParsePageLayout(const std::uint8_t* page, std::int64_t pageSize, std::int64
   std::int64_t contentStart = format::ReadBigEndian16(page + h + kPageContentStart);
   if (contentStart == 0) contentStart = format::kMaxPageSize;
   const bool contentPlausible = contentStart >= pointers && contentStart <= usable;
-  bool damaged = l.cellCountCut || arrayEnd > usable ||
-                 (contentPlausible && contentStart < arrayEnd);
+  bool damaged =
+      l.cellCountCut || arrayEnd > usable || (contentPlausible && contentStart < arrayEnd);
 
   // Each cell's space: from its start to the next cell start by address, the
   // last one to the end of the usable area.

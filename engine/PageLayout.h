@@ -19,13 +19,13 @@ namespace velmora {
 // Why a page cannot be used as a b-tree page.
 enum class PageProblem : std::uint8_t {
   None,
-  NotBtree,    // the type byte is not 2, 5, 10 or 13
+  NotBtree,      // the type byte is not 2, 5, 10 or 13
   BadCellCount,  // more cells than bytes in the page
 };
 
 struct PageLayout {
-  std::uint8_t type = 0;    // format::kInteriorIndex ... kLeafTable
-  int headerOffset = 0;     // 100 on page 1 (after the database header), else 0
+  std::uint8_t type = 0;  // format::kInteriorIndex ... kLeafTable
+  int headerOffset = 0;   // 100 on page 1 (after the database header), else 0
   bool interior = false;
   PageProblem problem = PageProblem::None;
   // The cell count the header gives, and whether the pointer array could not

@@ -15,14 +15,14 @@
 namespace velmora {
 
 enum class PageRole : std::uint8_t {
-  Unknown = 0,   // not reached by any pass yet
-  Btree,         // a page of the live tree whose root is Owner()
-  Overflow,      // an overflow page of a cell of the tree Owner()
-  FreeTrunk,     // a freelist trunk page
-  FreeLeaf,      // a freelist leaf page (deleted content: never a source of rows)
-  PointerMap,    // a pointer-map page of an auto-vacuum file
-  Orphan,        // no live tree, freelist or pointer map holds it
-  Unreadable,    // the file ends inside it
+  Unknown = 0,  // not reached by any pass yet
+  Btree,        // a page of the live tree whose root is Owner()
+  Overflow,     // an overflow page of a cell of the tree Owner()
+  FreeTrunk,    // a freelist trunk page
+  FreeLeaf,     // a freelist leaf page (deleted content: never a source of rows)
+  PointerMap,   // a pointer-map page of an auto-vacuum file
+  Orphan,       // no live tree, freelist or pointer map holds it
+  Unreadable,   // the file ends inside it
 };
 inline constexpr int kPageRoleCount = 8;
 

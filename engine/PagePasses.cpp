@@ -1,6 +1,7 @@
 #include "engine/PagePasses.h"
 
 #include <algorithm>
+#include <climits>
 #include <map>
 #include <unordered_map>
 #include <unordered_set>
@@ -45,6 +46,26 @@ int RecordFields(const std::uint8_t* page, std::int64_t pageSize, std::uint8_t t
     t += k;
   }
   return fields;
+}
+
+// The key of a table cell: a leaf's rowid or an interior cell's key.
+bool TableKey(const std::uint8_t* page, std::int64_t pageSize, std::uint8_t type,
+              std::int64_t offset, std::int64_t* key) {
+  if (offset < 0 || offset >= pageSize) return false;
+  const std::uint8_t* p = page + offset;
+  const std::uint8_t* const end = page + pageSize;
+  std::uint64_t value = 0;
+  if (type == format::kInteriorTable) {
+    if (end - p < 4) return false;
+    p += 4;
+  } else {
+    const int n = format::ReadVarint(p, end, &value);
+    if (n == 0) return false;
+    p += n;
+  }
+  if (format::ReadVarint(p, end, &value) == 0) return false;
+  *key = static_cast<std::int64_t>(value);
+  return true;
 }
 
 // Follows each cell's overflow chain into the page map without decoding the
@@ -125,27 +146,49 @@ RootEvidence ProbeRoot(const PageSource& source, std::int64_t root) {
   const Geometry& g = source.geometry();
   if (root <= 0 || root > g.pageCount || g.pageSize < format::kMinPageSize) return evidence;
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(g.pageSize));
-  PageLayout layout;
-  std::int64_t page = root;
-  for (int depth = 0; depth <= format::kMaxTreeDepth; ++depth) {
-    if (source.ReadPage(page, buffer.data()) != PageRead::Ok ||
-        !ParsePageLayout(buffer.data(), g.pageSize, g.usableSize, page == 1, &layout))
-      return evidence;
-    if (depth == 0) {
-      evidence.readable = true;
-      evidence.indexTree = IsIndexType(layout.type);
-    } else if (IsIndexType(layout.type) != evidence.indexTree) {
-      return evidence;
+  std::vector<std::uint8_t> child(static_cast<std::size_t>(g.pageSize));
+  PageLayout layout, childLayout;
+  if (source.ReadPage(root, buffer.data()) != PageRead::Ok ||
+      !ParsePageLayout(buffer.data(), g.pageSize, g.usableSize, root == 1, &layout))
+    return evidence;
+  evidence.readable = true;
+  evidence.indexTree = IsIndexType(layout.type);
+  // Down to the left-most leaf, through the first few children of each level
+  // that fit: the tree's family and, in a table tree, keys inside the range
+  // the parent's key gives (a damaged child pointer must not lend the root
+  // another table's records).
+  std::int64_t low = INT64_MIN;
+  for (int depth = 0; depth < format::kMaxTreeDepth && layout.interior; ++depth) {
+    bool found = false;
+    for (std::int64_t i = 0; i <= layout.CellCount() && i < 8 && !found; ++i) {
+      const bool last = i == layout.CellCount();
+      const std::int64_t page = last ? std::int64_t{layout.rightChild}
+                                     : InteriorChild(buffer.data(), g.pageSize, layout, i);
+      std::int64_t high = INT64_MAX, key = 0;
+      if (!last && !evidence.indexTree &&
+          TableKey(buffer.data(), g.pageSize, layout.type,
+                   layout.cells[static_cast<std::size_t>(i)], &key))
+        high = key;
+      if (page <= 0 || page > g.pageCount || source.ReadPage(page, child.data()) != PageRead::Ok ||
+          !ParsePageLayout(child.data(), g.pageSize, g.usableSize, false, &childLayout) ||
+          IsIndexType(childLayout.type) != evidence.indexTree) {
+        low = high == INT64_MAX ? low : high + 1;
+        continue;
+      }
+      if (!evidence.indexTree && childLayout.CellCount() > 0 &&
+          TableKey(child.data(), g.pageSize, childLayout.type, childLayout.cells[0], &key) &&
+          (key < low || key > high)) {
+        low = high == INT64_MAX ? low : high + 1;
+        continue;
+      }
+      found = true;
+      buffer.swap(child);
+      std::swap(layout, childLayout);
     }
-    if (!layout.interior) {
-      if (layout.CellCount() > 0)
-        evidence.fields = RecordFields(buffer.data(), g.pageSize, layout.type, layout.cells[0]);
-      return evidence;
-    }
-    page = layout.CellCount() > 0 ? InteriorChild(buffer.data(), g.pageSize, layout, 0)
-                                  : layout.rightChild;
-    if (page <= 0 || page > g.pageCount) return evidence;
+    if (!found) return evidence;
   }
+  if (!layout.interior && layout.CellCount() > 0)
+    evidence.fields = RecordFields(buffer.data(), g.pageSize, layout.type, layout.cells[0]);
   return evidence;
 }
 
@@ -153,6 +196,7 @@ std::vector<bool> ChooseRoots(const std::vector<RootCandidate>& candidates,
                               const std::function<RootEvidence(std::int64_t)>& probe) {
   std::vector<bool> keep(candidates.size(), false);
   std::map<std::int64_t, std::vector<std::size_t>> byRoot;
+  std::map<std::int64_t, int> fields;  // per root: the field count of its first record
   for (std::size_t i = 0; i < candidates.size(); ++i)
     if (candidates[i].rootPage > 1) byRoot[candidates[i].rootPage].push_back(i);
   for (const auto& [root, claimants] : byRoot) {
@@ -165,7 +209,23 @@ std::vector<bool> ChooseRoots(const std::vector<RootCandidate>& candidates,
       if (fits) fitting.push_back(i);
     }
     if (fitting.size() == 1) keep[fitting.front()] = true;
+    fields[root] = evidence.fields;
   }
+  // Records shorter than the table are kept only while no table that lost
+  // its own root has exactly their field count: two tables whose root pages
+  // were swapped would otherwise take each other's rows.
+  std::vector<bool> shortRefused(candidates.size(), false);
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const RootCandidate& c = candidates[i];
+    const auto f = fields.find(c.rootPage);
+    if (!keep[i] || c.indexTree || f == fields.end() || f->second < 0 || f->second >= c.columns)
+      continue;
+    for (std::size_t j = 0; j < candidates.size(); ++j)
+      if (j != i && !keep[j] && !candidates[j].indexTree && candidates[j].columns == f->second)
+        shortRefused[i] = true;
+  }
+  for (std::size_t i = 0; i < candidates.size(); ++i)
+    if (shortRefused[i]) keep[i] = false;
   return keep;
 }
 
@@ -209,7 +269,8 @@ std::vector<std::int64_t> MapLiveTrees(const PageSource& source, PageMap& map,
                                        const std::vector<bool>& indexTrees,
                                        IWalkProgress* progress) {
   std::vector<std::int64_t> lost;
-  for (const std::int64_t root : roots) map.Claim(root, PageRole::Btree, static_cast<std::uint32_t>(root));
+  for (const std::int64_t root : roots)
+    map.Claim(root, PageRole::Btree, static_cast<std::uint32_t>(root));
   MappingState state;
   WalkRules rules;
   rules.interiorOnly = true;
@@ -305,8 +366,8 @@ PageCounts ClassifyPages(CSQLiteRecovery& session, IWalkProgress* progress) {
       break;  // not a trunk: the chain is damaged
     if (source.ReadPage(page, trunk.data()) != PageRead::Ok) break;
     map.Set(page, PageRole::FreeTrunk, 0);
-    const std::int64_t leaves = std::min<std::int64_t>(format::ReadBigEndian32(trunk.data() + 4),
-                                                       (g.usableSize - 8) / 4);
+    const std::int64_t leaves =
+        std::min<std::int64_t>(format::ReadBigEndian32(trunk.data() + 4), (g.usableSize - 8) / 4);
     for (std::int64_t i = 0; i < leaves; ++i) {
       const std::int64_t leaf = format::ReadBigEndian32(trunk.data() + 8 + 4 * i);
       if (leaf > 1 && leaf <= g.pageCount && map.Role(leaf) == PageRole::Unknown)

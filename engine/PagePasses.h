@@ -35,6 +35,9 @@ struct RootEvidence {
 // an index or a WITHOUT ROWID table) or whose first record holds more fields
 // than the table has columns is refused. Two candidates naming one page: the
 // page goes to the only one that fits it, to none when both or neither do.
+// A table whose root holds records shorter than its columns (rows written
+// before ADD COLUMN) loses that root when a table that lost its own root has
+// exactly that many columns (root pages swapped between schema rows).
 // `probe` is asked once per distinct root page. Returns one flag per
 // candidate, in order: true when it keeps its root.
 std::vector<bool> ChooseRoots(const std::vector<RootCandidate>& candidates,

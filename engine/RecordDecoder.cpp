@@ -78,7 +78,8 @@ class PayloadReader {
   }
 
   std::int64_t Skip(std::int64_t n) {
-    return Read(n, [](const std::uint8_t*, std::int64_t) {}, true);
+    return Read(
+        n, [](const std::uint8_t*, std::int64_t) {}, true);
   }
 
   // Copies the next `n` (at most 8) bytes into `out`; false when they are not all there.

@@ -45,7 +45,8 @@ class SchemaCollector : public ICellVisitor {
                                : QString();
       RootCandidate candidate;
       candidate.rootPage = values[3].intValue;
-      if (recognized ? (object.kinds.table && !object.kinds.index) : type == QLatin1String("table")) {
+      if (recognized ? (object.kinds.table && !object.kinds.index)
+                     : type == QLatin1String("table")) {
         const QString sql = values.size() > 4 && values[4].storage == StorageClass::Text
                                 ? ExactText(m_view, values[4], encoding)
                                 : QString();
@@ -77,9 +78,12 @@ CSQLiteRecovery::~CSQLiteRecovery() = default;
 
 QString CSQLiteRecovery::ScanMessage(ScanOutcome outcome) {
   switch (outcome) {
-    case ScanOutcome::NotOpen: return QStringLiteral("File Not Open !");
-    case ScanOutcome::Corrupted: return QStringLiteral("File Corrupted");
-    case ScanOutcome::Opened: break;
+    case ScanOutcome::NotOpen:
+      return QStringLiteral("File Not Open !");
+    case ScanOutcome::Corrupted:
+      return QStringLiteral("File Corrupted");
+    case ScanOutcome::Opened:
+      break;
   }
   return QString();
 }
@@ -93,9 +97,12 @@ CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path) 
   m_holes.clear();
   m_tableNames.clear();
   switch (m_source.Open(path)) {
-    case PageSource::OpenResult::NotOpen: return ScanOutcome::NotOpen;
-    case PageSource::OpenResult::Corrupted: return ScanOutcome::Corrupted;
-    case PageSource::OpenResult::Opened: break;
+    case PageSource::OpenResult::NotOpen:
+      return ScanOutcome::NotOpen;
+    case PageSource::OpenResult::Corrupted:
+      return ScanOutcome::Corrupted;
+    case PageSource::OpenResult::Opened:
+      break;
   }
   SchemaCollector collector(*this, m_catalog);
   WalkPage(1, collector, nullptr);
@@ -105,9 +112,11 @@ CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path) 
 
 void CSQLiteRecovery::ChooseLiveRoots(std::vector<RootCandidate> candidates) {
   // The same claim twice (a schema row read twice) is one claim.
-  std::sort(candidates.begin(), candidates.end(), [](const RootCandidate& a, const RootCandidate& b) {
-    return std::tie(a.rootPage, a.indexTree, a.columns) < std::tie(b.rootPage, b.indexTree, b.columns);
-  });
+  std::sort(candidates.begin(), candidates.end(),
+            [](const RootCandidate& a, const RootCandidate& b) {
+              return std::tie(a.rootPage, a.indexTree, a.columns) <
+                     std::tie(b.rootPage, b.indexTree, b.columns);
+            });
   candidates.erase(std::unique(candidates.begin(), candidates.end(),
                                [](const RootCandidate& a, const RootCandidate& b) {
                                  return a.rootPage == b.rootPage && a.indexTree == b.indexTree &&
@@ -177,8 +186,8 @@ void CSQLiteRecovery::DecodeCell(const CellRef& cell, DecodeMode mode, ILongValu
 void CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page,
                                  std::int64_t pageLength, std::int64_t cellOffset, DecodeMode mode,
                                  ILongValueFiles* files, RecordView& view) const {
-  DecodeCellPayload(m_source, pageType, page, pageLength, cellOffset, mode, files, nullptr,
-                    nullptr, 0, view);
+  DecodeCellPayload(m_source, pageType, page, pageLength, cellOffset, mode, files, nullptr, nullptr,
+                    0, view);
 }
 
 CSQLiteRecovery::WorkingDbOutcome CSQLiteRecovery::BuildWorkingDatabase() {
@@ -192,15 +201,14 @@ CSQLiteRecovery::WorkingDbOutcome CSQLiteRecovery::BuildWorkingDatabase() {
         QStringLiteral("The working database cannot be created:\n%1\n%2").arg(outcome.path, error);
     return outcome;
   }
-  for (const SchemaObject* table : m_catalog.OfKind(SchemaKind::Table)) m_working->Replay(table->sql);
+  for (const SchemaObject* table : m_catalog.OfKind(SchemaKind::Table))
+    m_working->Replay(table->sql);
   m_working->Commit();
   m_tableNames = m_working->TableNames();
   return outcome;
 }
 
 sqlite3* CSQLiteRecovery::WorkingDb() const { return m_working ? m_working->Db() : nullptr; }
-QString CSQLiteRecovery::WorkingDbPath() const {
-  return m_working ? m_working->Path() : QString();
-}
+QString CSQLiteRecovery::WorkingDbPath() const { return m_working ? m_working->Path() : QString(); }
 
 }  // namespace velmora

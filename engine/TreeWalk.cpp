@@ -116,7 +116,8 @@ bool TreeWalk::WalkAt(std::int64_t pageNumber, int depth, RowidRange range) {
   // gave another role, is never taken.
   if (m_map != nullptr && depth > 0) {
     const PageRole role = m_map->Role(pageNumber);
-    if (role != PageRole::Unknown && !(role == PageRole::Btree && m_map->Owner(pageNumber) == m_root)) {
+    if (role != PageRole::Unknown &&
+        !(role == PageRole::Btree && m_map->Owner(pageNumber) == m_root)) {
       if (m_rules.interiorOnly && depth == m_leafDepth && role == PageRole::Btree &&
           m_rules.onLeafChild != nullptr)
         m_rules.onLeafChild(m_rules.owner, m_root, pageNumber, range, false);
@@ -207,8 +208,11 @@ bool TreeWalk::WalkAt(std::int64_t pageNumber, int depth, RowidRange range) {
       ++m_report.cellsSkipped;
     } else {
       switch (m_visitor->VisitCell(cell)) {
-        case CellUse::Used: break;
-        case CellUse::Skipped: ++m_report.cellsSkipped; break;
+        case CellUse::Used:
+          break;
+        case CellUse::Skipped:
+          ++m_report.cellsSkipped;
+          break;
         case CellUse::Stop:
           m_report.stopped = true;
           return false;

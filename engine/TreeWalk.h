@@ -6,8 +6,8 @@
 // counted and its siblings are still walked.
 #pragma once
 
-#include <cstdint>
 #include <climits>
+#include <cstdint>
 #include <vector>
 
 #include "engine/PageLayout.h"
@@ -20,11 +20,11 @@ namespace velmora {
 // One step of a walk, as the progress callback sees it.
 struct WalkStep {
   enum class Kind : std::uint8_t {
-    Poll,            // between units of work; nothing to show
-    InteriorBegin,   // an interior page is about to walk its children
-    InteriorChild,   // child `index` (0-based) of `count` of an interior page is done
-    LeafBegin,       // a page's cells are about to be visited
-    LeafCell,        // cell `index` of `count` was visited
+    Poll,           // between units of work; nothing to show
+    InteriorBegin,  // an interior page is about to walk its children
+    InteriorChild,  // child `index` (0-based) of `count` of an interior page is done
+    LeafBegin,      // a page's cells are about to be visited
+    LeafCell,       // cell `index` of `count` was visited
   };
   Kind kind = Kind::Poll;
   int depth = 0;  // 0 for the root page
@@ -48,7 +48,7 @@ struct CellRef {
   std::int64_t pageSize = 0;
   std::int64_t offset = 0;
   std::int64_t space = 0;
-  std::uint32_t tree = 0;        // root page of the tree walked
+  std::uint32_t tree = 0;            // root page of the tree walked
   PageSet* overflowPages = nullptr;  // overflow pages used so far in this walk
   PageMap* map = nullptr;            // the session's page map, or null
 };
@@ -76,8 +76,8 @@ struct RowidRange {
 
 // What a walk found.
 struct WalkReport {
-  bool complete = true;       // every page and cell under the root was used
-  bool stopped = false;       // the callback or the visitor asked to stop
+  bool complete = true;  // every page and cell under the root was used
+  bool stopped = false;  // the callback or the visitor asked to stop
   std::int64_t pagesWalked = 0;
   std::int64_t pagesUnusable = 0;  // children that could not be used (their subtrees are lost)
   std::int64_t cellsSkipped = 0;   // cells whose pointer or size does not fit their page
