@@ -1,9 +1,11 @@
 // What each page of the file is, as the passes over the session learn it.
 //
-// Kept for the whole session: a table walk records every b-tree page it uses
-// under the tree's root page, and the overflow pages of its cells. Memory
-// follows the pages recorded (blocks allocated on first use), a few bytes a
-// page, never a structure per cell.
+// Kept for the whole session: the session's mapping of the live trees and
+// every table walk record the b-tree pages they use under the tree's root
+// page, and the overflow pages of their cells; the classification pass
+// (PagePasses.h) gives every other page its role. Memory follows the pages
+// recorded (blocks allocated on first use): eight bytes a page at most, never
+// a structure per cell.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +18,13 @@ enum class PageRole : std::uint8_t {
   Unknown = 0,  // not reached by any pass yet
   Btree,        // a page of the live tree whose root is Owner()
   Overflow,     // an overflow page of a cell of the tree Owner()
+  FreeTrunk,    // a freelist trunk page
+  FreeLeaf,     // a freelist leaf page (deleted content: never a source of rows)
+  PointerMap,   // a pointer-map page of an auto-vacuum file
+  Orphan,       // no live tree, freelist or pointer map holds it
+  Unreadable,   // the file ends inside it
 };
+inline constexpr int kPageRoleCount = 8;
 
 class PageMap {
  public:
@@ -32,6 +40,18 @@ class PageMap {
       return true;
     }
     return e->role == role && e->owner == owner;
+  }
+  // Records `page` as `role` of `owner` whatever it was before.
+  void Set(std::int64_t page, PageRole role, std::uint32_t owner) {
+    if (Entry* e = At(page, true)) {
+      e->role = role;
+      e->owner = owner;
+    }
+  }
+  // Forgets `page` when it is a b-tree page of `owner`; otherwise nothing.
+  void Release(std::int64_t page, std::uint32_t owner) {
+    Entry* e = At(page, false);
+    if (e != nullptr && e->role == PageRole::Btree && e->owner == owner) *e = Entry();
   }
   PageRole Role(std::int64_t page) const {
     const Entry* e = const_cast<PageMap*>(this)->At(page, false);

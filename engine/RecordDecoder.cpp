@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/Format.h"
+#include "engine/PageLayout.h"
 
 namespace velmora {
 namespace {
@@ -77,7 +78,8 @@ class PayloadReader {
   }
 
   std::int64_t Skip(std::int64_t n) {
-    return Read(n, [](const std::uint8_t*, std::int64_t) {}, true);
+    return Read(
+        n, [](const std::uint8_t*, std::int64_t) {}, true);
   }
 
   // Copies the next `n` (at most 8) bytes into `out`; false when they are not all there.
@@ -173,7 +175,7 @@ void Append(RecordView& view, const std::uint8_t* d, std::int64_t k) {
 void DecodeCellPayload(const PageSource& source, std::uint8_t pageType, const std::uint8_t* page,
                        std::int64_t pageSize, std::int64_t cellOffset, DecodeMode mode,
                        ILongValueFiles* files, PageSet* overflowPages, PageMap* map,
-                       std::uint32_t tree, RecordView& view) {
+                       std::uint32_t tree, RecordView& view, std::int64_t space) {
   view.Clear();
   if (page == nullptr || cellOffset < 0 || cellOffset >= pageSize) return;
   const Geometry& g = source.geometry();
@@ -189,7 +191,7 @@ void DecodeCellPayload(const PageSource& source, std::uint8_t pageType, const st
   int n = format::ReadVarint(p, end, &payloadSize);
   if (n == 0) return;
   p += n;
-  const std::int64_t localSize = format::LocalPayloadSize(payloadSize, pageType, g.usableSize);
+  std::int64_t localSize = format::LocalPayloadSize(payloadSize, pageType, g.usableSize);
   view.localPayload = localSize;
   if (pageType == format::kLeafTable) {
     std::uint64_t rowid = 0;
@@ -199,6 +201,26 @@ void DecodeCellPayload(const PageSource& source, std::uint8_t pageType, const st
     view.hasRowid = true;
     view.rowid = static_cast<std::int64_t>(rowid);
   }
+  if (space > 0 && (pageType == format::kLeafTable || pageType == format::kLeafIndex)) {
+    // The cell as its payload size lays it out runs past the next cell: the
+    // record header, read inside the cell's space, decides the size when the
+    // cell it lays out fits that space. Nothing is guessed: otherwise the
+    // payload size stands and the record ends where its bytes end.
+    const std::int64_t cellHeader = p - (page + cellOffset);
+    const std::int64_t limit = std::min(pageSize, cellOffset + space);
+    const std::int64_t overflow = payloadSize > static_cast<std::uint64_t>(localSize) ? 4 : 0;
+    if (cellHeader + localSize + overflow > space && p < page + limit) {
+      const std::uint64_t record = RecordSizeFromHeader(
+          p, page + limit, static_cast<std::uint64_t>(page + limit - p), false);
+      const std::int64_t local = format::LocalPayloadSize(record, pageType, g.usableSize);
+      const std::int64_t extra = record > static_cast<std::uint64_t>(local) ? 4 : 0;
+      if (record > 0 && cellHeader + local + extra <= space) {
+        payloadSize = record;
+        localSize = local;
+      }
+    }
+  }
+  view.localPayload = localSize;
   if (localSize <= 0) return;
 
   const std::int64_t avail = end - p;

@@ -38,10 +38,13 @@ inline constexpr std::int64_t kLongTextPrefixBytes = 4 * 1000 + 4;
 // (may be null) records the overflow pages. Reads nothing outside the page
 // image and the overflow pages. Damage only shortens the record: a value
 // that is cut short is marked incomplete and ends it. An interior table cell
-// holds no record.
+// holds no record. `space` (the bytes up to the next cell, see PageLayout;
+// -1 when unknown): when a leaf cell's payload-size varint makes the cell
+// larger than that space but its own record header, read inside the space,
+// gives a size that fits, the record header's size is used instead.
 void DecodeCellPayload(const PageSource& source, std::uint8_t pageType, const std::uint8_t* page,
                        std::int64_t pageSize, std::int64_t offset, DecodeMode mode,
                        ILongValueFiles* files, PageSet* overflowPages, PageMap* map,
-                       std::uint32_t tree, RecordView& view);
+                       std::uint32_t tree, RecordView& view, std::int64_t space = -1);
 
 }  // namespace velmora

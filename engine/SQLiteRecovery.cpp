@@ -2,7 +2,11 @@
 // of its b-trees.
 #include "engine/SQLiteRecovery.h"
 
+#include <algorithm>
+#include <tuple>
+
 #include "engine/Format.h"
+#include "engine/PagePasses.h"
 #include "engine/SchemaRepair.h"
 #include "engine/Values.h"
 #include "engine/WorkingDatabase.h"
@@ -26,12 +30,37 @@ class SchemaCollector : public ICellVisitor {
   SchemaCollector(const CSQLiteRecovery& session, SchemaCatalog& catalog,
                   std::map<QString, std::int64_t>& internalRoots)
       : m_session(session), m_catalog(catalog), m_internalRoots(internalRoots) {}
+  // Every schema row's claim on a root page, the rows the catalog does not
+  // keep (indexes made for constraints) included.
+  std::vector<RootCandidate> roots;
+
   CellUse VisitCell(const CellRef& cell) override {
     m_session.DecodeCell(cell, DecodeMode::Schema, nullptr, m_view);
     // A schema row is taken even from a cell that overlaps the next one: its
     // record decoded whole, and losing a table costs more than a doubtful row.
     SchemaObject object;
-    if (RecognizeSchemaRow(m_view, m_session.geometry().textEncoding, &object)) {
+    const std::uint32_t encoding = m_session.geometry().textEncoding;
+    const bool recognized = RecognizeSchemaRow(m_view, encoding, &object);
+    const auto& values = m_view.values;
+    if (values.size() > 3 && values[3].storage == StorageClass::Integer && values[3].intValue > 1) {
+      const QString type = values[0].storage == StorageClass::Text
+                               ? ExactText(m_view, values[0], encoding)
+                               : QString();
+      RootCandidate candidate;
+      candidate.rootPage = values[3].intValue;
+      if (recognized ? (object.kinds.table && !object.kinds.index)
+                     : type == QLatin1String("table")) {
+        const QString sql = values.size() > 4 && values[4].storage == StorageClass::Text
+                                ? ExactText(m_view, values[4], encoding)
+                                : QString();
+        candidate.columns = DeclaredColumns(sql, &candidate.indexTree);
+        roots.push_back(candidate);
+      } else if (recognized ? object.kinds.index : type == QLatin1String("index")) {
+        candidate.indexTree = true;
+        roots.push_back(candidate);
+      }
+    }
+    if (recognized) {
       object.page = cell.pageNumber;
       m_catalog.Add(std::move(object));
     } else {
@@ -109,6 +138,9 @@ CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path,
   m_catalog.Clear();
   m_internalRoots.clear();
   m_pageMap.Clear();
+  m_liveRoots.clear();
+  m_refusedRoots.clear();
+  m_holes.clear();
   m_tableNames.clear();
   switch (m_source.Open(path, options.useCompanions)) {
     case PageSource::OpenResult::NotOpen:
@@ -120,20 +152,81 @@ CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path,
   }
   SchemaCollector collector(*this, m_catalog, m_internalRoots);
   WalkPage(1, collector, nullptr);
+  ChooseLiveRoots(collector.roots);
   return ScanOutcome::Opened;
+}
+
+void CSQLiteRecovery::ChooseLiveRoots(std::vector<RootCandidate> candidates) {
+  // The same claim twice (a schema row read twice) is one claim.
+  std::sort(candidates.begin(), candidates.end(),
+            [](const RootCandidate& a, const RootCandidate& b) {
+              return std::tie(a.rootPage, a.indexTree, a.columns) <
+                     std::tie(b.rootPage, b.indexTree, b.columns);
+            });
+  candidates.erase(std::unique(candidates.begin(), candidates.end(),
+                               [](const RootCandidate& a, const RootCandidate& b) {
+                                 return a.rootPage == b.rootPage && a.indexTree == b.indexTree &&
+                                        a.columns == b.columns;
+                               }),
+                   candidates.end());
+  const std::vector<bool> keep =
+      ChooseRoots(candidates, [this](std::int64_t root) { return ProbeRoot(m_source, root); });
+  // Pointer-map pages are fixed by the usable size: never a tree's page.
+  MarkPointerMapPages(m_source, m_pageMap);
+  m_liveRoots.push_back(1);
+  std::vector<bool> indexTrees{false};
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const std::int64_t root = candidates[i].rootPage;
+    if (!keep[i] || m_pageMap.Role(root) == PageRole::PointerMap) {
+      m_refusedRoots.push_back(root);
+    } else if (std::find(m_liveRoots.begin(), m_liveRoots.end(), root) == m_liveRoots.end()) {
+      m_liveRoots.push_back(root);
+      indexTrees.push_back(candidates[i].indexTree);
+    }
+  }
+  SessionProgress own(*this);
+  for (const std::int64_t lost : MapLiveTrees(m_source, m_pageMap, m_liveRoots, indexTrees, &own)) {
+    m_refusedRoots.push_back(lost);
+    m_liveRoots.erase(std::remove(m_liveRoots.begin(), m_liveRoots.end(), lost), m_liveRoots.end());
+  }
+  std::sort(m_refusedRoots.begin(), m_refusedRoots.end());
+  // A root kept by one row and refused for another stays live.
+  std::erase_if(m_refusedRoots, [this](std::int64_t root) {
+    return std::find(m_liveRoots.begin(), m_liveRoots.end(), root) != m_liveRoots.end();
+  });
+}
+
+bool CSQLiteRecovery::RootRefused(std::int64_t root) const {
+  return std::binary_search(m_refusedRoots.begin(), m_refusedRoots.end(), root);
+}
+
+const std::vector<RowidRange>& CSQLiteRecovery::Holes(std::int64_t root) const {
+  static const std::vector<RowidRange> none;
+  const auto found = m_holes.find(root);
+  return found != m_holes.end() ? found->second : none;
 }
 
 WalkReport CSQLiteRecovery::WalkPage(std::int64_t root, ICellVisitor& visitor,
                                      IWalkProgress* progress) {
+  if (RootRefused(root)) {
+    WalkReport refused;
+    refused.complete = false;
+    refused.pagesUnusable = 1;
+    refused.holes.push_back(RowidRange{});
+    m_holes[root] = refused.holes;
+    return refused;
+  }
   SessionProgress own(*this);
   TreeWalk walk(m_source, &m_pageMap);
-  return walk.Walk(root, visitor, progress != nullptr ? progress : &own);
+  WalkReport report = walk.Walk(root, visitor, progress != nullptr ? progress : &own);
+  if (!report.stopped) m_holes[root] = report.holes;
+  return report;
 }
 
 void CSQLiteRecovery::DecodeCell(const CellRef& cell, DecodeMode mode, ILongValueFiles* files,
                                  RecordView& view) const {
   DecodeCellPayload(m_source, cell.pageType, cell.page, cell.pageSize, cell.offset, mode, files,
-                    cell.overflowPages, cell.map, cell.tree, view);
+                    cell.overflowPages, cell.map, cell.tree, view, cell.space);
 }
 
 void CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page,

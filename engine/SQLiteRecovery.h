@@ -13,8 +13,11 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <unordered_map>
+#include <vector>
 
 #include "engine/PageMap.h"
+#include "engine/PagePasses.h"
 #include "engine/PageSource.h"
 #include "engine/RecordDecoder.h"
 #include "engine/RecordView.h"
@@ -64,6 +67,10 @@ class CSQLiteRecovery {
   // and fills the schema catalog.
   ScanOutcome ScanDatabase(const QString& path, const ScanOptions& options);
   ScanOutcome ScanDatabase(const QString& path) { return ScanDatabase(path, ScanOptions()); }
+  // After the schema walk the schema's root pages are chosen (a root of the
+  // wrong family, one whose records do not fit its table, one two rows claim
+  // without evidence for one of them, is refused) and the live trees are
+  // mapped in the page map, so that no walk takes another tree's pages.
 
   // Creates the working database "SQLiteDb.db" in the program's working
   // folder (a stale one is removed first), replays the catalog's CREATE TABLE
@@ -79,7 +86,9 @@ class CSQLiteRecovery {
   // Walks the b-tree rooted at `root`, handing every cell to `visitor`, and
   // records the pages it uses in the page map. `progress` (may be null) is
   // polled between units of work; when it is null the session's progress
-  // callback is polled instead.
+  // callback is polled instead. A refused root is not walked: the report is
+  // incomplete, with one unusable page and the whole rowid range as its hole.
+  // The holes of a walk that was not stopped are kept (Holes).
   WalkReport WalkPage(std::int64_t root, ICellVisitor& visitor, IWalkProgress* progress);
 
   // Decodes a cell that a walk handed on into `view`.
@@ -113,6 +122,16 @@ class CSQLiteRecovery {
   // sqlite_stat1, sqlite_stat4) as its schema row gives it; 0 when the scan
   // found no such row.
   std::int64_t InternalTableRoot(const QString& name) const;
+  // For the passes that give pages their roles (PagePasses.h).
+  PageMap& MutablePages() { return m_pageMap; }
+  // Root pages of the live trees: the schema tree's page 1, then every root
+  // the schema names that was kept, in schema order, each once.
+  const std::vector<std::int64_t>& LiveRoots() const { return m_liveRoots; }
+  // True when a schema row names `root` but the page was refused as its root.
+  bool RootRefused(std::int64_t root) const;
+  // The holes the last complete walk of `root` found (empty when none or
+  // not walked yet).
+  const std::vector<RowidRange>& Holes(std::int64_t root) const;
   // Tables the working database accepted, by real name, and the virtual
   // tables by their schema row's name, in schema order.
   const QStringList& TableNames() const { return m_tableNames; }
@@ -124,6 +143,8 @@ class CSQLiteRecovery {
   // Rebuilds and replays the refused statement of `table` (a catalog entry);
   // true when the working database took the rebuilt one.
   bool RepairStatement(SchemaObject& table);
+  // Chooses the live roots among the schema's claims and maps their trees.
+  void ChooseLiveRoots(std::vector<RootCandidate> candidates);
 
   ProgressProc m_pfnProgress = nullptr;
   void* m_pOwner = nullptr;
@@ -132,6 +153,9 @@ class CSQLiteRecovery {
   PageMap m_pageMap;
   SchemaCatalog m_catalog;
   std::map<QString, std::int64_t> m_internalRoots;  // schema rows kept out of the catalog
+  std::vector<std::int64_t> m_liveRoots;
+  std::vector<std::int64_t> m_refusedRoots;  // sorted
+  std::unordered_map<std::int64_t, std::vector<RowidRange>> m_holes;
   QStringList m_tableNames;
   std::unique_ptr<WorkingDatabase> m_working;
 };

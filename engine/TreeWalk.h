@@ -6,6 +6,7 @@
 // counted and its siblings are still walked.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <vector>
 
@@ -19,11 +20,11 @@ namespace velmora {
 // One step of a walk, as the progress callback sees it.
 struct WalkStep {
   enum class Kind : std::uint8_t {
-    Poll,            // between units of work; nothing to show
-    InteriorBegin,   // an interior page is about to walk its children
-    InteriorChild,   // child `index` (0-based) of `count` of an interior page is done
-    LeafBegin,       // a page's cells are about to be visited
-    LeafCell,        // cell `index` of `count` was visited
+    Poll,           // between units of work; nothing to show
+    InteriorBegin,  // an interior page is about to walk its children
+    InteriorChild,  // child `index` (0-based) of `count` of an interior page is done
+    LeafBegin,      // a page's cells are about to be visited
+    LeafCell,       // cell `index` of `count` was visited
   };
   Kind kind = Kind::Poll;
   int depth = 0;  // 0 for the root page
@@ -47,7 +48,7 @@ struct CellRef {
   std::int64_t pageSize = 0;
   std::int64_t offset = 0;
   std::int64_t space = 0;
-  std::uint32_t tree = 0;        // root page of the tree walked
+  std::uint32_t tree = 0;            // root page of the tree walked
   PageSet* overflowPages = nullptr;  // overflow pages used so far in this walk
   PageMap* map = nullptr;            // the session's page map, or null
 };
@@ -65,13 +66,43 @@ class ICellVisitor {
   virtual CellUse VisitCell(const CellRef& cell) = 0;
 };
 
+// A range of rowids, both ends included: what a refused child of a table
+// tree should have covered, as its parent's keys bound it.
+struct RowidRange {
+  std::int64_t first = INT64_MIN;
+  std::int64_t last = INT64_MAX;
+  bool operator==(const RowidRange&) const = default;
+};
+
 // What a walk found.
 struct WalkReport {
-  bool complete = true;       // every page and cell under the root was used
-  bool stopped = false;       // the callback or the visitor asked to stop
+  bool complete = true;  // every page and cell under the root was used
+  bool stopped = false;  // the callback or the visitor asked to stop
   std::int64_t pagesWalked = 0;
   std::int64_t pagesUnusable = 0;  // children that could not be used (their subtrees are lost)
   std::int64_t cellsSkipped = 0;   // cells whose pointer or size does not fit their page
+  std::int64_t pagesScanned = 0;   // leaf pages whose cells were found by the content scan
+  // Table trees: the rowid ranges of the children that were refused or could
+  // not be read, in walk order (the whole range when the root itself was).
+  std::vector<RowidRange> holes;
+};
+
+// Which pages a walk may take as children. A child is used only when it lies
+// in the file, is not another tree's page or root in the page map, has a page
+// type of the root's family (table pages under a table root, index pages
+// under an index root), keeps leaves at one depth, and, in a table tree,
+// holds only keys inside the rowid range its parent's keys give it.
+struct WalkRules {
+  // Index-only descent: leaf children are claimed in the page map at the
+  // depth of the tree's first leaf without being read, and no cell is
+  // visited (the session's mapping of the live trees).
+  bool interiorOnly = false;
+  // Called in interiorOnly mode for every leaf child claimed (may be null):
+  // the child page, the range its parent gives it, and false when the page
+  // map already gave it to another tree.
+  void (*onLeafChild)(void* owner, std::uint32_t tree, std::int64_t page, RowidRange range,
+                      bool claimed) = nullptr;
+  void* owner = nullptr;
 };
 
 class TreeWalk {
@@ -83,10 +114,19 @@ class TreeWalk {
   // right-most child, an interior index page's own cells after its children,
   // a leaf's cells in pointer order. Each page is entered at most once per
   // walk and the depth is bounded, so a damaged tree cannot loop.
-  WalkReport Walk(std::int64_t root, ICellVisitor& visitor, IWalkProgress* progress);
+  //
+  // Children are validated as WalkRules says; a refused child is counted in
+  // pagesUnusable, gives a hole (table trees), and loses its subtree only. A
+  // refused page that the page map held for this tree is released there.
+  WalkReport Walk(std::int64_t root, ICellVisitor& visitor, IWalkProgress* progress,
+                  const WalkRules& rules = {});
 
  private:
-  bool WalkAt(std::int64_t page, int depth);
+  bool WalkAt(std::int64_t page, int depth, RowidRange range);
+  // True when `page` (read into `buffer`, parsed into `layout`) may be used
+  // as a page of this tree at `depth` covering `range`.
+  bool Fits(const std::uint8_t* buffer, const PageLayout& layout, int depth, RowidRange range);
+  void Refuse(std::int64_t page, int depth, RowidRange range);
   bool Poll(WalkStep::Kind kind = WalkStep::Kind::Poll, int depth = 0, std::int64_t index = 0,
             std::int64_t count = 0);
 
@@ -95,6 +135,9 @@ class TreeWalk {
   ICellVisitor* m_visitor = nullptr;
   IWalkProgress* m_progress = nullptr;
   std::uint32_t m_root = 0;
+  WalkRules m_rules;
+  bool m_tableTree = true;  // the root's family
+  int m_leafDepth = -1;     // depth of the first leaf, -1 until one is seen
   WalkReport m_report;
   PageSet m_visited;
   PageSet m_overflow;
