@@ -60,6 +60,7 @@ CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path) 
   m_catalog.Clear();
   m_pageMap.Clear();
   m_tableNames.clear();
+  m_orphans = OrphanPassResult();
   switch (m_source.Open(path)) {
     case PageSource::OpenResult::NotOpen: return ScanOutcome::NotOpen;
     case PageSource::OpenResult::Corrupted: return ScanOutcome::Corrupted;
@@ -75,6 +76,24 @@ WalkReport CSQLiteRecovery::WalkPage(std::int64_t root, ICellVisitor& visitor,
   SessionProgress own(*this);
   TreeWalk walk(m_source, &m_pageMap);
   return walk.Walk(root, visitor, progress != nullptr ? progress : &own);
+}
+
+WalkReport CSQLiteRecovery::WalkLoosePage(std::int64_t page, ICellVisitor& visitor,
+                                          IWalkProgress* progress) {
+  SessionProgress own(*this);
+  TreeWalk walk(m_source, nullptr);
+  return walk.Walk(page, visitor, progress != nullptr ? progress : &own);
+}
+
+const PutBackPages* CSQLiteRecovery::PutBack(const QString& name) const {
+  auto found = m_orphans.putBack.find(name);
+  return found != m_orphans.putBack.end() ? &found->second : nullptr;
+}
+
+const SchemaObject* CSQLiteRecovery::LostAndFound() const {
+  for (const SchemaObject& object : m_catalog.Objects())
+    if (object.origin == SchemaOrigin::LostAndFound) return &object;
+  return nullptr;
 }
 
 void CSQLiteRecovery::DecodeCell(const CellRef& cell, DecodeMode mode, ILongValueFiles* files,
@@ -104,6 +123,26 @@ CSQLiteRecovery::WorkingDbOutcome CSQLiteRecovery::BuildWorkingDatabase() {
   for (const SchemaObject* table : m_catalog.OfKind(SchemaKind::Table)) m_working->Replay(table->sql);
   m_working->Commit();
   m_tableNames = m_working->TableNames();
+
+  SessionProgress progress(*this);
+  m_orphans = RunOrphanPass(*this, &progress);
+  if (m_orphans.lostRows > 0) {
+    // Rows that fit no table are kept in a table of their own, made here:
+    // it has no schema row in the file.
+    QStringList taken = m_tableNames;
+    for (const SchemaObject& object : m_catalog.Objects()) taken << object.name;
+    SchemaObject lost;
+    lost.type = QStringLiteral("table");
+    lost.name = LostAndFoundName(taken);
+    lost.tableName = lost.name;
+    lost.sql = LostAndFoundSql(lost.name, m_orphans.lostWidth);
+    lost.origin = SchemaOrigin::LostAndFound;
+    lost.kinds.table = true;
+    if (m_working->Replay(lost.sql)) {
+      m_catalog.Add(std::move(lost));
+      m_tableNames = m_working->TableNames();
+    }
+  }
   return outcome;
 }
 

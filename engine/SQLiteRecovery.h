@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "engine/OrphanPass.h"
 #include "engine/PageMap.h"
 #include "engine/PageSource.h"
 #include "engine/RecordDecoder.h"
@@ -56,9 +57,12 @@ class CSQLiteRecovery {
 
   // Creates the working database "SQLiteDb.db" in the program's working
   // folder (a stale one is removed first), replays the catalog's CREATE TABLE
-  // statements into it and reads back the table names it accepted. Never ends
-  // the process: when the database cannot be created the outcome says why and
-  // TableNames() stays empty.
+  // statements into it and reads back the table names it accepted. Then runs
+  // the orphan pass (engine/OrphanPass.h): orphan table pages are put back
+  // into their tables (PutBack), and when rows fit no table a lost-and-found
+  // table is added to the catalog and the working database (LostAndFound).
+  // Never ends the process: when the database cannot be created the outcome
+  // says why and TableNames() stays empty.
   WorkingDbOutcome BuildWorkingDatabase();
 
   // Walks the b-tree rooted at `root`, handing every cell to `visitor`, and
@@ -66,6 +70,10 @@ class CSQLiteRecovery {
   // polled between units of work; when it is null the session's progress
   // callback is polled instead.
   WalkReport WalkPage(std::int64_t root, ICellVisitor& visitor, IWalkProgress* progress);
+
+  // Walks the single orphan page `page` as a tree of its own, without
+  // recording it in the page map (it belongs to no live tree).
+  WalkReport WalkLoosePage(std::int64_t page, ICellVisitor& visitor, IWalkProgress* progress);
 
   // Decodes a cell that a walk handed on into `view`.
   void DecodeCell(const CellRef& cell, DecodeMode mode, ILongValueFiles* files,
@@ -92,6 +100,14 @@ class CSQLiteRecovery {
   const PageSource& Source() const { return m_source; }
   const SchemaCatalog& Catalog() const { return m_catalog; }
   const PageMap& Pages() const { return m_pageMap; }
+  // What the orphan pass found (empty before BuildWorkingDatabase).
+  const OrphanPassResult& Orphans() const { return m_orphans; }
+  // The orphan leaf pages put back into table `name` (real name), in walk
+  // order; null when none.
+  const PutBackPages* PutBack(const QString& name) const;
+  // The lost-and-found table's schema object; null when every orphan row
+  // found its table.
+  const SchemaObject* LostAndFound() const;
   // Tables the working database accepted, by real name, in schema order.
   const QStringList& TableNames() const { return m_tableNames; }
   // The working connection (null before BuildWorkingDatabase or when it failed).
@@ -106,6 +122,7 @@ class CSQLiteRecovery {
   PageMap m_pageMap;
   SchemaCatalog m_catalog;
   QStringList m_tableNames;
+  OrphanPassResult m_orphans;
   std::unique_ptr<WorkingDatabase> m_working;
 };
 
