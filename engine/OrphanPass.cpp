@@ -395,12 +395,21 @@ class Pass {
 };
 
 bool Pass::ClaimLiveTrees() {
+  // Every root page the schema names: the catalog's objects, and the rows it
+  // does not keep (sqlite_sequence, automatic indexes, statistics tables).
+  std::vector<std::int64_t> roots;
+  for (const SchemaObject& object : m_session.Catalog().Objects()) roots.push_back(object.rootPage);
+  auto schemaRows = MakeVisitor(m_session, [&roots](const CellRef&, const RecordView& record) {
+    if (record.Size() >= 4 && record.values[3].storage == StorageClass::Integer)
+      roots.push_back(record.values[3].intValue);
+  });
+  if (m_session.WalkPage(1, schemaRows, m_progress).stopped) return false;
   PageClaimer claimer;
-  for (const SchemaObject& object : m_session.Catalog().Objects()) {
-    if (object.rootPage <= 1 || m_complete.count(object.rootPage) != 0) continue;
-    const WalkReport report = m_session.WalkPage(object.rootPage, claimer, m_progress);
+  for (std::int64_t root : roots) {
+    if (root <= 1 || root > m_session.geometry().pageCount || m_complete.count(root) != 0) continue;
+    const WalkReport report = m_session.WalkPage(root, claimer, m_progress);
     if (report.stopped) return false;
-    m_complete[object.rootPage] = report.complete;
+    m_complete[root] = report.complete;
   }
   return true;
 }
