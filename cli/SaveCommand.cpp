@@ -20,6 +20,12 @@ QString OutcomeText(int kind, const ObjectOutcome& outcome, bool* ok) {
   if (outcome.written) {
     text = QStringLiteral("saved");
     if (kind == kKindTable) text += QStringLiteral(", %1 records").arg(outcome.records);
+    if (kind == kKindTable && outcome.putBack > 0)
+      text += QStringLiteral(" (%1 from its own tree, %2 put back from orphan pages)")
+                  .arg(outcome.records - outcome.putBack)
+                  .arg(outcome.putBack);
+    if (kind == kKindTable && outcome.lostAndFound)
+      text += QStringLiteral(" (rows of orphan pages that fit no table, or more than one)");
     if (outcome.stopped) text += QStringLiteral("; stopped");
     if (outcome.incomplete) text += QStringLiteral("; damaged pages skipped");
     if (!outcome.error.isEmpty()) text += QStringLiteral("; ") + outcome.error;
@@ -95,12 +101,17 @@ int RunSave(const QStringList& args) {
   out.setEncoding(QStringConverter::Utf8);
   bool allSaved = true;
   int index = 0;
+  std::int64_t putBack = 0, lost = 0;
   for (const PlannedObject& object : selection) {
     progress.SetObject(++index, object.name);
     const ObjectOutcome outcome =
         DispatchObject(engine, object.name, object.kind, &target, nullptr, nullptr, nullptr, nullptr,
                        nullptr);
     progress.AddFinishedRecords(outcome.records);
+    if (object.kind == kKindTable && outcome.written) {
+      if (outcome.lostAndFound) lost += outcome.records;
+      else putBack += outcome.putBack;
+    }
     bool ok = false;
     const QString text = OutcomeText(object.kind, outcome, &ok);
     allSaved = allSaved && ok;
@@ -112,6 +123,9 @@ int RunSave(const QStringList& args) {
   target.Close();
   progress.Clear();
   engine.SetProgress(CliProgressProc, nullptr);
+  if (putBack > 0 || lost > 0)
+    QTextStream(stderr) << "orphan pages: " << putBack << " records put back into their own tables, "
+                        << lost << " kept in the lost-and-found table\n";
   QTextStream(stderr) << (StopRequested() ? "stopped; what was saved is in " : "saved into ")
                       << target.Path() << '\n';
   return allSaved && !StopRequested() ? kExitOk : kExitPartial;

@@ -26,7 +26,9 @@ struct Verb {
 
 // One line per verb.
 const Verb kVerbs[] = {
-    {"list", "list FILE      print the recovered objects, one CATEGORY<TAB>NAME line each",
+    {"list", "list [--counts] FILE  print the recovered objects, one CATEGORY<TAB>NAME line each;\n"
+             "                 --counts adds per table: rows from its own tree, rows put back from\n"
+             "                 orphan pages, rows kept in lost and found",
      RunList},
     {"show", "show FILE NAME [--kind table|view|index|trigger]\n"
              "                 print a table's records as the grid shows them (TAB separated),\n"

@@ -142,6 +142,7 @@ CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path,
   m_refusedRoots.clear();
   m_holes.clear();
   m_tableNames.clear();
+  m_orphans = OrphanPassResult();
   switch (m_source.Open(path, options.useCompanions)) {
     case PageSource::OpenResult::NotOpen:
       return ScanOutcome::NotOpen;
@@ -223,6 +224,24 @@ WalkReport CSQLiteRecovery::WalkPage(std::int64_t root, ICellVisitor& visitor,
   return report;
 }
 
+WalkReport CSQLiteRecovery::WalkLoosePage(std::int64_t page, ICellVisitor& visitor,
+                                          IWalkProgress* progress) {
+  SessionProgress own(*this);
+  TreeWalk walk(m_source, nullptr);
+  return walk.Walk(page, visitor, progress != nullptr ? progress : &own);
+}
+
+const PutBackPages* CSQLiteRecovery::PutBack(const QString& name) const {
+  auto found = m_orphans.putBack.find(name);
+  return found != m_orphans.putBack.end() ? &found->second : nullptr;
+}
+
+const SchemaObject* CSQLiteRecovery::LostAndFound() const {
+  for (const SchemaObject& object : m_catalog.Objects())
+    if (object.origin == SchemaOrigin::LostAndFound) return &object;
+  return nullptr;
+}
+
 void CSQLiteRecovery::DecodeCell(const CellRef& cell, DecodeMode mode, ILongValueFiles* files,
                                  RecordView& view) const {
   DecodeCellPayload(m_source, cell.pageType, cell.page, cell.pageSize, cell.offset, mode, files,
@@ -284,6 +303,26 @@ CSQLiteRecovery::WorkingDbOutcome CSQLiteRecovery::BuildWorkingDatabase() {
   }
   for (; next < accepted.size(); ++next)
     if (!m_tableNames.contains(accepted.at(next))) m_tableNames << accepted.at(next);
+
+  SessionProgress progress(*this);
+  m_orphans = RunOrphanPass(*this, &progress);
+  if (m_orphans.lostRows > 0) {
+    // Rows that fit no table are kept in a table of their own, made here:
+    // it has no schema row in the file.
+    QStringList taken = m_tableNames;
+    for (const SchemaObject& object : m_catalog.Objects()) taken << object.name;
+    SchemaObject lost;
+    lost.type = QStringLiteral("table");
+    lost.name = LostAndFoundName(taken);
+    lost.tableName = lost.name;
+    lost.sql = LostAndFoundSql(lost.name, m_orphans.lostWidth);
+    lost.origin = SchemaOrigin::LostAndFound;
+    lost.kinds.table = true;
+    if (m_working->Replay(lost.sql)) {
+      m_tableNames << lost.name;
+      m_catalog.Add(std::move(lost));
+    }
+  }
   return outcome;
 }
 

@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/OrphanPass.h"
 #include "engine/PageMap.h"
 #include "engine/PagePasses.h"
 #include "engine/PageSource.h"
@@ -78,9 +79,12 @@ class CSQLiteRecovery {
   // statement the library refuses is rebuilt (engine/SchemaRepair.h) from
   // its surviving text and the table's records; the catalog then holds the
   // rebuilt statement in `sql` and the damaged one in `originalSql`. Virtual
-  // tables are not run here; they are listed by name. Never ends the
-  // process: when the database cannot be created the outcome says why and
-  // TableNames() stays empty.
+  // tables are not run here; they are listed by name. Then runs
+  // the orphan pass (engine/OrphanPass.h): orphan table pages are put back
+  // into their tables (PutBack), and when rows fit no table a lost-and-found
+  // table is added to the catalog and the working database (LostAndFound).
+  // Never ends the process: when the database cannot be created the outcome
+  // says why and TableNames() stays empty.
   WorkingDbOutcome BuildWorkingDatabase();
 
   // Walks the b-tree rooted at `root`, handing every cell to `visitor`, and
@@ -90,6 +94,10 @@ class CSQLiteRecovery {
   // incomplete, with one unusable page and the whole rowid range as its hole.
   // The holes of a walk that was not stopped are kept (Holes).
   WalkReport WalkPage(std::int64_t root, ICellVisitor& visitor, IWalkProgress* progress);
+
+  // Walks the single orphan page `page` as a tree of its own, without
+  // recording it in the page map (it belongs to no live tree).
+  WalkReport WalkLoosePage(std::int64_t page, ICellVisitor& visitor, IWalkProgress* progress);
 
   // Decodes a cell that a walk handed on into `view`.
   void DecodeCell(const CellRef& cell, DecodeMode mode, ILongValueFiles* files,
@@ -132,6 +140,14 @@ class CSQLiteRecovery {
   // The holes the last complete walk of `root` found (empty when none or
   // not walked yet).
   const std::vector<RowidRange>& Holes(std::int64_t root) const;
+  // What the orphan pass found (empty before BuildWorkingDatabase).
+  const OrphanPassResult& Orphans() const { return m_orphans; }
+  // The orphan leaf pages put back into table `name` (real name), in walk
+  // order; null when none.
+  const PutBackPages* PutBack(const QString& name) const;
+  // The lost-and-found table's schema object; null when every orphan row
+  // found its table.
+  const SchemaObject* LostAndFound() const;
   // Tables the working database accepted, by real name, and the virtual
   // tables by their schema row's name, in schema order.
   const QStringList& TableNames() const { return m_tableNames; }
@@ -157,6 +173,7 @@ class CSQLiteRecovery {
   std::vector<std::int64_t> m_refusedRoots;  // sorted
   std::unordered_map<std::int64_t, std::vector<RowidRange>> m_holes;
   QStringList m_tableNames;
+  OrphanPassResult m_orphans;
   std::unique_ptr<WorkingDatabase> m_working;
 };
 

@@ -14,7 +14,8 @@ namespace velmora {
 
 // Where a schema object was found.
 enum class SchemaOrigin : std::uint8_t {
-  SchemaTree,  // a record of the schema b-tree under page 1
+  SchemaTree,    // a record of the schema b-tree under page 1
+  LostAndFound,  // made by the session for rows that fit no table (no record in the file)
 };
 
 struct SchemaObject {

@@ -27,6 +27,10 @@ struct ObjectOutcome {
   QString error;             // why it was not (fully) written; empty when it was
   bool incomplete = false;   // table: part of its b-tree could not be read (damage)
   QString note;              // what the user should know although it was written (stand-ins, CHECKs)
+  // table: of `records`, those put back from orphan pages (the rest came from
+  // its own tree)
+  std::int64_t putBack = 0;
+  bool lostAndFound = false;  // the table is the lost-and-found table
 };
 
 // Displays (`target` null) or saves (into `target`) the object `name` of kind

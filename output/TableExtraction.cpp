@@ -2,7 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <exception>
+#include <memory>
 
 #include "engine/SqlQuote.h"
 #include "engine/StandIns.h"
@@ -50,7 +52,73 @@ bool TableExists(sqlite3* db, const QString& name) {
   return exists;
 }
 
+// Writes the rows of orphan pages that fit no table into the lost-and-found
+// table: the page the cell is on, the cell's rowid and its field count, then
+// its values as they are, each in its own column of no declared type.
+class LostAndFoundWriter : public CRecordWriter {
+ public:
+  using CRecordWriter::CRecordWriter;
+  CellUse VisitCell(const CellRef& cell) override {
+    m_page = cell.pageNumber;
+    return CRecordWriter::VisitCell(cell);
+  }
+
+ protected:
+  bool OnRecord(const RecordView& record, const QString& recordStatus) override {
+    if (record.values.empty()) return true;
+    m_row.Clear();
+    for (std::int64_t number : {m_page, record.rowid, std::int64_t{record.Size()}}) {
+      ValueView value;
+      value.storage = StorageClass::Integer;
+      value.serialType = 6;
+      value.intValue = number;
+      m_row.values.push_back(value);
+    }
+    m_row.values.insert(m_row.values.end(), record.values.begin(), record.values.end());
+    m_row.bytes = record.bytes;
+    m_row.tempFiles = record.tempFiles;
+    m_row.localPayload = record.localPayload;
+    // No rowid of its own: the cell's rowid is a value here, and two tables'
+    // rows may share one.
+    m_row.hasRowid = false;
+    return CRecordWriter::OnRecord(m_row, recordStatus);
+  }
+
+ private:
+  std::int64_t m_page = 0;
+  RecordView m_row;
+};
+
+// Counts the records a walk decodes, as the save would take them.
+class RecordCounter : public CTableReader {
+ public:
+  explicit RecordCounter(CSQLiteRecovery& engine) : CTableReader(engine, false) {}
+  std::int64_t count = 0;
+
+ protected:
+  bool OnRecord(const RecordView& record, const QString&) override {
+    if (!record.values.empty()) ++count;
+    return !m_engine.ProgressStop();
+  }
+};
+
 }  // namespace
+
+TableRowCounts CountTableRows(CSQLiteRecovery& engine, const QString& name) {
+  TableRowCounts counts;
+  const SchemaObject* object = engine.Catalog().FindTable(name);
+  if (object == nullptr) return counts;
+  if (object->origin == SchemaOrigin::LostAndFound) {
+    counts.lost = engine.Orphans().lostRows;
+    return counts;
+  }
+  if (const PutBackPages* extra = engine.PutBack(name)) counts.putBack = extra->rows;
+  if (object->rootPage <= 0) return counts;
+  RecordCounter counter(engine);
+  counts.stopped = engine.WalkPage(object->rootPage, counter, &counter).stopped;
+  counts.own = counter.count;
+  return counts;
+}
 
 bool ExecCreateStatement(sqlite3* db, const QString& sql, QString* error) {
   const int start = SkipBlanks(sql, 0);
@@ -243,19 +311,42 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
 
   std::int64_t root = object != nullptr ? object->rootPage : 0;
   if (root == 0 && !InternalTableStatement(name).isEmpty()) root = engine.InternalTableRoot(name);
-  CRecordWriter writer(engine, layout, db, grid, statusText, progressBar);
+  const bool lostAndFound = object != nullptr && object->origin == SchemaOrigin::LostAndFound;
+  std::unique_ptr<CRecordWriter> writerOwner =
+      lostAndFound ? std::make_unique<LostAndFoundWriter>(engine, layout, db, grid, statusText,
+                                                          progressBar)
+                   : std::make_unique<CRecordWriter>(engine, layout, db, grid, statusText,
+                                                     progressBar);
+  CRecordWriter& writer = *writerOwner;
+  auto taken = [&writer, save] { return save ? writer.RecordsWritten() : writer.RecordsShown(); };
   bool began = false;
   if (db != nullptr && sqlite3_get_autocommit(db) != 0) began = ExecSql(db, "BEGIN");
   bool complete = true;
-  if (root > 0) {
-    try {
+  std::int64_t fromOwnTree = 0;
+  try {
+    if (lostAndFound) {
+      // Its rows are on the orphan pages that fit no table.
+      for (std::int64_t page : engine.Orphans().lostPages)
+        if (engine.WalkLoosePage(page, writer, &writer).stopped) break;
+    } else if (root > 0) {
       complete = engine.WalkPage(root, writer, &writer).complete;
-    } catch (const std::exception&) {
+      fromOwnTree = taken();
+      // Then the orphan pages the orphan pass gave this table, with the same
+      // writer: their rowids are ones the tree does not hold.
+      if (const PutBackPages* extra = engine.PutBack(name)) {
+        for (std::int64_t page : extra->pages) {
+          if (engine.ProgressStop()) break;
+          if (engine.WalkLoosePage(page, writer, &writer).stopped) break;
+        }
+      }
+    } else {
       complete = false;
     }
-  } else {
+  } catch (const std::exception&) {
     complete = false;
   }
+  if (!lostAndFound && root > 0) outcome.putBack = std::max<std::int64_t>(0, taken() - fromOwnTree);
+  outcome.lostAndFound = lostAndFound;
   // Committed at the end and at a stop alike: what was written stays.
   if (began) ExecSql(db, "COMMIT");
   if (plain.changed) {

@@ -30,4 +30,16 @@ bool ExecCreateStatement(sqlite3* db, const QString& sql, QString* error);
 ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, RecoveredDatabase* target,
                            IRecordGrid* grid, IStatusText* statusText, IProgressBar* progressBar);
 
+// Rows of one table as a save would take them: from its own tree, put back
+// from orphan pages, and (the lost-and-found table) kept there.
+struct TableRowCounts {
+  std::int64_t own = 0;
+  std::int64_t putBack = 0;
+  std::int64_t lost = 0;
+  bool stopped = false;
+};
+// Counts the rows of table `name` (real name): its own tree is walked and
+// its records counted; the other two come from the orphan pass.
+TableRowCounts CountTableRows(CSQLiteRecovery& engine, const QString& name);
+
 }  // namespace velmora

@@ -32,6 +32,17 @@ QString Subject(const SaveReportEntry& e) {
   return QStringLiteral("%1 \"%2\"").arg(KindWord(e.kind), e.name);
 }
 
+// Where a table's records came from, when not all from its own tree.
+QString Origins(const ObjectOutcome& o) {
+  if (o.lostAndFound)
+    return QStringLiteral(" (rows of orphan pages that fit no table, or more than one)");
+  if (o.putBack > 0)
+    return QStringLiteral(" (%1 from its own tree, %2 put back from orphan pages)")
+        .arg(o.records - o.putBack)
+        .arg(o.putBack);
+  return QString();
+}
+
 }  // namespace
 
 bool FullySaved(const ObjectOutcome& outcome) {
@@ -41,12 +52,18 @@ bool FullySaved(const ObjectOutcome& outcome) {
 QString FormatSaveReport(const SaveReport& report) {
   QStringList saved, partly, notSaved;
   int damaged = 0;  // tables written whole as far as the damaged file could be read
+  std::int64_t putBack = 0, lost = 0;
   for (const SaveReportEntry& e : report.entries) {
     const ObjectOutcome& o = e.outcome;
     const bool isTable = e.kind == kKindTable;
+    if (isTable && o.written) {
+      if (o.lostAndFound) lost += o.records;
+      else putBack += o.putBack;
+    }
     if (FullySaved(o)) {
-      QString line = isTable ? QStringLiteral("  %1: %2").arg(Subject(e), Records(o.records))
-                             : QStringLiteral("  %1").arg(Subject(e));
+      QString line = isTable
+                         ? QStringLiteral("  %1: %2%3").arg(Subject(e), Records(o.records), Origins(o))
+                         : QStringLiteral("  %1").arg(Subject(e));
       if (o.incomplete) {
         line += QStringLiteral(" (part of it could not be read from the damaged file)");
         ++damaged;
@@ -55,8 +72,8 @@ QString FormatSaveReport(const SaveReport& report) {
       saved << line;
     } else if (o.written) {
       const QString why = !o.error.isEmpty() ? o.error : QStringLiteral("the save was stopped");
-      partly << (isTable ? QStringLiteral("  %1: %2 written, then %3")
-                               .arg(Subject(e), Records(o.records), why)
+      partly << (isTable ? QStringLiteral("  %1: %2 written%3, then %4")
+                               .arg(Subject(e), Records(o.records), Origins(o), why)
                          : QStringLiteral("  %1: %2").arg(Subject(e), why));
     } else {
       QString why = o.error;
@@ -95,6 +112,13 @@ QString FormatSaveReport(const SaveReport& report) {
   if (!report.source.isEmpty()) {
     lines << QString() << QStringLiteral("Read from the damaged file:");
     for (const QString& line : report.source) lines << QStringLiteral("  ") + line;
+  }
+  if (putBack > 0 || lost > 0) {
+    // Rows that no live tree reached are told, not hidden.
+    lines << QString()
+          << QStringLiteral("Orphan pages: %1 put back into their own tables, %2 kept in the "
+                            "lost-and-found table.")
+                 .arg(Records(putBack), Records(lost));
   }
   if (!saved.isEmpty()) lines << QString() << QStringLiteral("Saved:") << saved;
   if (!partly.isEmpty()) lines << QString() << QStringLiteral("Saved in part:") << partly;

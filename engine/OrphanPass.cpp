@@ -1,0 +1,771 @@
+// The orphan pass (see OrphanPass.h for the order of its steps).
+#include "engine/OrphanPass.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <unordered_map>
+
+#include "engine/Format.h"
+#include "engine/PageLayout.h"
+#include "engine/PageSet.h"
+#include "engine/SQLiteRecovery.h"
+#include "engine/SqlQuote.h"
+#include "engine/StandIns.h"
+
+namespace velmora {
+namespace {
+
+// One bit per storage class, for the classes a record position holds.
+constexpr std::uint8_t kNull = 1, kInt = 2, kReal = 4, kText = 8, kBlob = 16;
+constexpr std::uint8_t kAnyClass = kNull | kInt | kReal | kText | kBlob;
+
+std::uint8_t ClassBit(StorageClass storage) {
+  switch (storage) {
+    case StorageClass::Null: return kNull;
+    case StorageClass::Integer: return kInt;
+    case StorageClass::Real: return kReal;
+    case StorageClass::Text: return kText;
+    case StorageClass::Blob: return kBlob;
+  }
+  return kNull;
+}
+
+// The storage classes a column can hold in a record, from its declared type
+// as SQLite derives the column affinity: a TEXT column turns numbers into
+// text, so it never stores an integer or a real; the INTEGER PRIMARY KEY of
+// a rowid table is stored as NULL (the rowid carries it); a NOT NULL column
+// holds no NULL. Every other affinity can hold any class.
+std::uint8_t AllowedClasses(const QString& declaredType, bool notNull, bool rowidAlias) {
+  if (rowidAlias) return kNull;
+  const QString type = declaredType.toUpper();
+  std::uint8_t allowed = kAnyClass;
+  if (!type.contains(QLatin1String("INT")) &&
+      (type.contains(QLatin1String("CHAR")) || type.contains(QLatin1String("CLOB")) ||
+       type.contains(QLatin1String("TEXT"))))
+    allowed = kNull | kText | kBlob;
+  if (notNull) allowed &= static_cast<std::uint8_t>(~kNull);
+  return allowed;
+}
+
+// The next few helpers hash a key (values, then a rowid) for the index
+// evidence. A real with an integral value hashes as that integer, as the
+// library may store it either way.
+std::uint64_t Mix(std::uint64_t h, std::uint64_t v) {
+  h ^= v + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
+  h *= 0xFF51AFD7ED558CCDull;
+  return h ^ (h >> 33);
+}
+std::uint64_t HashInteger(std::uint64_t h, std::int64_t v) {
+  return Mix(Mix(h, kInt), static_cast<std::uint64_t>(v));
+}
+std::uint64_t HashValue(std::uint64_t h, const RecordView& record, const ValueView& value) {
+  switch (value.storage) {
+    case StorageClass::Null: return Mix(h, kNull);
+    case StorageClass::Integer: return HashInteger(h, value.intValue);
+    case StorageClass::Real: {
+      const double d = value.realValue;
+      if (d >= -9.2e18 && d <= 9.2e18 && d == static_cast<double>(static_cast<std::int64_t>(d)))
+        return HashInteger(h, static_cast<std::int64_t>(d));
+      std::uint64_t bits = 0;
+      std::memcpy(&bits, &d, sizeof bits);
+      return Mix(Mix(h, kReal), bits);
+    }
+    case StorageClass::Text:
+    case StorageClass::Blob: break;
+  }
+  h = Mix(Mix(h, ClassBit(value.storage)), static_cast<std::uint64_t>(value.length));
+  const std::uint8_t* data = record.Data(value);
+  for (std::int64_t i = 0; data != nullptr && i < value.held; ++i) h = Mix(h, data[i]);
+  return h;
+}
+
+// The pointer map of an auto-vacuum file: for each page, its kind and parent.
+class PointerMap {
+ public:
+  explicit PointerMap(const CSQLiteRecovery& session) : m_session(session) {
+    const Geometry& g = session.geometry();
+    m_present = format::ReadBigEndian32(session.Source().Header() + 52) != 0 &&
+                g.usableSize >= 480;
+    if (g.pageSize > 0) m_lockPage = 0x40000000 / g.pageSize + 1;
+    m_perMapPage = g.usableSize / 5 + 1;
+  }
+  bool Present() const { return m_present; }
+  std::int64_t LockPage() const { return m_lockPage; }
+  // The pointer-map page that holds the entry of `page`.
+  std::int64_t MapPageFor(std::int64_t page) const {
+    if (page < 2 || m_perMapPage <= 1) return 0;
+    std::int64_t map = (page - 2) / m_perMapPage * m_perMapPage + 2;
+    if (map == m_lockPage) ++map;
+    return map;
+  }
+  bool IsMapPage(std::int64_t page) const { return m_present && page == MapPageFor(page); }
+  // The entry of `page`: its kind (1 root, 2 free, 3/4 overflow, 5 b-tree
+  // page) and parent. False when there is none or it cannot be read.
+  bool Entry(std::int64_t page, std::uint8_t* kind, std::uint32_t* parent) const {
+    const std::int64_t map = MapPageFor(page);
+    if (!m_present || map <= 0 || page <= map) return false;
+    const std::int64_t offset = 5 * (page - map - 1);
+    std::uint8_t bytes[5] = {};
+    if (offset + 5 > m_session.geometry().usableSize ||
+        m_session.Source().ReadPart(map, offset, bytes, 5) != 5)
+      return false;
+    *kind = bytes[0];
+    *parent = format::ReadBigEndian32(bytes + 1);
+    return true;
+  }
+  // The root page the map leads to from `page` (its parents followed, at
+  // most a tree's depth); 0 when it leads nowhere, -1 when it calls a page on
+  // the way free.
+  std::int64_t RootOf(std::int64_t page) const {
+    for (int step = 0; step <= format::kMaxTreeDepth; ++step) {
+      std::uint8_t kind = 0;
+      std::uint32_t parent = 0;
+      if (!Entry(page, &kind, &parent)) return 0;
+      if (kind == 1) return page;
+      if (kind == 2) return -1;
+      if (kind != 5 || parent < 2) return 0;
+      page = parent;
+    }
+    return 0;
+  }
+
+ private:
+  const CSQLiteRecovery& m_session;
+  bool m_present = false;
+  std::int64_t m_lockPage = 0;
+  std::int64_t m_perMapPage = 0;
+};
+
+// A cell visitor that only lets the walk record its pages.
+class PageClaimer : public ICellVisitor {
+ public:
+  CellUse VisitCell(const CellRef&) override { return CellUse::Used; }
+};
+
+// Decodes every record a walk hands on and passes it to a function.
+template <typename F>
+class RecordVisitor : public ICellVisitor {
+ public:
+  RecordVisitor(const CSQLiteRecovery& session, F onRecord)
+      : m_session(session), m_onRecord(std::move(onRecord)) {}
+  CellUse VisitCell(const CellRef& cell) override {
+    m_session.DecodeCell(cell, DecodeMode::Display, nullptr, m_view);
+    if (m_view.localPayload > cell.space || m_view.localPayload > cell.pageSize ||
+        m_view.values.empty())
+      return CellUse::Skipped;
+    m_onRecord(cell, m_view);
+    return CellUse::Used;
+  }
+
+ private:
+  const CSQLiteRecovery& m_session;
+  F m_onRecord;
+  RecordView m_view;
+};
+template <typename F>
+RecordVisitor<F> MakeVisitor(const CSQLiteRecovery& session, F onRecord) {
+  return RecordVisitor<F>(session, std::move(onRecord));
+}
+
+struct Column {
+  QString name;
+  std::uint8_t allowed = kAnyClass;
+};
+
+// An index of a table, as far as its entries can be compared with rows: plain
+// columns only, no WHERE clause.
+struct IndexInfo {
+  std::int64_t root = 0;
+  bool complete = false;
+  std::vector<int> positions;  // record position of each key column; -1: the rowid alias
+};
+
+struct TableInfo {
+  QString name;
+  std::int64_t root = 0;
+  bool complete = true;      // its walk used every page under its root
+  std::vector<Column> columns;  // stored columns, in record order
+  int alias = -1;
+  // The damaged trees only: each surviving leaf's first and last rowid, and
+  // the classes their records hold per position.
+  std::vector<std::pair<std::int64_t, std::int64_t>> leaves;
+  std::vector<std::uint8_t> liveClasses;
+  std::int64_t liveRows = 0;
+  std::vector<IndexInfo> indexes;
+};
+
+struct Group {
+  std::int64_t top = 0;  // the orphan page the group starts at
+  std::vector<std::int64_t> leaves;
+  std::int64_t rows = 0;
+  std::int64_t minRowid = LLONG_MAX, maxRowid = LLONG_MIN;
+  int minFields = INT_MAX, maxFields = 0;
+  std::vector<std::uint8_t> classes;  // per record position
+  std::vector<int> candidates;        // indices into the tables
+  int owner = -1;
+  bool free = false;  // the pointer map calls it free
+};
+
+QString ColumnText(sqlite3_stmt* stmt, int column) {
+  const unsigned char* text = sqlite3_column_text(stmt, column);
+  return text == nullptr ? QString()
+                         : QString::fromUtf8(reinterpret_cast<const char*>(text),
+                                             sqlite3_column_bytes(stmt, column));
+}
+
+// The stored columns of table `name` in the working database, in record
+// order, and its rowid alias. False for a WITHOUT ROWID table (its rows live
+// in index pages, which the pass does not take) or an unknown one.
+bool ReadTableColumns(sqlite3* db, const QString& name, TableInfo* table) {
+  const QByteArray utf8 = name.toUtf8();
+  sqlite3_stmt* stmt = nullptr;
+  bool withoutRowid = true;
+  if (sqlite3_prepare_v2(db, "SELECT wr FROM pragma_table_list(?1) WHERE schema = 'main'", -1,
+                         &stmt, nullptr) == SQLITE_OK) {
+    sqlite3_bind_text(stmt, 1, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_STATIC);
+    if (sqlite3_step(stmt) == SQLITE_ROW) withoutRowid = sqlite3_column_int(stmt, 0) != 0;
+  }
+  sqlite3_finalize(stmt);
+  if (withoutRowid) return false;
+  stmt = nullptr;
+  if (sqlite3_prepare_v2(db,
+                         "SELECT name, type, \"notnull\", pk, hidden FROM "
+                         "pragma_table_xinfo(?1, 'main') ORDER BY cid",
+                         -1, &stmt, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(stmt);
+    return false;
+  }
+  sqlite3_bind_text(stmt, 1, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_STATIC);
+  std::vector<QString> types;
+  std::vector<bool> notNull;
+  int keys = 0, aliasCandidate = -1;
+  while (sqlite3_step(stmt) == SQLITE_ROW) {
+    const int hidden = sqlite3_column_int(stmt, 4);
+    if (hidden == 1 || hidden == 2) continue;  // not stored in a record
+    const QString type = ColumnText(stmt, 1);
+    if (sqlite3_column_int(stmt, 3) > 0) {
+      ++keys;
+      if (type.compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) == 0)
+        aliasCandidate = static_cast<int>(table->columns.size());
+    }
+    table->columns.push_back({ColumnText(stmt, 0), kAnyClass});
+    types.push_back(type);
+    notNull.push_back(sqlite3_column_int(stmt, 2) != 0);
+  }
+  sqlite3_finalize(stmt);
+  table->alias = keys == 1 ? aliasCandidate : -1;
+  for (std::size_t c = 0; c < table->columns.size(); ++c)
+    table->columns[c].allowed =
+        AllowedClasses(types[c], notNull[c], static_cast<int>(c) == table->alias);
+  return !table->columns.empty();
+}
+
+// The key columns of "CREATE [UNIQUE] INDEX name ON table (col, ...)" as
+// record positions of `table`; false for an index on expressions, a partial
+// index, or a statement that does not read that way.
+bool ParseIndexColumns(const QString& sql, const TableInfo& table, std::vector<int>* positions) {
+  const std::vector<SqlToken> all = TokenizeSql(sql);
+  std::vector<SqlToken> tokens;
+  for (const SqlToken& t : all)
+    if (t.kind != SqlTokenKind::Space && t.kind != SqlTokenKind::Comment) tokens.push_back(t);
+  auto symbol = [&](std::size_t i, char c) {
+    return i < tokens.size() && tokens[i].kind == SqlTokenKind::Symbol &&
+           sql.at(tokens[i].begin) == QLatin1Char(c);
+  };
+  std::size_t i = 0;
+  while (i < tokens.size() && !IsSqlKeyword(sql, tokens[i], "ON")) ++i;
+  i += 2;                                 // ON name
+  if (symbol(i, '.')) i += 2;             // schema.name
+  if (!symbol(i, '(')) return false;
+  ++i;
+  positions->clear();
+  while (i < tokens.size()) {
+    const SqlToken& name = tokens[i];
+    if (name.kind != SqlTokenKind::Word && name.kind != SqlTokenKind::QuotedName &&
+        name.kind != SqlTokenKind::String)
+      return false;
+    const QString column = SqlTokenName(sql, name);
+    int position = -2;
+    for (std::size_t c = 0; c < table.columns.size(); ++c)
+      if (table.columns[c].name.compare(column, Qt::CaseInsensitive) == 0)
+        position = static_cast<int>(c) == table.alias ? -1 : static_cast<int>(c);
+    if (position == -2) return false;
+    positions->push_back(position);
+    ++i;
+    if (i < tokens.size() && IsSqlKeyword(sql, tokens[i], "COLLATE")) i += 2;
+    if (i < tokens.size() &&
+        (IsSqlKeyword(sql, tokens[i], "ASC") || IsSqlKeyword(sql, tokens[i], "DESC")))
+      ++i;
+    if (symbol(i, ',')) {
+      ++i;
+      continue;
+    }
+    if (!symbol(i, ')')) return false;
+    for (std::size_t j = i + 1; j < tokens.size(); ++j)
+      if (IsSqlKeyword(sql, tokens[j], "WHERE")) return false;
+    return !positions->empty();
+  }
+  return false;
+}
+
+// True when no surviving leaf of `table` holds a rowid in [low, high]: the
+// range lies in a gap of the tree, where a lost page's rows belong.
+bool InGap(const TableInfo& table, std::int64_t low, std::int64_t high) {
+  for (const auto& leaf : table.leaves)
+    if (leaf.first <= high && leaf.second >= low) return false;
+  return true;
+}
+
+bool ShapeFits(const TableInfo& table, const Group& group) {
+  if (group.maxFields > static_cast<int>(table.columns.size()) || group.minFields < 1) return false;
+  for (int k = 0; k < group.maxFields; ++k)
+    if ((group.classes[size_t(k)] & ~table.columns[size_t(k)].allowed) != 0) return false;
+  return true;
+}
+
+// The group's classes are all among what the table's surviving rows hold
+// (NULL always allowed).
+bool LiveClassesFit(const TableInfo& table, const Group& group) {
+  if (table.liveRows == 0) return false;
+  for (int k = 0; k < group.maxFields; ++k) {
+    const std::uint8_t live = k < static_cast<int>(table.liveClasses.size())
+                                  ? table.liveClasses[size_t(k)]
+                                  : std::uint8_t{0};
+    if ((group.classes[size_t(k)] & ~(live | kNull)) != 0) return false;
+  }
+  return true;
+}
+
+// The hash of the index key that `record` (a row of `table`) gives `index`;
+// false when the record lacks a key column (a shorter record).
+bool RowKey(const IndexInfo& index, const RecordView& record, std::uint64_t* hash) {
+  std::uint64_t h = 0;
+  for (int position : index.positions) {
+    if (position < 0) {
+      h = HashInteger(h, record.rowid);
+    } else if (position < record.Size()) {
+      h = HashValue(h, record, record.values[size_t(position)]);
+    } else {
+      return false;
+    }
+  }
+  *hash = HashInteger(h, record.rowid);
+  return true;
+}
+
+bool IndexEntryKey(std::size_t keyCount, const RecordView& record, std::uint64_t* hash) {
+  if (record.values.size() != keyCount + 1) return false;
+  const ValueView& rowid = record.values.back();
+  if (rowid.storage != StorageClass::Integer) return false;
+  std::uint64_t h = 0;
+  for (std::size_t k = 0; k < keyCount; ++k) h = HashValue(h, record, record.values[k]);
+  *hash = HashInteger(h, rowid.intValue);
+  return true;
+}
+
+class Pass {
+ public:
+  Pass(CSQLiteRecovery& session, IWalkProgress* progress)
+      : m_session(session), m_progress(progress), m_map(session) {}
+  OrphanPassResult Run();
+
+ private:
+  bool Stopped() const { return m_progress != nullptr && m_progress->Step(WalkStep{}); }
+  bool ClaimLiveTrees();
+  void ReadTables();
+  void MakeGroups(const std::vector<std::int64_t>& orphans);
+  void DecodeGroups();
+  void ReadDamagedTrees();
+  void Attribute();
+  void WeighIndexes();
+  void Decide();
+
+  CSQLiteRecovery& m_session;
+  IWalkProgress* m_progress;
+  PointerMap m_map;
+  OrphanPassResult m_result;
+  std::unordered_map<std::int64_t, bool> m_complete;  // per root walked
+  std::vector<TableInfo> m_tables;
+  std::vector<Group> m_groups;
+  // Per group and candidate (same order as Group::candidates): index evidence.
+  std::vector<std::vector<int>> m_indexVerdict;  // 1 found, -1 contradicted, 0 silent
+};
+
+bool Pass::ClaimLiveTrees() {
+  // Every root page the schema names: the catalog's objects, and the rows it
+  // does not keep (sqlite_sequence, automatic indexes, statistics tables).
+  std::vector<std::int64_t> roots;
+  for (const SchemaObject& object : m_session.Catalog().Objects()) roots.push_back(object.rootPage);
+  auto schemaRows = MakeVisitor(m_session, [&roots](const CellRef&, const RecordView& record) {
+    if (record.Size() >= 4 && record.values[3].storage == StorageClass::Integer)
+      roots.push_back(record.values[3].intValue);
+  });
+  if (m_session.WalkPage(1, schemaRows, m_progress).stopped) return false;
+  PageClaimer claimer;
+  for (std::int64_t root : roots) {
+    if (root <= 1 || root > m_session.geometry().pageCount || m_complete.count(root) != 0) continue;
+    const WalkReport report = m_session.WalkPage(root, claimer, m_progress);
+    if (report.stopped) return false;
+    m_complete[root] = report.complete;
+  }
+  return true;
+}
+
+void Pass::ReadTables() {
+  sqlite3* db = m_session.WorkingDb();
+  if (db == nullptr) return;
+  for (const QString& name : m_session.TableNames()) {
+    const SchemaObject* object = m_session.Catalog().FindTable(name);
+    if (object == nullptr || object->rootPage <= 1) continue;
+    TableInfo table;
+    table.name = name;
+    table.root = object->rootPage;
+    auto found = m_complete.find(table.root);
+    table.complete = found != m_complete.end() && found->second;
+    if (!ReadTableColumns(db, name, &table)) continue;
+    for (const SchemaObject* index : m_session.Catalog().OfKind(SchemaKind::Index)) {
+      if (index->rootPage <= 1 ||
+          index->tableName.compare(object->name, Qt::CaseInsensitive) != 0)
+        continue;
+      IndexInfo info;
+      info.root = index->rootPage;
+      auto walked = m_complete.find(info.root);
+      info.complete = walked != m_complete.end() && walked->second;
+      if (ParseIndexColumns(index->sql, table, &info.positions)) table.indexes.push_back(info);
+    }
+    m_tables.push_back(std::move(table));
+  }
+}
+
+void Pass::MakeGroups(const std::vector<std::int64_t>& orphans) {
+  const Geometry& g = m_session.geometry();
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(g.pageSize));
+  PageLayout layout;
+  auto indexOf = [&orphans](std::int64_t page) -> std::int64_t {
+    auto at = std::lower_bound(orphans.begin(), orphans.end(), page);
+    return at != orphans.end() && *at == page ? at - orphans.begin() : -1;
+  };
+  // Children of each orphan interior page that are orphans themselves.
+  std::vector<std::vector<std::int64_t>> children(orphans.size());
+  std::vector<bool> hasParent(orphans.size(), false), interior(orphans.size(), false);
+  for (std::size_t i = 0; i < orphans.size(); ++i) {
+    if (m_session.Source().ReadPage(orphans[i], buffer.data()) != PageRead::Ok ||
+        !ParsePageLayout(buffer.data(), g.pageSize, g.usableSize, false, &layout) ||
+        layout.type != format::kInteriorTable)
+      continue;
+    interior[i] = true;
+    for (std::int64_t c = 0; c <= layout.CellCount(); ++c) {
+      const std::int64_t child = c < layout.CellCount()
+                                     ? InteriorChild(buffer.data(), g.pageSize, layout, c)
+                                     : layout.rightChild;
+      const std::int64_t at = indexOf(child);
+      if (at < 0 || static_cast<std::size_t>(at) == i) continue;
+      children[i].push_back(at);
+      hasParent[size_t(at)] = true;
+    }
+  }
+  std::vector<bool> taken(orphans.size(), false);
+  // Depth first from each orphan interior page that no orphan page points
+  // to; a page joins the first group that reaches it.
+  for (std::size_t i = 0; i < orphans.size(); ++i) {
+    if (!interior[i] || hasParent[i] || taken[i]) continue;
+    Group group;
+    group.top = orphans[i];
+    std::vector<std::pair<std::int64_t, int>> stack{{static_cast<std::int64_t>(i), 0}};
+    taken[i] = true;
+    while (!stack.empty()) {
+      const auto [at, depth] = stack.back();
+      stack.pop_back();
+      if (!interior[size_t(at)]) {
+        group.leaves.push_back(orphans[size_t(at)]);
+        continue;
+      }
+      if (depth >= format::kMaxTreeDepth) continue;
+      // Pushed in reverse so that the leaves come out in key order.
+      for (auto c = children[size_t(at)].rbegin(); c != children[size_t(at)].rend(); ++c) {
+        if (taken[size_t(*c)]) continue;
+        taken[size_t(*c)] = true;
+        stack.emplace_back(*c, depth + 1);
+      }
+    }
+    if (!group.leaves.empty()) m_groups.push_back(std::move(group));
+  }
+  for (std::size_t i = 0; i < orphans.size(); ++i) {
+    if (taken[i] || interior[i]) continue;
+    Group group;
+    group.top = orphans[i];
+    group.leaves.push_back(orphans[i]);
+    m_groups.push_back(std::move(group));
+  }
+}
+
+void Pass::DecodeGroups() {
+  for (Group& group : m_groups) {
+    auto visitor = MakeVisitor(m_session, [&group](const CellRef&, const RecordView& record) {
+      if (!record.hasRowid) return;
+      ++group.rows;
+      group.minRowid = std::min(group.minRowid, record.rowid);
+      group.maxRowid = std::max(group.maxRowid, record.rowid);
+      group.minFields = std::min(group.minFields, record.Size());
+      group.maxFields = std::max(group.maxFields, record.Size());
+      if (group.classes.size() < record.values.size()) group.classes.resize(record.values.size(), 0);
+      for (int k = 0; k < record.Size(); ++k)
+        group.classes[size_t(k)] |= ClassBit(record.values[size_t(k)].storage);
+    });
+    for (std::int64_t leaf : group.leaves) {
+      if (m_session.WalkLoosePage(leaf, visitor, m_progress).stopped) return;
+    }
+  }
+}
+
+void Pass::ReadDamagedTrees() {
+  for (TableInfo& table : m_tables) {
+    if (table.complete) continue;
+    std::int64_t lastPage = -1;
+    auto visitor = MakeVisitor(m_session, [&](const CellRef& cell, const RecordView& record) {
+      if (!record.hasRowid) return;
+      if (cell.pageNumber != lastPage) {
+        table.leaves.emplace_back(record.rowid, record.rowid);
+        lastPage = cell.pageNumber;
+      }
+      auto& leaf = table.leaves.back();
+      leaf.first = std::min(leaf.first, record.rowid);
+      leaf.second = std::max(leaf.second, record.rowid);
+      ++table.liveRows;
+      if (table.liveClasses.size() < record.values.size())
+        table.liveClasses.resize(record.values.size(), 0);
+      for (int k = 0; k < record.Size(); ++k)
+        table.liveClasses[size_t(k)] |= ClassBit(record.values[size_t(k)].storage);
+    });
+    if (m_session.WalkPage(table.root, visitor, m_progress).stopped) return;
+  }
+}
+
+void Pass::Attribute() {
+  for (Group& group : m_groups) {
+    if (group.rows == 0) continue;
+    const std::int64_t root = m_map.Present() ? m_map.RootOf(group.top) : 0;
+    if (root < 0) {
+      group.free = true;  // a free page: its rows were deleted
+      continue;
+    }
+    if (root > 0) {
+      // The map names the tree exactly: that table, or none of them (an
+      // index, a table the working database did not take).
+      int named = -1, count = 0;
+      for (std::size_t t = 0; t < m_tables.size(); ++t)
+        if (m_tables[t].root == root) {
+          named = static_cast<int>(t);
+          ++count;
+        }
+      if (count == 1) {
+        // The map names the table exactly; the group still may not bring a
+        // rowid the table has, nor records the table cannot hold, and a tree
+        // whose walk lost nothing has no place for it.
+        const TableInfo& table = m_tables[size_t(named)];
+        if (!table.complete && InGap(table, group.minRowid, group.maxRowid) && ShapeFits(table, group))
+          group.candidates.push_back(named);
+      }
+      continue;
+    }
+    for (std::size_t t = 0; t < m_tables.size(); ++t) {
+      const TableInfo& table = m_tables[t];
+      // A tree whose walk lost nothing has no hole to put pages back into.
+      if (table.complete) continue;
+      if (InGap(table, group.minRowid, group.maxRowid) && ShapeFits(table, group))
+        group.candidates.push_back(static_cast<int>(t));
+    }
+  }
+}
+
+void Pass::WeighIndexes() {
+  m_indexVerdict.assign(m_groups.size(), {});
+  for (std::size_t g = 0; g < m_groups.size(); ++g)
+    m_indexVerdict[g].assign(m_groups[g].candidates.size(), 0);
+  for (std::size_t t = 0; t < m_tables.size(); ++t) {
+    const TableInfo& table = m_tables[t];
+    for (const IndexInfo& index : table.indexes) {
+      // The rows of the groups that may be this table's, by key.
+      std::unordered_map<std::uint64_t, int> keys;
+      std::vector<std::int64_t> checked(m_groups.size(), 0), found(m_groups.size(), 0);
+      bool any = false;
+      for (std::size_t g = 0; g < m_groups.size(); ++g) {
+        Group& group = m_groups[g];
+        if (std::find(group.candidates.begin(), group.candidates.end(), int(t)) ==
+            group.candidates.end())
+          continue;
+        any = true;
+        auto visitor = MakeVisitor(m_session, [&](const CellRef&, const RecordView& record) {
+          std::uint64_t hash = 0;
+          if (!record.hasRowid || !RowKey(index, record, &hash)) return;
+          ++checked[g];
+          keys.emplace(hash, static_cast<int>(g));
+        });
+        for (std::int64_t leaf : group.leaves)
+          if (m_session.WalkLoosePage(leaf, visitor, m_progress).stopped) return;
+      }
+      if (!any) continue;
+      auto visitor = MakeVisitor(m_session, [&](const CellRef&, const RecordView& record) {
+        std::uint64_t hash = 0;
+        if (!IndexEntryKey(index.positions.size(), record, &hash)) return;
+        auto at = keys.find(hash);
+        if (at != keys.end()) ++found[size_t(at->second)];
+      });
+      if (m_session.WalkPage(index.root, visitor, m_progress).stopped) return;
+      for (std::size_t g = 0; g < m_groups.size(); ++g) {
+        const auto& candidates = m_groups[g].candidates;
+        auto at = std::find(candidates.begin(), candidates.end(), int(t));
+        if (at == candidates.end() || checked[g] == 0) continue;
+        int& verdict = m_indexVerdict[g][size_t(at - candidates.begin())];
+        if (found[g] == checked[g]) {
+          if (verdict == 0) verdict = 1;
+        } else if (index.complete) {
+          verdict = -1;  // a complete index of this table lacks rows of the group
+        }
+      }
+    }
+  }
+}
+
+void Pass::Decide() {
+  for (std::size_t g = 0; g < m_groups.size(); ++g) {
+    Group& group = m_groups[g];
+    std::vector<int> keep, positive;
+    for (std::size_t c = 0; c < group.candidates.size(); ++c) {
+      const int verdict = m_indexVerdict[g][c];
+      if (verdict < 0) continue;
+      keep.push_back(group.candidates[c]);
+      if (verdict > 0) positive.push_back(group.candidates[c]);
+    }
+    if (keep.size() > 1 && !positive.empty()) keep = positive;
+    if (keep.size() > 1) {
+      std::vector<int> live;
+      for (int t : keep)
+        if (LiveClassesFit(m_tables[size_t(t)], group)) live.push_back(t);
+      if (!live.empty()) keep = live;
+    }
+    if (keep.size() == 1) group.owner = keep.front();
+  }
+  // Two groups given to one table must not share rowids: neither is trusted.
+  std::vector<std::size_t> order(m_groups.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [this](std::size_t a, std::size_t b) {
+    const Group& x = m_groups[a];
+    const Group& y = m_groups[b];
+    return x.owner != y.owner ? x.owner < y.owner : x.minRowid < y.minRowid;
+  });
+  std::vector<bool> clash(m_groups.size(), false);
+  for (std::size_t i = 1; i < order.size(); ++i) {
+    const Group& previous = m_groups[order[i - 1]];
+    const Group& group = m_groups[order[i]];
+    if (group.owner >= 0 && group.owner == previous.owner && group.minRowid <= previous.maxRowid)
+      clash[order[i]] = clash[order[i - 1]] = true;
+  }
+  for (std::size_t i : order) {
+    Group& group = m_groups[i];
+    if (group.rows == 0 || group.free) continue;
+    if (group.owner >= 0 && !clash[i]) {
+      PutBackPages& pages = m_result.putBack[m_tables[size_t(group.owner)].name];
+      pages.pages.insert(pages.pages.end(), group.leaves.begin(), group.leaves.end());
+      pages.rows += group.rows;
+    } else {
+      m_result.lostPages.insert(m_result.lostPages.end(), group.leaves.begin(), group.leaves.end());
+      m_result.lostRows += group.rows;
+      m_result.lostWidth = std::min(kLostAndFoundMaxWidth, std::max(m_result.lostWidth, group.maxFields));
+    }
+  }
+  std::sort(m_result.lostPages.begin(), m_result.lostPages.end());
+}
+
+OrphanPassResult Pass::Run() {
+  if (!ClaimLiveTrees()) {
+    m_result.stopped = true;
+    return m_result;
+  }
+  const std::vector<std::int64_t> orphans = OrphanTablePages(m_session);
+  m_result.orphanPages = static_cast<std::int64_t>(orphans.size());
+  if (!orphans.empty()) {
+    ReadTables();
+    MakeGroups(orphans);
+    DecodeGroups();
+    if (!Stopped()) ReadDamagedTrees();
+    if (!Stopped()) Attribute();
+    if (!Stopped()) WeighIndexes();
+    if (Stopped()) {
+      m_result = OrphanPassResult();
+      m_result.stopped = true;
+      return m_result;
+    }
+    Decide();
+  }
+  m_result.ran = true;
+  return m_result;
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> FreelistPages(const CSQLiteRecovery& session) {
+  const Geometry& g = session.geometry();
+  std::vector<std::uint32_t> pages;
+  if (g.pageSize < format::kMinPageSize || g.usableSize < 8) return pages;
+  std::vector<std::uint8_t> trunk(static_cast<std::size_t>(g.pageSize));
+  const std::int64_t perTrunk = (g.usableSize - 8) / 4;
+  std::int64_t next = format::ReadBigEndian32(session.Source().Header() + 32);
+  PageSet trunks;
+  for (std::int64_t steps = 0; next >= 2 && next <= g.pageCount && steps < g.pageCount; ++steps) {
+    // Each trunk once: a chain that loops ends where it comes back.
+    if (!trunks.Insert(next)) break;
+    pages.push_back(static_cast<std::uint32_t>(next));
+    if (session.Source().ReadPage(next, trunk.data()) != PageRead::Ok) break;
+    const std::int64_t count = std::min<std::int64_t>(format::ReadBigEndian32(trunk.data() + 4), perTrunk);
+    for (std::int64_t i = 0; i < count; ++i) {
+      const std::uint32_t leaf = format::ReadBigEndian32(trunk.data() + 8 + 4 * i);
+      if (leaf >= 2 && leaf <= g.pageCount) pages.push_back(leaf);
+    }
+    next = format::ReadBigEndian32(trunk.data());
+  }
+  std::sort(pages.begin(), pages.end());
+  pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+  return pages;
+}
+
+std::vector<std::int64_t> OrphanTablePages(const CSQLiteRecovery& session) {
+  const Geometry& g = session.geometry();
+  std::vector<std::int64_t> orphans;
+  if (g.pageSize < format::kMinPageSize) return orphans;
+  const std::vector<std::uint32_t> free = FreelistPages(session);
+  const PointerMap map(session);
+  for (std::int64_t page = 2; page <= g.pageCount; ++page) {
+    if (session.Pages().Role(page) != PageRole::Unknown) continue;
+    if (page == map.LockPage() || map.IsMapPage(page)) continue;
+    if (std::binary_search(free.begin(), free.end(), static_cast<std::uint32_t>(page))) continue;
+    std::uint8_t type = 0;
+    if (session.Source().ReadPart(page, 0, &type, 1) != 1) continue;
+    if (type == format::kInteriorTable || type == format::kLeafTable) orphans.push_back(page);
+  }
+  return orphans;
+}
+
+OrphanPassResult RunOrphanPass(CSQLiteRecovery& session, IWalkProgress* progress) {
+  return Pass(session, progress).Run();
+}
+
+QString LostAndFoundSql(const QString& name, int width) {
+  QString sql = QStringLiteral("CREATE TABLE ") + QuoteIdentifier(name) +
+                QStringLiteral("(page INTEGER, id INTEGER, nfield INTEGER");
+  for (int i = 1; i <= width; ++i) sql += QStringLiteral(", c%1").arg(i);
+  return sql + QLatin1Char(')');
+}
+
+QString LostAndFoundName(const QStringList& taken) {
+  const QString base = QStringLiteral("lost_and_found");
+  QString name = base;
+  for (int suffix = 1; taken.contains(name, Qt::CaseInsensitive); ++suffix)
+    name = base + QStringLiteral("_%1").arg(suffix);
+  return name;
+}
+
+}  // namespace velmora

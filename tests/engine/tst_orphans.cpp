@@ -1,0 +1,298 @@
+// Orphan pages put back into their own tables, and the lost-and-found table.
+//
+// Each case builds a database with SQLite, keeps an intact copy, damages the
+// other copy (pages zeroed, rows deleted into the freelist), saves everything
+// the program recovers from it, and sorts every recovered row against what
+// SQLite reads from the intact copy: in its own table, in lost and found, or
+// wrong (a row SQLite does not have there, or has with other values).
+#include <sqlite3.h>
+
+#include <QFileInfo>
+#include <QtTest>
+#include <functional>
+
+#include "output/RecoveredDatabase.h"
+#include "output/SaveDispatch.h"
+#include "output/TableExtraction.h"
+#include "tests/support/Damager.h"
+#include "tests/support/DbBuilder.h"
+#include "tests/support/PageProbe.h"
+#include "tests/support/ReferenceReader.h"
+#include "tests/support/TestEnv.h"
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+std::int64_t RootPage(const QString& path, const QString& table) {
+  sqlite3* db = nullptr;
+  std::int64_t root = 0;
+  if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+      SQLITE_OK) {
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db, "SELECT rootpage FROM sqlite_schema WHERE name = ?1", -1, &stmt,
+                       nullptr);
+    const QByteArray name = table.toUtf8();
+    sqlite3_bind_text(stmt, 1, name.constData(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(stmt) == SQLITE_ROW) root = sqlite3_column_int64(stmt, 0);
+    sqlite3_finalize(stmt);
+  }
+  sqlite3_close(db);
+  return root;
+}
+
+// A non-root interior page of the table's tree (the first one a walk meets).
+std::int64_t InnerPage(const QString& path, const QString& table) {
+  const TreePages tree = PageProbe(path).Tree(RootPage(path, table));
+  return tree.interior.size() > 1 ? tree.interior.at(1) : 0;
+}
+
+bool SameValue(const RefValue& a, const RefValue& b) {
+  if (a.storage != b.storage) return false;
+  switch (a.storage) {
+    case StorageClass::Null: return true;
+    case StorageClass::Integer: return a.intValue == b.intValue;
+    case StorageClass::Real: return std::memcmp(&a.realValue, &b.realValue, sizeof(double)) == 0;
+    default: return a.bytes == b.bytes;
+  }
+}
+
+// `untyped`: `got` comes from a column without declared type, which keeps a
+// record's integer where a REAL column reads it as the equal real.
+bool SameRow(const QList<RefValue>& got, const RefRow& want, bool untyped = false) {
+  if (got.size() != want.values.size()) return false;
+  for (int i = 0; i < got.size(); ++i) {
+    const RefValue& a = got.at(i);
+    const RefValue& b = want.values.at(i);
+    const bool realStoredAsInteger = untyped && a.storage == StorageClass::Integer &&
+                                     b.storage == StorageClass::Real &&
+                                     static_cast<double>(a.intValue) == b.realValue;
+    if (!SameValue(a, b) && !realStoredAsInteger) return false;
+  }
+  return true;
+}
+
+const RefRow* FindRow(const RefTable& table, std::int64_t rowid) {
+  for (const RefRow& row : table.rows)
+    if (row.rowid == rowid) return &row;
+  return nullptr;
+}
+
+struct Tally {
+  std::int64_t reference = 0;  // rows SQLite reads from the intact copy
+  std::int64_t own = 0;        // recovered into their own table, exact
+  std::int64_t lostAndFound = 0;
+  std::int64_t wrong = 0;
+  std::int64_t putBack = 0;    // as the save reported it
+  QString lostName;
+};
+
+// Saves everything recovered from `damaged` and sorts the rows against the
+// intact copy.
+Tally Recover(const QString& intact, const QString& damaged) {
+  Tally tally;
+  CSQLiteRecovery engine;
+  engine.ScanDatabase(damaged);
+  engine.BuildWorkingDatabase();
+  if (const SchemaObject* lost = engine.LostAndFound()) tally.lostName = lost->name;
+  const QString folder = NewTestFolder(QStringLiteral("orphans"));
+  RecoveredDatabase target;
+  QString error;
+  if (!target.Open(engine, folder, QStringLiteral("out.db"), &error)) {
+    qWarning("%s", qPrintable(error));
+    tally.wrong = -1;
+    return tally;
+  }
+  for (const QString& name : CategoryNames(engine, kKindTable))
+    tally.putBack += DispatchObject(engine, name, kKindTable, &target, nullptr, nullptr, nullptr,
+                                    nullptr, nullptr)
+                         .putBack;
+  target.Close();
+  const QString out = folder + QStringLiteral("/out.db");
+
+  const RefSchema schema = ReadReferenceSchema(intact);
+  QList<RefTable> reference;
+  for (const QString& name : schema.tables) {
+    reference << ReadReferenceTable(intact, name);
+    tally.reference += reference.back().rows.size();
+  }
+  for (const RefTable& want : reference) {
+    const RefTable got = ReadReferenceTable(out, want.name);
+    for (const RefRow& row : got.rows) {
+      const RefRow* match = FindRow(want, row.rowid);
+      if (match != nullptr && SameRow(row.values, *match)) ++tally.own;
+      else ++tally.wrong;
+    }
+  }
+  if (!tally.lostName.isEmpty()) {
+    // page, id, nfield, c1..cN: the row is right when some table of the
+    // intact copy has that rowid with exactly those values.
+    for (const RefRow& row : ReadReferenceTable(out, tally.lostName).rows) {
+      const std::int64_t id = row.values.value(1).intValue;
+      const int fields = static_cast<int>(row.values.value(2).intValue);
+      const QList<RefValue> values = row.values.mid(3, fields);
+      bool found = false;
+      for (const RefTable& want : reference) {
+        const RefRow* match = FindRow(want, id);
+        found = found || (match != nullptr && SameRow(values, *match, true));
+      }
+      if (found) ++tally.lostAndFound;
+      else ++tally.wrong;
+    }
+  }
+  return tally;
+}
+
+// Rows of a table "name" with text, real and blob values that tell the
+// table apart: 'name-<i>'.
+QString FillSql(const QString& table, int rows, const QString& tag) {
+  return QStringLiteral(
+             "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %2) "
+             "INSERT INTO %1(a, b, c) SELECT '%3-' || i || '-' || hex(randomblob(8)), i * 0.5, "
+             "randomblob(i % 20) FROM n;")
+      .arg(table)
+      .arg(rows)
+      .arg(tag);
+}
+
+struct Case {
+  std::function<bool(DbBuilder&)> build;
+  std::function<bool(const QString& damaged)> damage;
+};
+
+}  // namespace
+
+class TestOrphans : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void recovery_data();
+  void recovery();
+  void intactFileHasNoOrphans();
+};
+
+void TestOrphans::recovery_data() {
+  QTest::addColumn<int>("autoVacuum");
+  QTest::addColumn<QString>("build");
+  QTest::addColumn<QStringList>("zeroInner");  // tables whose first non-root interior page is zeroed
+  QTest::addColumn<QStringList>("zeroRoot");   // tables whose root page is zeroed
+  QTest::addColumn<QString>("after");          // statements run after the build (deletions)
+  QTest::addColumn<bool>("allBack");           // every row of the intact copy is recovered
+  QTest::addColumn<bool>("intoLostAndFound");  // the orphan rows go to lost and found
+  QTest::addColumn<QString>("lostName");
+
+  const QString one = QStringLiteral("CREATE TABLE t(id INTEGER PRIMARY KEY, a TEXT, b REAL, c BLOB);"
+                                     "CREATE TABLE u(id INTEGER PRIMARY KEY, a TEXT, b REAL, c BLOB);") +
+                      FillSql("t", 6000, "t") + FillSql("u", 300, "u");
+  QTest::newRow("inner page of a large table zeroed")
+      << 0 << one << QStringList{"t"} << QStringList{} << QString() << true << false << QString();
+  QTest::newRow("root page of a table zeroed")
+      << 0 << one << QStringList{} << QStringList{"t"} << QString() << true << false << QString();
+
+  const QString twins = QStringLiteral("CREATE TABLE t(a TEXT, b REAL, c BLOB);"
+                                       "CREATE TABLE u(a TEXT, b REAL, c BLOB);"
+                                       "CREATE INDEX t_a ON t(a);") +
+                        FillSql("t", 6000, "t") + FillSql("u", 6000, "u");
+  // Both trees have holes over the same rowids and the same shape: the
+  // index of t tells the groups apart.
+  QTest::newRow("same columns, one indexed, inner pages of both zeroed")
+      << 0 << twins << QStringList{"t", "u"} << QStringList{} << QString() << true << false
+      << QString();
+  QString bare = twins;
+  bare.replace(QStringLiteral("CREATE INDEX t_a ON t(a);"),
+               QStringLiteral("CREATE TABLE lost_and_found(x);"));
+  // Nothing tells them apart: kept in lost and found, under a free name.
+  QTest::newRow("same columns, no index, inner pages of both zeroed")
+      << 0 << bare << QStringList{"t", "u"} << QStringList{} << QString() << false << true
+      << QStringLiteral("lost_and_found_1");
+  QString plain = twins;
+  plain.remove(QStringLiteral("CREATE INDEX t_a ON t(a);"));
+  // The pointer map names each page's parent: the zeroed roots.
+  QTest::newRow("auto-vacuum, roots of both zeroed")
+      << 1 << plain << QStringList{} << QStringList{"t", "u"} << QString() << true << false
+      << QString();
+  // Deleted rows of t lie on free pages with rowids in t's holes: none may
+  // come back.
+  QTest::newRow("freelist of deleted rows, inner page zeroed")
+      << 0 << one << QStringList{"t"} << QStringList{}
+      << QStringLiteral("PRAGMA secure_delete=OFF; DELETE FROM t WHERE id % 3 <> 0 AND id > 1500;")
+      << true << false << QString();
+}
+
+void TestOrphans::recovery() {
+  QFETCH(int, autoVacuum);
+  QFETCH(QString, build);
+  QFETCH(QStringList, zeroInner);
+  QFETCH(QStringList, zeroRoot);
+  QFETCH(QString, after);
+  QFETCH(bool, allBack);
+  QFETCH(bool, intoLostAndFound);
+  QFETCH(QString, lostName);
+
+  const QString folder = NewTestFolder(QStringLiteral("case"));
+  const QString intact = folder + QStringLiteral("/intact.db");
+  const QString damaged = folder + QStringLiteral("/damaged.db");
+  {
+    DbOptions options;
+    options.pageSize = 1024;
+    options.autoVacuum = autoVacuum != 0;
+    DbBuilder db(intact, options);
+    db.Exec(build);
+    QVERIFY2(db.Close(), qPrintable(db.LastError()));
+  }
+  if (!after.isEmpty()) QCOMPARE(ExecOnFile(intact, after), QString());
+  QVERIFY(CopyDatabase(intact, damaged));
+  for (const QString& table : zeroInner) {
+    const std::int64_t page = InnerPage(intact, table);
+    QVERIFY2(page > 0, qPrintable(table));
+    QVERIFY(ZeroPage(damaged, page));
+  }
+  for (const QString& table : zeroRoot) QVERIFY(ZeroPage(damaged, RootPage(intact, table)));
+
+  const Tally tally = Recover(intact, damaged);
+  qInfo("%s: %lld rows in the intact copy; %lld in their own table (%lld put back from orphan "
+        "pages), %lld in lost and found, %lld lost, %lld wrong",
+        QTest::currentDataTag(), static_cast<long long>(tally.reference),
+        static_cast<long long>(tally.own), static_cast<long long>(tally.putBack),
+        static_cast<long long>(tally.lostAndFound),
+        static_cast<long long>(tally.reference - tally.own - tally.lostAndFound),
+        static_cast<long long>(tally.wrong));
+  QCOMPARE(tally.wrong, std::int64_t{0});
+  QVERIFY(tally.putBack > 0 || intoLostAndFound);
+  if (allBack) QCOMPARE(tally.own, tally.reference);
+  if (intoLostAndFound) {
+    QCOMPARE(tally.lostName, lostName);
+    QVERIFY(tally.lostAndFound > 0);
+    QCOMPARE(tally.own + tally.lostAndFound, tally.reference);
+  } else {
+    QCOMPARE(tally.lostName, QString());
+  }
+}
+
+// An intact file: the pass finds nothing, puts nothing back and makes no
+// lost-and-found table, with or without free pages.
+void TestOrphans::intactFileHasNoOrphans() {
+  for (const bool autoVacuum : {false, true}) {
+    const QString path = NewTestFolder(QStringLiteral("intact")) + QStringLiteral("/db.db");
+    {
+      DbOptions options;
+      options.pageSize = 1024;
+      options.autoVacuum = autoVacuum;
+      DbBuilder db(path, options);
+      db.Exec(QStringLiteral("CREATE TABLE t(id INTEGER PRIMARY KEY, a TEXT, b REAL, c BLOB);") +
+              FillSql("t", 3000, "t") + QStringLiteral("DELETE FROM t WHERE id > 2000;"));
+      QVERIFY(db.Close());
+    }
+    CSQLiteRecovery engine;
+    engine.ScanDatabase(path);
+    engine.BuildWorkingDatabase();
+    QVERIFY(engine.Orphans().ran);
+    QCOMPARE(engine.Orphans().orphanPages, std::int64_t{0});
+    QVERIFY(engine.LostAndFound() == nullptr);
+    QCOMPARE(CountTableRows(engine, QStringLiteral("t")).own, std::int64_t{2000});
+  }
+}
+
+VELMORA_TEST_MAIN(TestOrphans)
+#include "tst_orphans.moc"
