@@ -26,6 +26,10 @@ constexpr std::int64_t kInMemoryLimit = 8 * 1024 * 1024;
 // goes as soon as the record has been handed on; smaller ones reuse a few
 // files from record to record.
 constexpr std::int64_t kOwnFileLength = 1024 * 1024;
+// Smaller long values are held in the record view while a record holds no
+// more than this in all: a temporary file per value costs system calls (and
+// file system work) worth far more than the bytes.
+constexpr std::int64_t kHeldPerRecord = 4 * 1024 * 1024;
 constexpr std::int64_t kStreamPiece = 1024 * 1024;
 // SQLite refuses values longer than this anyway (its default length limit).
 constexpr std::int64_t kMaxValueLength = 1000000000;
@@ -136,6 +140,10 @@ void CTableReader::RemoveOwnTempFiles() {
 }
 
 QString CTableReader::PathFor(std::int64_t length) {
+  if (length < kOwnFileLength && m_nHeldInRecord + length <= kHeldPerRecord) {
+    m_nHeldInRecord += length;
+    return QString();  // held in memory
+  }
   const QString folder = GetTempFolderPathFor(length);
   if (!folder.isEmpty() && (length >= kOwnFileLength ||
                             (folder != m_strTempFolder && folder == m_strDiskTempFolder))) {
@@ -189,6 +197,7 @@ CellUse CTableReader::VisitCell(const CellRef& cell) {
   if (m_pGrid != nullptr) recordStatus = velmora::FormatRecordStatus(m_pGrid);
   // The previous record has been handed on: its files may be written again.
   m_nNextTempFile = 0;
+  m_nHeldInRecord = 0;
   m_engine.DecodeCell(cell, m_bSave ? DecodeMode::Save : DecodeMode::Display, this, m_view);
   CellUse use = CellUse::Skipped;
   if (m_view.localPayload <= cell.space && m_view.localPayload <= cell.pageSize)
@@ -373,6 +382,9 @@ bool CRecordWriter::BindValue(sqlite3_stmt* stmt, int index, const RecordView& r
     QByteArray bytes(static_cast<qsizetype>(length), Qt::Uninitialized);
     const std::int64_t got = ReadSome(fd, 0, bytes.data(), length);
     ::close(fd);
+    // A file of its own is not needed any more: it goes now rather than after
+    // the insert, so the value is not held in a memory file system meanwhile.
+    if (m_lstBigTempFiles.contains(path)) QFile::remove(path);
     bytes.truncate(static_cast<qsizetype>(got));
     m_keep.push_back(std::move(bytes));
     data = m_keep.back().constData();
@@ -398,7 +410,9 @@ bool CRecordWriter::SaveRecord(const RecordView& record) {
   }
   sqlite3_stmt* stmt = insert->stmt;
   m_streams.clear();
-  MarkStreams(record);
+  // Only a record with values in temporary files can hold a blob to stream.
+  const bool longValues = !record.tempFiles.empty();
+  if (longValues) MarkStreams(record);
   m_keep.clear();  // bound bytes stay valid until the step
   int index = 0;
   for (const Param& param : insert->params) {
@@ -411,7 +425,8 @@ bool CRecordWriter::SaveRecord(const RecordView& record) {
           // A rowid table keeps its INTEGER PRIMARY KEY as NULL: the rowid is the value.
           sqlite3_bind_int64(stmt, index, record.rowid);
         } else {
-          BindValue(stmt, index, record, value, param.column, m_stream[size_t(param.recordPos)]);
+          BindValue(stmt, index, record, value, param.column,
+                    longValues && m_stream[size_t(param.recordPos)]);
         }
         break;
       }

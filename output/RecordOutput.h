@@ -71,6 +71,9 @@ class CTableReader : public ICellVisitor, public IWalkProgress, public ILongValu
 
   CellUse VisitCell(const CellRef& cell) override;
   bool Step(const WalkStep& step) override;
+  // Empty (the value is held in memory) for values under a megabyte while
+  // the record holds no more than 4 MB of them; else a file of the memory
+  // folder, or of the disk folder when the memory one lacks room.
   QString PathFor(std::int64_t length) override;
 
  protected:
@@ -99,6 +102,7 @@ class CTableReader : public ICellVisitor, public IWalkProgress, public ILongValu
   // has been handed on.
   QStringList m_lstBigTempFiles;
   int m_nNextTempFile = 0;
+  std::int64_t m_nHeldInRecord = 0;  // long-value bytes of this record held in memory
 
   friend class CRecordWriter;
 };

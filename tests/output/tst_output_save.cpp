@@ -434,6 +434,12 @@ class OutputSaveTest : public QObject {
            "INSERT INTO t VALUES(1, randomblob(9000000));"
            "ALTER TABLE t ADD COLUMN d TEXT DEFAULT 'dflt';"
            "ALTER TABLE t ADD COLUMN m TEXT NOT NULL DEFAULT '';";
+    QTest::newRow("many values under a megabyte")
+        << "CREATE TABLE t(id INTEGER PRIMARY KEY, a, b, c, d, e, f);"
+           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3)"
+           " INSERT INTO t SELECT i, randomblob(900000), printf('%.*c', 900000, 'm'),"
+           " randomblob(900000), randomblob(900000 + i), randomblob(900000), randomblob(70000)"
+           " FROM n;";
     QTest::newRow("without rowid")
         << "CREATE TABLE t(k TEXT PRIMARY KEY, b BLOB, n INTEGER) WITHOUT ROWID;"
            "INSERT INTO t VALUES('k1', randomblob(9000000), 5), ('k2', randomblob(2000000), NULL);";
