@@ -15,15 +15,15 @@ namespace velmora {
 enum class DecodeMode : std::uint8_t {
   Schema,   // every value held in memory (bounded by the chain that exists)
   Display,  // a long text: only its first bytes (enough for its display); a long blob: nothing
-  Save,     // a long value goes to a temporary file (held in memory when none can be had)
+  Save,     // a long value goes to a temporary file (held in memory when PathFor gives none)
 };
 
 // Gives the save its temporary files for long values.
 class ILongValueFiles {
  public:
   virtual ~ILongValueFiles() = default;
-  // A path for the bytes of a value of `length` bytes; empty when no file can
-  // be had (the value is then held in memory).
+  // A path for the bytes of a value of `length` bytes; empty when the value is
+  // to be held in memory (no file can be had, or the value is small enough).
   virtual QString PathFor(std::int64_t length) = 0;
 };
 

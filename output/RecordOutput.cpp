@@ -19,8 +19,17 @@ namespace velmora {
 namespace {
 
 // Long values up to this size are read from their temporary file into one
-// buffer; longer blobs of rowid tables are written into the row in pieces.
+// buffer; longer blobs of rowid tables are written into the row in pieces
+// when the record allows it (see CRecordWriter::MarkStreams).
 constexpr std::int64_t kInMemoryLimit = 8 * 1024 * 1024;
+// Long values of this size and more get a temporary file of their own, which
+// goes as soon as the record has been handed on; smaller ones reuse a few
+// files from record to record.
+constexpr std::int64_t kOwnFileLength = 1024 * 1024;
+// Smaller long values are held in the record view while a record holds no
+// more than this in all: a temporary file per value costs system calls (and
+// file system work) worth far more than the bytes.
+constexpr std::int64_t kHeldPerRecord = 4 * 1024 * 1024;
 constexpr std::int64_t kStreamPiece = 1024 * 1024;
 // SQLite refuses values longer than this anyway (its default length limit).
 constexpr std::int64_t kMaxValueLength = 1000000000;
@@ -121,13 +130,26 @@ CTableReader::CTableReader(CSQLiteRecovery& engine, bool save, IRecordGrid* grid
 
 CTableReader::~CTableReader() {
   for (const QString& path : m_lstTempFiles) QFile::remove(path);
+  RemoveOwnTempFiles();
+}
+
+void CTableReader::RemoveOwnTempFiles() {
+  if (m_lstBigTempFiles.isEmpty()) return;
   for (const QString& path : m_lstBigTempFiles) QFile::remove(path);
+  m_lstBigTempFiles.clear();
 }
 
 QString CTableReader::PathFor(std::int64_t length) {
+  if (length < kOwnFileLength && m_nHeldInRecord + length <= kHeldPerRecord) {
+    m_nHeldInRecord += length;
+    return QString();  // held in memory
+  }
   const QString folder = GetTempFolderPathFor(length);
-  if (!folder.isEmpty() && folder != m_strTempFolder && folder == m_strDiskTempFolder) {
-    // Too big for the memory folder: a file of its own on disk.
+  if (!folder.isEmpty() && (length >= kOwnFileLength ||
+                            (folder != m_strTempFolder && folder == m_strDiskTempFolder))) {
+    // A large value, or one too big for the memory folder: a file of its own,
+    // removed once the record has been handed on (a value of hundreds of
+    // megabytes must not stay in a memory file system until the table ends).
     const QString path = folder + MakeGuidName();
     m_lstBigTempFiles << path;
     return path;
@@ -173,15 +195,16 @@ bool CTableReader::Step(const WalkStep& step) {
 CellUse CTableReader::VisitCell(const CellRef& cell) {
   QString recordStatus;
   if (m_pGrid != nullptr) recordStatus = velmora::FormatRecordStatus(m_pGrid);
-  // The previous record has been handed on: its files may be written again,
-  // and the disk files of values too big for memory go.
+  // The previous record has been handed on: its files may be written again.
   m_nNextTempFile = 0;
-  for (const QString& path : m_lstBigTempFiles) QFile::remove(path);
-  m_lstBigTempFiles.clear();
+  m_nHeldInRecord = 0;
   m_engine.DecodeCell(cell, m_bSave ? DecodeMode::Save : DecodeMode::Display, this, m_view);
-  if (m_view.localPayload > cell.space || m_view.localPayload > cell.pageSize)
-    return CellUse::Skipped;
-  return OnRecord(m_view, recordStatus) ? CellUse::Used : CellUse::Stop;
+  CellUse use = CellUse::Skipped;
+  if (m_view.localPayload <= cell.space && m_view.localPayload <= cell.pageSize)
+    use = OnRecord(m_view, recordStatus) ? CellUse::Used : CellUse::Stop;
+  // The files of the large values of this record go now, not at the next one.
+  RemoveOwnTempFiles();
+  return use;
 }
 
 CRecordWriter::CRecordWriter(CSQLiteRecovery& engine, const TableLayout& layout, sqlite3* db,
@@ -280,8 +303,46 @@ CRecordWriter::Insert* CRecordWriter::InsertFor(int valueCount) {
   return &insert;
 }
 
+void CRecordWriter::MarkStreams(const RecordView& record) {
+  const int count = m_layout.ColumnCount();
+  m_stream.assign(size_t(record.Size()), false);
+  if (m_layout.withoutRowid) return;  // incremental blob I/O needs a rowid
+  // A rowid table stores its columns in declaration order (record position k
+  // is column k), the INTEGER PRIMARY KEY as NULL. The library writes a
+  // zeroblob into the row as zeros without building it in memory only when
+  // nothing stored after it holds bytes (NULLs, empty values and other
+  // zeroblobs hold none); otherwise it builds the whole record in memory and
+  // the zeroblob costs a copy of its own, so the blob is bound from memory.
+  // Values whose stored form is not known for sure count as holding bytes.
+  bool bytesAfter = false;
+  for (int column = count - 1; column >= 0 && !bytesAfter; --column) {
+    if (column == m_layout.rowidAlias) continue;
+    if (m_layout.hidden[size_t(column)] != 0) {
+      bytesAfter = true;  // computed by the library
+      continue;
+    }
+    if (column >= record.Size()) {
+      // Not in the record: its default, the empty text, or NULL.
+      const SQLiteColumnInfo& info = m_layout.columns[size_t(column)];
+      const bool emptyText = info.notNull == QLatin1String("1") && info.defaultValue.isEmpty();
+      bytesAfter = !emptyText && !info.defaultValue.isEmpty() &&
+                   info.defaultValue.compare(QLatin1String("NULL"), Qt::CaseInsensitive) != 0;
+      continue;
+    }
+    const ValueView& value = record.values[size_t(column)];
+    if (value.storage == StorageClass::Blob && value.tempFile >= 0 && value.length > kInMemoryLimit) {
+      m_stream[size_t(column)] = true;
+      continue;
+    }
+    const bool empty = value.storage == StorageClass::Null ||
+                       ((value.storage == StorageClass::Text || value.storage == StorageClass::Blob) &&
+                        value.length == 0 && value.held == 0 && value.tempFile < 0);
+    bytesAfter = !empty;
+  }
+}
+
 bool CRecordWriter::BindValue(sqlite3_stmt* stmt, int index, const RecordView& record,
-                              const ValueView& value, int column) {
+                              const ValueView& value, int column, bool stream) {
   switch (value.storage) {
     case StorageClass::Null: return sqlite3_bind_null(stmt, index) == SQLITE_OK;
     case StorageClass::Integer: return sqlite3_bind_int64(stmt, index, value.intValue) == SQLITE_OK;
@@ -312,7 +373,7 @@ bool CRecordWriter::BindValue(sqlite3_stmt* stmt, int index, const RecordView& r
     // Never more than the value announces, never more than the file holds.
     std::int64_t length = std::min(fileSize, value.length > 0 ? value.length : fileSize);
     length = std::min(length, kMaxValueLength);
-    if (!text && length > kInMemoryLimit && !m_layout.withoutRowid) {
+    if (stream && !text && length > kInMemoryLimit) {
       ::close(fd);
       m_streams.push_back({column, path, length});
       return sqlite3_bind_zeroblob64(stmt, index, static_cast<sqlite3_uint64>(length)) == SQLITE_OK;
@@ -321,6 +382,9 @@ bool CRecordWriter::BindValue(sqlite3_stmt* stmt, int index, const RecordView& r
     QByteArray bytes(static_cast<qsizetype>(length), Qt::Uninitialized);
     const std::int64_t got = ReadSome(fd, 0, bytes.data(), length);
     ::close(fd);
+    // A file of its own is not needed any more: it goes now rather than after
+    // the insert, so the value is not held in a memory file system meanwhile.
+    if (m_lstBigTempFiles.contains(path)) QFile::remove(path);
     bytes.truncate(static_cast<qsizetype>(got));
     m_keep.push_back(std::move(bytes));
     data = m_keep.back().constData();
@@ -346,6 +410,9 @@ bool CRecordWriter::SaveRecord(const RecordView& record) {
   }
   sqlite3_stmt* stmt = insert->stmt;
   m_streams.clear();
+  // Only a record with values in temporary files can hold a blob to stream.
+  const bool longValues = !record.tempFiles.empty();
+  if (longValues) MarkStreams(record);
   m_keep.clear();  // bound bytes stay valid until the step
   int index = 0;
   for (const Param& param : insert->params) {
@@ -358,7 +425,8 @@ bool CRecordWriter::SaveRecord(const RecordView& record) {
           // A rowid table keeps its INTEGER PRIMARY KEY as NULL: the rowid is the value.
           sqlite3_bind_int64(stmt, index, record.rowid);
         } else {
-          BindValue(stmt, index, record, value, param.column);
+          BindValue(stmt, index, record, value, param.column,
+                    longValues && m_stream[size_t(param.recordPos)]);
         }
         break;
       }

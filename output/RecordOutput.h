@@ -71,6 +71,9 @@ class CTableReader : public ICellVisitor, public IWalkProgress, public ILongValu
 
   CellUse VisitCell(const CellRef& cell) override;
   bool Step(const WalkStep& step) override;
+  // Empty (the value is held in memory) for values under a megabyte while
+  // the record holds no more than 4 MB of them; else a file of the memory
+  // folder, or of the disk folder when the memory one lacks room.
   QString PathFor(std::int64_t length) override;
 
  protected:
@@ -85,6 +88,9 @@ class CTableReader : public ICellVisitor, public IWalkProgress, public ILongValu
   IProgressBar* const m_pProgressBar;
 
  private:
+  // Removes the files of values of kOwnFileLength bytes and more.
+  void RemoveOwnTempFiles();
+
   RecordView m_view;  // reused from cell to cell
   QString m_strTempFolder;      // long-value files of the memory folder
   QString m_strDiskTempFolder;  // ... and of the disk folder, for values too big for memory
@@ -92,8 +98,11 @@ class CTableReader : public ICellVisitor, public IWalkProgress, public ILongValu
   // a file when it writes it): creating and deleting a file per value costs
   // far more than the value itself on common file systems.
   QStringList m_lstTempFiles;
-  QStringList m_lstBigTempFiles;  // files of the disk folder, removed at the end
+  // Files of large values and of the disk folder, removed once their record
+  // has been handed on.
+  QStringList m_lstBigTempFiles;
   int m_nNextTempFile = 0;
+  std::int64_t m_nHeldInRecord = 0;  // long-value bytes of this record held in memory
 
   friend class CRecordWriter;
 };
@@ -104,8 +113,9 @@ class CTableReader : public ICellVisitor, public IWalkProgress, public ILongValu
 // (one per number of values a record holds), every value bound straight from
 // the record view with its own storage class: integers as integers, reals
 // with every bit, NULL as NULL, texts byte for byte in the database's
-// encoding, blobs byte for byte, long values from their temporary file (long
-// blobs written into the row in pieces). The rowid is kept. Columns a short
+// encoding, blobs byte for byte, long values from their temporary file, read
+// once (blobs over 8 MB of a rowid table with nothing stored after them but
+// empty values are written into the row in pieces instead). The rowid is kept. Columns a short
 // record lacks are left to the table's own default (NULL without one); a NOT
 // NULL column without default receives the empty text. The caller wraps the
 // walk in a transaction.
@@ -157,8 +167,11 @@ class CRecordWriter : public CTableReader {
 
   Insert* InsertFor(int valueCount);
   bool SaveRecord(const RecordView& record);
+  // Fills m_stream: per record position, whether the value is a long blob
+  // that is bound as a zeroblob and written into the row in pieces.
+  void MarkStreams(const RecordView& record);
   bool BindValue(sqlite3_stmt* stmt, int index, const RecordView& record, const ValueView& value,
-                 int column);
+                 int column, bool stream);
   bool ShowRecord(const RecordView& record, const QString& recordStatus);
   void NoteError(const QString& error);
 
@@ -168,6 +181,7 @@ class CRecordWriter : public CTableReader {
   std::vector<Insert> m_inserts;          // by value count; stmt null until prepared
   std::vector<bool> m_insertFailed;       // by value count: the INSERT could not be prepared
   std::vector<PendingStream> m_streams;   // reused from record to record
+  std::vector<bool> m_stream;             // by record position, from MarkStreams
   std::vector<QByteArray> m_keep;         // long values read from their files, kept until the step
   std::vector<QString> m_texts;           // display mode: one text per column, reused
   std::int64_t m_nCut = 0;

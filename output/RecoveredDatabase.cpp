@@ -96,9 +96,11 @@ bool RecoveredDatabase::Open(const CSQLiteRecovery& engine, const QString& folde
     ExecSql(db, "PRAGMA application_id = " + QByteArray::number(settings.applicationId));
   ExecSql(db, "PRAGMA synchronous = OFF");
   ExecSql(db, "PRAGMA journal_mode = MEMORY");
-  // A table's inserts form one transaction: a larger page cache keeps its
-  // pages from being spilled and read again while it grows.
-  ExecSql(db, "PRAGMA cache_size = -32768");
+  // A small page cache (the library's default, 2 MB). The walk inserts in
+  // rowid order, so a page that leaves the cache is not needed again; and
+  // CREATE INDEX sorts in runs the size of the cache: runs that stay in the
+  // processor's caches sort more than twice as fast as 32 MB ones.
+  ExecSql(db, "PRAGMA cache_size = -2048");
   // Collations the library lacks get binary-order stand-ins; the schema keeps
   // their names for the application that owns them.
   InstallStandInCollations(db);

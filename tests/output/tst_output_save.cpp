@@ -414,6 +414,55 @@ class OutputSaveTest : public QObject {
     }
   }
 
+  // Values of several megabytes: blobs over 8 MB written into the row in
+  // pieces where nothing with bytes follows them, bound from memory where
+  // something does (the library would otherwise build the zeroblob), in
+  // WITHOUT ROWID tables, and texts of their own temporary file.
+  void largeValuesSaved_data() {
+    QTest::addColumn<QString>("sql");
+    QTest::newRow("blob last") << "CREATE TABLE t(id INTEGER PRIMARY KEY, s TEXT, b BLOB);"
+                                  "INSERT INTO t VALUES(1, 'a', randomblob(9000000)), (2, 'b', x'01');";
+    QTest::newRow("text after blob")
+        << "CREATE TABLE t(id INTEGER PRIMARY KEY, b BLOB, s TEXT);"
+           "INSERT INTO t VALUES(1, randomblob(9000000), printf('%.*c', 3000000, 'y'));"
+           "INSERT INTO t VALUES(2, x'02', 'short');";
+    QTest::newRow("empty values after blob")
+        << "CREATE TABLE t(id INTEGER PRIMARY KEY, a BLOB, b BLOB, n, e TEXT, z BLOB);"
+           "INSERT INTO t VALUES(7, randomblob(9000000), randomblob(8500000), NULL, '', x'');";
+    QTest::newRow("default after blob")
+        << "CREATE TABLE t(id INTEGER PRIMARY KEY, b BLOB);"
+           "INSERT INTO t VALUES(1, randomblob(9000000));"
+           "ALTER TABLE t ADD COLUMN d TEXT DEFAULT 'dflt';"
+           "ALTER TABLE t ADD COLUMN m TEXT NOT NULL DEFAULT '';";
+    QTest::newRow("many values under a megabyte")
+        << "CREATE TABLE t(id INTEGER PRIMARY KEY, a, b, c, d, e, f);"
+           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3)"
+           " INSERT INTO t SELECT i, randomblob(900000), printf('%.*c', 900000, 'm'),"
+           " randomblob(900000), randomblob(900000 + i), randomblob(900000), randomblob(70000)"
+           " FROM n;";
+    QTest::newRow("without rowid")
+        << "CREATE TABLE t(k TEXT PRIMARY KEY, b BLOB, n INTEGER) WITHOUT ROWID;"
+           "INSERT INTO t VALUES('k1', randomblob(9000000), 5), ('k2', randomblob(2000000), NULL);";
+  }
+  void largeValuesSaved() {
+    QFETCH(QString, sql);
+    const QString folder = NewTestFolder("large");
+    const QString source = folder + "/large.db";
+    {
+      DbBuilder db(source, DbOptions());
+      db.Exec(sql);
+      db.Close();
+      QVERIFY2(db.Ok(), qPrintable(db.LastError()));
+    }
+    CSQLiteRecovery engine;
+    Scan(engine, source);
+    const SaveRun run = SaveAll(engine, source, folder + "/out");
+    QVERIFY2(run.failures.isEmpty(), qPrintable(run.failures.join("\n")));
+    const QString diff = CompareTable(source, run.path, QStringLiteral("t"));
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    QCOMPARE(Pragma(run.path, "PRAGMA integrity_check"), QStringLiteral("ok"));
+  }
+
   void destinationRefused_data() {
     QTest::addColumn<QString>("occupant");
     QTest::newRow("earlier save") << "file";
