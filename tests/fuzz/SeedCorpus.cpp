@@ -90,4 +90,42 @@ QStringList WriteSeedCorpus(const QString& folder, bool withLargePages, QString*
   return paths;
 }
 
+QStringList WriteSmallSeeds(const QString& folder, QString* error) {
+  QDir().mkpath(folder);
+  struct Seed {
+    const char* name;
+    const char* sql;
+  };
+  const Seed seeds[] = {
+      {"small-empty", "PRAGMA user_version = 7;"},
+      {"small-table", "CREATE TABLE t (a INTEGER PRIMARY KEY, b, c);"
+                      "INSERT INTO t VALUES (1, 'one', 1.5), (2, x'0102', NULL), (-3, 4, 'x');"},
+      {"small-index", "CREATE TABLE t (a, b); CREATE INDEX ti ON t (b, a);"
+                      "INSERT INTO t VALUES (1, 'b'), (2, 'a'), (3, NULL);"},
+      {"small-without-rowid", "CREATE TABLE w (k TEXT PRIMARY KEY, v) WITHOUT ROWID;"
+                              "INSERT INTO w VALUES ('k1', 1), ('k2', 2.25);"},
+      {"small-overflow", "CREATE TABLE o (a INTEGER PRIMARY KEY, b);"
+                         "INSERT INTO o VALUES (1, zeroblob(1200)), (2, printf('%.900c', 'z'));"},
+      {"small-interior", "CREATE TABLE r (a INTEGER PRIMARY KEY, b);"
+                         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 60)"
+                         " INSERT INTO r SELECT i, printf('%.20c', 'r') FROM n;"},
+      {"small-interior-index", "CREATE TABLE s (a); CREATE INDEX si ON s (a);"
+                               "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 40)"
+                               " INSERT INTO s SELECT printf('%.30c', char(64 + i % 26)) || i FROM n;"},
+  };
+  QStringList paths;
+  for (const Seed& seed : seeds) {
+    const QString path = QDir(folder).filePath(QString::fromLatin1(seed.name) + QStringLiteral(".db"));
+    DbBuilder db(path, DbOptions{512, TextEncoding::Utf8, 0, false});
+    db.Exec(QString::fromLatin1(seed.sql));
+    db.Close();
+    if (!db.Ok()) {
+      if (error) *error = QStringLiteral("%1: %2").arg(QString::fromLatin1(seed.name), db.LastError());
+      return {};
+    }
+    paths << path;
+  }
+  return paths;
+}
+
 }  // namespace velmora::fuzz

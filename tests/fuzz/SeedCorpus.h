@@ -13,4 +13,11 @@ namespace velmora::fuzz {
 // quickly, so the fuzz run leaves it out).
 QStringList WriteSeedCorpus(const QString& folder, bool withLargePages, QString* error);
 
+// Writes a few very small databases (512-byte pages, one to eight pages each:
+// one page of every b-tree kind, a short overflow chain, an interior page of
+// each tree kind) into `folder`: inputs a page-level fuzzer mutates quickly.
+// Returns their paths; empty when one could not be made (the reason goes to
+// *error).
+QStringList WriteSmallSeeds(const QString& folder, QString* error);
+
 }  // namespace velmora::fuzz

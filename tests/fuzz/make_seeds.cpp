@@ -1,5 +1,5 @@
-// Writes the seed corpus of the fuzz target into the folder given as the
-// only argument.
+// Writes the seed corpus of the fuzz targets (the seeds and the small
+// seeds) into the folder given as the only argument.
 #include <QCoreApplication>
 #include <cstdio>
 
@@ -12,7 +12,12 @@ int main(int argc, char** argv) {
     return 2;
   }
   QString error;
-  const QStringList seeds = velmora::fuzz::WriteSeedCorpus(QString::fromLocal8Bit(argv[1]), false, &error);
+  const QString folder = QString::fromLocal8Bit(argv[1]);
+  QStringList seeds = velmora::fuzz::WriteSeedCorpus(folder, false, &error);
+  if (!seeds.isEmpty()) {
+    const QStringList small = velmora::fuzz::WriteSmallSeeds(folder, &error);
+    seeds = small.isEmpty() ? QStringList() : seeds + small;
+  }
   if (seeds.isEmpty()) {
     std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
     return 1;

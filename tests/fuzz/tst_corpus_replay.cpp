@@ -1,13 +1,14 @@
 // Every seed of the fuzz corpus and a few hundred deterministic mutations of
-// them go through the fuzz target's entry under the sanitizers of the test
-// build, so that crash regressions are caught without libFuzzer too. The
-// only check is that each run ends (in bounded time) without a report.
+// them go through the entries of both fuzz targets under the sanitizers of
+// the test build, so that crash regressions are caught without libFuzzer too.
+// The only check is that each run ends (in bounded time) without a report.
 #include <QtTest/QtTest>
 
 #include <QElapsedTimer>
 
 #include "engine/SQLiteRecovery.h"
 #include "tests/fuzz/FuzzEntry.h"
+#include "tests/fuzz/PagesEntry.h"
 #include "tests/fuzz/SeedCorpus.h"
 #include "tests/support/TestSupport.h"
 
@@ -23,6 +24,7 @@ class CorpusReplayTest : public QObject {
   void mutations_data();
   void mutations();
   void headerFields();
+  void pagesSeeds();
 
  private:
   QStringList m_seeds;
@@ -85,6 +87,7 @@ void CorpusReplayTest::mutations() {
   QElapsedTimer timer;
   timer.start();
   fuzz::RecoverBytes(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()));
+  fuzz::WalkPagesOfBytes(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()));
   // Generous: only a run away walk takes this long.
   QVERIFY2(timer.elapsed() < 30000, qPrintable(QString::number(timer.elapsed())));
 }
@@ -106,6 +109,21 @@ void CorpusReplayTest::headerFields() {
     reserved[20] = char(value);
     fuzz::RecoverBytes(reinterpret_cast<const std::uint8_t*>(enc.constData()), std::size_t(enc.size()));
     fuzz::RecoverBytes(reinterpret_cast<const std::uint8_t*>(reserved.constData()), std::size_t(reserved.size()));
+  }
+}
+
+void CorpusReplayTest::pagesSeeds() {
+  // The lower-layer entry decodes the records of the seeds and of the small
+  // seeds: it really walks the trees the scan finds.
+  std::int64_t records = 0;
+  for (const QString& path : std::as_const(m_seeds)) records += fuzz::WalkPagesOfFile(path);
+  QVERIFY(records > 1000);
+  QString error;
+  const QStringList small = fuzz::WriteSmallSeeds(NewTestFolder(QStringLiteral("small")), &error);
+  QVERIFY2(!small.isEmpty(), qPrintable(error));
+  for (const QString& path : small) {
+    const bool empty = path.endsWith(QStringLiteral("small-empty.db"));
+    QVERIFY2(empty || fuzz::WalkPagesOfFile(path) > 0, qPrintable(path));
   }
 }
 
