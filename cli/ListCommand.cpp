@@ -3,28 +3,49 @@
 #include "cli/Commands.h"
 #include "cli/OutputCommands.h"
 #include "engine/SQLiteRecovery.h"
+#include "output/RecoverySummary.h"
 #include "output/SaveDispatch.h"
 
 namespace velmora::cli {
 
 int RunList(const QStringList& args) {
-  if (args.size() != 1) {
-    PrintError(QStringLiteral("list takes exactly one FILE"));
+  QStringList positional = args;
+  const bool counts = positional.removeAll(QStringLiteral("--counts")) > 0;
+  if (positional.size() != 1) {
+    PrintError(QStringLiteral("list takes exactly one FILE (and --counts)"));
     return kExitUsage;
   }
+  if (counts) InstallStopOnInterrupt();
   CSQLiteRecovery engine;
-  if (!OpenDamagedFile(engine, args.at(0))) return kExitFailure;
+  if (!OpenDamagedFile(engine, positional.at(0))) return kExitFailure;
+  RecoverySummary summary;
+  if (counts) summary = MakeSummary(engine);
   QTextStream out(stdout);
   out.setEncoding(QStringConverter::Utf8);
   // The object tree's texts: a table as its name without brackets and double
-  // quotes, the other objects by their name.
+  // quotes, the other objects by their name. With --counts a table's line
+  // goes on with its rows from its own tree, its rows put back from orphan
+  // pages and what of it was lost ("-" when nothing).
   const std::pair<int, const char*> categories[] = {
       {kKindTable, "Tables"}, {kKindIndex, "Indexes"}, {kKindView, "Views"}, {kKindTrigger, "Triggers"}};
   for (const auto& [kind, caption] : categories) {
-    for (const QString& name : CategoryNames(engine, kind))
-      out << caption << '\t' << EscapeCell(ObjectTreeText(kind, name)) << '\n';
+    for (const QString& name : CategoryNames(engine, kind)) {
+      out << caption << '\t' << EscapeCell(ObjectTreeText(kind, name));
+      const TableSummary* table = kind == kKindTable && counts ? summary.Table(name) : nullptr;
+      if (table != nullptr) {
+        const QString loss = table->HasLosses() ? table->LossText() : QStringLiteral("-");
+        out << '\t' << (table->counted || table->rootPage <= 0 ? QString::number(table->rows)
+                                                               : QStringLiteral("?"))
+            << '\t' << table->rowsFromOrphans << '\t' << EscapeCell(loss);
+      }
+      out << '\n';
+    }
   }
   out.flush();
+  if (counts && summary.stopped) {
+    PrintError(QStringLiteral("stopped; tables marked ? were not counted"));
+    return kExitPartial;
+  }
   return kExitOk;
 }
 

@@ -26,7 +26,9 @@ struct Verb {
 
 // One line per verb.
 const Verb kVerbs[] = {
-    {"list", "list FILE      print the recovered objects, one CATEGORY<TAB>NAME line each",
+    {"list", "list FILE [--counts]\n"
+             "                 print the recovered objects, one CATEGORY<TAB>NAME line each;\n"
+             "                 --counts adds to each table ROWS<TAB>ROWS FROM ORPHAN PAGES<TAB>LOSSES",
      RunList},
     {"show", "show FILE NAME [--kind table|view|index|trigger]\n"
              "                 print a table's records as the grid shows them (TAB separated),\n"
@@ -36,6 +38,10 @@ const Verb kVerbs[] = {
              "                 write the objects (all when none is named) into OUTDIR/<file name>;\n"
              "                 exit 3 when some object could not be saved or Ctrl+C stopped it",
      RunSave},
+    {"export", "export FILE OUTDIR [--table NAME]...\n"
+               "                 write each table (all when none is named) as OUTDIR/<table>.csv,\n"
+               "                 never replacing a file; exit 3 when some table was not written whole",
+     RunExport},
 };
 
 void PrintHelp(QTextStream& out) {
@@ -48,7 +54,7 @@ void PrintHelp(QTextStream& out) {
          "  --help          show this help\n"
          "  --version       show the version\n\n"
          "Exit status: 0 success, 1 nothing could be recovered or the work failed, 2 usage error,\n"
-         "3 some objects could not be saved (save).\n";
+         "3 some objects could not be saved (save, export) or the work was stopped.\n";
 }
 
 }  // namespace
