@@ -34,8 +34,8 @@ int RunList(const QStringList& args) {
       const TableSummary* table = kind == kKindTable && counts ? summary.Table(name) : nullptr;
       if (table != nullptr) {
         const QString loss = table->HasLosses() ? table->LossText() : QStringLiteral("-");
-        out << '\t' << (table->counted || table->rootPage <= 0 ? QString::number(table->rows)
-                                                               : QStringLiteral("?"))
+        const bool known = table->counted || (table->inSchema && table->rootPage <= 0);
+        out << '\t' << (known ? QString::number(table->rows) : QStringLiteral("?"))
             << '\t' << table->rowsFromOrphans << '\t' << EscapeCell(loss);
       }
       out << '\n';

@@ -107,6 +107,7 @@ RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgressBar* progressBar) 
     table.name = name;
     const SchemaObject* object = engine.Catalog().FindTable(name);
     table.rootPage = object != nullptr ? object->rootPage : 0;
+    table.inSchema = object != nullptr;
     TableLayout layout;
     if (!summary.stopped && table.rootPage > 0 &&
         ReadColumnInfo(engine.WorkingDb(), name, &layout)) {
@@ -171,7 +172,8 @@ QString FormatSummary(const RecoverySummary& s) {
   if (s.rowsLostAndFound >= 0) line(QStringLiteral("Rows in lost and found:"), QString::number(s.rowsLostAndFound));
   text += QStringLiteral("\nTables (%1):\n").arg(s.tables.size());
   for (const TableSummary& t : s.tables) {
-    QString figures = !t.counted && t.rootPage > 0
+    QString figures = !t.inSchema ? QStringLiteral("no schema row of its own; not counted")
+                      : !t.counted && t.rootPage > 0
                           ? QStringLiteral("not counted")
                           : Plural(t.rows, "row", "rows") + QStringLiteral(" from its own tree");
     if (t.rowsFromOrphans > 0)

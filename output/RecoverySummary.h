@@ -27,8 +27,11 @@ namespace velmora {
 //  pagesLost        pages of its tree that could not be used (their subtrees are lost)
 //  cellsSkipped     cells whose pointer or size does not fit their page
 //  counted          its tree was walked to the end (false: stopped before, or no columns known)
+//  inSchema         a schema row of the file names it (false for a table the
+//                   working database made itself, such as sqlite_sequence)
 struct TableSummary {
   QString name;
+  bool inSchema = true;
   std::int64_t rootPage = 0;
   std::int64_t rows = 0;
   std::int64_t rowsFromOrphans = 0;
@@ -36,7 +39,7 @@ struct TableSummary {
   std::int64_t cellsSkipped = 0;
   bool counted = false;
   // Whether anything of its tree was lost.
-  bool HasLosses() const { return pagesLost > 0 || cellsSkipped > 0 || rootPage <= 0; }
+  bool HasLosses() const { return inSchema && (pagesLost > 0 || cellsSkipped > 0 || rootPage <= 0); }
   // What was lost, in one sentence; empty when nothing was.
   QString LossText() const;
 };
