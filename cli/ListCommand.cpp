@@ -3,6 +3,7 @@
 #include "cli/Commands.h"
 #include "cli/OutputCommands.h"
 #include "engine/SQLiteRecovery.h"
+#include "output/RecoverySummary.h"
 #include "output/SaveDispatch.h"
 #include "output/TableExtraction.h"
 
@@ -10,33 +11,44 @@ namespace velmora::cli {
 
 int RunList(const QStringList& args) {
   // --counts adds, per table, the rows from its own tree, the rows put back
-  // from orphan pages and the rows kept in lost and found.
-  QStringList files = args;
-  const bool counts = files.removeAll(QStringLiteral("--counts")) > 0;
-  if (files.size() != 1) {
+  // from orphan pages, the rows kept in lost and found, and what was lost.
+  QStringList positional = args;
+  const bool counts = positional.removeAll(QStringLiteral("--counts")) > 0;
+  if (positional.size() != 1) {
     PrintError(QStringLiteral("list takes exactly one FILE (and optionally --counts)"));
     return kExitUsage;
   }
   if (counts) InstallStopOnInterrupt();
   CSQLiteRecovery engine;
-  if (!OpenDamagedFile(engine, files.at(0))) return kExitFailure;
+  if (!OpenDamagedFile(engine, positional.at(0))) return kExitFailure;
+  RecoverySummary summary;
+  if (counts) summary = MakeSummary(engine);
   QTextStream out(stdout);
   out.setEncoding(QStringConverter::Utf8);
   // The object tree's texts: a table as its name without brackets and double
-  // quotes, the other objects by their name.
+  // quotes, the other objects by their name. With --counts a table's line
+  // goes on with its rows from its own tree, its rows put back from orphan
+  // pages, its rows kept in lost and found and what of it was lost ("-"
+  // when nothing).
   const std::pair<int, const char*> categories[] = {
       {kKindTable, "Tables"}, {kKindIndex, "Indexes"}, {kKindView, "Views"}, {kKindTrigger, "Triggers"}};
   for (const auto& [kind, caption] : categories) {
     for (const QString& name : CategoryNames(engine, kind)) {
       out << caption << '\t' << EscapeCell(ObjectTreeText(kind, name));
-      if (counts && kind == kKindTable) {
+      const TableSummary* table = kind == kKindTable && counts ? summary.Table(name) : nullptr;
+      if (table != nullptr) {
         const TableRowCounts n = CountTableRows(engine, name);
-        out << '\t' << n.own << '\t' << n.putBack << '\t' << n.lost;
+        const QString loss = table->HasLosses() ? table->LossText() : QStringLiteral("-");
+        out << '\t' << n.own << '\t' << n.putBack << '\t' << n.lost << '\t' << EscapeCell(loss);
       }
       out << '\n';
     }
   }
   out.flush();
+  if (counts && summary.stopped) {
+    PrintError(QStringLiteral("stopped; the counts are incomplete"));
+    return kExitPartial;
+  }
   return kExitOk;
 }
 

@@ -23,6 +23,12 @@ int RunShow(const QStringList& args);
 // does, one line per object on standard output.
 int RunSave(const QStringList& args);
 
+// `export FILE OUTDIR [--table NAME]...`: writes each table (all when none is
+// named) to OUTDIR/<table name>.csv (see output/CsvExport.h), never replacing
+// an existing file; one line per table on standard output. Exit 3 when some
+// table could not be written whole or Ctrl+C stopped the export.
+int RunExport(const QStringList& args);
+
 // Scans FILE and builds the working database as the Open command does, with
 // Ctrl+C as the stop; the scan's and the working database's messages go to
 // standard error, and so do the lines saying where the pages came from

@@ -26,9 +26,11 @@ struct Verb {
 
 // One line per verb.
 const Verb kVerbs[] = {
-    {"list", "list [--counts] FILE  print the recovered objects, one CATEGORY<TAB>NAME line each;\n"
-             "                 --counts adds per table: rows from its own tree, rows put back from\n"
-             "                 orphan pages, rows kept in lost and found",
+    {"list", "list [--counts] FILE  print the recovered objects, one CATEGORY<TAB>NAME line each;
+"
+             "                 --counts adds per table: rows from its own tree, rows put back from
+"
+             "                 orphan pages, rows kept in lost and found, and what was lost",
      RunList},
     {"show", "show FILE NAME [--kind table|view|index|trigger]\n"
              "                 print a table's records as the grid shows them (TAB separated),\n"
@@ -38,6 +40,10 @@ const Verb kVerbs[] = {
              "                 write the objects (all when none is named) into OUTDIR/<file name>;\n"
              "                 exit 3 when some object could not be saved or Ctrl+C stopped it",
      RunSave},
+    {"export", "export FILE OUTDIR [--table NAME]...\n"
+               "                 write each table (all when none is named) as OUTDIR/<table>.csv,\n"
+               "                 never replacing a file; exit 3 when some table was not written whole",
+     RunExport},
 };
 
 void PrintHelp(QTextStream& out) {
@@ -53,7 +59,7 @@ void PrintHelp(QTextStream& out) {
          "  --help          show this help\n"
          "  --version       show the version\n\n"
          "Exit status: 0 success, 1 nothing could be recovered or the work failed, 2 usage error,\n"
-         "3 some objects could not be saved (save).\n";
+         "3 some objects could not be saved (save, export) or the work was stopped.\n";
 }
 
 }  // namespace

@@ -1,6 +1,11 @@
 // velmora-make-manual IN.md OUT.pdf: turns the Markdown user manual into the
 // PDF that the Help command opens.
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QRegularExpression>
+#include <QUrl>
 #include <QFont>
 #include <QGuiApplication>
 #include <QPageLayout>
@@ -36,6 +41,22 @@ int main(int argc, char* argv[]) {
   document.setDefaultFont(font);
   document.setDefaultStyleSheet(QStringLiteral("h1 { color: #1f4e8c; } h2 { color: #1f4e8c; }"));
   document.setMarkdown(markdown);
+  // Pictures are named relative to the manual's folder (docs/images/...).
+  // They are handed to the document as resources, after the text (setting
+  // the text empties the resources): printing works on a copy of the
+  // document, which would not load them from files itself.
+  const QDir folder = QFileInfo(in.fileName()).absoluteDir();
+  static const QRegularExpression picture(QStringLiteral("!\\[[^\\]]*\\]\\(([^)\\s]+)\\)"));
+  for (auto match = picture.globalMatch(markdown); match.hasNext();) {
+    const QString name = match.next().captured(1);
+    const QImage image(folder.filePath(name));
+    if (image.isNull()) {
+      std::fprintf(stderr, "velmora-make-manual: cannot read the picture %s\n", qPrintable(name));
+      return 1;
+    }
+    document.addResource(QTextDocument::ImageResource, QUrl(name), image);
+  }
+
   document.print(&writer);
   return 0;
 }

@@ -29,6 +29,7 @@
 #include "ui/frame/MainFrame.h"
 #include "ui/frame/SQLiteOpenFile.h"
 #include "ui/grid/RightView.h"
+#include "ui/grid/ValueViewer.h"
 
 using namespace velmora;
 
@@ -227,6 +228,13 @@ int main(int argc, char* argv[]) {
                 t.frame->TreeCtrl()->topLevelItemCount() > 0;
        }},
       {"tree-expanded", [](Tour& t) { t.frame->TreeCtrl()->expandAll(); }, {}},
+      {"summary",
+       [](Tour& t) {
+         // The root item: what came back, before anything is saved; the
+         // damaged table carries a warning mark.
+         ClickItem(t, t.frame->m_hRootItem, false);
+       },
+       [](Tour& t) { return !t.frame->EngineBusy() && t.frame->Summary() != nullptr; }},
       {"tables-ticked", [](Tour& t) { ClickItem(t, t.frame->m_hTablesItem, true); }, {}},
       {"table-clicked", [](Tour& t) { ClickItem(t, FindItem(t, QStringLiteral("orders")), false); },
        [](Tour& t) { return !t.frame->EngineBusy(); }},
@@ -249,11 +257,37 @@ int main(int argc, char* argv[]) {
          QTest::keySequence(grid, QKeySequence::Copy);
        },
        [](Tour& t) { return !t.frame->EngineBusy(); }},
+      {"value-viewer",
+       [](Tour& t) {
+         // A double-click on a cell opens its whole value.
+         CListCtrlEx* grid = t.frame->RightPane()->Grid();
+         grid->clearSelection();
+         // The last column (the order's note) of the first row that has one.
+         const int column = grid->model()->columnCount() - 1;
+         QModelIndex cell = grid->model()->index(0, column);
+         for (int row = 0; row < grid->model()->rowCount(); ++row) {
+           const QModelIndex at = grid->model()->index(row, column);
+           if (at.data().toString() != QLatin1String("NULL")) {
+             cell = at;
+             break;
+           }
+         }
+         QTimer::singleShot(0, t.frame, [&t, cell] { t.frame->OnViewValue(cell); });
+       },
+       [](Tour& t) {
+         auto* viewer = qobject_cast<CValueViewerDlg*>(QApplication::activeModalWidget());
+         if (viewer != nullptr) CentreOver(viewer, t.frame);
+         return viewer != nullptr;
+       }},
       {"file-menu",
        [](Tour& t) {
+         if (auto* viewer = qobject_cast<CValueViewerDlg*>(QApplication::activeModalWidget()))
+           viewer->reject();
          QMenuBar* bar = t.frame->menuBar();
          QAction* fileAction = bar->actions().first();
          fileAction->menu()->popup(bar->mapToGlobal(bar->actionGeometry(fileAction).bottomLeft()));
+         // File > Export Table as CSV... writes the clicked table.
+         fileAction->menu()->setActiveAction(t.frame->Action(CMainFrame::ID_FILE_EXPORT_CSV));
        },
        {}},
       {"help-menu",

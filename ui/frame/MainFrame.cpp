@@ -113,6 +113,20 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   CreateFindBar();
   setAcceptDrops(true);
   connect(m_pRightView->Grid(), &CListCtrlEx::copyRequested, this, &CMainFrame::OnEditCopy);
+  // Double-click or Enter on a cell opens its whole value (queued: the viewer
+  // runs after the grid's own event handling).
+  connect(m_pRightView->Grid(), &QAbstractItemView::doubleClicked, this,
+          [this](const QModelIndex& index) {
+            QTimer::singleShot(0, this, [this, row = index.row(), column = index.column()] {
+              OnViewValue(m_pRightView->Grid()->model()->index(row, column));
+            });
+          });
+  connect(m_pRightView->Grid(), &CListCtrlEx::valueRequested, this,
+          [this](const QModelIndex& index) {
+            QTimer::singleShot(0, this, [this, row = index.row(), column = index.column()] {
+              OnViewValue(m_pRightView->Grid()->model()->index(row, column));
+            });
+          });
 
   m_pDisplay = std::make_unique<CRecordDisplay>(m_bStopRequested, TreeCtrl(), m_pRightView,
                                                 StatusText(), ProgressBar(), StopControl());
@@ -121,6 +135,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     // it meanwhile, and a confirmed close waits for it.
     EngineCall call(*this);
     m_bShowingRecords = true;
+    m_pRightView->HideSummary();
     DispatchObject(*m_pRecovery, name, kind, nullptr, m_pRightView->Grid(),
                    m_pRightView->StatementEdit(), StatusText(), ProgressBar(), StopControl());
     m_bShowingRecords = false;
@@ -165,6 +180,8 @@ void CMainFrame::CreateActions() {
       {ID_FILE_OPEN_DB, "&Open...", "Select SQLite database objects ", "&Open (Ctrl+O)",
        &CMainFrame::OnFileOpen},
       {ID_FILE_SAVE_DB, "&Save", "Save SQLite database objects", "&Save ", &CMainFrame::OnFileSave},
+      {ID_FILE_EXPORT_CSV, "&Export Table as CSV...", "Write the clicked table to a CSV file",
+       "Export Table as CSV", &CMainFrame::OnFileExportCsv},
       {ID_APP_EXIT, "E&xit", "Quit the application; prompts to save documents", "Exit", nullptr},
       {ID_HELP_DB, "Velmora SQLite Database Recovery Help", "Display software help", "&Help",
        &CMainFrame::OnHelp},
@@ -221,6 +238,7 @@ void CMainFrame::CreateMenus() {
   QMenu* file = bar->addMenu(QStringLiteral("&File"));
   file->addAction(Action(ID_FILE_OPEN_DB));
   file->addAction(Action(ID_FILE_SAVE_DB));
+  file->addAction(Action(ID_FILE_EXPORT_CSV));
   file->addSeparator();
   m_pRecentMenu = file->addMenu(QStringLiteral("Recent &Files"));
   m_pRecentMenu->setObjectName(QStringLiteral("recentFiles"));
@@ -514,6 +532,8 @@ bool CMainFrame::OpenDatabasePath(const QString& path, bool useCompanions) {
   if (QPlainTextEdit* edit = TextCtrl()) edit->clear();
 
   CreateEngine();
+  m_summary.reset();
+  m_pRightView->HideSummary();
   CSQLiteRecovery::ScanOutcome scan;
   {
     EngineCall call(*this);
@@ -620,6 +640,18 @@ void CMainFrame::OnShowRecords(QTreeWidgetItem* item) {
   // that comes while an Open fills a new engine, is not served.
   if (m_bSaving || m_bCloseAfterWork) return;
   if (EngineBusy() && !m_pDisplay->IsShowingRecords()) return;
+  if (item != nullptr && item == m_hRootItem) {
+    // The root item shows the recovery summary; a table that loads is
+    // stopped first (a second click then shows the summary).
+    if (m_pDisplay->IsShowingRecords()) {
+      m_bStopRequested = true;
+      return;
+    }
+    if (TreeCtrl() != nullptr) TreeCtrl()->setCurrentItem(item);
+    ShowSummary();
+    return;
+  }
+  m_pRightView->HideSummary();
   m_pDisplay->OnShowRecords(item);
   m_hRequestedItem = m_pDisplay->RequestedItem();
   m_hShownItem = m_pDisplay->ShownItem();

@@ -15,14 +15,17 @@
 #include <QUrl>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "engine/SQLiteRecovery.h"
 #include "output/RecoveredDatabase.h"
+#include "output/RecoverySummary.h"
 #include "ui/frame/StatusControls.h"
 
 class QAction;
 class QActionGroup;
 class QLabel;
+class QModelIndex;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
@@ -61,6 +64,12 @@ inline constexpr const char* kOpenStoppedText =
 inline constexpr const char* kOpenStoppedEmptyText =
     "The Open was stopped before any table was recovered.";
 
+// What an export came to, as the window reports it.
+struct CsvOutcomeText {
+  bool ok = false;  // written whole, not stopped
+  QString text;     // the message shown
+};
+
 class CMainFrame : public QMainWindow {
   Q_OBJECT
  public:
@@ -68,6 +77,7 @@ class CMainFrame : public QMainWindow {
   enum : int {
     ID_FILE_OPEN_DB = 32775,
     ID_FILE_SAVE_DB = 32774,
+    ID_FILE_EXPORT_CSV = 32781,
     ID_APP_EXIT = 57665,
     ID_HELP_DB = 32779,
     ID_HOME_PAGE = 32780,
@@ -159,6 +169,28 @@ class CMainFrame : public QMainWindow {
   // search wrapped, or when it was stopped. False when no cell was found.
   bool FindInGrid(const QString& text, bool forward = true);
 
+  // --- summary, value viewer, export ---
+  // The recovery summary of the open file: counted on the first click on the
+  // root item (with the progress bar and Stop), then kept until the next
+  // Open; null before, or when the counting was stopped.
+  const RecoverySummary* Summary() const { return m_summary ? &*m_summary : nullptr; }
+  // Shows the summary in the right pane, counting it first when needed; marks
+  // the tables with lost pages in the tree. False when nothing is open, other
+  // work runs, or the counting was stopped.
+  bool ShowSummary();
+  // The real name of the table shown in the grid; empty when the grid shows none.
+  QString ShownTableName() const;
+  // Reads the value of grid cell `index` of the shown table again from the
+  // file and opens it in the value viewer (modal). False when there is no
+  // value to show (no table, other work running, stopped, row not found).
+  bool OnViewValue(const QModelIndex& index);
+  // Writes the value of grid cell (`row`, `column`) of the shown table whole to
+  // `path`; the error text when it could not be (empty on success).
+  QString SaveValueTo(std::int64_t row, int column, const QString& path);
+  // Writes table `table` as CSV to `path` (replacing an existing file only
+  // when `overwrite`), with the progress bar and Stop.
+  CsvOutcomeText ExportCsvTo(const QString& table, const QString& path, bool overwrite);
+
   // --- state shared with the display and the save ---
   bool m_bStopRequested = false;
   bool m_bSaving = false;
@@ -178,6 +210,8 @@ class CMainFrame : public QMainWindow {
   void OnFileOpen();
   // The Save command of the ticked objects.
   void OnFileSave();
+  // File > Export Table as CSV...: the clicked table into a file the user picks.
+  void OnFileExportCsv();
   void OnHelp();
   void OnHomePage();
   void OnAbout();
@@ -234,6 +268,11 @@ class CMainFrame : public QMainWindow {
     bool escapeStopped = false;  // Esc asked a display, an Open or a search to stop
   };
 
+  void MarkLosses();
+  // Runs `work` as long engine work with the progress bar and Stop.
+  void RunEngineWork(const std::function<void()>& work);
+
+  std::optional<RecoverySummary> m_summary;
   std::unique_ptr<CSQLiteRecovery> m_pRecovery;
   std::unique_ptr<RecoveredDatabase> m_pTarget;  // the recovered database while a save runs
   // The display of the item clicked in the tree (WMU_SHOW_RECORDS).

@@ -275,6 +275,12 @@ void CListCtrlEx::keyPressEvent(QKeyEvent* event) {
     event->accept();
     return;
   }
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+      currentIndex().isValid()) {
+    emit valueRequested(currentIndex());
+    event->accept();
+    return;
+  }
   if (event->key() == Qt::Key_Space && event->modifiers() == Qt::ShiftModifier) {
     QItemSelection rows;
     const int last = m_pModel->columnCount() - 1;

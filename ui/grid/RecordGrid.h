@@ -126,6 +126,9 @@ class CListCtrlEx : public QTableView, public IRecordGrid {
  signals:
   // Ctrl+C (the platform's Copy key) was pressed in the grid.
   void copyRequested();
+  // Enter or Return was pressed on the current cell `index`: its whole
+  // value is wanted (the value viewer).
+  void valueRequested(const QModelIndex& index);
 
  protected:
   // Copy is handed to copyRequested (the frame copies with a way to stop);

@@ -1,5 +1,6 @@
 #include "ui/grid/RightView.h"
 
+#include <QFontDatabase>
 #include <QResizeEvent>
 
 #include "ui/frame/CustomEvents.h"
@@ -22,8 +23,21 @@ void CStatementEdit::SetText(const QString& text) {
   setPlainText(shown);
 }
 
+CSummaryView::CSummaryView(QWidget* parent) : QPlainTextEdit(parent) {
+  setObjectName(QStringLiteral("summary402"));
+  setReadOnly(true);
+  setLineWrapMode(QPlainTextEdit::NoWrap);
+  setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  setAcceptDrops(false);
+  viewport()->setAcceptDrops(false);
+  hide();
+}
+
 CRightView::CRightView(QWidget* parent)
-    : QWidget(parent), m_pGrid(new CListCtrlEx(this)), m_pEdit(new CStatementEdit(this)) {
+    : QWidget(parent),
+      m_pGrid(new CListCtrlEx(this)),
+      m_pEdit(new CStatementEdit(this)),
+      m_pSummary(new CSummaryView(this)) {
   setObjectName(QStringLiteral("CRightView"));
   m_pEdit->setFont(m_pGrid->font());
   m_pGrid->setGeometry(10, 10, 390, 190);
@@ -50,6 +64,17 @@ void CRightView::resizeEvent(QResizeEvent* event) {
   const QRect all(QPoint(0, 0), event->size());
   m_pGrid->setGeometry(all);
   m_pEdit->setGeometry(all);
+  m_pSummary->setGeometry(all);
 }
+
+void CRightView::ShowSummary(const QString& text) {
+  m_pGrid->hide();
+  m_pEdit->hide();
+  m_pSummary->setPlainText(text);
+  m_pSummary->show();
+  m_pSummary->raise();
+}
+
+void CRightView::HideSummary() { m_pSummary->hide(); }
 
 }  // namespace velmora

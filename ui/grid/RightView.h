@@ -24,6 +24,14 @@ class CStatementEdit : public QPlainTextEdit, public IStatementEdit {
   void SetVisible(bool visible) override { setVisible(visible); }
 };
 
+// The recovery summary (child 402): read-only text, shown for the tree's
+// root item.
+class CSummaryView : public QPlainTextEdit {
+  Q_OBJECT
+ public:
+  explicit CSummaryView(QWidget* parent = nullptr);
+};
+
 class CRightView : public QWidget {
   Q_OBJECT
  public:
@@ -31,6 +39,11 @@ class CRightView : public QWidget {
 
   CListCtrlEx* Grid() const { return m_pGrid; }
   CStatementEdit* StatementEdit() const { return m_pEdit; }
+  CSummaryView* Summary() const { return m_pSummary; }
+  // Shows `text` in the summary view alone; the grid and the edit are hidden.
+  void ShowSummary(const QString& text);
+  // Hides the summary view (a table or statement display takes the pane).
+  void HideSummary();
 
  protected:
   bool event(QEvent* event) override;  // answers WMU_GET_LIST_CTRL and WMU_GET_TEXT_CTRL
@@ -39,6 +52,7 @@ class CRightView : public QWidget {
  private:
   CListCtrlEx* m_pGrid;      // 400
   CStatementEdit* m_pEdit;   // 401
+  CSummaryView* m_pSummary;  // 402
 };
 
 }  // namespace velmora

@@ -1,0 +1,93 @@
+// The recovery summary: what the opened file holds and what came back of
+// it, before anything is saved. The window shows it for the tree's root item;
+// the tool's `list --counts` prints its per-table figures.
+//
+// Figures that later recovery passes provide (freelist and orphan pages,
+// rows put back from orphan pages, lost and found, companion files) have
+// their fields here already; until those passes exist they read as "not
+// known" (-1) or 0, and the texts say so.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <vector>
+
+#include "engine/SQLiteRecovery.h"
+#include "engine/Sinks.h"
+
+namespace velmora {
+
+// One table of the summary.
+//
+//  name             real name, as the tree and TableNames() hold it
+//  rootPage         root page of its tree (0 when its schema row has none)
+//  rows             records its own tree gives (as the grid and the save count them)
+//  rowsFromOrphans  records put back from orphan pages by the orphan pass
+//  pagesLost        pages of its tree that could not be used (their subtrees are lost)
+//  cellsSkipped     cells whose pointer or size does not fit their page
+//  counted          its tree was walked to the end (false: stopped before, or no columns known)
+//  inSchema         a schema row of the file names it (false for a table the
+//                   working database made itself, such as sqlite_sequence)
+struct TableSummary {
+  QString name;
+  bool inSchema = true;
+  std::int64_t rootPage = 0;
+  std::int64_t rows = 0;
+  std::int64_t rowsFromOrphans = 0;
+  std::int64_t pagesLost = 0;
+  std::int64_t cellsSkipped = 0;
+  bool counted = false;
+  // Whether anything of its tree was lost.
+  bool HasLosses() const { return inSchema && (pagesLost > 0 || cellsSkipped > 0 || rootPage <= 0); }
+  // What was lost, in one sentence; empty when nothing was.
+  QString LossText() const;
+};
+
+// The whole summary. Page figures count pages of the file (page 1 included).
+//
+//  pagesInTrees     b-tree and overflow pages of the live trees (schema,
+//                   tables, indexes) that the walks used
+//  pagesFreelist    pages on the freelist; -1: not known yet (a later pass)
+//  pagesOrphan      pages no live tree or list reaches that hold b-tree
+//                   content; -1: not known yet (a later pass)
+//  pagesUnusable    pages a tree points to that could not be used
+//  companions       companion files (write-ahead log, journal) whose pages
+//                   were used; empty until the page source reads them
+//  rowsLostAndFound records kept apart because their table is not known;
+//                   -1: not known yet (a later pass)
+//  stopped          the counting was stopped; tables not reached are not counted
+struct RecoverySummary {
+  QString file;
+  std::int64_t fileSize = 0;
+  std::int64_t pageSize = 0;
+  std::int64_t reserved = 0;
+  std::uint32_t encoding = 0;
+  std::int64_t pageCount = 0;
+  std::int64_t pagesInTrees = 0;
+  std::int64_t pagesFreelist = -1;
+  std::int64_t pagesOrphan = -1;
+  std::int64_t pagesUnusable = 0;
+  QStringList companions;
+  std::int64_t rowsLostAndFound = -1;
+  std::vector<TableSummary> tables;
+  bool stopped = false;
+
+  const TableSummary* Table(const QString& name) const;
+};
+
+// Counts what `engine` (scanned, with its working database) holds: walks
+// every table once with a counting reader and every index tree once, so that
+// the page map knows the live trees, then counts the pages. Polls the
+// engine's progress callback between cells (a stop ends the counting, with
+// `stopped` set); moves `progressBar` (may be null) from table to table.
+RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgressBar* progressBar = nullptr);
+
+// "UTF-8", "UTF-16le", "UTF-16be" (an unknown value reads as UTF-8).
+QString EncodingText(std::uint32_t encoding);
+
+// The summary as the window shows it: plain text, one figure per line, then
+// one line per table.
+QString FormatSummary(const RecoverySummary& summary);
+
+}  // namespace velmora

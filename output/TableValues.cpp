@@ -1,0 +1,226 @@
+#include "output/TableValues.h"
+
+#include <sqlite3.h>
+
+#include <QFile>
+#include <QStringList>
+#include <algorithm>
+
+#include "output/TableExtraction.h"
+#include "platform/TempFolder.h"
+
+namespace velmora {
+namespace {
+
+constexpr std::int64_t kCopyPiece = 1024 * 1024;
+
+// Temporary files for the long values of the one record decoded in save
+// mode; removed with the object.
+class FetchFiles : public ILongValueFiles {
+ public:
+  ~FetchFiles() override {
+    for (const QString& path : m_paths) QFile::remove(path);
+  }
+  QString PathFor(std::int64_t length) override {
+    const QString folder = GetTempFolderPathFor(length);
+    if (folder.isEmpty()) return QString();
+    m_paths << folder + MakeGuidName();
+    return m_paths.last();
+  }
+
+ private:
+  QStringList m_paths;
+};
+
+// Walks to grid row `row` and copies out what FetchValue returns.
+class ValueFinder : public ICellVisitor, public IWalkProgress {
+ public:
+  ValueFinder(CSQLiteRecovery& engine, const TableLayout& layout, std::int64_t row, int column,
+              std::int64_t headLimit, const QString& saveTo, FetchedValue& out)
+      : m_engine(engine),
+        m_layout(layout),
+        m_row(row),
+        m_column(column),
+        m_headLimit(std::max<std::int64_t>(headLimit, 0)),
+        m_saveTo(saveTo),
+        m_out(out) {}
+
+  bool Step(const WalkStep&) override { return m_engine.ProgressStop(); }
+
+  CellUse VisitCell(const CellRef& cell) override {
+    // The record that would be row `row` is decoded whole; the ones before it
+    // only as far as counting them needs.
+    const bool candidate = m_shown == m_row;
+    FetchFiles files;
+    m_engine.DecodeCell(cell, candidate ? DecodeMode::Save : DecodeMode::Display, &files, m_view);
+    if (!IsTableRow(cell, m_view, m_layout)) return CellUse::Skipped;
+    if (!candidate) {
+      ++m_shown;
+      return m_engine.ProgressStop() ? CellUse::Stop : CellUse::Used;
+    }
+    Take();
+    found = true;
+    return CellUse::Stop;  // nothing after it is needed
+  }
+
+  bool found = false;
+
+ private:
+  void Take() {
+    ValueView rowid;
+    const ValueView* value = ColumnValue(m_layout, m_view, m_column, &rowid);
+    m_out.result = FetchedValue::Result::Found;
+    if (value == nullptr) {
+      if (!m_saveTo.isEmpty()) m_out.saved = WriteAll(QByteArray(), QString());
+      return;
+    }
+    m_out.storage = value->storage;
+    m_out.serialType = value->serialType;
+    m_out.intValue = value->intValue;
+    m_out.realValue = value->realValue;
+    m_out.complete = value->complete;
+    if (value->storage != StorageClass::Text && value->storage != StorageClass::Blob) {
+      if (!m_saveTo.isEmpty()) {
+        const QByteArray text =
+            value->storage == StorageClass::Null ? QByteArray() : SqliteNumberText(*value);
+        m_out.saved = WriteAll(text, QString());
+      }
+      return;
+    }
+    const QString* temp = m_view.TempFile(*value);
+    if (temp == nullptr) {
+      m_out.length = value->held;
+      m_out.head = m_view.Bytes(*value).left(static_cast<qsizetype>(m_headLimit));
+      if (!m_saveTo.isEmpty()) m_out.saved = WriteAll(m_view.Bytes(*value), QString());
+      return;
+    }
+    QFile in(*temp);
+    if (!in.open(QIODevice::ReadOnly)) {
+      m_out.complete = false;
+      m_out.error = QStringLiteral("the value's temporary file cannot be read: ") + in.errorString();
+      return;
+    }
+    m_out.length = in.size();
+    m_out.head = in.read(static_cast<qint64>(std::min(m_headLimit, m_out.length)));
+    if (!m_saveTo.isEmpty()) {
+      in.seek(0);
+      m_out.saved = WriteAll(QByteArray(), *temp);
+    }
+  }
+
+  // Writes `bytes`, or the whole file `from` in pieces, to the file asked for.
+  bool WriteAll(const QByteArray& bytes, const QString& from) {
+    QFile out(m_saveTo);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+      m_out.error = out.errorString();
+      return false;
+    }
+    bool ok = true;
+    if (from.isEmpty()) {
+      ok = out.write(bytes) == bytes.size();
+    } else {
+      QFile in(from);
+      ok = in.open(QIODevice::ReadOnly);
+      while (ok && !in.atEnd()) {
+        const QByteArray piece = in.read(kCopyPiece);
+        if (piece.isEmpty() || out.write(piece) != piece.size()) ok = false;
+      }
+    }
+    if (!out.flush()) ok = false;
+    out.close();
+    if (!ok) m_out.error = out.errorString().isEmpty() ? QStringLiteral("write error") : out.errorString();
+    return ok;
+  }
+
+  CSQLiteRecovery& m_engine;
+  const TableLayout& m_layout;
+  const std::int64_t m_row;
+  const int m_column;
+  const std::int64_t m_headLimit;
+  const QString m_saveTo;
+  FetchedValue& m_out;
+  RecordView m_view;
+  std::int64_t m_shown = 0;
+};
+
+}  // namespace
+
+bool IsTableRow(const CellRef& cell, const RecordView& view, const TableLayout& layout) {
+  if (view.localPayload > cell.space || view.localPayload > cell.pageSize) return false;
+  return !view.values.empty() && view.Size() <= layout.ColumnCount();
+}
+
+bool HasRealAffinity(const QString& declaredType) {
+  const QString type = declaredType.toUpper();
+  for (const char* other : {"INT", "CHAR", "CLOB", "TEXT", "BLOB"})
+    if (type.contains(QLatin1String(other))) return false;
+  return type.contains(QLatin1String("REAL")) || type.contains(QLatin1String("FLOA")) ||
+         type.contains(QLatin1String("DOUB"));
+}
+
+const ValueView* ColumnValue(const TableLayout& layout, const RecordView& view, int column,
+                             ValueView* scratch) {
+  for (int k = 0; k < view.Size() && k < static_cast<int>(layout.recordToColumn.size()); ++k) {
+    if (layout.recordToColumn[size_t(k)] != column) continue;
+    const ValueView& value = view.values[size_t(k)];
+    if (column == layout.rowidAlias && value.storage == StorageClass::Null && view.hasRowid) {
+      *scratch = ValueView();
+      scratch->storage = StorageClass::Integer;
+      scratch->serialType = 6;
+      scratch->intValue = view.rowid;
+      return scratch;
+    }
+    if (value.storage == StorageClass::Integer && column < layout.ColumnCount() &&
+        HasRealAffinity(layout.columns[size_t(column)].declaredType)) {
+      *scratch = value;
+      scratch->storage = StorageClass::Real;
+      scratch->serialType = 7;
+      scratch->realValue = static_cast<double>(value.intValue);
+      return scratch;
+    }
+    return &value;
+  }
+  return nullptr;
+}
+
+QByteArray SqliteNumberText(const ValueView& value) {
+  if (value.storage == StorageClass::Integer) return QByteArray::number(qint64(value.intValue));
+  if (value.storage != StorageClass::Real) return QByteArray();
+  // The library's own conversion of a real to text.
+  char buffer[64];
+  sqlite3_snprintf(sizeof buffer, buffer, "%!.15g", value.realValue);
+  return QByteArray(buffer);
+}
+
+QString PictureFormat(const QByteArray& head) {
+  if (head.startsWith("\x89PNG\r\n\x1a\n")) return QStringLiteral("PNG");
+  if (head.startsWith("\xff\xd8\xff")) return QStringLiteral("JPEG");
+  if (head.startsWith("GIF87a") || head.startsWith("GIF89a")) return QStringLiteral("GIF");
+  if (head.startsWith("BM") && head.size() >= 14) return QStringLiteral("BMP");
+  if (head.size() >= 12 && head.startsWith("RIFF") && head.mid(8, 4) == "WEBP")
+    return QStringLiteral("WebP");
+  return QString();
+}
+
+FetchedValue FetchValue(CSQLiteRecovery& engine, const QString& table, std::int64_t row, int column,
+                        std::int64_t headLimit, const QString& saveTo) {
+  FetchedValue out;
+  const SchemaObject* object = engine.Catalog().FindTable(table);
+  TableLayout layout;
+  if (object == nullptr || object->rootPage <= 0 ||
+      !ReadColumnInfo(engine.WorkingDb(), table, &layout)) {
+    out.result = FetchedValue::Result::NoSuchTable;
+    return out;
+  }
+  if (row < 0 || column < 0 || column >= layout.ColumnCount()) return out;
+  ValueFinder finder(engine, layout, row, column, headLimit, saveTo, out);
+  engine.WalkPage(object->rootPage, finder, &finder);
+  if (!finder.found) {
+    out = FetchedValue();
+    out.result = engine.ProgressStop() ? FetchedValue::Result::Stopped
+                                       : FetchedValue::Result::NoSuchRow;
+  }
+  return out;
+}
+
+}  // namespace velmora
