@@ -26,8 +26,10 @@ int RunList(const QStringList& args) {
   // quotes, the other objects by their name. With --counts a table's line
   // goes on with its rows from its own tree, its rows put back from orphan
   // pages and what of it was lost ("-" when nothing).
-  const std::pair<int, const char*> categories[] = {
-      {kKindTable, "Tables"}, {kKindIndex, "Indexes"}, {kKindView, "Views"}, {kKindTrigger, "Triggers"}};
+  const std::pair<int, const char*> categories[] = {{kKindTable, "Tables"},
+                                                    {kKindIndex, "Indexes"},
+                                                    {kKindView, "Views"},
+                                                    {kKindTrigger, "Triggers"}};
   for (const auto& [kind, caption] : categories) {
     for (const QString& name : CategoryNames(engine, kind)) {
       out << caption << '\t' << EscapeCell(ObjectTreeText(kind, name));
@@ -35,8 +37,8 @@ int RunList(const QStringList& args) {
       if (table != nullptr) {
         const QString loss = table->HasLosses() ? table->LossText() : QStringLiteral("-");
         const bool known = table->counted || (table->inSchema && table->rootPage <= 0);
-        out << '\t' << (known ? QString::number(table->rows) : QStringLiteral("?"))
-            << '\t' << table->rowsFromOrphans << '\t' << EscapeCell(loss);
+        out << '\t' << (known ? QString::number(table->rows) : QStringLiteral("?")) << '\t'
+            << table->rowsFromOrphans << '\t' << EscapeCell(loss);
       }
       out << '\n';
     }
