@@ -11,7 +11,8 @@ namespace velmora::cli {
 
 int RunList(const QStringList& args) {
   // --counts adds, per table, the rows from its own tree, the rows put back
-  // from orphan pages, the rows kept in lost and found, and what was lost.
+  // from orphan pages and what was lost; the lost-and-found table is listed
+  // with its own rows.
   QStringList positional = args;
   const bool counts = positional.removeAll(QStringLiteral("--counts")) > 0;
   if (positional.size() != 1) {
@@ -28,18 +29,20 @@ int RunList(const QStringList& args) {
   // The object tree's texts: a table as its name without brackets and double
   // quotes, the other objects by their name. With --counts a table's line
   // goes on with its rows from its own tree, its rows put back from orphan
-  // pages, its rows kept in lost and found and what of it was lost ("-"
-  // when nothing).
-  const std::pair<int, const char*> categories[] = {
-      {kKindTable, "Tables"}, {kKindIndex, "Indexes"}, {kKindView, "Views"}, {kKindTrigger, "Triggers"}};
+  // pages and what of it was lost ("-" when nothing).
+  const std::pair<int, const char*> categories[] = {{kKindTable, "Tables"},
+                                                    {kKindIndex, "Indexes"},
+                                                    {kKindView, "Views"},
+                                                    {kKindTrigger, "Triggers"}};
   for (const auto& [kind, caption] : categories) {
     for (const QString& name : CategoryNames(engine, kind)) {
       out << caption << '\t' << EscapeCell(ObjectTreeText(kind, name));
       const TableSummary* table = kind == kKindTable && counts ? summary.Table(name) : nullptr;
       if (table != nullptr) {
-        const TableRowCounts n = CountTableRows(engine, name);
         const QString loss = table->HasLosses() ? table->LossText() : QStringLiteral("-");
-        out << '\t' << n.own << '\t' << n.putBack << '\t' << n.lost << '\t' << EscapeCell(loss);
+        const bool known = table->counted || (table->inSchema && table->rootPage <= 0);
+        out << '\t' << (known ? QString::number(table->rows) : QStringLiteral("?")) << '\t'
+            << table->rowsFromOrphans << '\t' << EscapeCell(loss);
       }
       out << '\n';
     }

@@ -26,11 +26,10 @@ struct Verb {
 
 // One line per verb.
 const Verb kVerbs[] = {
-    {"list", "list [--counts] FILE  print the recovered objects, one CATEGORY<TAB>NAME line each;
-"
-             "                 --counts adds per table: rows from its own tree, rows put back from
-"
-             "                 orphan pages, rows kept in lost and found, and what was lost",
+    {"list", "list [--counts] FILE  print the recovered objects, one CATEGORY<TAB>NAME line each;\n"
+             "                 --counts adds per table: rows from its own tree, rows put back from\n"
+             "                 orphan pages, and what was lost (the lost-and-found table is listed\n"
+             "                 with its rows)",
      RunList},
     {"show", "show FILE NAME [--kind table|view|index|trigger]\n"
              "                 print a table's records as the grid shows them (TAB separated),\n"

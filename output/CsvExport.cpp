@@ -37,7 +37,7 @@ bool ForEachUtf8Piece(const QString& path, std::uint32_t encoding,
   if (!in.open(QIODevice::ReadOnly)) return false;
   const bool utf16 = encoding == format::kEncodingUtf16le || encoding == format::kEncodingUtf16be;
   QStringDecoder decoder(encoding == format::kEncodingUtf16be ? QStringConverter::Utf16BE
-                                                               : QStringConverter::Utf16LE);
+                                                              : QStringConverter::Utf16LE);
   while (!in.atEnd()) {
     const QByteArray bytes = in.read(kPiece);
     if (bytes.isEmpty()) return false;
@@ -147,22 +147,25 @@ bool CCsvWriter::OnRecord(const RecordView& record, const QString&) {
 void CCsvWriter::WriteValue(const RecordView& record, const ValueView& value) {
   if (!value.complete) ++m_nCut;
   switch (value.storage) {
-    case StorageClass::Null: return;
+    case StorageClass::Null:
+      return;
     case StorageClass::Integer:
-    case StorageClass::Real: m_line.append(SqliteNumberText(value)); return;
+    case StorageClass::Real:
+      m_line.append(SqliteNumberText(value));
+      return;
     case StorageClass::Text: {
       if (const QString* path = record.TempFile(value)) {
         WriteLongText(*path);
         return;
       }
       const QByteArray bytes = record.Bytes(value);
-      const bool utf16 = m_nEncoding == format::kEncodingUtf16le ||
-                         m_nEncoding == format::kEncodingUtf16be;
+      const bool utf16 =
+          m_nEncoding == format::kEncodingUtf16le || m_nEncoding == format::kEncodingUtf16be;
       if (!utf16) {
         m_line.append(CsvField(bytes));
       } else {
         QStringDecoder decoder(m_nEncoding == format::kEncodingUtf16be ? QStringConverter::Utf16BE
-                                                                        : QStringConverter::Utf16LE);
+                                                                       : QStringConverter::Utf16LE);
         m_line.append(CsvField(QString(decoder.decode(bytes)).toUtf8()));
       }
       return;
@@ -256,7 +259,8 @@ CsvOutcome ExportTableCsv(CSQLiteRecovery& engine, const QString& table, const Q
     outcome.rows = writer.Rows();
     outcome.valuesCut = writer.ValuesCut();
     outcome.recordsSkipped = writer.RecordsSkipped();
-    if (writer.WriteFailed()) outcome.error = QStringLiteral("writing %1 failed: %2").arg(path, out.errorString());
+    if (writer.WriteFailed())
+      outcome.error = QStringLiteral("writing %1 failed: %2").arg(path, out.errorString());
   }
   if (!out.flush() && outcome.error.isEmpty())
     outcome.error = QStringLiteral("writing %1 failed: %2").arg(path, out.errorString());

@@ -31,13 +31,14 @@ QString CsvFileName(const QString& table);
 
 // What exporting one table came to.
 struct CsvOutcome {
-  bool written = false;  // the file was created (it holds the rows written, also after a stop)
-  bool stopped = false;  // the progress callback asked to stop
-  std::int64_t rows = 0;          // records written
-  std::int64_t valuesCut = 0;     // values that damage cut short (written as far as they could be read)
+  bool written = false;   // the file was created (it holds the rows written, also after a stop)
+  bool stopped = false;   // the progress callback asked to stop
+  std::int64_t rows = 0;  // records written
+  std::int64_t valuesCut =
+      0;  // values that damage cut short (written as far as they could be read)
   std::int64_t recordsSkipped = 0;  // records with more values than the table has columns
-  bool incomplete = false;  // pages or cells of the table could not be used
-  QString error;            // why the file could not be written; empty on success
+  bool incomplete = false;          // pages or cells of the table could not be used
+  QString error;                    // why the file could not be written; empty on success
 };
 
 // Reads the cells of one table walk and writes each record as a CSV line to

@@ -67,9 +67,12 @@ const TableSummary* RecoverySummary::Table(const QString& name) const {
 
 QString EncodingText(std::uint32_t encoding) {
   switch (encoding) {
-    case format::kEncodingUtf16le: return QStringLiteral("UTF-16le");
-    case format::kEncodingUtf16be: return QStringLiteral("UTF-16be");
-    default: return QStringLiteral("UTF-8");
+    case format::kEncodingUtf16le:
+      return QStringLiteral("UTF-16le");
+    case format::kEncodingUtf16be:
+      return QStringLiteral("UTF-16be");
+    default:
+      return QStringLiteral("UTF-8");
   }
 }
 
@@ -129,6 +132,11 @@ RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgressBar* progressBar) 
       }
     }
     if (const PutBackPages* back = engine.PutBack(name)) table.rowsFromOrphans = back->rows;
+    if (object != nullptr && object->origin == SchemaOrigin::LostAndFound) {
+      // The rows that fit no table: the orphan pass counted them.
+      table.rows = engine.Orphans().lostRows;
+      table.counted = true;
+    }
     summary.tables.push_back(table);
     advance();
   }
@@ -152,7 +160,9 @@ QString FormatSummary(const RecoverySummary& s) {
   auto line = [&](const QString& label, const QString& value) {
     text += label.leftJustified(26, QLatin1Char(' ')) + value + QLatin1Char('\n');
   };
-  auto known = [](std::int64_t n) { return n < 0 ? QStringLiteral("not counted yet") : QString::number(n); };
+  auto known = [](std::int64_t n) {
+    return n < 0 ? QStringLiteral("not counted yet") : QString::number(n);
+  };
   text += QStringLiteral("Recovery summary\n\n");
   line(QStringLiteral("File:"), s.file);
   line(QStringLiteral("Size:"), QStringLiteral("%1 bytes").arg(s.fileSize));
@@ -170,7 +180,8 @@ QString FormatSummary(const RecoverySummary& s) {
          QString::number(std::max<std::int64_t>(0, s.pageCount - s.pagesInTrees)));
   line(QStringLiteral("Companion files used:"),
        s.companions.isEmpty() ? QStringLiteral("none") : s.companions.join(QStringLiteral(", ")));
-  if (s.rowsLostAndFound >= 0) line(QStringLiteral("Rows in lost and found:"), QString::number(s.rowsLostAndFound));
+  if (s.rowsLostAndFound >= 0)
+    line(QStringLiteral("Rows in lost and found:"), QString::number(s.rowsLostAndFound));
   text += QStringLiteral("\nTables (%1):\n").arg(s.tables.size());
   for (const TableSummary& t : s.tables) {
     QString figures = !t.inSchema ? QStringLiteral("no schema row of its own; not counted")
@@ -182,7 +193,8 @@ QString FormatSummary(const RecoverySummary& s) {
     if (t.HasLosses()) figures += QStringLiteral("; LOST: ") + t.LossText();
     text += QStringLiteral("  %1: %2\n").arg(t.name, figures);
   }
-  if (s.stopped) text += QStringLiteral("\nThe counting was stopped; the figures are incomplete.\n");
+  if (s.stopped)
+    text += QStringLiteral("\nThe counting was stopped; the figures are incomplete.\n");
   return text;
 }
 

@@ -39,7 +39,9 @@ struct TableSummary {
   std::int64_t cellsSkipped = 0;
   bool counted = false;
   // Whether anything of its tree was lost.
-  bool HasLosses() const { return inSchema && (pagesLost > 0 || cellsSkipped > 0 || rootPage <= 0); }
+  bool HasLosses() const {
+    return inSchema && (pagesLost > 0 || cellsSkipped > 0 || rootPage <= 0);
+  }
   // What was lost, in one sentence; empty when nothing was.
   QString LossText() const;
 };

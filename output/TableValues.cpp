@@ -97,7 +97,8 @@ class ValueFinder : public ICellVisitor, public IWalkProgress {
     QFile in(*temp);
     if (!in.open(QIODevice::ReadOnly)) {
       m_out.complete = false;
-      m_out.error = QStringLiteral("the value's temporary file cannot be read: ") + in.errorString();
+      m_out.error =
+          QStringLiteral("the value's temporary file cannot be read: ") + in.errorString();
       return;
     }
     m_out.length = in.size();
@@ -128,7 +129,8 @@ class ValueFinder : public ICellVisitor, public IWalkProgress {
     }
     if (!out.flush()) ok = false;
     out.close();
-    if (!ok) m_out.error = out.errorString().isEmpty() ? QStringLiteral("write error") : out.errorString();
+    if (!ok)
+      m_out.error = out.errorString().isEmpty() ? QStringLiteral("write error") : out.errorString();
     return ok;
   }
 
@@ -217,8 +219,8 @@ FetchedValue FetchValue(CSQLiteRecovery& engine, const QString& table, std::int6
   engine.WalkPage(object->rootPage, finder, &finder);
   if (!finder.found) {
     out = FetchedValue();
-    out.result = engine.ProgressStop() ? FetchedValue::Result::Stopped
-                                       : FetchedValue::Result::NoSuchRow;
+    out.result =
+        engine.ProgressStop() ? FetchedValue::Result::Stopped : FetchedValue::Result::NoSuchRow;
   }
   return out;
 }

@@ -183,6 +183,35 @@ class OutputCliTest : public QObject {
   }
 
   // Ctrl+C during a save: the save ends, what was written stays readable.
+  void countsAndExport() {
+    const QString folder = NewTestFolder("export");
+    const QString source = folder + "/shop.db";
+    QVERIFY(MakeShopDatabase(source).isEmpty());
+    // Default list output keeps two fields; --counts adds three to each table.
+    const QStringList plain = Tool({"list", source}).out.split('\n', Qt::SkipEmptyParts);
+    const Result counted = Tool({"list", "--counts", source});
+    QCOMPARE(counted.code, 0);
+    const QStringList lines = counted.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), plain.size());
+    QVERIFY(lines.contains(QStringLiteral("Tables\torders\t40\t0\t-")));
+    for (const QString& line : plain) QCOMPARE(line.count('\t'), 1);
+
+    const QString out = folder + "/csv";
+    QVERIFY(QDir().mkpath(out));
+    Result r = Tool({"export", source, out, "--table", "orders"});
+    QCOMPARE(r.code, 0);
+    QFile csv(out + "/orders.csv");
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = csv.readAll().split('\n');
+    QCOMPARE(rows.size(), 42);  // the captions, 40 rows, and after the last line end
+    QVERIFY(rows.first().startsWith("id,"));
+    // An existing file is never replaced: exit 3; an unknown table: 2.
+    r = Tool({"export", source, out});
+    QCOMPARE(r.code, 3);
+    QVERIFY(r.out.contains("orders\tnot exported"));
+    QCOMPARE(Tool({"export", source, out, "--table", "nope"}).code, 2);
+  }
+
   void interruptedSave() {
     const QString folder = NewTestFolder("sigint");
     const QString source = folder + "/many.db";

@@ -69,7 +69,8 @@ QByteArray Encoded(const QString& text, TextEncoding encoding) {
       for (QChar c : text) out.append(char(c.unicode() >> 8)).append(char(c.unicode() & 0xFF));
       return out;
     }
-    case TextEncoding::Utf8: break;
+    case TextEncoding::Utf8:
+      break;
   }
   return text.toUtf8();
 }
@@ -95,10 +96,12 @@ class OutputViewTest : public QObject {
       DbOptions options;
       options.pageSize = 1024;
       DbBuilder db(path, options);
-      db.Exec("CREATE TABLE big (id INTEGER PRIMARY KEY, t TEXT); CREATE TABLE small (a, b);"
-              "CREATE INDEX big_t ON big(t)");
+      db.Exec(
+          "CREATE TABLE big (id INTEGER PRIMARY KEY, t TEXT); CREATE TABLE small (a, b);"
+          "CREATE INDEX big_t ON big(t)");
       db.Begin();
-      for (int i = 1; i <= 400; ++i) db.Insert("big", {i, QStringLiteral("row %1 ").arg(i).repeated(3)});
+      for (int i = 1; i <= 400; ++i)
+        db.Insert("big", {i, QStringLiteral("row %1 ").arg(i).repeated(3)});
       for (int i = 0; i < 5; ++i) db.Insert("small", {i, QByteArray(3000, char('a' + i))});
       db.Commit();
       db.Close();
@@ -232,23 +235,28 @@ class OutputViewTest : public QObject {
     {
       DbBuilder db(path, options);
       db.Exec("CREATE TABLE t (id INTEGER PRIMARY KEY, i INTEGER, r REAL, s TEXT, b BLOB, a)");
-      const QVariantList reals = {0.1,  1.0 / 3, 1e300, -2.5e-7, 100.0, 3.141592653589793,
-                                  -0.0, 9007199254740993.0, 1e15, 123456789012345678.0};
-      const QVariantList texts = {"plain", "a,b", "say \"hi\"", "two\nlines", "cr\r\nlf", QVariant(),
-                                  "", " padded ", "é ü ✓", QString(3000, 'L') + ",\""};
+      const QVariantList reals = {0.1,   1.0 / 3,
+                                  1e300, -2.5e-7,
+                                  100.0, 3.141592653589793,
+                                  -0.0,  9007199254740993.0,
+                                  1e15,  123456789012345678.0};
+      const QVariantList texts = {
+          "plain",    "a,b", "say \"hi\"", "two\nlines", "cr\r\nlf",
+          QVariant(), "",    " padded ",   "é ü ✓",      QString(3000, 'L') + ",\""};
       db.Begin();
       for (int k = 0; k < 10; ++k)
-        db.Insert("t", {QVariant(), qint64(k % 2 ? -1 : 1) * (qint64(1) << (k * 6 + 3)) - k,
-                        reals.at(k), texts.at(k),
-                        k == 3 ? QVariant() : QVariant(PatternBytes(k * 700, k)),
-                        k % 3 == 0 ? QVariant(qint64(9223372036854775807LL)) : QVariant(k * 0.25)});
+        db.Insert("t",
+                  {QVariant(), qint64(k % 2 ? -1 : 1) * (qint64(1) << (k * 6 + 3)) - k, reals.at(k),
+                   texts.at(k), k == 3 ? QVariant() : QVariant(PatternBytes(k * 700, k)),
+                   k % 3 == 0 ? QVariant(qint64(9223372036854775807LL)) : QVariant(k * 0.25)});
       db.Commit();
       db.Close();
       QVERIFY(db.Ok());
     }
     QProcess p;
     // ".mode csv" (unlike -csv) also ends its lines with CR LF.
-    p.start(shell, {"-header", "-cmd", ".mode csv", path, "SELECT id, i, r, s, hex(b) AS b, a FROM t"});
+    p.start(shell,
+            {"-header", "-cmd", ".mode csv", path, "SELECT id, i, r, s, hex(b) AS b, a FROM t"});
     QVERIFY(p.waitForFinished(60000));
     const auto want = ParseCsv(p.readAllStandardOutput());
 
@@ -274,10 +282,14 @@ class OutputViewTest : public QObject {
   void csvFileNames_data() {
     QTest::addColumn<QString>("table");
     QTest::addColumn<QString>("file");
-    QTest::newRow("plain") << "orders" << "orders.csv";
-    QTest::newRow("slash") << "a/b" << "a_b.csv";
-    QTest::newRow("dot dot") << ".." << "_...csv";
-    QTest::newRow("control") << "a\tb" << "a_b.csv";
+    QTest::newRow("plain") << "orders"
+                           << "orders.csv";
+    QTest::newRow("slash") << "a/b"
+                           << "a_b.csv";
+    QTest::newRow("dot dot") << ".."
+                             << "_...csv";
+    QTest::newRow("control") << "a\tb"
+                             << "a_b.csv";
   }
   void csvFileNames() {
     QFETCH(QString, table);

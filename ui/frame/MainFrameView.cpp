@@ -98,22 +98,23 @@ bool CMainFrame::OnViewValue(const QModelIndex& index) {
   RunEngineWork([&] { value = FetchValue(*m_pRecovery, table, row, column, kViewerHeadBytes); });
   if (value.result != FetchedValue::Result::Found) {
     if (value.result == FetchedValue::Result::NoSuchRow)
-      ShowMessageBox(QStringLiteral("Row %1 of \"%2\" could not be read again.").arg(row + 1).arg(table));
+      ShowMessageBox(
+          QStringLiteral("Row %1 of \"%2\" could not be read again.").arg(row + 1).arg(table));
     return false;
   }
   const QString columnName =
       m_pRightView->Grid()->model()->headerData(column, Qt::Horizontal).toString();
-  CValueViewerDlg viewer(this, QStringLiteral("%1.%2, row %3").arg(table, columnName).arg(row + 1),
-                         value, m_pRecovery->geometry().textEncoding, [&] {
-                           const QString path = QFileDialog::getSaveFileName(
-                               &viewer, QStringLiteral("Save Value As"),
-                               QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
-                           if (path.isEmpty()) return;
-                           const QString error = SaveValueTo(row, column, path);
-                           ShowMessageBox(error.isEmpty()
-                                              ? QStringLiteral("The value was saved to %1.").arg(path)
-                                              : error);
-                         });
+  CValueViewerDlg viewer(
+      this, QStringLiteral("%1.%2, row %3").arg(table, columnName).arg(row + 1), value,
+      m_pRecovery->geometry().textEncoding, [&] {
+        const QString path = QFileDialog::getSaveFileName(
+            &viewer, QStringLiteral("Save Value As"),
+            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+        if (path.isEmpty()) return;
+        const QString error = SaveValueTo(row, column, path);
+        ShowMessageBox(error.isEmpty() ? QStringLiteral("The value was saved to %1.").arg(path)
+                                       : error);
+      });
   viewer.exec();
   return true;
 }
@@ -140,16 +141,22 @@ CsvOutcomeText CMainFrame::ExportCsvTo(const QString& table, const QString& path
     return result;
   }
   CsvOutcome outcome;
-  RunEngineWork([&] { outcome = ExportTableCsv(*m_pRecovery, table, path, overwrite, ProgressBar()); });
+  RunEngineWork(
+      [&] { outcome = ExportTableCsv(*m_pRecovery, table, path, overwrite, ProgressBar()); });
   if (!outcome.written) {
     result.text = QStringLiteral("The table \"%1\" was not exported: %2").arg(table, outcome.error);
     return result;
   }
-  result.text = QStringLiteral("%1 rows of \"%2\" were exported to %3.").arg(outcome.rows).arg(table, path);
-  if (outcome.stopped) result.text += QStringLiteral("\nThe export was stopped; the file holds the rows before the stop.");
-  if (outcome.incomplete) result.text += QStringLiteral("\nDamaged pages of the table were skipped.");
+  result.text =
+      QStringLiteral("%1 rows of \"%2\" were exported to %3.").arg(outcome.rows).arg(table, path);
+  if (outcome.stopped)
+    result.text +=
+        QStringLiteral("\nThe export was stopped; the file holds the rows before the stop.");
+  if (outcome.incomplete)
+    result.text += QStringLiteral("\nDamaged pages of the table were skipped.");
   if (outcome.valuesCut > 0)
-    result.text += QStringLiteral("\n%1 values could not be read completely.").arg(outcome.valuesCut);
+    result.text +=
+        QStringLiteral("\n%1 values could not be read completely.").arg(outcome.valuesCut);
   if (outcome.recordsSkipped > 0)
     result.text += QStringLiteral("\n%1 records held more values than the table has columns.")
                        .arg(outcome.recordsSkipped);

@@ -49,8 +49,8 @@ QString SizeText(std::int64_t bytes) {
   return text;
 }
 
-CValueViewerDlg::CValueViewerDlg(QWidget* parent, const QString& caption,
-                                 const FetchedValue& value, std::uint32_t encoding, SaveAs saveAs)
+CValueViewerDlg::CValueViewerDlg(QWidget* parent, const QString& caption, const FetchedValue& value,
+                                 std::uint32_t encoding, SaveAs saveAs)
     : QDialog(parent) {
   setObjectName(QStringLiteral("valueViewer"));
   setWindowTitle(QStringLiteral("Value of ") + caption);
@@ -72,7 +72,8 @@ CValueViewerDlg::CValueViewerDlg(QWidget* parent, const QString& caption,
       break;
     case StorageClass::Integer:
       info = QStringLiteral("Integer");
-      shown = QString::fromLatin1(SqliteNumberText(ValueView{StorageClass::Integer, 0, value.intValue}));
+      shown = QString::fromLatin1(
+          SqliteNumberText(ValueView{StorageClass::Integer, 0, value.intValue}));
       break;
     case StorageClass::Real: {
       ValueView real;
@@ -115,7 +116,8 @@ CValueViewerDlg::CValueViewerDlg(QWidget* parent, const QString& caption,
       break;
     }
   }
-  if (!value.complete) info += QStringLiteral(". Damage cut this value short: what could be read is shown");
+  if (!value.complete)
+    info += QStringLiteral(". Damage cut this value short: what could be read is shown");
   if (!value.error.isEmpty()) info += QStringLiteral(". ") + value.error;
   m_pInfo->setText(info);
   m_pText->setPlainText(shown);

@@ -1,0 +1,166 @@
+// The window's views of what came back: the summary of the root item with
+// the tree's warning marks, and the value viewer with Save Value As.
+#include <QBuffer>
+#include <QImage>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QtTest/QtTest>
+
+#include "tst_frame_helpers.h"
+#include "ui/grid/RightView.h"
+#include "ui/grid/ValueViewer.h"
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+QTreeWidgetItem* TableItem(CMainFrame& frame, const QString& name) {
+  for (int i = 0; frame.m_hTablesItem && i < frame.m_hTablesItem->childCount(); ++i)
+    if (frame.m_hTablesItem->child(i)->text(0) == name) return frame.m_hTablesItem->child(i);
+  return nullptr;
+}
+
+QByteArray PngBytes() {
+  QImage image(300, 200, QImage::Format_RGB32);
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) image.setPixel(x, y, qRgb(x, y, (x * y) & 0xFF));
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return bytes;
+}
+
+}  // namespace
+
+class TestFrameView : public QObject {
+  Q_OBJECT
+ private slots:
+  void summaryAndMarks();
+  void valueViewer_data();
+  void valueViewer();
+  void hexDump();
+};
+
+void TestFrameView::summaryAndMarks() {
+  const QString path = NewTestFolder(QStringLiteral("summary")) + QStringLiteral("/s.db");
+  {
+    DbOptions options;
+    options.pageSize = 1024;
+    DbBuilder db(path, options);
+    db.Exec("CREATE TABLE big (id INTEGER PRIMARY KEY, t TEXT); CREATE TABLE small (a)");
+    db.Begin();
+    for (int i = 0; i < 300; ++i) db.Insert("big", {i, QString(40, QChar('a' + i % 26))});
+    db.Insert("small", {1});
+    db.Commit();
+    db.Close();
+    QVERIFY(db.Ok());
+  }
+  PageProbe probe(path);
+  const TreePages tree = probe.Tree(PageProbe::RootPage(path, "big"));
+  QVERIFY(tree.leaves.size() > 2);
+  const int lost = probe.CellCount(tree.leaves.first());
+  QVERIFY(ZeroPage(path, tree.leaves.first()));
+
+  MessageBoxRecorder boxes;
+  CMainFrame frame;
+  frame.show();
+  QVERIFY(frame.OpenDatabasePath(path));
+  QVERIFY(frame.Summary() == nullptr);
+  frame.OnShowRecords(frame.m_hRootItem);
+  QVERIFY(frame.Summary() != nullptr);
+  CSummaryView* view = frame.RightPane()->Summary();
+  QVERIFY(view->isVisible());
+  QVERIFY(!frame.RightPane()->Grid()->isVisible());
+  QVERIFY2(view->toPlainText().contains(QStringLiteral("big: %1 rows").arg(300 - lost)),
+           qPrintable(view->toPlainText()));
+  QVERIFY(TableItem(frame, "big")->toolTip(0).startsWith("Lost: 1 page of its tree"));
+  QVERIFY(TableItem(frame, "small")->toolTip(0).isEmpty());
+
+  // A table click takes the pane back; a second root click reuses the count.
+  const RecoverySummary* first = frame.Summary();
+  frame.OnShowRecords(TableItem(frame, "small"));
+  QVERIFY(!view->isVisible());
+  QVERIFY(frame.RightPane()->Grid()->isVisible());
+  frame.OnShowRecords(frame.m_hRootItem);
+  QCOMPARE(frame.Summary(), first);
+  // A new Open forgets it.
+  QVERIFY(frame.OpenDatabasePath(path));
+  QVERIFY(frame.Summary() == nullptr);
+}
+
+void TestFrameView::valueViewer_data() {
+  QTest::addColumn<int>("column");
+  QTest::newRow("long text") << 1;
+  QTest::newRow("picture larger than a page") << 2;
+}
+
+void TestFrameView::valueViewer() {
+  QFETCH(int, column);
+  const QString folder = NewTestFolder(QStringLiteral("viewer"));
+  const QString path = folder + QStringLiteral("/v.db");
+  const QString text = MixedText(20000, 11);
+  const QByteArray png = PngBytes();
+  QVERIFY(png.size() > 4096);
+  {
+    DbBuilder db(path);
+    db.Exec("CREATE TABLE v (id INTEGER PRIMARY KEY, t TEXT, b BLOB)");
+    db.Insert("v", {1, "first", QByteArray("x")});
+    db.Insert("v", {2, text, png});
+    db.Close();
+    QVERIFY(db.Ok());
+  }
+  MessageBoxRecorder boxes;
+  CMainFrame frame;
+  frame.show();
+  QVERIFY(frame.OpenDatabasePath(path));
+  frame.OnShowRecords(TableItem(frame, "v"));
+  QCOMPARE(frame.ShownTableName(), QStringLiteral("v"));
+  // The grid keeps only the start of the long text; the viewer has all of it.
+  QVERIFY(frame.RightPane()->Grid()->model()->index(1, 1).data().toString().size() < text.size());
+
+  QString shown;
+  bool picture = false;
+  // The viewer is answered from its modal loop (the fetch before it pumps
+  // events too, so the poll waits for the dialog).
+  QTimer poll;
+  poll.setInterval(5);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* viewer = qobject_cast<CValueViewerDlg*>(QApplication::activeModalWidget());
+    if (viewer == nullptr) return;
+    poll.stop();
+    shown = viewer->TextView()->toPlainText();
+    picture = viewer->Picture() != nullptr && !viewer->Picture()->pixmap().isNull();
+    viewer->reject();
+  });
+  poll.start();
+  QVERIFY(frame.OnViewValue(frame.RightPane()->Grid()->model()->index(1, column)));
+  if (column == 1) {
+    QCOMPARE(shown, text);
+  } else {
+    QVERIFY(picture);
+    QVERIFY(shown.startsWith("00000000  89 50 4e 47"));
+  }
+  const QString saved = folder + QStringLiteral("/value.bin");
+  QCOMPARE(frame.SaveValueTo(1, column, saved), QString());
+  QFile file(saved);
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  QCOMPARE(file.readAll(), column == 1 ? text.toUtf8() : png);
+  // The damaged file is never written.
+  QVERIFY(!frame.SaveValueTo(1, column, path).isEmpty());
+}
+
+void TestFrameView::hexDump() {
+  QCOMPARE(HexDump(QByteArray("AB\x00\x7f"
+                              "0123456789abcdefg",
+                              21),
+                   1000),
+           QStringLiteral(
+               "00000000  41 42 00 7f 30 31 32 33  34 35 36 37 38 39 61 62 |AB..0123456789ab|\n"
+               "00000010  63 64 65 66 67                                   |cdefg|\n"));
+  QCOMPARE(HexDump(QByteArray(64, 'z'), 16).count('\n'), 1);
+}
+
+VELMORA_TEST_MAIN(TestFrameView)
+#include "tst_frame_view.moc"
