@@ -1,9 +1,8 @@
-#include <unistd.h>
-
 #include <QElapsedTimer>
 #include <QTextStream>
 #include <csignal>
 #include <cstdio>
+#include <unistd.h>
 
 #include "cli/OutputCommands.h"
 #include "engine/SchemaRows.h"
@@ -29,14 +28,10 @@ QString EscapeCell(const QString& text) {
   QString out;
   out.reserve(text.size());
   for (const QChar c : text) {
-    if (c == QLatin1Char('\\'))
-      out += QLatin1String("\\\\");
-    else if (c == QLatin1Char('\t'))
-      out += QLatin1String("\\t");
-    else if (c == QLatin1Char('\n'))
-      out += QLatin1String("\\n");
-    else
-      out += c;
+    if (c == QLatin1Char('\\')) out += QLatin1String("\\\\");
+    else if (c == QLatin1Char('\t')) out += QLatin1String("\\t");
+    else if (c == QLatin1Char('\n')) out += QLatin1String("\\n");
+    else out += c;
   }
   return out;
 }
@@ -111,16 +106,11 @@ int KindFromWord(const QString& word) {
 
 QString KindWord(int kind) {
   switch (kind) {
-    case kKindTable:
-      return QStringLiteral("table");
-    case kKindView:
-      return QStringLiteral("view");
-    case kKindIndex:
-      return QStringLiteral("index");
-    case kKindTrigger:
-      return QStringLiteral("trigger");
-    default:
-      return QStringLiteral("object");
+    case kKindTable: return QStringLiteral("table");
+    case kKindView: return QStringLiteral("view");
+    case kKindIndex: return QStringLiteral("index");
+    case kKindTrigger: return QStringLiteral("trigger");
+    default: return QStringLiteral("object");
   }
 }
 

@@ -122,18 +122,15 @@ CSQLiteRecovery::~CSQLiteRecovery() = default;
 
 QString CSQLiteRecovery::ScanMessage(ScanOutcome outcome) {
   switch (outcome) {
-    case ScanOutcome::NotOpen:
-      return QStringLiteral("File Not Open !");
-    case ScanOutcome::Corrupted:
-      return QStringLiteral("File Corrupted");
-    case ScanOutcome::Opened:
-      break;
+    case ScanOutcome::NotOpen: return QStringLiteral("File Not Open !");
+    case ScanOutcome::Corrupted: return QStringLiteral("File Corrupted");
+    case ScanOutcome::Opened: break;
   }
   return QString();
 }
 
 CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path,
-                                                           const ScanOptions& options) {
+                                                          const ScanOptions& options) {
   m_sourcePath = path;
   m_catalog.Clear();
   m_internalRoots.clear();
@@ -144,12 +141,9 @@ CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path,
   m_tableNames.clear();
   m_orphans = OrphanPassResult();
   switch (m_source.Open(path, options.useCompanions)) {
-    case PageSource::OpenResult::NotOpen:
-      return ScanOutcome::NotOpen;
-    case PageSource::OpenResult::Corrupted:
-      return ScanOutcome::Corrupted;
-    case PageSource::OpenResult::Opened:
-      break;
+    case PageSource::OpenResult::NotOpen: return ScanOutcome::NotOpen;
+    case PageSource::OpenResult::Corrupted: return ScanOutcome::Corrupted;
+    case PageSource::OpenResult::Opened: break;
   }
   SchemaCollector collector(*this, m_catalog, m_internalRoots);
   WalkPage(1, collector, nullptr);
@@ -251,8 +245,8 @@ void CSQLiteRecovery::DecodeCell(const CellRef& cell, DecodeMode mode, ILongValu
 void CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page,
                                  std::int64_t pageLength, std::int64_t cellOffset, DecodeMode mode,
                                  ILongValueFiles* files, RecordView& view) const {
-  DecodeCellPayload(m_source, pageType, page, pageLength, cellOffset, mode, files, nullptr, nullptr,
-                    0, view);
+  DecodeCellPayload(m_source, pageType, page, pageLength, cellOffset, mode, files, nullptr,
+                    nullptr, 0, view);
 }
 
 CSQLiteRecovery::WorkingDbOutcome CSQLiteRecovery::BuildWorkingDatabase() {
@@ -349,6 +343,8 @@ std::int64_t CSQLiteRecovery::InternalTableRoot(const QString& name) const {
 }
 
 sqlite3* CSQLiteRecovery::WorkingDb() const { return m_working ? m_working->Db() : nullptr; }
-QString CSQLiteRecovery::WorkingDbPath() const { return m_working ? m_working->Path() : QString(); }
+QString CSQLiteRecovery::WorkingDbPath() const {
+  return m_working ? m_working->Path() : QString();
+}
 
 }  // namespace velmora

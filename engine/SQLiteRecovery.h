@@ -118,7 +118,7 @@ class CSQLiteRecovery {
   bool ProgressStop() const { return m_pfnProgress != nullptr && m_pfnProgress(0, m_pOwner); }
 
   // --- what the session knows ---
-  const QString& SourcePath() const { return m_sourcePath; }   // as handed to ScanDatabase
+  const QString& SourcePath() const { return m_sourcePath; }  // as handed to ScanDatabase
   const QString& FilePath() const { return m_source.Path(); }  // trimmed; empty when not opened
   const Geometry& geometry() const { return m_source.geometry(); }
   const PageSource& Source() const { return m_source; }

@@ -1,14 +1,14 @@
 #include "output/RecoveredDatabase.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "engine/SQLiteRecovery.h"
 #include "engine/SqliteDb.h"
@@ -69,15 +69,9 @@ bool RecoveredDatabase::Open(const CSQLiteRecovery& engine, const QString& folde
   // database gets that encoding before its first table (and before anything
   // is written).
   switch (engine.geometry().textEncoding) {
-    case 2:
-      ExecSql(db, "PRAGMA encoding = 'UTF-16le'");
-      break;
-    case 3:
-      ExecSql(db, "PRAGMA encoding = 'UTF-16be'");
-      break;
-    default:
-      ExecSql(db, "PRAGMA encoding = 'UTF-8'");
-      break;
+    case 2: ExecSql(db, "PRAGMA encoding = 'UTF-16le'"); break;
+    case 3: ExecSql(db, "PRAGMA encoding = 'UTF-16be'"); break;
+    default: ExecSql(db, "PRAGMA encoding = 'UTF-8'"); break;
   }
   // The damaged file's own settings follow, still before the first table:
   // its page size and auto-vacuum mode shape the new file, and user_version

@@ -129,7 +129,8 @@ bool ExecCreateStatement(sqlite3* db, const QString& sql, QString* error) {
   const QByteArray utf8 = sql.toUtf8();
   sqlite3_stmt* stmt = nullptr;
   const char* tail = nullptr;
-  if (PrepareWithStandIns(db, utf8, &stmt, &tail, nullptr) != SQLITE_OK || stmt == nullptr) {
+  if (PrepareWithStandIns(db, utf8, &stmt, &tail, nullptr) != SQLITE_OK ||
+      stmt == nullptr) {
     *error = QString::fromUtf8(sqlite3_errmsg(db));
     std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(db));
     sqlite3_finalize(stmt);
@@ -187,8 +188,8 @@ bool ReadColumnInfo(sqlite3* workDb, const QString& tableName, TableLayout* layo
   }
   sqlite3_finalize(stmt);
 
-  if (sqlite3_prepare_v2(workDb, "SELECT wr FROM pragma_table_list(?1) WHERE schema = 'main'", -1,
-                         &stmt, nullptr) == SQLITE_OK) {
+  if (sqlite3_prepare_v2(workDb, "SELECT wr FROM pragma_table_list(?1) WHERE schema = 'main'", -1, &stmt,
+                         nullptr) == SQLITE_OK) {
     sqlite3_bind_text(stmt, 1, name.constData(), static_cast<int>(name.size()), SQLITE_STATIC);
     if (sqlite3_step(stmt) == SQLITE_ROW) layout->withoutRowid = sqlite3_column_int(stmt, 0) != 0;
   }
@@ -260,9 +261,8 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
       for (const QString& f : StandInFunctions(db))
         if (!functionsBefore.contains(f)) standIns << QStringLiteral("function ") + f;
       if (!standIns.isEmpty())
-        outcome.note = QStringLiteral(
-                           "created with stand-ins for %1, which only the database's "
-                           "own application has; its statement is kept as written")
+        outcome.note = QStringLiteral("created with stand-ins for %1, which only the database's "
+                                      "own application has; its statement is kept as written")
                            .arg(standIns.join(QStringLiteral(", ")));
     }
     outcome.written = true;
@@ -354,10 +354,8 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
     const QString generated =
         RestoreOriginalStatement(db, name, object->sql, &error)
             ? QStringLiteral("its generated columns keep the values the file holds")
-            : QStringLiteral("saved with its generated columns as ordinary columns (%1)")
-                  .arg(error);
-    outcome.note =
-        outcome.note.isEmpty() ? generated : outcome.note + QStringLiteral("; ") + generated;
+            : QStringLiteral("saved with its generated columns as ordinary columns (%1)").arg(error);
+    outcome.note = outcome.note.isEmpty() ? generated : outcome.note + QStringLiteral("; ") + generated;
   }
   if (grid != nullptr) grid->Redraw();
 
