@@ -24,11 +24,16 @@ constexpr std::uint8_t kAnyClass = kNull | kInt | kReal | kText | kBlob;
 
 std::uint8_t ClassBit(StorageClass storage) {
   switch (storage) {
-    case StorageClass::Null: return kNull;
-    case StorageClass::Integer: return kInt;
-    case StorageClass::Real: return kReal;
-    case StorageClass::Text: return kText;
-    case StorageClass::Blob: return kBlob;
+    case StorageClass::Null:
+      return kNull;
+    case StorageClass::Integer:
+      return kInt;
+    case StorageClass::Real:
+      return kReal;
+    case StorageClass::Text:
+      return kText;
+    case StorageClass::Blob:
+      return kBlob;
   }
   return kNull;
 }
@@ -63,8 +68,10 @@ std::uint64_t HashInteger(std::uint64_t h, std::int64_t v) {
 }
 std::uint64_t HashValue(std::uint64_t h, const RecordView& record, const ValueView& value) {
   switch (value.storage) {
-    case StorageClass::Null: return Mix(h, kNull);
-    case StorageClass::Integer: return HashInteger(h, value.intValue);
+    case StorageClass::Null:
+      return Mix(h, kNull);
+    case StorageClass::Integer:
+      return HashInteger(h, value.intValue);
     case StorageClass::Real: {
       const double d = value.realValue;
       if (d >= -9.2e18 && d <= 9.2e18 && d == static_cast<double>(static_cast<std::int64_t>(d)))
@@ -74,7 +81,8 @@ std::uint64_t HashValue(std::uint64_t h, const RecordView& record, const ValueVi
       return Mix(Mix(h, kReal), bits);
     }
     case StorageClass::Text:
-    case StorageClass::Blob: break;
+    case StorageClass::Blob:
+      break;
   }
   h = Mix(Mix(h, ClassBit(value.storage)), static_cast<std::uint64_t>(value.length));
   const std::uint8_t* data = record.Data(value);
@@ -87,8 +95,7 @@ class PointerMap {
  public:
   explicit PointerMap(const CSQLiteRecovery& session) : m_session(session) {
     const Geometry& g = session.geometry();
-    m_present = format::ReadBigEndian32(session.Source().Header() + 52) != 0 &&
-                g.usableSize >= 480;
+    m_present = format::ReadBigEndian32(session.Source().Header() + 52) != 0 && g.usableSize >= 480;
     if (g.pageSize > 0) m_lockPage = 0x40000000 / g.pageSize + 1;
     m_perMapPage = g.usableSize / 5 + 1;
   }
@@ -186,7 +193,7 @@ struct IndexInfo {
 struct TableInfo {
   QString name;
   std::int64_t root = 0;
-  bool complete = true;      // its walk used every page under its root
+  bool complete = true;         // its walk used every page under its root
   std::vector<Column> columns;  // stored columns, in record order
   int alias = -1;
   // The damaged trees only: each surviving leaf's first and last rowid, and
@@ -277,8 +284,8 @@ bool ParseIndexColumns(const QString& sql, const TableInfo& table, std::vector<i
   };
   std::size_t i = 0;
   while (i < tokens.size() && !IsSqlKeyword(sql, tokens[i], "ON")) ++i;
-  i += 2;                                 // ON name
-  if (symbol(i, '.')) i += 2;             // schema.name
+  i += 2;                      // ON name
+  if (symbol(i, '.')) i += 2;  // schema.name
   if (!symbol(i, '(')) return false;
   ++i;
   positions->clear();
@@ -427,8 +434,7 @@ void Pass::ReadTables() {
     table.complete = found != m_complete.end() && found->second;
     if (!ReadTableColumns(db, name, &table)) continue;
     for (const SchemaObject* index : m_session.Catalog().OfKind(SchemaKind::Index)) {
-      if (index->rootPage <= 1 ||
-          index->tableName.compare(object->name, Qt::CaseInsensitive) != 0)
+      if (index->rootPage <= 1 || index->tableName.compare(object->name, Qt::CaseInsensitive) != 0)
         continue;
       IndexInfo info;
       info.root = index->rootPage;
@@ -511,7 +517,8 @@ void Pass::DecodeGroups() {
       group.maxRowid = std::max(group.maxRowid, record.rowid);
       group.minFields = std::min(group.minFields, record.Size());
       group.maxFields = std::max(group.maxFields, record.Size());
-      if (group.classes.size() < record.values.size()) group.classes.resize(record.values.size(), 0);
+      if (group.classes.size() < record.values.size())
+        group.classes.resize(record.values.size(), 0);
       for (int k = 0; k < record.Size(); ++k)
         group.classes[size_t(k)] |= ClassBit(record.values[size_t(k)].storage);
     });
@@ -566,7 +573,8 @@ void Pass::Attribute() {
         // rowid the table has, nor records the table cannot hold, and a tree
         // whose walk lost nothing has no place for it.
         const TableInfo& table = m_tables[size_t(named)];
-        if (!table.complete && InGap(table, group.minRowid, group.maxRowid) && ShapeFits(table, group))
+        if (!table.complete && InGap(table, group.minRowid, group.maxRowid) &&
+            ShapeFits(table, group))
           group.candidates.push_back(named);
       }
       continue;
@@ -674,7 +682,8 @@ void Pass::Decide() {
     } else {
       m_result.lostPages.insert(m_result.lostPages.end(), group.leaves.begin(), group.leaves.end());
       m_result.lostRows += group.rows;
-      m_result.lostWidth = std::min(kLostAndFoundMaxWidth, std::max(m_result.lostWidth, group.maxFields));
+      m_result.lostWidth =
+          std::min(kLostAndFoundMaxWidth, std::max(m_result.lostWidth, group.maxFields));
     }
   }
   std::sort(m_result.lostPages.begin(), m_result.lostPages.end());
@@ -720,7 +729,8 @@ std::vector<std::uint32_t> FreelistPages(const CSQLiteRecovery& session) {
     if (!trunks.Insert(next)) break;
     pages.push_back(static_cast<std::uint32_t>(next));
     if (session.Source().ReadPage(next, trunk.data()) != PageRead::Ok) break;
-    const std::int64_t count = std::min<std::int64_t>(format::ReadBigEndian32(trunk.data() + 4), perTrunk);
+    const std::int64_t count =
+        std::min<std::int64_t>(format::ReadBigEndian32(trunk.data() + 4), perTrunk);
     for (std::int64_t i = 0; i < count; ++i) {
       const std::uint32_t leaf = format::ReadBigEndian32(trunk.data() + 8 + 4 * i);
       if (leaf >= 2 && leaf <= g.pageCount) pages.push_back(leaf);

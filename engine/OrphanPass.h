@@ -42,8 +42,8 @@ struct PutBackPages {
 };
 
 struct OrphanPassResult {
-  bool ran = false;      // the pass ran to its end
-  bool stopped = false;  // a stop request ended it; nothing was put back
+  bool ran = false;              // the pass ran to its end
+  bool stopped = false;          // a stop request ended it; nothing was put back
   std::int64_t orphanPages = 0;  // orphan table pages found (interior and leaf)
   // Per table (real name as the working database holds it).
   std::map<QString, PutBackPages> putBack;

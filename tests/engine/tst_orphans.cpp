@@ -51,10 +51,14 @@ std::int64_t InnerPage(const QString& path, const QString& table) {
 bool SameValue(const RefValue& a, const RefValue& b) {
   if (a.storage != b.storage) return false;
   switch (a.storage) {
-    case StorageClass::Null: return true;
-    case StorageClass::Integer: return a.intValue == b.intValue;
-    case StorageClass::Real: return std::memcmp(&a.realValue, &b.realValue, sizeof(double)) == 0;
-    default: return a.bytes == b.bytes;
+    case StorageClass::Null:
+      return true;
+    case StorageClass::Integer:
+      return a.intValue == b.intValue;
+    case StorageClass::Real:
+      return std::memcmp(&a.realValue, &b.realValue, sizeof(double)) == 0;
+    default:
+      return a.bytes == b.bytes;
   }
 }
 
@@ -84,7 +88,7 @@ struct Tally {
   std::int64_t own = 0;        // recovered into their own table, exact
   std::int64_t lostAndFound = 0;
   std::int64_t wrong = 0;
-  std::int64_t putBack = 0;    // as the save reported it
+  std::int64_t putBack = 0;  // as the save reported it
   QString lostName;
 };
 
@@ -121,8 +125,10 @@ Tally Recover(const QString& intact, const QString& damaged) {
     const RefTable got = ReadReferenceTable(out, want.name);
     for (const RefRow& row : got.rows) {
       const RefRow* match = FindRow(want, row.rowid);
-      if (match != nullptr && SameRow(row.values, *match)) ++tally.own;
-      else ++tally.wrong;
+      if (match != nullptr && SameRow(row.values, *match))
+        ++tally.own;
+      else
+        ++tally.wrong;
     }
   }
   if (!tally.lostName.isEmpty()) {
@@ -137,8 +143,10 @@ Tally Recover(const QString& intact, const QString& damaged) {
         const RefRow* match = FindRow(want, id);
         found = found || (match != nullptr && SameRow(values, *match, true));
       }
-      if (found) ++tally.lostAndFound;
-      else ++tally.wrong;
+      if (found)
+        ++tally.lostAndFound;
+      else
+        ++tally.wrong;
     }
   }
   return tally;
@@ -175,24 +183,27 @@ class TestOrphans : public QObject {
 void TestOrphans::recovery_data() {
   QTest::addColumn<int>("autoVacuum");
   QTest::addColumn<QString>("build");
-  QTest::addColumn<QStringList>("zeroInner");  // tables whose first non-root interior page is zeroed
-  QTest::addColumn<QStringList>("zeroRoot");   // tables whose root page is zeroed
-  QTest::addColumn<QString>("after");          // statements run after the build (deletions)
-  QTest::addColumn<bool>("allBack");           // every row of the intact copy is recovered
+  QTest::addColumn<QStringList>(
+      "zeroInner");                           // tables whose first non-root interior page is zeroed
+  QTest::addColumn<QStringList>("zeroRoot");  // tables whose root page is zeroed
+  QTest::addColumn<QString>("after");         // statements run after the build (deletions)
+  QTest::addColumn<bool>("allBack");          // every row of the intact copy is recovered
   QTest::addColumn<bool>("intoLostAndFound");  // the orphan rows go to lost and found
   QTest::addColumn<QString>("lostName");
 
-  const QString one = QStringLiteral("CREATE TABLE t(id INTEGER PRIMARY KEY, a TEXT, b REAL, c BLOB);"
-                                     "CREATE TABLE u(id INTEGER PRIMARY KEY, a TEXT, b REAL, c BLOB);") +
+  const QString one = QStringLiteral(
+                          "CREATE TABLE t(id INTEGER PRIMARY KEY, a TEXT, b REAL, c BLOB);"
+                          "CREATE TABLE u(id INTEGER PRIMARY KEY, a TEXT, b REAL, c BLOB);") +
                       FillSql("t", 6000, "t") + FillSql("u", 300, "u");
   QTest::newRow("inner page of a large table zeroed")
       << 0 << one << QStringList{"t"} << QStringList{} << QString() << true << false << QString();
   QTest::newRow("root page of a table zeroed")
       << 0 << one << QStringList{} << QStringList{"t"} << QString() << true << false << QString();
 
-  const QString twins = QStringLiteral("CREATE TABLE t(a TEXT, b REAL, c BLOB);"
-                                       "CREATE TABLE u(a TEXT, b REAL, c BLOB);"
-                                       "CREATE INDEX t_a ON t(a);") +
+  const QString twins = QStringLiteral(
+                            "CREATE TABLE t(a TEXT, b REAL, c BLOB);"
+                            "CREATE TABLE u(a TEXT, b REAL, c BLOB);"
+                            "CREATE INDEX t_a ON t(a);") +
                         FillSql("t", 6000, "t") + FillSql("u", 6000, "u");
   // Both trees have holes over the same rowids and the same shape: the
   // index of t tells the groups apart.
@@ -251,13 +262,14 @@ void TestOrphans::recovery() {
   for (const QString& table : zeroRoot) QVERIFY(ZeroPage(damaged, RootPage(intact, table)));
 
   const Tally tally = Recover(intact, damaged);
-  qInfo("%s: %lld rows in the intact copy; %lld in their own table (%lld put back from orphan "
-        "pages), %lld in lost and found, %lld lost, %lld wrong",
-        QTest::currentDataTag(), static_cast<long long>(tally.reference),
-        static_cast<long long>(tally.own), static_cast<long long>(tally.putBack),
-        static_cast<long long>(tally.lostAndFound),
-        static_cast<long long>(tally.reference - tally.own - tally.lostAndFound),
-        static_cast<long long>(tally.wrong));
+  qInfo(
+      "%s: %lld rows in the intact copy; %lld in their own table (%lld put back from orphan "
+      "pages), %lld in lost and found, %lld lost, %lld wrong",
+      QTest::currentDataTag(), static_cast<long long>(tally.reference),
+      static_cast<long long>(tally.own), static_cast<long long>(tally.putBack),
+      static_cast<long long>(tally.lostAndFound),
+      static_cast<long long>(tally.reference - tally.own - tally.lostAndFound),
+      static_cast<long long>(tally.wrong));
   QCOMPARE(tally.wrong, std::int64_t{0});
   QVERIFY(tally.putBack > 0 || intoLostAndFound);
   if (allBack) QCOMPARE(tally.own, tally.reference);
