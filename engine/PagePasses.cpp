@@ -1,5 +1,7 @@
 #include "engine/PagePasses.h"
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <climits>
 #include <map>
@@ -229,6 +231,28 @@ std::vector<bool> ChooseRoots(const std::vector<RootCandidate>& candidates,
   return keep;
 }
 
+namespace {
+
+// True when the library can compile `sql` (never run; collations and
+// functions it lacks get stand-ins). A statement it cannot compile is
+// damaged text, and its column count is no evidence.
+bool StatementCompiles(const QString& sql) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return false;
+  }
+  InstallStandInCollations(db);
+  sqlite3_stmt* stmt = nullptr;
+  const bool ok = PrepareWithStandIns(db, sql.toUtf8(), &stmt, nullptr, nullptr) == SQLITE_OK &&
+                  stmt != nullptr;
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return ok;
+}
+
+}  // namespace
+
 int DeclaredColumns(const QString& sql, bool* withoutRowid) {
   const std::vector<SqlToken> tokens = TokenizeSql(sql);
   const TableDefinitions defs = SplitTableDefinitions(sql, tokens);
@@ -238,7 +262,7 @@ int DeclaredColumns(const QString& sql, bool* withoutRowid) {
       for (std::size_t t = static_cast<std::size_t>(defs.close) + 1; t < tokens.size(); ++t)
         if (IsSqlKeyword(sql, tokens[t], "WITHOUT")) *withoutRowid = true;
   }
-  if (!defs.found) return 0;
+  if (!defs.found || !StatementCompiles(sql)) return 0;
   int columns = 0;
   for (const auto& [first, last] : defs.definitions) {
     const SqlToken& head = tokens[static_cast<std::size_t>(first)];

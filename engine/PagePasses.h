@@ -48,7 +48,8 @@ std::vector<bool> ChooseRoots(const std::vector<RootCandidate>& candidates,
 RootEvidence ProbeRoot(const PageSource& source, std::int64_t root);
 
 // The number of columns a CREATE TABLE statement declares (table constraints
-// aside), and whether it is WITHOUT ROWID; 0 columns when it cannot be read.
+// aside), and whether it is WITHOUT ROWID; 0 columns when it cannot be read
+// or the library cannot compile it (damaged text is no evidence).
 int DeclaredColumns(const QString& sql, bool* withoutRowid);
 
 // Marks the pointer-map pages of an auto-vacuum file (header offset 52 not

@@ -34,6 +34,7 @@ class TestFrame : public QObject {
   void commandsAndCaptions();
   void openFailures_data();
   void openFailures();
+  void schemaPageGarbageKeepsRows();
   void cancelKeepsDatabase();
   void badFileAfterGoodOneEmptiesTree();
   void treeDisabledDuringScan();
@@ -121,7 +122,19 @@ void TestFrame::openFailures_data() {
   QTest::newRow("missing file") << "missing"
                                 << "The file \"%1\" does not exist.";
   QTest::newRow("not a database") << "garbage" << "File Corrupted";
-  QTest::newRow("schema page zeroed") << "zeroed" << "File Corrupted";
+}
+
+void TestFrame::schemaPageGarbageKeepsRows() {
+  // With page 1 unreadable no table has a schema row, but the rows of the
+  // intact table pages are still shown, in the lost-and-found table.
+  const QString path = NewTestFolder(QStringLiteral("garbage1")) + QStringLiteral("/bad.db");
+  QVERIFY(CopyDatabase(m_shop, path));
+  QVERIFY(GarbagePage(path, 1, 7));
+  MessageBoxRecorder boxes;
+  OpenThrough(*m_frame, path);
+  QVERIFY2(!boxes.Saw(QStringLiteral("File Corrupted")), qPrintable(boxes.Texts().join('|')));
+  QCOMPARE(m_frame->Recovery().TableNames(), QStringList{QStringLiteral("lost_and_found")});
+  QVERIFY(m_frame->Recovery().Orphans().lostRows > 0);
 }
 
 void TestFrame::openFailures() {
@@ -133,9 +146,6 @@ void TestFrame::openFailures() {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(QByteArray(8192, 'z'));
-  } else if (kind == QLatin1String("zeroed")) {
-    QVERIFY(CopyDatabase(m_shop, path));
-    QVERIFY(GarbagePage(path, 1, 7));
   }
   MessageBoxRecorder boxes;
   // The selection dialog refuses a missing file itself; other ways of
