@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "engine/Format.h"
+#include "engine/OrphanPass.h"
 #include "output/RecordOutput.h"
 #include "output/SaveDispatch.h"
 #include "output/TableExtraction.h"
@@ -152,6 +153,16 @@ RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgressBar* progressBar) 
   const PageMap& pages = engine.Pages();
   for (std::int64_t page = 1; page <= summary.pageCount; ++page)
     if (pages.Role(page) != PageRole::Unknown) ++summary.pagesInTrees;
+  // What lies outside the live trees, as the open found it: the freelist
+  // (followed with bounds, never a source of rows) and the orphan table
+  // pages the orphan pass looked at; where the pages came from.
+  summary.pagesFreelist = static_cast<std::int64_t>(FreelistPages(engine).size());
+  const OrphanPassResult& orphans = engine.Orphans();
+  if (orphans.ran) {
+    summary.pagesOrphan = orphans.orphanPages;
+    summary.rowsLostAndFound = orphans.lostRows;
+  }
+  summary.companions = DescribeSource(engine.SourceInfo());
   return summary;
 }
 
@@ -178,8 +189,9 @@ QString FormatSummary(const RecoverySummary& s) {
   if (s.pagesFreelist < 0 || s.pagesOrphan < 0)
     line(QStringLiteral("  not in a live tree:"),
          QString::number(std::max<std::int64_t>(0, s.pageCount - s.pagesInTrees)));
-  line(QStringLiteral("Companion files used:"),
-       s.companions.isEmpty() ? QStringLiteral("none") : s.companions.join(QStringLiteral(", ")));
+  line(QStringLiteral("Pages read from:"),
+       s.companions.isEmpty() ? QStringLiteral("the database file alone")
+                              : s.companions.join(QStringLiteral("; ")));
   if (s.rowsLostAndFound >= 0)
     line(QStringLiteral("Rows in lost and found:"), QString::number(s.rowsLostAndFound));
   text += QStringLiteral("\nTables (%1):\n").arg(s.tables.size());

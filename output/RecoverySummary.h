@@ -50,14 +50,15 @@ struct TableSummary {
 //
 //  pagesInTrees     b-tree and overflow pages of the live trees (schema,
 //                   tables, indexes) that the walks used
-//  pagesFreelist    pages on the freelist; -1: not known yet (a later pass)
-//  pagesOrphan      pages no live tree or list reaches that hold b-tree
-//                   content; -1: not known yet (a later pass)
+//  pagesFreelist    pages on the freelist (trunks and leaves)
+//  pagesOrphan      table pages no live tree or the freelist reaches, as the
+//                   orphan pass found them; -1 when it did not run to its end
 //  pagesUnusable    pages a tree points to that could not be used
-//  companions       companion files (write-ahead log, journal) whose pages
-//                   were used; empty until the page source reads them
+//  companions       where the pages came from when not all from the database
+//                   file at its header's settings (write-ahead log, hot
+//                   journal, detected settings): one line each; empty otherwise
 //  rowsLostAndFound records kept apart because their table is not known;
-//                   -1: not known yet (a later pass)
+//                   -1 when the orphan pass did not run to its end
 //  stopped          the counting was stopped; tables not reached are not counted
 struct RecoverySummary {
   QString file;
