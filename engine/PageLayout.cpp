@@ -283,4 +283,23 @@ std::uint32_t InteriorChild(const std::uint8_t* page, std::int64_t pageSize,
   return format::ReadBigEndian32(page + offset);
 }
 
+bool TableCellKey(const std::uint8_t* page, std::int64_t pageSize, std::uint8_t type,
+                  std::int64_t offset, std::int64_t* key) {
+  if (offset < 0 || offset >= pageSize) return false;
+  const std::uint8_t* p = page + offset;
+  const std::uint8_t* const end = page + pageSize;
+  std::uint64_t value = 0;
+  if (type == format::kInteriorTable) {
+    if (end - p < 4) return false;
+    p += 4;
+  } else {
+    const int n = format::ReadVarint(p, end, &value);
+    if (n == 0) return false;
+    p += n;
+  }
+  if (format::ReadVarint(p, end, &value) == 0) return false;
+  *key = static_cast<std::int64_t>(value);
+  return true;
+}
+
 }  // namespace velmora

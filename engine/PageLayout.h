@@ -95,4 +95,10 @@ void ScanCellContent(const std::uint8_t* page, std::int64_t pageSize, std::int64
 std::uint32_t InteriorChild(const std::uint8_t* page, std::int64_t pageSize,
                             const PageLayout& layout, std::int64_t index);
 
+// The key of table cell `offset` of a page image: the rowid of a leaf cell
+// (after its payload size) or the key of an interior cell (after its child
+// page number). False when the varints do not end inside the page.
+bool TableCellKey(const std::uint8_t* page, std::int64_t pageSize, std::uint8_t type,
+                  std::int64_t offset, std::int64_t* key);
+
 }  // namespace velmora

@@ -50,25 +50,6 @@ int RecordFields(const std::uint8_t* page, std::int64_t pageSize, std::uint8_t t
   return fields;
 }
 
-// The key of a table cell: a leaf's rowid or an interior cell's key.
-bool TableKey(const std::uint8_t* page, std::int64_t pageSize, std::uint8_t type,
-              std::int64_t offset, std::int64_t* key) {
-  if (offset < 0 || offset >= pageSize) return false;
-  const std::uint8_t* p = page + offset;
-  const std::uint8_t* const end = page + pageSize;
-  std::uint64_t value = 0;
-  if (type == format::kInteriorTable) {
-    if (end - p < 4) return false;
-    p += 4;
-  } else {
-    const int n = format::ReadVarint(p, end, &value);
-    if (n == 0) return false;
-    p += n;
-  }
-  if (format::ReadVarint(p, end, &value) == 0) return false;
-  *key = static_cast<std::int64_t>(value);
-  return true;
-}
 
 // Follows each cell's overflow chain into the page map without decoding the
 // record: the classification's cheap walk.
@@ -168,7 +149,7 @@ RootEvidence ProbeRoot(const PageSource& source, std::int64_t root) {
                                      : InteriorChild(buffer.data(), g.pageSize, layout, i);
       std::int64_t high = INT64_MAX, key = 0;
       if (!last && !evidence.indexTree &&
-          TableKey(buffer.data(), g.pageSize, layout.type,
+          TableCellKey(buffer.data(), g.pageSize, layout.type,
                    layout.cells[static_cast<std::size_t>(i)], &key))
         high = key;
       if (page <= 0 || page > g.pageCount || source.ReadPage(page, child.data()) != PageRead::Ok ||
@@ -178,7 +159,7 @@ RootEvidence ProbeRoot(const PageSource& source, std::int64_t root) {
         continue;
       }
       if (!evidence.indexTree && childLayout.CellCount() > 0 &&
-          TableKey(child.data(), g.pageSize, childLayout.type, childLayout.cells[0], &key) &&
+          TableCellKey(child.data(), g.pageSize, childLayout.type, childLayout.cells[0], &key) &&
           (key < low || key > high)) {
         low = high == INT64_MAX ? low : high + 1;
         continue;

@@ -7,6 +7,7 @@
 
 #include "engine/Companions.h"
 #include "engine/GeometryDetect.h"
+#include "engine/Values.h"
 
 namespace velmora {
 namespace {
@@ -20,17 +21,6 @@ bool IsFile(const QString& path) {
 }
 
 bool FileExists(const QString& path) { return QFileInfo::exists(path); }
-
-QString EncodingName(std::uint32_t encoding) {
-  switch (encoding) {
-    case format::kEncodingUtf16le:
-      return QStringLiteral("UTF-16le");
-    case format::kEncodingUtf16be:
-      return QStringLiteral("UTF-16be");
-    default:
-      return QStringLiteral("UTF-8");
-  }
-}
 
 }  // namespace
 
@@ -222,7 +212,7 @@ PageSource::OpenResult PageSource::Open(const QString& path, bool useCompanions)
       m_geometry.textEncoding = detected;
       m_report.encodingOrigin =
           QStringLiteral("text encoding %1 detected from the schema (the header gives %2)")
-              .arg(EncodingName(detected))
+              .arg(EncodingText(detected))
               .arg(encoding);
     }
   }

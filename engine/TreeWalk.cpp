@@ -11,27 +11,6 @@ bool IsTableType(std::uint8_t type) {
   return type == format::kInteriorTable || type == format::kLeafTable;
 }
 
-// The key of table cell `offset` of a page image: the rowid of a leaf cell
-// (after its payload size) or the key of an interior cell (after its child
-// page number). False when the varints do not end inside the page.
-bool TableCellKey(const std::uint8_t* page, std::int64_t pageSize, std::uint8_t type,
-                  std::int64_t offset, std::int64_t* key) {
-  if (offset < 0 || offset >= pageSize) return false;
-  const std::uint8_t* p = page + offset;
-  const std::uint8_t* const end = page + pageSize;
-  std::uint64_t value = 0;
-  if (type == format::kInteriorTable) {
-    if (end - p < 4) return false;
-    p += 4;
-  } else {
-    const int n = format::ReadVarint(p, end, &value);
-    if (n == 0) return false;
-    p += n;
-  }
-  if (format::ReadVarint(p, end, &value) == 0) return false;
-  *key = static_cast<std::int64_t>(value);
-  return true;
-}
 
 }  // namespace
 

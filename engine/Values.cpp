@@ -42,6 +42,14 @@ QString DecodeText(const QByteArray& bytes, std::uint32_t encoding) {
   }
 }
 
+QString EncodingText(std::uint32_t encoding) {
+  switch (encoding) {
+    case format::kEncodingUtf16le: return QStringLiteral("UTF-16le");
+    case format::kEncodingUtf16be: return QStringLiteral("UTF-16be");
+    default: return QStringLiteral("UTF-8");
+  }
+}
+
 QString FormatReal(double value) { return QString::asprintf("%f", value); }
 
 static QString LongTextDisplay(const QString& decoded) {

@@ -22,6 +22,10 @@ inline constexpr const char* kMoreDataMark = "<more data>...";
 // its incomplete last byte.
 QString DecodeText(const QByteArray& bytes, std::uint32_t encoding);
 
+// The name of a text encoding as the header gives it: "UTF-8", "UTF-16le",
+// "UTF-16be" (an unknown value reads as UTF-8).
+QString EncodingText(std::uint32_t encoding);
+
 // A real as "%f" renders it (six digits after the point, no exponent).
 QString FormatReal(double value);
 

@@ -66,17 +66,6 @@ const TableSummary* RecoverySummary::Table(const QString& name) const {
   return nullptr;
 }
 
-QString EncodingText(std::uint32_t encoding) {
-  switch (encoding) {
-    case format::kEncodingUtf16le:
-      return QStringLiteral("UTF-16le");
-    case format::kEncodingUtf16be:
-      return QStringLiteral("UTF-16be");
-    default:
-      return QStringLiteral("UTF-8");
-  }
-}
-
 RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgressBar* progressBar) {
   RecoverySummary summary;
   const Geometry& g = engine.geometry();

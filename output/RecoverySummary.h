@@ -15,6 +15,7 @@
 
 #include "engine/SQLiteRecovery.h"
 #include "engine/Sinks.h"
+#include "engine/Values.h"
 
 namespace velmora {
 
@@ -85,9 +86,6 @@ struct RecoverySummary {
 // engine's progress callback between cells (a stop ends the counting, with
 // `stopped` set); moves `progressBar` (may be null) from table to table.
 RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgressBar* progressBar = nullptr);
-
-// "UTF-8", "UTF-16le", "UTF-16be" (an unknown value reads as UTF-8).
-QString EncodingText(std::uint32_t encoding);
 
 // The summary as the window shows it: plain text, one figure per line, then
 // one line per table.
