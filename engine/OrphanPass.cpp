@@ -10,7 +10,7 @@
 
 #include "engine/Format.h"
 #include "engine/PageLayout.h"
-#include "engine/PageSet.h"
+#include "engine/PagePasses.h"
 #include "engine/SQLiteRecovery.h"
 #include "engine/SqlQuote.h"
 #include "engine/StandIns.h"
@@ -146,12 +146,6 @@ class PointerMap {
   std::int64_t m_perMapPage = 0;
 };
 
-// A cell visitor that only lets the walk record its pages.
-class PageClaimer : public ICellVisitor {
- public:
-  CellUse VisitCell(const CellRef&) override { return CellUse::Used; }
-};
-
 // Decodes every record a walk hands on and passes it to a function.
 template <typename F>
 class RecordVisitor : public ICellVisitor {
@@ -193,8 +187,9 @@ struct IndexInfo {
 struct TableInfo {
   QString name;
   std::int64_t root = 0;
-  bool complete = true;         // its walk used every page under its root
-  std::vector<Column> columns;  // stored columns, in record order
+  bool complete = true;           // its walk used every page under its root
+  std::vector<RowidRange> holes;  // the rowid ranges its walk could not read
+  std::vector<Column> columns;    // stored columns, in record order
   int alias = -1;
   // The damaged trees only: each surviving leaf's first and last rowid, and
   // the classes their records hold per position.
@@ -318,9 +313,14 @@ bool ParseIndexColumns(const QString& sql, const TableInfo& table, std::vector<i
   return false;
 }
 
-// True when no surviving leaf of `table` holds a rowid in [low, high]: the
-// range lies in a gap of the tree, where a lost page's rows belong.
-bool InGap(const TableInfo& table, std::int64_t low, std::int64_t high) {
+// True when [low, high] lies inside one hole of `table`'s tree (the rowid
+// range that its parent's keys gave a page the walk refused) and no
+// surviving leaf holds a rowid in it: where a lost page's rows belong.
+bool InHole(const TableInfo& table, std::int64_t low, std::int64_t high) {
+  bool inside = false;
+  for (const RowidRange& hole : table.holes)
+    if (hole.first <= low && high <= hole.last) inside = true;
+  if (!inside) return false;
   for (const auto& leaf : table.leaves)
     if (leaf.first <= high && leaf.second >= low) return false;
   return true;
@@ -381,7 +381,7 @@ class Pass {
 
  private:
   bool Stopped() const { return m_progress != nullptr && m_progress->Step(WalkStep{}); }
-  bool ClaimLiveTrees();
+  bool ClassifyFile(std::vector<std::int64_t>* orphans);
   void ReadTables();
   void MakeGroups(const std::vector<std::int64_t>& orphans);
   void DecodeGroups();
@@ -394,29 +394,25 @@ class Pass {
   IWalkProgress* m_progress;
   PointerMap m_map;
   OrphanPassResult m_result;
-  std::unordered_map<std::int64_t, bool> m_complete;  // per root walked
   std::vector<TableInfo> m_tables;
   std::vector<Group> m_groups;
   // Per group and candidate (same order as Group::candidates): index evidence.
   std::vector<std::vector<int>> m_indexVerdict;  // 1 found, -1 contradicted, 0 silent
 };
 
-bool Pass::ClaimLiveTrees() {
-  // Every root page the schema names: the catalog's objects, and the rows it
-  // does not keep (sqlite_sequence, automatic indexes, statistics tables).
-  std::vector<std::int64_t> roots;
-  for (const SchemaObject& object : m_session.Catalog().Objects()) roots.push_back(object.rootPage);
-  auto schemaRows = MakeVisitor(m_session, [&roots](const CellRef&, const RecordView& record) {
-    if (record.Size() >= 4 && record.values[3].storage == StorageClass::Integer)
-      roots.push_back(record.values[3].intValue);
-  });
-  if (m_session.WalkPage(1, schemaRows, m_progress).stopped) return false;
-  PageClaimer claimer;
-  for (std::int64_t root : roots) {
-    if (root <= 1 || root > m_session.geometry().pageCount || m_complete.count(root) != 0) continue;
-    const WalkReport report = m_session.WalkPage(root, claimer, m_progress);
-    if (report.stopped) return false;
-    m_complete[root] = report.complete;
+bool Pass::ClassifyFile(std::vector<std::int64_t>* orphans) {
+  // Every live tree walked once without decoding (its holes and its pages
+  // recorded), the freelist followed, every page left called an orphan.
+  m_result.pages = ClassifyPages(m_session, m_progress);
+  if (m_result.pages.stopped) return false;
+  const Geometry& g = m_session.geometry();
+  for (std::int64_t page = 2; page <= g.pageCount; ++page) {
+    if (m_session.Pages().Role(page) != PageRole::Orphan) continue;
+    // The lock-byte page and the pointer-map pages hold no rows.
+    if (page == m_map.LockPage() || m_map.IsMapPage(page)) continue;
+    std::uint8_t type = 0;
+    if (m_session.Source().ReadPart(page, 0, &type, 1) != 1) continue;
+    if (type == format::kInteriorTable || type == format::kLeafTable) orphans->push_back(page);
   }
   return true;
 }
@@ -430,16 +426,15 @@ void Pass::ReadTables() {
     TableInfo table;
     table.name = name;
     table.root = object->rootPage;
-    auto found = m_complete.find(table.root);
-    table.complete = found != m_complete.end() && found->second;
+    table.complete = m_session.WalkComplete(table.root);
+    table.holes = m_session.Holes(table.root);
     if (!ReadTableColumns(db, name, &table)) continue;
     for (const SchemaObject* index : m_session.Catalog().OfKind(SchemaKind::Index)) {
       if (index->rootPage <= 1 || index->tableName.compare(object->name, Qt::CaseInsensitive) != 0)
         continue;
       IndexInfo info;
       info.root = index->rootPage;
-      auto walked = m_complete.find(info.root);
-      info.complete = walked != m_complete.end() && walked->second;
+      info.complete = m_session.WalkComplete(info.root);
       if (ParseIndexColumns(index->sql, table, &info.positions)) table.indexes.push_back(info);
     }
     m_tables.push_back(std::move(table));
@@ -573,7 +568,7 @@ void Pass::Attribute() {
         // rowid the table has, nor records the table cannot hold, and a tree
         // whose walk lost nothing has no place for it.
         const TableInfo& table = m_tables[size_t(named)];
-        if (!table.complete && InGap(table, group.minRowid, group.maxRowid) &&
+        if (!table.complete && InHole(table, group.minRowid, group.maxRowid) &&
             ShapeFits(table, group))
           group.candidates.push_back(named);
       }
@@ -583,7 +578,7 @@ void Pass::Attribute() {
       const TableInfo& table = m_tables[t];
       // A tree whose walk lost nothing has no hole to put pages back into.
       if (table.complete) continue;
-      if (InGap(table, group.minRowid, group.maxRowid) && ShapeFits(table, group))
+      if (InHole(table, group.minRowid, group.maxRowid) && ShapeFits(table, group))
         group.candidates.push_back(static_cast<int>(t));
     }
   }
@@ -690,11 +685,12 @@ void Pass::Decide() {
 }
 
 OrphanPassResult Pass::Run() {
-  if (!ClaimLiveTrees()) {
+  std::vector<std::int64_t> orphans;
+  if (!ClassifyFile(&orphans)) {
+    m_result = OrphanPassResult();
     m_result.stopped = true;
     return m_result;
   }
-  const std::vector<std::int64_t> orphans = OrphanTablePages(m_session);
   m_result.orphanPages = static_cast<std::int64_t>(orphans.size());
   if (!orphans.empty()) {
     ReadTables();
@@ -715,49 +711,6 @@ OrphanPassResult Pass::Run() {
 }
 
 }  // namespace
-
-std::vector<std::uint32_t> FreelistPages(const CSQLiteRecovery& session) {
-  const Geometry& g = session.geometry();
-  std::vector<std::uint32_t> pages;
-  if (g.pageSize < format::kMinPageSize || g.usableSize < 8) return pages;
-  std::vector<std::uint8_t> trunk(static_cast<std::size_t>(g.pageSize));
-  const std::int64_t perTrunk = (g.usableSize - 8) / 4;
-  std::int64_t next = format::ReadBigEndian32(session.Source().Header() + 32);
-  PageSet trunks;
-  for (std::int64_t steps = 0; next >= 2 && next <= g.pageCount && steps < g.pageCount; ++steps) {
-    // Each trunk once: a chain that loops ends where it comes back.
-    if (!trunks.Insert(next)) break;
-    pages.push_back(static_cast<std::uint32_t>(next));
-    if (session.Source().ReadPage(next, trunk.data()) != PageRead::Ok) break;
-    const std::int64_t count =
-        std::min<std::int64_t>(format::ReadBigEndian32(trunk.data() + 4), perTrunk);
-    for (std::int64_t i = 0; i < count; ++i) {
-      const std::uint32_t leaf = format::ReadBigEndian32(trunk.data() + 8 + 4 * i);
-      if (leaf >= 2 && leaf <= g.pageCount) pages.push_back(leaf);
-    }
-    next = format::ReadBigEndian32(trunk.data());
-  }
-  std::sort(pages.begin(), pages.end());
-  pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
-  return pages;
-}
-
-std::vector<std::int64_t> OrphanTablePages(const CSQLiteRecovery& session) {
-  const Geometry& g = session.geometry();
-  std::vector<std::int64_t> orphans;
-  if (g.pageSize < format::kMinPageSize) return orphans;
-  const std::vector<std::uint32_t> free = FreelistPages(session);
-  const PointerMap map(session);
-  for (std::int64_t page = 2; page <= g.pageCount; ++page) {
-    if (session.Pages().Role(page) != PageRole::Unknown) continue;
-    if (page == map.LockPage() || map.IsMapPage(page)) continue;
-    if (std::binary_search(free.begin(), free.end(), static_cast<std::uint32_t>(page))) continue;
-    std::uint8_t type = 0;
-    if (session.Source().ReadPart(page, 0, &type, 1) != 1) continue;
-    if (type == format::kInteriorTable || type == format::kLeafTable) orphans.push_back(page);
-  }
-  return orphans;
-}
 
 OrphanPassResult RunOrphanPass(CSQLiteRecovery& session, IWalkProgress* progress) {
   return Pass(session, progress).Run();

@@ -3,22 +3,23 @@
 //
 // Run by the session once the schema is scanned and the working database is
 // built. In order:
-//   1. every live tree of the catalog is walked once without decoding, so
-//      that the page map knows the pages they use;
-//   2. the orphan table pages are the pages that no live tree uses, that are
-//      not free (the freelist chain, followed with bounds, and pages the
-//      pointer map calls free: deleted rows never come back), not pointer-map
-//      pages nor the lock-byte page, and that read as table pages;
+//   1. the page map is completed (ClassifyPages): every live tree walked once
+//      without decoding, its holes recorded (the rowid ranges of the pages its
+//      validated walk refused), the freelist followed with bounds; what is
+//      left is orphan;
+//   2. the orphan table pages are the orphan pages that read as table pages
+//      and that neither the pointer map (free pages: deleted rows never come
+//      back) nor the lock-byte page rule out;
 //   3. they are grouped: an orphan interior page with the orphan pages under
 //      it, else each leaf on its own;
 //   4. each group goes to a table by evidence, strongest first: the pointer
 //      map (auto-vacuum files) naming the group's root; a hole of the table's
-//      tree (today: a rowid gap between its surviving leaves, in a tree whose
-//      walk lost pages) holding every rowid of the group; the record shape
-//      (field count and storage classes that the columns allow); the table's
-//      own indexes (the group's entries found in them, or missing from a
-//      complete index). A group goes to a table only when exactly one fits;
-//      two groups of one table whose rowids overlap both stay out;
+//      tree holding every rowid of the group, where no surviving leaf has a
+//      rowid; the record shape (field count and storage classes that the
+//      columns allow); the table's own indexes (the group's entries found in
+//      them, or missing from a complete index). A group goes to a table only
+//      when exactly one fits; two groups of one table whose rowids overlap
+//      both stay out;
 //   5. the rest is kept for the lost-and-found table.
 // The pass holds a few numbers per orphan page and per leaf of a damaged
 // tree, never a structure per cell of a live tree.
@@ -29,6 +30,8 @@
 #include <cstdint>
 #include <map>
 #include <vector>
+
+#include "engine/PagePasses.h"
 
 namespace velmora {
 
@@ -45,6 +48,7 @@ struct OrphanPassResult {
   bool ran = false;              // the pass ran to its end
   bool stopped = false;          // a stop request ended it; nothing was put back
   std::int64_t orphanPages = 0;  // orphan table pages found (interior and leaf)
+  PageCounts pages;              // every page of the file by role, once classified
   // Per table (real name as the working database holds it).
   std::map<QString, PutBackPages> putBack;
   // Leaf pages whose rows fit no table, or more than one, in page order.
@@ -57,17 +61,6 @@ struct OrphanPassResult {
 // limit less the three leading columns. A record with more values than that
 // is counted by the save as not fitting.
 inline constexpr int kLostAndFoundMaxWidth = 1997;
-
-// The pages of the file that are orphan table pages: not used by any tree
-// the page map knows, not free, not a pointer-map page nor the lock-byte
-// page, and of type 5 or 13. In page order. Reads one byte of each page that
-// no tree uses. Meant to be called after every live tree has been walked.
-std::vector<std::int64_t> OrphanTablePages(const CSQLiteRecovery& session);
-
-// The free pages as the freelist chain lists them (trunks and leaves), sorted.
-// The chain is followed from header offset 32 with bounds: each trunk once,
-// at most as many trunks as the file has pages, page numbers in the file.
-std::vector<std::uint32_t> FreelistPages(const CSQLiteRecovery& session);
 
 // Runs the pass over `session` (scanned, working database built); `progress`
 // is polled between units of work. On a stop the result says so and holds

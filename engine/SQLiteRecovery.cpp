@@ -138,6 +138,7 @@ CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path,
   m_liveRoots.clear();
   m_refusedRoots.clear();
   m_holes.clear();
+  m_walkComplete.clear();
   m_tableNames.clear();
   m_orphans = OrphanPassResult();
   switch (m_source.Open(path, options.useCompanions)) {
@@ -197,8 +198,15 @@ bool CSQLiteRecovery::RootRefused(std::int64_t root) const {
 
 const std::vector<RowidRange>& CSQLiteRecovery::Holes(std::int64_t root) const {
   static const std::vector<RowidRange> none;
+  static const std::vector<RowidRange> everything{RowidRange{}};
+  if (RootRefused(root)) return everything;
   const auto found = m_holes.find(root);
   return found != m_holes.end() ? found->second : none;
+}
+
+bool CSQLiteRecovery::WalkComplete(std::int64_t root) const {
+  const auto found = m_walkComplete.find(root);
+  return !RootRefused(root) && found != m_walkComplete.end() && found->second;
 }
 
 WalkReport CSQLiteRecovery::WalkPage(std::int64_t root, ICellVisitor& visitor,
@@ -214,7 +222,10 @@ WalkReport CSQLiteRecovery::WalkPage(std::int64_t root, ICellVisitor& visitor,
   SessionProgress own(*this);
   TreeWalk walk(m_source, &m_pageMap);
   WalkReport report = walk.Walk(root, visitor, progress != nullptr ? progress : &own);
-  if (!report.stopped) m_holes[root] = report.holes;
+  if (!report.stopped) {
+    m_holes[root] = report.holes;
+    m_walkComplete[root] = report.complete;
+  }
   return report;
 }
 

@@ -118,7 +118,7 @@ class CSQLiteRecovery {
   bool ProgressStop() const { return m_pfnProgress != nullptr && m_pfnProgress(0, m_pOwner); }
 
   // --- what the session knows ---
-  const QString& SourcePath() const { return m_sourcePath; }  // as handed to ScanDatabase
+  const QString& SourcePath() const { return m_sourcePath; }   // as handed to ScanDatabase
   const QString& FilePath() const { return m_source.Path(); }  // trimmed; empty when not opened
   const Geometry& geometry() const { return m_source.geometry(); }
   const PageSource& Source() const { return m_source; }
@@ -138,8 +138,11 @@ class CSQLiteRecovery {
   // True when a schema row names `root` but the page was refused as its root.
   bool RootRefused(std::int64_t root) const;
   // The holes the last complete walk of `root` found (empty when none or
-  // not walked yet).
+  // not walked yet); the whole rowid range for a refused root.
   const std::vector<RowidRange>& Holes(std::int64_t root) const;
+  // True when the last walk of `root` ran to its end and used every page
+  // under it; false for a refused root or one not walked yet.
+  bool WalkComplete(std::int64_t root) const;
   // What the orphan pass found (empty before BuildWorkingDatabase).
   const OrphanPassResult& Orphans() const { return m_orphans; }
   // The orphan leaf pages put back into table `name` (real name), in walk
@@ -172,6 +175,7 @@ class CSQLiteRecovery {
   std::vector<std::int64_t> m_liveRoots;
   std::vector<std::int64_t> m_refusedRoots;  // sorted
   std::unordered_map<std::int64_t, std::vector<RowidRange>> m_holes;
+  std::unordered_map<std::int64_t, bool> m_walkComplete;
   QStringList m_tableNames;
   OrphanPassResult m_orphans;
   std::unique_ptr<WorkingDatabase> m_working;

@@ -141,13 +141,15 @@ RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgressBar* progressBar) 
 
   const PageMap& pages = engine.Pages();
   for (std::int64_t page = 1; page <= summary.pageCount; ++page)
-    if (pages.Role(page) != PageRole::Unknown) ++summary.pagesInTrees;
+    if (pages.Role(page) == PageRole::Btree || pages.Role(page) == PageRole::Overflow)
+      ++summary.pagesInTrees;
   // What lies outside the live trees, as the open found it: the freelist
   // (followed with bounds, never a source of rows) and the orphan table
   // pages the orphan pass looked at; where the pages came from.
-  summary.pagesFreelist = static_cast<std::int64_t>(FreelistPages(engine).size());
   const OrphanPassResult& orphans = engine.Orphans();
   if (orphans.ran) {
+    summary.pagesFreelist =
+        orphans.pages.Of(PageRole::FreeTrunk) + orphans.pages.Of(PageRole::FreeLeaf);
     summary.pagesOrphan = orphans.orphanPages;
     summary.rowsLostAndFound = orphans.lostRows;
   }

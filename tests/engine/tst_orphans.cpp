@@ -190,15 +190,20 @@ void TestOrphans::recovery_data() {
   QTest::addColumn<bool>("allBack");          // every row of the intact copy is recovered
   QTest::addColumn<bool>("intoLostAndFound");  // the orphan rows go to lost and found
   QTest::addColumn<QString>("lostName");
+  // Other damage, "swap:A,B" (the schema rows of A and B name each other's
+  // root page) or "aim:A,B" (A's first child pointer aimed at B's last leaf).
+  QTest::addColumn<QString>("edit");
 
   const QString one = QStringLiteral(
                           "CREATE TABLE t(id INTEGER PRIMARY KEY, a TEXT, b REAL, c BLOB);"
                           "CREATE TABLE u(id INTEGER PRIMARY KEY, a TEXT, b REAL, c BLOB);") +
                       FillSql("t", 6000, "t") + FillSql("u", 300, "u");
   QTest::newRow("inner page of a large table zeroed")
-      << 0 << one << QStringList{"t"} << QStringList{} << QString() << true << false << QString();
+      << 0 << one << QStringList{"t"} << QStringList{} << QString() << true << false << QString()
+      << QString();
   QTest::newRow("root page of a table zeroed")
-      << 0 << one << QStringList{} << QStringList{"t"} << QString() << true << false << QString();
+      << 0 << one << QStringList{} << QStringList{"t"} << QString() << true << false << QString()
+      << QString();
 
   const QString twins = QStringLiteral(
                             "CREATE TABLE t(a TEXT, b REAL, c BLOB);"
@@ -209,26 +214,44 @@ void TestOrphans::recovery_data() {
   // index of t tells the groups apart.
   QTest::newRow("same columns, one indexed, inner pages of both zeroed")
       << 0 << twins << QStringList{"t", "u"} << QStringList{} << QString() << true << false
-      << QString();
+      << QString() << QString();
   QString bare = twins;
   bare.replace(QStringLiteral("CREATE INDEX t_a ON t(a);"),
                QStringLiteral("CREATE TABLE lost_and_found(x);"));
   // Nothing tells them apart: kept in lost and found, under a free name.
   QTest::newRow("same columns, no index, inner pages of both zeroed")
       << 0 << bare << QStringList{"t", "u"} << QStringList{} << QString() << false << true
-      << QStringLiteral("lost_and_found_1");
+      << QStringLiteral("lost_and_found_1") << QString();
   QString plain = twins;
   plain.remove(QStringLiteral("CREATE INDEX t_a ON t(a);"));
   // The pointer map names each page's parent: the zeroed roots.
   QTest::newRow("auto-vacuum, roots of both zeroed")
       << 1 << plain << QStringList{} << QStringList{"t", "u"} << QString() << true << false
-      << QString();
+      << QString() << QString();
   // Deleted rows of t lie on free pages with rowids in t's holes: none may
   // come back.
   QTest::newRow("freelist of deleted rows, inner page zeroed")
       << 0 << one << QStringList{"t"} << QStringList{}
       << QStringLiteral("PRAGMA secure_delete=OFF; DELETE FROM t WHERE id % 3 <> 0 AND id > 1500;")
-      << true << false << QString();
+      << true << false << QString() << QString();
+  // A child pointer of t aimed into u: u keeps its leaf, t's own leaf
+  // goes back into the hole the refused pointer leaves.
+  QTest::newRow("child pointer into another table")
+      << 0 << one << QStringList{} << QStringList{} << QString() << true << false << QString()
+      << QStringLiteral("aim:t,u");
+  // The schema rows of two tables of different shapes name each other's
+  // root page: both roots are refused, and each tree goes back to the one
+  // table whose columns its records fit.
+  const QString shapes =
+      QStringLiteral(
+          "CREATE TABLE t(id INTEGER PRIMARY KEY, a TEXT, b REAL, c BLOB);"
+          "CREATE TABLE w(p TEXT NOT NULL, q INTEGER);"
+          "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
+          "INSERT INTO w SELECT 'w-' || i, i FROM n;") +
+      FillSql("t", 3000, "t");
+  QTest::newRow("root pages swapped in the schema")
+      << 0 << shapes << QStringList{} << QStringList{} << QString() << true << false << QString()
+      << QStringLiteral("swap:t,w");
 }
 
 void TestOrphans::recovery() {
@@ -240,6 +263,7 @@ void TestOrphans::recovery() {
   QFETCH(bool, allBack);
   QFETCH(bool, intoLostAndFound);
   QFETCH(QString, lostName);
+  QFETCH(QString, edit);
 
   const QString folder = NewTestFolder(QStringLiteral("case"));
   const QString intact = folder + QStringLiteral("/intact.db");
@@ -260,6 +284,22 @@ void TestOrphans::recovery() {
     QVERIFY(ZeroPage(damaged, page));
   }
   for (const QString& table : zeroRoot) QVERIFY(ZeroPage(damaged, RootPage(intact, table)));
+  const QStringList pair = edit.mid(edit.indexOf(QLatin1Char(':')) + 1).split(QLatin1Char(','));
+  if (edit.startsWith(QLatin1String("swap:"))) {
+    QCOMPARE(ExecOnFile(damaged, QStringLiteral("PRAGMA writable_schema=ON; UPDATE sqlite_schema "
+                                                "SET rootpage = CASE name WHEN '%1' THEN %3 "
+                                                "ELSE %4 END WHERE name IN ('%1', '%2')")
+                                     .arg(pair[0], pair[1])
+                                     .arg(RootPage(intact, pair[1]))
+                                     .arg(RootPage(intact, pair[0]))),
+             QString());
+  } else if (edit.startsWith(QLatin1String("aim:"))) {
+    PageProbe probe(intact);
+    const TreePages from = probe.Tree(RootPage(intact, pair[0]));
+    const TreePages into = probe.Tree(RootPage(intact, pair[1]));
+    QVERIFY(!from.interior.isEmpty() && !into.leaves.isEmpty());
+    QVERIFY(SetChildPointer(damaged, from.interior.last(), 0, std::uint32_t(into.leaves.last())));
+  }
 
   const Tally tally = Recover(intact, damaged);
   qInfo(
