@@ -228,22 +228,33 @@ bool ParsePageLayout(const std::uint8_t* page, std::int64_t pageSize, std::int64
   // last one to the end of the usable area.
   thread_local std::vector<std::uint32_t> sorted;
   sorted.assign(l.cells.begin(), l.cells.end());
-  std::sort(sorted.begin(), sorted.end());
+  // The library fills a page's content area from its end, so the pointers of
+  // most pages are already in descending (or ascending) address order.
+  if (!std::is_sorted(sorted.begin(), sorted.end())) {
+    if (std::is_sorted(sorted.rbegin(), sorted.rend()))
+      std::reverse(sorted.begin(), sorted.end());
+    else
+      std::sort(sorted.begin(), sorted.end());
+  }
   thread_local std::vector<Span> frees;
   ReadFreeblocks(page, usable, static_cast<int>(h), &frees);
   l.space.resize(l.cells.size());
   // Two pointers to one cell: the first keeps it, the others get no space (the
-  // same record is never handed on twice).
+  // same record is never handed on twice). Only a page with a repeated
+  // pointer needs the map of starts already seen.
+  const bool repeated = std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end();
   thread_local std::vector<bool> seen;
-  seen.assign(static_cast<std::size_t>(format::kMaxPageSize), false);
+  if (repeated) seen.assign(static_cast<std::size_t>(format::kMaxPageSize), false);
   for (std::size_t i = 0; i < l.cells.size(); ++i) {
     const std::uint32_t start = l.cells[i];
-    if (seen[start]) {
-      l.space[i] = 0;
-      damaged = true;
-      continue;
+    if (repeated) {
+      if (seen[start]) {
+        l.space[i] = 0;
+        damaged = true;
+        continue;
+      }
+      seen[start] = true;
     }
-    seen[start] = true;
     const auto next = std::upper_bound(sorted.begin(), sorted.end(), start);
     const std::int64_t end = next != sorted.end() ? std::int64_t{*next} : usableSize;
     l.space[i] = static_cast<std::uint32_t>(std::max<std::int64_t>(end - start, 0));

@@ -486,19 +486,20 @@ bool CRecordWriter::ShowRecord(const RecordView& record, const QString& recordSt
   // The values in declared column order; a column the record lacks stays empty.
   const int count = m_layout.ColumnCount();
   const std::uint32_t encoding = m_engine.geometry().textEncoding;
-  m_texts.assign(size_t(count), QString());
-  std::vector<bool> present(size_t(count), false);
+  m_texts.resize(size_t(count));
+  for (QString& text : m_texts) text.clear();
+  m_present.assign(size_t(count), false);
   for (int k = 0; k < record.Size(); ++k) {
     const int column = m_layout.recordToColumn[size_t(k)];
     const ValueView& value = record.values[size_t(k)];
-    present[size_t(column)] = true;
+    m_present[size_t(column)] = true;
     if (column == m_layout.rowidAlias && value.storage == StorageClass::Null && record.hasRowid)
       m_texts[size_t(column)] = QString::number(record.rowid);
     else
       m_texts[size_t(column)] = RenderDisplay(record, value, encoding);
   }
   for (int column = 0; column < count; ++column) {
-    if (!present[size_t(column)] && column != 0) continue;
+    if (!m_present[size_t(column)] && column != 0) continue;
     if (m_engine.ProgressStop()) return false;
     m_pGrid->AddGridCell(column, m_texts[size_t(column)]);
     if (column == 0 && m_pStatusText != nullptr) m_pStatusText->SetText(recordStatus);

@@ -184,6 +184,7 @@ class CRecordWriter : public CTableReader {
   std::vector<bool> m_stream;             // by record position, from MarkStreams
   std::vector<QByteArray> m_keep;         // long values read from their files, kept until the step
   std::vector<QString> m_texts;           // display mode: one text per column, reused
+  std::vector<bool> m_present;            // display mode: per column, whether the record holds it
   std::int64_t m_nCut = 0;
   std::int64_t m_nCheckBroken = 0;
   std::int64_t m_nWritten = 0, m_nShown = 0, m_nRejected = 0, m_nSkipped = 0;
