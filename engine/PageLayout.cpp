@@ -1,6 +1,7 @@
 #include "engine/PageLayout.h"
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 #include "engine/Format.h"
@@ -172,6 +173,25 @@ void ScanCellContent(const std::uint8_t* page, std::int64_t pageSize, std::int64
   }
 }
 
+// Sorts cell offsets (each below 65536) in ascending order: two counting
+// passes over eight bits each, which for the hundreds of cells of an index
+// page cost a fraction of a comparison sort.
+static void SortOffsets(std::vector<std::uint32_t>& offsets) {
+  if (offsets.size() < 64) {
+    std::sort(offsets.begin(), offsets.end());
+    return;
+  }
+  thread_local std::vector<std::uint32_t> scratch;
+  scratch.resize(offsets.size());
+  for (const int shift : {0, 8}) {
+    std::array<std::uint32_t, 257> start{};
+    for (const std::uint32_t o : offsets) ++start[((o >> shift) & 0xFFu) + 1];
+    for (std::size_t b = 0; b < 256; ++b) start[b + 1] += start[b];
+    for (const std::uint32_t o : offsets) scratch[start[(o >> shift) & 0xFFu]++] = o;
+    offsets.swap(scratch);
+  }
+}
+
 bool ParsePageLayout(const std::uint8_t* page, std::int64_t pageSize, std::int64_t usableSize,
                      bool firstPage, PageLayout* out) {
   PageLayout& l = *out;
@@ -228,24 +248,41 @@ bool ParsePageLayout(const std::uint8_t* page, std::int64_t pageSize, std::int64
   // last one to the end of the usable area.
   thread_local std::vector<std::uint32_t> sorted;
   sorted.assign(l.cells.begin(), l.cells.end());
-  std::sort(sorted.begin(), sorted.end());
+  // The library fills a page's content area from its end, so the pointers of
+  // most pages are already in descending (or ascending) address order.
+  if (!std::is_sorted(sorted.begin(), sorted.end())) {
+    if (std::is_sorted(sorted.rbegin(), sorted.rend()))
+      std::reverse(sorted.begin(), sorted.end());
+    else
+      SortOffsets(sorted);
+  }
   thread_local std::vector<Span> frees;
   ReadFreeblocks(page, usable, static_cast<int>(h), &frees);
   l.space.resize(l.cells.size());
   // Two pointers to one cell: the first keeps it, the others get no space (the
-  // same record is never handed on twice).
+  // same record is never handed on twice). Only a page with a repeated
+  // pointer needs the map of starts already seen.
+  const bool repeated = std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end();
+  // Per cell start, the next greater start by address (the end of the usable
+  // area after the last): entries of other offsets are stale and never read.
+  thread_local std::vector<std::uint32_t> nextStart(static_cast<std::size_t>(format::kMaxPageSize));
+  const auto areaEnd =
+      static_cast<std::uint32_t>(std::clamp<std::int64_t>(usableSize, 0, 0xFFFFFFFF));
+  for (std::size_t j = 0; j < sorted.size(); ++j)
+    nextStart[sorted[j]] = j + 1 < sorted.size() ? sorted[j + 1] : areaEnd;
   thread_local std::vector<bool> seen;
-  seen.assign(static_cast<std::size_t>(format::kMaxPageSize), false);
+  if (repeated) seen.assign(static_cast<std::size_t>(format::kMaxPageSize), false);
   for (std::size_t i = 0; i < l.cells.size(); ++i) {
     const std::uint32_t start = l.cells[i];
-    if (seen[start]) {
-      l.space[i] = 0;
-      damaged = true;
-      continue;
+    if (repeated) {
+      if (seen[start]) {
+        l.space[i] = 0;
+        damaged = true;
+        continue;
+      }
+      seen[start] = true;
     }
-    seen[start] = true;
-    const auto next = std::upper_bound(sorted.begin(), sorted.end(), start);
-    const std::int64_t end = next != sorted.end() ? std::int64_t{*next} : usableSize;
+    const std::int64_t end = nextStart[start];
     l.space[i] = static_cast<std::uint32_t>(std::max<std::int64_t>(end - start, 0));
     if (damaged) continue;
     // The pointer must lie in the content area and outside every freeblock,

@@ -1,6 +1,8 @@
 #include "engine/Values.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 
 #include "engine/Format.h"
 #include "platform/Text.h"
@@ -50,7 +52,24 @@ QString EncodingText(std::uint32_t encoding) {
   }
 }
 
-QString FormatReal(double value) { return QString::asprintf("%f", value); }
+QString FormatReal(double value) {
+  // The common case without the general formatter: six decimals of the exact
+  // binary value. The formatter rounds an exact tie (a value with exactly seven
+  // decimals, the last a 5: a multiple of 1/128 that is not one of 1/64) away
+  // from zero and writes negative zero without its sign, where the shortcut
+  // would round to even and keep the sign: those, values of sixteen digits and
+  // more, infinities and NaN go through the formatter.
+  const double eighths = value * 128.0;
+  const bool tie = eighths == std::floor(eighths) && std::fmod(std::fabs(eighths), 2.0) == 1.0;
+  if (value != 0 && std::fabs(value) < 1e15 && !tie) {
+    char buffer[40];  // fifteen digits, the point, six decimals, a sign
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 6);
+    if (result.ec == std::errc())
+      return QString::fromLatin1(buffer, static_cast<qsizetype>(result.ptr - buffer));
+  }
+  return QString::asprintf("%f", value);
+}
 
 static QString LongTextDisplay(const QString& decoded) {
   QString text = decoded;

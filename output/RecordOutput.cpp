@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
+#include <string>
+#include <string_view>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +34,14 @@ constexpr std::int64_t kOwnFileLength = 1024 * 1024;
 // file system work) worth far more than the bytes.
 constexpr std::int64_t kHeldPerRecord = 4 * 1024 * 1024;
 constexpr std::int64_t kStreamPiece = 1024 * 1024;
+// Records without long values in temporary files go into the recovered
+// database several per INSERT: one statement per row costs the library a
+// cursor opened, a search from the root of the table and a halt, per row.
+// A record holding more than kBatchRecordBytes goes alone; the records held
+// back are inserted once there are kBatchRows of them or kBatchBytes in all.
+constexpr int kBatchRows = 32;
+constexpr std::int64_t kBatchRecordBytes = 64 * 1024;
+constexpr std::int64_t kBatchBytes = 1024 * 1024;
 // SQLite refuses values longer than this anyway (its default length limit).
 constexpr std::int64_t kMaxValueLength = 1000000000;
 
@@ -222,7 +233,9 @@ CRecordWriter::CRecordWriter(CSQLiteRecovery& engine, const TableLayout& layout,
 }
 
 CRecordWriter::~CRecordWriter() {
+  Flush();
   for (Insert& insert : m_inserts) sqlite3_finalize(insert.stmt);
+  for (Batch& batch : m_batches) sqlite3_finalize(batch.stmt);
 }
 
 void CRecordWriter::NoteError(const QString& error) {
@@ -234,12 +247,17 @@ bool CRecordWriter::OnRecord(const RecordView& record, const QString& recordStat
   if (record.Size() > m_layout.ColumnCount()) {
     // Not a record of this table as the working database describes it.
     ++m_nSkipped;
-    return !m_engine.ProgressStop();
+    if (!m_engine.ProgressStop()) return true;
+    Flush();
+    return false;
   }
   if (m_db != nullptr) {
     SaveRecord(record);
-    // The record has been written whole; a stop takes effect after it.
-    return !m_engine.ProgressStop();
+    // The record has been handed on whole; a stop takes effect after it, with
+    // every record held back inserted.
+    if (!m_engine.ProgressStop()) return true;
+    Flush();
+    return false;
   }
   if (m_pGrid == nullptr) return true;  // neither saving nor showing
   return ShowRecord(record, recordStatus);
@@ -301,6 +319,109 @@ CRecordWriter::Insert* CRecordWriter::InsertFor(int valueCount) {
     return nullptr;
   }
   return &insert;
+}
+
+bool CRecordWriter::BatchAllowed() {
+  if (m_nBatchAllowed >= 0) return m_nBatchAllowed == 1;
+  m_nBatchAllowed = 0;
+  const QByteArray name = m_layout.name.toUtf8();
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(m_db,
+                         "SELECT type, sql FROM sqlite_schema WHERE (type = 'table' AND name = ?1)"
+                         " OR (type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE)",
+                         -1, &stmt, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(stmt);
+    return false;
+  }
+  sqlite3_bind_text(stmt, 1, name.constData(), static_cast<int>(name.size()), SQLITE_STATIC);
+  bool table = false, other = false;
+  while (sqlite3_step(stmt) == SQLITE_ROW) {
+    const char* type = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    const char* sql = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1));
+    if (type == nullptr || sql == nullptr || std::strcmp(type, "table") != 0) {
+      other = true;
+      continue;
+    }
+    table = true;
+    // Conservative: the word anywhere in the statement (a name, a comment)
+    // keeps the rows one per statement.
+    if (QByteArray(sql).toUpper().contains("CONFLICT")) other = true;
+  }
+  sqlite3_finalize(stmt);
+  m_nBatchAllowed = table && !other ? 1 : 0;
+  return m_nBatchAllowed == 1;
+}
+
+CRecordWriter::Batch* CRecordWriter::BatchFor(int valueCount, const Insert& insert) {
+  if (valueCount < 0 || static_cast<std::size_t>(valueCount) >= m_inserts.size()) return nullptr;
+  if (static_cast<std::size_t>(valueCount) >= m_batches.size())
+    m_batches.resize(static_cast<std::size_t>(valueCount) + 1);
+  Batch& batch = m_batches[static_cast<std::size_t>(valueCount)];
+  if (batch.stmt != nullptr) return &batch;
+  if (batch.failed) return nullptr;
+  batch.failed = true;
+  const int params = static_cast<int>(insert.params.size());
+  const int limit = sqlite3_limit(m_db, SQLITE_LIMIT_VARIABLE_NUMBER, -1);
+  const int rows = params > 0 ? std::min(kBatchRows, limit / params) : 0;
+  if (rows < 2) return nullptr;
+  // The single-row statement's text up to its VALUES list, then the list
+  // once per row with its parameters numbered on.
+  // The last ") VALUES (" is the statement's own: a quoted name may hold the
+  // words, but nothing follows the list but parameters.
+  const char* text = sqlite3_sql(insert.stmt);
+  const std::string_view single = text != nullptr ? text : "";
+  const std::size_t values = single.rfind(") VALUES (");
+  if (values == std::string_view::npos) return nullptr;
+  std::string sql(single.substr(0, values + std::strlen(") VALUES ")));
+  for (int row = 0; row < rows; ++row) {
+    sql += row == 0 ? "(" : ",(";
+    for (int p = 1; p <= params; ++p) {
+      if (p > 1) sql += ',';
+      sql += '?';
+      sql += std::to_string(row * params + p);
+    }
+    sql += ')';
+  }
+  if (sqlite3_prepare_v2(m_db, sql.c_str(), static_cast<int>(sql.size()), &batch.stmt, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_finalize(batch.stmt);
+    batch.stmt = nullptr;
+    return nullptr;
+  }
+  batch.failed = false;
+  batch.rows = rows;
+  return &batch;
+}
+
+void CRecordWriter::Flush() {
+  if (m_nPending == 0) return;
+  const int count = m_nPending;
+  const int size = m_nPendingSize;
+  m_nPending = 0;
+  m_nPendingBytes = 0;
+  const Insert* insert = size >= 0 && static_cast<std::size_t>(size) < m_inserts.size()
+                             ? &m_inserts[static_cast<std::size_t>(size)]
+                             : nullptr;
+  const Batch* batch = insert != nullptr && static_cast<std::size_t>(size) < m_batches.size()
+                           ? &m_batches[static_cast<std::size_t>(size)]
+                           : nullptr;
+  if (batch != nullptr && batch->stmt != nullptr && batch->rows == count) {
+    const int params = static_cast<int>(insert->params.size());
+    for (int row = 0; row < count; ++row)
+      BindParams(batch->stmt, *insert, m_pending[size_t(row)], row * params, false);
+    const int rc = sqlite3_step(batch->stmt);
+    sqlite3_reset(batch->stmt);
+    if (rc == SQLITE_DONE) {
+      m_nWritten += count;
+      g_nSaveRecords.fetch_add(count, std::memory_order_relaxed);
+      return;
+    }
+    // The statement failed as a whole and changed nothing (no conflict
+    // clause, no trigger: see BatchAllowed): each record is inserted alone,
+    // as if it had never been held back, so that the CHECK-failure re-step,
+    // the rejected count and the first error are the ones of single rows.
+  }
+  for (int row = 0; row < count; ++row) InsertOne(m_pending[size_t(row)]);
 }
 
 void CRecordWriter::MarkStreams(const RecordView& record) {
@@ -403,19 +524,36 @@ bool CRecordWriter::BindValue(sqlite3_stmt* stmt, int index, const RecordView& r
 bool CRecordWriter::SaveRecord(const RecordView& record) {
   for (const ValueView& value : record.values)
     if (!value.complete) ++m_nCut;
-  Insert* insert = InsertFor(record.Size());
-  if (insert == nullptr) {
-    ++m_nRejected;
-    return false;
+  if (record.tempFiles.empty() && static_cast<std::int64_t>(record.bytes.size()) <= kBatchRecordBytes &&
+      BatchAllowed()) {
+    const Insert* insert = InsertFor(record.Size());
+    const Batch* batch = insert != nullptr ? BatchFor(record.Size(), *insert) : nullptr;
+    if (batch != nullptr) {
+      if (m_nPending > 0 && m_nPendingSize != record.Size()) Flush();
+      if (static_cast<std::size_t>(m_nPending) >= m_pending.size()) m_pending.emplace_back();
+      RecordView& slot = m_pending[size_t(m_nPending)];
+      slot.values = record.values;  // the slots keep their capacity
+      slot.bytes = record.bytes;
+      slot.tempFiles.clear();
+      slot.hasRowid = record.hasRowid;
+      slot.rowid = record.rowid;
+      slot.localPayload = record.localPayload;
+      ++m_nPending;
+      m_nPendingSize = record.Size();
+      m_nPendingBytes += static_cast<std::int64_t>(record.bytes.size());
+      if (m_nPending >= batch->rows || m_nPendingBytes >= kBatchBytes) Flush();
+      return true;
+    }
   }
-  sqlite3_stmt* stmt = insert->stmt;
-  m_streams.clear();
-  // Only a record with values in temporary files can hold a blob to stream.
-  const bool longValues = !record.tempFiles.empty();
-  if (longValues) MarkStreams(record);
-  m_keep.clear();  // bound bytes stay valid until the step
-  int index = 0;
-  for (const Param& param : insert->params) {
+  // Records are inserted in the order they were handed on.
+  Flush();
+  return InsertOne(record);
+}
+
+void CRecordWriter::BindParams(sqlite3_stmt* stmt, const Insert& insert, const RecordView& record,
+                               int base, bool longValues) {
+  int index = base;
+  for (const Param& param : insert.params) {
     ++index;
     switch (param.source) {
       case Source::Value: {
@@ -437,6 +575,21 @@ bool CRecordWriter::SaveRecord(const RecordView& record) {
         break;
     }
   }
+}
+
+bool CRecordWriter::InsertOne(const RecordView& record) {
+  Insert* insert = InsertFor(record.Size());
+  if (insert == nullptr) {
+    ++m_nRejected;
+    return false;
+  }
+  sqlite3_stmt* stmt = insert->stmt;
+  m_streams.clear();
+  // Only a record with values in temporary files can hold a blob to stream.
+  const bool longValues = !record.tempFiles.empty();
+  if (longValues) MarkStreams(record);
+  m_keep.clear();  // bound bytes stay valid until the step
+  BindParams(stmt, *insert, record, 0, longValues);
   // A record that breaks a CHECK constraint is kept as the file holds it.
   bool brokeCheck = false;
   const int rc = StepKeepingCheckFailures(stmt, &brokeCheck);
@@ -486,19 +639,20 @@ bool CRecordWriter::ShowRecord(const RecordView& record, const QString& recordSt
   // The values in declared column order; a column the record lacks stays empty.
   const int count = m_layout.ColumnCount();
   const std::uint32_t encoding = m_engine.geometry().textEncoding;
-  m_texts.assign(size_t(count), QString());
-  std::vector<bool> present(size_t(count), false);
+  m_texts.resize(size_t(count));
+  for (QString& text : m_texts) text.clear();
+  m_present.assign(size_t(count), false);
   for (int k = 0; k < record.Size(); ++k) {
     const int column = m_layout.recordToColumn[size_t(k)];
     const ValueView& value = record.values[size_t(k)];
-    present[size_t(column)] = true;
+    m_present[size_t(column)] = true;
     if (column == m_layout.rowidAlias && value.storage == StorageClass::Null && record.hasRowid)
       m_texts[size_t(column)] = QString::number(record.rowid);
     else
       m_texts[size_t(column)] = RenderDisplay(record, value, encoding);
   }
   for (int column = 0; column < count; ++column) {
-    if (!present[size_t(column)] && column != 0) continue;
+    if (!m_present[size_t(column)] && column != 0) continue;
     if (m_engine.ProgressStop()) return false;
     m_pGrid->AddGridCell(column, m_texts[size_t(column)]);
     if (column == 0 && m_pStatusText != nullptr) m_pStatusText->SetText(recordStatus);

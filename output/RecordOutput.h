@@ -134,13 +134,19 @@ class CRecordWriter : public CTableReader {
   // false when a stop was requested.
   bool EmitRecord(const RecordView& record) { return OnRecord(record, QString()); }
 
-  std::int64_t RecordsWritten() const { return m_nWritten; }
+  // Save mode: inserts the records held back for a multi-row INSERT (see
+  // SaveRecord). The walk's caller flushes before it commits the table's
+  // transaction; the counters below flush first, so they always include every
+  // record handed on.
+  void Flush();
+
+  std::int64_t RecordsWritten() { Flush(); return m_nWritten; }
   std::int64_t RecordsShown() const { return m_nShown; }
-  std::int64_t RecordsRejected() const { return m_nRejected; }
+  std::int64_t RecordsRejected() { Flush(); return m_nRejected; }
   std::int64_t RecordsSkipped() const { return m_nSkipped; }  // more values than columns
-  QString FirstError() const { return m_strFirstError; }
+  QString FirstError() { Flush(); return m_strFirstError; }
   // Records that break a CHECK constraint (saved as the file holds them).
-  std::int64_t RecordsBreakingChecks() const { return m_nCheckBroken; }
+  std::int64_t RecordsBreakingChecks() { Flush(); return m_nCheckBroken; }
   // Values that damage (or a failed temporary file) cut short.
   std::int64_t ValuesCut() const { return m_nCut; }
 
@@ -165,8 +171,34 @@ class CRecordWriter : public CTableReader {
     std::int64_t length = 0;
   };
 
+  // One multi-row INSERT per record size: `rows` copies of the single-row
+  // statement's VALUES list, numbered on.
+  struct Batch {
+    sqlite3_stmt* stmt = nullptr;
+    int rows = 0;
+    bool failed = false;  // not to be used (could not be prepared, too many parameters)
+  };
+
   Insert* InsertFor(int valueCount);
+  // The multi-row INSERT for records of `valueCount` values, or null when
+  // such records are inserted one by one.
+  Batch* BatchFor(int valueCount, const Insert& insert);
+  // Whether the table's rows may go in several per statement: a multi-row
+  // INSERT that fails must have no effect, so that its records can be
+  // inserted again one by one. True unless the table declares a conflict
+  // clause (FAIL keeps the rows before the failing one, IGNORE and REPLACE
+  // act per row) or has a trigger, or its statement cannot be read.
+  bool BatchAllowed();
+  // Save mode: counts the record's cut values, then either holds a copy of
+  // it back for the next multi-row INSERT (a record without long values in
+  // temporary files) or flushes what is held back and inserts it alone.
   bool SaveRecord(const RecordView& record);
+  // Inserts one record with the single-row INSERT (the CHECK-failure re-step,
+  // the long-value streams, the counters and the first error as ever).
+  bool InsertOne(const RecordView& record);
+  // Binds the parameters of `insert` for `record` at parameters base+1 ...
+  void BindParams(sqlite3_stmt* stmt, const Insert& insert, const RecordView& record, int base,
+                  bool longValues);
   // Fills m_stream: per record position, whether the value is a long blob
   // that is bound as a zeroblob and written into the row in pieces.
   void MarkStreams(const RecordView& record);
@@ -179,11 +211,18 @@ class CRecordWriter : public CTableReader {
   sqlite3* m_db;
   int m_nTextEncoding;  // SQLITE_UTF8, SQLITE_UTF16LE or SQLITE_UTF16BE
   std::vector<Insert> m_inserts;          // by value count; stmt null until prepared
+  std::vector<Batch> m_batches;           // by value count; stmt null until prepared
+  int m_nBatchAllowed = -1;               // BatchAllowed: -1 not yet known, 0 no, 1 yes
+  std::vector<RecordView> m_pending;      // records held back (copies; slots reused)
+  int m_nPending = 0;                     // ... how many of the slots hold one
+  int m_nPendingSize = -1;                // ... their value count
+  std::int64_t m_nPendingBytes = 0;       // ... their held bytes
   std::vector<bool> m_insertFailed;       // by value count: the INSERT could not be prepared
   std::vector<PendingStream> m_streams;   // reused from record to record
   std::vector<bool> m_stream;             // by record position, from MarkStreams
   std::vector<QByteArray> m_keep;         // long values read from their files, kept until the step
   std::vector<QString> m_texts;           // display mode: one text per column, reused
+  std::vector<bool> m_present;            // display mode: per column, whether the record holds it
   std::int64_t m_nCut = 0;
   std::int64_t m_nCheckBroken = 0;
   std::int64_t m_nWritten = 0, m_nShown = 0, m_nRejected = 0, m_nSkipped = 0;

@@ -347,7 +347,9 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
   }
   if (!lostAndFound && root > 0) outcome.putBack = std::max<std::int64_t>(0, taken() - fromOwnTree);
   outcome.lostAndFound = lostAndFound;
-  // Committed at the end and at a stop alike: what was written stays.
+  // Committed at the end and at a stop alike: what was written stays, the
+  // records held back for a multi-row INSERT included.
+  writer.Flush();
   if (began) ExecSql(db, "COMMIT");
   if (plain.changed) {
     QString error;

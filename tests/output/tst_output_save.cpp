@@ -396,6 +396,56 @@ class OutputSaveTest : public QObject {
     QCOMPARE(got, want);
   }
 
+  // Rows go into the recovered database several per INSERT; a row that the
+  // table refuses inside such a batch costs only itself, and the counts and
+  // texts are those of rows inserted one by one. A hundred rows fill three
+  // batches; the refused rows (37 and 74) lie inside full ones.
+  void rowsRefusedInsideBatches_data() {
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<int>("records");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("note");
+    const QString fill =
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100) "
+        "INSERT INTO t SELECT i, CASE WHEN i % 37 = 0 THEN %1 ELSE i END, printf('row %d', i) "
+        "FROM n;";
+    const QString notNull = "PRAGMA writable_schema = ON; UPDATE sqlite_schema SET sql = "
+                            "'CREATE TABLE t(id INTEGER PRIMARY KEY, v NOT NULL%1, s TEXT)' "
+                            "WHERE name = 't';";
+    QTest::newRow("CHECK broken: saved as the file holds them")
+        << "CREATE TABLE t(id INTEGER PRIMARY KEY, v INTEGER CHECK(v > 0), s TEXT);"
+           "PRAGMA ignore_check_constraints = 1;" + fill.arg("-i")
+        << 100 << "" << "2 records break a CHECK constraint";
+    QTest::newRow("NOT NULL broken: those rows refused")
+        << "CREATE TABLE t(id INTEGER PRIMARY KEY, v, s TEXT);" + fill.arg("NULL") +
+               notNull.arg("")
+        << 98 << "2 records could not be inserted (NOT NULL constraint failed: t.v)" << "";
+    QTest::newRow("ON CONFLICT FAIL keeps the rows before the refused one")
+        << "CREATE TABLE t(id INTEGER PRIMARY KEY, v, s TEXT);" + fill.arg("NULL") +
+               notNull.arg(" ON CONFLICT FAIL")
+        << 98 << "2 records could not be inserted (NOT NULL constraint failed: t.v)" << "";
+  }
+  void rowsRefusedInsideBatches() {
+    QFETCH(QString, sql);
+    QFETCH(int, records);
+    QFETCH(QString, error);
+    QFETCH(QString, note);
+    const QString folder = NewTestFolder("batch");
+    const QString source = folder + "/rows.db";
+    QVERIFY(BuildOwnerDb(source, sql));
+    CSQLiteRecovery engine;
+    Scan(engine, source);
+    const SaveRun run = SaveAll(engine, source, folder + "/out");
+    QCOMPARE(run.outcomes.size(), 1);
+    const ObjectOutcome& outcome = run.outcomes.first();
+    QCOMPARE(outcome.records, std::int64_t{records});
+    QCOMPARE(outcome.error, error);
+    QVERIFY2(outcome.note.contains(note), qPrintable(outcome.note));
+    QCOMPARE(Pragma(run.path, "SELECT count(*) FROM t"), QString::number(records));
+    QCOMPARE(Pragma(run.path, "SELECT count(*) FROM t WHERE s = 'row ' || id"),
+             QString::number(records));
+  }
+
   // A tree three levels deep, rowid and WITHOUT ROWID.
   void deepTrees() {
     DbOptions options;
