@@ -1,9 +1,12 @@
 #include "engine/SchemaSearch.h"
 
 #include <algorithm>
+#include <climits>
 #include <map>
+#include <optional>
 #include <set>
 #include <tuple>
+#include <unordered_map>
 
 #include "engine/Format.h"
 #include "engine/RecordDecoder.h"
@@ -74,21 +77,41 @@ struct InteriorCell {
   int extent = 0;
 };
 
-// True when page `child` is a table b-tree page whose first key is at most
-// `key` (an interior child's keys never exceed its parent cell's key).
-bool ChildFits(const PageSource& source, std::int64_t child, std::int64_t key,
-               std::vector<std::uint8_t>& buffer, PageLayout& layout) {
-  const Geometry& g = source.geometry();
-  if (child < 2 || child > g.pageCount) return false;
-  if (source.ReadPage(child, buffer.data()) != PageRead::Ok ||
-      !ParsePageLayout(buffer.data(), g.pageSize, g.usableSize, false, &layout))
-    return false;
-  if (layout.type != format::kLeafTable && layout.type != format::kInteriorTable) return false;
-  std::int64_t first = 0;
-  return layout.CellCount() == 0 ||
-         !TableCellKey(buffer.data(), g.pageSize, layout.type, layout.cells[0], &first) ||
-         first <= key;
-}
+// The pages an interior scan asks about, each read once: per page, whether
+// it is a table b-tree page, and its first key (INT64_MIN when it has none).
+class ChildPages {
+ public:
+  explicit ChildPages(const PageSource& source)
+      : m_source(source), m_buffer(static_cast<std::size_t>(source.geometry().pageSize)) {}
+
+  // True when page `child` is a table b-tree page whose first key is at most
+  // `key` (an interior child's keys never exceed its parent cell's key).
+  bool Fits(std::int64_t child, std::int64_t key) {
+    const Geometry& g = m_source.geometry();
+    if (child < 2 || child > g.pageCount) return false;
+    auto known = m_first.find(child);
+    if (known == m_first.end()) {
+      std::optional<std::int64_t> first;
+      if (m_source.ReadPage(child, m_buffer.data()) == PageRead::Ok &&
+          ParsePageLayout(m_buffer.data(), g.pageSize, g.usableSize, false, &m_layout) &&
+          (m_layout.type == format::kLeafTable || m_layout.type == format::kInteriorTable)) {
+        std::int64_t k = INT64_MIN;
+        if (m_layout.CellCount() == 0 ||
+            !TableCellKey(m_buffer.data(), g.pageSize, m_layout.type, m_layout.cells[0], &k))
+          k = INT64_MIN;
+        first = k;
+      }
+      known = m_first.emplace(child, first).first;
+    }
+    return known->second.has_value() && *known->second <= key;
+  }
+
+ private:
+  const PageSource& m_source;
+  std::vector<std::uint8_t> m_buffer;
+  PageLayout m_layout;
+  std::unordered_map<std::int64_t, std::optional<std::int64_t>> m_first;
+};
 
 }  // namespace
 
@@ -207,16 +230,14 @@ bool ReadFirstPageLoosely(const CSQLiteRecovery& session, const std::uint8_t* pa
   l.scanned = true;
   l.cells.clear();
   l.space.clear();
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(g.pageSize));
-  PageLayout child;
+  ChildPages pages(session.Source());
   std::vector<InteriorCell> found;
   for (std::int64_t at = h + format::kInteriorHeaderSize; at + 5 <= usable; ++at) {
     const std::uint32_t target = format::ReadBigEndian32(page + at);
     std::uint64_t key = 0;
     const int n = format::ReadVarint(page + at + 4, page + usable, &key);
     if (n > 0 && key <= static_cast<std::uint64_t>(INT64_MAX) && target >= 2 &&
-        target <= g.pageCount &&
-        ChildFits(session.Source(), target, static_cast<std::int64_t>(key), buffer, child))
+        target <= g.pageCount && pages.Fits(target, static_cast<std::int64_t>(key)))
       found.push_back(InteriorCell{static_cast<std::uint32_t>(at), target,
                                    static_cast<std::int64_t>(key), 4 + n});
   }
@@ -246,7 +267,7 @@ bool ReadFirstPageLoosely(const CSQLiteRecovery& session, const std::uint8_t* pa
     l.space.push_back(4);
   }
   const std::uint32_t right = format::ReadBigEndian32(page + h + format::kPageRightChild);
-  if (children.count(right) == 0 && ChildFits(session.Source(), right, INT64_MAX, buffer, child))
+  if (children.count(right) == 0 && pages.Fits(right, INT64_MAX))
     l.rightChild = right;
   l.declaredCells = l.CellCount();
   return !l.cells.empty() || l.rightChild != 0;
