@@ -6,6 +6,7 @@
 
 #include "cli/OutputCommands.h"
 #include "engine/SchemaRows.h"
+#include "engine/SchemaSearch.h"
 #include "output/RecordOutput.h"
 #include "output/SaveDispatch.h"
 
@@ -130,6 +131,10 @@ bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file) {
   // Where the pages came from, when not all from the file at its header's
   // settings: companion files used or passed over, detected settings.
   for (const QString& line : DescribeSource(engine.SourceInfo()))
+    QTextStream(stderr) << "velmora-recover: " << line << '\n';
+  // Page 1 read without its b-tree header, schema rows found outside the
+  // schema tree.
+  for (const QString& line : DescribeSchemaRecovery(engine))
     QTextStream(stderr) << "velmora-recover: " << line << '\n';
   const CSQLiteRecovery::WorkingDbOutcome working = engine.BuildWorkingDatabase();
   if (!working.message.isEmpty()) QTextStream(stderr) << working.message << '\n';

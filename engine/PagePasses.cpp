@@ -50,7 +50,6 @@ int RecordFields(const std::uint8_t* page, std::int64_t pageSize, std::uint8_t t
   return fields;
 }
 
-
 // Follows each cell's overflow chain into the page map without decoding the
 // record: the classification's cheap walk.
 class OverflowMapper : public ICellVisitor {
@@ -150,7 +149,7 @@ RootEvidence ProbeRoot(const PageSource& source, std::int64_t root) {
       std::int64_t high = INT64_MAX, key = 0;
       if (!last && !evidence.indexTree &&
           TableCellKey(buffer.data(), g.pageSize, layout.type,
-                   layout.cells[static_cast<std::size_t>(i)], &key))
+                       layout.cells[static_cast<std::size_t>(i)], &key))
         high = key;
       if (page <= 0 || page > g.pageCount || source.ReadPage(page, child.data()) != PageRead::Ok ||
           !ParsePageLayout(child.data(), g.pageSize, g.usableSize, false, &childLayout) ||
@@ -271,8 +270,8 @@ std::int64_t MarkPointerMapPages(const PageSource& source, PageMap& map) {
 
 std::vector<std::int64_t> MapLiveTrees(const PageSource& source, PageMap& map,
                                        const std::vector<std::int64_t>& roots,
-                                       const std::vector<bool>& indexTrees,
-                                       IWalkProgress* progress) {
+                                       const std::vector<bool>& indexTrees, IWalkProgress* progress,
+                                       const PageLayout* firstPage) {
   std::vector<std::int64_t> lost;
   for (const std::int64_t root : roots)
     map.Claim(root, PageRole::Btree, static_cast<std::uint32_t>(root));
@@ -281,6 +280,7 @@ std::vector<std::int64_t> MapLiveTrees(const PageSource& source, PageMap& map,
   rules.interiorOnly = true;
   rules.onLeafChild = &OnLeafChild;
   rules.owner = &state;
+  rules.firstPage = firstPage;
   TreeWalk walk(source, &map);
   NoCells none;
   for (const std::int64_t root : roots)

@@ -62,11 +62,13 @@ std::int64_t MarkPointerMapPages(const PageSource& source, PageMap& map);
 // A leaf that two trees (or a tree and a root) claim goes to the one tree
 // whose page family and rowid range it fits; when none or several fit it is
 // marked Orphan and every claimant loses it. Returns the roots that lost
-// their own page this way.
+// their own page this way. `firstPage` (may be null): page 1 as the session
+// read it without its damaged b-tree header (WalkRules::firstPage).
 std::vector<std::int64_t> MapLiveTrees(const PageSource& source, PageMap& map,
                                        const std::vector<std::int64_t>& roots,
                                        const std::vector<bool>& indexTrees,
-                                       IWalkProgress* progress);
+                                       IWalkProgress* progress,
+                                       const PageLayout* firstPage = nullptr);
 
 // How many pages of the file have each role.
 struct PageCounts {

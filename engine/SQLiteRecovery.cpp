@@ -8,6 +8,7 @@
 #include "engine/Format.h"
 #include "engine/PagePasses.h"
 #include "engine/SchemaRepair.h"
+#include "engine/SchemaSearch.h"
 #include "engine/Values.h"
 #include "engine/WorkingDatabase.h"
 
@@ -122,15 +123,18 @@ CSQLiteRecovery::~CSQLiteRecovery() = default;
 
 QString CSQLiteRecovery::ScanMessage(ScanOutcome outcome) {
   switch (outcome) {
-    case ScanOutcome::NotOpen: return QStringLiteral("File Not Open !");
-    case ScanOutcome::Corrupted: return QStringLiteral("File Corrupted");
-    case ScanOutcome::Opened: break;
+    case ScanOutcome::NotOpen:
+      return QStringLiteral("File Not Open !");
+    case ScanOutcome::Corrupted:
+      return QStringLiteral("File Corrupted");
+    case ScanOutcome::Opened:
+      break;
   }
   return QString();
 }
 
 CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path,
-                                                          const ScanOptions& options) {
+                                                           const ScanOptions& options) {
   m_sourcePath = path;
   m_catalog.Clear();
   m_internalRoots.clear();
@@ -141,15 +145,108 @@ CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path,
   m_walkComplete.clear();
   m_tableNames.clear();
   m_orphans = OrphanPassResult();
+  m_firstPage = PageLayout();
+  m_firstPageLoose = false;
+  m_schemaSearched = false;
+  m_schemaRowsFound = 0;
   switch (m_source.Open(path, options.useCompanions)) {
     case PageSource::OpenResult::NotOpen: return ScanOutcome::NotOpen;
     case PageSource::OpenResult::Corrupted: return ScanOutcome::Corrupted;
     case PageSource::OpenResult::Opened: break;
   }
+  ReadFirstPage();
   SchemaCollector collector(*this, m_catalog, m_internalRoots);
-  WalkPage(1, collector, nullptr);
+  const WalkReport schema = WalkPage(1, collector, nullptr);
   ChooseLiveRoots(collector.roots);
+  if (!schema.stopped && (m_firstPageLoose || !schema.complete)) SearchWholeFile(collector.roots);
   return ScanOutcome::Opened;
+}
+
+void CSQLiteRecovery::ReadFirstPage() {
+  const Geometry& g = m_source.geometry();
+  if (g.pageSize < format::kMinPageSize || g.pageCount < 1) return;
+  std::vector<std::uint8_t> page(static_cast<std::size_t>(g.pageSize));
+  if (m_source.ReadPage(1, page.data()) != PageRead::Ok) return;
+  PageLayout parsed;
+  ParsePageLayout(page.data(), g.pageSize, g.usableSize, true, &parsed);
+  if (FirstPageNeedsLooseRead(parsed)) {
+    m_firstPageLoose = ReadFirstPageLoosely(*this, page.data(), &m_firstPage);
+  } else if (parsed.scanned ||
+             FirstPageHeaderContradicts(page.data(), parsed, std::min(g.usableSize, g.pageSize))) {
+    // A leaf whose pointers contradict it was scanned from the cell content
+    // start its header gives, and a header that contradicts itself may give
+    // a wrong cell count: the loose reading is used when it finds more
+    // schema rows, or children where the header's reading found no schema
+    // row.
+    PageLayout loose;
+    const std::int64_t rows = CountSchemaRows(*this, page.data(), parsed);
+    if (ReadFirstPageLoosely(*this, page.data(), &loose) &&
+        (loose.interior ? rows == 0 : loose.CellCount() > rows)) {
+      m_firstPage = std::move(loose);
+      m_firstPageLoose = true;
+    }
+  }
+  if (!m_firstPageLoose || m_firstPage.interior) return;
+  // A schema row whose root page is on the freelist is a deleted one whose
+  // cell survived below the cell content area: it never comes back.
+  const std::vector<std::uint32_t> free = FreelistPages(*this);
+  RecordView view;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < m_firstPage.cells.size(); ++i) {
+    DecodeCell(format::kLeafTable, page.data(), g.pageSize, m_firstPage.cells[i],
+               DecodeMode::Schema, nullptr, view);
+    const std::int64_t root = view.values.size() == 5 ? view.values[3].intValue : 0;
+    if (root > 1 && std::binary_search(free.begin(), free.end(), static_cast<std::uint32_t>(root)))
+      continue;
+    m_firstPage.cells[kept] = m_firstPage.cells[i];
+    m_firstPage.space[kept] = m_firstPage.space[i];
+    ++kept;
+  }
+  m_firstPage.cells.resize(kept);
+  m_firstPage.space.resize(kept);
+}
+
+void CSQLiteRecovery::SearchWholeFile(std::vector<RootCandidate> candidates) {
+  m_schemaSearched = true;
+  const std::vector<std::uint32_t> free = FreelistPages(*this);
+  SessionProgress own(*this);
+  const SchemaSearchResult found = SearchSchemaRows(*this, free, &own);
+  if (found.stopped) return;  // what the schema tree gave stands
+  const Geometry& g = m_source.geometry();
+  const std::int64_t lockPage = 0x40000000 / g.pageSize + 1;
+  auto known = [this](const QString& type, const QString& name) {
+    for (const SchemaObject& object : m_catalog.Objects())
+      if (object.type == type && object.name == name) return true;
+    return type == QLatin1String("table") && m_internalRoots.count(name) != 0;
+  };
+  auto rootFree = [&](std::int64_t root) {
+    return root >= 2 && root <= g.pageCount && root != lockPage &&
+           m_pageMap.Role(root) == PageRole::Unknown && !RootRefused(root) &&
+           !std::binary_search(free.begin(), free.end(), static_cast<std::uint32_t>(root));
+  };
+  const std::vector<bool> take = ChooseFoundRows(
+      found.rows, known, rootFree, [this](std::int64_t root) { return ProbeRoot(m_source, root); });
+  for (std::size_t i = 0; i < found.rows.size(); ++i) {
+    if (!take[i]) continue;
+    const FoundSchemaRow& row = found.rows[i];
+    if (row.catalogRow)
+      m_catalog.Add(row.object);
+    else if (row.object.type == QLatin1String("table") &&
+             !InternalTableStatement(row.object.name).isEmpty())
+      m_internalRoots.emplace(row.object.name, row.object.rootPage);
+    if (row.claim.rootPage > 1) candidates.push_back(row.claim);
+    ++m_schemaRowsFound;
+  }
+  if (m_schemaRowsFound > 0) {
+    // The page map is made again with every claim.
+    m_pageMap.Clear();
+    m_liveRoots.clear();
+    m_refusedRoots.clear();
+    ChooseLiveRoots(std::move(candidates));
+  }
+  // Leaves made of schema rows belong to the schema, reachable or not: their
+  // records are not rows of any table.
+  for (const std::int64_t page : found.schemaPages) m_pageMap.Claim(page, PageRole::Btree, 1);
 }
 
 void CSQLiteRecovery::ChooseLiveRoots(std::vector<RootCandidate> candidates) {
@@ -181,7 +278,9 @@ void CSQLiteRecovery::ChooseLiveRoots(std::vector<RootCandidate> candidates) {
     }
   }
   SessionProgress own(*this);
-  for (const std::int64_t lost : MapLiveTrees(m_source, m_pageMap, m_liveRoots, indexTrees, &own)) {
+  const PageLayout* firstPage = m_firstPageLoose ? &m_firstPage : nullptr;
+  for (const std::int64_t lost :
+       MapLiveTrees(m_source, m_pageMap, m_liveRoots, indexTrees, &own, firstPage)) {
     m_refusedRoots.push_back(lost);
     m_liveRoots.erase(std::remove(m_liveRoots.begin(), m_liveRoots.end(), lost), m_liveRoots.end());
   }
@@ -221,7 +320,9 @@ WalkReport CSQLiteRecovery::WalkPage(std::int64_t root, ICellVisitor& visitor,
   }
   SessionProgress own(*this);
   TreeWalk walk(m_source, &m_pageMap);
-  WalkReport report = walk.Walk(root, visitor, progress != nullptr ? progress : &own);
+  WalkRules rules;
+  if (root == 1 && m_firstPageLoose) rules.firstPage = &m_firstPage;
+  WalkReport report = walk.Walk(root, visitor, progress != nullptr ? progress : &own, rules);
   if (!report.stopped) {
     m_holes[root] = report.holes;
     m_walkComplete[root] = report.complete;
@@ -256,8 +357,8 @@ void CSQLiteRecovery::DecodeCell(const CellRef& cell, DecodeMode mode, ILongValu
 void CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page,
                                  std::int64_t pageLength, std::int64_t cellOffset, DecodeMode mode,
                                  ILongValueFiles* files, RecordView& view) const {
-  DecodeCellPayload(m_source, pageType, page, pageLength, cellOffset, mode, files, nullptr,
-                    nullptr, 0, view);
+  DecodeCellPayload(m_source, pageType, page, pageLength, cellOffset, mode, files, nullptr, nullptr,
+                    0, view);
 }
 
 CSQLiteRecovery::WorkingDbOutcome CSQLiteRecovery::BuildWorkingDatabase() {
@@ -354,8 +455,6 @@ std::int64_t CSQLiteRecovery::InternalTableRoot(const QString& name) const {
 }
 
 sqlite3* CSQLiteRecovery::WorkingDb() const { return m_working ? m_working->Db() : nullptr; }
-QString CSQLiteRecovery::WorkingDbPath() const {
-  return m_working ? m_working->Path() : QString();
-}
+QString CSQLiteRecovery::WorkingDbPath() const { return m_working ? m_working->Path() : QString(); }
 
 }  // namespace velmora

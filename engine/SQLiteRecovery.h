@@ -72,6 +72,16 @@ class CSQLiteRecovery {
   // wrong family, one whose records do not fit its table, one two rows claim
   // without evidence for one of them, is refused) and the live trees are
   // mapped in the page map, so that no walk takes another tree's pages.
+  //
+  // When page 1's b-tree header is damaged, page 1 is read without it
+  // (engine/SchemaSearch.h, ReadFirstPageLoosely); every walk of page 1 uses
+  // that reading. When the schema tree is damaged (page 1 read that way or
+  // unusable, or its walk lost a page), every page that no live tree and no
+  // freelist holds is searched for records shaped like schema rows; the rows
+  // taken (ChooseFoundRows) join the catalog with origin FoundInFile, the
+  // roots are chosen again with their claims, and the leaf pages made of
+  // such records are given to the schema tree in the page map (they are not
+  // orphan table pages).
 
   // Creates the working database "SQLiteDb.db" in the program's working
   // folder (a stale one is removed first), replays the catalog's CREATE TABLE
@@ -137,6 +147,14 @@ class CSQLiteRecovery {
   const std::vector<std::int64_t>& LiveRoots() const { return m_liveRoots; }
   // True when a schema row names `root` but the page was refused as its root.
   bool RootRefused(std::int64_t root) const;
+  // Page 1 was read without its damaged b-tree header.
+  bool FirstPageReadLoosely() const { return m_firstPageLoose; }
+  // The schema tree was damaged, so the whole file was searched for schema rows.
+  bool SchemaSearched() const { return m_schemaSearched; }
+  // Schema rows taken from pages outside the schema tree (catalog objects
+  // with origin FoundInFile, and rows the catalog does not keep, such as
+  // automatic indexes and sqlite_sequence).
+  std::int64_t SchemaRowsFound() const { return m_schemaRowsFound; }
   // The holes the last complete walk of `root` found (empty when none or
   // not walked yet); the whole rowid range for a refused root.
   const std::vector<RowidRange>& Holes(std::int64_t root) const;
@@ -164,6 +182,11 @@ class CSQLiteRecovery {
   bool RepairStatement(SchemaObject& table);
   // Chooses the live roots among the schema's claims and maps their trees.
   void ChooseLiveRoots(std::vector<RootCandidate> candidates);
+  // Reads page 1 and decides whether it is read loosely (m_firstPage).
+  void ReadFirstPage();
+  // The whole-file search for schema rows, then the roots chosen again with
+  // `candidates` (the schema tree's claims) and the claims of the rows taken.
+  void SearchWholeFile(std::vector<RootCandidate> candidates);
 
   ProgressProc m_pfnProgress = nullptr;
   void* m_pOwner = nullptr;
@@ -173,6 +196,10 @@ class CSQLiteRecovery {
   SchemaCatalog m_catalog;
   std::map<QString, std::int64_t> m_internalRoots;  // schema rows kept out of the catalog
   std::vector<std::int64_t> m_liveRoots;
+  PageLayout m_firstPage;  // page 1 read without its header, when m_firstPageLoose
+  bool m_firstPageLoose = false;
+  bool m_schemaSearched = false;
+  std::int64_t m_schemaRowsFound = 0;
   std::vector<std::int64_t> m_refusedRoots;  // sorted
   std::unordered_map<std::int64_t, std::vector<RowidRange>> m_holes;
   std::unordered_map<std::int64_t, bool> m_walkComplete;

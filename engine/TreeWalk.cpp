@@ -11,7 +11,6 @@ bool IsTableType(std::uint8_t type) {
   return type == format::kInteriorTable || type == format::kLeafTable;
 }
 
-
 }  // namespace
 
 WalkReport TreeWalk::Walk(std::int64_t root, ICellVisitor& visitor, IWalkProgress* progress,
@@ -120,8 +119,11 @@ bool TreeWalk::WalkAt(std::int64_t pageNumber, int depth, RowidRange range) {
   std::vector<std::uint8_t>& buffer = m_pages[static_cast<std::size_t>(depth)];
   PageLayout& layout = m_layouts[static_cast<std::size_t>(depth)];
   buffer.resize(static_cast<std::size_t>(g.pageSize));
+  const bool loose = pageNumber == 1 && depth == 0 && m_rules.firstPage != nullptr;
+  if (loose) layout = *m_rules.firstPage;
   if (m_source.ReadPage(pageNumber, buffer.data()) != PageRead::Ok ||
-      !ParsePageLayout(buffer.data(), g.pageSize, g.usableSize, pageNumber == 1, &layout) ||
+      (!loose &&
+       !ParsePageLayout(buffer.data(), g.pageSize, g.usableSize, pageNumber == 1, &layout)) ||
       !Fits(buffer.data(), layout, depth, range)) {
     Refuse(pageNumber, depth, range);
     return false;

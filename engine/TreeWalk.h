@@ -103,6 +103,10 @@ struct WalkRules {
   void (*onLeafChild)(void* owner, std::uint32_t tree, std::int64_t page, RowidRange range,
                       bool claimed) = nullptr;
   void* owner = nullptr;
+  // Page 1 as the session read it when its b-tree header is damaged (the
+  // cells a scan found, and for an interior page the children): used in
+  // place of parsing page 1 when it is the root. Null: page 1 is parsed.
+  const PageLayout* firstPage = nullptr;
 };
 
 class TreeWalk {

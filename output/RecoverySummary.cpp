@@ -5,6 +5,7 @@
 
 #include "engine/Format.h"
 #include "engine/OrphanPass.h"
+#include "engine/SchemaSearch.h"
 #include "output/RecordOutput.h"
 #include "output/SaveDispatch.h"
 #include "output/TableExtraction.h"
@@ -154,6 +155,7 @@ RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgressBar* progressBar) 
     summary.rowsLostAndFound = orphans.lostRows;
   }
   summary.companions = DescribeSource(engine.SourceInfo());
+  summary.schema = DescribeSchemaRecovery(engine);
   return summary;
 }
 
@@ -185,6 +187,8 @@ QString FormatSummary(const RecoverySummary& s) {
                               : s.companions.join(QStringLiteral("; ")));
   if (s.rowsLostAndFound >= 0)
     line(QStringLiteral("Rows in lost and found:"), QString::number(s.rowsLostAndFound));
+  for (int i = 0; i < s.schema.size(); ++i)
+    line(i == 0 ? QStringLiteral("Schema recovery:") : QString(), s.schema.at(i));
   text += QStringLiteral("\nTables (%1):\n").arg(s.tables.size());
   for (const TableSummary& t : s.tables) {
     QString figures = !t.inSchema ? QStringLiteral("no schema row of its own; not counted")

@@ -60,6 +60,9 @@ struct TableSummary {
 //                   journal, detected settings): one line each; empty otherwise
 //  rowsLostAndFound records kept apart because their table is not known;
 //                   -1 when the orphan pass did not run to its end
+//  schema           how the schema was recovered when the schema tree was
+//                   damaged (DescribeSchemaRecovery): page 1 read without
+//                   its b-tree header, schema rows found outside the tree
 //  stopped          the counting was stopped; tables not reached are not counted
 struct RecoverySummary {
   QString file;
@@ -74,6 +77,7 @@ struct RecoverySummary {
   std::int64_t pagesUnusable = 0;
   QStringList companions;
   std::int64_t rowsLostAndFound = -1;
+  QStringList schema;
   std::vector<TableSummary> tables;
   bool stopped = false;
 

@@ -28,6 +28,7 @@
 #include <QVBoxLayout>
 
 #include "engine/SchemaRows.h"
+#include "engine/SchemaSearch.h"
 #include "output/SaveDispatch.h"
 #include "platform/MessageBox.h"
 #include "res/ResourceIds.h"
@@ -611,7 +612,9 @@ void CMainFrame::OnFileSave() {
   context.indexes = m_hIndexesItem;
   context.savingDialog = m_pSavingDlg;
   context.dbName = m_strDbName;
-  if (m_pRecovery) context.sourceLines = DescribeSource(m_pRecovery->SourceInfo());
+  if (m_pRecovery)
+    context.sourceLines =
+        DescribeSource(m_pRecovery->SourceInfo()) + DescribeSchemaRecovery(*m_pRecovery);
 
   SaveOperations ops;
   ops.hasDatabase = [this] { return !m_pRecovery->TableNames().isEmpty(); };
