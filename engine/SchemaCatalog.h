@@ -16,6 +16,7 @@ namespace velmora {
 enum class SchemaOrigin : std::uint8_t {
   SchemaTree,    // a record of the schema b-tree under page 1
   LostAndFound,  // made by the session for rows that fit no table (no record in the file)
+  RecoveredTree,  // an orphan tree without a schema row, made a table by the session
 };
 
 struct SchemaObject {
