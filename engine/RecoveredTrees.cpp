@@ -26,6 +26,9 @@ constexpr std::uint8_t kNullBit = 1, kIntBit = 2, kTextBit = 8;
 constexpr std::int64_t kMaxIndexEntries = 500000;
 // The most record positions searched for an index key.
 constexpr int kMaxKeyPositions = 64;
+// The most surviving indexes compared, and the most key columns one may have.
+constexpr std::size_t kMaxLostIndexes = 64;
+constexpr int kMaxIndexKeys = 32;
 // The most names read from a tree shaped like an internal table.
 constexpr std::int64_t kMaxInternalRows = 20000;
 
@@ -54,6 +57,10 @@ struct TreeEvidence {
   QStringList firstTexts;
   std::vector<std::int64_t> secondIntegers;
   bool thirdFieldsLikeStat = true;
+  // Once read: per index, whether it names the tree, and the record position
+  // of each of its keys (-1: none or several); `matches` is then released.
+  std::vector<bool> named;
+  std::vector<std::vector<int>> keyPositions;
 };
 
 template <typename F>
@@ -88,15 +95,21 @@ bool ContainsName(const QStringList& names, const QString& name) {
 }
 
 // The pages of `tops` (sorted) that an interior page of a live tree names as
-// a child, sorted.
+// a child, sorted. `progress` is polled every few thousand pages; *stopped
+// is set when it asks to stop.
 std::vector<std::int64_t> KnownChildren(const CSQLiteRecovery& session,
-                                        const std::vector<std::int64_t>& tops) {
+                                        const std::vector<std::int64_t>& tops,
+                                        IWalkProgress* progress, bool* stopped) {
   std::vector<std::int64_t> children;
   const Geometry& g = session.geometry();
   if (tops.empty() || g.pageSize < format::kMinPageSize) return children;
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(g.pageSize));
   PageLayout layout;
   for (std::int64_t page = 1; page <= g.pageCount; ++page) {
+    if (page % 4096 == 0 && Stopped(progress)) {
+      *stopped = true;
+      return children;
+    }
     if (session.Pages().Role(page) != PageRole::Btree) continue;
     const int at = page == 1 ? format::kHeaderSize : 0;
     std::uint8_t type = 0;
@@ -141,14 +154,16 @@ std::vector<LostIndex> ReadLostIndexes(CSQLiteRecovery& session, const QStringLi
   }
   std::erase_if(indexes, [&](const LostIndex& index) {
     return index.tableName.isEmpty() || ContainsName(taken, index.tableName) ||
-           session.RootRefused(index.root);
+           session.RootRefused(index.root) || index.keys > kMaxIndexKeys;
   });
+  if (indexes.size() > kMaxLostIndexes) indexes.resize(kMaxLostIndexes);
   std::int64_t held = 0;
   for (LostIndex& index : indexes) {
     auto visitor = MakeVisitor(session, [&](const RecordView& record) {
       if (held >= kMaxIndexEntries) return false;
-      if (index.keys == 0) index.keys = record.Size() - 1;
-      if (index.keys < 1 || record.Size() != index.keys + 1) return true;
+      if (index.keys == 0) index.keys = std::min(record.Size() - 1, kMaxIndexKeys + 1);
+      if (index.keys < 1 || index.keys > kMaxIndexKeys || record.Size() != index.keys + 1)
+        return true;
       const ValueView& rowid = record.values.back();
       if (rowid.storage != StorageClass::Integer) return true;
       if (!index.byRowid.emplace(rowid.intValue, index.hashes.size()).second) return true;
@@ -451,19 +466,32 @@ std::vector<RecoveredTable> FindRecoveredTables(CSQLiteRecovery& session, const 
   }
   if (eligible.empty()) return tables;
   std::sort(tops.begin(), tops.end());
-  const std::vector<std::int64_t> parented = KnownChildren(session, tops);
+  bool stopped = false;
+  const std::vector<std::int64_t> parented = KnownChildren(session, tops, progress, &stopped);
+  if (stopped) return tables;
   std::erase_if(eligible, [&](std::size_t g) {
     return std::binary_search(parented.begin(), parented.end(), all[g].top);
   });
   if (eligible.empty() || Stopped(progress)) return tables;
 
-  bool stopped = false;
   const std::vector<LostIndex> indexes = ReadLostIndexes(session, taken, progress, &stopped);
   if (stopped) return {};
   const std::vector<std::vector<std::size_t>> trees = GroupLostTrees(all, eligible);
   std::vector<TreeEvidence> evidence(trees.size());
-  for (std::size_t t = 0; t < trees.size(); ++t)
-    if (!ReadTree(session, all, trees[t], indexes, progress, &evidence[t])) return {};
+  for (std::size_t t = 0; t < trees.size(); ++t) {
+    TreeEvidence& e = evidence[t];
+    if (!ReadTree(session, all, trees[t], indexes, progress, &e)) return {};
+    e.named.assign(indexes.size(), false);
+    e.keyPositions.resize(indexes.size());
+    for (std::size_t i = 0; i < indexes.size(); ++i) {
+      if (!IndexNamesTree(e, indexes[i], i)) continue;
+      e.named[i] = true;
+      for (std::size_t k = 0; k < static_cast<std::size_t>(indexes[i].keys); ++k)
+        e.keyPositions[i].push_back(KeyPosition(e, i, k));
+    }
+    e.matches.clear();
+    e.matches.shrink_to_fit();
+  }
 
   // 1. Names from surviving indexes: a tree that the indexes of exactly one
   // table name, and a table name that names exactly one tree.
@@ -476,7 +504,7 @@ std::vector<RecoveredTable> FindRecoveredTables(CSQLiteRecovery& session, const 
     QString only;
     bool several = false;
     for (std::size_t i = 0; i < indexes.size(); ++i) {
-      if (!IndexNamesTree(evidence[t], indexes[i], i)) continue;
+      if (!evidence[t].named[i]) continue;
       if (!only.isEmpty() && only.compare(indexes[i].tableName, Qt::CaseInsensitive) != 0)
         several = true;
       only = indexes[i].tableName;
@@ -493,10 +521,11 @@ std::vector<RecoveredTable> FindRecoveredTables(CSQLiteRecovery& session, const 
     used << names[t];
     QStringList by;
     for (std::size_t i = 0; i < indexes.size(); ++i) {
-      if (!IndexNamesTree(evidence[t], indexes[i], i)) continue;
+      if (!evidence[t].named[i]) continue;
       by << indexes[i].name;
       for (std::size_t k = 0; k < static_cast<std::size_t>(indexes[i].keyNames.size()); ++k) {
-        const int position = KeyPosition(evidence[t], i, k);
+        const int position =
+            k < evidence[t].keyPositions[i].size() ? evidence[t].keyPositions[i][k] : -1;
         if (position < 0 || indexes[i].keyNames[qsizetype(k)].isEmpty()) continue;
         if (columnNames[t].size() <= size_t(position)) columnNames[t].resize(size_t(position) + 1);
         columnNames[t][size_t(position)] = indexes[i].keyNames[qsizetype(k)];
