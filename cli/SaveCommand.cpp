@@ -24,6 +24,8 @@ QString OutcomeText(int kind, const ObjectOutcome& outcome, bool* ok) {
       text += QStringLiteral(" (%1 from its own tree, %2 put back from orphan pages)")
                   .arg(outcome.records - outcome.putBack)
                   .arg(outcome.putBack);
+    if (kind == kKindTable && outcome.recoveredTree)
+      text += QStringLiteral(" (from orphan pages: its schema row is lost)");
     if (kind == kKindTable && outcome.lostAndFound)
       text += QStringLiteral(" (rows of orphan pages that fit no table, or more than one)");
     if (outcome.stopped) text += QStringLiteral("; stopped");
@@ -101,7 +103,7 @@ int RunSave(const QStringList& args) {
   out.setEncoding(QStringConverter::Utf8);
   bool allSaved = true;
   int index = 0;
-  std::int64_t putBack = 0, lost = 0;
+  std::int64_t putBack = 0, lost = 0, recovered = 0;
   for (const PlannedObject& object : selection) {
     progress.SetObject(++index, object.name);
     const ObjectOutcome outcome =
@@ -110,6 +112,7 @@ int RunSave(const QStringList& args) {
     progress.AddFinishedRecords(outcome.records);
     if (object.kind == kKindTable && outcome.written) {
       if (outcome.lostAndFound) lost += outcome.records;
+      else if (outcome.recoveredTree) recovered += outcome.records;
       else putBack += outcome.putBack;
     }
     bool ok = false;
@@ -123,9 +126,10 @@ int RunSave(const QStringList& args) {
   target.Close();
   progress.Clear();
   engine.SetProgress(CliProgressProc, nullptr);
-  if (putBack > 0 || lost > 0)
+  if (putBack > 0 || lost > 0 || recovered > 0)
     QTextStream(stderr) << "orphan pages: " << putBack << " records put back into their own tables, "
-                        << lost << " kept in the lost-and-found table\n";
+                        << recovered << " in tables without a schema row, " << lost
+                        << " kept in the lost-and-found table\n";
   QTextStream(stderr) << (StopRequested() ? "stopped; what was saved is in " : "saved into ")
                       << target.Path() << '\n';
   return allSaved && !StopRequested() ? kExitOk : kExitPartial;

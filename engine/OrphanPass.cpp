@@ -208,7 +208,8 @@ struct Group {
   std::vector<std::uint8_t> classes;  // per record position
   std::vector<int> candidates;        // indices into the tables
   int owner = -1;
-  bool free = false;  // the pointer map calls it free
+  bool free = false;          // the pointer map calls it free
+  std::int64_t mapRoot = 0;   // the root the pointer map leads to from `top`
 };
 
 QString ColumnText(sqlite3_stmt* stmt, int column) {
@@ -550,6 +551,7 @@ void Pass::Attribute() {
   for (Group& group : m_groups) {
     if (group.rows == 0) continue;
     const std::int64_t root = m_map.Present() ? m_map.RootOf(group.top) : 0;
+    group.mapRoot = std::max<std::int64_t>(root, 0);
     if (root < 0) {
       group.free = true;  // a free page: its rows were deleted
       continue;
@@ -679,6 +681,18 @@ void Pass::Decide() {
       m_result.lostRows += group.rows;
       m_result.lostWidth =
           std::min(kLostAndFoundMaxWidth, std::max(m_result.lostWidth, group.maxFields));
+      LostGroup lost;
+      lost.top = group.top;
+      lost.leaves = group.leaves;
+      lost.rows = group.rows;
+      lost.minRowid = group.minRowid;
+      lost.maxRowid = group.maxRowid;
+      lost.minFields = group.minFields;
+      lost.maxFields = group.maxFields;
+      lost.classes = group.classes;
+      lost.fitsNoTable = group.candidates.empty();
+      lost.mapRoot = group.mapRoot;
+      m_result.lostGroups.push_back(std::move(lost));
     }
   }
   std::sort(m_result.lostPages.begin(), m_result.lostPages.end());
@@ -715,6 +729,12 @@ OrphanPassResult Pass::Run() {
 OrphanPassResult RunOrphanPass(CSQLiteRecovery& session, IWalkProgress* progress) {
   return Pass(session, progress).Run();
 }
+
+std::uint64_t HashRecordValue(const RecordView& record, const ValueView& value) {
+  return HashValue(0, record, value);
+}
+
+std::uint64_t HashRowid(std::int64_t rowid) { return HashInteger(0, rowid); }
 
 QString LostAndFoundSql(const QString& name, int width) {
   QString sql = QStringLiteral("CREATE TABLE ") + QuoteIdentifier(name) +

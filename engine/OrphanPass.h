@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "engine/PagePasses.h"
+#include "engine/RecordView.h"
 
 namespace velmora {
 
@@ -42,6 +43,23 @@ class IWalkProgress;
 struct PutBackPages {
   std::vector<std::int64_t> pages;
   std::int64_t rows = 0;  // records those pages hold, as the pass decoded them
+};
+
+// One group of orphan pages whose rows went to lost and found: an orphan
+// interior page with the orphan pages under it, or a single leaf.
+struct LostGroup {
+  std::int64_t top = 0;              // the page the group starts at
+  std::vector<std::int64_t> leaves;  // its leaf pages, in key order
+  std::int64_t rows = 0;
+  std::int64_t minRowid = 0, maxRowid = 0;
+  int minFields = 0, maxFields = 0;
+  // Per record position, the storage classes its records hold there, one bit
+  // each: 1 NULL, 2 integer, 4 real, 8 text, 16 blob.
+  std::vector<std::uint8_t> classes;
+  bool fitsNoTable = false;  // no table was even a candidate for it
+  // The root page the pointer map leads to from `top`; 0 when the file has
+  // no pointer map or it leads nowhere.
+  std::int64_t mapRoot = 0;
 };
 
 struct OrphanPassResult {
@@ -55,6 +73,8 @@ struct OrphanPassResult {
   std::vector<std::int64_t> lostPages;
   std::int64_t lostRows = 0;
   int lostWidth = 0;  // the most values a lost record holds (capped)
+  // The groups behind lostPages, in the order they were decided.
+  std::vector<LostGroup> lostGroups;
 };
 
 // The most value columns the lost-and-found table gets: the library's column
@@ -75,5 +95,11 @@ QString LostAndFoundSql(const QString& name, int width);
 // "lost_and_found", or with the first suffix _1, _2, ... that no name of
 // `taken` uses (compared without regard to ASCII case, as SQLite does).
 QString LostAndFoundName(const QStringList& taken);
+
+// The hashes the index evidence compares: one value of a record (a real
+// with an integral value hashes as that integer, as the library may store
+// it either way), and an integer (a rowid).
+std::uint64_t HashRecordValue(const RecordView& record, const ValueView& value);
+std::uint64_t HashRowid(std::int64_t rowid);
 
 }  // namespace velmora

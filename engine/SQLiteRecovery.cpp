@@ -7,6 +7,7 @@
 
 #include "engine/Format.h"
 #include "engine/PagePasses.h"
+#include "engine/RecoveredTrees.h"
 #include "engine/SchemaRepair.h"
 #include "engine/SchemaSearch.h"
 #include "engine/Values.h"
@@ -29,8 +30,12 @@ class SessionProgress : public IWalkProgress {
 class SchemaCollector : public ICellVisitor {
  public:
   SchemaCollector(const CSQLiteRecovery& session, SchemaCatalog& catalog,
-                  std::map<QString, std::int64_t>& internalRoots)
-      : m_session(session), m_catalog(catalog), m_internalRoots(internalRoots) {}
+                  std::map<QString, std::int64_t>& internalRoots,
+                  std::vector<SchemaIndexRow>& autoIndexes)
+      : m_session(session),
+        m_catalog(catalog),
+        m_internalRoots(internalRoots),
+        m_autoIndexes(autoIndexes) {}
   // Every schema row's claim on a root page, the rows the catalog does not
   // keep (indexes made for constraints) included.
   std::vector<RootCandidate> roots;
@@ -74,7 +79,8 @@ class SchemaCollector : public ICellVisitor {
  private:
   // The schema row of sqlite_sequence is not a catalog table (the library
   // makes that table itself), but a save keeps its rows: its root page is
-  // kept aside.
+  // kept aside. So are the rows of automatic indexes, which can name a table
+  // whose own row is lost.
   void NoteInternalTable() {
     const auto& values = m_view.values;
     const std::uint32_t encoding = m_session.geometry().textEncoding;
@@ -82,14 +88,21 @@ class SchemaCollector : public ICellVisitor {
         values[1].storage != StorageClass::Text || values[3].storage != StorageClass::Integer ||
         values[3].intValue <= 0)
       return;
-    if (ExactText(m_view, values[0], encoding) != QLatin1String("table")) return;
+    const QString type = ExactText(m_view, values[0], encoding);
     const QString name = ExactText(m_view, values[1], encoding);
+    if (type == QLatin1String("index") && name.startsWith(QLatin1String("sqlite_autoindex_")) &&
+        values[2].storage == StorageClass::Text && m_autoIndexes.size() < 100000) {
+      m_autoIndexes.push_back({name, ExactText(m_view, values[2], encoding), values[3].intValue});
+      return;
+    }
+    if (type != QLatin1String("table")) return;
     if (!InternalTableStatement(name).isEmpty()) m_internalRoots.emplace(name, values[3].intValue);
   }
 
   const CSQLiteRecovery& m_session;
   SchemaCatalog& m_catalog;
   std::map<QString, std::int64_t>& m_internalRoots;
+  std::vector<SchemaIndexRow>& m_autoIndexes;
   RecordView m_view;
 };
 
@@ -138,6 +151,7 @@ CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path,
   m_sourcePath = path;
   m_catalog.Clear();
   m_internalRoots.clear();
+  m_autoIndexes.clear();
   m_pageMap.Clear();
   m_liveRoots.clear();
   m_refusedRoots.clear();
@@ -155,7 +169,7 @@ CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path,
     case PageSource::OpenResult::Opened: break;
   }
   ReadFirstPage();
-  SchemaCollector collector(*this, m_catalog, m_internalRoots);
+  SchemaCollector collector(*this, m_catalog, m_internalRoots, m_autoIndexes);
   const WalkReport schema = WalkPage(1, collector, nullptr);
   ChooseLiveRoots(collector.roots);
   if (!schema.stopped && (m_firstPageLoose || !schema.complete)) SearchWholeFile(collector.roots);
@@ -412,6 +426,7 @@ CSQLiteRecovery::WorkingDbOutcome CSQLiteRecovery::BuildWorkingDatabase() {
 
   SessionProgress progress(*this);
   m_orphans = RunOrphanPass(*this, &progress);
+  if (m_orphans.ran) AddRecoveredTrees(&progress);
   if (m_orphans.lostRows > 0) {
     // Rows that fit no table are kept in a table of their own, made here:
     // it has no schema row in the file.
@@ -430,6 +445,60 @@ CSQLiteRecovery::WorkingDbOutcome CSQLiteRecovery::BuildWorkingDatabase() {
     }
   }
   return outcome;
+}
+
+void CSQLiteRecovery::AddRecoveredTrees(IWalkProgress* progress) {
+  QStringList taken = m_tableNames;
+  for (const SchemaObject& object : m_catalog.Objects()) taken << object.name;
+  for (const auto& [name, root] : m_internalRoots) taken << name;
+  std::vector<bool> recovered(m_orphans.lostGroups.size(), false);
+  for (RecoveredTable& table : FindRecoveredTables(*this, taken, progress)) {
+    bool made = false;
+    if (table.internal) {
+      made = m_working->ReplayInternal(table.name);
+    } else {
+      made = m_working->Replay(table.sql);
+      if (!made && !table.fallbackSql.isEmpty() && m_working->Replay(table.fallbackSql)) {
+        table.sql = table.fallbackSql;
+        made = true;
+      }
+    }
+    if (!made) continue;  // its rows stay in lost and found
+    for (std::size_t g : table.groups) recovered[g] = true;
+    PutBackPages& pages = m_orphans.putBack[table.name];
+    pages.pages = std::move(table.pages);
+    pages.rows = table.rows;
+    if (!m_tableNames.contains(table.name)) m_tableNames << table.name;
+    // An AUTOINCREMENT table makes sqlite_sequence in the working database.
+    if (!m_tableNames.contains(QStringLiteral("sqlite_sequence")) &&
+        m_working->TableNames().contains(QStringLiteral("sqlite_sequence")))
+      m_tableNames << QStringLiteral("sqlite_sequence");
+    SchemaObject object;
+    object.type = QStringLiteral("table");
+    object.name = table.name;
+    object.tableName = table.name;
+    object.sql = table.sql;
+    object.origin = SchemaOrigin::RecoveredTree;
+    object.kinds.table = true;
+    object.repairNote = table.note;
+    m_catalog.Add(std::move(object));
+  }
+  // What stays in lost and found: the groups no table took.
+  std::vector<LostGroup> rest;
+  m_orphans.lostPages.clear();
+  m_orphans.lostRows = 0;
+  m_orphans.lostWidth = 0;
+  for (std::size_t g = 0; g < recovered.size(); ++g) {
+    if (recovered[g]) continue;
+    LostGroup& group = m_orphans.lostGroups[g];
+    m_orphans.lostPages.insert(m_orphans.lostPages.end(), group.leaves.begin(), group.leaves.end());
+    m_orphans.lostRows += group.rows;
+    m_orphans.lostWidth =
+        std::min(kLostAndFoundMaxWidth, std::max(m_orphans.lostWidth, group.maxFields));
+    rest.push_back(std::move(group));
+  }
+  std::sort(m_orphans.lostPages.begin(), m_orphans.lostPages.end());
+  m_orphans.lostGroups = std::move(rest);
 }
 
 bool CSQLiteRecovery::RepairStatement(SchemaObject& table) {

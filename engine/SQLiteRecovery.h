@@ -32,6 +32,14 @@ namespace velmora {
 
 class WorkingDatabase;
 
+// A schema row of an automatic index (sqlite_autoindex_TABLE_N, no
+// statement), which the catalog does not keep.
+struct SchemaIndexRow {
+  QString name;
+  QString tableName;
+  std::int64_t rootPage = 0;
+};
+
 class CSQLiteRecovery {
  public:
   // What the scan of the file came to; the window shows the message in a
@@ -93,6 +101,10 @@ class CSQLiteRecovery {
   // the orphan pass (engine/OrphanPass.h): orphan table pages are put back
   // into their tables (PutBack), and when rows fit no table a lost-and-found
   // table is added to the catalog and the working database (LostAndFound).
+  // Before that, orphan trees that no table fits and no schema row names
+  // become tables of their own (engine/RecoveredTrees.h): catalog objects
+  // with origin RecoveredTree and no root page, whose rows are read from
+  // their pages (PutBack) and are not in lost and found.
   // Never ends the process: when the database cannot be created the outcome
   // says why and TableNames() stays empty.
   WorkingDbOutcome BuildWorkingDatabase();
@@ -169,6 +181,8 @@ class CSQLiteRecovery {
   // The lost-and-found table's schema object; null when every orphan row
   // found its table.
   const SchemaObject* LostAndFound() const;
+  // The automatic-index schema rows the scan read.
+  const std::vector<SchemaIndexRow>& AutoIndexRows() const { return m_autoIndexes; }
   // Tables the working database accepted, by real name, and the virtual
   // tables by their schema row's name, in schema order.
   const QStringList& TableNames() const { return m_tableNames; }
@@ -187,6 +201,9 @@ class CSQLiteRecovery {
   // The whole-file search for schema rows, then the roots chosen again with
   // `candidates` (the schema tree's claims) and the claims of the rows taken.
   void SearchWholeFile(std::vector<RootCandidate> candidates);
+  // Makes tables of the orphan trees without a schema row (after the orphan
+  // pass) and takes their groups out of lost and found.
+  void AddRecoveredTrees(IWalkProgress* progress);
 
   ProgressProc m_pfnProgress = nullptr;
   void* m_pOwner = nullptr;
@@ -195,6 +212,7 @@ class CSQLiteRecovery {
   PageMap m_pageMap;
   SchemaCatalog m_catalog;
   std::map<QString, std::int64_t> m_internalRoots;  // schema rows kept out of the catalog
+  std::vector<SchemaIndexRow> m_autoIndexes;
   std::vector<std::int64_t> m_liveRoots;
   PageLayout m_firstPage;  // page 1 read without its header, when m_firstPageLoose
   bool m_firstPageLoose = false;

@@ -17,6 +17,7 @@ enum class SchemaOrigin : std::uint8_t {
   SchemaTree,    // a record of the schema b-tree under page 1
   LostAndFound,  // made by the session for rows that fit no table (no record in the file)
   FoundInFile,   // a record shaped like a schema row on a page the schema tree no longer reaches
+  RecoveredTree,  // an orphan tree without a schema row, made a table by the session
 };
 
 struct SchemaObject {

@@ -123,6 +123,14 @@ RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgressBar* progressBar) 
       }
     }
     if (const PutBackPages* back = engine.PutBack(name)) table.rowsFromOrphans = back->rows;
+    if (object != nullptr && object->origin == SchemaOrigin::RecoveredTree) {
+      // Its rows are on orphan pages; it has no tree of its own.
+      table.recoveredTree = true;
+      table.note = object->repairNote;
+      table.counted = true;
+      ++summary.tablesRecovered;
+      summary.rowsRecovered += table.rowsFromOrphans;
+    }
     if (object != nullptr && object->origin == SchemaOrigin::LostAndFound) {
       // The rows that fit no table: the orphan pass counted them.
       table.rows = engine.Orphans().lostRows;
@@ -189,8 +197,18 @@ QString FormatSummary(const RecoverySummary& s) {
     line(QStringLiteral("Rows in lost and found:"), QString::number(s.rowsLostAndFound));
   for (int i = 0; i < s.schema.size(); ++i)
     line(i == 0 ? QStringLiteral("Schema recovery:") : QString(), s.schema.at(i));
+  if (s.tablesRecovered > 0)
+    line(QStringLiteral("Tables without schema row:"),
+         QStringLiteral("%1, made from orphan pages (%2)")
+             .arg(s.tablesRecovered)
+             .arg(Plural(s.rowsRecovered, "row", "rows")));
   text += QStringLiteral("\nTables (%1):\n").arg(s.tables.size());
   for (const TableSummary& t : s.tables) {
+    if (t.recoveredTree) {
+      text += QStringLiteral("  %1: %2 from orphan pages; %3\n")
+                  .arg(t.name, Plural(t.rowsFromOrphans, "row", "rows"), t.note);
+      continue;
+    }
     QString figures = !t.inSchema ? QStringLiteral("no schema row of its own; not counted")
                       : !t.counted && t.rootPage > 0
                           ? QStringLiteral("not counted")

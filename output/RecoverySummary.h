@@ -30,9 +30,13 @@ namespace velmora {
 //  counted          its tree was walked to the end (false: stopped before, or no columns known)
 //  inSchema         a schema row of the file names it (false for a table the
 //                   working database made itself, such as sqlite_sequence)
+//  recoveredTree    made from orphan trees without a schema row: every row
+//                   is in rowsFromOrphans; `note` says what named it
 struct TableSummary {
   QString name;
   bool inSchema = true;
+  bool recoveredTree = false;
+  QString note;
   std::int64_t rootPage = 0;
   std::int64_t rows = 0;
   std::int64_t rowsFromOrphans = 0;
@@ -41,7 +45,7 @@ struct TableSummary {
   bool counted = false;
   // Whether anything of its tree was lost.
   bool HasLosses() const {
-    return inSchema && (pagesLost > 0 || cellsSkipped > 0 || rootPage <= 0);
+    return inSchema && !recoveredTree && (pagesLost > 0 || cellsSkipped > 0 || rootPage <= 0);
   }
   // What was lost, in one sentence; empty when nothing was.
   QString LossText() const;
@@ -63,6 +67,8 @@ struct TableSummary {
 //  schema           how the schema was recovered when the schema tree was
 //                   damaged (DescribeSchemaRecovery): page 1 read without
 //                   its b-tree header, schema rows found outside the tree
+//  tablesRecovered  tables made from orphan trees without a schema row
+//  rowsRecovered    the records those tables hold
 //  stopped          the counting was stopped; tables not reached are not counted
 struct RecoverySummary {
   QString file;
@@ -78,6 +84,8 @@ struct RecoverySummary {
   QStringList companions;
   std::int64_t rowsLostAndFound = -1;
   QStringList schema;
+  std::int64_t tablesRecovered = 0;
+  std::int64_t rowsRecovered = 0;
   std::vector<TableSummary> tables;
   bool stopped = false;
 

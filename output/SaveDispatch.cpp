@@ -86,6 +86,8 @@ QString ObjectTreeNote(const CSQLiteRecovery& engine, int kind, const QString& n
     return table->module.isEmpty() ? QStringLiteral("virtual table (its statement cannot be read)")
                                    : QStringLiteral("virtual table (module %1)").arg(table->module);
   if (table->sqlRebuilt) return QStringLiteral("statement rebuilt: the stored one is damaged");
+  if (table->origin == SchemaOrigin::RecoveredTree)
+    return QStringLiteral("made from orphan pages: its schema row is lost");
   return QString();
 }
 

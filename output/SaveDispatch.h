@@ -31,6 +31,9 @@ struct ObjectOutcome {
   // its own tree)
   std::int64_t putBack = 0;
   bool lostAndFound = false;  // the table is the lost-and-found table
+  // table: made from orphan trees without a schema row (every record came
+  // from orphan pages)
+  bool recoveredTree = false;
 };
 
 // Displays (`target` null) or saves (into `target`) the object `name` of kind

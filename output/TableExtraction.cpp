@@ -113,6 +113,12 @@ TableRowCounts CountTableRows(CSQLiteRecovery& engine, const QString& name) {
     return counts;
   }
   if (const PutBackPages* extra = engine.PutBack(name)) counts.putBack = extra->rows;
+  if (object->origin == SchemaOrigin::RecoveredTree) {
+    // Every row of a table made from orphan trees is on its pages.
+    counts.own = counts.putBack;
+    counts.putBack = 0;
+    return counts;
+  }
   if (object->rootPage <= 0) return counts;
   RecordCounter counter(engine);
   counts.stopped = engine.WalkPage(object->rootPage, counter, &counter).stopped;
@@ -266,6 +272,10 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
                            .arg(standIns.join(QStringLiteral(", ")));
     }
     outcome.written = true;
+    if (object != nullptr && object->origin == SchemaOrigin::RecoveredTree) {
+      const QString made = QStringLiteral("made from orphan pages: ") + object->repairNote;
+      outcome.note = outcome.note.isEmpty() ? made : made + QStringLiteral("; ") + outcome.note;
+    }
     if (object != nullptr && object->sqlRebuilt) {
       const QString rebuilt =
           QStringLiteral(
@@ -312,6 +322,7 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
   std::int64_t root = object != nullptr ? object->rootPage : 0;
   if (root == 0 && !InternalTableStatement(name).isEmpty()) root = engine.InternalTableRoot(name);
   const bool lostAndFound = object != nullptr && object->origin == SchemaOrigin::LostAndFound;
+  const bool recoveredTree = object != nullptr && object->origin == SchemaOrigin::RecoveredTree;
   std::unique_ptr<CRecordWriter> writerOwner =
       lostAndFound ? std::make_unique<LostAndFoundWriter>(engine, layout, db, grid, statusText,
                                                           progressBar)
@@ -328,6 +339,14 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
       // Its rows are on the orphan pages that fit no table.
       for (std::int64_t page : engine.Orphans().lostPages)
         if (engine.WalkLoosePage(page, writer, &writer).stopped) break;
+    } else if (recoveredTree) {
+      // A table made from orphan trees: its rows are on their pages.
+      if (const PutBackPages* pages = engine.PutBack(name)) {
+        for (std::int64_t page : pages->pages) {
+          if (engine.ProgressStop()) break;
+          if (engine.WalkLoosePage(page, writer, &writer).stopped) break;
+        }
+      }
     } else if (root > 0) {
       complete = engine.WalkPage(root, writer, &writer).complete;
       fromOwnTree = taken();
@@ -347,6 +366,7 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
   }
   if (!lostAndFound && root > 0) outcome.putBack = std::max<std::int64_t>(0, taken() - fromOwnTree);
   outcome.lostAndFound = lostAndFound;
+  outcome.recoveredTree = recoveredTree;
   // Committed at the end and at a stop alike: what was written stays, the
   // records held back for a multi-row INSERT included.
   writer.Flush();

@@ -39,7 +39,8 @@ struct TableRowCounts {
   bool stopped = false;
 };
 // Counts the rows of table `name` (real name): its own tree is walked and
-// its records counted; the other two come from the orphan pass.
+// its records counted; the other two come from the orphan pass. A table made
+// from orphan trees (no schema row) counts the rows of its pages as `own`.
 TableRowCounts CountTableRows(CSQLiteRecovery& engine, const QString& name);
 
 }  // namespace velmora

@@ -11,6 +11,7 @@
 #include <QtTest>
 #include <functional>
 
+#include "engine/RecoveredTrees.h"
 #include "output/RecoveredDatabase.h"
 #include "output/SaveDispatch.h"
 #include "output/TableExtraction.h"
@@ -83,6 +84,12 @@ const RefRow* FindRow(const RefTable& table, std::int64_t rowid) {
   return nullptr;
 }
 
+// The recovered database the last Recover wrote.
+QString& LastOut() {
+  static QString path;
+  return path;
+}
+
 struct Tally {
   std::int64_t reference = 0;  // rows SQLite reads from the intact copy
   std::int64_t own = 0;        // recovered into their own table, exact
@@ -114,6 +121,7 @@ Tally Recover(const QString& intact, const QString& damaged) {
                          .putBack;
   target.Close();
   const QString out = folder + QStringLiteral("/out.db");
+  LastOut() = out;
 
   const RefSchema schema = ReadReferenceSchema(intact);
   QList<RefTable> reference;
@@ -125,15 +133,19 @@ Tally Recover(const QString& intact, const QString& damaged) {
     const RefTable got = ReadReferenceTable(out, want.name);
     for (const RefRow& row : got.rows) {
       const RefRow* match = FindRow(want, row.rowid);
-      if (match != nullptr && SameRow(row.values, *match))
+      if (match != nullptr && SameRow(row.values, *match)) {
         ++tally.own;
-      else
+      } else {
         ++tally.wrong;
+        qInfo("wrong row %lld of %s", static_cast<long long>(row.rowid), qPrintable(want.name));
+      }
     }
   }
   if (!tally.lostName.isEmpty()) {
     // page, id, nfield, c1..cN: the row is right when some table of the
-    // intact copy has that rowid with exactly those values.
+    // intact copy (its AUTOINCREMENT counters included) has that rowid with
+    // exactly those values.
+    reference << ReadReferenceTable(intact, QStringLiteral("sqlite_sequence"));
     for (const RefRow& row : ReadReferenceTable(out, tally.lostName).rows) {
       const std::int64_t id = row.values.value(1).intValue;
       const int fields = static_cast<int>(row.values.value(2).intValue);
@@ -143,10 +155,13 @@ Tally Recover(const QString& intact, const QString& damaged) {
         const RefRow* match = FindRow(want, id);
         found = found || (match != nullptr && SameRow(values, *match, true));
       }
-      if (found)
+      if (found) {
         ++tally.lostAndFound;
-      else
+      } else {
         ++tally.wrong;
+        qInfo("wrong row %lld in lost and found (page %lld, %d fields)", static_cast<long long>(id),
+              static_cast<long long>(row.values.value(0).intValue), fields);
+      }
     }
   }
   return tally;
@@ -178,6 +193,9 @@ class TestOrphans : public QObject {
   void recovery_data();
   void recovery();
   void intactFileHasNoOrphans();
+  void treesWithoutSchemaRow_data();
+  void treesWithoutSchemaRow();
+  void lostTreeGrouping();
 };
 
 void TestOrphans::recovery_data() {
@@ -344,6 +362,169 @@ void TestOrphans::intactFileHasNoOrphans() {
     QVERIFY(engine.LostAndFound() == nullptr);
     QCOMPARE(CountTableRows(engine, QStringLiteral("t")).own, std::int64_t{2000});
   }
+}
+
+// The schema tree has two levels (page 1 interior); one of its leaves is
+// zeroed. The tables named on it come back as tables of their own with all
+// their rows; t is named by its surviving index, the AUTOINCREMENT counters
+// as sqlite_sequence; the rest by number.
+void TestOrphans::treesWithoutSchemaRow_data() {
+  QTest::addColumn<bool>("zeroLostRoot");  // the root of lost table a is zeroed too: its leaves
+                                           // are single orphan pages
+  QTest::addColumn<bool>("zeroBigInner");  // an inner page of table big (schema row intact)
+  QTest::newRow("schema leaf zeroed") << false << false;
+  QTest::newRow("schema leaf and the lost table's root zeroed") << true << false;
+  QTest::newRow("schema leaf and an inner page of a live table zeroed") << false << true;
+}
+
+void TestOrphans::treesWithoutSchemaRow() {
+  QFETCH(bool, zeroLostRoot);
+  QFETCH(bool, zeroBigInner);
+  const QString folder = NewTestFolder(QStringLiteral("noschema"));
+  const QString intact = folder + QStringLiteral("/intact.db");
+  const QString damaged = folder + QStringLiteral("/damaged.db");
+  // Long statements spread the schema over several leaves; the index of t
+  // is created last, so its row lies on another leaf than t's.
+  QString build;
+  auto filler = [](int from, int to) {
+    QString sql;
+    for (int i = from; i < to; ++i)
+      sql += QStringLiteral("CREATE TABLE filler_%1(first_column_with_a_long_name_%1 TEXT, "
+                            "second_column_with_a_long_name_%1 INTEGER, "
+                            "third_column_with_a_long_name_%1 BLOB);")
+                 .arg(i);
+    return sql;
+  };
+  build += filler(0, 6);
+  build += QStringLiteral(
+      "CREATE TABLE t(id INTEGER PRIMARY KEY AUTOINCREMENT, b TEXT, c REAL);"
+      "CREATE TABLE a(n INTEGER DEFAULT 5, a TEXT, b REAL, c BLOB);"
+      "CREATE TABLE b(n INTEGER, m TEXT, o INTEGER, p TEXT);");
+  build += filler(6, 20);
+  build += QStringLiteral("CREATE TABLE big(a TEXT, b REAL, c BLOB);");
+  build += QStringLiteral(
+      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 120) "
+      "INSERT INTO t(b, c) SELECT 't-' || i, i * 0.25 FROM n;"
+      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 50) "
+      "INSERT INTO b SELECT i * 7, 'b-' || i, i, hex(randomblob(4)) FROM n;"
+      "CREATE INDEX t_b ON t(b);");
+  build += FillSql("a", 700, "a") + FillSql("big", 4000, "big");
+  {
+    DbOptions options;
+    options.pageSize = 1024;
+    DbBuilder db(intact, options);
+    db.Exec(build);
+    QVERIFY2(db.Close(), qPrintable(db.LastError()));
+  }
+  QVERIFY(CopyDatabase(intact, damaged));
+  const PageProbe probe(intact);
+  QCOMPARE(probe.Type(1), int(kInteriorTable));
+  // The schema leaf that holds t's statement, and the tables named on it.
+  std::int64_t leaf = 0;
+  for (std::int64_t page : probe.Tree(1).leaves)
+    if (probe.Page(page).contains("CREATE TABLE t(")) leaf = page;
+  QVERIFY(leaf > 0);
+  QStringList lost;
+  // (An empty table whose schema row is lost leaves nothing to find.)
+  for (const QString& name : ReadReferenceSchema(intact).tables)
+    if (probe.Page(leaf).contains(("CREATE TABLE " + name + "(").toUtf8()) &&
+        !ReadReferenceTable(intact, name).rows.isEmpty())
+      lost << name;
+  QVERIFY(lost.contains("t") && lost.contains("a"));
+  QVERIFY(!probe.Page(leaf).contains("CREATE INDEX t_b"));
+  QVERIFY(ZeroPage(damaged, leaf));
+  if (zeroLostRoot) {
+    QVERIFY(probe.Tree(RootPage(intact, "a")).depth == 2);
+    QVERIFY(ZeroPage(damaged, RootPage(intact, "a")));
+  }
+  if (zeroBigInner) {
+    QVERIFY(!lost.contains("big"));
+    QVERIFY(ZeroPage(damaged, InnerPage(intact, "big")));
+  }
+
+  const Tally tally = Recover(intact, damaged);
+  QCOMPARE(tally.wrong, std::int64_t{0});
+  // With big's hole open, the counters' page fits big's shape and rowids:
+  // the orphan pass keeps it in lost and found.
+  QCOMPARE(tally.lostName.isEmpty(), !zeroBigInner);
+  const QString out = LastOut();
+  // Every out table whose name the intact copy does not have holds the rows
+  // of exactly one lost table, all of them, in as many columns.
+  QList<RefTable> reference;
+  for (const QString& name : ReadReferenceSchema(intact).tables)
+    reference << ReadReferenceTable(intact, name);
+  QMap<QString, QString> holder;  // lost table -> out table
+  for (const QString& name : ReadReferenceSchema(out).tables) {
+    if (name == tally.lostName) continue;  // checked by Recover
+    const RefTable got = ReadReferenceTable(out, name);
+    if (got.rows.isEmpty()) {
+      QVERIFY2(ReadReferenceSchema(intact).tables.contains(name), qPrintable(name));
+      continue;
+    }
+    const RefTable* source = nullptr;
+    for (const RefTable& want : reference) {
+      bool all = !got.rows.isEmpty();
+      for (const RefRow& row : got.rows) {
+        const RefRow* match = FindRow(want, row.rowid);
+        all = all && match != nullptr && SameRow(row.values, *match, true);
+      }
+      if (all) source = &want;
+    }
+    QVERIFY2(source != nullptr, qPrintable(name));
+    if (!lost.contains(source->name)) {
+      QCOMPARE(name, source->name);
+    } else {
+      QVERIFY2(!holder.contains(source->name), qPrintable(source->name));
+      holder[source->name] = name;
+    }
+    // (With big's hole open, its leaf that shares rowids with the counters'
+    // page stays in lost and found with it.)
+    if (!zeroBigInner || name != QLatin1String("big"))
+      QCOMPARE(got.rows.size(), source->rows.size());
+    QCOMPARE(got.columns.size(), source->columns.size());
+  }
+  // With big's hole open, the lost trees of big's shape fit big too: the
+  // orphan pass keeps them in lost and found.
+  if (zeroBigInner) return;
+  for (const QString& name : lost) QVERIFY2(holder.contains(name), qPrintable(name));
+  QCOMPARE(holder.value("t"), QStringLiteral("t"));
+  QVERIFY(ReadReferenceTable(out, "t").columns.contains("b"));
+  QVERIFY(holder.value("a").startsWith(QStringLiteral("recovered_table_")));
+  const RefTable sequence = ReadReferenceTable(out, "sqlite_sequence");
+  const RefTable wantSequence = ReadReferenceTable(intact, "sqlite_sequence");
+  QCOMPARE(sequence.rows.size(), wantSequence.rows.size());
+  for (int i = 0; i < sequence.rows.size(); ++i)
+    QVERIFY(SameRow(sequence.rows[i].values, wantSequence.rows[i]));
+}
+
+// Pieces of lost trees: one shape with disjoint rowids is one tree; two
+// overlapping pieces of one shape are two tables; another shape is apart.
+void TestOrphans::lostTreeGrouping() {
+  auto group = [](std::int64_t top, std::int64_t low, std::int64_t high,
+                  std::vector<std::uint8_t> classes) {
+    LostGroup g;
+    g.top = top;
+    g.minRowid = low;
+    g.maxRowid = high;
+    g.minFields = g.maxFields = static_cast<int>(classes.size());
+    g.classes = std::move(classes);
+    return g;
+  };
+  const std::vector<LostGroup> groups{
+      group(10, 1, 50, {8, 2 | 4}),      group(11, 51, 90, {8 | 1, 2 | 4}),
+      group(12, 91, 99, {8, 2}),         group(20, 1, 40, {8, 16}),
+      group(21, 30, 60, {8, 16}),        group(30, 5, 6, {2, 2, 2})};
+  const auto trees = GroupLostTrees(groups, {0, 1, 2, 3, 4, 5});
+  const std::vector<std::vector<std::size_t>> want{{0, 1, 2}, {3}, {4}, {5}};
+  QCOMPARE(trees, want);
+  QString table;
+  QStringList names;
+  QVERIFY(IndexKeyNames("CREATE INDEX i ON \"my t\"(b COLLATE NOCASE DESC, lower(c), [d])",
+                        &table, &names));
+  QCOMPARE(table, QStringLiteral("my t"));
+  QCOMPARE(names, (QStringList{"b", QString(), "d"}));
+  QVERIFY(!IndexKeyNames("CREATE INDEX i ON t(b) WHERE b > 0", &table, &names));
+  QCOMPARE(RecoveredTableName({"Recovered_Table_1", "x"}), QStringLiteral("recovered_table_2"));
 }
 
 VELMORA_TEST_MAIN(TestOrphans)

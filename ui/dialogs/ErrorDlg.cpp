@@ -36,6 +36,7 @@ QString Subject(const SaveReportEntry& e) {
 QString Origins(const ObjectOutcome& o) {
   if (o.lostAndFound)
     return QStringLiteral(" (rows of orphan pages that fit no table, or more than one)");
+  if (o.recoveredTree) return QStringLiteral(" (from orphan pages: its schema row is lost)");
   if (o.putBack > 0)
     return QStringLiteral(" (%1 from its own tree, %2 put back from orphan pages)")
         .arg(o.records - o.putBack)
@@ -52,12 +53,13 @@ bool FullySaved(const ObjectOutcome& outcome) {
 QString FormatSaveReport(const SaveReport& report) {
   QStringList saved, partly, notSaved;
   int damaged = 0;  // tables written whole as far as the damaged file could be read
-  std::int64_t putBack = 0, lost = 0;
+  std::int64_t putBack = 0, lost = 0, recovered = 0;
   for (const SaveReportEntry& e : report.entries) {
     const ObjectOutcome& o = e.outcome;
     const bool isTable = e.kind == kKindTable;
     if (isTable && o.written) {
       if (o.lostAndFound) lost += o.records;
+      else if (o.recoveredTree) recovered += o.records;
       else putBack += o.putBack;
     }
     if (FullySaved(o)) {
@@ -113,12 +115,12 @@ QString FormatSaveReport(const SaveReport& report) {
     lines << QString() << QStringLiteral("Read from the damaged file:");
     for (const QString& line : report.source) lines << QStringLiteral("  ") + line;
   }
-  if (putBack > 0 || lost > 0) {
+  if (putBack > 0 || lost > 0 || recovered > 0) {
     // Rows that no live tree reached are told, not hidden.
     lines << QString()
-          << QStringLiteral("Orphan pages: %1 put back into their own tables, %2 kept in the "
-                            "lost-and-found table.")
-                 .arg(Records(putBack), Records(lost));
+          << QStringLiteral("Orphan pages: %1 put back into their own tables, %2 in tables "
+                            "whose schema row is lost, %3 kept in the lost-and-found table.")
+                 .arg(Records(putBack), Records(recovered), Records(lost));
   }
   if (!saved.isEmpty()) lines << QString() << QStringLiteral("Saved:") << saved;
   if (!partly.isEmpty()) lines << QString() << QStringLiteral("Saved in part:") << partly;
