@@ -343,6 +343,39 @@ std::vector<std::int64_t> MapLiveTrees(const PageSource& source, PageMap& map,
   return lost;
 }
 
+void FollowFreelist(const PageSource& source,
+                    const std::function<bool(std::int64_t page, bool trunk)>& visit) {
+  const Geometry& g = source.geometry();
+  if (g.pageSize < format::kMinPageSize || g.usableSize < 8) return;
+  std::vector<std::uint8_t> trunk(static_cast<std::size_t>(g.pageSize));
+  const std::int64_t perTrunk = (g.usableSize - 8) / 4;
+  PageSet trunks;
+  std::int64_t page = format::ReadBigEndian32(source.Header() + kHeaderFreelistTrunk);
+  for (std::int64_t guard = g.pageCount; page > 1 && page <= g.pageCount && guard > 0; --guard) {
+    // Each trunk once: a chain that loops ends where it comes back.
+    if (!trunks.Insert(page) || !visit(page, true)) break;
+    if (source.ReadPage(page, trunk.data()) != PageRead::Ok) break;
+    const std::int64_t leaves =
+        std::min<std::int64_t>(format::ReadBigEndian32(trunk.data() + 4), perTrunk);
+    for (std::int64_t i = 0; i < leaves; ++i) {
+      const std::int64_t leaf = format::ReadBigEndian32(trunk.data() + 8 + 4 * i);
+      if (leaf > 1 && leaf <= g.pageCount) visit(leaf, false);
+    }
+    page = format::ReadBigEndian32(trunk.data());
+  }
+}
+
+std::vector<std::uint32_t> FreelistPages(const PageSource& source) {
+  std::vector<std::uint32_t> pages;
+  FollowFreelist(source, [&pages](std::int64_t page, bool) {
+    pages.push_back(static_cast<std::uint32_t>(page));
+    return true;
+  });
+  std::sort(pages.begin(), pages.end());
+  pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+  return pages;
+}
+
 PageCounts ClassifyPages(CSQLiteRecovery& session, IWalkProgress* progress) {
   PageCounts counts;
   const PageSource& source = session.Source();
@@ -359,27 +392,19 @@ PageCounts ClassifyPages(CSQLiteRecovery& session, IWalkProgress* progress) {
     }
   }
 
-  // The freelist: trunk pages, each with the next trunk, a leaf count and
-  // the leaf page numbers. A page that a live tree holds is not taken.
-  std::vector<std::uint8_t> trunk(static_cast<std::size_t>(g.pageSize));
-  PageSet trunks;
-  std::int64_t page = format::ReadBigEndian32(source.Header() + kHeaderFreelistTrunk);
-  for (std::int64_t guard = g.pageCount; page > 1 && page <= g.pageCount && guard > 0; --guard) {
-    if (!trunks.Insert(page)) break;
+  // The freelist. A trunk that a live tree holds ends the chain (it is not a
+  // trunk: the chain is damaged); a leaf that a live tree holds keeps its role.
+  FollowFreelist(source, [&map](std::int64_t page, bool trunk) {
     const PageRole role = map.Role(page);
-    if (role != PageRole::Unknown && role != PageRole::FreeLeaf && role != PageRole::FreeTrunk)
-      break;  // not a trunk: the chain is damaged
-    if (source.ReadPage(page, trunk.data()) != PageRead::Ok) break;
-    map.Set(page, PageRole::FreeTrunk, 0);
-    const std::int64_t leaves =
-        std::min<std::int64_t>(format::ReadBigEndian32(trunk.data() + 4), (g.usableSize - 8) / 4);
-    for (std::int64_t i = 0; i < leaves; ++i) {
-      const std::int64_t leaf = format::ReadBigEndian32(trunk.data() + 8 + 4 * i);
-      if (leaf > 1 && leaf <= g.pageCount && map.Role(leaf) == PageRole::Unknown)
-        map.Set(leaf, PageRole::FreeLeaf, 0);
+    if (trunk) {
+      if (role != PageRole::Unknown && role != PageRole::FreeLeaf && role != PageRole::FreeTrunk)
+        return false;
+      map.Set(page, PageRole::FreeTrunk, 0);
+    } else if (role == PageRole::Unknown) {
+      map.Set(page, PageRole::FreeLeaf, 0);
     }
-    page = format::ReadBigEndian32(trunk.data());
-  }
+    return true;
+  });
 
   // Every page left: orphan; a cut last page: unreadable.
   for (std::int64_t p = 1; p <= g.pageCount; ++p) {

@@ -70,6 +70,17 @@ std::vector<std::int64_t> MapLiveTrees(const PageSource& source, PageMap& map,
                                        IWalkProgress* progress,
                                        const PageLayout* firstPage = nullptr);
 
+// Follows the freelist chain from header offset 32 with bounds (each trunk
+// once, at most as many trunks as the file has pages, page numbers inside
+// the file) and calls `visit` for each trunk, before reading it (false ends
+// the chain there), and for each leaf page number the trunk lists.
+void FollowFreelist(const PageSource& source,
+                    const std::function<bool(std::int64_t page, bool trunk)>& visit);
+
+// The free pages as the freelist chain lists them (trunks and leaves),
+// sorted, each once.
+std::vector<std::uint32_t> FreelistPages(const PageSource& source);
+
 // How many pages of the file have each role.
 struct PageCounts {
   std::int64_t byRole[kPageRoleCount] = {};

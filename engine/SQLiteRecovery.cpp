@@ -203,7 +203,7 @@ void CSQLiteRecovery::ReadFirstPage() {
   if (!m_firstPageLoose || m_firstPage.interior) return;
   // A schema row whose root page is on the freelist is a deleted one whose
   // cell survived below the cell content area: it never comes back.
-  const std::vector<std::uint32_t> free = FreelistPages(*this);
+  const std::vector<std::uint32_t> free = FreelistPages(m_source);
   RecordView view;
   std::size_t kept = 0;
   for (std::size_t i = 0; i < m_firstPage.cells.size(); ++i) {
@@ -222,7 +222,7 @@ void CSQLiteRecovery::ReadFirstPage() {
 
 void CSQLiteRecovery::SearchWholeFile(std::vector<RootCandidate> candidates) {
   m_schemaSearched = true;
-  const std::vector<std::uint32_t> free = FreelistPages(*this);
+  const std::vector<std::uint32_t> free = FreelistPages(m_source);
   SessionProgress own(*this);
   const SchemaSearchResult found = SearchSchemaRows(*this, free, &own);
   if (found.stopped) return;  // what the schema tree gave stands
