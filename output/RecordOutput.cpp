@@ -9,7 +9,6 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,14 +42,6 @@ constexpr std::int64_t kStreamPiece = 1024 * 1024;
 constexpr int kBatchRows = 32;
 constexpr std::int64_t kBatchRecordBytes = 64 * 1024;
 constexpr std::int64_t kBatchBytes = 1024 * 1024;
-// Groups of held-back records in existence at once: one being filled by the
-// walking thread, one being written, two queued between them. Enough to
-// absorb the jitter of either side; each holds at most about kBatchBytes plus
-// one record (a record over kBatchRecordBytes forms a group alone).
-constexpr std::size_t kGroups = 4;
-// Records per group: several multi-row INSERTs' worth, so that the threads
-// hand work over (and wake each other) seldom.
-constexpr int kGroupRows = 16 * kBatchRows;
 // SQLite refuses values longer than this anyway (its default length limit).
 constexpr std::int64_t kMaxValueLength = 1000000000;
 
@@ -239,8 +230,6 @@ CRecordWriter::CRecordWriter(CSQLiteRecovery& engine, const TableLayout& layout,
     default: m_nTextEncoding = SQLITE_UTF8; break;
   }
   if (m_db != nullptr) g_nSaveRecords.store(0, std::memory_order_relaxed);
-  // A library built without thread support is used by this thread only.
-  m_bThreadSafe = sqlite3_threadsafe() != 0;
 }
 
 CRecordWriter::~CRecordWriter() {
@@ -405,162 +394,34 @@ CRecordWriter::Batch* CRecordWriter::BatchFor(int valueCount, const Insert& inse
 }
 
 void CRecordWriter::Flush() {
-  if (!m_writer.joinable()) {
-    // No thread running: the group being filled is written here.
-    if (m_filling != nullptr) {
-      WriteRows(*m_filling);
-      m_free.push_back(m_filling);
-      m_filling = nullptr;
-    }
-    return;
-  }
-  HandOn();
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_bFinish = true;
-  }
-  m_toWriter.notify_one();
-  m_writer.join();  // the thread ends once it has written every group queued
-  m_bFinish = false;
-}
-
-void CRecordWriter::HoldRecord(const RecordView& record) {
-  if (m_filling != nullptr && m_filling->valueCount != record.Size()) HandOn();
-  if (m_filling == nullptr) {
-    m_filling = TakeFreeRows();
-    m_filling->count = 0;
-    m_filling->bytes = 0;
-    m_filling->valueCount = record.Size();
-  }
-  HeldRows& rows = *m_filling;
-  if (static_cast<std::size_t>(rows.count) >= rows.records.size()) rows.records.emplace_back();
-  RecordView& slot = rows.records[size_t(rows.count)];
-  slot.values = record.values;  // the slots keep their capacity
-  slot.bytes = record.bytes;
-  slot.tempFiles.clear();
-  slot.hasRowid = record.hasRowid;
-  slot.rowid = record.rowid;
-  slot.localPayload = record.localPayload;
-  ++rows.count;
-  rows.bytes += static_cast<std::int64_t>(record.bytes.size());
-  if (rows.count >= kGroupRows || rows.bytes >= kBatchBytes ||
-      static_cast<std::int64_t>(record.bytes.size()) > kBatchRecordBytes)
-    HandOn();
-}
-
-void CRecordWriter::HandOn() {
-  if (m_filling == nullptr) return;
-  if (m_filling->count == 0) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_free.push_back(m_filling);
-    m_filling = nullptr;
-    return;
-  }
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_queue.push_back(m_filling);
-    m_filling = nullptr;
-  }
-  if (m_writer.joinable()) {
-    m_toWriter.notify_one();
-    return;
-  }
-  if (m_bThreadSafe) {
-    try {
-      m_writer = std::thread(&CRecordWriter::WriterLoop, this);
+  if (m_nPending == 0) return;
+  const int count = m_nPending;
+  const int size = m_nPendingSize;
+  m_nPending = 0;
+  m_nPendingBytes = 0;
+  const Insert* insert = size >= 0 && static_cast<std::size_t>(size) < m_inserts.size()
+                             ? &m_inserts[static_cast<std::size_t>(size)]
+                             : nullptr;
+  const Batch* batch = insert != nullptr && static_cast<std::size_t>(size) < m_batches.size()
+                           ? &m_batches[static_cast<std::size_t>(size)]
+                           : nullptr;
+  if (batch != nullptr && batch->stmt != nullptr && batch->rows == count) {
+    const int params = static_cast<int>(insert->params.size());
+    for (int row = 0; row < count; ++row)
+      BindParams(batch->stmt, *insert, m_pending[size_t(row)], row * params, false);
+    const int rc = sqlite3_step(batch->stmt);
+    sqlite3_reset(batch->stmt);
+    if (rc == SQLITE_DONE) {
+      m_nWritten += count;
+      g_nSaveRecords.fetch_add(count, std::memory_order_relaxed);
       return;
-    } catch (const std::system_error&) {
-      // No thread to be had: the group is written here instead.
     }
+    // The statement failed as a whole and changed nothing (no conflict
+    // clause, no trigger: see BatchAllowed): each record is inserted alone,
+    // as if it had never been held back, so that the CHECK-failure re-step,
+    // the rejected count and the first error are the ones of single rows.
   }
-  std::deque<HeldRows*> queued;  // no thread runs: the queue holds this one group
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    queued.swap(m_queue);
-  }
-  for (HeldRows* rows : queued) {
-    WriteRows(*rows);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_free.push_back(rows);
-  }
-}
-
-CRecordWriter::HeldRows* CRecordWriter::TakeFreeRows() {
-  std::unique_lock<std::mutex> lock(m_mutex);
-  if (m_free.empty() && m_groups.size() < kGroups) {
-    m_groups.push_back(std::make_unique<HeldRows>());
-    return m_groups.back().get();
-  }
-  // Every group is queued or being written, so the writer thread runs and
-  // gives one back.
-  m_toWalker.wait(lock, [this] { return !m_free.empty(); });
-  HeldRows* rows = m_free.back();
-  m_free.pop_back();
-  return rows;
-}
-
-void CRecordWriter::WriterLoop() {
-  for (;;) {
-    HeldRows* rows = nullptr;
-    {
-      std::unique_lock<std::mutex> lock(m_mutex);
-      m_toWriter.wait(lock, [this] { return !m_queue.empty() || m_bFinish; });
-      if (m_queue.empty()) return;  // finishing, and everything is written
-      rows = m_queue.front();
-      m_queue.pop_front();
-    }
-    WriteRows(*rows);
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_free.push_back(rows);
-    }
-    m_toWalker.notify_one();
-  }
-}
-
-void CRecordWriter::WriteRows(HeldRows& rows) {
-  const int count = rows.count;
-  const int size = rows.valueCount;
-  rows.count = 0;
-  rows.bytes = 0;
-  int done = 0;
-  try {
-    const Insert* insert = BatchAllowed() ? InsertFor(size) : nullptr;
-    const Batch* batch = insert != nullptr ? BatchFor(size, *insert) : nullptr;
-    if (batch != nullptr && batch->stmt != nullptr) {
-      const int params = static_cast<int>(insert->params.size());
-      for (; count - done >= batch->rows; done += batch->rows) {
-        for (int row = 0; row < batch->rows; ++row)
-          BindParams(batch->stmt, *insert, rows.records[size_t(done + row)], row * params, false);
-        const int rc = sqlite3_step(batch->stmt);
-        sqlite3_reset(batch->stmt);
-        if (rc == SQLITE_DONE) {
-          m_nWritten += batch->rows;
-          g_nSaveRecords.fetch_add(batch->rows, std::memory_order_relaxed);
-          continue;
-        }
-        // The statement failed as a whole and changed nothing (no conflict
-        // clause, no trigger: see BatchAllowed): each record is inserted
-        // alone, as if it had never been held back, so that the
-        // CHECK-failure re-step, the rejected count and the first error are
-        // the ones of single rows.
-        for (int row = 0; row < batch->rows; ++row) InsertOne(rows.records[size_t(done + row)]);
-      }
-    }
-    // The rest (fewer than a multi-row INSERT takes, or the table's rows go
-    // one per statement).
-    for (; done < count; ++done) InsertOne(rows.records[size_t(done)]);
-  } catch (const std::exception&) {
-    // Out of memory while binding: the records not inserted are counted.
-    NoteError(QStringLiteral("the records could not be inserted (out of memory)"));
-    m_nRejected += count - done;
-  }
-  // A slot that held a large record gives its buffer back, so that the
-  // groups do not keep megabytes per slot for the rest of the table.
-  for (int row = 0; row < count; ++row) {
-    std::vector<std::uint8_t>& bytes = rows.records[size_t(row)].bytes;
-    if (static_cast<std::int64_t>(bytes.capacity()) > kBatchRecordBytes) std::vector<std::uint8_t>().swap(bytes);
-  }
+  for (int row = 0; row < count; ++row) InsertOne(m_pending[size_t(row)]);
 }
 
 void CRecordWriter::MarkStreams(const RecordView& record) {
@@ -663,13 +524,28 @@ bool CRecordWriter::BindValue(sqlite3_stmt* stmt, int index, const RecordView& r
 bool CRecordWriter::SaveRecord(const RecordView& record) {
   for (const ValueView& value : record.values)
     if (!value.complete) ++m_nCut;
-  if (record.tempFiles.empty()) {
-    HoldRecord(record);
-    return true;
+  if (record.tempFiles.empty() && static_cast<std::int64_t>(record.bytes.size()) <= kBatchRecordBytes &&
+      BatchAllowed()) {
+    const Insert* insert = InsertFor(record.Size());
+    const Batch* batch = insert != nullptr ? BatchFor(record.Size(), *insert) : nullptr;
+    if (batch != nullptr) {
+      if (m_nPending > 0 && m_nPendingSize != record.Size()) Flush();
+      if (static_cast<std::size_t>(m_nPending) >= m_pending.size()) m_pending.emplace_back();
+      RecordView& slot = m_pending[size_t(m_nPending)];
+      slot.values = record.values;  // the slots keep their capacity
+      slot.bytes = record.bytes;
+      slot.tempFiles.clear();
+      slot.hasRowid = record.hasRowid;
+      slot.rowid = record.rowid;
+      slot.localPayload = record.localPayload;
+      ++m_nPending;
+      m_nPendingSize = record.Size();
+      m_nPendingBytes += static_cast<std::int64_t>(record.bytes.size());
+      if (m_nPending >= batch->rows || m_nPendingBytes >= kBatchBytes) Flush();
+      return true;
+    }
   }
-  // Values in temporary files (reused for the next record, or removed once
-  // the record has been handed on) are read now, by this thread, once every
-  // record before it is in: records are inserted in the order they come.
+  // Records are inserted in the order they were handed on.
   Flush();
   return InsertOne(record);
 }

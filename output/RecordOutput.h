@@ -3,13 +3,8 @@
 #pragma once
 
 #include <QString>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <map>
-#include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "engine/RecordDecoder.h"
@@ -125,19 +120,6 @@ class CTableReader : public ICellVisitor, public IWalkProgress, public ILongValu
 // NULL column without default receives the empty text. The caller wraps the
 // walk in a transaction.
 //
-// While a table is being filled, records without values in temporary files
-// are copied into groups (up to 512 records or about 1 MB, one value count
-// each) and handed to a writer thread, which
-// makes every call on the recovered database meanwhile (preparing, binding,
-// stepping, the row-by-row retry of a failed multi-row INSERT, the counters):
-// the walking thread decodes the next records while the library inserts the
-// previous ones. At most four groups exist (one filling, the others queued or
-// being written), so memory stays bounded. A record with values in temporary
-// files is inserted by the walking thread itself, after the writer thread has
-// inserted everything before it and ended. Flush ends the writer thread; the
-// counters and the destructor flush, so the caller may use the connection
-// (commit, read counters) once it has called any of them.
-//
 // Display mode: every record becomes one grid row, its values in declared
 // column order, as the display rules render them.
 class CRecordWriter : public CTableReader {
@@ -153,10 +135,9 @@ class CRecordWriter : public CTableReader {
   bool EmitRecord(const RecordView& record) { return OnRecord(record, QString()); }
 
   // Save mode: inserts the records held back for a multi-row INSERT (see
-  // SaveRecord) and waits until the writer thread has inserted every record
-  // handed on and ended; afterwards no other thread uses the connection. The
-  // walk's caller flushes before it commits the table's transaction; the
-  // counters below flush first, so they always include every record handed on.
+  // SaveRecord). The walk's caller flushes before it commits the table's
+  // transaction; the counters below flush first, so they always include every
+  // record handed on.
   void Flush();
 
   std::int64_t RecordsWritten() { Flush(); return m_nWritten; }
@@ -198,32 +179,6 @@ class CRecordWriter : public CTableReader {
     bool failed = false;  // not to be used (could not be prepared, too many parameters)
   };
 
-  // Records of one value count, copied for the writer thread (the slots
-  // keep their buffers from use to use).
-  struct HeldRows {
-    std::vector<RecordView> records;
-    int count = 0;            // slots in use
-    int valueCount = -1;      // the value count of each
-    std::int64_t bytes = 0;   // their held bytes
-  };
-
-  // Copies `record` into the group being filled; hands the group on when it
-  // holds kBatchRows records or kBatchBytes, or first when its records have
-  // another value count.
-  void HoldRecord(const RecordView& record);
-  // Queues the group being filled (if any) for the writer thread, starting
-  // the thread when it is not running.
-  void HandOn();
-  // A group that is neither queued nor being written; waits for the writer
-  // thread to give one back when all kGroups are in use.
-  HeldRows* TakeFreeRows();
-  // The writer thread: inserts queued groups in order until the queue is
-  // empty and m_bFinish is set.
-  void WriterLoop();
-  // Inserts the records of `rows` (multi-row INSERTs of the prepared number
-  // of rows where the table allows them, the rest one by one), in order.
-  void WriteRows(HeldRows& rows);
-
   Insert* InsertFor(int valueCount);
   // The multi-row INSERT for records of `valueCount` values, or null when
   // such records are inserted one by one.
@@ -258,18 +213,10 @@ class CRecordWriter : public CTableReader {
   std::vector<Insert> m_inserts;          // by value count; stmt null until prepared
   std::vector<Batch> m_batches;           // by value count; stmt null until prepared
   int m_nBatchAllowed = -1;               // BatchAllowed: -1 not yet known, 0 no, 1 yes
-  // The writer thread and its queue. m_filling belongs to the walking
-  // thread; m_queue, m_free and m_bFinish are guarded by m_mutex.
-  std::vector<std::unique_ptr<HeldRows>> m_groups;  // every group made (at most kGroups)
-  HeldRows* m_filling = nullptr;
-  std::deque<HeldRows*> m_queue;          // handed on, oldest first
-  std::vector<HeldRows*> m_free;
-  bool m_bFinish = false;                 // the thread ends once the queue is empty
-  bool m_bThreadSafe = true;              // the library may be used from another thread
-  std::mutex m_mutex;
-  std::condition_variable m_toWriter;     // a group queued, or m_bFinish set
-  std::condition_variable m_toWalker;     // a group given back
-  std::thread m_writer;
+  std::vector<RecordView> m_pending;      // records held back (copies; slots reused)
+  int m_nPending = 0;                     // ... how many of the slots hold one
+  int m_nPendingSize = -1;                // ... their value count
+  std::int64_t m_nPendingBytes = 0;       // ... their held bytes
   std::vector<bool> m_insertFailed;       // by value count: the INSERT could not be prepared
   std::vector<PendingStream> m_streams;   // reused from record to record
   std::vector<bool> m_stream;             // by record position, from MarkStreams
