@@ -841,7 +841,7 @@ class OutputSaveTest : public QObject {
     QTest::newRow("before anything") << 0;
     QTest::newRow("early") << 40;
     QTest::newRow("in the records") << 400;
-    // Several groups of records queued for the writer thread at the stop.
+    // A stop after many multi-row INSERTs, with records held back for the next.
     QTest::newRow("deep in the records") << 2500;
   }
   void stopInTheMiddle() {
