@@ -841,6 +841,8 @@ class OutputSaveTest : public QObject {
     QTest::newRow("before anything") << 0;
     QTest::newRow("early") << 40;
     QTest::newRow("in the records") << 400;
+    // A stop after many multi-row INSERTs, with records held back for the next.
+    QTest::newRow("deep in the records") << 2500;
   }
   void stopInTheMiddle() {
     QFETCH(int, stopAfter);
@@ -862,8 +864,12 @@ class OutputSaveTest : public QObject {
     if (run.outcomes.first().written) {
       const QString diff = CompareTable(source, run.path, engine.TableNames().first(), true);
       QVERIFY2(diff.isEmpty(), qPrintable(diff));
+      // Every record handed on before the stop is in the file, and counted.
+      QCOMPARE(qint64(ReadReferenceTable(run.path, engine.TableNames().first()).rows.size()),
+               qint64(run.outcomes.first().records));
     }
     if (stopAfter == 400) QVERIFY(run.outcomes.first().records > 0);
+    if (stopAfter == 2500) QVERIFY(run.outcomes.first().records > 3 * 128);
   }
 
   // A damaged leaf costs only its own records; everything else is exact.
