@@ -11,6 +11,7 @@
 #include "engine/Format.h"
 #include "engine/PageLayout.h"
 #include "engine/PagePasses.h"
+#include "engine/RecordVisitor.h"
 #include "engine/SQLiteRecovery.h"
 #include "engine/SqlQuote.h"
 #include "engine/StandIns.h"
@@ -145,31 +146,6 @@ class PointerMap {
   std::int64_t m_lockPage = 0;
   std::int64_t m_perMapPage = 0;
 };
-
-// Decodes every record a walk hands on and passes it to a function.
-template <typename F>
-class RecordVisitor : public ICellVisitor {
- public:
-  RecordVisitor(const CSQLiteRecovery& session, F onRecord)
-      : m_session(session), m_onRecord(std::move(onRecord)) {}
-  CellUse VisitCell(const CellRef& cell) override {
-    m_session.DecodeCell(cell, DecodeMode::Display, nullptr, m_view);
-    if (m_view.localPayload > cell.space || m_view.localPayload > cell.pageSize ||
-        m_view.values.empty())
-      return CellUse::Skipped;
-    m_onRecord(cell, m_view);
-    return CellUse::Used;
-  }
-
- private:
-  const CSQLiteRecovery& m_session;
-  F m_onRecord;
-  RecordView m_view;
-};
-template <typename F>
-RecordVisitor<F> MakeVisitor(const CSQLiteRecovery& session, F onRecord) {
-  return RecordVisitor<F>(session, std::move(onRecord));
-}
 
 struct Column {
   QString name;

@@ -11,6 +11,7 @@
 
 #include "engine/Format.h"
 #include "engine/PageLayout.h"
+#include "engine/RecordVisitor.h"
 #include "engine/SQLiteRecovery.h"
 #include "engine/SchemaRepair.h"
 #include "engine/SqlQuote.h"
@@ -62,29 +63,6 @@ struct TreeEvidence {
   std::vector<bool> named;
   std::vector<std::vector<int>> keyPositions;
 };
-
-template <typename F>
-class RecordVisitor : public ICellVisitor {
- public:
-  RecordVisitor(const CSQLiteRecovery& session, F onRecord)
-      : m_session(session), m_onRecord(std::move(onRecord)) {}
-  CellUse VisitCell(const CellRef& cell) override {
-    m_session.DecodeCell(cell, DecodeMode::Display, nullptr, m_view);
-    if (m_view.localPayload > cell.space || m_view.localPayload > cell.pageSize ||
-        m_view.values.empty())
-      return CellUse::Skipped;
-    return m_onRecord(m_view) ? CellUse::Used : CellUse::Stop;
-  }
-
- private:
-  const CSQLiteRecovery& m_session;
-  F m_onRecord;
-  RecordView m_view;
-};
-template <typename F>
-RecordVisitor<F> MakeVisitor(const CSQLiteRecovery& session, F onRecord) {
-  return RecordVisitor<F>(session, std::move(onRecord));
-}
 
 bool Stopped(IWalkProgress* progress) {
   return progress != nullptr && progress->Step(WalkStep{});
@@ -159,7 +137,7 @@ std::vector<LostIndex> ReadLostIndexes(CSQLiteRecovery& session, const QStringLi
   if (indexes.size() > kMaxLostIndexes) indexes.resize(kMaxLostIndexes);
   std::int64_t held = 0;
   for (LostIndex& index : indexes) {
-    auto visitor = MakeVisitor(session, [&](const RecordView& record) {
+    auto visitor = MakeVisitor(session, [&](const CellRef&, const RecordView& record) {
       if (held >= kMaxIndexEntries) return false;
       if (index.keys == 0) index.keys = std::min(record.Size() - 1, kMaxIndexKeys + 1);
       if (index.keys < 1 || index.keys > kMaxIndexKeys || record.Size() != index.keys + 1)
@@ -193,7 +171,7 @@ bool ReadTree(CSQLiteRecovery& session, const std::vector<LostGroup>& all,
                                 std::vector<std::int64_t>(kMaxKeyPositions + 1, 0));
   const std::uint32_t encoding = session.geometry().textEncoding;
   static const QRegularExpression statPattern(QStringLiteral("^[0-9]+( [0-9]+)*( .*)?$"));
-  auto visitor = MakeVisitor(session, [&](const RecordView& record) {
+  auto visitor = MakeVisitor(session, [&](const CellRef&, const RecordView& record) {
     if (!record.hasRowid) return true;
     ++evidence->rows;
     if (evidence->profile.records < kMaxProfiledRecords) AddToProfile(record, evidence->profile);
