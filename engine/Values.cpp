@@ -53,7 +53,30 @@ QString EncodingText(std::uint32_t encoding) {
 }
 
 QString FormatReal(double value) {
-  // The common case without the general formatter: six decimals of the exact
+  // Most values, without any formatter: below 1e9 the value times a million
+  // is within 0.11 of the exact product, so unless its fraction lies near
+  // one half (a tie or close to one: left to the paths below) rounding it
+  // gives the six decimals the formatter writes.
+  if (value != 0 && std::fabs(value) < 1e9) {
+    const double scaled = std::fabs(value) * 1e6;
+    const double whole = std::floor(scaled);
+    const double fraction = scaled - whole;
+    if (std::fabs(fraction - 0.5) > 0.25) {
+      std::uint64_t units = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+      char buffer[32];
+      char* const end = buffer + sizeof buffer;
+      char* p = end;
+      for (int i = 0; i < 6; ++i, units /= 10) *--p = static_cast<char>('0' + units % 10);
+      *--p = '.';
+      do {
+        *--p = static_cast<char>('0' + units % 10);
+        units /= 10;
+      } while (units != 0);
+      if (value < 0) *--p = '-';
+      return QString::fromLatin1(p, static_cast<qsizetype>(end - p));
+    }
+  }
+  // Then without the general formatter: six decimals of the exact
   // binary value. The formatter rounds an exact tie (a value with exactly seven
   // decimals, the last a 5: a multiple of 1/128 that is not one of 1/64) away
   // from zero and writes negative zero without its sign, where the shortcut

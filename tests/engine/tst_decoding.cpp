@@ -1,6 +1,8 @@
 // The bounded decoders and the rendering of values, on hand-made cells.
 #include <QtTest>
+#include <cmath>
 #include <cstring>
+#include <random>
 
 #include "engine/Format.h"
 #include "engine/SQLiteRecovery.h"
@@ -159,6 +161,29 @@ class TestDecoding : public QObject {
     QFETCH(int, usable);
     QFETCH(qint64, local);
     QCOMPARE(qint64(format::LocalPayloadSize(payload, pageType, usable)), local);
+  }
+
+  // Reals are shown with six decimals exactly as the C formatter writes them
+  // ("%f"), whichever of its shortcuts FormatReal takes: near and exact ties,
+  // signs, the limits of the shortcuts, random values and bit patterns.
+  void realsAsTheFormatterWrites() {
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> unit(-1, 1);
+    std::vector<double> values = {
+        0.0, -0.0, 5e-7, -5e-7, 4.9999999e-7, 0.0078125, -0.0078125, 999999999.9999995,
+        1e9, -1e9, 1e15, -1e15, 1.0 / 3,      INFINITY,  -INFINITY,  NAN};
+    for (int i = 0; i < 20000; ++i) {
+      const double near = std::round(unit(rng) * 1e7) / 1e7;
+      std::uint64_t bits = rng();
+      double pattern = 0;
+      std::memcpy(&pattern, &bits, sizeof pattern);
+      for (const double v : {unit(rng), unit(rng) * 1e9, unit(rng) * 1e-5, near,
+                             std::nextafter(near, 2.0), std::nextafter(near, -2.0), pattern})
+        values.push_back(v);
+    }
+    for (const double v : values)
+      QVERIFY2(FormatReal(v) == QString::asprintf("%f", v),
+               qPrintable(QString::number(v, 'g', 17)));
   }
 
   void rendering_data() {
