@@ -167,25 +167,27 @@ struct TableInfo {
   std::vector<RowidRange> holes;  // the rowid ranges its walk could not read
   std::vector<Column> columns;    // stored columns, in record order
   int alias = -1;
-  // The damaged trees only: each surviving leaf's first and last rowid, and
-  // the classes their records hold per position.
+  // The damaged trees only: each surviving leaf's first and last rowid
+  // (sorted by first rowid once read, with the largest last rowid so far
+  // beside each), and the classes their records hold per position.
   std::vector<std::pair<std::int64_t, std::int64_t>> leaves;
+  std::vector<std::int64_t> lastSoFar;
   std::vector<std::uint8_t> liveClasses;
   std::int64_t liveRows = 0;
   std::vector<IndexInfo> indexes;
 };
 
-struct Group {
-  std::int64_t top = 0;  // the orphan page the group starts at
-  std::vector<std::int64_t> leaves;
-  std::int64_t rows = 0;
-  std::int64_t minRowid = LLONG_MAX, maxRowid = LLONG_MIN;
-  int minFields = INT_MAX, maxFields = 0;
-  std::vector<std::uint8_t> classes;  // per record position
-  std::vector<int> candidates;        // indices into the tables
+// A group as the pass weighs it: what the result keeps of a lost group,
+// and the pass's own verdict.
+struct Group : LostGroup {
+  Group() {
+    minRowid = LLONG_MAX;
+    maxRowid = LLONG_MIN;
+    minFields = INT_MAX;
+  }
+  std::vector<int> candidates;  // indices into the tables
   int owner = -1;
-  bool free = false;          // the pointer map calls it free
-  std::int64_t mapRoot = 0;   // the root the pointer map leads to from `top`
+  bool free = false;  // the pointer map calls it free
 };
 
 QString ColumnText(sqlite3_stmt* stmt, int column) {
@@ -297,10 +299,16 @@ bool InHole(const TableInfo& table, std::int64_t low, std::int64_t high) {
   bool inside = false;
   for (const RowidRange& hole : table.holes)
     if (hole.first <= low && high <= hole.last) inside = true;
-  if (!inside) return false;
-  for (const auto& leaf : table.leaves)
-    if (leaf.first <= high && leaf.second >= low) return false;
-  return true;
+  if (!inside || table.lastSoFar.size() != table.leaves.size()) return false;
+  // The leaves starting at or below `high`; one of them reaching `low`
+  // overlaps the range.
+  const auto after = std::upper_bound(
+      table.leaves.begin(), table.leaves.end(), high,
+      [](std::int64_t key, const std::pair<std::int64_t, std::int64_t>& leaf) {
+        return key < leaf.first;
+      });
+  const std::size_t count = static_cast<std::size_t>(after - table.leaves.begin());
+  return count == 0 || table.lastSoFar[count - 1] < low;
 }
 
 bool ShapeFits(const TableInfo& table, const Group& group) {
@@ -520,6 +528,11 @@ void Pass::ReadDamagedTrees() {
         table.liveClasses[size_t(k)] |= ClassBit(record.values[size_t(k)].storage);
     });
     if (m_session.WalkPage(table.root, visitor, m_progress).stopped) return;
+    std::sort(table.leaves.begin(), table.leaves.end());
+    table.lastSoFar.resize(table.leaves.size());
+    std::int64_t last = LLONG_MIN;
+    for (std::size_t i = 0; i < table.leaves.size(); ++i)
+      table.lastSoFar[i] = last = std::max(last, table.leaves[i].second);
   }
 }
 
@@ -657,18 +670,8 @@ void Pass::Decide() {
       m_result.lostRows += group.rows;
       m_result.lostWidth =
           std::min(kLostAndFoundMaxWidth, std::max(m_result.lostWidth, group.maxFields));
-      LostGroup lost;
-      lost.top = group.top;
-      lost.leaves = group.leaves;
-      lost.rows = group.rows;
-      lost.minRowid = group.minRowid;
-      lost.maxRowid = group.maxRowid;
-      lost.minFields = group.minFields;
-      lost.maxFields = group.maxFields;
-      lost.classes = group.classes;
-      lost.fitsNoTable = group.candidates.empty();
-      lost.mapRoot = group.mapRoot;
-      m_result.lostGroups.push_back(std::move(lost));
+      group.fitsNoTable = group.candidates.empty();
+      m_result.lostGroups.push_back(static_cast<const LostGroup&>(group));
     }
   }
   std::sort(m_result.lostPages.begin(), m_result.lostPages.end());
