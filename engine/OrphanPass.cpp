@@ -12,9 +12,9 @@
 #include "engine/PageLayout.h"
 #include "engine/PagePasses.h"
 #include "engine/RecordVisitor.h"
+#include "engine/RecoveredTrees.h"
 #include "engine/SQLiteRecovery.h"
 #include "engine/SqlQuote.h"
-#include "engine/StandIns.h"
 
 namespace velmora {
 namespace {
@@ -248,48 +248,19 @@ bool ReadTableColumns(sqlite3* db, const QString& name, TableInfo* table) {
 // record positions of `table`; false for an index on expressions, a partial
 // index, or a statement that does not read that way.
 bool ParseIndexColumns(const QString& sql, const TableInfo& table, std::vector<int>* positions) {
-  const std::vector<SqlToken> all = TokenizeSql(sql);
-  std::vector<SqlToken> tokens;
-  for (const SqlToken& t : all)
-    if (t.kind != SqlTokenKind::Space && t.kind != SqlTokenKind::Comment) tokens.push_back(t);
-  auto symbol = [&](std::size_t i, char c) {
-    return i < tokens.size() && tokens[i].kind == SqlTokenKind::Symbol &&
-           sql.at(tokens[i].begin) == QLatin1Char(c);
-  };
-  std::size_t i = 0;
-  while (i < tokens.size() && !IsSqlKeyword(sql, tokens[i], "ON")) ++i;
-  i += 2;                      // ON name
-  if (symbol(i, '.')) i += 2;  // schema.name
-  if (!symbol(i, '(')) return false;
-  ++i;
+  QString onTable;
+  QStringList names;
+  if (!IndexKeyNames(sql, &onTable, &names)) return false;
   positions->clear();
-  while (i < tokens.size()) {
-    const SqlToken& name = tokens[i];
-    if (name.kind != SqlTokenKind::Word && name.kind != SqlTokenKind::QuotedName &&
-        name.kind != SqlTokenKind::String)
-      return false;
-    const QString column = SqlTokenName(sql, name);
+  for (const QString& column : names) {
     int position = -2;
     for (std::size_t c = 0; c < table.columns.size(); ++c)
       if (table.columns[c].name.compare(column, Qt::CaseInsensitive) == 0)
         position = static_cast<int>(c) == table.alias ? -1 : static_cast<int>(c);
-    if (position == -2) return false;
+    if (column.isEmpty() || position == -2) return false;
     positions->push_back(position);
-    ++i;
-    if (i < tokens.size() && IsSqlKeyword(sql, tokens[i], "COLLATE")) i += 2;
-    if (i < tokens.size() &&
-        (IsSqlKeyword(sql, tokens[i], "ASC") || IsSqlKeyword(sql, tokens[i], "DESC")))
-      ++i;
-    if (symbol(i, ',')) {
-      ++i;
-      continue;
-    }
-    if (!symbol(i, ')')) return false;
-    for (std::size_t j = i + 1; j < tokens.size(); ++j)
-      if (IsSqlKeyword(sql, tokens[j], "WHERE")) return false;
-    return !positions->empty();
   }
-  return false;
+  return !positions->empty();
 }
 
 // True when [low, high] lies inside one hole of `table`'s tree (the rowid
