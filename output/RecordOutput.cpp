@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <fcntl.h>
@@ -345,7 +346,9 @@ bool CRecordWriter::BatchAllowed() {
     table = true;
     // Conservative: the word anywhere in the statement (a name, a comment)
     // keeps the rows one per statement.
-    if (QByteArray(sql).toUpper().contains("CONFLICT")) other = true;
+    const QByteArray upper = QByteArray(sql).toUpper();
+    if (upper.contains("CONFLICT")) other = true;
+    if (upper.contains("AUTOINCREMENT")) m_bAutoincrement = true;
   }
   sqlite3_finalize(stmt);
   m_nBatchAllowed = table && !other ? 1 : 0;
@@ -407,13 +410,27 @@ void CRecordWriter::Flush() {
                            : nullptr;
   if (batch != nullptr && batch->stmt != nullptr && batch->rows == count) {
     const int params = static_cast<int>(insert->params.size());
+    RowidPlan plan;
+    plan.known = NextRowidKnown();
+    plan.next = m_nNextRowid;
     for (int row = 0; row < count; ++row)
-      BindParams(batch->stmt, *insert, m_pending[size_t(row)], row * params, false);
+      BindParams(batch->stmt, *insert, m_pending[size_t(row)], row * params, false, &plan);
     const int rc = sqlite3_step(batch->stmt);
     sqlite3_reset(batch->stmt);
     if (rc == SQLITE_DONE) {
       m_nWritten += count;
       g_nSaveRecords.fetch_add(count, std::memory_order_relaxed);
+      if (m_nRowidState == 1) {
+        m_nNextRowid = plan.next;
+        if (!plan.known) {
+          m_nRowidState = 0;
+        } else if (sqlite3_last_insert_rowid(m_db) != plan.last) {
+          // Cannot happen while nothing else inserts into the table; should
+          // it, no later row goes in without its rowid.
+          m_nRowidState = 0;
+          NoteError(QStringLiteral("a row did not receive the rowid it was given"));
+        }
+      }
       return;
     }
     // The statement failed as a whole and changed nothing (no conflict
@@ -551,7 +568,19 @@ bool CRecordWriter::SaveRecord(const RecordView& record) {
 }
 
 void CRecordWriter::BindParams(sqlite3_stmt* stmt, const Insert& insert, const RecordView& record,
-                               int base, bool longValues) {
+                               int base, bool longValues, RowidPlan* plan) {
+  // What the row's rowid parameter received: the record's rowid, NULL (the
+  // library gives the next rowid), or a stored value of the INTEGER PRIMARY
+  // KEY column (nothing to foresee).
+  enum class Given { None, Rowid, Null, Value } given = Given::None;
+  auto bindRowid = [&](int index) {
+    if (plan != nullptr && plan->known && record.rowid == plan->next) {
+      sqlite3_bind_null(stmt, index);
+    } else {
+      sqlite3_bind_int64(stmt, index, record.rowid);
+    }
+    given = Given::Rowid;
+  };
   int index = base;
   for (const Param& param : insert.params) {
     ++index;
@@ -561,8 +590,10 @@ void CRecordWriter::BindParams(sqlite3_stmt* stmt, const Insert& insert, const R
         if (param.column == m_layout.rowidAlias && value.storage == StorageClass::Null &&
             record.hasRowid) {
           // A rowid table keeps its INTEGER PRIMARY KEY as NULL: the rowid is the value.
-          sqlite3_bind_int64(stmt, index, record.rowid);
+          bindRowid(index);
         } else {
+          if (param.column == m_layout.rowidAlias)
+            given = value.storage == StorageClass::Null ? Given::Null : Given::Value;
           BindValue(stmt, index, record, value, param.column,
                     longValues && m_stream[size_t(param.recordPos)]);
         }
@@ -570,11 +601,66 @@ void CRecordWriter::BindParams(sqlite3_stmt* stmt, const Insert& insert, const R
       }
       case Source::EmptyText: sqlite3_bind_text(stmt, index, "", 0, SQLITE_STATIC); break;
       case Source::Rowid:
-        if (record.hasRowid) sqlite3_bind_int64(stmt, index, record.rowid);
-        else sqlite3_bind_null(stmt, index);
+        if (record.hasRowid) {
+          bindRowid(index);
+        } else {
+          sqlite3_bind_null(stmt, index);
+          given = Given::Null;
+        }
         break;
     }
   }
+  if (plan == nullptr || !plan->known) return;
+  // The rowid this row receives, and the next one after it.
+  std::int64_t rowid = plan->next;
+  if (given == Given::Rowid) rowid = record.rowid;
+  if (given == Given::Value || rowid == std::numeric_limits<std::int64_t>::max()) {
+    plan->known = false;  // at the largest rowid the library picks one at random
+    return;
+  }
+  plan->last = rowid;
+  plan->next = std::max(plan->next, rowid + 1);
+}
+
+bool CRecordWriter::NextRowidKnown() {
+  if (m_nRowidState >= 0) return m_nRowidState == 1;
+  m_nRowidState = 0;
+  if (m_db == nullptr || m_bAutoincrement || m_layout.withoutRowid || BatchAllowed() == false)
+    return false;
+  QString rowid;
+  if (m_layout.rowidAlias >= 0)
+    rowid = QuoteIdentifier(m_layout.columns[size_t(m_layout.rowidAlias)].name);
+  else if (!m_layout.rowidName.isEmpty())
+    rowid = m_layout.rowidName;
+  else
+    return false;
+  const QByteArray sql =
+      (QStringLiteral("SELECT max(%1) FROM %2").arg(rowid, QuoteIdentifier(m_layout.name)))
+          .toUtf8();
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(m_db, sql.constData(), static_cast<int>(sql.size()), &stmt, nullptr) ==
+          SQLITE_OK &&
+      sqlite3_step(stmt) == SQLITE_ROW) {
+    if (sqlite3_column_type(stmt, 0) == SQLITE_NULL) {
+      m_nNextRowid = 1;
+      m_nRowidState = 1;
+    } else if (sqlite3_column_type(stmt, 0) == SQLITE_INTEGER &&
+               sqlite3_column_int64(stmt, 0) < std::numeric_limits<std::int64_t>::max()) {
+      m_nNextRowid = sqlite3_column_int64(stmt, 0) + 1;
+      m_nRowidState = 1;
+    }
+  }
+  sqlite3_finalize(stmt);
+  return m_nRowidState == 1;
+}
+
+void CRecordWriter::NoteInsertedRowid() {
+  if (m_nRowidState != 1) return;
+  const std::int64_t rowid = sqlite3_last_insert_rowid(m_db);
+  if (rowid == std::numeric_limits<std::int64_t>::max())
+    m_nRowidState = 0;
+  else
+    m_nNextRowid = std::max(m_nNextRowid, rowid + 1);
 }
 
 bool CRecordWriter::InsertOne(const RecordView& record) {
@@ -629,6 +715,7 @@ bool CRecordWriter::InsertOne(const RecordView& record) {
   if (rc == SQLITE_DONE) {
     ++m_nWritten;
     g_nSaveRecords.fetch_add(1, std::memory_order_relaxed);
+    NoteInsertedRowid();
   } else {
     ++m_nRejected;
   }

@@ -196,9 +196,28 @@ class CRecordWriter : public CTableReader {
   // Inserts one record with the single-row INSERT (the CHECK-failure re-step,
   // the long-value streams, the counters and the first error as ever).
   bool InsertOne(const RecordView& record);
+  // The rowids of the rows of one multi-row INSERT as the library will give
+  // them: `next` is the rowid a row inserted without one receives (one more
+  // than the largest so far, 1 in an empty table), `last` the last row's.
+  // `known` turns false at a row whose rowid cannot be foreseen.
+  struct RowidPlan {
+    std::int64_t next = 1;
+    std::int64_t last = 0;
+    bool known = false;
+  };
   // Binds the parameters of `insert` for `record` at parameters base+1 ...
+  // With a plan, a record whose rowid is the plan's next is bound with a NULL
+  // rowid: the library gives it that very rowid and appends the row without
+  // searching the table for one of the same rowid first.
   void BindParams(sqlite3_stmt* stmt, const Insert& insert, const RecordView& record, int base,
-                  bool longValues);
+                  bool longValues, RowidPlan* plan = nullptr);
+  // Whether m_nNextRowid holds the rowid the library gives a row inserted
+  // without one. Read once from the table; known only for a rowid table
+  // without AUTOINCREMENT (whose new rowids also follow sqlite_sequence)
+  // whose rows go several to a statement (no trigger inserts meanwhile).
+  bool NextRowidKnown();
+  // After a row went in alone: the next rowid follows the one it received.
+  void NoteInsertedRowid();
   // Fills m_stream: per record position, whether the value is a long blob
   // that is bound as a zeroblob and written into the row in pieces.
   void MarkStreams(const RecordView& record);
@@ -213,6 +232,9 @@ class CRecordWriter : public CTableReader {
   std::vector<Insert> m_inserts;          // by value count; stmt null until prepared
   std::vector<Batch> m_batches;           // by value count; stmt null until prepared
   int m_nBatchAllowed = -1;               // BatchAllowed: -1 not yet known, 0 no, 1 yes
+  bool m_bAutoincrement = false;          // from BatchAllowed's reading of the statement
+  int m_nRowidState = -1;                 // NextRowidKnown: -1 not yet read, 0 no, 1 yes
+  std::int64_t m_nNextRowid = 1;
   std::vector<RecordView> m_pending;      // records held back (copies; slots reused)
   int m_nPending = 0;                     // ... how many of the slots hold one
   int m_nPendingSize = -1;                // ... their value count

@@ -3,6 +3,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <memory>
 
 namespace velmora {
 
@@ -26,15 +27,28 @@ class CFile64 {
   std::int64_t Size() const;
 
   // Reads up to `count` bytes at `offset` into `buffer`; returns the number of
-  // bytes read (0 on failure or at the end of the file). Never reads more than
-  // `count` bytes.
+  // bytes read (0 on failure or at the end of the file). Never writes more
+  // than `count` bytes into `buffer`. A read that continues the one before it
+  // fills a read-ahead window, and the reads that follow inside the window are
+  // copied from it: walks read a tree's leaves in file order, and a system
+  // call per page costs more than the page's copy.
   std::int64_t ReadAt(std::int64_t offset, void* buffer, std::int64_t count) const;
 
   int LastError() const { return m_nLastError; }
 
  private:
+  std::int64_t ReadDirect(std::int64_t offset, char* out, std::int64_t count) const;
+
+  static constexpr std::int64_t kWindowBytes = 128 * 1024;
+
   int m_hFile = -1;
   mutable int m_nLastError = 0;
+  // The read-ahead window: bytes [m_windowStart, m_windowStart +
+  // m_windowLength) of the file; and where the last read ended.
+  mutable std::unique_ptr<char[]> m_window;
+  mutable std::int64_t m_windowStart = 0;
+  mutable std::int64_t m_windowLength = 0;
+  mutable std::int64_t m_lastEnd = -1;
 };
 
 }  // namespace velmora
