@@ -266,6 +266,7 @@ class CompanionsTest : public QObject {
   void hostileCompanions();
   void savedSettings_data();
   void savedSettings();
+  void readsMatchTheFile();
 };
 
 void CompanionsTest::rowsAsSqliteSees_data() {
@@ -418,6 +419,43 @@ void CompanionsTest::hostileCompanions() {
 
 // The saved database keeps the file's own settings, its AUTOINCREMENT
 // counters and its planner statistics, and every committed row.
+// The read-ahead window of the file reader returns exactly the file's bytes
+// whatever the order of the reads: page after page across window ends and
+// the end of the file, a far read between two runs, reads that straddle the
+// window's end, larger than it, or start past the end of the file.
+void CompanionsTest::readsMatchTheFile() {
+  const QString path = NewTestFolder(QStringLiteral("reads")) + QStringLiteral("/bytes.bin");
+  QByteArray bytes(300 * 1024 + 100, Qt::Uninitialized);
+  for (int i = 0; i < bytes.size(); ++i) bytes[i] = char((i * 131 + i / 4096) & 0xff);
+  QFile out(path);
+  QVERIFY(out.open(QIODevice::WriteOnly));
+  QCOMPARE(out.write(bytes), qint64(bytes.size()));
+  out.close();
+  CFile64 file;
+  QVERIFY(file.Open(path));
+  const qint64 size = bytes.size();
+  std::vector<std::pair<qint64, qint64>> reads;  // offset, count
+  for (qint64 at = 0; at < size + 8192; at += 4096) reads.push_back({at, 4096});
+  for (qint64 at = 4096; at < 40 * 4096; at += 4096) {
+    reads.push_back({at, 4096});
+    if (at % (8 * 4096) == 0) reads.push_back({250 * 1024, 4096});
+  }
+  for (qint64 at = 1000; at < size; at += 5000) reads.push_back({at, 5000});
+  reads.push_back({0, 4096});
+  reads.push_back({4096, 200 * 1024});
+  reads.push_back({size - 10, 4096});
+  reads.push_back({size - 10 + 4096, 4096});
+  std::vector<char> buffer;
+  for (const auto& [offset, count] : reads) {
+    buffer.assign(size_t(count), '\x7f');
+    const qint64 got = file.ReadAt(offset, buffer.data(), count);
+    const qint64 want = std::max<qint64>(0, std::min(count, size - offset));
+    QCOMPARE(got, want);
+    QVERIFY2(QByteArray(buffer.data(), int(got)) == bytes.mid(offset, got),
+             qPrintable(QStringLiteral("read of %1 at %2").arg(count).arg(offset)));
+  }
+}
+
 void CompanionsTest::savedSettings_data() {
   QTest::addColumn<bool>("walMode");
   QTest::newRow("rollback-journal file") << false;
