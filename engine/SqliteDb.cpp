@@ -6,12 +6,13 @@
 
 namespace velmora {
 
-sqlite3* OpenSqliteDb(const QByteArray& pathUtf8, QString* error, int extraFlags) {
+sqlite3* OpenSqliteDb(const QByteArray& pathUtf8, QString* error, int extraFlags,
+                      const char* vfs) {
   sqlite3* db = nullptr;
   const int rc =
       sqlite3_open_v2(pathUtf8.constData(), &db,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | extraFlags,
-                      nullptr);
+                      vfs);
   if (rc == SQLITE_OK) return db;
   const char* message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
   std::fprintf(stderr, "%s: can't open %s (%s)\n", pathUtf8.constData(), pathUtf8.constData(),

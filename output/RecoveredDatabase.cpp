@@ -13,6 +13,7 @@
 #include "engine/SQLiteRecovery.h"
 #include "engine/SqliteDb.h"
 #include "engine/StandIns.h"
+#include "output/BufferedVfs.h"
 #include "output/SaveDispatch.h"
 
 namespace velmora {
@@ -58,7 +59,10 @@ bool RecoveredDatabase::Open(const CSQLiteRecovery& engine, const QString& folde
   ::close(fd);
 
   QString reason;
-  sqlite3* const db = OpenSqliteDb(path.toUtf8(), &reason, SQLITE_OPEN_NOMUTEX);
+  // Through the buffering VFS: the save writes the new file page after page,
+  // and CREATE INDEX reads its tables back the same way.
+  sqlite3* const db =
+      OpenSqliteDb(path.toUtf8(), &reason, SQLITE_OPEN_NOMUTEX, BufferedVfsName());
   if (db == nullptr) {
     QFile::remove(path);
     *error =
