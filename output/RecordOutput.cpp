@@ -253,7 +253,10 @@ bool CRecordWriter::OnRecord(const RecordView& record, const QString& recordStat
     return false;
   }
   if (m_db != nullptr) {
+    if (m_nTransaction < 0) m_nTransaction = sqlite3_get_autocommit(m_db) == 0 ? 1 : 0;
     SaveRecord(record);
+    // Nothing written since the transaction began is left: no use going on.
+    if (!m_strLostError.isEmpty()) return false;
     // The record has been handed on whole; a stop takes effect after it, with
     // every record held back inserted.
     if (!m_engine.ProgressStop()) return true;
@@ -437,8 +440,20 @@ void CRecordWriter::Flush() {
     // clause, no trigger: see BatchAllowed): each record is inserted alone,
     // as if it had never been held back, so that the CHECK-failure re-step,
     // the rejected count and the first error are the ones of single rows.
+    if (TransactionLost()) return;
   }
-  for (int row = 0; row < count; ++row) InsertOne(m_pending[size_t(row)]);
+  for (int row = 0; row < count && m_strLostError.isEmpty(); ++row)
+    InsertOne(m_pending[size_t(row)]);
+}
+
+bool CRecordWriter::TransactionLost() {
+  if (!m_strLostError.isEmpty()) return true;
+  if (m_nTransaction != 1 || sqlite3_get_autocommit(m_db) == 0) return false;
+  m_strLostError = QString::fromUtf8(sqlite3_errmsg(m_db));
+  if (m_strLostError.isEmpty()) m_strLostError = QStringLiteral("the transaction was rolled back");
+  g_nSaveRecords.fetch_sub(m_nWritten, std::memory_order_relaxed);
+  m_nWritten = 0;
+  return true;
 }
 
 void CRecordWriter::MarkStreams(const RecordView& record) {
@@ -716,7 +731,7 @@ bool CRecordWriter::InsertOne(const RecordView& record) {
     ++m_nWritten;
     g_nSaveRecords.fetch_add(1, std::memory_order_relaxed);
     NoteInsertedRowid();
-  } else {
+  } else if (!TransactionLost()) {
     ++m_nRejected;
   }
   return ok;

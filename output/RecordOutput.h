@@ -149,6 +149,10 @@ class CRecordWriter : public CTableReader {
   std::int64_t RecordsBreakingChecks() { Flush(); return m_nCheckBroken; }
   // Values that damage (or a failed temporary file) cut short.
   std::int64_t ValuesCut() const { return m_nCut; }
+  // The library's message when it rolled back the transaction the records
+  // went into (a full disk, an I/O error): none of them are kept, and the
+  // walk was stopped. Empty otherwise.
+  QString TransactionLostError() { Flush(); return m_strLostError; }
 
  protected:
   bool OnRecord(const RecordView& record, const QString& recordStatus) override;
@@ -224,6 +228,10 @@ class CRecordWriter : public CTableReader {
   bool BindValue(sqlite3_stmt* stmt, int index, const RecordView& record, const ValueView& value,
                  int column, bool stream);
   bool ShowRecord(const RecordView& record, const QString& recordStatus);
+  // After a step that failed: true when the library has rolled back the
+  // transaction that was open when the first record came (the records
+  // written are gone: the count returns to zero).
+  bool TransactionLost();
   void NoteError(const QString& error);
 
   const TableLayout& m_layout;
@@ -245,6 +253,8 @@ class CRecordWriter : public CTableReader {
   std::vector<QByteArray> m_keep;         // long values read from their files, kept until the step
   std::vector<QString> m_texts;           // display mode: one text per column, reused
   std::vector<bool> m_present;            // display mode: per column, whether the record holds it
+  int m_nTransaction = -1;  // at the first record: 1 inside a transaction, 0 not
+  QString m_strLostError;
   std::int64_t m_nCut = 0;
   std::int64_t m_nCheckBroken = 0;
   std::int64_t m_nWritten = 0, m_nShown = 0, m_nRejected = 0, m_nSkipped = 0;

@@ -370,7 +370,13 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
   // Committed at the end and at a stop alike: what was written stays, the
   // records held back for a multi-row INSERT included.
   writer.Flush();
-  if (began) ExecSql(db, "COMMIT");
+  // A commit that fails (the file cannot grow: a full disk, an I/O error)
+  // keeps none of the table's records.
+  QString lost = writer.TransactionLostError();
+  if (began && sqlite3_get_autocommit(db) == 0 && !ExecSql(db, "COMMIT")) {
+    lost = QString::fromUtf8(sqlite3_errmsg(db));
+    if (sqlite3_get_autocommit(db) == 0) ExecSql(db, "ROLLBACK");
+  }
   if (plain.changed) {
     QString error;
     const QString generated =
@@ -381,7 +387,10 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
   }
   if (grid != nullptr) grid->Redraw();
 
-  outcome.records = save ? writer.RecordsWritten() : writer.RecordsShown();
+  outcome.records = save && lost.isEmpty() ? writer.RecordsWritten()
+                   : save                     ? 0
+                                              : writer.RecordsShown();
+  if (!lost.isEmpty()) outcome.putBack = 0;
   if (!complete && engine.ProgressStop()) outcome.stopped = true;
   if (save) {
     QStringList problems;
@@ -391,6 +400,11 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
                       .arg(writer.FirstError());
     else if (!writer.FirstError().isEmpty())
       problems << writer.FirstError();
+    if (!lost.isEmpty())
+      problems << QStringLiteral(
+                      "the recovered database could not be written (%1): none of its records "
+                      "were kept")
+                      .arg(lost);
     if (writer.RecordsSkipped() > 0)
       problems << QStringLiteral("%1 records held more values than the table has columns")
                       .arg(writer.RecordsSkipped());
@@ -403,7 +417,8 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
     if (writer.ValuesCut() > 0)
       problems << QStringLiteral("%1 values could not be read completely").arg(writer.ValuesCut());
     outcome.error = problems.join(QStringLiteral("; "));
-    outcome.incomplete = (!complete || writer.ValuesCut() > 0) && !outcome.stopped;
+    outcome.incomplete =
+        (!complete || writer.ValuesCut() > 0) && !outcome.stopped && lost.isEmpty();
   }
   return outcome;
 }

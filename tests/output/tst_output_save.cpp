@@ -7,7 +7,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QtTest>
+#include <csignal>
 #include <cstring>
+#include <sys/resource.h>
 
 #include "engine/SQLiteRecovery.h"
 #include "engine/SqlQuote.h"
@@ -581,6 +583,44 @@ class OutputSaveTest : public QObject {
     }
     QCOMPARE(contents[3], QStringLiteral("ok"));
     QCOMPARE(contents[2], contents[0]);
+  }
+
+  // The recovered database's file cannot grow past a size (a full disk):
+  // while rows are inserted (the cache spills) or only at the commit. The
+  // library then rolls the table's transaction back: the save must say so
+  // and count none of its rows as saved, never report them saved.
+  void fullDiskReported_data() {
+    QTest::addColumn<int>("rows");
+    QTest::newRow("while inserting") << 20000;
+    QTest::newRow("at the commit") << 1500;
+  }
+  void fullDiskReported() {
+    QFETCH(int, rows);
+    const QString folder = NewTestFolder("full");
+    const QString source = folder + "/full.db";
+    QVERIFY(BuildOwnerDb(source,
+                         QStringLiteral("CREATE TABLE t(id INTEGER PRIMARY KEY, v TEXT);"
+                                        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+                                        "FROM n WHERE i < %1) INSERT INTO t SELECT i, "
+                                        "printf('%0200d', i) FROM n;")
+                             .arg(rows)));
+    CSQLiteRecovery engine;
+    Scan(engine, source);
+    // Writes past 64 KB fail (the signal that would end the process is ignored).
+    rlimit old{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 64 * 1024;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const SaveRun saved = SaveAll(engine, source, folder + "/out");
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldSignal);
+    QCOMPARE(saved.outcomes.size(), 1);
+    const ObjectOutcome& outcome = saved.outcomes.first();
+    QCOMPARE(outcome.records, std::int64_t{0});
+    QVERIFY2(outcome.error.contains("none of its records were kept"), qPrintable(outcome.error));
+    QCOMPARE(Pragma(saved.path, "SELECT count(*) FROM t"), QStringLiteral("0"));
   }
 
   // A tree three levels deep, rowid and WITHOUT ROWID.
