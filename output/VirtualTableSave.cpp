@@ -101,7 +101,7 @@ void CheckVirtualTable(sqlite3* db, const VirtualTableStatement& statement, QStr
 // Fills the shadow table `shadow` (created by the module) with the records of
 // its b-tree in the file. Returns the records written; adds what went wrong.
 std::int64_t FillShadowTable(CSQLiteRecovery& engine, sqlite3* db, const SchemaObject& shadow,
-                             QStringList& problems, bool* incomplete) {
+                             QStringList& problems, bool* incomplete, QString* lost) {
   TableLayout layout;
   if (!ReadColumnInfo(engine.WorkingDb(), shadow.name, &layout)) {
     problems << QStringLiteral("the columns of %1 are not known").arg(shadow.name);
@@ -118,6 +118,7 @@ std::int64_t FillShadowTable(CSQLiteRecovery& engine, sqlite3* db, const SchemaO
     complete = false;
   }
   if (!complete || writer.ValuesCut() > 0) *incomplete = true;
+  *lost = writer.TransactionLostError();
   if (writer.RecordsRejected() > 0)
     problems << QStringLiteral("%1 records of %2 could not be inserted (%3)")
                     .arg(writer.RecordsRejected())
@@ -173,6 +174,7 @@ ObjectOutcome SaveVirtualTable(CSQLiteRecovery& engine, const SchemaObject& obje
                        .arg(statement.module, PrintableSql(object.sql));
     } else {
       const bool began = sqlite3_get_autocommit(db) != 0 && ExecSql(db, "BEGIN");
+      QString lost;  // the library's message when the transaction was rolled back
       if (!CreateVirtualTableConfined(db, object.sql, object.name, &error)) {
         save.error =
             QStringLiteral("the virtual table could not be recreated: %1. Its statement: %2")
@@ -188,19 +190,37 @@ ObjectOutcome SaveVirtualTable(CSQLiteRecovery& engine, const SchemaObject& obje
             // matchinfo, ...) or one that the file lost.
             continue;
           }
-          const std::int64_t n = FillShadowTable(engine, db, *shadow, problems, &save.incomplete);
+          const std::int64_t n =
+              FillShadowTable(engine, db, *shadow, problems, &save.incomplete, &lost);
+          if (!lost.isEmpty()) break;
           save.shadowRecords.insert(shadow->name.toLower(), n);
           filled << QStringLiteral("%1 %2").arg(shadow->name).arg(n);
           if (suffix == QLatin1String("content") || suffix == QLatin1String("rowid"))
             save.records = n;
           if (engine.ProgressStop()) break;
         }
-        if (began) ExecSql(db, "COMMIT");
-        notes.prepend(QStringLiteral("recreated with the module %1; shadow tables filled: %2")
+        // A transaction the library rolled back, or a COMMIT that fails (the
+        // file cannot grow), keeps nothing: not even the virtual table.
+        if (began && lost.isEmpty() && sqlite3_get_autocommit(db) == 0 &&
+            !ExecSql(db, "COMMIT")) {
+          lost = QString::fromUtf8(sqlite3_errmsg(db));
+          if (sqlite3_get_autocommit(db) == 0) ExecSql(db, "ROLLBACK");
+        }
+        if (!lost.isEmpty()) {
+          save.written = false;
+          save.records = 0;
+          save.shadowRecords.clear();
+          save.error = QStringLiteral(
+                           "the recovered database could not be written (%1): none of its "
+                           "records were kept")
+                           .arg(lost);
+        } else {
+          notes.prepend(QStringLiteral("recreated with the module %1; shadow tables filled: %2")
                           .arg(statement.module, filled.isEmpty()
                                                      ? QStringLiteral("none found in the file")
                                                      : filled.join(QStringLiteral(", "))));
-        CheckVirtualTable(db, statement, notes, problems);
+          CheckVirtualTable(db, statement, notes, problems);
+        }
       }
       if (began && sqlite3_get_autocommit(db) == 0) ExecSql(db, "COMMIT");
     }

@@ -590,20 +590,22 @@ class OutputSaveTest : public QObject {
   // library then rolls the table's transaction back: the save must say so
   // and count none of its rows as saved, never report them saved.
   void fullDiskReported_data() {
-    QTest::addColumn<int>("rows");
-    QTest::newRow("while inserting") << 20000;
-    QTest::newRow("at the commit") << 1500;
+    QTest::addColumn<QString>("sql");
+    const QString rows =
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) ";
+    const QString table = "CREATE TABLE t(id INTEGER PRIMARY KEY, v TEXT);" + rows +
+                          "INSERT INTO t SELECT i, printf('%0200d', i) FROM n;";
+    QTest::newRow("while inserting") << table.arg(20000);
+    QTest::newRow("at the commit") << table.arg(1500);
+    QTest::newRow("virtual table") << "CREATE VIRTUAL TABLE t USING fts5(v);" + rows.arg(1500) +
+                                          "INSERT INTO t SELECT printf('%0200d w%d', i, i % 50) "
+                                          "FROM n;";
   }
   void fullDiskReported() {
-    QFETCH(int, rows);
+    QFETCH(QString, sql);
     const QString folder = NewTestFolder("full");
     const QString source = folder + "/full.db";
-    QVERIFY(BuildOwnerDb(source,
-                         QStringLiteral("CREATE TABLE t(id INTEGER PRIMARY KEY, v TEXT);"
-                                        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
-                                        "FROM n WHERE i < %1) INSERT INTO t SELECT i, "
-                                        "printf('%0200d', i) FROM n;")
-                             .arg(rows)));
+    QVERIFY(BuildOwnerDb(source, sql));
     CSQLiteRecovery engine;
     Scan(engine, source);
     // Writes past 64 KB fail (the signal that would end the process is ignored).
@@ -616,11 +618,12 @@ class OutputSaveTest : public QObject {
     const SaveRun saved = SaveAll(engine, source, folder + "/out");
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldSignal);
-    QCOMPARE(saved.outcomes.size(), 1);
     const ObjectOutcome& outcome = saved.outcomes.first();
     QCOMPARE(outcome.records, std::int64_t{0});
     QVERIFY2(outcome.error.contains("none of its records were kept"), qPrintable(outcome.error));
-    QCOMPARE(Pragma(saved.path, "SELECT count(*) FROM t"), QStringLiteral("0"));
+    // No table t, or an empty one.
+    if (Pragma(saved.path, "SELECT count(*) FROM sqlite_schema WHERE name = 't'") != "0")
+      QCOMPARE(Pragma(saved.path, "SELECT count(*) FROM t"), QStringLiteral("0"));
   }
 
   // A tree three levels deep, rowid and WITHOUT ROWID.
