@@ -413,9 +413,9 @@ void CRecordWriter::Flush() {
                            : nullptr;
   if (batch != nullptr && batch->stmt != nullptr && batch->rows == count) {
     const int params = static_cast<int>(insert->params.size());
-    RowidPlan plan;
-    plan.known = NextRowidKnown();
-    plan.next = m_nNextRowid;
+    const bool known = NextRowidKnown();  // reads m_rowids the first time
+    RowidPlan plan = m_rowids;
+    plan.known = known;
     for (int row = 0; row < count; ++row)
       BindParams(batch->stmt, *insert, m_pending[size_t(row)], row * params, false, &plan);
     const int rc = sqlite3_step(batch->stmt);
@@ -424,7 +424,7 @@ void CRecordWriter::Flush() {
       m_nWritten += count;
       g_nSaveRecords.fetch_add(count, std::memory_order_relaxed);
       if (m_nRowidState == 1) {
-        m_nNextRowid = plan.next;
+        m_rowids = plan;
         if (!plan.known) {
           m_nRowidState = 0;
         } else if (sqlite3_last_insert_rowid(m_db) != plan.last) {
@@ -588,8 +588,10 @@ void CRecordWriter::BindParams(sqlite3_stmt* stmt, const Insert& insert, const R
   // library gives the next rowid), or a stored value of the INTEGER PRIMARY
   // KEY column (nothing to foresee).
   enum class Given { None, Rowid, Null, Value } given = Given::None;
+  std::int64_t next = 0;
+  const bool foreseen = plan != nullptr && plan->known && plan->Next(&next);
   auto bindRowid = [&](int index) {
-    if (plan != nullptr && plan->known && record.rowid == plan->next) {
+    if (foreseen && record.rowid == next) {
       sqlite3_bind_null(stmt, index);
     } else {
       sqlite3_bind_int64(stmt, index, record.rowid);
@@ -626,15 +628,30 @@ void CRecordWriter::BindParams(sqlite3_stmt* stmt, const Insert& insert, const R
     }
   }
   if (plan == nullptr || !plan->known) return;
-  // The rowid this row receives, and the next one after it.
-  std::int64_t rowid = plan->next;
-  if (given == Given::Rowid) rowid = record.rowid;
-  if (given == Given::Value || rowid == std::numeric_limits<std::int64_t>::max()) {
-    plan->known = false;  // at the largest rowid the library picks one at random
-    return;
+  // The rowid this row receives.
+  if (given == Given::Rowid) {
+    plan->Took(record.rowid);
+  } else if (given != Given::Value && foreseen) {
+    plan->Took(next);
+  } else {
+    plan->known = false;
   }
-  plan->last = rowid;
-  plan->next = std::max(plan->next, rowid + 1);
+}
+
+bool CRecordWriter::RowidPlan::Next(std::int64_t* next) const {
+  if (empty) {
+    *next = 1;
+    return true;
+  }
+  if (largest == std::numeric_limits<std::int64_t>::max()) return false;
+  *next = largest + 1;
+  return true;
+}
+
+void CRecordWriter::RowidPlan::Took(std::int64_t rowid) {
+  largest = empty ? rowid : std::max(largest, rowid);
+  empty = false;
+  last = rowid;
 }
 
 bool CRecordWriter::NextRowidKnown() {
@@ -656,12 +673,11 @@ bool CRecordWriter::NextRowidKnown() {
   if (sqlite3_prepare_v2(m_db, sql.constData(), static_cast<int>(sql.size()), &stmt, nullptr) ==
           SQLITE_OK &&
       sqlite3_step(stmt) == SQLITE_ROW) {
+    m_rowids = RowidPlan();
     if (sqlite3_column_type(stmt, 0) == SQLITE_NULL) {
-      m_nNextRowid = 1;
       m_nRowidState = 1;
-    } else if (sqlite3_column_type(stmt, 0) == SQLITE_INTEGER &&
-               sqlite3_column_int64(stmt, 0) < std::numeric_limits<std::int64_t>::max()) {
-      m_nNextRowid = sqlite3_column_int64(stmt, 0) + 1;
+    } else if (sqlite3_column_type(stmt, 0) == SQLITE_INTEGER) {
+      m_rowids.Took(sqlite3_column_int64(stmt, 0));
       m_nRowidState = 1;
     }
   }
@@ -671,11 +687,7 @@ bool CRecordWriter::NextRowidKnown() {
 
 void CRecordWriter::NoteInsertedRowid() {
   if (m_nRowidState != 1) return;
-  const std::int64_t rowid = sqlite3_last_insert_rowid(m_db);
-  if (rowid == std::numeric_limits<std::int64_t>::max())
-    m_nRowidState = 0;
-  else
-    m_nNextRowid = std::max(m_nNextRowid, rowid + 1);
+  m_rowids.Took(sqlite3_last_insert_rowid(m_db));
 }
 
 bool CRecordWriter::InsertOne(const RecordView& record) {

@@ -201,13 +201,19 @@ class CRecordWriter : public CTableReader {
   // the long-value streams, the counters and the first error as ever).
   bool InsertOne(const RecordView& record);
   // The rowids of the rows of one multi-row INSERT as the library will give
-  // them: `next` is the rowid a row inserted without one receives (one more
-  // than the largest so far, 1 in an empty table), `last` the last row's.
-  // `known` turns false at a row whose rowid cannot be foreseen.
+  // them. A row inserted without a rowid receives one more than the table's
+  // largest rowid, 1 in an empty table (`empty`; `largest` is meaningless
+  // then); `last` is the last row's rowid. `known` turns false at a row whose
+  // rowid cannot be foreseen.
   struct RowidPlan {
-    std::int64_t next = 1;
+    bool empty = true;
+    std::int64_t largest = 0;
     std::int64_t last = 0;
     bool known = false;
+    // The rowid the next row inserted without one receives, or false when
+    // the library would pick one at random (past the largest rowid).
+    bool Next(std::int64_t* next) const;
+    void Took(std::int64_t rowid);
   };
   // Binds the parameters of `insert` for `record` at parameters base+1 ...
   // With a plan, a record whose rowid is the plan's next is bound with a NULL
@@ -215,8 +221,8 @@ class CRecordWriter : public CTableReader {
   // searching the table for one of the same rowid first.
   void BindParams(sqlite3_stmt* stmt, const Insert& insert, const RecordView& record, int base,
                   bool longValues, RowidPlan* plan = nullptr);
-  // Whether m_nNextRowid holds the rowid the library gives a row inserted
-  // without one. Read once from the table; known only for a rowid table
+  // Whether m_rowids knows the table's largest rowid (or that it is empty),
+  // which decides the rowid the library gives a row inserted without one. Read once from the table; known only for a rowid table
   // without AUTOINCREMENT (whose new rowids also follow sqlite_sequence)
   // whose rows go several to a statement (no trigger inserts meanwhile).
   bool NextRowidKnown();
@@ -242,7 +248,7 @@ class CRecordWriter : public CTableReader {
   int m_nBatchAllowed = -1;               // BatchAllowed: -1 not yet known, 0 no, 1 yes
   bool m_bAutoincrement = false;          // from BatchAllowed's reading of the statement
   int m_nRowidState = -1;                 // NextRowidKnown: -1 not yet read, 0 no, 1 yes
-  std::int64_t m_nNextRowid = 1;
+  RowidPlan m_rowids;  // `known` unused: m_nRowidState says it
   std::vector<RecordView> m_pending;      // records held back (copies; slots reused)
   int m_nPending = 0;                     // ... how many of the slots hold one
   int m_nPendingSize = -1;                // ... their value count

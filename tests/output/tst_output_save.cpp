@@ -464,6 +464,9 @@ class OutputSaveTest : public QObject {
     QTest::newRow("negative rowids into positive ones")
         << "CREATE TABLE t(a TEXT, b);" + run.arg(150) +
                "INSERT INTO t(rowid, a, b) SELECT i - 75, 'r' || i, i * 0.5 FROM n;" << 0;
+    QTest::newRow("one negative rowid, then a run from 1")
+        << "CREATE TABLE t(id INTEGER PRIMARY KEY, v);" + run.arg(100) +
+               "INSERT INTO t SELECT CASE WHEN i = 1 THEN -10 ELSE i - 1 END, i FROM n;" << 0;
     QTest::newRow("every other rowid")
         << "CREATE TABLE t(id INTEGER PRIMARY KEY, v);" + run.arg(150) +
                "INSERT INTO t SELECT i * 2, i FROM n;" << 0;
