@@ -106,7 +106,7 @@ void TableLayout::Derive() {
         rowidAlias = c;
     }
   }
-  if (keyColumns != 1) rowidAlias = -1;
+  if (keyColumns != 1 || primaryKeyIndexed) rowidAlias = -1;
   if (rowidAlias >= 0) return;
   for (const char* candidate : {"rowid", "_rowid_", "oid"}) {
     bool taken = false;

@@ -35,11 +35,14 @@ struct TableLayout {
   std::vector<SQLiteColumnInfo> columns;  // stored columns in declaration order
   std::vector<int> hidden;               // per column: 0 ordinary, 3 stored generated
   bool withoutRowid = false;
+  bool primaryKeyIndexed = false;  // the primary key has an index of its own
   // Record position k holds the value of columns[recordToColumn[k]]. A rowid
   // table stores its columns in declaration order; a WITHOUT ROWID table
   // stores its primary-key columns first, in key order, then the others.
   std::vector<int> recordToColumn;
-  int rowidAlias = -1;  // the single INTEGER PRIMARY KEY column of a rowid table
+  // the single INTEGER PRIMARY KEY column of a rowid table, when it is the
+  // rowid (its key has no index of its own)
+  int rowidAlias = -1;
   // Name under which the cell's rowid is inserted (rowid, _rowid_ or oid, the
   // first that no column shadows); empty when the table has no rowid, when the
   // alias carries it, or when every name is taken.

@@ -467,6 +467,9 @@ class OutputSaveTest : public QObject {
     QTest::newRow("one negative rowid, then a run from 1")
         << "CREATE TABLE t(id INTEGER PRIMARY KEY, v);" + run.arg(100) +
                "INSERT INTO t SELECT CASE WHEN i = 1 THEN -10 ELSE i - 1 END, i FROM n;" << 0;
+    QTest::newRow("INTEGER PRIMARY KEY DESC: a column beside the rowid")
+        << "CREATE TABLE t(id INTEGER PRIMARY KEY DESC, v);" + run.arg(100) +
+               "INSERT INTO t(rowid, id, v) SELECT i * 3, 101 - i, i FROM n;" << 0;
     QTest::newRow("every other rowid")
         << "CREATE TABLE t(id INTEGER PRIMARY KEY, v);" + run.arg(150) +
                "INSERT INTO t SELECT i * 2, i FROM n;" << 0;
