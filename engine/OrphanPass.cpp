@@ -15,6 +15,7 @@
 #include "engine/RecoveredTrees.h"
 #include "engine/SQLiteRecovery.h"
 #include "engine/SqlQuote.h"
+#include "engine/WorkingDatabase.h"
 
 namespace velmora {
 namespace {
@@ -237,7 +238,8 @@ bool ReadTableColumns(sqlite3* db, const QString& name, TableInfo* table) {
     notNull.push_back(sqlite3_column_int(stmt, 2) != 0);
   }
   sqlite3_finalize(stmt);
-  table->alias = keys == 1 ? aliasCandidate : -1;
+  // An INTEGER key with an index of its own is a stored column beside the rowid.
+  table->alias = keys == 1 && !PrimaryKeyHasIndex(db, utf8) ? aliasCandidate : -1;
   for (std::size_t c = 0; c < table->columns.size(); ++c)
     table->columns[c].allowed =
         AllowedClasses(types[c], notNull[c], static_cast<int>(c) == table->alias);

@@ -118,6 +118,19 @@ QString InternalTableStatement(const QString& name) {
   return QString();
 }
 
+bool PrimaryKeyHasIndex(sqlite3* db, const QByteArray& nameUtf8) {
+  sqlite3_stmt* stmt = nullptr;
+  bool indexed = false;
+  if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_index_list(?1) WHERE origin = 'pk'", -1, &stmt,
+                         nullptr) == SQLITE_OK) {
+    sqlite3_bind_text(stmt, 1, nameUtf8.constData(), static_cast<int>(nameUtf8.size()),
+                      SQLITE_STATIC);
+    indexed = sqlite3_step(stmt) == SQLITE_ROW;
+  }
+  sqlite3_finalize(stmt);
+  return indexed;
+}
+
 bool CreateInternalTable(sqlite3* db, const QString& statement, QString* error) {
   sqlite3_exec(db, "PRAGMA writable_schema = ON", nullptr, nullptr, nullptr);
   const QByteArray utf8 = statement.toUtf8();

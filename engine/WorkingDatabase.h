@@ -3,6 +3,7 @@
 // columns. Owned by the recovery session; closed and deleted with it.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -16,6 +17,12 @@ namespace velmora {
 // holds, so they are created with these fixed statements, never with
 // statements read from the file.
 QString InternalTableStatement(const QString& name);
+
+// True when the primary key of table `name` in `db` has an index of its own.
+// Then a single INTEGER key column is not the rowid: the library's one such
+// case is a column declared INTEGER PRIMARY KEY DESC, whose table keeps a
+// rowid beside it.
+bool PrimaryKeyHasIndex(sqlite3* db, const QByteArray& nameUtf8);
 
 // Runs `statement` (one from InternalTableStatement) on `db` with the schema
 // writable for that one statement: the library refuses names beginning with

@@ -200,16 +200,7 @@ bool ReadColumnInfo(sqlite3* workDb, const QString& tableName, TableLayout* layo
     if (sqlite3_step(stmt) == SQLITE_ROW) layout->withoutRowid = sqlite3_column_int(stmt, 0) != 0;
   }
   sqlite3_finalize(stmt);
-  // A primary key with an index of its own is not the rowid (a column
-  // declared INTEGER PRIMARY KEY DESC is the library's one such case): the
-  // table keeps a rowid besides it.
-  stmt = nullptr;
-  if (sqlite3_prepare_v2(workDb, "SELECT 1 FROM pragma_index_list(?1) WHERE origin = 'pk'", -1,
-                         &stmt, nullptr) == SQLITE_OK) {
-    sqlite3_bind_text(stmt, 1, name.constData(), static_cast<int>(name.size()), SQLITE_STATIC);
-    layout->primaryKeyIndexed = sqlite3_step(stmt) == SQLITE_ROW;
-  }
-  sqlite3_finalize(stmt);
+  layout->primaryKeyIndexed = PrimaryKeyHasIndex(workDb, name);
   layout->Derive();
   return !layout->columns.empty();
 }

@@ -223,6 +223,13 @@ void TestOrphans::recovery_data() {
   QTest::newRow("root page of a table zeroed")
       << 0 << one << QStringList{} << QStringList{"t"} << QString() << true << false << QString()
       << QString();
+  // An INTEGER PRIMARY KEY DESC column is a stored column beside the rowid.
+  QTest::newRow("INTEGER PRIMARY KEY DESC, inner page zeroed")
+      << 0
+      << QStringLiteral("CREATE TABLE t(id INTEGER PRIMARY KEY DESC, a TEXT, b REAL, c BLOB);"
+                        "CREATE TABLE u(id INTEGER PRIMARY KEY, a TEXT, b REAL, c BLOB);") +
+             FillSql("t", 6000, "t") + "UPDATE t SET id = rowid * 2;" + FillSql("u", 300, "u")
+      << QStringList{"t"} << QStringList{} << QString() << true << false << QString() << QString();
 
   const QString twins = QStringLiteral(
                             "CREATE TABLE t(a TEXT, b REAL, c BLOB);"
