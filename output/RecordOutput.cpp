@@ -349,9 +349,7 @@ bool CRecordWriter::BatchAllowed() {
     table = true;
     // Conservative: the word anywhere in the statement (a name, a comment)
     // keeps the rows one per statement.
-    const QByteArray upper = QByteArray(sql).toUpper();
-    if (upper.contains("CONFLICT")) other = true;
-    if (upper.contains("AUTOINCREMENT")) m_bAutoincrement = true;
+    if (QByteArray(sql).toUpper().contains("CONFLICT")) other = true;
   }
   sqlite3_finalize(stmt);
   m_nBatchAllowed = table && !other ? 1 : 0;
@@ -413,9 +411,8 @@ void CRecordWriter::Flush() {
                            : nullptr;
   if (batch != nullptr && batch->stmt != nullptr && batch->rows == count) {
     const int params = static_cast<int>(insert->params.size());
-    const bool known = NextRowidKnown();  // reads m_rowids the first time
+    NextRowidKnown();  // reads the table's largest rowid the first time
     RowidPlan plan = m_rowids;
-    plan.known = known;
     for (int row = 0; row < count; ++row)
       BindParams(batch->stmt, *insert, m_pending[size_t(row)], row * params, false, &plan);
     const int rc = sqlite3_step(batch->stmt);
@@ -423,14 +420,12 @@ void CRecordWriter::Flush() {
     if (rc == SQLITE_DONE) {
       m_nWritten += count;
       g_nSaveRecords.fetch_add(count, std::memory_order_relaxed);
-      if (m_nRowidState == 1) {
+      if (m_rowids.known) {
         m_rowids = plan;
-        if (!plan.known) {
-          m_nRowidState = 0;
-        } else if (sqlite3_last_insert_rowid(m_db) != plan.last) {
+        if (plan.known && sqlite3_last_insert_rowid(m_db) != plan.last) {
           // Cannot happen while nothing else inserts into the table; should
           // it, no later row goes in without its rowid.
-          m_nRowidState = 0;
+          m_rowids.known = false;
           NoteError(QStringLiteral("a row did not receive the rowid it was given"));
         }
       }
@@ -655,10 +650,12 @@ void CRecordWriter::RowidPlan::Took(std::int64_t rowid) {
 }
 
 bool CRecordWriter::NextRowidKnown() {
-  if (m_nRowidState >= 0) return m_nRowidState == 1;
-  m_nRowidState = 0;
-  if (m_db == nullptr || m_bAutoincrement || m_layout.withoutRowid || BatchAllowed() == false)
-    return false;
+  if (m_bRowidsRead) return m_rowids.known;
+  m_bRowidsRead = true;
+  const bool autoincrement =
+      std::any_of(m_layout.columns.begin(), m_layout.columns.end(),
+                  [](const SQLiteColumnInfo& c) { return c.autoIncrement == QLatin1String("1"); });
+  if (m_db == nullptr || autoincrement || m_layout.withoutRowid || !BatchAllowed()) return false;
   QString rowid;
   if (m_layout.rowidAlias >= 0)
     rowid = QuoteIdentifier(m_layout.columns[size_t(m_layout.rowidAlias)].name);
@@ -673,21 +670,16 @@ bool CRecordWriter::NextRowidKnown() {
   if (sqlite3_prepare_v2(m_db, sql.constData(), static_cast<int>(sql.size()), &stmt, nullptr) ==
           SQLITE_OK &&
       sqlite3_step(stmt) == SQLITE_ROW) {
-    m_rowids = RowidPlan();
-    if (sqlite3_column_type(stmt, 0) == SQLITE_NULL) {
-      m_nRowidState = 1;
-    } else if (sqlite3_column_type(stmt, 0) == SQLITE_INTEGER) {
-      m_rowids.Took(sqlite3_column_int64(stmt, 0));
-      m_nRowidState = 1;
-    }
+    const int type = sqlite3_column_type(stmt, 0);
+    if (type == SQLITE_INTEGER) m_rowids.Took(sqlite3_column_int64(stmt, 0));
+    m_rowids.known = type == SQLITE_NULL || type == SQLITE_INTEGER;  // NULL: an empty table
   }
   sqlite3_finalize(stmt);
-  return m_nRowidState == 1;
+  return m_rowids.known;
 }
 
 void CRecordWriter::NoteInsertedRowid() {
-  if (m_nRowidState != 1) return;
-  m_rowids.Took(sqlite3_last_insert_rowid(m_db));
+  if (m_rowids.known) m_rowids.Took(sqlite3_last_insert_rowid(m_db));
 }
 
 bool CRecordWriter::InsertOne(const RecordView& record) {

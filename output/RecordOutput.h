@@ -225,7 +225,8 @@ class CRecordWriter : public CTableReader {
   void BindParams(sqlite3_stmt* stmt, const Insert& insert, const RecordView& record, int base,
                   bool longValues, RowidPlan* plan = nullptr);
   // Whether m_rowids knows the table's largest rowid (or that it is empty),
-  // which decides the rowid the library gives a row inserted without one. Read once from the table; known only for a rowid table
+  // which decides the rowid the library gives a row inserted without one
+  // (m_rowids.known). Read once from the table; known only for a rowid table
   // without AUTOINCREMENT (whose new rowids also follow sqlite_sequence)
   // whose rows go several to a statement (no trigger inserts meanwhile).
   bool NextRowidKnown();
@@ -249,9 +250,8 @@ class CRecordWriter : public CTableReader {
   std::vector<Insert> m_inserts;          // by value count; stmt null until prepared
   std::vector<Batch> m_batches;           // by value count; stmt null until prepared
   int m_nBatchAllowed = -1;               // BatchAllowed: -1 not yet known, 0 no, 1 yes
-  bool m_bAutoincrement = false;          // from BatchAllowed's reading of the statement
-  int m_nRowidState = -1;                 // NextRowidKnown: -1 not yet read, 0 no, 1 yes
-  RowidPlan m_rowids;  // `known` unused: m_nRowidState says it
+  bool m_bRowidsRead = false;             // NextRowidKnown has read the table
+  RowidPlan m_rowids;                     // the table's rowids so far
   std::vector<RecordView> m_pending;      // records held back (copies; slots reused)
   int m_nPending = 0;                     // ... how many of the slots hold one
   int m_nPendingSize = -1;                // ... their value count

@@ -388,9 +388,7 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
   }
   if (grid != nullptr) grid->Redraw();
 
-  outcome.records = save && lost.isEmpty() ? writer.RecordsWritten()
-                   : save                     ? 0
-                                              : writer.RecordsShown();
+  outcome.records = !save ? writer.RecordsShown() : lost.isEmpty() ? writer.RecordsWritten() : 0;
   if (!lost.isEmpty()) outcome.putBack = 0;
   if (!complete && engine.ProgressStop()) outcome.stopped = true;
   if (save) {
