@@ -93,7 +93,7 @@ double PeerSeconds(const fs::path& path, const std::string& table, long long* va
   return s;
 }
 
-struct Pump {
+struct Pump : IProgress {
   QElapsedTimer sinceStart, sincePump;
   CListCtrlEx* grid = nullptr;
   qint64 firstRowsNs = -1;
@@ -101,9 +101,9 @@ struct Pump {
   qint64 firstRowNs = -1;
   long rssAtTenth = 0;
   int expectedRows = 0;
-  static bool Proc(int, void* owner) {
-    auto* self = static_cast<Pump*>(owner);
-    if (self->sincePump.elapsed() >= 10) {  // the program's callback pumps every ~10 ms
+  bool Step(const WalkStep&) override {
+    Pump* self = this;
+    if (self->sincePump.elapsed() >= 10) {  // the program's progress pumps every ~10 ms
       QCoreApplication::processEvents();
       self->sincePump.restart();
     }
@@ -194,12 +194,11 @@ int main(int argc, char** argv) {
   Pump pump;
   pump.grid = pane.Grid();
   pump.expectedRows = static_cast<int>(peerValues / std::max(1, 4));
-  engine.SetProgress(&Pump::Proc, &pump);
 
   const long rssBefore = RssKb();
   pump.sinceStart.start();
   pump.sincePump.start();
-  DispatchObject(engine, QString::fromStdString(table), kKindTable, nullptr, pane.Grid(),
+  DispatchObject(engine, pump, QString::fromStdString(table), kKindTable, nullptr, pane.Grid(),
                  pane.StatementEdit(), nullptr, nullptr, nullptr);
   pane.Grid()->Redraw();
   const double load = pump.sinceStart.nsecsElapsed() / 1e9;

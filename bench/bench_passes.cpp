@@ -26,7 +26,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "engine/OrphanPass.h"
 #include "engine/PagePasses.h"
 #include "engine/SQLiteRecovery.h"
 #include "output/RecoveredDatabase.h"
@@ -75,7 +74,7 @@ bool Save(const QString& file, const QString& folder) {
       MakeSavePlan(CategoryNames(engine, kKindTable), CategoryNames(engine, kKindView),
                    CategoryNames(engine, kKindTrigger), CategoryNames(engine, kKindIndex));
   for (const PlannedObject& object : plan)
-    DispatchObject(engine, object.name, object.kind, &target, nullptr, nullptr, nullptr, nullptr,
+    DispatchObject(engine, NoProgress(), object.name, object.kind, &target, nullptr, nullptr, nullptr, nullptr,
                    nullptr);
   target.Close();
   return true;
@@ -123,9 +122,9 @@ int main(int argc, char** argv) {
         indexTrees.push_back(ProbeRoot(engine.Source(), root).indexTree);
       const Times mapping = Measure([&] {
         PageMap fresh;
-        MapLiveTrees(engine.Source(), fresh, engine.LiveRoots(), indexTrees, nullptr);
+        MapLiveTrees(engine.Source(), fresh, engine.LiveRoots(), indexTrees, NoProgress());
       });
-      const Times orphan = Measure([&] { RunOrphanPass(engine, nullptr); });
+      const Times orphan = Measure([&] { engine.RunPassAgain("orphan pages", NoProgress()); });
       saveWall.push_back(save.wall);
       saveCpu.push_back(save.cpu);
       passWall.push_back(mapping.wall + orphan.wall);

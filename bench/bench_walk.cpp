@@ -28,7 +28,8 @@ namespace {
 // display text, as the grid needs them.
 class CountingReader : public CTableReader {
  public:
-  CountingReader(CSQLiteRecovery& engine, bool save) : CTableReader(engine, save) {}
+  CountingReader(CSQLiteRecovery& engine, bool save)
+      : CTableReader(engine, NoProgress(), save) {}
   std::int64_t records = 0;
   std::int64_t values = 0;
   std::int64_t bytes = 0;
@@ -108,7 +109,7 @@ int main(int argc, char** argv) {
     CountingReader sink(engine, save);
     timer.restart();
     const double cpu0 = CpuMs();
-    engine.WalkPage(root, sink, &sink);
+    engine.WalkPage(root, sink, sink);
     walkCpu[save ? 1 : 0] = CpuMs() - cpu0;
     const qint64 ms = std::max<qint64>(timer.elapsed(), 1);
     std::printf(

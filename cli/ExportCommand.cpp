@@ -34,7 +34,8 @@ int RunExport(const QStringList& args) {
   }
   InstallStopOnInterrupt();
   CSQLiteRecovery engine;
-  if (!OpenDamagedFile(engine, positional.at(0))) return kExitFailure;
+  InterruptStop stop;
+  if (!OpenDamagedFile(engine, positional.at(0), stop)) return kExitFailure;
   QStringList tables;
   for (const QString& wanted : given) {
     const QString name = ResolveName(engine, kKindTable, wanted);
@@ -63,7 +64,7 @@ int RunExport(const QStringList& args) {
       fileName = CsvFileName(table).chopped(4) + QStringLiteral(" (%1).csv").arg(n);
     used.insert(fileName.toLower());
     const QString path = folder.filePath(fileName);
-    const CsvOutcome outcome = ExportTableCsv(engine, table, path, false);
+    const CsvOutcome outcome = ExportTableCsv(engine, stop, table, path, false);
     QString text;
     if (!outcome.written) {
       text = QStringLiteral("not exported: ") + outcome.error;

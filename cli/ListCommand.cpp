@@ -21,9 +21,10 @@ int RunList(const QStringList& args) {
   }
   if (counts) InstallStopOnInterrupt();
   CSQLiteRecovery engine;
-  if (!OpenDamagedFile(engine, positional.at(0))) return kExitFailure;
+  InterruptStop stop;
+  if (!OpenDamagedFile(engine, positional.at(0), stop)) return kExitFailure;
   RecoverySummary summary;
-  if (counts) summary = MakeSummary(engine);
+  if (counts) summary = MakeSummary(engine, stop);
   QTextStream out(stdout);
   out.setEncoding(QStringConverter::Utf8);
   // The object tree's texts: a table as its name without brackets and double

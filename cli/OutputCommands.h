@@ -30,11 +30,11 @@ int RunSave(const QStringList& args);
 int RunExport(const QStringList& args);
 
 // Scans FILE and builds the working database as the Open command does, with
-// Ctrl+C as the stop; the scan's and the working database's messages go to
+// Ctrl+C as the stop (`stop`); the scan's and the working database's messages go to
 // standard error, and so do the lines saying where the pages came from
 // (companion files, detected settings). False, after "File Corrupted" on
 // standard error, when no table survived.
-bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file);
+bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file, IProgress& stop);
 // --main-file-only: OpenDamagedFile reads FILE alone, without FILE-wal and
 // FILE-journal.
 void SetMainFileOnly(bool mainFileOnly);
@@ -46,17 +46,30 @@ QString EscapeCell(const QString& text);
 // its next progress poll.
 void InstallStopOnInterrupt();
 bool StopRequested();
-// The tool's progress callback (CSQLiteRecovery::SetProgress): true once a stop was requested. When
-// the owner is a ProgressLine, it is refreshed.
-bool CliProgressProc(int unused, void* owner);
+// The tool's progress for work that shows none: it stops once Ctrl+C was
+// pressed.
+class InterruptStop : public IProgress {
+ public:
+  bool Step(const WalkStep&) override { return StopRequested(); }
+};
 
 // The progress line of a long save on standard error (only when it is a
-// terminal): objects done, records written, records per second.
-class ProgressLine {
+// terminal): objects done, records written, records per second. As the
+// save's progress it refreshes the line and stops once Ctrl+C was pressed.
+class ProgressLine : public IProgress {
  public:
   explicit ProgressLine(int objects);
+  bool Step(const WalkStep&) override {
+    Refresh();
+    return StopRequested();
+  }
+  void RecordsSaved(std::int64_t records) override { m_nCurrentRecords = records; }
   void SetObject(int index, const QString& name);
-  void AddFinishedRecords(std::int64_t records) { m_nRecordsBefore += records; }
+  // The object under way is done: its records count among the finished.
+  void AddFinishedRecords(std::int64_t records) {
+    m_nRecordsBefore += records;
+    m_nCurrentRecords = 0;
+  }
   void Refresh(bool force = false);
   void Clear();  // before other output on the terminal
   bool Active() const { return m_bTerminal; }
@@ -68,7 +81,8 @@ class ProgressLine {
   QString m_strName;
   std::int64_t m_nStartMs;
   std::int64_t m_nLastMs = 0;
-  std::int64_t m_nRecordsBefore = 0;  // records of the tables finished earlier
+  std::int64_t m_nRecordsBefore = 0;   // records of the tables finished earlier
+  std::int64_t m_nCurrentRecords = 0;  // records of the table under way
   bool m_bShown = false;
 };
 

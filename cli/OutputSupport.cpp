@@ -47,11 +47,6 @@ void InstallStopOnInterrupt() {
 
 bool StopRequested() { return g_bInterrupted != 0; }
 
-bool CliProgressProc(int, void* owner) {
-  if (owner != nullptr) static_cast<ProgressLine*>(owner)->Refresh();
-  return StopRequested();
-}
-
 ProgressLine::ProgressLine(int objects)
     : m_bTerminal(::isatty(STDERR_FILENO) == 1), m_nObjects(objects), m_nStartMs(NowMs()) {}
 
@@ -66,7 +61,7 @@ void ProgressLine::Refresh(bool force) {
   const std::int64_t now = NowMs();
   if (!force && now - m_nLastMs < 200) return;
   m_nLastMs = now;
-  const std::int64_t records = m_nRecordsBefore + CurrentSaveRecordCount();
+  const std::int64_t records = m_nRecordsBefore + m_nCurrentRecords;
   const double seconds = std::max<std::int64_t>(now - m_nStartMs, 1) / 1000.0;
   const QString line = QStringLiteral("\r\033[Kobject %1/%2 %3: %4 records, %5 records/s")
                            .arg(m_nIndex)
@@ -121,11 +116,10 @@ bool g_bMainFileOnly = false;
 
 void SetMainFileOnly(bool mainFileOnly) { g_bMainFileOnly = mainFileOnly; }
 
-bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file) {
-  engine.SetProgress(CliProgressProc, nullptr);
+bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file, IProgress& stop) {
   CSQLiteRecovery::ScanOptions options;
   options.useCompanions = !g_bMainFileOnly;
-  const CSQLiteRecovery::ScanOutcome scan = engine.ScanDatabase(file, options);
+  const CSQLiteRecovery::ScanOutcome scan = engine.ScanDatabase(file, options, stop);
   if (scan != CSQLiteRecovery::ScanOutcome::Opened)
     QTextStream(stderr) << CSQLiteRecovery::ScanMessage(scan) << '\n';
   // Where the pages came from, when not all from the file at its header's
@@ -136,7 +130,7 @@ bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file) {
   // schema tree.
   for (const QString& line : DescribeSchemaRecovery(engine))
     QTextStream(stderr) << "velmora-recover: " << line << '\n';
-  const CSQLiteRecovery::WorkingDbOutcome working = engine.BuildWorkingDatabase();
+  const CSQLiteRecovery::WorkingDbOutcome working = engine.BuildWorkingDatabase(stop);
   if (!working.message.isEmpty()) QTextStream(stderr) << working.message << '\n';
   if (!engine.TableNames().isEmpty()) return true;
   QTextStream(stderr) << "File Corrupted\n";

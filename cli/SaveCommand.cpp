@@ -66,7 +66,8 @@ int RunSave(const QStringList& args) {
   }
   InstallStopOnInterrupt();
   CSQLiteRecovery engine;
-  if (!OpenDamagedFile(engine, positional.at(0))) return kExitFailure;
+  InterruptStop stop;
+  if (!OpenDamagedFile(engine, positional.at(0), stop)) return kExitFailure;
 
   QStringList names[4];  // tables, views, triggers, indexes
   const int kinds[] = {kKindTable, kKindView, kKindTrigger, kKindIndex};
@@ -98,7 +99,6 @@ int RunSave(const QStringList& args) {
   }
 
   ProgressLine progress(int(selection.size()));
-  engine.SetProgress(CliProgressProc, &progress);
   QTextStream out(stdout);
   out.setEncoding(QStringConverter::Utf8);
   bool allSaved = true;
@@ -107,8 +107,8 @@ int RunSave(const QStringList& args) {
   for (const PlannedObject& object : selection) {
     progress.SetObject(++index, object.name);
     const ObjectOutcome outcome =
-        DispatchObject(engine, object.name, object.kind, &target, nullptr, nullptr, nullptr, nullptr,
-                       nullptr);
+        DispatchObject(engine, progress, object.name, object.kind, &target, nullptr, nullptr,
+                       nullptr, nullptr, nullptr);
     progress.AddFinishedRecords(outcome.records);
     if (object.kind == kKindTable && outcome.written) {
       if (outcome.lostAndFound) lost += outcome.records;
@@ -125,7 +125,6 @@ int RunSave(const QStringList& args) {
   }
   target.Close();
   progress.Clear();
-  engine.SetProgress(CliProgressProc, nullptr);
   if (putBack > 0 || lost > 0 || recovered > 0)
     QTextStream(stderr) << "orphan pages: " << putBack << " records put back into their own tables, "
                         << recovered << " in tables without a schema row, " << lost

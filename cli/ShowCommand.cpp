@@ -108,7 +108,8 @@ int RunShow(const QStringList& args) {
   }
   InstallStopOnInterrupt();
   CSQLiteRecovery engine;
-  if (!OpenDamagedFile(engine, positional.at(0))) return kExitFailure;
+  InterruptStop stop;
+  if (!OpenDamagedFile(engine, positional.at(0), stop)) return kExitFailure;
   const QString name = ResolveName(engine, kind, positional.at(1));
   if (name.isEmpty()) {
     PrintError(QStringLiteral("no %1 named %2").arg(KindWord(kind), positional.at(1)));
@@ -123,7 +124,7 @@ int RunShow(const QStringList& args) {
   grid.ResetRecordGrid();
   grid.DeleteAllColumns();
   status.SetText(QStringLiteral("Records:"));
-  DispatchObject(engine, name, kind, nullptr, &grid, &edit, &status, nullptr, nullptr);
+  DispatchObject(engine, stop, name, kind, nullptr, &grid, &edit, &status, nullptr, nullptr);
   // A virtual table has no records of its own: its statement is shown.
   if (kind == kKindTable && ObjectSql(engine, kind, name).isEmpty()) {
     grid.Finish();

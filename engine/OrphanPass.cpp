@@ -12,8 +12,8 @@
 #include "engine/PageLayout.h"
 #include "engine/PagePasses.h"
 #include "engine/RecordVisitor.h"
-#include "engine/RecoveredTrees.h"
-#include "engine/SQLiteRecovery.h"
+#include "engine/IndexStatement.h"
+#include "engine/RecoveryState.h"
 #include "engine/SqlQuote.h"
 #include "engine/WorkingDatabase.h"
 
@@ -95,9 +95,9 @@ std::uint64_t HashValue(std::uint64_t h, const RecordView& record, const ValueVi
 // The pointer map of an auto-vacuum file: for each page, its kind and parent.
 class PointerMap {
  public:
-  explicit PointerMap(const CSQLiteRecovery& session) : m_session(session) {
-    const Geometry& g = session.geometry();
-    m_present = format::ReadBigEndian32(session.Source().Header() + 52) != 0 && g.usableSize >= 480;
+  explicit PointerMap(const PageSource& source) : m_source(source) {
+    const Geometry& g = source.geometry();
+    m_present = format::ReadBigEndian32(source.Header() + 52) != 0 && g.usableSize >= 480;
     if (g.pageSize > 0) m_lockPage = 0x40000000 / g.pageSize + 1;
     m_perMapPage = g.usableSize / 5 + 1;
   }
@@ -118,8 +118,8 @@ class PointerMap {
     if (!m_present || map <= 0 || page <= map) return false;
     const std::int64_t offset = 5 * (page - map - 1);
     std::uint8_t bytes[5] = {};
-    if (offset + 5 > m_session.geometry().usableSize ||
-        m_session.Source().ReadPart(map, offset, bytes, 5) != 5)
+    if (offset + 5 > m_source.geometry().usableSize ||
+        m_source.ReadPart(map, offset, bytes, 5) != 5)
       return false;
     *kind = bytes[0];
     *parent = format::ReadBigEndian32(bytes + 1);
@@ -142,7 +142,7 @@ class PointerMap {
   }
 
  private:
-  const CSQLiteRecovery& m_session;
+  const PageSource& m_source;
   bool m_present = false;
   std::int64_t m_lockPage = 0;
   std::int64_t m_perMapPage = 0;
@@ -333,12 +333,12 @@ bool IndexEntryKey(std::size_t keyCount, const RecordView& record, std::uint64_t
 
 class Pass {
  public:
-  Pass(CSQLiteRecovery& session, IWalkProgress* progress)
-      : m_session(session), m_progress(progress), m_map(session) {}
+  Pass(RecoveryState& state, IProgress& progress)
+      : m_state(state), m_source(state.source), m_progress(progress), m_map(state.source) {}
   OrphanPassResult Run();
 
  private:
-  bool Stopped() const { return m_progress != nullptr && m_progress->Step(WalkStep{}); }
+  bool Stopped() const { return m_progress.Poll(); }
   bool ClassifyFile(std::vector<std::int64_t>* orphans);
   void ReadTables();
   void MakeGroups(const std::vector<std::int64_t>& orphans);
@@ -348,8 +348,9 @@ class Pass {
   void WeighIndexes();
   void Decide();
 
-  CSQLiteRecovery& m_session;
-  IWalkProgress* m_progress;
+  RecoveryState& m_state;
+  const PageSource& m_source;
+  IProgress& m_progress;
   PointerMap m_map;
   OrphanPassResult m_result;
   std::vector<TableInfo> m_tables;
@@ -361,38 +362,38 @@ class Pass {
 bool Pass::ClassifyFile(std::vector<std::int64_t>* orphans) {
   // Every live tree walked once without decoding (its holes and its pages
   // recorded), the freelist followed, every page left called an orphan.
-  m_result.pages = ClassifyPages(m_session, m_progress);
+  m_result.pages = ClassifyPages(m_state, m_progress);
   if (m_result.pages.stopped) return false;
-  const Geometry& g = m_session.geometry();
+  const Geometry& g = m_source.geometry();
   for (std::int64_t page = 2; page <= g.pageCount; ++page) {
-    if (m_session.Pages().Role(page) != PageRole::Orphan) continue;
+    if (m_state.pages.Role(page) != PageRole::Orphan) continue;
     // The lock-byte page and the pointer-map pages hold no rows.
     if (page == m_map.LockPage() || m_map.IsMapPage(page)) continue;
     std::uint8_t type = 0;
-    if (m_session.Source().ReadPart(page, 0, &type, 1) != 1) continue;
+    if (m_source.ReadPart(page, 0, &type, 1) != 1) continue;
     if (type == format::kInteriorTable || type == format::kLeafTable) orphans->push_back(page);
   }
   return true;
 }
 
 void Pass::ReadTables() {
-  sqlite3* db = m_session.WorkingDb();
+  sqlite3* db = m_state.working ? m_state.working->Db() : nullptr;
   if (db == nullptr) return;
-  for (const QString& name : m_session.TableNames()) {
-    const SchemaObject* object = m_session.Catalog().FindTable(name);
+  for (const QString& name : m_state.tableNames) {
+    const SchemaObject* object = m_state.catalog.FindTable(name);
     if (object == nullptr || object->rootPage <= 1) continue;
     TableInfo table;
     table.name = name;
     table.root = object->rootPage;
-    table.complete = m_session.WalkComplete(table.root);
-    table.holes = m_session.Holes(table.root);
+    table.complete = m_state.WalkComplete(table.root);
+    table.holes = m_state.Holes(table.root);
     if (!ReadTableColumns(db, name, &table)) continue;
-    for (const SchemaObject* index : m_session.Catalog().OfKind(SchemaKind::Index)) {
+    for (const SchemaObject* index : m_state.catalog.OfKind(SchemaKind::Index)) {
       if (index->rootPage <= 1 || index->tableName.compare(object->name, Qt::CaseInsensitive) != 0)
         continue;
       IndexInfo info;
       info.root = index->rootPage;
-      info.complete = m_session.WalkComplete(info.root);
+      info.complete = m_state.WalkComplete(info.root);
       if (ParseIndexColumns(index->sql, table, &info.positions)) table.indexes.push_back(info);
     }
     m_tables.push_back(std::move(table));
@@ -400,7 +401,7 @@ void Pass::ReadTables() {
 }
 
 void Pass::MakeGroups(const std::vector<std::int64_t>& orphans) {
-  const Geometry& g = m_session.geometry();
+  const Geometry& g = m_source.geometry();
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(g.pageSize));
   PageLayout layout;
   auto indexOf = [&orphans](std::int64_t page) -> std::int64_t {
@@ -411,7 +412,7 @@ void Pass::MakeGroups(const std::vector<std::int64_t>& orphans) {
   std::vector<std::vector<std::int64_t>> children(orphans.size());
   std::vector<bool> hasParent(orphans.size(), false), interior(orphans.size(), false);
   for (std::size_t i = 0; i < orphans.size(); ++i) {
-    if (m_session.Source().ReadPage(orphans[i], buffer.data()) != PageRead::Ok ||
+    if (m_source.ReadPage(orphans[i], buffer.data()) != PageRead::Ok ||
         !ParsePageLayout(buffer.data(), g.pageSize, g.usableSize, false, &layout) ||
         layout.type != format::kInteriorTable)
       continue;
@@ -463,7 +464,7 @@ void Pass::MakeGroups(const std::vector<std::int64_t>& orphans) {
 
 void Pass::DecodeGroups() {
   for (Group& group : m_groups) {
-    auto visitor = MakeVisitor(m_session, [&group](const CellRef&, const RecordView& record) {
+    auto visitor = MakeVisitor(m_source, [&group](const CellRef&, const RecordView& record) {
       if (!record.hasRowid) return;
       ++group.rows;
       group.minRowid = std::min(group.minRowid, record.rowid);
@@ -476,7 +477,7 @@ void Pass::DecodeGroups() {
         group.classes[size_t(k)] |= ClassBit(record.values[size_t(k)].storage);
     });
     for (std::int64_t leaf : group.leaves) {
-      if (m_session.WalkLoosePage(leaf, visitor, m_progress).stopped) return;
+      if (m_state.WalkLoose(leaf, visitor, m_progress).stopped) return;
     }
   }
 }
@@ -485,7 +486,7 @@ void Pass::ReadDamagedTrees() {
   for (TableInfo& table : m_tables) {
     if (table.complete) continue;
     std::int64_t lastPage = -1;
-    auto visitor = MakeVisitor(m_session, [&](const CellRef& cell, const RecordView& record) {
+    auto visitor = MakeVisitor(m_source, [&](const CellRef& cell, const RecordView& record) {
       if (!record.hasRowid) return;
       if (cell.pageNumber != lastPage) {
         table.leaves.emplace_back(record.rowid, record.rowid);
@@ -500,7 +501,7 @@ void Pass::ReadDamagedTrees() {
       for (int k = 0; k < record.Size(); ++k)
         table.liveClasses[size_t(k)] |= ClassBit(record.values[size_t(k)].storage);
     });
-    if (m_session.WalkPage(table.root, visitor, m_progress).stopped) return;
+    if (m_state.Walk(table.root, visitor, m_progress).stopped) return;
     std::sort(table.leaves.begin(), table.leaves.end());
     table.lastSoFar.resize(table.leaves.size());
     std::int64_t last = LLONG_MIN;
@@ -565,23 +566,23 @@ void Pass::WeighIndexes() {
             group.candidates.end())
           continue;
         any = true;
-        auto visitor = MakeVisitor(m_session, [&](const CellRef&, const RecordView& record) {
+        auto visitor = MakeVisitor(m_source, [&](const CellRef&, const RecordView& record) {
           std::uint64_t hash = 0;
           if (!record.hasRowid || !RowKey(index, record, &hash)) return;
           ++checked[g];
           keys.emplace(hash, static_cast<int>(g));
         });
         for (std::int64_t leaf : group.leaves)
-          if (m_session.WalkLoosePage(leaf, visitor, m_progress).stopped) return;
+          if (m_state.WalkLoose(leaf, visitor, m_progress).stopped) return;
       }
       if (!any) continue;
-      auto visitor = MakeVisitor(m_session, [&](const CellRef&, const RecordView& record) {
+      auto visitor = MakeVisitor(m_source, [&](const CellRef&, const RecordView& record) {
         std::uint64_t hash = 0;
         if (!IndexEntryKey(index.positions.size(), record, &hash)) return;
         auto at = keys.find(hash);
         if (at != keys.end()) ++found[size_t(at->second)];
       });
-      if (m_session.WalkPage(index.root, visitor, m_progress).stopped) return;
+      if (m_state.Walk(index.root, visitor, m_progress).stopped) return;
       for (std::size_t g = 0; g < m_groups.size(); ++g) {
         const auto& candidates = m_groups[g].candidates;
         auto at = std::find(candidates.begin(), candidates.end(), int(t));
@@ -678,8 +679,8 @@ OrphanPassResult Pass::Run() {
 
 }  // namespace
 
-OrphanPassResult RunOrphanPass(CSQLiteRecovery& session, IWalkProgress* progress) {
-  return Pass(session, progress).Run();
+OrphanPassResult RunOrphanPass(RecoveryState& state, IProgress& progress) {
+  return Pass(state, progress).Run();
 }
 
 std::uint64_t HashRecordValue(const RecordView& record, const ValueView& value) {

@@ -31,61 +31,18 @@
 #include <map>
 #include <vector>
 
-#include "engine/PagePasses.h"
+#include "engine/PassFindings.h"
+#include "engine/Progress.h"
 #include "engine/RecordView.h"
 
 namespace velmora {
 
-class CSQLiteRecovery;
-class IWalkProgress;
+struct RecoveryState;
 
-// The leaf pages put back into one table, in the order they are walked.
-struct PutBackPages {
-  std::vector<std::int64_t> pages;
-  std::int64_t rows = 0;  // records those pages hold, as the pass decoded them
-};
-
-// One group of orphan pages whose rows went to lost and found: an orphan
-// interior page with the orphan pages under it, or a single leaf.
-struct LostGroup {
-  std::int64_t top = 0;              // the page the group starts at
-  std::vector<std::int64_t> leaves;  // its leaf pages, in key order
-  std::int64_t rows = 0;
-  std::int64_t minRowid = 0, maxRowid = 0;
-  int minFields = 0, maxFields = 0;
-  // Per record position, the storage classes its records hold there, one bit
-  // each: 1 NULL, 2 integer, 4 real, 8 text, 16 blob.
-  std::vector<std::uint8_t> classes;
-  bool fitsNoTable = false;  // no table was even a candidate for it
-  // The root page the pointer map leads to from `top`; 0 when the file has
-  // no pointer map or it leads nowhere.
-  std::int64_t mapRoot = 0;
-};
-
-struct OrphanPassResult {
-  bool ran = false;              // the pass ran to its end
-  bool stopped = false;          // a stop request ended it; nothing was put back
-  std::int64_t orphanPages = 0;  // orphan table pages found (interior and leaf)
-  PageCounts pages;              // every page of the file by role, once classified
-  // Per table (real name as the working database holds it).
-  std::map<QString, PutBackPages> putBack;
-  // Leaf pages whose rows fit no table, or more than one, in page order.
-  std::vector<std::int64_t> lostPages;
-  std::int64_t lostRows = 0;
-  int lostWidth = 0;  // the most values a lost record holds (capped)
-  // The groups behind lostPages, in the order they were decided.
-  std::vector<LostGroup> lostGroups;
-};
-
-// The most value columns the lost-and-found table gets: the library's column
-// limit less the three leading columns. A record with more values than that
-// is counted by the save as not fitting.
-inline constexpr int kLostAndFoundMaxWidth = 1997;
-
-// Runs the pass over `session` (scanned, working database built); `progress`
-// is polled between units of work. On a stop the result says so and holds
-// nothing to put back.
-OrphanPassResult RunOrphanPass(CSQLiteRecovery& session, IWalkProgress* progress);
+// Runs the pass over `state` (scanned, working database built): its page
+// map is completed, its holes recorded; `progress` is polled between units
+// of work. On a stop the result says so and holds nothing to put back.
+OrphanPassResult RunOrphanPass(RecoveryState& state, IProgress& progress);
 
 // The CREATE TABLE statement of the lost-and-found table `name` with `width`
 // value columns: page, id (the cell's rowid), nfield, then c1..cN without

@@ -10,7 +10,7 @@
 
 #include "engine/Format.h"
 #include "engine/PageLayout.h"
-#include "engine/SQLiteRecovery.h"
+#include "engine/RecoveryState.h"
 #include "engine/StandIns.h"
 
 namespace velmora {
@@ -100,21 +100,21 @@ struct LeafClaim {
   bool asRoot = false;
 };
 
-struct MappingState {
+// First descent: the leaves some tree claimed after another (disputed);
+// second descent (collecting): every claim on a disputed leaf.
+struct MappingState : ILeafChildren {
   std::unordered_set<std::int64_t> disputed;
   std::unordered_map<std::int64_t, std::vector<LeafClaim>> claims;
   bool collecting = false;
-};
 
-void OnLeafChild(void* owner, std::uint32_t tree, std::int64_t page, RowidRange range,
-                 bool claimed) {
-  auto& state = *static_cast<MappingState*>(owner);
-  if (!state.collecting) {
-    if (!claimed) state.disputed.insert(page);
-  } else if (state.disputed.count(page) != 0) {
-    state.claims[page].push_back(LeafClaim{tree, range, false});
+  void LeafChild(std::uint32_t tree, std::int64_t page, RowidRange range, bool claimed) override {
+    if (!collecting) {
+      if (!claimed) disputed.insert(page);
+    } else if (disputed.count(page) != 0) {
+      claims[page].push_back(LeafClaim{tree, range, false});
+    }
   }
-}
+};
 
 class NoCells : public ICellVisitor {
  public:
@@ -270,7 +270,7 @@ std::int64_t MarkPointerMapPages(const PageSource& source, PageMap& map) {
 
 std::vector<std::int64_t> MapLiveTrees(const PageSource& source, PageMap& map,
                                        const std::vector<std::int64_t>& roots,
-                                       const std::vector<bool>& indexTrees, IWalkProgress* progress,
+                                       const std::vector<bool>& indexTrees, IProgress& progress,
                                        const PageLayout* firstPage) {
   std::vector<std::int64_t> lost;
   for (const std::int64_t root : roots)
@@ -278,8 +278,7 @@ std::vector<std::int64_t> MapLiveTrees(const PageSource& source, PageMap& map,
   MappingState state;
   WalkRules rules;
   rules.interiorOnly = true;
-  rules.onLeafChild = &OnLeafChild;
-  rules.owner = &state;
+  rules.leafChildren = &state;
   rules.firstPage = firstPage;
   TreeWalk walk(source, &map);
   NoCells none;
@@ -376,17 +375,17 @@ std::vector<std::uint32_t> FreelistPages(const PageSource& source) {
   return pages;
 }
 
-PageCounts ClassifyPages(CSQLiteRecovery& session, IWalkProgress* progress) {
+PageCounts ClassifyPages(RecoveryState& state, IProgress& progress) {
   PageCounts counts;
-  const PageSource& source = session.Source();
+  const PageSource& source = state.source;
   const Geometry& g = source.geometry();
-  PageMap& map = session.MutablePages();
+  PageMap& map = state.pages;
   if (!source.Usable()) return counts;
 
   // The live trees, cheaply: layouts and overflow chains, no records.
   OverflowMapper overflow(source);
-  for (const std::int64_t root : session.LiveRoots()) {
-    if (session.WalkPage(root, overflow, progress).stopped) {
+  for (const std::int64_t root : state.liveRoots) {
+    if (state.Walk(root, overflow, progress).stopped) {
       counts.stopped = true;
       return counts;
     }
@@ -408,7 +407,7 @@ PageCounts ClassifyPages(CSQLiteRecovery& session, IWalkProgress* progress) {
 
   // Every page left: orphan; a cut last page: unreadable.
   for (std::int64_t p = 1; p <= g.pageCount; ++p) {
-    if ((p & 4095) == 0 && progress != nullptr && progress->Step(WalkStep{})) {
+    if ((p & 4095) == 0 && progress.Poll()) {
       counts.stopped = true;
       return counts;
     }

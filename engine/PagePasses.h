@@ -10,18 +10,13 @@
 
 #include "engine/PageMap.h"
 #include "engine/PageSource.h"
+#include "engine/PassFindings.h"
+#include "engine/Progress.h"
 #include "engine/TreeWalk.h"
 
 namespace velmora {
 
-class CSQLiteRecovery;
-
-// One schema row's claim on a root page.
-struct RootCandidate {
-  std::int64_t rootPage = 0;
-  bool indexTree = false;  // an index or a WITHOUT ROWID table: index pages
-  int columns = 0;         // a table's columns from its statement; 0 when unknown
-};
+struct RecoveryState;
 
 // What a root page holds, as ChooseRoots weighs it.
 struct RootEvidence {
@@ -67,7 +62,7 @@ std::int64_t MarkPointerMapPages(const PageSource& source, PageMap& map);
 std::vector<std::int64_t> MapLiveTrees(const PageSource& source, PageMap& map,
                                        const std::vector<std::int64_t>& roots,
                                        const std::vector<bool>& indexTrees,
-                                       IWalkProgress* progress,
+                                       IProgress& progress,
                                        const PageLayout* firstPage = nullptr);
 
 // Follows the freelist chain from header offset 32 with bounds (each trunk
@@ -81,20 +76,12 @@ void FollowFreelist(const PageSource& source,
 // sorted, each once.
 std::vector<std::uint32_t> FreelistPages(const PageSource& source);
 
-// How many pages of the file have each role.
-struct PageCounts {
-  std::int64_t byRole[kPageRoleCount] = {};
-  std::int64_t total = 0;  // pages counted (whole pages plus a cut last page)
-  bool stopped = false;    // the progress callback asked to stop; counts are partial
-  std::int64_t Of(PageRole role) const { return byRole[static_cast<int>(role)]; }
-};
-
 // The classification pass, run after the table walks: walks every live tree
 // again without decoding records (page layouts and overflow chains only),
 // follows the freelist from header offset 32 (bounded; a trunk or leaf that
 // a live tree holds keeps its tree role), and gives every page left the role
-// Orphan (a cut last page: Unreadable). Fills the session's page map and
+// Orphan (a cut last page: Unreadable). Fills the state's page map and
 // returns the counts per role.
-PageCounts ClassifyPages(CSQLiteRecovery& session, IWalkProgress* progress);
+PageCounts ClassifyPages(RecoveryState& state, IProgress& progress);
 
 }  // namespace velmora

@@ -1,14 +1,26 @@
 // A cell visitor for the recovery passes: decodes each record a walk hands
 // on (display mode: values held in memory, nothing written) and passes it
-// to a function.
+// to a function. The passes and the session decode walked cells through
+// DecodeWalkedCell.
 #pragma once
 
 #include <type_traits>
 #include <utility>
 
-#include "engine/SQLiteRecovery.h"
+#include "engine/PageSource.h"
+#include "engine/RecordDecoder.h"
+#include "engine/RecordView.h"
+#include "engine/TreeWalk.h"
 
 namespace velmora {
+
+// Decodes a cell that a walk handed on into `view`, its overflow pages
+// counted in the walk's set and recorded in the walk's page map.
+inline void DecodeWalkedCell(const PageSource& source, const CellRef& cell, DecodeMode mode,
+                             ILongValueFiles* files, RecordView& view) {
+  DecodeCellPayload(source, cell.pageType, cell.page, cell.pageSize, cell.offset, mode, files,
+                    cell.overflowPages, cell.map, cell.tree, view, cell.space);
+}
 
 // `F` is called as f(const CellRef&, const RecordView&) for every record
 // whose payload fits its cell and that holds at least one value; a cell
@@ -16,10 +28,10 @@ namespace velmora {
 template <typename F>
 class RecordVisitor : public ICellVisitor {
  public:
-  RecordVisitor(const CSQLiteRecovery& session, F onRecord)
-      : m_session(session), m_onRecord(std::move(onRecord)) {}
+  RecordVisitor(const PageSource& source, F onRecord)
+      : m_source(source), m_onRecord(std::move(onRecord)) {}
   CellUse VisitCell(const CellRef& cell) override {
-    m_session.DecodeCell(cell, DecodeMode::Display, nullptr, m_view);
+    DecodeWalkedCell(m_source, cell, DecodeMode::Display, nullptr, m_view);
     if (m_view.localPayload > cell.space || m_view.localPayload > cell.pageSize ||
         m_view.values.empty())
       return CellUse::Skipped;
@@ -33,14 +45,14 @@ class RecordVisitor : public ICellVisitor {
   }
 
  private:
-  const CSQLiteRecovery& m_session;
+  const PageSource& m_source;
   F m_onRecord;
   RecordView m_view;
 };
 
 template <typename F>
-RecordVisitor<F> MakeVisitor(const CSQLiteRecovery& session, F onRecord) {
-  return RecordVisitor<F>(session, std::move(onRecord));
+RecordVisitor<F> MakeVisitor(const PageSource& source, F onRecord) {
+  return RecordVisitor<F>(source, std::move(onRecord));
 }
 
 }  // namespace velmora

@@ -12,7 +12,8 @@
 #include "engine/Format.h"
 #include "engine/PageLayout.h"
 #include "engine/RecordVisitor.h"
-#include "engine/SQLiteRecovery.h"
+#include "engine/OrphanPass.h"
+#include "engine/RecoveryState.h"
 #include "engine/SchemaRepair.h"
 #include "engine/SqlQuote.h"
 #include "engine/StandIns.h"
@@ -64,8 +65,8 @@ struct TreeEvidence {
   std::vector<std::vector<int>> keyPositions;
 };
 
-bool Stopped(IWalkProgress* progress) {
-  return progress != nullptr && progress->Step(WalkStep{});
+bool Stopped(IProgress& progress) {
+  return progress.Poll();
 }
 
 bool ContainsName(const QStringList& names, const QString& name) {
@@ -75,11 +76,11 @@ bool ContainsName(const QStringList& names, const QString& name) {
 // The pages of `tops` (sorted) that an interior page of a live tree names as
 // a child, sorted. `progress` is polled every few thousand pages; *stopped
 // is set when it asks to stop.
-std::vector<std::int64_t> KnownChildren(const CSQLiteRecovery& session,
+std::vector<std::int64_t> KnownChildren(const RecoveryState& state,
                                         const std::vector<std::int64_t>& tops,
-                                        IWalkProgress* progress, bool* stopped) {
+                                        IProgress& progress, bool* stopped) {
   std::vector<std::int64_t> children;
-  const Geometry& g = session.geometry();
+  const Geometry& g = state.source.geometry();
   if (tops.empty() || g.pageSize < format::kMinPageSize) return children;
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(g.pageSize));
   PageLayout layout;
@@ -88,12 +89,12 @@ std::vector<std::int64_t> KnownChildren(const CSQLiteRecovery& session,
       *stopped = true;
       return children;
     }
-    if (session.Pages().Role(page) != PageRole::Btree) continue;
+    if (state.pages.Role(page) != PageRole::Btree) continue;
     const int at = page == 1 ? format::kHeaderSize : 0;
     std::uint8_t type = 0;
-    if (session.Source().ReadPart(page, at, &type, 1) != 1 || type != format::kInteriorTable)
+    if (state.source.ReadPart(page, at, &type, 1) != 1 || type != format::kInteriorTable)
       continue;
-    if (session.Source().ReadPage(page, buffer.data()) != PageRead::Ok ||
+    if (state.source.ReadPage(page, buffer.data()) != PageRead::Ok ||
         !ParsePageLayout(buffer.data(), g.pageSize, g.usableSize, page == 1, &layout) ||
         !layout.interior)
       continue;
@@ -109,10 +110,10 @@ std::vector<std::int64_t> KnownChildren(const CSQLiteRecovery& session,
 }
 
 // The surviving indexes whose table has no schema row, their entries read.
-std::vector<LostIndex> ReadLostIndexes(CSQLiteRecovery& session, const QStringList& taken,
-                                       IWalkProgress* progress, bool* stopped) {
+std::vector<LostIndex> ReadLostIndexes(RecoveryState& state, const QStringList& taken,
+                                       IProgress& progress, bool* stopped) {
   std::vector<LostIndex> indexes;
-  for (const SchemaObject* object : session.Catalog().OfKind(SchemaKind::Index)) {
+  for (const SchemaObject* object : state.catalog.OfKind(SchemaKind::Index)) {
     LostIndex index;
     QString onTable;
     if (object->rootPage <= 1 || !IndexKeyNames(object->sql, &onTable, &index.keyNames)) continue;
@@ -122,7 +123,7 @@ std::vector<LostIndex> ReadLostIndexes(CSQLiteRecovery& session, const QStringLi
     index.keys = static_cast<int>(index.keyNames.size());
     indexes.push_back(std::move(index));
   }
-  for (const SchemaIndexRow& row : session.AutoIndexRows()) {
+  for (const SchemaIndexRow& row : state.autoIndexes) {
     LostIndex index;
     index.name = row.name;
     index.tableName = row.tableName;
@@ -132,12 +133,12 @@ std::vector<LostIndex> ReadLostIndexes(CSQLiteRecovery& session, const QStringLi
   }
   std::erase_if(indexes, [&](const LostIndex& index) {
     return index.tableName.isEmpty() || ContainsName(taken, index.tableName) ||
-           session.RootRefused(index.root) || index.keys > kMaxIndexKeys;
+           state.RootRefused(index.root) || index.keys > kMaxIndexKeys;
   });
   if (indexes.size() > kMaxLostIndexes) indexes.resize(kMaxLostIndexes);
   std::int64_t held = 0;
   for (LostIndex& index : indexes) {
-    auto visitor = MakeVisitor(session, [&](const CellRef&, const RecordView& record) {
+    auto visitor = MakeVisitor(state.source, [&](const CellRef&, const RecordView& record) {
       if (held >= kMaxIndexEntries) return false;
       if (index.keys == 0) index.keys = std::min(record.Size() - 1, kMaxIndexKeys + 1);
       if (index.keys < 1 || index.keys > kMaxIndexKeys || record.Size() != index.keys + 1)
@@ -150,7 +151,7 @@ std::vector<LostIndex> ReadLostIndexes(CSQLiteRecovery& session, const QStringLi
       ++held;
       return true;
     });
-    const WalkReport report = session.WalkPage(index.root, visitor, progress);
+    const WalkReport report = state.Walk(index.root, visitor, progress);
     if (report.stopped && Stopped(progress)) {
       *stopped = true;
       return {};
@@ -161,17 +162,17 @@ std::vector<LostIndex> ReadLostIndexes(CSQLiteRecovery& session, const QStringLi
 }
 
 // Reads the records of `groups` (their leaves) into `evidence`.
-bool ReadTree(CSQLiteRecovery& session, const std::vector<LostGroup>& all,
+bool ReadTree(RecoveryState& state, const std::vector<LostGroup>& all,
               const std::vector<std::size_t>& groups, const std::vector<LostIndex>& indexes,
-              IWalkProgress* progress, TreeEvidence* evidence) {
+              IProgress& progress, TreeEvidence* evidence) {
   evidence->found.assign(indexes.size(), 0);
   evidence->matches.resize(indexes.size());
   for (std::size_t i = 0; i < indexes.size(); ++i)
     evidence->matches[i].assign(static_cast<std::size_t>(std::max(indexes[i].keys, 0)),
                                 std::vector<std::int64_t>(kMaxKeyPositions + 1, 0));
-  const std::uint32_t encoding = session.geometry().textEncoding;
+  const std::uint32_t encoding = state.source.geometry().textEncoding;
   static const QRegularExpression statPattern(QStringLiteral("^[0-9]+( [0-9]+)*( .*)?$"));
-  auto visitor = MakeVisitor(session, [&](const CellRef&, const RecordView& record) {
+  auto visitor = MakeVisitor(state.source, [&](const CellRef&, const RecordView& record) {
     if (!record.hasRowid) return true;
     ++evidence->rows;
     if (evidence->profile.records < kMaxProfiledRecords) AddToProfile(record, evidence->profile);
@@ -209,7 +210,7 @@ bool ReadTree(CSQLiteRecovery& session, const std::vector<LostGroup>& all,
   });
   for (std::size_t g : groups)
     for (std::int64_t leaf : all[g].leaves)
-      if (session.WalkLoosePage(leaf, visitor, progress).stopped && Stopped(progress)) return false;
+      if (state.WalkLoose(leaf, visitor, progress).stopped && Stopped(progress)) return false;
   return true;
 }
 
@@ -370,66 +371,11 @@ QString RecoveredTableName(const QStringList& taken) {
   }
 }
 
-bool IndexKeyNames(const QString& sql, QString* table, QStringList* names) {
-  std::vector<SqlToken> tokens;
-  for (const SqlToken& t : TokenizeSql(sql))
-    if (t.kind != SqlTokenKind::Space && t.kind != SqlTokenKind::Comment) tokens.push_back(t);
-  auto symbol = [&](std::size_t i, char c) {
-    return i < tokens.size() && tokens[i].kind == SqlTokenKind::Symbol &&
-           sql.at(tokens[i].begin) == QLatin1Char(c);
-  };
-  auto isName = [&](std::size_t i) {
-    return i < tokens.size() && (tokens[i].kind == SqlTokenKind::Word ||
-                                 tokens[i].kind == SqlTokenKind::QuotedName ||
-                                 tokens[i].kind == SqlTokenKind::String);
-  };
-  std::size_t i = 0;
-  while (i < tokens.size() && !IsSqlKeyword(sql, tokens[i], "ON")) ++i;
-  if (!isName(++i)) return false;
-  if (symbol(i + 1, '.')) i += 2;
-  if (!isName(i)) return false;
-  *table = SqlTokenName(sql, tokens[i]);
-  if (!symbol(++i, '(')) return false;
-  names->clear();
-  // Each key up to its comma: a name with COLLATE / ASC / DESC is a column,
-  // anything else an expression.
-  int depth = 0;
-  std::size_t keyStart = i + 1;
-  for (++i; i < tokens.size(); ++i) {
-    if (symbol(i, '(')) {
-      ++depth;
-      continue;
-    }
-    const bool close = symbol(i, ')');
-    if (close && depth > 0) {
-      --depth;
-      continue;
-    }
-    if (depth > 0 || (!close && !symbol(i, ','))) continue;
-    const std::size_t length = i - keyStart;
-    bool column = length >= 1 && isName(keyStart);
-    std::size_t j = keyStart + 1;
-    if (column && j + 1 < i && IsSqlKeyword(sql, tokens[j], "COLLATE")) j += 2;
-    if (column && j < i &&
-        (IsSqlKeyword(sql, tokens[j], "ASC") || IsSqlKeyword(sql, tokens[j], "DESC")))
-      ++j;
-    column = column && j == i;
-    names->push_back(column ? SqlTokenName(sql, tokens[keyStart]) : QString());
-    keyStart = i + 1;
-    if (close) {
-      for (std::size_t w = i + 1; w < tokens.size(); ++w)
-        if (IsSqlKeyword(sql, tokens[w], "WHERE")) return false;
-      return !names->isEmpty();
-    }
-  }
-  return false;
-}
-
-std::vector<RecoveredTable> FindRecoveredTables(CSQLiteRecovery& session, const QStringList& taken,
-                                                IWalkProgress* progress) {
+std::vector<RecoveredTable> FindRecoveredTables(RecoveryState& state, const QStringList& taken,
+                                                IProgress& progress) {
   std::vector<RecoveredTable> tables;
-  const std::vector<LostGroup>& all = session.Orphans().lostGroups;
-  const std::vector<std::int64_t>& live = session.LiveRoots();
+  const std::vector<LostGroup>& all = state.orphans.lostGroups;
+  const std::vector<std::int64_t>& live = state.liveRoots;
   std::vector<std::size_t> eligible;
   std::vector<std::int64_t> tops;
   for (std::size_t g = 0; g < all.size(); ++g) {
@@ -445,20 +391,20 @@ std::vector<RecoveredTable> FindRecoveredTables(CSQLiteRecovery& session, const 
   if (eligible.empty()) return tables;
   std::sort(tops.begin(), tops.end());
   bool stopped = false;
-  const std::vector<std::int64_t> parented = KnownChildren(session, tops, progress, &stopped);
+  const std::vector<std::int64_t> parented = KnownChildren(state, tops, progress, &stopped);
   if (stopped) return tables;
   std::erase_if(eligible, [&](std::size_t g) {
     return std::binary_search(parented.begin(), parented.end(), all[g].top);
   });
   if (eligible.empty() || Stopped(progress)) return tables;
 
-  const std::vector<LostIndex> indexes = ReadLostIndexes(session, taken, progress, &stopped);
+  const std::vector<LostIndex> indexes = ReadLostIndexes(state, taken, progress, &stopped);
   if (stopped) return {};
   const std::vector<std::vector<std::size_t>> trees = GroupLostTrees(all, eligible);
   std::vector<TreeEvidence> evidence(trees.size());
   for (std::size_t t = 0; t < trees.size(); ++t) {
     TreeEvidence& e = evidence[t];
-    if (!ReadTree(session, all, trees[t], indexes, progress, &e)) return {};
+    if (!ReadTree(state, all, trees[t], indexes, progress, &e)) return {};
     e.named.assign(indexes.size(), false);
     e.keyPositions.resize(indexes.size());
     for (std::size_t i = 0; i < indexes.size(); ++i) {
@@ -526,7 +472,7 @@ std::vector<RecoveredTable> FindRecoveredTables(CSQLiteRecovery& session, const 
   for (const InternalShape shape : {InternalShape::Sequence, InternalShape::Stat1}) {
     const QString name = shape == InternalShape::Sequence ? QStringLiteral("sqlite_sequence")
                                                           : QStringLiteral("sqlite_stat1");
-    if (session.InternalTableRoot(name) > 0 ||
+    if (state.InternalTableRoot(name) > 0 ||
         std::count(shapes.begin(), shapes.end(), shape) != 1)
       continue;
     const std::size_t t = static_cast<std::size_t>(std::find(shapes.begin(), shapes.end(), shape) -

@@ -35,12 +35,13 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/OrphanPass.h"
+#include "engine/IndexStatement.h"
+#include "engine/PassFindings.h"
+#include "engine/Progress.h"
 
 namespace velmora {
 
-class CSQLiteRecovery;
-class IWalkProgress;
+struct RecoveryState;
 
 // One table made from orphan trees.
 struct RecoveredTable {
@@ -72,19 +73,12 @@ std::vector<std::vector<std::size_t>> GroupLostTrees(const std::vector<LostGroup
 // (compared without regard to ASCII case).
 QString RecoveredTableName(const QStringList& taken);
 
-// The names of the key columns of "CREATE [UNIQUE] INDEX i ON t(a, b COLLATE x
-// DESC, ...)", an empty name for a key that is an expression; `table` gets
-// the table name written after ON. False for a partial index (WHERE) or a
-// statement that does not read that way.
-bool IndexKeyNames(const QString& sql, QString* table, QStringList* names);
-
-// Finds the tables among the session's lost groups (the session's orphan
-// pass has run). `taken` holds every name already used (tables, schema
+// Finds the tables among the state's lost groups (the orphan pass has run). `taken` holds every name already used (tables, schema
 // objects). Reads the groups' pages and the surviving indexes' trees;
 // `progress` is polled between units of work. Returns nothing when stopped
 // or when no group is eligible. The groups of the returned tables are no
 // longer lost; the caller moves them.
-std::vector<RecoveredTable> FindRecoveredTables(CSQLiteRecovery& session, const QStringList& taken,
-                                                IWalkProgress* progress);
+std::vector<RecoveredTable> FindRecoveredTables(RecoveryState& state, const QStringList& taken,
+                                                IProgress& progress);
 
 }  // namespace velmora

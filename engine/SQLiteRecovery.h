@@ -1,11 +1,14 @@
 // CSQLiteRecovery: the recovery session for one damaged database file that
 // the user opened, and the operations that read it.
 //
-// The session owns the layers of the engine: the page source (the file as
-// numbered pages), the page map, the schema catalog and the working
-// database. The file is opened read-only and read page by page with plain
-// reads; the SQLite library is never asked to open it. Results come back as
-// values; the session itself shows nothing.
+// The session holds one RecoveryState (the page source, the page map, the
+// catalog, the chosen roots, the holes, the working database and the
+// findings of each pass), made anew by every Open, and runs the recovery
+// passes over it in the order engine/RecoveryPasses.h lists them. The file is
+// opened read-only and read page by page with plain reads; the SQLite
+// library is never asked to open it. Results come back as values; the
+// session itself shows nothing. Every long operation takes the IProgress
+// that paints its progress and asks it to stop.
 #pragma once
 
 #include <QString>
@@ -13,13 +16,14 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
-#include "engine/OrphanPass.h"
 #include "engine/PageMap.h"
-#include "engine/PagePasses.h"
 #include "engine/PageSource.h"
+#include "engine/PassFindings.h"
+#include "engine/Progress.h"
 #include "engine/RecordDecoder.h"
 #include "engine/RecordView.h"
 #include "engine/SchemaCatalog.h"
@@ -30,15 +34,7 @@ struct sqlite3;
 
 namespace velmora {
 
-class WorkingDatabase;
-
-// A schema row of an automatic index (sqlite_autoindex_TABLE_N, no
-// statement), which the catalog does not keep.
-struct SchemaIndexRow {
-  QString name;
-  QString tableName;
-  std::int64_t rootPage = 0;
-};
+struct RecoveryState;
 
 class CSQLiteRecovery {
  public:
@@ -71,10 +67,12 @@ class CSQLiteRecovery {
     bool useCompanions = true;
   };
 
-  // The Open entry: opens and validates the file `path` (trimmed) with its
-  // companion files as `options` says, walks the schema b-tree from page 1
-  // and fills the schema catalog.
-  ScanOutcome ScanDatabase(const QString& path, const ScanOptions& options);
+  // The Open entry: replaces the state of the file opened before with a new
+  // one, opens and validates the file `path` (trimmed) with its companion
+  // files as `options` says, and runs the scan passes: walks the schema
+  // b-tree from page 1 and fills the schema catalog.
+  ScanOutcome ScanDatabase(const QString& path, const ScanOptions& options,
+                           IProgress& progress = NoProgress());
   ScanOutcome ScanDatabase(const QString& path) { return ScanDatabase(path, ScanOptions()); }
   // After the schema walk the schema's root pages are chosen (a root of the
   // wrong family, one whose records do not fit its table, one two rows claim
@@ -105,21 +103,32 @@ class CSQLiteRecovery {
   // become tables of their own (engine/RecoveredTrees.h): catalog objects
   // with origin RecoveredTree and no root page, whose rows are read from
   // their pages (PutBack) and are not in lost and found.
+  // These are the build passes of engine/RecoveryPasses.h, run in their
+  // order; `progress` is polled by each.
   // Never ends the process: when the database cannot be created the outcome
   // says why and TableNames() stays empty.
-  WorkingDbOutcome BuildWorkingDatabase();
+  WorkingDbOutcome BuildWorkingDatabase(IProgress& progress = NoProgress());
 
   // Walks the b-tree rooted at `root`, handing every cell to `visitor`, and
-  // records the pages it uses in the page map. `progress` (may be null) is
-  // polled between units of work; when it is null the session's progress
-  // callback is polled instead. A refused root is not walked: the report is
-  // incomplete, with one unusable page and the whole rowid range as its hole.
-  // The holes of a walk that was not stopped are kept (Holes).
-  WalkReport WalkPage(std::int64_t root, ICellVisitor& visitor, IWalkProgress* progress);
+  // records the pages it uses in the page map. `progress` is told of every
+  // page and cell; a stop ends the walk after the cell in progress. A refused
+  // root is not walked: the report is incomplete, with one unusable page and
+  // the whole rowid range as its hole. The holes of a walk that was not
+  // stopped are kept (Holes).
+  WalkReport WalkPage(std::int64_t root, ICellVisitor& visitor, IProgress& progress);
 
   // Walks the single orphan page `page` as a tree of its own, without
   // recording it in the page map (it belongs to no live tree).
-  WalkReport WalkLoosePage(std::int64_t page, ICellVisitor& visitor, IWalkProgress* progress);
+  WalkReport WalkLoosePage(std::int64_t page, ICellVisitor& visitor, IProgress& progress);
+
+  // Gives every page of the file its role in the page map now (the orphan
+  // pass does so itself) and returns the counts per role.
+  PageCounts ClassifyPages(IProgress& progress = NoProgress());
+
+  // Runs the pass named `name` (engine/RecoveryPasses.h) once more over the
+  // state as it is, for benches that time one pass; false when no pass has
+  // that name or it failed.
+  bool RunPassAgain(std::string_view name, IProgress& progress);
 
   // Decodes a cell that a walk handed on into `view`.
   void DecodeCell(const CellRef& cell, DecodeMode mode, ILongValueFiles* files,
@@ -129,44 +138,34 @@ class CSQLiteRecovery {
                   std::int64_t cellOffset, DecodeMode mode, ILongValueFiles* files,
                   RecordView& view) const;
 
-  // The progress and stop callback: called with 0 and `owner` between units
-  // of work; a true result asks the running work to stop.
-  void SetProgress(ProgressProc proc, void* owner) {
-    m_pfnProgress = proc;
-    m_pOwner = owner;
-  }
-  void* ProgressOwner() const { return m_pOwner; }
-  // Calls the progress callback; false when there is none.
-  bool ProgressStop() const { return m_pfnProgress != nullptr && m_pfnProgress(0, m_pOwner); }
-
   // --- what the session knows ---
-  const QString& SourcePath() const { return m_sourcePath; }   // as handed to ScanDatabase
-  const QString& FilePath() const { return m_source.Path(); }  // trimmed; empty when not opened
-  const Geometry& geometry() const { return m_source.geometry(); }
-  const PageSource& Source() const { return m_source; }
+  const QString& SourcePath() const;  // as handed to ScanDatabase
+  const QString& FilePath() const;    // trimmed; empty when not opened
+  const Geometry& geometry() const;
+  const PageSource& Source() const;
   // Which files the pages came from and what was detected (valid after a scan).
-  const SourceReport& SourceInfo() const { return m_source.Report(); }
-  const SchemaCatalog& Catalog() const { return m_catalog; }
-  const PageMap& Pages() const { return m_pageMap; }
+  const SourceReport& SourceInfo() const;
+  const SchemaCatalog& Catalog() const;
+  const PageMap& Pages() const;
   // The root page of the internal table `name` (sqlite_sequence,
   // sqlite_stat1, sqlite_stat4) as its schema row gives it; 0 when the scan
   // found no such row.
   std::int64_t InternalTableRoot(const QString& name) const;
-  // For the passes that give pages their roles (PagePasses.h).
-  PageMap& MutablePages() { return m_pageMap; }
   // Root pages of the live trees: the schema tree's page 1, then every root
   // the schema names that was kept, in schema order, each once.
-  const std::vector<std::int64_t>& LiveRoots() const { return m_liveRoots; }
+  const std::vector<std::int64_t>& LiveRoots() const;
   // True when a schema row names `root` but the page was refused as its root.
   bool RootRefused(std::int64_t root) const;
   // Page 1 was read without its damaged b-tree header.
-  bool FirstPageReadLoosely() const { return m_firstPageLoose; }
+  bool FirstPageReadLoosely() const;
   // The schema tree was damaged, so the whole file was searched for schema rows.
-  bool SchemaSearched() const { return m_schemaSearched; }
+  bool SchemaSearched() const;
   // Schema rows taken from pages outside the schema tree (catalog objects
   // with origin FoundInFile, and rows the catalog does not keep, such as
   // automatic indexes and sqlite_sequence).
-  std::int64_t SchemaRowsFound() const { return m_schemaRowsFound; }
+  std::int64_t SchemaRowsFound() const;
+  // What the reading of page 1 and the schema tree found (the three above).
+  const SchemaScan& SchemaFindings() const;
   // The holes the last complete walk of `root` found (empty when none or
   // not walked yet); the whole rowid range for a refused root.
   const std::vector<RowidRange>& Holes(std::int64_t root) const;
@@ -174,7 +173,7 @@ class CSQLiteRecovery {
   // under it; false for a refused root or one not walked yet.
   bool WalkComplete(std::int64_t root) const;
   // What the orphan pass found (empty before BuildWorkingDatabase).
-  const OrphanPassResult& Orphans() const { return m_orphans; }
+  const OrphanPassResult& Orphans() const;
   // The orphan leaf pages put back into table `name` (real name), in walk
   // order; null when none.
   const PutBackPages* PutBack(const QString& name) const;
@@ -182,48 +181,23 @@ class CSQLiteRecovery {
   // found its table.
   const SchemaObject* LostAndFound() const;
   // The automatic-index schema rows the scan read.
-  const std::vector<SchemaIndexRow>& AutoIndexRows() const { return m_autoIndexes; }
+  const std::vector<SchemaIndexRow>& AutoIndexRows() const;
   // Tables the working database accepted, by real name, and the virtual
   // tables by their schema row's name, in schema order.
-  const QStringList& TableNames() const { return m_tableNames; }
+  const QStringList& TableNames() const;
   // The working connection (null before BuildWorkingDatabase or when it failed).
   sqlite3* WorkingDb() const;
   QString WorkingDbPath() const;
 
  private:
-  // Rebuilds and replays the refused statement of `table` (a catalog entry);
-  // true when the working database took the rebuilt one.
-  bool RepairStatement(SchemaObject& table);
-  // Chooses the live roots among the schema's claims and maps their trees.
-  void ChooseLiveRoots(std::vector<RootCandidate> candidates);
-  // Reads page 1 and decides whether it is read loosely (m_firstPage).
-  void ReadFirstPage();
-  // The whole-file search for schema rows, then the roots chosen again with
-  // `candidates` (the schema tree's claims) and the claims of the rows taken.
-  void SearchWholeFile(std::vector<RootCandidate> candidates);
-  // Makes tables of the orphan trees without a schema row (after the orphan
-  // pass) and takes their groups out of lost and found.
-  void AddRecoveredTrees(IWalkProgress* progress);
+  // Runs the passes of `phase` in their order; false when one failed.
+  bool RunPasses(int phase, IProgress& progress);
 
-  ProgressProc m_pfnProgress = nullptr;
-  void* m_pOwner = nullptr;
-  QString m_sourcePath;
-  PageSource m_source;
-  PageMap m_pageMap;
-  SchemaCatalog m_catalog;
-  std::map<QString, std::int64_t> m_internalRoots;  // schema rows kept out of the catalog
-  std::vector<SchemaIndexRow> m_autoIndexes;
-  std::vector<std::int64_t> m_liveRoots;
-  PageLayout m_firstPage;  // page 1 read without its header, when m_firstPageLoose
-  bool m_firstPageLoose = false;
-  bool m_schemaSearched = false;
-  std::int64_t m_schemaRowsFound = 0;
-  std::vector<std::int64_t> m_refusedRoots;  // sorted
-  std::unordered_map<std::int64_t, std::vector<RowidRange>> m_holes;
-  std::unordered_map<std::int64_t, bool> m_walkComplete;
-  QStringList m_tableNames;
-  OrphanPassResult m_orphans;
-  std::unique_ptr<WorkingDatabase> m_working;
+  std::unique_ptr<RecoveryState> m_state;  // never null
 };
+
+// What the session did to recover the schema, one line each (see
+// engine/SchemaSearch.h).
+QStringList DescribeSchemaRecovery(const CSQLiteRecovery& session);
 
 }  // namespace velmora

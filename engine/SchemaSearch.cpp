@@ -10,7 +10,6 @@
 
 #include "engine/Format.h"
 #include "engine/RecordDecoder.h"
-#include "engine/SQLiteRecovery.h"
 #include "engine/Values.h"
 
 namespace velmora {
@@ -59,12 +58,12 @@ bool StartsWithWords(const QString& sql, const char* words) {
 
 // Decodes the leaf table cell at `offset` and tells whether it is shaped like
 // a schema row.
-bool DecodeSchemaCell(const CSQLiteRecovery& session, const std::uint8_t* page, std::int64_t offset,
+bool DecodeSchemaCell(const PageSource& source, const std::uint8_t* page, std::int64_t offset,
                       RecordView& view) {
-  const Geometry& g = session.geometry();
+  const Geometry& g = source.geometry();
   if (!SchemaRecordHeader(page, std::min(g.usableSize, g.pageSize), offset)) return false;
-  session.DecodeCell(format::kLeafTable, page, g.pageSize, offset, DecodeMode::Schema, nullptr,
-                     view);
+  DecodeCellPayload(source, format::kLeafTable, page, g.pageSize, offset, DecodeMode::Schema,
+                    nullptr, nullptr, nullptr, 0, view);
   return SchemaRowShape(view, g.textEncoding, g.pageCount);
 }
 
@@ -162,19 +161,19 @@ bool FirstPageHeaderContradicts(const std::uint8_t* page, const PageLayout& pars
          page[h + 7] > 60;
 }
 
-std::int64_t CountSchemaRows(const CSQLiteRecovery& session, const std::uint8_t* page,
+std::int64_t CountSchemaRows(const PageSource& source, const std::uint8_t* page,
                              const PageLayout& layout) {
   if (layout.interior || layout.type != format::kLeafTable) return 0;
   RecordView view;
   std::int64_t rows = 0;
   for (const std::uint32_t offset : layout.cells)
-    if (DecodeSchemaCell(session, page, offset, view)) ++rows;
+    if (DecodeSchemaCell(source, page, offset, view)) ++rows;
   return rows;
 }
 
-bool ReadFirstPageLoosely(const CSQLiteRecovery& session, const std::uint8_t* page,
+bool ReadFirstPageLoosely(const PageSource& source, const std::uint8_t* page,
                           PageLayout* out) {
-  const Geometry& g = session.geometry();
+  const Geometry& g = source.geometry();
   const std::int64_t usable = std::min(g.usableSize, g.pageSize);
   const std::int64_t h = format::kHeaderSize;
   if (page == nullptr || usable < h + format::kInteriorHeaderSize + 4) return false;
@@ -193,7 +192,7 @@ bool ReadFirstPageLoosely(const CSQLiteRecovery& session, const std::uint8_t* pa
   RecordView view;
   std::vector<std::uint32_t> cells, space;
   for (std::size_t i = 0; i < l.cells.size(); ++i) {
-    if (DecodeSchemaCell(session, page, l.cells[i], view)) {
+    if (DecodeSchemaCell(source, page, l.cells[i], view)) {
       cells.push_back(l.cells[i]);
       space.push_back(l.space[i]);
     }
@@ -230,7 +229,7 @@ bool ReadFirstPageLoosely(const CSQLiteRecovery& session, const std::uint8_t* pa
   l.scanned = true;
   l.cells.clear();
   l.space.clear();
-  ChildPages pages(session.Source());
+  ChildPages pages(source);
   std::vector<InteriorCell> found;
   for (std::int64_t at = h + format::kInteriorHeaderSize; at + 5 <= usable; ++at) {
     const std::uint32_t target = format::ReadBigEndian32(page + at);
@@ -273,32 +272,32 @@ bool ReadFirstPageLoosely(const CSQLiteRecovery& session, const std::uint8_t* pa
   return !l.cells.empty() || l.rightChild != 0;
 }
 
-SchemaSearchResult SearchSchemaRows(const CSQLiteRecovery& session,
+SchemaSearchResult SearchSchemaRows(const PageSource& source, const PageMap& map,
                                     const std::vector<std::uint32_t>& freePages,
-                                    IWalkProgress* progress) {
+                                    IProgress& progress) {
   SchemaSearchResult result;
-  const Geometry& g = session.geometry();
+  const Geometry& g = source.geometry();
   if (g.pageSize < format::kMinPageSize) return result;
   const std::int64_t lockPage = kLockByteOffset / g.pageSize + 1;
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(g.pageSize));
   PageLayout layout;
   RecordView view;
   for (std::int64_t page = 2; page <= g.pageCount; ++page) {
-    if (progress != nullptr && progress->Step(WalkStep{})) {
+    if (progress.Poll()) {
       result.stopped = true;
       return result;
     }
-    if (session.Pages().Role(page) != PageRole::Unknown || page == lockPage ||
+    if (map.Role(page) != PageRole::Unknown || page == lockPage ||
         std::binary_search(freePages.begin(), freePages.end(), static_cast<std::uint32_t>(page)))
       continue;
-    if (session.Source().ReadPage(page, buffer.data()) != PageRead::Ok) continue;
+    if (source.ReadPage(page, buffer.data()) != PageRead::Ok) continue;
     ++result.pagesRead;
     if (buffer[0] != format::kLeafTable ||
         !ParsePageLayout(buffer.data(), g.pageSize, g.usableSize, false, &layout))
       continue;
     std::int64_t rows = 0;
     for (const std::uint32_t offset : layout.cells) {
-      if (!DecodeSchemaCell(session, buffer.data(), offset, view)) continue;
+      if (!DecodeSchemaCell(source, buffer.data(), offset, view)) continue;
       ++rows;
       FoundSchemaRow row;
       SchemaObject& object = row.object;
@@ -361,13 +360,13 @@ std::vector<bool> ChooseFoundRows(const std::vector<FoundSchemaRow>& rows,
   return take;
 }
 
-QStringList DescribeSchemaRecovery(const CSQLiteRecovery& session) {
+QStringList DescribeSchemaRecovery(const SchemaScan& scan) {
   QStringList lines;
-  if (session.FirstPageReadLoosely())
+  if (scan.firstPageLoose)
     lines << QStringLiteral(
         "page 1: its b-tree header is damaged; the schema rows were read by scanning the page");
-  if (session.SchemaSearched()) {
-    const std::int64_t found = session.SchemaRowsFound();
+  if (scan.searched) {
+    const std::int64_t found = scan.rowsFound;
     lines << (found == 1 ? QStringLiteral("schema: 1 schema row found outside the schema tree")
                          : QStringLiteral("schema: %1 schema rows found outside the schema tree")
                                .arg(found));

@@ -15,8 +15,7 @@
 
 namespace velmora {
 
-class CSQLiteRecovery;
-class IWalkProgress;
+struct SchemaScan;
 
 // True when `view` is shaped like a row of the schema table: five values;
 // the type is the text "table", "index", "view" or "trigger"; name and
@@ -39,7 +38,7 @@ bool FirstPageNeedsLooseRead(const PageLayout& parsed);
 bool FirstPageHeaderContradicts(const std::uint8_t* page, const PageLayout& parsed,
                                 std::int64_t usableSize);
 
-// Reads page 1 (its image `page`, as the session's page source gives it)
+// Reads page 1 (its image `page`, as the page source `source` gives it)
 // without trusting its b-tree header (file bytes 100-111). First as a leaf
 // table page: the cell content is scanned from just after the 8-byte header
 // to the usable end, the freeblock chain ignored (its first link is a header
@@ -53,12 +52,12 @@ bool FirstPageHeaderContradicts(const std::uint8_t* page, const PageLayout& pars
 // child is taken from bytes 108-111 when it names a table page that no cell
 // names. Fills `out` (type, cells, space, right child; pointersDamaged set)
 // and returns true; false when neither reading finds anything.
-bool ReadFirstPageLoosely(const CSQLiteRecovery& session, const std::uint8_t* page,
+bool ReadFirstPageLoosely(const PageSource& source, const std::uint8_t* page,
                           PageLayout* out);
 
 // How many cells of the page image `page` (parsed as `layout`; a leaf table
 // page) hold records that SchemaRowShape accepts.
-std::int64_t CountSchemaRows(const CSQLiteRecovery& session, const std::uint8_t* page,
+std::int64_t CountSchemaRows(const PageSource& source, const std::uint8_t* page,
                              const PageLayout& layout);
 
 // A record shaped like a schema row, found outside the schema tree.
@@ -73,17 +72,17 @@ struct SchemaSearchResult {
   std::vector<FoundSchemaRow> rows;       // in page and cell order
   std::vector<std::int64_t> schemaPages;  // leaf pages whose every cell is shaped like a schema row
   std::int64_t pagesRead = 0;
-  bool stopped = false;  // the progress callback asked to stop; rows are partial
+  bool stopped = false;  // the progress asked to stop; rows are partial
 };
 
 // Reads every page of the file from 2 on that the page map leaves unclaimed
 // and that is not in `freePages` (sorted), not the lock-byte page and a leaf
 // table page (by its pointers, or by the cell-content scan when they are
 // damaged), each once, and collects the records shaped like schema rows.
-// `progress` (may be null) is polled once per page.
-SchemaSearchResult SearchSchemaRows(const CSQLiteRecovery& session,
+// `progress` is polled once per page.
+SchemaSearchResult SearchSchemaRows(const PageSource& source, const PageMap& map,
                                     const std::vector<std::uint32_t>& freePages,
-                                    IWalkProgress* progress);
+                                    IProgress& progress);
 
 // Decides which found rows are taken. A row is not taken when an identical
 // row came before it, when `known(type, name)` says the schema tree already
@@ -101,6 +100,6 @@ std::vector<bool> ChooseFoundRows(const std::vector<FoundSchemaRow>& rows,
 // summary, the tool and the save report: page 1 read without its damaged
 // b-tree header, and how many schema rows were found outside the schema
 // tree when it was searched. Empty when the schema tree was read as it is.
-QStringList DescribeSchemaRecovery(const CSQLiteRecovery& session);
+QStringList DescribeSchemaRecovery(const SchemaScan& scan);
 
 }  // namespace velmora

@@ -14,10 +14,6 @@
 
 namespace velmora {
 
-// Progress and stop callback: called with 0 and the owner between units of
-// work. A true result asks the caller to stop at once.
-using ProgressProc = bool (*)(int unused, void* owner);
-
 // A control that can be shown and hidden (the status-bar Stop button).
 class IControl {
  public:

@@ -13,10 +13,10 @@ bool IsTableType(std::uint8_t type) {
 
 }  // namespace
 
-WalkReport TreeWalk::Walk(std::int64_t root, ICellVisitor& visitor, IWalkProgress* progress,
+WalkReport TreeWalk::Walk(std::int64_t root, ICellVisitor& visitor, IProgress& progress,
                           const WalkRules& rules) {
   m_visitor = &visitor;
-  m_progress = progress;
+  m_progress = &progress;
   m_rules = rules;
   m_root = static_cast<std::uint32_t>(root > 0 && root <= 0xFFFFFFFF ? root : 0);
   m_leafDepth = -1;
@@ -40,7 +40,7 @@ WalkReport TreeWalk::Walk(std::int64_t root, ICellVisitor& visitor, IWalkProgres
 
 bool TreeWalk::Poll(WalkStep::Kind kind, int depth, std::int64_t index, std::int64_t count) {
   if (m_report.stopped) return true;
-  if (m_progress != nullptr && m_progress->Step(WalkStep{kind, depth, index, count}))
+  if (m_progress->Step(WalkStep{kind, depth, index, count}))
     m_report.stopped = true;
   return m_report.stopped;
 }
@@ -97,8 +97,8 @@ bool TreeWalk::WalkAt(std::int64_t pageNumber, int depth, RowidRange range) {
     if (role != PageRole::Unknown &&
         !(role == PageRole::Btree && m_map->Owner(pageNumber) == m_root)) {
       if (m_rules.interiorOnly && depth == m_leafDepth && role == PageRole::Btree &&
-          m_rules.onLeafChild != nullptr)
-        m_rules.onLeafChild(m_rules.owner, m_root, pageNumber, range, false);
+          m_rules.leafChildren != nullptr)
+        m_rules.leafChildren->LeafChild(m_root, pageNumber, range, false);
       Refuse(0, depth, range);
       return false;
     }
@@ -112,8 +112,8 @@ bool TreeWalk::WalkAt(std::int64_t pageNumber, int depth, RowidRange range) {
   if (m_rules.interiorOnly && depth > 0 && depth == m_leafDepth) {
     // Claimed unread: the session resolves leaves that two trees claim.
     const bool claimed = m_map == nullptr || m_map->Claim(pageNumber, PageRole::Btree, m_root);
-    if (m_rules.onLeafChild != nullptr)
-      m_rules.onLeafChild(m_rules.owner, m_root, pageNumber, range, claimed);
+    if (m_rules.leafChildren != nullptr)
+      m_rules.leafChildren->LeafChild(m_root, pageNumber, range, claimed);
     return true;
   }
   std::vector<std::uint8_t>& buffer = m_pages[static_cast<std::size_t>(depth)];

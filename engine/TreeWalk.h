@@ -14,30 +14,9 @@
 #include "engine/PageMap.h"
 #include "engine/PageSet.h"
 #include "engine/PageSource.h"
+#include "engine/Progress.h"
 
 namespace velmora {
-
-// One step of a walk, as the progress callback sees it.
-struct WalkStep {
-  enum class Kind : std::uint8_t {
-    Poll,           // between units of work; nothing to show
-    InteriorBegin,  // an interior page is about to walk its children
-    InteriorChild,  // child `index` (0-based) of `count` of an interior page is done
-    LeafBegin,      // a page's cells are about to be visited
-    LeafCell,       // cell `index` of `count` was visited
-  };
-  Kind kind = Kind::Poll;
-  int depth = 0;  // 0 for the root page
-  std::int64_t index = 0;
-  std::int64_t count = 0;
-};
-
-// The progress and stop callback of a walk: true asks it to stop.
-class IWalkProgress {
- public:
-  virtual ~IWalkProgress() = default;
-  virtual bool Step(const WalkStep& step) = 0;
-};
 
 // A cell the walk hands on: a leaf cell, or a cell of an interior index page
 // (which carries a key). `space` is what the page leaves it (see PageLayout).
@@ -87,6 +66,16 @@ struct WalkReport {
   std::vector<RowidRange> holes;
 };
 
+// Told of every leaf child an index-only descent claims (the session's
+// mapping of the live trees): the tree walked, the child page, the range its
+// parent gives it, and false when the page map already gave it to another
+// tree.
+class ILeafChildren {
+ public:
+  virtual ~ILeafChildren() = default;
+  virtual void LeafChild(std::uint32_t tree, std::int64_t page, RowidRange range, bool claimed) = 0;
+};
+
 // Which pages a walk may take as children. A child is used only when it lies
 // in the file, is not another tree's page or root in the page map, has a page
 // type of the root's family (table pages under a table root, index pages
@@ -97,12 +86,8 @@ struct WalkRules {
   // depth of the tree's first leaf without being read, and no cell is
   // visited (the session's mapping of the live trees).
   bool interiorOnly = false;
-  // Called in interiorOnly mode for every leaf child claimed (may be null):
-  // the child page, the range its parent gives it, and false when the page
-  // map already gave it to another tree.
-  void (*onLeafChild)(void* owner, std::uint32_t tree, std::int64_t page, RowidRange range,
-                      bool claimed) = nullptr;
-  void* owner = nullptr;
+  // Told in interiorOnly mode of every leaf child claimed (may be null).
+  ILeafChildren* leafChildren = nullptr;
   // Page 1 as the session read it when its b-tree header is damaged (the
   // cells a scan found, and for an interior page the children): used in
   // place of parsing page 1 when it is the root. Null: page 1 is parsed.
@@ -122,7 +107,9 @@ class TreeWalk {
   // Children are validated as WalkRules says; a refused child is counted in
   // pagesUnusable, gives a hole (table trees), and loses its subtree only. A
   // refused page that the page map held for this tree is released there.
-  WalkReport Walk(std::int64_t root, ICellVisitor& visitor, IWalkProgress* progress,
+  // `progress` is told of every page begun and every cell or child done; a
+  // stop ends the walk after the cell in progress.
+  WalkReport Walk(std::int64_t root, ICellVisitor& visitor, IProgress& progress,
                   const WalkRules& rules = {});
 
  private:
@@ -137,7 +124,7 @@ class TreeWalk {
   const PageSource& m_source;
   PageMap* m_map;
   ICellVisitor* m_visitor = nullptr;
-  IWalkProgress* m_progress = nullptr;
+  IProgress* m_progress = nullptr;
   std::uint32_t m_root = 0;
   WalkRules m_rules;
   bool m_tableTree = true;  // the root's family

@@ -80,9 +80,9 @@ QString CsvFileName(const QString& table) {
   return name + QStringLiteral(".csv");
 }
 
-CCsvWriter::CCsvWriter(CSQLiteRecovery& engine, const TableLayout& layout, QFile& out,
-                       IProgressBar* progressBar)
-    : CTableReader(engine, true),
+CCsvWriter::CCsvWriter(CSQLiteRecovery& engine, IProgress& progress, const TableLayout& layout,
+                       QFile& out, IProgressBar* progressBar)
+    : CTableReader(engine, progress, true),
       m_layout(layout),
       m_out(out),
       m_pBar(progressBar),
@@ -124,10 +124,10 @@ bool CCsvWriter::WriteHeader() {
 }
 
 bool CCsvWriter::OnRecord(const RecordView& record, const QString&) {
-  if (record.values.empty()) return !m_engine.ProgressStop();
+  if (record.values.empty()) return !m_progress.Poll();
   if (record.Size() > m_layout.ColumnCount()) {
     ++m_nSkipped;
-    return !m_engine.ProgressStop();
+    return !m_progress.Poll();
   }
   m_line.clear();
   for (int c = 0; c < m_layout.ColumnCount(); ++c) {
@@ -141,7 +141,7 @@ bool CCsvWriter::OnRecord(const RecordView& record, const QString&) {
   if (m_bWriteFailed) return false;
   ++m_nRows;
   // The line has been written whole; a stop takes effect after it.
-  return !m_engine.ProgressStop();
+  return !m_progress.Poll();
 }
 
 void CCsvWriter::WriteValue(const RecordView& record, const ValueView& value) {
@@ -218,8 +218,8 @@ void CCsvWriter::WriteLongBlob(const QString& path) {
   }
 }
 
-CsvOutcome ExportTableCsv(CSQLiteRecovery& engine, const QString& table, const QString& path,
-                          bool overwrite, IProgressBar* progressBar) {
+CsvOutcome ExportTableCsv(CSQLiteRecovery& engine, IProgress& progress, const QString& table,
+                          const QString& path, bool overwrite, IProgressBar* progressBar) {
   CsvOutcome outcome;
   const QString source = engine.FilePath();
   if (!source.isEmpty()) {
@@ -248,9 +248,9 @@ CsvOutcome ExportTableCsv(CSQLiteRecovery& engine, const QString& table, const Q
   outcome.written = true;
   bool complete = true;
   {
-    CCsvWriter writer(engine, layout, out, progressBar);
+    CCsvWriter writer(engine, progress, layout, out, progressBar);
     if (writer.WriteHeader() && object->rootPage > 0) {
-      const WalkReport report = engine.WalkPage(object->rootPage, writer, &writer);
+      const WalkReport report = engine.WalkPage(object->rootPage, writer, writer);
       complete = report.complete;
       outcome.stopped = report.stopped && !writer.WriteFailed();
     } else {

@@ -32,7 +32,7 @@ QString CsvFileName(const QString& table);
 // What exporting one table came to.
 struct CsvOutcome {
   bool written = false;   // the file was created (it holds the rows written, also after a stop)
-  bool stopped = false;   // the progress callback asked to stop
+  bool stopped = false;   // the progress asked to stop
   std::int64_t rows = 0;  // records written
   std::int64_t valuesCut =
       0;  // values that damage cut short (written as far as they could be read)
@@ -47,7 +47,7 @@ struct CsvOutcome {
 // null) as a table display does.
 class CCsvWriter : public CTableReader {
  public:
-  CCsvWriter(CSQLiteRecovery& engine, const TableLayout& layout, QFile& out,
+  CCsvWriter(CSQLiteRecovery& engine, IProgress& progress, const TableLayout& layout, QFile& out,
              IProgressBar* progressBar = nullptr);
 
   bool Step(const WalkStep& step) override;
@@ -81,9 +81,10 @@ class CCsvWriter : public CTableReader {
 // Writes the table `table` (real name) of `engine` to the file `path`. The
 // file is created new; an existing file is never replaced unless
 // `overwrite`, and never when it is the damaged file or one of its
-// companions (-wal, -journal, -shm). The engine's progress callback stops
-// the export; the rows written so far stay in the file.
-CsvOutcome ExportTableCsv(CSQLiteRecovery& engine, const QString& table, const QString& path,
-                          bool overwrite, IProgressBar* progressBar = nullptr);
+// companions (-wal, -journal, -shm). `progress` stops the export; the rows
+// written so far stay in the file.
+CsvOutcome ExportTableCsv(CSQLiteRecovery& engine, IProgress& progress, const QString& table,
+                          const QString& path, bool overwrite,
+                          IProgressBar* progressBar = nullptr);
 
 }  // namespace velmora

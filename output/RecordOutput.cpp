@@ -4,7 +4,6 @@
 
 #include <QFile>
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -46,8 +45,6 @@ constexpr std::int64_t kBatchBytes = 1024 * 1024;
 // SQLite refuses values longer than this anyway (its default length limit).
 constexpr std::int64_t kMaxValueLength = 1000000000;
 
-std::atomic<std::int64_t> g_nSaveRecords{0};
-
 // A file that this program wrote into its temporary folder: opened without
 // following a symbolic link, regular files only. -1 otherwise.
 int OpenTempFile(const QString& path, std::int64_t* size) {
@@ -76,8 +73,6 @@ std::int64_t ReadSome(int fd, std::int64_t offset, char* out, std::int64_t count
 }
 
 }  // namespace
-
-std::int64_t CurrentSaveRecordCount() { return g_nSaveRecords.load(std::memory_order_relaxed); }
 
 void TableLayout::Derive() {
   recordToColumn.clear();
@@ -126,9 +121,10 @@ QString FormatRecordStatus(IRecordGrid* grid) {
   return QStringLiteral(" Records: %1").arg(n);
 }
 
-CTableReader::CTableReader(CSQLiteRecovery& engine, bool save, IRecordGrid* grid,
-                           IStatusText* statusText, IProgressBar* progressBar)
+CTableReader::CTableReader(CSQLiteRecovery& engine, IProgress& progress, bool save,
+                           IRecordGrid* grid, IStatusText* statusText, IProgressBar* progressBar)
     : m_engine(engine),
+      m_progress(progress),
       m_bSave(save),
       m_pGrid(save ? nullptr : grid),
       m_pStatusText(statusText),
@@ -201,7 +197,7 @@ bool CTableReader::Step(const WalkStep& step) {
   }
   // Polled at every step: before each cell and again after it, so a stop
   // is seen between any two records.
-  return m_engine.ProgressStop();
+  return m_progress.Step(step);
 }
 
 CellUse CTableReader::VisitCell(const CellRef& cell) {
@@ -219,10 +215,10 @@ CellUse CTableReader::VisitCell(const CellRef& cell) {
   return use;
 }
 
-CRecordWriter::CRecordWriter(CSQLiteRecovery& engine, const TableLayout& layout, sqlite3* db,
-                             IRecordGrid* grid, IStatusText* statusText,
-                             IProgressBar* progressBar)
-    : CTableReader(engine, db != nullptr, grid, statusText, progressBar),
+CRecordWriter::CRecordWriter(CSQLiteRecovery& engine, IProgress& progress,
+                             const TableLayout& layout, sqlite3* db, IRecordGrid* grid,
+                             IStatusText* statusText, IProgressBar* progressBar)
+    : CTableReader(engine, progress, db != nullptr, grid, statusText, progressBar),
       m_layout(layout),
       m_db(db) {
   switch (engine.geometry().textEncoding) {
@@ -230,7 +226,7 @@ CRecordWriter::CRecordWriter(CSQLiteRecovery& engine, const TableLayout& layout,
     case 3: m_nTextEncoding = SQLITE_UTF16BE; break;
     default: m_nTextEncoding = SQLITE_UTF8; break;
   }
-  if (m_db != nullptr) g_nSaveRecords.store(0, std::memory_order_relaxed);
+  if (m_db != nullptr) ReportWritten();
 }
 
 CRecordWriter::~CRecordWriter() {
@@ -248,7 +244,7 @@ bool CRecordWriter::OnRecord(const RecordView& record, const QString& recordStat
   if (record.Size() > m_layout.ColumnCount()) {
     // Not a record of this table as the working database describes it.
     ++m_nSkipped;
-    if (!m_engine.ProgressStop()) return true;
+    if (!m_progress.Poll()) return true;
     Flush();
     return false;
   }
@@ -259,7 +255,7 @@ bool CRecordWriter::OnRecord(const RecordView& record, const QString& recordStat
     if (!m_strLostError.isEmpty()) return false;
     // The record has been handed on whole; a stop takes effect after it, with
     // every record held back inserted.
-    if (!m_engine.ProgressStop()) return true;
+    if (!m_progress.Poll()) return true;
     Flush();
     return false;
   }
@@ -419,7 +415,7 @@ void CRecordWriter::Flush() {
     sqlite3_reset(batch->stmt);
     if (rc == SQLITE_DONE) {
       m_nWritten += count;
-      g_nSaveRecords.fetch_add(count, std::memory_order_relaxed);
+      ReportWritten();
       if (m_rowids.known) {
         m_rowids = plan;
         if (plan.known && sqlite3_last_insert_rowid(m_db) != plan.last) {
@@ -446,8 +442,8 @@ bool CRecordWriter::TransactionLost() {
   if (m_nTransaction != 1 || sqlite3_get_autocommit(m_db) == 0) return false;
   m_strLostError = QString::fromUtf8(sqlite3_errmsg(m_db));
   if (m_strLostError.isEmpty()) m_strLostError = QStringLiteral("the transaction was rolled back");
-  g_nSaveRecords.fetch_sub(m_nWritten, std::memory_order_relaxed);
   m_nWritten = 0;
+  ReportWritten();
   return true;
 }
 
@@ -733,7 +729,7 @@ bool CRecordWriter::InsertOne(const RecordView& record) {
   }
   if (rc == SQLITE_DONE) {
     ++m_nWritten;
-    g_nSaveRecords.fetch_add(1, std::memory_order_relaxed);
+    ReportWritten();
     NoteInsertedRowid();
   } else if (!TransactionLost()) {
     ++m_nRejected;
@@ -759,7 +755,7 @@ bool CRecordWriter::ShowRecord(const RecordView& record, const QString& recordSt
   }
   for (int column = 0; column < count; ++column) {
     if (!m_present[size_t(column)] && column != 0) continue;
-    if (m_engine.ProgressStop()) return false;
+    if (m_progress.Poll()) return false;
     m_pGrid->AddGridCell(column, m_texts[size_t(column)]);
     if (column == 0 && m_pStatusText != nullptr) m_pStatusText->SetText(recordStatus);
   }

@@ -60,14 +60,15 @@ QString FormatRecordStatus(IRecordGrid* grid);
 // Reads the cells of one table walk: decodes each cell in the mode of the
 // walk (save or display), drops cells whose payload does not fit their page,
 // and hands each record to OnRecord. In display mode with a grid it keeps the
-// record-count text and the progress bar as the walk goes; it polls the
-// engine's progress callback between units of work.
-class CTableReader : public ICellVisitor, public IWalkProgress, public ILongValueFiles {
+// record-count text and the progress bar as the walk goes. It is the walk's
+// progress: each step goes on to `progress`, whose answer stops the walk.
+class CTableReader : public ICellVisitor, public IProgress, public ILongValueFiles {
  public:
   // `save` selects how long values are kept (temporary files, or only the
   // start of a long text for its display). The display targets may be null.
-  CTableReader(CSQLiteRecovery& engine, bool save, IRecordGrid* grid = nullptr,
-               IStatusText* statusText = nullptr, IProgressBar* progressBar = nullptr);
+  CTableReader(CSQLiteRecovery& engine, IProgress& progress, bool save,
+               IRecordGrid* grid = nullptr, IStatusText* statusText = nullptr,
+               IProgressBar* progressBar = nullptr);
   ~CTableReader() override;
   CTableReader(const CTableReader&) = delete;
   CTableReader& operator=(const CTableReader&) = delete;
@@ -85,6 +86,7 @@ class CTableReader : public ICellVisitor, public IWalkProgress, public ILongValu
   virtual bool OnRecord(const RecordView& record, const QString& recordStatus) = 0;
 
   CSQLiteRecovery& m_engine;
+  IProgress& m_progress;
   const bool m_bSave;
   IRecordGrid* const m_pGrid;
   IStatusText* const m_pStatusText;
@@ -128,8 +130,9 @@ class CTableReader : public ICellVisitor, public IWalkProgress, public ILongValu
 class CRecordWriter : public CTableReader {
  public:
   // `db` is the recovered database (save mode) or null (display mode).
-  CRecordWriter(CSQLiteRecovery& engine, const TableLayout& layout, sqlite3* db,
-                IRecordGrid* grid = nullptr, IStatusText* statusText = nullptr,
+  // The records written are reported to `progress` (RecordsSaved) as they go in.
+  CRecordWriter(CSQLiteRecovery& engine, IProgress& progress, const TableLayout& layout,
+                sqlite3* db, IRecordGrid* grid = nullptr, IStatusText* statusText = nullptr,
                 IProgressBar* progressBar = nullptr);
   ~CRecordWriter() override;
 
@@ -230,6 +233,8 @@ class CRecordWriter : public CTableReader {
   // without AUTOINCREMENT (whose new rowids also follow sqlite_sequence)
   // whose rows go several to a statement (no trigger inserts meanwhile).
   bool NextRowidKnown();
+  // Tells the progress how many records are written now.
+  void ReportWritten() { m_progress.RecordsSaved(m_nWritten); }
   // After a row went in alone: the next rowid follows the one it received.
   void NoteInsertedRowid();
   // Fills m_stream: per record position, whether the value is a long blob
@@ -269,9 +274,5 @@ class CRecordWriter : public CTableReader {
   std::int64_t m_nWritten = 0, m_nShown = 0, m_nRejected = 0, m_nSkipped = 0;
   QString m_strFirstError;
 };
-
-// The running count of records inserted by the save in progress (for progress
-// displays).
-std::int64_t CurrentSaveRecordCount();
 
 }  // namespace velmora

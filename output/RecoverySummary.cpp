@@ -16,14 +16,14 @@ namespace {
 // Counts the records of a table walk as the grid would show them.
 class RowCounter : public CTableReader {
  public:
-  RowCounter(CSQLiteRecovery& engine, const TableLayout& layout)
-      : CTableReader(engine, false), m_layout(layout) {}
+  RowCounter(CSQLiteRecovery& engine, IProgress& progress, const TableLayout& layout)
+      : CTableReader(engine, progress, false), m_layout(layout) {}
   std::int64_t rows = 0;
 
  protected:
   bool OnRecord(const RecordView& record, const QString&) override {
     if (!record.values.empty() && record.Size() <= m_layout.ColumnCount()) ++rows;
-    return !m_engine.ProgressStop();
+    return !m_progress.Poll();
   }
 
  private:
@@ -31,16 +31,15 @@ class RowCounter : public CTableReader {
 };
 
 // Walks an index tree only for the page map: its cells are not decoded.
-class PageOnlyVisitor : public ICellVisitor, public IWalkProgress {
+class PageOnlyVisitor : public ICellVisitor {
  public:
-  explicit PageOnlyVisitor(CSQLiteRecovery& engine) : m_engine(engine) {}
+  explicit PageOnlyVisitor(IProgress& progress) : m_progress(progress) {}
   CellUse VisitCell(const CellRef&) override {
-    return m_engine.ProgressStop() ? CellUse::Stop : CellUse::Used;
+    return m_progress.Poll() ? CellUse::Stop : CellUse::Used;
   }
-  bool Step(const WalkStep&) override { return m_engine.ProgressStop(); }
 
  private:
-  CSQLiteRecovery& m_engine;
+  IProgress& m_progress;
 };
 
 QString Plural(std::int64_t n, const char* one, const char* many) {
@@ -67,7 +66,8 @@ const TableSummary* RecoverySummary::Table(const QString& name) const {
   return nullptr;
 }
 
-RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgressBar* progressBar) {
+RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgress& progress,
+                            IProgressBar* progressBar) {
   RecoverySummary summary;
   const Geometry& g = engine.geometry();
   summary.file = engine.FilePath();
@@ -105,10 +105,10 @@ RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgressBar* progressBar) 
     TableLayout layout;
     if (!summary.stopped && table.rootPage > 0 &&
         ReadColumnInfo(engine.WorkingDb(), name, &layout)) {
-      RowCounter counter(engine, layout);
+      RowCounter counter(engine, progress, layout);
       WalkReport report;
       try {
-        report = engine.WalkPage(table.rootPage, counter, &counter);
+        report = engine.WalkPage(table.rootPage, counter, counter);
       } catch (const std::exception&) {
         report.complete = false;
       }
@@ -141,8 +141,8 @@ RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgressBar* progressBar) 
   }
   for (const std::int64_t root : indexRoots) {
     if (summary.stopped) break;
-    PageOnlyVisitor visitor(engine);
-    const WalkReport report = engine.WalkPage(root, visitor, &visitor);
+    PageOnlyVisitor visitor(progress);
+    const WalkReport report = engine.WalkPage(root, visitor, progress);
     summary.pagesUnusable += report.pagesUnusable;
     if (report.stopped) summary.stopped = true;
     advance();

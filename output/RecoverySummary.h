@@ -94,10 +94,11 @@ struct RecoverySummary {
 
 // Counts what `engine` (scanned, with its working database) holds: walks
 // every table once with a counting reader and every index tree once, so that
-// the page map knows the live trees, then counts the pages. Polls the
-// engine's progress callback between cells (a stop ends the counting, with
+// the page map knows the live trees, then counts the pages. Polls
+// `progress` between cells (a stop ends the counting, with
 // `stopped` set); moves `progressBar` (may be null) from table to table.
-RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgressBar* progressBar = nullptr);
+RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgress& progress,
+                            IProgressBar* progressBar = nullptr);
 
 // The summary as the window shows it: plain text, one figure per line, then
 // one line per table.

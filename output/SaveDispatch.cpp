@@ -109,11 +109,11 @@ std::vector<PlannedObject> MakeSavePlan(const QStringList& tables, const QString
 QString RecordCountText(std::int64_t count) { return QStringLiteral("  Record : %1").arg(count); }
 QString RecordsCountText(std::int64_t count) { return QStringLiteral("  Records : %1").arg(count); }
 
-ObjectOutcome DispatchObject(CSQLiteRecovery& engine, const QString& name, int kind,
-                             RecoveredDatabase* target, IRecordGrid* grid,
+ObjectOutcome DispatchObject(CSQLiteRecovery& engine, IProgress& progress, const QString& name,
+                             int kind, RecoveredDatabase* target, IRecordGrid* grid,
                              IStatementEdit* statementEdit, IStatusText* statusText,
                              IProgressBar* progressBar, IControl* stopButton) {
-  if (engine.ProgressStop()) {
+  if (progress.Poll()) {
     ObjectOutcome outcome;
     outcome.stopped = true;
     outcome.error = QStringLiteral("the save was stopped before it");
@@ -136,7 +136,7 @@ ObjectOutcome DispatchObject(CSQLiteRecovery& engine, const QString& name, int k
       if (progressBar != nullptr) progressBar->SetVisible(true);
       if (stopButton != nullptr) stopButton->SetVisible(true);
     }
-    return ExtractTable(engine, name, target, grid, statusText, progressBar);
+    return ExtractTable(engine, progress, name, target, grid, statusText, progressBar);
   }
   if (!saveMode) {
     if (grid != nullptr) grid->SetVisible(false);

@@ -40,7 +40,8 @@ struct ObjectOutcome {
 // `kind`. For a table, `name` is its real name as TableNames() holds it; for
 // the other kinds it is the name field of its schema row. Display mode talks
 // to the grid, edit and status controls (any may be null).
-ObjectOutcome DispatchObject(CSQLiteRecovery& engine, const QString& name, int kind,
+ObjectOutcome DispatchObject(CSQLiteRecovery& engine, IProgress& progress, const QString& name,
+                             int kind,
                              RecoveredDatabase* target, IRecordGrid* grid,
                              IStatementEdit* statementEdit, IStatusText* statusText,
                              IProgressBar* progressBar, IControl* stopButton);

@@ -92,19 +92,20 @@ class LostAndFoundWriter : public CRecordWriter {
 // Counts the records a walk decodes, as the save would take them.
 class RecordCounter : public CTableReader {
  public:
-  explicit RecordCounter(CSQLiteRecovery& engine) : CTableReader(engine, false) {}
+  RecordCounter(CSQLiteRecovery& engine, IProgress& progress)
+      : CTableReader(engine, progress, false) {}
   std::int64_t count = 0;
 
  protected:
   bool OnRecord(const RecordView& record, const QString&) override {
     if (!record.values.empty()) ++count;
-    return !m_engine.ProgressStop();
+    return !m_progress.Poll();
   }
 };
 
 }  // namespace
 
-TableRowCounts CountTableRows(CSQLiteRecovery& engine, const QString& name) {
+TableRowCounts CountTableRows(CSQLiteRecovery& engine, IProgress& progress, const QString& name) {
   TableRowCounts counts;
   const SchemaObject* object = engine.Catalog().FindTable(name);
   if (object == nullptr) return counts;
@@ -120,8 +121,8 @@ TableRowCounts CountTableRows(CSQLiteRecovery& engine, const QString& name) {
     return counts;
   }
   if (object->rootPage <= 0) return counts;
-  RecordCounter counter(engine);
-  counts.stopped = engine.WalkPage(object->rootPage, counter, &counter).stopped;
+  RecordCounter counter(engine, progress);
+  counts.stopped = engine.WalkPage(object->rootPage, counter, counter).stopped;
   counts.own = counter.count;
   return counts;
 }
@@ -205,8 +206,9 @@ bool ReadColumnInfo(sqlite3* workDb, const QString& tableName, TableLayout* layo
   return !layout->columns.empty();
 }
 
-ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, RecoveredDatabase* target,
-                           IRecordGrid* grid, IStatusText* statusText, IProgressBar* progressBar) {
+ObjectOutcome ExtractTable(CSQLiteRecovery& engine, IProgress& progress, const QString& name,
+                           RecoveredDatabase* target, IRecordGrid* grid, IStatusText* statusText,
+                           IProgressBar* progressBar) {
   ObjectOutcome outcome;
   const bool save = target != nullptr;
   const SchemaObject* object = engine.Catalog().FindTable(name);
@@ -229,12 +231,12 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
       return outcome;
     }
     if (object != nullptr && object->virtualTable)
-      return SaveVirtualTable(engine, *object, *target);
+      return SaveVirtualTable(engine, progress, *object, *target);
     if (const SchemaObject* owner = internal.isEmpty() ? OwningVirtualTable(engine, db, name) : nullptr) {
       // The module creates its shadow tables: this one is filled with its
       // virtual table. When the module could not make it, it is saved as a
       // plain table below.
-      const ObjectOutcome shadow = SaveShadowTable(engine, *owner, name, *target);
+      const ObjectOutcome shadow = SaveShadowTable(engine, progress, *owner, name, *target);
       if (shadow.written || shadow.stopped) return shadow;
     }
     if (!internal.isEmpty()) {
@@ -309,7 +311,7 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
       progressBar->SetPos((i + 1) * 100 / (count + 1));
       progressBar->SetBarColor(0x0000FF);
     }
-    if (engine.ProgressStop()) break;
+    if (progress.Poll()) break;
     if (grid != nullptr) grid->AddGridColumn(i - 1, layout.columns[size_t(i - 1)].name.trimmed());
     ++handled;
   }
@@ -325,9 +327,9 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
   const bool lostAndFound = object != nullptr && object->origin == SchemaOrigin::LostAndFound;
   const bool recoveredTree = object != nullptr && object->origin == SchemaOrigin::RecoveredTree;
   std::unique_ptr<CRecordWriter> writerOwner =
-      lostAndFound ? std::make_unique<LostAndFoundWriter>(engine, layout, db, grid, statusText,
+      lostAndFound ? std::make_unique<LostAndFoundWriter>(engine, progress, layout, db, grid, statusText,
                                                           progressBar)
-                   : std::make_unique<CRecordWriter>(engine, layout, db, grid, statusText,
+                   : std::make_unique<CRecordWriter>(engine, progress, layout, db, grid, statusText,
                                                      progressBar);
   CRecordWriter& writer = *writerOwner;
   auto taken = [&writer, save] { return save ? writer.RecordsWritten() : writer.RecordsShown(); };
@@ -339,24 +341,24 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
     if (lostAndFound) {
       // Its rows are on the orphan pages that fit no table.
       for (std::int64_t page : engine.Orphans().lostPages)
-        if (engine.WalkLoosePage(page, writer, &writer).stopped) break;
+        if (engine.WalkLoosePage(page, writer, writer).stopped) break;
     } else if (recoveredTree) {
       // A table made from orphan trees: its rows are on their pages.
       if (const PutBackPages* pages = engine.PutBack(name)) {
         for (std::int64_t page : pages->pages) {
-          if (engine.ProgressStop()) break;
-          if (engine.WalkLoosePage(page, writer, &writer).stopped) break;
+          if (progress.Poll()) break;
+          if (engine.WalkLoosePage(page, writer, writer).stopped) break;
         }
       }
     } else if (root > 0) {
-      complete = engine.WalkPage(root, writer, &writer).complete;
+      complete = engine.WalkPage(root, writer, writer).complete;
       fromOwnTree = taken();
       // Then the orphan pages the orphan pass gave this table, with the same
       // writer: their rowids are ones the tree does not hold.
       if (const PutBackPages* extra = engine.PutBack(name)) {
         for (std::int64_t page : extra->pages) {
-          if (engine.ProgressStop()) break;
-          if (engine.WalkLoosePage(page, writer, &writer).stopped) break;
+          if (progress.Poll()) break;
+          if (engine.WalkLoosePage(page, writer, writer).stopped) break;
         }
       }
     } else {
@@ -390,7 +392,7 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
 
   outcome.records = !save ? writer.RecordsShown() : lost.isEmpty() ? writer.RecordsWritten() : 0;
   if (!lost.isEmpty()) outcome.putBack = 0;
-  if (!complete && engine.ProgressStop()) outcome.stopped = true;
+  if (!complete && progress.Poll()) outcome.stopped = true;
   if (save) {
     QStringList problems;
     if (writer.RecordsRejected() > 0)

@@ -27,8 +27,10 @@ bool ExecCreateStatement(sqlite3* db, const QString& sql, QString* error);
 // Shows (`target` null: into `grid`, which may be null) or saves (into
 // `target`) the table `name`; the records inserted and what went wrong are in
 // the result.
-ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, RecoveredDatabase* target,
-                           IRecordGrid* grid, IStatusText* statusText, IProgressBar* progressBar);
+// `progress` paints the work and asks it to stop.
+ObjectOutcome ExtractTable(CSQLiteRecovery& engine, IProgress& progress, const QString& name,
+                           RecoveredDatabase* target, IRecordGrid* grid, IStatusText* statusText,
+                           IProgressBar* progressBar);
 
 // Rows of one table as a save would take them: from its own tree, put back
 // from orphan pages, and (the lost-and-found table) kept there.
@@ -41,6 +43,6 @@ struct TableRowCounts {
 // Counts the rows of table `name` (real name): its own tree is walked and
 // its records counted; the other two come from the orphan pass. A table made
 // from orphan trees (no schema row) counts the rows of its pages as `own`.
-TableRowCounts CountTableRows(CSQLiteRecovery& engine, const QString& name);
+TableRowCounts CountTableRows(CSQLiteRecovery& engine, IProgress& progress, const QString& name);
 
 }  // namespace velmora

@@ -33,19 +33,19 @@ class FetchFiles : public ILongValueFiles {
 };
 
 // Walks to grid row `row` and copies out what FetchValue returns.
-class ValueFinder : public ICellVisitor, public IWalkProgress {
+class ValueFinder : public ICellVisitor {
  public:
-  ValueFinder(CSQLiteRecovery& engine, const TableLayout& layout, std::int64_t row, int column,
-              std::int64_t headLimit, const QString& saveTo, FetchedValue& out)
+  ValueFinder(CSQLiteRecovery& engine, IProgress& progress, const TableLayout& layout,
+              std::int64_t row, int column, std::int64_t headLimit, const QString& saveTo,
+              FetchedValue& out)
       : m_engine(engine),
+        m_progress(progress),
         m_layout(layout),
         m_row(row),
         m_column(column),
         m_headLimit(std::max<std::int64_t>(headLimit, 0)),
         m_saveTo(saveTo),
         m_out(out) {}
-
-  bool Step(const WalkStep&) override { return m_engine.ProgressStop(); }
 
   CellUse VisitCell(const CellRef& cell) override {
     // The record that would be row `row` is decoded whole; the ones before it
@@ -56,7 +56,7 @@ class ValueFinder : public ICellVisitor, public IWalkProgress {
     if (!IsTableRow(cell, m_view, m_layout)) return CellUse::Skipped;
     if (!candidate) {
       ++m_shown;
-      return m_engine.ProgressStop() ? CellUse::Stop : CellUse::Used;
+      return m_progress.Poll() ? CellUse::Stop : CellUse::Used;
     }
     Take();
     found = true;
@@ -135,6 +135,7 @@ class ValueFinder : public ICellVisitor, public IWalkProgress {
   }
 
   CSQLiteRecovery& m_engine;
+  IProgress& m_progress;
   const TableLayout& m_layout;
   const std::int64_t m_row;
   const int m_column;
@@ -204,8 +205,9 @@ QString PictureFormat(const QByteArray& head) {
   return QString();
 }
 
-FetchedValue FetchValue(CSQLiteRecovery& engine, const QString& table, std::int64_t row, int column,
-                        std::int64_t headLimit, const QString& saveTo) {
+FetchedValue FetchValue(CSQLiteRecovery& engine, IProgress& progress, const QString& table,
+                        std::int64_t row, int column, std::int64_t headLimit,
+                        const QString& saveTo) {
   FetchedValue out;
   const SchemaObject* object = engine.Catalog().FindTable(table);
   TableLayout layout;
@@ -215,12 +217,12 @@ FetchedValue FetchValue(CSQLiteRecovery& engine, const QString& table, std::int6
     return out;
   }
   if (row < 0 || column < 0 || column >= layout.ColumnCount()) return out;
-  ValueFinder finder(engine, layout, row, column, headLimit, saveTo, out);
-  engine.WalkPage(object->rootPage, finder, &finder);
+  ValueFinder finder(engine, progress, layout, row, column, headLimit, saveTo, out);
+  engine.WalkPage(object->rootPage, finder, progress);
   if (!finder.found) {
     out = FetchedValue();
     out.result =
-        engine.ProgressStop() ? FetchedValue::Result::Stopped : FetchedValue::Result::NoSuchRow;
+        progress.Poll() ? FetchedValue::Result::Stopped : FetchedValue::Result::NoSuchRow;
   }
   return out;
 }

@@ -70,10 +70,11 @@ struct FetchedValue {
 // returning, so memory stays within `headLimit` bytes plus a page whatever
 // the value's size. When `saveTo` is given, the value's exact bytes (a text in
 // the database's encoding; a number as SQLite prints it; NULL as no bytes)
-// are written to that file, which is created or truncated. The engine's
-// progress callback is polled between cells: a stop gives Stopped.
-FetchedValue FetchValue(CSQLiteRecovery& engine, const QString& table, std::int64_t row, int column,
-                        std::int64_t headLimit, const QString& saveTo = QString());
+// are written to that file, which is created or truncated. `progress` is
+// polled between cells: a stop gives Stopped.
+FetchedValue FetchValue(CSQLiteRecovery& engine, IProgress& progress, const QString& table,
+                        std::int64_t row, int column, std::int64_t headLimit,
+                        const QString& saveTo = QString());
 
 // A number as SQLite prints it: integers in decimal, reals with "%!.15g".
 QByteArray SqliteNumberText(const ValueView& value);

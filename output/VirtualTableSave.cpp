@@ -100,7 +100,8 @@ void CheckVirtualTable(sqlite3* db, const VirtualTableStatement& statement, QStr
 
 // Fills the shadow table `shadow` (created by the module) with the records of
 // its b-tree in the file. Returns the records written; adds what went wrong.
-std::int64_t FillShadowTable(CSQLiteRecovery& engine, sqlite3* db, const SchemaObject& shadow,
+std::int64_t FillShadowTable(CSQLiteRecovery& engine, IProgress& progress, sqlite3* db,
+                             const SchemaObject& shadow,
                              QStringList& problems, bool* incomplete, QString* lost) {
   TableLayout layout;
   if (!ReadColumnInfo(engine.WorkingDb(), shadow.name, &layout)) {
@@ -110,10 +111,10 @@ std::int64_t FillShadowTable(CSQLiteRecovery& engine, sqlite3* db, const SchemaO
   // The module writes first rows of its own (a version, an empty index);
   // the file's rows take their place.
   ExecSql(db, (QStringLiteral("DELETE FROM ") + QuoteIdentifier(shadow.name)).toUtf8());
-  CRecordWriter writer(engine, layout, db);
+  CRecordWriter writer(engine, progress, layout, db);
   bool complete = true;
   try {
-    complete = engine.WalkPage(shadow.rootPage, writer, &writer).complete;
+    complete = engine.WalkPage(shadow.rootPage, writer, writer).complete;
   } catch (const std::exception&) {
     complete = false;
   }
@@ -147,8 +148,8 @@ const SchemaObject* OwningVirtualTable(const CSQLiteRecovery& engine, sqlite3* d
   return nullptr;
 }
 
-ObjectOutcome SaveVirtualTable(CSQLiteRecovery& engine, const SchemaObject& object,
-                               RecoveredDatabase& target) {
+ObjectOutcome SaveVirtualTable(CSQLiteRecovery& engine, IProgress& progress,
+                               const SchemaObject& object, RecoveredDatabase& target) {
   ObjectOutcome outcome;
   sqlite3* const db = target.Db();
   if (db == nullptr) {
@@ -191,13 +192,13 @@ ObjectOutcome SaveVirtualTable(CSQLiteRecovery& engine, const SchemaObject& obje
             continue;
           }
           const std::int64_t n =
-              FillShadowTable(engine, db, *shadow, problems, &save.incomplete, &lost);
+              FillShadowTable(engine, progress, db, *shadow, problems, &save.incomplete, &lost);
           if (!lost.isEmpty()) break;
           save.shadowRecords.insert(shadow->name.toLower(), n);
           filled << QStringLiteral("%1 %2").arg(shadow->name).arg(n);
           if (suffix == QLatin1String("content") || suffix == QLatin1String("rowid"))
             save.records = n;
-          if (engine.ProgressStop()) break;
+          if (progress.Poll()) break;
         }
         // A transaction the library rolled back, or a COMMIT that fails (the
         // file cannot grow), keeps nothing: not even the virtual table.
@@ -237,13 +238,14 @@ ObjectOutcome SaveVirtualTable(CSQLiteRecovery& engine, const SchemaObject& obje
   outcome.error = done->error;
   outcome.note = done->note;
   outcome.incomplete = done->incomplete;
-  outcome.stopped = engine.ProgressStop();
+  outcome.stopped = progress.Poll();
   return outcome;
 }
 
-ObjectOutcome SaveShadowTable(CSQLiteRecovery& engine, const SchemaObject& owner,
-                              const QString& table, RecoveredDatabase& target) {
-  const ObjectOutcome whole = SaveVirtualTable(engine, owner, target);
+ObjectOutcome SaveShadowTable(CSQLiteRecovery& engine, IProgress& progress,
+                              const SchemaObject& owner, const QString& table,
+                              RecoveredDatabase& target) {
+  const ObjectOutcome whole = SaveVirtualTable(engine, progress, owner, target);
   ObjectOutcome outcome;
   const RecoveredDatabase::VirtualSave* save = target.FindVirtualSave(owner.name);
   outcome.written = whole.written;

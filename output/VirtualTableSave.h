@@ -26,13 +26,14 @@ const SchemaObject* OwningVirtualTable(const CSQLiteRecovery& engine, sqlite3* d
 // an error when a shadow table could not be filled or the module's check
 // fails and the table cannot be rebuilt. records: the rows the table holds
 // (documents or boxes, from its content or rowid shadow table).
-ObjectOutcome SaveVirtualTable(CSQLiteRecovery& engine, const SchemaObject& object,
-                               RecoveredDatabase& target);
+ObjectOutcome SaveVirtualTable(CSQLiteRecovery& engine, IProgress& progress,
+                               const SchemaObject& object, RecoveredDatabase& target);
 
 // Saves the shadow table `table` of the virtual table `owner` by saving the
 // virtual table (when not done yet); the outcome is the shadow table's share.
-ObjectOutcome SaveShadowTable(CSQLiteRecovery& engine, const SchemaObject& owner,
-                              const QString& table, RecoveredDatabase& target);
+ObjectOutcome SaveShadowTable(CSQLiteRecovery& engine, IProgress& progress,
+                              const SchemaObject& owner, const QString& table,
+                              RecoveredDatabase& target);
 
 // A statement from the file made fit for one line of a report: control
 // characters shown as "?", at most `limit` characters (then "...").

@@ -48,8 +48,9 @@ inline bool BuildDb(const QString& path, const DbOptions& options, const QString
 // display mode). Long values go to files of its own temporary folder.
 class RecordRecorder : public velmora::CTableReader {
  public:
-  RecordRecorder(velmora::CSQLiteRecovery& engine, bool save)
-      : velmora::CTableReader(engine, save) {}
+  RecordRecorder(velmora::CSQLiteRecovery& engine, bool save,
+                 velmora::IProgress& progress = velmora::NoProgress())
+      : velmora::CTableReader(engine, progress, save) {}
   struct Record {
     bool hasRowid = false;
     std::int64_t rowid = 0;
@@ -61,7 +62,7 @@ class RecordRecorder : public velmora::CTableReader {
 
   // Walks the tree under `root` into the recorder; true when it was complete.
   bool Walk(std::int64_t root) {
-    report = m_engine.WalkPage(root, *this, this);
+    report = m_engine.WalkPage(root, *this, *this);
     return report.complete;
   }
   velmora::WalkReport report;

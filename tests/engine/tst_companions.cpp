@@ -317,8 +317,8 @@ void CompanionsTest::rowsAsSqliteSees() {
       QCOMPARE(ref.rows.size(), built.mainRows);
     const SchemaObject* table = engine.Catalog().Find(SchemaKind::Table, name);
     QVERIFY2(table, qPrintable(name));
-    RecordCollector sink(engine, true);
-    QVERIFY(engine.WalkPage(table->rootPage, sink, &sink).complete);
+    RecordCollector sink(engine, NoProgress(), true);
+    QVERIFY(engine.WalkPage(table->rootPage, sink, sink).complete);
     expected += ref.rows.size();
     QCOMPARE(sink.records.size(), ref.rows.size());
     // A WITHOUT ROWID table's interior records come after their children's:
@@ -504,7 +504,7 @@ void CompanionsTest::savedSettings() {
         MakeSavePlan(CategoryNames(engine, kKindTable), CategoryNames(engine, kKindView),
                      CategoryNames(engine, kKindTrigger), CategoryNames(engine, kKindIndex));
     for (const PlannedObject& object : plan) {
-      const ObjectOutcome outcome = DispatchObject(engine, object.name, object.kind, &target,
+      const ObjectOutcome outcome = DispatchObject(engine, NoProgress(), object.name, object.kind, &target,
                                                    nullptr, nullptr, nullptr, nullptr, nullptr);
       QVERIFY2(outcome.written && outcome.error.isEmpty(),
                qPrintable(object.name + QStringLiteral(": ") + outcome.error));

@@ -101,7 +101,9 @@ QByteArray BigEndian32(std::uint32_t v) {
   return b;
 }
 
-bool StopAlways(int, void*) { return true; }
+struct StopAlways : IProgress {
+  bool Step(const WalkStep&) override { return true; }
+};
 
 }  // namespace
 
@@ -432,9 +434,10 @@ class TestEngineWalk : public QObject {
     QVERIFY(!recorder.Walk(t->rootPage));
     QCOMPARE(recorder.records.size(), std::size_t(10));
     recorder.records.clear();
-    engine.SetProgress(StopAlways, nullptr);
-    QVERIFY(!recorder.Walk(t->rootPage));
-    QVERIFY(recorder.records.empty());
+    StopAlways stop;
+    RecordRecorder stopped(engine, false, stop);
+    QVERIFY(!stopped.Walk(t->rootPage));
+    QVERIFY(stopped.records.empty());
   }
 
   // Random damage over a file with overflow chains, indexes and a WITHOUT

@@ -116,7 +116,7 @@ Tally Recover(const QString& intact, const QString& damaged) {
     return tally;
   }
   for (const QString& name : CategoryNames(engine, kKindTable))
-    tally.putBack += DispatchObject(engine, name, kKindTable, &target, nullptr, nullptr, nullptr,
+    tally.putBack += DispatchObject(engine, NoProgress(), name, kKindTable, &target, nullptr, nullptr, nullptr,
                                     nullptr, nullptr)
                          .putBack;
   target.Close();
@@ -368,7 +368,7 @@ void TestOrphans::intactFileHasNoOrphans() {
     QVERIFY(engine.Orphans().ran);
     QCOMPARE(engine.Orphans().orphanPages, std::int64_t{0});
     QVERIFY(engine.LostAndFound() == nullptr);
-    QCOMPARE(CountTableRows(engine, QStringLiteral("t")).own, std::int64_t{2000});
+    QCOMPARE(CountTableRows(engine, NoProgress(), QStringLiteral("t")).own, std::int64_t{2000});
   }
 }
 

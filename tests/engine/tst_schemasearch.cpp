@@ -171,7 +171,7 @@ void TestSchemaSearch::recovery() {
     QString error;
     QVERIFY2(target.Open(engine, out, QStringLiteral("out.db"), &error), qPrintable(error));
     for (const QString& name : CategoryNames(engine, kKindTable))
-      DispatchObject(engine, name, kKindTable, &target, nullptr, nullptr, nullptr, nullptr,
+      DispatchObject(engine, NoProgress(), name, kKindTable, &target, nullptr, nullptr, nullptr, nullptr,
                      nullptr);
     target.Close();
   }

@@ -163,7 +163,7 @@ class TestWholeFile : public QObject {
     QVERIFY2(b.own >= minOwnB, qPrintable(QString::number(b.own)));
     if (kind == 0) QVERIFY(!h.engine.Holes(rootA).empty());
     if (kind == 4) {
-      const PageCounts counts = ClassifyPages(h.engine, nullptr);
+      const PageCounts counts = h.engine.ClassifyPages();
       QCOMPARE(h.engine.Pages().Role(treeA.leaves[0]), PageRole::Btree);
       QCOMPARE(h.engine.Pages().Owner(treeA.leaves[0]), std::uint32_t(rootA));
       QCOMPARE(counts.total, in.PageCount());
@@ -199,7 +199,7 @@ class TestWholeFile : public QObject {
     PageProbe in(path);
     RecoveryHarness h(path);
     QVERIFY(h.WalkTable(QStringLiteral("t"), true).result);
-    const PageCounts counts = ClassifyPages(h.engine, nullptr);
+    const PageCounts counts = h.engine.ClassifyPages();
     QVERIFY(!counts.stopped);
     QCOMPARE(counts.total, in.PageCount());
     std::int64_t sum = 0;

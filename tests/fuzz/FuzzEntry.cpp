@@ -49,9 +49,8 @@ std::int64_t RecoverFile(const QString& path) {
   std::int64_t records = 0;
   CSQLiteRecovery engine;
   test::ProgressCounter progress;
-  engine.SetProgress(&test::ProgressCounter::Proc, &progress);
-  engine.ScanDatabase(path);
-  engine.BuildWorkingDatabase();
+  engine.ScanDatabase(path, CSQLiteRecovery::ScanOptions(), progress);
+  engine.BuildWorkingDatabase(progress);
 
   std::vector<std::int64_t> roots;
   for (const SchemaObject* o : engine.Catalog().OfKind(SchemaKind::Table)) roots.push_back(o->rootPage);
@@ -61,8 +60,8 @@ std::int64_t RecoverFile(const QString& path) {
       test::GridRecorder grid;
       test::StatusTextRecorder status;
       test::ProgressBarRecorder bar;
-      test::RecordCollector sink(engine, saveMode, &grid, &status, &bar);
-      engine.WalkPage(root, sink, &sink);
+      test::RecordCollector sink(engine, progress, saveMode, &grid, &status, &bar);
+      engine.WalkPage(root, sink, sink);
       records += sink.records.size();
     }
   }

@@ -30,7 +30,7 @@ constexpr std::int64_t kNoStop = INT64_MAX;
 
 // Decodes every cell it is handed in one mode and keeps nothing; checks that
 // each record view is consistent and reads every byte it holds.
-class DiscardingReader : public ICellVisitor, public IWalkProgress, public ILongValueFiles {
+class DiscardingReader : public ICellVisitor, public IProgress, public ILongValueFiles {
  public:
   DiscardingReader(const CSQLiteRecovery& session, DecodeMode mode, std::int64_t stopAfter)
       : m_session(session), m_mode(mode), m_stopAfter(stopAfter) {}
@@ -123,7 +123,7 @@ std::int64_t WalkPagesOfFile(const QString& path) {
   std::uint8_t checksum = 0;
   auto walk = [&](std::int64_t root, DecodeMode mode, std::int64_t stopAfter) {
     DiscardingReader reader(session, mode, stopAfter);
-    session.WalkPage(root, reader, &reader);
+    session.WalkPage(root, reader, reader);
     records += reader.records;
     checksum ^= reader.checksum;
   };

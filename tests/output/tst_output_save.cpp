@@ -42,7 +42,8 @@ struct SaveRun {
 };
 
 // Saves every object of the tree into `folder`, in the Save command's order.
-SaveRun SaveAll(CSQLiteRecovery& engine, const QString& source, const QString& folder) {
+SaveRun SaveAll(CSQLiteRecovery& engine, const QString& source, const QString& folder,
+               IProgress& progress = NoProgress()) {
   SaveRun run;
   QString error;
   const QString fileName = QFileInfo(source).fileName();
@@ -56,7 +57,7 @@ SaveRun SaveAll(CSQLiteRecovery& engine, const QString& source, const QString& f
       MakeSavePlan(CategoryNames(engine, kKindTable), CategoryNames(engine, kKindView),
                    CategoryNames(engine, kKindTrigger), CategoryNames(engine, kKindIndex));
   for (const PlannedObject& object : plan) {
-    const ObjectOutcome outcome = DispatchObject(engine, object.name, object.kind, &target,
+    const ObjectOutcome outcome = DispatchObject(engine, progress, object.name, object.kind, &target,
                                                  nullptr, nullptr, nullptr, nullptr, nullptr);
     run.outcomes << outcome;
     if (!outcome.written || !outcome.error.isEmpty() || outcome.stopped)
@@ -745,7 +746,7 @@ class OutputSaveTest : public QObject {
     QVERIFY(f.readAll() == sourceBytes);
     // Nothing is written without an open recovered database.
     const ObjectOutcome outcome =
-        DispatchObject(engine, "customers", kKindTable, &target, nullptr, nullptr, nullptr, nullptr, nullptr);
+        DispatchObject(engine, NoProgress(), "customers", kKindTable, &target, nullptr, nullptr, nullptr, nullptr, nullptr);
     QVERIFY(!outcome.written);
     QVERIFY(!outcome.error.isEmpty());
   }
@@ -826,7 +827,7 @@ class OutputSaveTest : public QObject {
     layout.hidden.push_back(0);
     layout.Derive();
     {
-      CRecordWriter writer(engine, layout, db);
+      CRecordWriter writer(engine, NoProgress(), layout, db);
       for (const QString& path : {secret.fileName(), GetTempFolderPath() + "../secret"}) {
         RecordView record;
         ValueView value;
@@ -884,7 +885,7 @@ class OutputSaveTest : public QObject {
     StatementEditRecorder edit;
     ControlRecorder stop;
     const ObjectOutcome outcome =
-        DispatchObject(engine, table, kKindTable, nullptr, &grid, &edit, &status, &bar, &stop);
+        DispatchObject(engine, NoProgress(), table, kKindTable, nullptr, &grid, &edit, &status, &bar, &stop);
     QVERIFY(!outcome.stopped);
     QCOMPARE(grid.captions, captions);
     QVERIFY(!grid.rows.isEmpty());
@@ -917,7 +918,7 @@ class OutputSaveTest : public QObject {
     GridRecorder grid;
     StatusTextRecorder status;
     ProgressBarRecorder bar;
-    DispatchObject(engine, "t", kKindTable, nullptr, &grid, nullptr, &status, &bar, nullptr);
+    DispatchObject(engine, NoProgress(), "t", kKindTable, nullptr, &grid, nullptr, &status, &bar, nullptr);
     QCOMPARE(grid.rows.size(), 120);
     QCOMPARE(status.texts.size(), 121);
     for (int i = 0; i < 120; ++i) QCOMPARE(status.texts[i + 1], QString(" Records: %1").arg(i));
@@ -985,7 +986,7 @@ class OutputSaveTest : public QObject {
     CSQLiteRecovery engine;
     Scan(engine, source);
     StoreBackedGrid grid;
-    DispatchObject(engine, "tags", kKindTable, nullptr, &grid, nullptr, nullptr, nullptr, nullptr);
+    DispatchObject(engine, NoProgress(), "tags", kKindTable, nullptr, &grid, nullptr, nullptr, nullptr, nullptr);
     const RefTable ref = ReadReferenceTable(source, "tags");
     QCOMPARE(grid.ItemCount(), ref.rows.size());
     QCOMPARE(grid.ColumnCount(), 2);
@@ -1008,7 +1009,7 @@ class OutputSaveTest : public QObject {
     for (const auto& [kind, name] :
          {std::pair{int(kKindView), QString("order_totals")}, std::pair{int(kKindTrigger), QString("orders_stock")},
           std::pair{int(kKindIndex), QString("idx_orders_customer")}}) {
-      DispatchObject(engine, name, kind, nullptr, &grid, &edit, &status, &bar, nullptr);
+      DispatchObject(engine, NoProgress(), name, kind, nullptr, &grid, &edit, &status, &bar, nullptr);
       QVERIFY2(edit.text.startsWith("CREATE "), qPrintable(edit.text));
       QVERIFY(edit.text.contains(name));
       QVERIFY(!edit.text.contains(QRegularExpression("[^\r]\n")));
@@ -1016,7 +1017,7 @@ class OutputSaveTest : public QObject {
       QVERIFY(!grid.visible);
       QVERIFY(edit.focusCalls > 0);
     }
-    DispatchObject(engine, "no such view", kKindView, nullptr, &grid, &edit, &status, &bar, nullptr);
+    DispatchObject(engine, NoProgress(), "no such view", kKindView, nullptr, &grid, &edit, &status, &bar, nullptr);
     QCOMPARE(edit.text, QString());
   }
 
@@ -1041,8 +1042,7 @@ class OutputSaveTest : public QObject {
     Scan(engine, source);
     ProgressCounter counter;
     counter.stopAfter = stopAfter;
-    engine.SetProgress(&ProgressCounter::Proc, &counter);
-    const SaveRun run = SaveAll(engine, source, folder + "/out");
+    const SaveRun run = SaveAll(engine, source, folder + "/out", counter);
     QVERIFY(!run.path.isEmpty());
     QVERIFY(!run.outcomes.isEmpty());
     for (const ObjectOutcome& outcome : run.outcomes) QVERIFY(outcome.stopped);

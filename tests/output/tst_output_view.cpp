@@ -115,7 +115,7 @@ class OutputViewTest : public QObject {
     if (damaged) QVERIFY(ZeroPage(path, leaf));
 
     RecoveryHarness h(path);
-    const RecoverySummary s = MakeSummary(h.engine);
+    const RecoverySummary s = MakeSummary(h.engine, NoProgress());
     QCOMPARE(s.pageSize, std::int64_t(1024));
     QCOMPARE(s.pageCount, probe.PageCount());
     QCOMPARE(s.fileSize, probe.PageCount() * 1024);
@@ -187,7 +187,7 @@ class OutputViewTest : public QObject {
 
     RecoveryHarness h(path);
     const QString saved = folder + "/value.bin";
-    const FetchedValue v = FetchValue(h.engine, "v", row, column, 1000, saved);
+    const FetchedValue v = FetchValue(h.engine, NoProgress(), "v", row, column, 1000, saved);
     QCOMPARE(int(v.result), int(FetchedValue::Result::Found));
     QVERIFY(v.saved);
     QVERIFY(v.complete);
@@ -196,8 +196,8 @@ class OutputViewTest : public QObject {
       QCOMPARE(v.length, std::int64_t(want.size()));
       QCOMPARE(v.head, want.left(1000));
     }
-    QCOMPARE(FetchValue(h.engine, "v", 3, 0, 10).result, FetchedValue::Result::NoSuchRow);
-    QCOMPARE(FetchValue(h.engine, "nope", 0, 0, 10).result, FetchedValue::Result::NoSuchTable);
+    QCOMPARE(FetchValue(h.engine, NoProgress(), "v", 3, 0, 10).result, FetchedValue::Result::NoSuchRow);
+    QCOMPARE(FetchValue(h.engine, NoProgress(), "nope", 0, 0, 10).result, FetchedValue::Result::NoSuchTable);
   }
 
   void csvQuoting_data() {
@@ -265,7 +265,7 @@ class OutputViewTest : public QObject {
 
     RecoveryHarness h(path);
     const QString out = folder + "/t.csv";
-    const CsvOutcome outcome = ExportTableCsv(h.engine, "t", out, false);
+    const CsvOutcome outcome = ExportTableCsv(h.engine, NoProgress(), "t", out, false);
     QVERIFY2(outcome.error.isEmpty(), qPrintable(outcome.error));
     QCOMPARE(outcome.rows, std::int64_t(10));
     const QByteArray written = ReadAll(out);
@@ -275,10 +275,10 @@ class OutputViewTest : public QObject {
     for (int r = 0; r < got.size(); ++r) QCOMPARE(got.at(r), want.at(r));
 
     // Never over an existing file, never over the damaged file itself.
-    QVERIFY(!ExportTableCsv(h.engine, "t", out, false).written);
+    QVERIFY(!ExportTableCsv(h.engine, NoProgress(), "t", out, false).written);
     QCOMPARE(ReadAll(out), written);
-    QVERIFY(!ExportTableCsv(h.engine, "t", path, true).written);
-    QVERIFY(!ExportTableCsv(h.engine, "t", path + "-wal", true).written);
+    QVERIFY(!ExportTableCsv(h.engine, NoProgress(), "t", path, true).written);
+    QVERIFY(!ExportTableCsv(h.engine, NoProgress(), "t", path + "-wal", true).written);
     QVERIFY(!QFile::exists(path + "-wal"));
   }
 

@@ -39,7 +39,7 @@ SaveRun SaveAll(const QString& source, const QString& folder) {
   for (const PlannedObject& object :
        MakeSavePlan(CategoryNames(engine, kKindTable), CategoryNames(engine, kKindView),
                     CategoryNames(engine, kKindTrigger), CategoryNames(engine, kKindIndex))) {
-    const ObjectOutcome outcome = DispatchObject(engine, object.name, object.kind, &target, nullptr,
+    const ObjectOutcome outcome = DispatchObject(engine, NoProgress(), object.name, object.kind, &target, nullptr,
                                                  nullptr, nullptr, nullptr, nullptr);
     run.outcomes.insert(object.name, outcome);
     if (!outcome.written || !outcome.error.isEmpty() || outcome.stopped)

@@ -18,14 +18,13 @@ class RecoveryHarness {
   // Scans `path` and builds the working database; message boxes are
   // recorded (see boxes), progress calls counted (see progress).
   explicit RecoveryHarness(const QString& path, bool buildWorkingDatabase = true) {
-    engine.SetProgress(&ProgressCounter::Proc, &progress);
-    scan = engine.ScanDatabase(path);
+    scan = engine.ScanDatabase(path, CSQLiteRecovery::ScanOptions(), progress);
     // The window shows the outcomes in message boxes; so does the harness.
     if (scan != CSQLiteRecovery::ScanOutcome::Opened)
       ShowMessageBox(CSQLiteRecovery::ScanMessage(scan));
     scanProgressCalls = progress.calls;
     if (buildWorkingDatabase) {
-      const CSQLiteRecovery::WorkingDbOutcome working = engine.BuildWorkingDatabase();
+      const CSQLiteRecovery::WorkingDbOutcome working = engine.BuildWorkingDatabase(progress);
       if (!working.message.isEmpty()) ShowMessageBox(working.message);
     }
   }
@@ -53,11 +52,11 @@ class RecoveryHarness {
                 IStatusText* status = nullptr, IProgressBar* bar = nullptr,
                 int stopAtRecord = -1) {
     Walk walk;
-    walk.sink = std::make_unique<RecordCollector>(engine, saveMode, grid, status, bar);
+    walk.sink = std::make_unique<RecordCollector>(engine, progress, saveMode, grid, status, bar);
     walk.sink->stopAtRecord = stopAtRecord;
     walk.sink->refuseTempFiles = refuseTempFiles;
     const std::int64_t before = progress.calls;
-    walk.report = engine.WalkPage(root, *walk.sink, walk.sink.get());
+    walk.report = engine.WalkPage(root, *walk.sink, *walk.sink);
     walk.result = walk.report.complete;
     walk.progressCalls = progress.calls - before;
     return walk;

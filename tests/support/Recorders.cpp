@@ -6,9 +6,10 @@
 
 namespace velmora::test {
 
-RecordCollector::RecordCollector(CSQLiteRecovery& engine, bool save, IRecordGrid* grid,
-                                 IStatusText* statusText, IProgressBar* progressBar)
-    : CTableReader(engine, save, grid, statusText, progressBar) {}
+RecordCollector::RecordCollector(CSQLiteRecovery& engine, IProgress& progress, bool save,
+                                 IRecordGrid* grid, IStatusText* statusText,
+                                 IProgressBar* progressBar)
+    : CTableReader(engine, progress, save, grid, statusText, progressBar) {}
 RecordCollector::~RecordCollector() = default;
 
 QString RecordCollector::PathFor(std::int64_t) {
@@ -102,12 +103,6 @@ QStringList MessageBoxRecorder::Texts() const {
   QStringList texts;
   for (const Box& b : boxes) texts << b.text;
   return texts;
-}
-
-bool ProgressCounter::Proc(int, void* owner) {
-  auto* counter = static_cast<ProgressCounter*>(owner);
-  ++counter->calls;
-  return counter->stopAfter >= 0 && counter->calls > counter->stopAfter;
 }
 
 }  // namespace velmora::test

@@ -31,8 +31,9 @@ struct CollectedRecord {
 // order, and the status text receives the record-count text.
 class RecordCollector : public CTableReader {
  public:
-  RecordCollector(CSQLiteRecovery& engine, bool save, IRecordGrid* grid = nullptr,
-                  IStatusText* statusText = nullptr, IProgressBar* progressBar = nullptr);
+  RecordCollector(CSQLiteRecovery& engine, IProgress& progress, bool save,
+                  IRecordGrid* grid = nullptr, IStatusText* statusText = nullptr,
+                  IProgressBar* progressBar = nullptr);
   ~RecordCollector() override;
 
   QString PathFor(std::int64_t length) override;
@@ -146,13 +147,15 @@ class MessageBoxRecorder {
   MessageBoxHook m_previous;
 };
 
-// A progress callback for CSQLiteRecovery::SetProgress: counts its calls
-// and asks to stop after `stopAfter` calls (-1: never). Use with the
-// counter as the owner pointer.
-struct ProgressCounter {
+// A progress that counts its steps and asks to stop after `stopAfter` steps
+// (-1: never).
+struct ProgressCounter : IProgress {
   std::int64_t calls = 0;
   std::int64_t stopAfter = -1;
-  static bool Proc(int, void* owner);
+  bool Step(const WalkStep&) override {
+    ++calls;
+    return stopAfter >= 0 && calls > stopAfter;
+  }
 };
 
 }  // namespace velmora::test

@@ -295,7 +295,7 @@ void TestFrame::stopButtonDuringLongWork() {
   QVERIFY(LongWork(*m_frame, 3000));
   QVERIFY(m_frame->m_bStopRequested);
   // The callback keeps reporting the stop until the next operation clears it.
-  QVERIFY(EngineProgressProc(0, m_frame.get()));
+  QVERIFY(m_frame->EngineProgress().Poll());
 }
 
 void TestFrame::menuAndToolbarClicksDropped() {
@@ -353,7 +353,7 @@ void TestFrame::savingDialogKeys() {
   bool answer = true;
   {
     CMainFrame::EngineCall call(*m_frame);
-    answer = EngineProgressProc(0, m_frame.get());
+    answer = m_frame->EngineProgress().Poll();
   }
   QVERIFY(!answer);
   QVERIFY(saving.isVisible());
@@ -363,13 +363,13 @@ void TestFrame::savingDialogKeys() {
   QTimer::singleShot(0, &saving, [&] { QTest::keyClick(&saving, Qt::Key_Return); });
   {
     CMainFrame::EngineCall call(*m_frame);
-    answer = EngineProgressProc(0, m_frame.get());
+    answer = m_frame->EngineProgress().Poll();
   }
   QVERIFY(!answer);
   QVERIFY(saving.isVisible());
   // Without a key the stop flag is reported again.
   QTest::qWait(15);
-  QVERIFY(EngineProgressProc(0, m_frame.get()));
+  QVERIFY(m_frame->EngineProgress().Poll());
   m_frame->m_bSaving = false;
   m_frame->m_pSavingDlg = nullptr;
 }

@@ -44,15 +44,15 @@ inline void OpenThrough(CMainFrame& frame, const QString& path) {
   SendCustom(&frame, WMU_OPEN_DATABASE);
 }
 
-// Simulated long work: an engine call that calls the progress callback for
+// Simulated long work: an engine call that calls the frame's progress for
 // at most `ms` milliseconds, until it returns true or `until` holds.
-// Returns whether the callback asked to stop.
+// Returns whether the progress asked to stop.
 inline bool LongWork(CMainFrame& frame, int ms, const std::function<bool()>& until = {}) {
   CMainFrame::EngineCall call(frame);
   QElapsedTimer clock;
   clock.start();
   while (clock.elapsed() < ms) {
-    if (EngineProgressProc(0, &frame)) return true;
+    if (frame.EngineProgress().Poll()) return true;
     if (until && until()) return false;
     QTest::qSleep(1);
   }

@@ -19,6 +19,7 @@
 
 using namespace velmora;
 using velmora::test::ProgressBarRecorder;
+using velmora::test::ProgressCounter;
 using velmora::test::StatusTextRecorder;
 
 namespace {
@@ -307,7 +308,7 @@ void TestGrid::selectionText() {
                                   QItemSelectionModel::Select);
   }
   bool stopped = true;
-  QCOMPARE(grid.SelectionText({}, &stopped),
+  QCOMPARE(grid.SelectionText(NoProgress(), &stopped),
            QString(expected).replace(QLatin1Char('|'), QLatin1Char('\n')));
   QVERIFY(!stopped);
 }
@@ -316,15 +317,17 @@ void TestGrid::copyStops() {
   CListCtrlEx grid;
   FillGrid(grid, 400);
   grid.selectAll();
-  int calls = 0;
+  ProgressCounter secondStep;
+  secondStep.stopAfter = 1;
   bool stopped = false;
-  QCOMPARE(grid.SelectionText([&] { return ++calls == 2; }, &stopped), QString());
+  QCOMPARE(grid.SelectionText(secondStep, &stopped), QString());
   QVERIFY(stopped);
-  QCOMPARE(calls, 2);
+  QCOMPARE(secondStep.calls, std::int64_t{2});
   // A stop ends a search through many cells too.
   QModelIndex found;
-  QCOMPARE(grid.FindText(
-               QStringLiteral("zzz"), true, [] { return true; }, &found),
+  ProgressCounter stopNow;
+  stopNow.stopAfter = 0;
+  QCOMPARE(grid.FindText(QStringLiteral("zzz"), true, stopNow, &found),
            CListCtrlEx::FindOutcome::Stopped);
   // Shift+Space widens a cell to its row.
   grid.selectionModel()->setCurrentIndex(grid.model()->index(5, 1),
@@ -374,7 +377,7 @@ void TestGrid::findText() {
         grid.model()->index(from.section(',', 0, 0).toInt(), from.section(',', 1, 1).toInt()));
   QModelIndex found;
   bool wrapped = false;
-  const auto outcome = grid.FindText(text, forward, {}, &found, &wrapped);
+  const auto outcome = grid.FindText(text, forward, NoProgress(), &found, &wrapped);
   const QString got = outcome != CListCtrlEx::FindOutcome::Found ? QStringLiteral("none")
                                                                  : QStringLiteral("%1,%2%3")
                                                                        .arg(found.row())

@@ -25,18 +25,17 @@ using namespace velmora::test;
 
 namespace {
 
-// The progress callback of these tests: counts calls, can run an action on
-// the n-th call (as a click pumped by the real callback would), and returns
-// the stop flag.
-struct Progress {
+// The progress of these tests: counts steps, can run an action on the n-th
+// step (as a click pumped by the window's progress would), and returns the
+// stop flag.
+struct Progress : IProgress {
   bool stop = false;
   int calls = 0;
   int actAt = -1;
   std::function<void()> action;
-  static bool Proc(int, void* owner) {
-    auto* self = static_cast<Progress*>(owner);
-    if (++self->calls == self->actAt && self->action) self->action();
-    return self->stop;
+  bool Step(const WalkStep&) override {
+    if (++calls == actAt && action) action();
+    return stop;
   }
 };
 
@@ -75,7 +74,6 @@ struct Opened {
     }
     engine.ScanDatabase(source);
     engine.BuildWorkingDatabase();
-    engine.SetProgress(&Progress::Proc, &progress);
     root = new QTreeWidgetItem(&tree, {QStringLiteral("SQLite Database Objects")});
     tables = new QTreeWidgetItem(root, {QStringLiteral("Tables")});
     indexes = new QTreeWidgetItem(root, {QStringLiteral("Indexes")});
@@ -105,7 +103,7 @@ struct Pane {
     display = std::make_unique<CRecordDisplay>(o.progress.stop, &o.tree, &right, &status, &bar,
                                                 &stopButton);
     display->SetDispatch([this, &o](const QString& name, int kind) {
-      DispatchObject(o.engine, name, kind, nullptr, right.Grid(), right.StatementEdit(), &status, &bar,
+      DispatchObject(o.engine, o.progress, name, kind, nullptr, right.Grid(), right.StatementEdit(), &status, &bar,
                      &stopButton);
     });
   }
@@ -226,7 +224,7 @@ void TestGridEngine::saveWritesTickedObjects() {
     return true;
   };
   ops.dispatch = [&](const QString& name, int kind) {
-    return DispatchObject(o.engine, name, kind, &target, nullptr, nullptr, nullptr, nullptr, nullptr);
+    return DispatchObject(o.engine, o.progress, name, kind, &target, nullptr, nullptr, nullptr, nullptr, nullptr);
   };
   ops.close = [&] { target.Close(); };
   const auto report = RunSaveCommand(context, ops);
@@ -282,7 +280,7 @@ void TestGridEngine::stopDuringSave() {
     return target.Open(o.engine, folder, name, error);
   };
   ops.dispatch = [&](const QString& name, int kind) {
-    return DispatchObject(o.engine, name, kind, &target, nullptr, nullptr, nullptr, nullptr, nullptr);
+    return DispatchObject(o.engine, o.progress, name, kind, &target, nullptr, nullptr, nullptr, nullptr, nullptr);
   };
   ops.close = [&] { target.Close(); };
   // The Stop is confirmed in the middle of the first table.

@@ -78,10 +78,6 @@ UrlOpener SetUrlOpener(UrlOpener opener) {
 
 bool OpenUrl(const QUrl& url) { return !url.isEmpty() && Opener()(url); }
 
-bool EngineProgressProc(int, void* owner) {
-  return owner != nullptr && static_cast<CMainFrame*>(owner)->ProgressCallback();
-}
-
 CMainFrame::EngineCall::EngineCall(CMainFrame& frame) : m_frame(frame) {
   // The first callback of an operation lets pending events through at once.
   if (m_frame.m_nEngineCalls++ == 0) m_frame.m_pumpTimer.invalidate();
@@ -137,7 +133,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     EngineCall call(*this);
     m_bShowingRecords = true;
     m_pRightView->HideSummary();
-    DispatchObject(*m_pRecovery, name, kind, nullptr, m_pRightView->Grid(),
+    DispatchObject(*m_pRecovery, m_engineProgress, name, kind, nullptr, m_pRightView->Grid(),
                    m_pRightView->StatementEdit(), StatusText(), ProgressBar(), StopControl());
     m_bShowingRecords = false;
   });
@@ -490,7 +486,6 @@ void CMainFrame::UpdateLockIndicators(Qt::KeyboardModifiers, quint32 nativeModif
 
 void CMainFrame::CreateEngine() {
   m_pRecovery = std::make_unique<CSQLiteRecovery>();
-  m_pRecovery->SetProgress(&EngineProgressProc, this);
 }
 
 void CMainFrame::OnFileOpen() {
@@ -542,7 +537,7 @@ bool CMainFrame::OpenDatabasePath(const QString& path, bool useCompanions) {
     m_btnStop->show();
     CSQLiteRecovery::ScanOptions options;
     options.useCompanions = useCompanions;
-    scan = m_pRecovery->ScanDatabase(info.absoluteFilePath(), options);
+    scan = m_pRecovery->ScanDatabase(info.absoluteFilePath(), options, m_engineProgress);
     m_btnStop->hide();
   }
   if (scan != CSQLiteRecovery::ScanOutcome::Opened)
@@ -552,7 +547,7 @@ bool CMainFrame::OpenDatabasePath(const QString& path, bool useCompanions) {
     CSQLiteRecovery::WorkingDbOutcome working;
     {
       EngineCall call(*this);
-      working = m_pRecovery->BuildWorkingDatabase();
+      working = m_pRecovery->BuildWorkingDatabase(m_engineProgress);
     }
     if (!working.message.isEmpty()) ShowMessageBox(working.message);
   }
@@ -630,8 +625,8 @@ void CMainFrame::OnFileSave() {
   };
   ops.dispatch = [this](const QString& name, int kind) {
     EngineCall call(*this);
-    return DispatchObject(*m_pRecovery, name, kind, m_pTarget.get(), nullptr, nullptr, StatusText(),
-                          ProgressBar(), StopControl());
+    return DispatchObject(*m_pRecovery, m_engineProgress, name, kind, m_pTarget.get(), nullptr,
+                          nullptr, StatusText(), ProgressBar(), StopControl());
   };
   ops.close = [this] { m_pTarget.reset(); };
   ops.report = [this](const SaveReport& report) { ShowSaveReport(this, report); };

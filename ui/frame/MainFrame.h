@@ -4,9 +4,9 @@
 // tree and the right pane side by side, hosts the menu bar, the toolbar and
 // the status bar with its record-count text, progress bar and Stop button,
 // and starts every long operation. Everything runs on the interface thread;
-// long work stays responsive through EngineProgressProc, which lets pending
-// events through at most every 10 ms and reports whether the user asked to
-// stop.
+// long work stays responsive through the frame's engine progress, which lets
+// pending events through at most every 10 ms and reports whether the user
+// asked to stop.
 #pragma once
 
 #include <QElapsedTimer>
@@ -40,10 +40,6 @@ class CLeftView;
 class CRecordDisplay;
 class CRightView;
 class CTreeCtrlEx;
-
-// The progress callback handed to the engine: `owner` is the CMainFrame.
-// True asks the caller to stop now.
-bool EngineProgressProc(int unused, void* owner);
 
 // Opens a document or web address with the desktop's default program
 // (the help manual, the home page, the About box links); replaceable for
@@ -123,7 +119,12 @@ class CMainFrame : public QMainWindow {
   IControl* StopControl() { return &m_stopAdapter; }
 
   // --- long work ---
-  // The body of EngineProgressProc.
+  // The progress handed to every long operation of the engine and the
+  // output (Open, display, save, summary, export, value view) and to the
+  // grid's search and copy: each step goes to ProgressCallback.
+  IProgress& EngineProgress() { return m_engineProgress; }
+  // Lets pending events through (at most every 10 ms); true when the user
+  // asked the running work to stop.
   bool ProgressCallback();
   // Marks an engine call in progress for its lifetime. While one is active
   // the engine is never replaced, commands that would need it are refused,
@@ -258,7 +259,7 @@ class CMainFrame : public QMainWindow {
   void OnRecentFile(const QString& path);
   // Runs `work` as long work of the grid (a search, a copy): commands wait,
   // Esc and Stop end it through `stop`, a close waits for it.
-  void RunGridWork(const std::function<void(const std::function<bool()>& stop)>& work);
+  void RunGridWork(const std::function<void(IProgress& progress)>& work);
 
   // What one pump of the progress callback saw.
   struct PumpRecord {
@@ -271,6 +272,17 @@ class CMainFrame : public QMainWindow {
   void MarkLosses();
   // Runs `work` as long engine work with the progress bar and Stop.
   void RunEngineWork(const std::function<void()>& work);
+
+  // The frame as the progress of engine work.
+  class FrameProgress : public IProgress {
+   public:
+    explicit FrameProgress(CMainFrame& frame) : m_frame(frame) {}
+    bool Step(const WalkStep&) override { return m_frame.ProgressCallback(); }
+
+   private:
+    CMainFrame& m_frame;
+  };
+  FrameProgress m_engineProgress{*this};
 
   std::optional<RecoverySummary> m_summary;
   std::unique_ptr<CSQLiteRecovery> m_pRecovery;

@@ -183,12 +183,12 @@ void CMainFrame::OnEditFind() {
   m_pFindEdit->selectAll();
 }
 
-void CMainFrame::RunGridWork(const std::function<void(const std::function<bool()>& stop)>& work) {
+void CMainFrame::RunGridWork(const std::function<void(IProgress& progress)>& work) {
   EngineCall call(*this);
   m_bStopRequested = false;
   m_btnStop->show();
   QApplication::setOverrideCursor(Qt::BusyCursor);
-  work([this] { return ProgressCallback(); });
+  work(m_engineProgress);
   QApplication::restoreOverrideCursor();
   m_btnStop->hide();
 }
@@ -211,8 +211,8 @@ bool CMainFrame::FindInGrid(const QString& text, bool forward) {
   QModelIndex found;
   bool wrapped = false;
   CListCtrlEx::FindOutcome outcome = CListCtrlEx::FindOutcome::NotFound;
-  RunGridWork([&](const std::function<bool()>& stop) {
-    outcome = grid->FindText(text, forward, stop, &found, &wrapped);
+  RunGridWork([&](IProgress& progress) {
+    outcome = grid->FindText(text, forward, progress, &found, &wrapped);
   });
   switch (outcome) {
     case CListCtrlEx::FindOutcome::Found:
@@ -237,8 +237,7 @@ void CMainFrame::OnEditCopy() {
   if (EngineBusy() || m_bSaving || m_bCloseAfterWork || !grid->isVisible()) return;
   QString text;
   bool stopped = false;
-  RunGridWork(
-      [&](const std::function<bool()>& stop) { text = grid->SelectionText(stop, &stopped); });
+  RunGridWork([&](IProgress& progress) { text = grid->SelectionText(progress, &stopped); });
   if (stopped || text.isEmpty()) return;
   QGuiApplication::clipboard()->setText(text);
 }

@@ -57,7 +57,7 @@ bool CMainFrame::ShowSummary() {
     return false;
   if (!m_summary) {
     RecoverySummary summary;
-    RunEngineWork([&] { summary = MakeSummary(*m_pRecovery, ProgressBar()); });
+    RunEngineWork([&] { summary = MakeSummary(*m_pRecovery, m_engineProgress, ProgressBar()); });
     if (summary.stopped) {
       // Not kept: the next click on the root item counts again.
       m_pRightView->ShowSummary(FormatSummary(summary));
@@ -95,7 +95,7 @@ bool CMainFrame::OnViewValue(const QModelIndex& index) {
   const std::int64_t row = index.row();
   const int column = index.column();
   FetchedValue value;
-  RunEngineWork([&] { value = FetchValue(*m_pRecovery, table, row, column, kViewerHeadBytes); });
+  RunEngineWork([&] { value = FetchValue(*m_pRecovery, m_engineProgress, table, row, column, kViewerHeadBytes); });
   if (value.result != FetchedValue::Result::Found) {
     if (value.result == FetchedValue::Result::NoSuchRow)
       ShowMessageBox(
@@ -127,7 +127,7 @@ QString CMainFrame::SaveValueTo(std::int64_t row, int column, const QString& pat
   if (EngineBusy() || m_bSaving || m_bCloseAfterWork)
     return QStringLiteral("Wait until the current work has ended.");
   FetchedValue value;
-  RunEngineWork([&] { value = FetchValue(*m_pRecovery, table, row, column, 0, path); });
+  RunEngineWork([&] { value = FetchValue(*m_pRecovery, m_engineProgress, table, row, column, 0, path); });
   if (value.result == FetchedValue::Result::Stopped) return QStringLiteral("The save was stopped.");
   if (!value.saved)
     return QStringLiteral("The value could not be saved to %1: %2").arg(path, value.error);
@@ -142,7 +142,7 @@ CsvOutcomeText CMainFrame::ExportCsvTo(const QString& table, const QString& path
   }
   CsvOutcome outcome;
   RunEngineWork(
-      [&] { outcome = ExportTableCsv(*m_pRecovery, table, path, overwrite, ProgressBar()); });
+      [&] { outcome = ExportTableCsv(*m_pRecovery, m_engineProgress, table, path, overwrite, ProgressBar()); });
   if (!outcome.written) {
     result.text = QStringLiteral("The table \"%1\" was not exported: %2").arg(table, outcome.error);
     return result;

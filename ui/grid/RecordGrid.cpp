@@ -195,7 +195,7 @@ QString TabSeparatedField(const QString& text) {
   return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-QString CListCtrlEx::SelectionText(const std::function<bool()>& stop, bool* stopped) const {
+QString CListCtrlEx::SelectionText(IProgress& progress, bool* stopped) const {
   if (stopped != nullptr) *stopped = false;
   // Works on the selection's ranges, never on a list of every selected
   // index: Ctrl+A on a large table is one range.
@@ -230,7 +230,7 @@ QString CListCtrlEx::SelectionText(const std::function<bool()>& stop, bool* stop
     for (int r = first; r <= last; ++r) {
       fields.clear();
       for (int c : columns) {
-        if (stop && ++cells % kGridCellsPerStopCheck == 0 && stop()) {
+        if (++cells % kGridCellsPerStopCheck == 0 && progress.Poll()) {
           if (stopped != nullptr) *stopped = true;
           return {};
         }
@@ -245,7 +245,7 @@ QString CListCtrlEx::SelectionText(const std::function<bool()>& stop, bool* stop
 }
 
 CListCtrlEx::FindOutcome CListCtrlEx::FindText(const QString& text, bool forward,
-                                               const std::function<bool()>& stop,
+                                               IProgress& progress,
                                                QModelIndex* found, bool* wrapped) const {
   if (wrapped != nullptr) *wrapped = false;
   const qint64 rowCount = m_pModel->rowCount(), columnCount = m_pModel->columnCount();
@@ -258,7 +258,7 @@ CListCtrlEx::FindOutcome CListCtrlEx::FindText(const QString& text, bool forward
                                    : (forward ? total - 1 : 0);
   qint64 at = origin;
   for (qint64 k = 1; k <= total; ++k) {
-    if (stop && k % kGridCellsPerStopCheck == 0 && stop()) return FindOutcome::Stopped;
+    if (k % kGridCellsPerStopCheck == 0 && progress.Poll()) return FindOutcome::Stopped;
     at = forward ? (at + 1 == total ? 0 : at + 1) : (at == 0 ? total - 1 : at - 1);
     const int row = int(at / columnCount), column = int(at % columnCount);
     if (!m_pModel->CellText(row, column).contains(text, Qt::CaseInsensitive)) continue;

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <functional>
 
+#include "engine/Progress.h"
 #include "output/ColumnStores.h"
 
 namespace velmora {
@@ -98,10 +99,10 @@ class CListCtrlEx : public QTableView, public IRecordGrid {
   // that hold a selected cell, then one line per row that holds one, each
   // line ending with a line break; a cell of those rows and columns that is
   // not selected is empty. The texts are the stored cell texts the grid shows.
-  // Empty when nothing is selected. `stop` (may be empty) is called every
-  // kGridCellsPerStopCheck cells; when it returns true the copy ends, the
+  // Empty when nothing is selected. `progress` is polled every
+  // kGridCellsPerStopCheck cells; when it asks to stop the copy ends, the
   // result is empty and `*stopped` (when given) is set.
-  QString SelectionText(const std::function<bool()>& stop = {}, bool* stopped = nullptr) const;
+  QString SelectionText(IProgress& progress = NoProgress(), bool* stopped = nullptr) const;
 
   enum class FindOutcome { Found, NotFound, Stopped };
   // Looks for `text` (case-insensitive, anywhere in a cell's stored text) in
@@ -109,8 +110,8 @@ class CListCtrlEx : public QTableView, public IRecordGrid {
   // (`forward`) or before it, from the first (or last) cell when there is no
   // current cell, wrapping round once. On Found, `*found` is the cell and
   // `*wrapped` says whether the search passed the end (or start). NotFound
-  // for an empty text or grid. `stop` as in SelectionText.
-  FindOutcome FindText(const QString& text, bool forward, const std::function<bool()>& stop,
+  // for an empty text or grid. `progress` as in SelectionText.
+  FindOutcome FindText(const QString& text, bool forward, IProgress& progress,
                        QModelIndex* found, bool* wrapped = nullptr) const;
 
   // IRecordGrid
