@@ -198,6 +198,21 @@ void TestSchemaSearch::recovery() {
   QCOMPARE(wrong, 0);
   QVERIFY2(own * 100 >= reference * 95,
            qPrintable(QStringLiteral("%1 of %2 rows").arg(own).arg(reference)));
+
+  // The intact copy opened in the same session: nothing of the damaged
+  // file's reading survives (page 1, found rows, refused roots, holes).
+  QCOMPARE(engine.ScanDatabase(intact), CSQLiteRecovery::ScanOutcome::Opened);
+  QVERIFY(!engine.FirstPageReadLoosely());
+  QVERIFY(!engine.SchemaSearched());
+  QCOMPARE(engine.SchemaRowsFound(), std::int64_t{0});
+  QVERIFY(DescribeSchemaRecovery(engine).isEmpty());
+  QVERIFY(engine.TableNames().isEmpty());
+  QCOMPARE(engine.WorkingDb(), nullptr);
+  for (const SchemaObject& object : engine.Catalog().Objects()) {
+    QCOMPARE(object.origin == SchemaOrigin::FoundInFile, false);
+    QVERIFY(!engine.RootRefused(object.rootPage));
+    QVERIFY(engine.Holes(object.rootPage).empty());
+  }
 }
 
 QTEST_GUILESS_MAIN(TestSchemaSearch)
