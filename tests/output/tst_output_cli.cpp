@@ -190,7 +190,7 @@ class OutputCliTest : public QObject {
     }
     const Result r = Tool(args);
     QCOMPARE(r.code, code);
-    QVERIFY2(r.out.startsWith(out), qPrintable(r.out));
+    QVERIFY2(out.isEmpty() ? r.out.isEmpty() : r.out.startsWith(out), qPrintable(r.out));
     QCOMPARE(r.err, err);
   }
 
