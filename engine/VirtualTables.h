@@ -7,7 +7,8 @@
 // search fts3/fts4/fts5, R*Tree rtree/rtree_i32, geopoly) can be recreated in
 // the recovered database and their shadow tables filled with the file's
 // records. No other module is ever run: a statement read from the file could
-// name one that reads or writes files.
+// name one that reads or writes files. The schema row of a table that is not
+// recreated can be written as stored (WriteVirtualTableRow).
 #pragma once
 
 #include <QString>
