@@ -113,7 +113,10 @@ class ProfileCollector : public ICellVisitor {
   ProfileCollector(const CSQLiteRecovery& session, RecordProfile& profile)
       : m_session(session), m_profile(profile) {}
   CellUse VisitCell(const CellRef& cell) override {
-    if (m_profile.records >= kMaxProfiledRecords) return CellUse::Stop;
+    if (m_profile.records >= kMaxProfiledRecords) {
+      m_profile.cut = true;
+      return CellUse::Stop;
+    }
     m_session.DecodeCell(cell, DecodeMode::Display, nullptr, m_view);
     if (m_view.values.empty()) return CellUse::Used;
     m_profile.indexTree =
