@@ -175,7 +175,10 @@ bool ReadTree(RecoveryState& state, const std::vector<LostGroup>& all,
   auto visitor = MakeVisitor(state.source, [&](const CellRef&, const RecordView& record) {
     if (!record.hasRowid) return true;
     ++evidence->rows;
-    if (evidence->profile.records < kMaxProfiledRecords) AddToProfile(record, evidence->profile);
+    if (evidence->profile.records < kMaxProfiledRecords)
+      AddToProfile(record, evidence->profile);
+    else
+      evidence->profile.cut = true;
     for (std::size_t i = 0; i < indexes.size(); ++i) {
       const LostIndex& index = indexes[i];
       const auto entry = index.byRowid.find(record.rowid);
@@ -297,8 +300,8 @@ QString BuildStatement(const QString& table, const RecordProfile& profile,
     QString definition = QuoteIdentifier(name);
     if (i == alias) {
       definition += QStringLiteral(" INTEGER PRIMARY KEY AUTOINCREMENT");
-    } else if (i < static_cast<int>(profile.columns.size())) {
-      const QString type = TypeFromEvidence(profile.columns[size_t(i)]);
+    } else {
+      const QString type = TypeFromProfile(profile, i);
       if (!type.isEmpty()) definition += QLatin1Char(' ') + type;
     }
     columns << definition;

@@ -105,7 +105,10 @@ class ProfileCollector : public ICellVisitor {
   ProfileCollector(const PageSource& source, RecordProfile& profile)
       : m_source(source), m_profile(profile) {}
   CellUse VisitCell(const CellRef& cell) override {
-    if (m_profile.records >= kMaxProfiledRecords) return CellUse::Stop;
+    if (m_profile.records >= kMaxProfiledRecords) {
+      m_profile.cut = true;
+      return CellUse::Stop;
+    }
     DecodeWalkedCell(m_source, cell, DecodeMode::Display, nullptr, m_view);
     if (m_view.values.empty()) return CellUse::Used;
     m_profile.indexTree =
@@ -323,10 +326,16 @@ PassResult ReplaySchema(RecoveryState& state, IProgress& progress) {
       continue;
     }
     const int before = working.TableCount();
-    if (!InternalTableStatement(table.name).isEmpty())
+    if (!InternalTableStatement(table.name).isEmpty()) {
       working.ReplayInternal(table.name);
-    else if (!working.Replay(table.sql))
+    } else if (!working.Accepts(table.sql)) {
+      // A statement the library cannot even compile is damaged text: it is
+      // rebuilt without a complaint about the text; when it cannot be, the
+      // replay reports the library's error and the table is not listed.
+      if (!RepairStatement(state, table, progress)) working.Replay(table.sql);
+    } else if (!working.Replay(table.sql)) {
       RepairStatement(state, table, progress);
+    }
     // One slot per table the statement made (an AUTOINCREMENT table makes
     // sqlite_sequence too).
     for (int made = working.TableCount(); made > before; --made)

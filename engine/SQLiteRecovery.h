@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "engine/PageMap.h"
+#include "engine/PagePicture.h"
 #include "engine/PageSource.h"
 #include "engine/PassFindings.h"
 #include "engine/Progress.h"
@@ -180,6 +181,11 @@ class CSQLiteRecovery {
   // The lost-and-found table's schema object; null when every orphan row
   // found its table.
   const SchemaObject* LostAndFound() const;
+  // What the recovery made of every page, one byte a page (see
+  // engine/PagePicture.h), for the page map of the summary. Meaningful once
+  // BuildWorkingDatabase ran the orphan pass; `progress` is polled
+  // between pages.
+  PagePicture PageUses(IProgress& progress) const { return DrawPagePicture(*this, progress); }
   // The automatic-index schema rows the scan read.
   const std::vector<SchemaIndexRow>& AutoIndexRows() const;
   // Tables the working database accepted, by real name, and the virtual

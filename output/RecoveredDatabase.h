@@ -41,7 +41,11 @@ class RecoveredDatabase {
     QString error;             // why it was not (fully) recreated
     QString note;              // what the user should know
     bool incomplete = false;   // part of a shadow table could not be read
-    QHash<QString, std::int64_t> shadowRecords;  // records written per shadow table (lower case)
+    // Its schema row was written as the file holds it without running its
+    // module (which the library lacks, or which refused the statement): its
+    // shadow tables are saved as plain tables with their own statements.
+    bool asStored = false;
+    QHash<QString, std::int64_t> shadowRecords;  // rows each shadow table holds (lower case)
   };
   // The save of the virtual table `name` (case-insensitive); null before it.
   const VirtualSave* FindVirtualSave(const QString& name) const {
