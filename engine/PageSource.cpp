@@ -173,6 +173,22 @@ PageSource::OpenResult PageSource::Open(const QString& path, bool useCompanions)
   }
   for (auto it = m_overlay.begin(); it != m_overlay.end();)
     it = it->first > m_geometry.pageCount ? m_overlay.erase(it) : std::next(it);
+  // The size a commit frame or a journal header records is only a claim: the
+  // pages past the last one that some file holds read as missing anyway, and
+  // every later pass keeps a little state per page. The count is cut to the
+  // last page held, so that a size of 0xFFFFFFFF costs nothing.
+  std::int64_t lastHeld = m_mainPages;
+  for (const auto& entry : m_overlay) lastHeld = std::max(lastHeld, entry.first);
+  if (m_geometry.pageCount > lastHeld) {
+    CompanionUse& claimant = wal.used ? m_report.wal : m_report.journal;
+    const QString cut = QStringLiteral("it gives the database %1 pages; the %2 past page %3, "
+                                       "which no file holds, were left out")
+                            .arg(m_geometry.pageCount)
+                            .arg(m_geometry.pageCount - lastHeld)
+                            .arg(lastHeld);
+    claimant.note = claimant.note.isEmpty() ? cut : claimant.note + QStringLiteral("; ") + cut;
+    m_geometry.pageCount = lastHeld;
+  }
 
   // Page 1 as read gives the header fields from here on.
   if (const Overlay one = Locate(1); one.file != nullptr && one.file != &m_file) {
