@@ -3,6 +3,7 @@
 // is visible. It draws nothing itself.
 #pragma once
 
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QWidget>
 
@@ -44,6 +45,11 @@ class CRightView : public QWidget {
   void ShowSummary(const QString& text);
   // Hides the summary view (a table or statement display takes the pane).
   void HideSummary();
+  // A line above the grid that says what of the shown table was lost
+  // (plain text, wrapped); the grid and the edit move down under it.
+  void ShowHint(const QString& text);
+  void HideHint();
+  QLabel* Hint() const { return m_pHint; }
 
  protected:
   bool event(QEvent* event) override;  // answers WMU_GET_LIST_CTRL and WMU_GET_TEXT_CTRL
@@ -53,6 +59,8 @@ class CRightView : public QWidget {
   CListCtrlEx* m_pGrid;      // 400
   CStatementEdit* m_pEdit;   // 401
   CSummaryView* m_pSummary;  // 402
+  QLabel* m_pHint;
+  void LayoutChildren();
 };
 
 }  // namespace velmora
