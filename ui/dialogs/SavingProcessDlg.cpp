@@ -143,7 +143,7 @@ void CSavingProcessDlg::RefreshCounts() {
   m_pCounts->setText(QStringLiteral("%1 of %2 objects done, %3 records written")
                          .arg(m_nDone)
                          .arg(m_nTotal)
-                         .arg(QLocale::c().toString(qint64(records))));
+                         .arg(records));
 }
 
 void CSavingProcessDlg::OnStop() {
