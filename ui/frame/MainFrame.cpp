@@ -688,6 +688,8 @@ void CMainFrame::OnShowRecords(QTreeWidgetItem* item) {
       return;
     }
     if (TreeCtrl() != nullptr) TreeCtrl()->setCurrentItem(item);
+    // The record count of the last table does not describe the summary.
+    m_wndStatusText->hide();
     ShowSummary();
     return;
   }
