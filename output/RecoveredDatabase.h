@@ -7,10 +7,12 @@
 #include <cstdint>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace velmora {
 
 class CSQLiteRecovery;
+class IProgress;
 
 // Owns the connection to the recovered database; the destructor commits what
 // was written and closes it.
@@ -60,8 +62,50 @@ class RecoveredDatabase {
   const QString& Folder() const { return m_folder; }
   const QString& Path() const { return m_path; }  // the file, folder and name joined
 
+  // Every statement run on the recovered database has a bounded amount of
+  // work: a progress handler interrupts one run (from its first step to its
+  // reset) after kStatementBudget virtual-machine instructions. While a
+  // statement read from the damaged file is replayed (see ConfinedReplay),
+  // the handler also interrupts it when the user asks to stop, and a CREATE
+  // INDEX may take as long as its table needs. Inserts and COMMITs are never
+  // interrupted by a stop: the save commits what it wrote.
+  static constexpr std::int64_t kStatementBudget = 200'000'000;
+  struct Guard {
+    sqlite3* db = nullptr;
+    IProgress* progress = nullptr;  // asked between runs of a replayed statement
+    bool replaying = false;      // a statement from the file is running
+    bool unbounded = false;      // it may run past the budget (CREATE INDEX)
+    bool stopped = false;        // the handler interrupted it for a stop
+    bool exhausted = false;      // the handler interrupted it at the budget
+    sqlite3_stmt* stmt = nullptr;  // the run being counted
+    int run = -1;
+    std::int64_t instructions = 0;
+  };
+  // Marks the start and the end of a replayed statement (see Guard).
+  void BeginReplay(bool unbounded);
+  // The progress whose stop interrupts a replayed statement (null: none).
+  void SetProgress(IProgress* progress) { m_guard.progress = progress; }
+  // Hands `progress` to the database for the life of the scope.
+  class ProgressScope {
+   public:
+    ProgressScope(RecoveredDatabase* target, IProgress& progress) : m_target(target) {
+      if (m_target != nullptr) m_target->SetProgress(&progress);
+    }
+    ~ProgressScope() {
+      if (m_target != nullptr) m_target->SetProgress(nullptr);
+    }
+    ProgressScope(const ProgressScope&) = delete;
+    ProgressScope& operator=(const ProgressScope&) = delete;
+
+   private:
+    RecoveredDatabase* m_target;
+  };
+  // Ends the replay; how it was interrupted, if it was.
+  Guard EndReplay();
+
  private:
   sqlite3* m_db = nullptr;
+  Guard m_guard;
   QString m_folder;
   QString m_path;
   QHash<QString, VirtualSave> m_virtualSaves;

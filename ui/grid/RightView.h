@@ -3,6 +3,7 @@
 // is visible. It draws nothing itself.
 #pragma once
 
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QSplitter>
 #include <QWidget>
@@ -48,6 +49,11 @@ class CRightView : public QWidget {
   void ShowSummary(const QString& text, const PagePicture* pages = nullptr);
   // Hides the summary and the page map (a table or statement display takes the pane).
   void HideSummary();
+  // A line above the grid that says what of the shown table was lost
+  // (plain text, wrapped); the grid and the edit move down under it.
+  void ShowHint(const QString& text);
+  void HideHint();
+  QLabel* Hint() const { return m_pHint; }
 
  protected:
   bool event(QEvent* event) override;  // answers WMU_GET_LIST_CTRL and WMU_GET_TEXT_CTRL
@@ -59,6 +65,8 @@ class CRightView : public QWidget {
   QSplitter* m_pSummaryPane;  // the summary text over the page map
   CSummaryView* m_pSummary;    // 402
   CPageMapView* m_pPageMap;
+  QLabel* m_pHint;
+  void LayoutChildren();
 };
 
 }  // namespace velmora
