@@ -166,9 +166,10 @@ std::int64_t SaveWithSchemaRow(const std::uint8_t* data, std::size_t size) {
   }
   CSQLiteRecovery engine;
   test::ProgressCounter progress;
-  engine.SetProgress(&test::ProgressCounter::Proc, &progress);
-  if (engine.ScanDatabase(path) != CSQLiteRecovery::ScanOutcome::Opened) return 0;
-  engine.BuildWorkingDatabase();
+  if (engine.ScanDatabase(path, CSQLiteRecovery::ScanOptions(), progress) !=
+      CSQLiteRecovery::ScanOutcome::Opened)
+    return 0;
+  engine.BuildWorkingDatabase(progress);
   const QString folder = QDir(Env().root->path()).filePath(QStringLiteral("out"));
   QFile::remove(folder + QStringLiteral("/saved.db"));
   RecoveredDatabase target;
@@ -178,8 +179,8 @@ std::int64_t SaveWithSchemaRow(const std::uint8_t* data, std::size_t size) {
       MakeSavePlan(CategoryNames(engine, kKindTable), CategoryNames(engine, kKindView),
                    CategoryNames(engine, kKindTrigger), CategoryNames(engine, kKindIndex));
   for (const PlannedObject& object : plan)
-    written += DispatchObject(engine, object.name, object.kind, &target, nullptr, nullptr, nullptr,
-                              nullptr, nullptr).written;
+    written += DispatchObject(engine, progress, object.name, object.kind, &target, nullptr,
+                              nullptr, nullptr, nullptr, nullptr).written;
   target.Close();
   QFile::remove(folder + QStringLiteral("/saved.db"));
   return written;
