@@ -19,9 +19,7 @@ class RecordVisitor : public ICellVisitor {
   RecordVisitor(const CSQLiteRecovery& session, F onRecord)
       : m_session(session), m_onRecord(std::move(onRecord)) {}
   CellUse VisitCell(const CellRef& cell) override {
-    m_session.DecodeCell(cell, DecodeMode::Display, nullptr, m_view);
-    if (m_view.localPayload > cell.space || m_view.localPayload > cell.pageSize ||
-        m_view.values.empty())
+    if (!m_session.DecodeCell(cell, DecodeMode::Display, nullptr, m_view) || m_view.values.empty())
       return CellUse::Skipped;
     if constexpr (std::is_same_v<std::invoke_result_t<F&, const CellRef&, const RecordView&>,
                                  bool>) {

@@ -41,7 +41,7 @@ class SchemaCollector : public ICellVisitor {
   std::vector<RootCandidate> roots;
 
   CellUse VisitCell(const CellRef& cell) override {
-    m_session.DecodeCell(cell, DecodeMode::Schema, nullptr, m_view);
+    const bool fits = m_session.DecodeCell(cell, DecodeMode::Schema, nullptr, m_view);
     // A schema row is taken even from a cell that overlaps the next one: its
     // record decoded whole, and losing a table costs more than a doubtful row.
     SchemaObject object;
@@ -72,7 +72,6 @@ class SchemaCollector : public ICellVisitor {
     } else {
       NoteInternalTable();
     }
-    const bool fits = m_view.localPayload <= cell.space && m_view.localPayload <= cell.pageSize;
     return fits ? CellUse::Used : CellUse::Skipped;
   }
 
@@ -114,12 +113,11 @@ class ProfileCollector : public ICellVisitor {
       : m_session(session), m_profile(profile) {}
   CellUse VisitCell(const CellRef& cell) override {
     if (m_profile.records >= kMaxProfiledRecords) return CellUse::Stop;
-    m_session.DecodeCell(cell, DecodeMode::Display, nullptr, m_view);
+    const bool fits = m_session.DecodeCell(cell, DecodeMode::Display, nullptr, m_view);
     if (m_view.values.empty()) return CellUse::Used;
     m_profile.indexTree =
         cell.pageType == format::kInteriorIndex || cell.pageType == format::kLeafIndex;
     AddToProfile(m_view, m_profile);
-    const bool fits = m_view.localPayload <= cell.space && m_view.localPayload <= cell.pageSize;
     return fits ? CellUse::Used : CellUse::Skipped;
   }
 
@@ -227,7 +225,7 @@ void CSQLiteRecovery::SearchWholeFile(std::vector<RootCandidate> candidates) {
   const SchemaSearchResult found = SearchSchemaRows(*this, free, &own);
   if (found.stopped) return;  // what the schema tree gave stands
   const Geometry& g = m_source.geometry();
-  const std::int64_t lockPage = 0x40000000 / g.pageSize + 1;
+  const std::int64_t lockPage = format::LockBytePage(g.pageSize);
   auto known = [this](const QString& type, const QString& name) {
     for (const SchemaObject& object : m_catalog.Objects())
       if (object.type == type && object.name == name) return true;
@@ -362,17 +360,19 @@ const SchemaObject* CSQLiteRecovery::LostAndFound() const {
   return nullptr;
 }
 
-void CSQLiteRecovery::DecodeCell(const CellRef& cell, DecodeMode mode, ILongValueFiles* files,
+bool CSQLiteRecovery::DecodeCell(const CellRef& cell, DecodeMode mode, ILongValueFiles* files,
                                  RecordView& view) const {
-  DecodeCellPayload(m_source, cell.pageType, cell.page, cell.pageSize, cell.offset, mode, files,
-                    cell.overflowPages, cell.map, cell.tree, view, cell.space);
+  WalkOverflowClaims claims(cell);
+  TempFileSpill spill(files);
+  return DecodeCellPayload(m_source, CellInput::Of(cell), mode, view, &claims, &spill);
 }
 
-void CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page,
+bool CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page,
                                  std::int64_t pageLength, std::int64_t cellOffset, DecodeMode mode,
                                  ILongValueFiles* files, RecordView& view) const {
-  DecodeCellPayload(m_source, pageType, page, pageLength, cellOffset, mode, files, nullptr, nullptr,
-                    0, view);
+  TempFileSpill spill(files);
+  return DecodeCellPayload(m_source, {pageType, page, pageLength, cellOffset}, mode, view, nullptr,
+                           &spill);
 }
 
 CSQLiteRecovery::WorkingDbOutcome CSQLiteRecovery::BuildWorkingDatabase() {

@@ -16,9 +16,6 @@
 namespace velmora {
 namespace {
 
-// The first byte of the lock-byte page, which never holds b-tree content.
-constexpr std::int64_t kLockByteOffset = 0x40000000;
-
 bool IsTextType(std::uint64_t serialType) { return serialType >= 13 && (serialType & 1) != 0; }
 
 // A cheap test before decoding: the record of the leaf table cell at
@@ -279,7 +276,7 @@ SchemaSearchResult SearchSchemaRows(const CSQLiteRecovery& session,
   SchemaSearchResult result;
   const Geometry& g = session.geometry();
   if (g.pageSize < format::kMinPageSize) return result;
-  const std::int64_t lockPage = kLockByteOffset / g.pageSize + 1;
+  const std::int64_t lockPage = format::LockBytePage(g.pageSize);
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(g.pageSize));
   PageLayout layout;
   RecordView view;

@@ -210,10 +210,10 @@ CellUse CTableReader::VisitCell(const CellRef& cell) {
   // The previous record has been handed on: its files may be written again.
   m_nNextTempFile = 0;
   m_nHeldInRecord = 0;
-  m_engine.DecodeCell(cell, m_bSave ? DecodeMode::Save : DecodeMode::Display, this, m_view);
+  const bool fits =
+      m_engine.DecodeCell(cell, m_bSave ? DecodeMode::Save : DecodeMode::Display, this, m_view);
   CellUse use = CellUse::Skipped;
-  if (m_view.localPayload <= cell.space && m_view.localPayload <= cell.pageSize)
-    use = OnRecord(m_view, recordStatus) ? CellUse::Used : CellUse::Stop;
+  if (fits) use = OnRecord(m_view, recordStatus) ? CellUse::Used : CellUse::Stop;
   // The files of the large values of this record go now, not at the next one.
   RemoveOwnTempFiles();
   return use;

@@ -78,8 +78,7 @@ struct Source {
   }
   // Decodes the cell at `offset` of a leaf table page image as the display does.
   RecordValues Decode(const std::uint8_t* page, int pageSize, int offset) {
-    DecodeCellPayload(source, 13, page, pageSize, offset, DecodeMode::Display, nullptr, nullptr,
-                      nullptr, 0, view);
+    DecodeCellPayload(source, {13, page, pageSize, offset}, DecodeMode::Display, view);
     return MakeItems(view, source.geometry().textEncoding, true);
   }
   PageSource source;
