@@ -199,6 +199,8 @@ JournalIndex ReadHotJournal(const CFile64& file, std::int64_t fileSize,
     offset = (offset + sectorSize - 1) / sectorSize * sectorSize;
     if (offset + sectorSize > fileSize) break;
     if (!first) {
+      // A later header: its fields up to the sector size (which, with the
+      // page size, only the first header gives).
       if (!ReadExactly(file, offset, fields, format::kJournalSectorSize) ||
           std::memcmp(fields, kJournalMagic, sizeof kJournalMagic) != 0)
         break;

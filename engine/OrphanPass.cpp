@@ -15,6 +15,7 @@
 #include "engine/RecoveredTrees.h"
 #include "engine/SQLiteRecovery.h"
 #include "engine/SqlQuote.h"
+#include "engine/SqliteDb.h"
 #include "engine/WorkingDatabase.h"
 
 namespace velmora {
@@ -182,21 +183,18 @@ QString ColumnText(sqlite3_stmt* stmt, int column) {
 // in index pages, which the pass does not take) or an unknown one.
 bool ReadTableColumns(sqlite3* db, const QString& name, TableInfo* table) {
   const QByteArray utf8 = name.toUtf8();
-  sqlite3_stmt* stmt = nullptr;
+  Statement stmt;
   bool withoutRowid = true;
   if (sqlite3_prepare_v2(db, "SELECT wr FROM pragma_table_list(?1) WHERE schema = 'main'", -1,
-                         &stmt, nullptr) == SQLITE_OK) {
+                         stmt.Out(), nullptr) == SQLITE_OK) {
     sqlite3_bind_text(stmt, 1, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_STATIC);
     if (sqlite3_step(stmt) == SQLITE_ROW) withoutRowid = sqlite3_column_int(stmt, 0) != 0;
   }
-  sqlite3_finalize(stmt);
   if (withoutRowid) return false;
-  stmt = nullptr;
   if (sqlite3_prepare_v2(db,
                          "SELECT name, type, \"notnull\", pk, hidden FROM "
                          "pragma_table_xinfo(?1, 'main') ORDER BY cid",
-                         -1, &stmt, nullptr) != SQLITE_OK) {
-    sqlite3_finalize(stmt);
+                         -1, stmt.Out(), nullptr) != SQLITE_OK) {
     return false;
   }
   sqlite3_bind_text(stmt, 1, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_STATIC);
@@ -216,7 +214,6 @@ bool ReadTableColumns(sqlite3* db, const QString& name, TableInfo* table) {
     types.push_back(type);
     notNull.push_back(sqlite3_column_int(stmt, 2) != 0);
   }
-  sqlite3_finalize(stmt);
   // An INTEGER key with an index of its own is a stored column beside the rowid.
   table->alias = keys == 1 && !PrimaryKeyHasIndex(db, utf8) ? aliasCandidate : -1;
   for (std::size_t c = 0; c < table->columns.size(); ++c)

@@ -11,6 +11,7 @@
 #include "engine/Format.h"
 #include "engine/PageLayout.h"
 #include "engine/SQLiteRecovery.h"
+#include "engine/SqliteDb.h"
 #include "engine/StandIns.h"
 
 namespace velmora {
@@ -220,10 +221,12 @@ bool StatementCompiles(const QString& sql) {
     return false;
   }
   InstallStandInCollations(db);
-  sqlite3_stmt* stmt = nullptr;
-  const bool ok = PrepareWithStandIns(db, sql.toUtf8(), &stmt, nullptr, nullptr) == SQLITE_OK &&
-                  stmt != nullptr;
-  sqlite3_finalize(stmt);
+  // The statement is finalized before the connection closes.
+  const bool ok = [&] {
+    Statement stmt;
+    return PrepareWithStandIns(db, sql.toUtf8(), stmt.Out(), nullptr, nullptr) == SQLITE_OK &&
+           stmt != nullptr;
+  }();
   sqlite3_close(db);
   return ok;
 }

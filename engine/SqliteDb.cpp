@@ -52,12 +52,6 @@ int Statement::Finalize() {
   return rc;
 }
 
-sqlite3_stmt* Statement::Release() {
-  sqlite3_stmt* stmt = m_stmt;
-  m_stmt = nullptr;
-  return stmt;
-}
-
 int Statement::Step() { return sqlite3_step(m_stmt); }
 int Statement::Reset() { return sqlite3_reset(m_stmt); }
 

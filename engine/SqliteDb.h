@@ -47,8 +47,6 @@ class Statement {
   // Finalizes the statement now; returns sqlite3_finalize's result (SQLITE_OK
   // when it held none).
   int Finalize();
-  // Gives up the statement without finalizing it; the caller owns it.
-  sqlite3_stmt* Release();
 
   int Step();
   int Reset();

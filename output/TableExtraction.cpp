@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "engine/SqlQuote.h"
+#include "engine/SqliteDb.h"
 #include "engine/StandIns.h"
 #include "engine/WorkingDatabase.h"
 #include "output/VirtualTableSave.h"
@@ -40,15 +41,14 @@ int SkipBlanks(const QString& sql, int at) {
 }
 
 bool TableExists(sqlite3* db, const QString& name) {
-  sqlite3_stmt* stmt = nullptr;
+  Statement stmt;
   bool exists = false;
   if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?1", -1,
-                         &stmt, nullptr) == SQLITE_OK) {
+                         stmt.Out(), nullptr) == SQLITE_OK) {
     const QByteArray utf8 = name.toUtf8();
     sqlite3_bind_text(stmt, 1, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
     exists = sqlite3_step(stmt) == SQLITE_ROW;
   }
-  sqlite3_finalize(stmt);
   return exists;
 }
 
@@ -133,26 +133,22 @@ bool ExecCreateStatement(sqlite3* db, const QString& sql, QString* error) {
     return false;
   }
   const QByteArray utf8 = sql.toUtf8();
-  sqlite3_stmt* stmt = nullptr;
+  Statement stmt;
   const char* tail = nullptr;
-  if (PrepareWithStandIns(db, utf8, &stmt, &tail, nullptr) != SQLITE_OK ||
-      stmt == nullptr) {
+  if (PrepareWithStandIns(db, utf8, stmt.Out(), &tail, nullptr) != SQLITE_OK || stmt == nullptr) {
     *error = QString::fromUtf8(sqlite3_errmsg(db));
-    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(db));
-    sqlite3_finalize(stmt);
+    ReportSqlError(db);
     return false;
   }
   const QString rest = QString::fromUtf8(tail, int(utf8.constData() + utf8.size() - tail));
   if (SkipBlanks(rest, 0) < rest.size()) {
-    sqlite3_finalize(stmt);
     *error = QStringLiteral("the statement is followed by another statement");
     return false;
   }
   const int rc = sqlite3_step(stmt);
-  sqlite3_finalize(stmt);
   if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
     *error = QString::fromUtf8(sqlite3_errmsg(db));
-    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(db));
+    ReportSqlError(db);
     return false;
   }
   return true;
@@ -163,13 +159,12 @@ bool ReadColumnInfo(sqlite3* workDb, const QString& tableName, TableLayout* layo
   layout->name = tableName;
   if (workDb == nullptr) return false;
   const QByteArray name = tableName.toUtf8();
-  sqlite3_stmt* stmt = nullptr;
+  Statement stmt;
   if (sqlite3_prepare_v2(workDb,
                          "SELECT cid, name, type, \"notnull\", dflt_value, pk, hidden "
                          "FROM pragma_table_xinfo(?1, 'main') ORDER BY cid",
-                         -1, &stmt, nullptr) != SQLITE_OK) {
-    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(workDb));
-    sqlite3_finalize(stmt);
+                         -1, stmt.Out(), nullptr) != SQLITE_OK) {
+    ReportSqlError(workDb);
     return false;
   }
   sqlite3_bind_text(stmt, 1, name.constData(), static_cast<int>(name.size()), SQLITE_STATIC);
@@ -192,14 +187,12 @@ bool ReadColumnInfo(sqlite3* workDb, const QString& tableName, TableLayout* layo
     layout->columns.push_back(info);
     layout->hidden.push_back(hidden);
   }
-  sqlite3_finalize(stmt);
 
-  if (sqlite3_prepare_v2(workDb, "SELECT wr FROM pragma_table_list(?1) WHERE schema = 'main'", -1, &stmt,
-                         nullptr) == SQLITE_OK) {
+  if (sqlite3_prepare_v2(workDb, "SELECT wr FROM pragma_table_list(?1) WHERE schema = 'main'", -1,
+                         stmt.Out(), nullptr) == SQLITE_OK) {
     sqlite3_bind_text(stmt, 1, name.constData(), static_cast<int>(name.size()), SQLITE_STATIC);
     if (sqlite3_step(stmt) == SQLITE_ROW) layout->withoutRowid = sqlite3_column_int(stmt, 0) != 0;
   }
-  sqlite3_finalize(stmt);
   layout->primaryKeyIndexed = PrimaryKeyHasIndex(workDb, name);
   layout->Derive();
   return !layout->columns.empty();
