@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "engine/SQLiteRecovery.h"
+#include "engine/SqliteDb.h"
 #include "output/SaveDispatch.h"
 #include "ui/grid/RecordDisplay.h"
 #include "ui/grid/RightView.h"
@@ -51,8 +52,8 @@ void MakeDatabase(const fs::path& path, int rows) {
                "CREATE TABLE numbers(id INTEGER PRIMARY KEY, a INTEGER, b INTEGER, c INTEGER);"
                "BEGIN;",
                nullptr, nullptr, nullptr);
-  sqlite3_stmt* st = nullptr;
-  sqlite3_prepare_v2(db, "INSERT INTO numbers VALUES(?,?,?,?)", -1, &st, nullptr);
+  Statement st;
+  sqlite3_prepare_v2(db, "INSERT INTO numbers VALUES(?,?,?,?)", -1, st.Out(), nullptr);
   std::mt19937_64 rng(20261209);
   for (int i = 1; i <= rows; ++i) {
     sqlite3_bind_int64(st, 1, i);
@@ -62,9 +63,8 @@ void MakeDatabase(const fs::path& path, int rows) {
     sqlite3_step(st);
     sqlite3_reset(st);
   }
-  sqlite3_finalize(st);
   sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
+  sqlite3_close_v2(db);  // closes when `st` is finalized, at the end of the function
   fs::rename(tmp, path);
 }
 
@@ -74,10 +74,10 @@ double PeerSeconds(const fs::path& path, const std::string& table, long long* va
   sqlite3* db = nullptr;
   sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   const std::string sql = "SELECT * FROM \"" + table + "\"";
-  sqlite3_stmt* st = nullptr;
+  Statement st;
   QElapsedTimer t;
   t.start();
-  sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
+  sqlite3_prepare_v2(db, sql.c_str(), -1, st.Out(), nullptr);
   long long n = 0;
   const int columns = sqlite3_column_count(st);
   while (sqlite3_step(st) == SQLITE_ROW) {
@@ -86,9 +86,8 @@ double PeerSeconds(const fs::path& path, const std::string& table, long long* va
       ++n;
     }
   }
-  sqlite3_finalize(st);
   const double s = t.nsecsElapsed() / 1e9;
-  sqlite3_close(db);
+  sqlite3_close_v2(db);  // closes when `st` is finalized, at the end of the function
   *values = n;
   return s;
 }

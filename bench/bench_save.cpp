@@ -38,7 +38,10 @@
 #include <unistd.h>
 #include <vector>
 
+#include "engine/SqliteDb.h"
+
 namespace fs = std::filesystem;
+using velmora::Statement;
 
 namespace {
 
@@ -95,8 +98,9 @@ void MakeMixed(const fs::path& path) {
        "CREATE VIEW big_numbers AS SELECT * FROM numbers WHERE a > 1000000;");
   Exec(db, "BEGIN");
   std::mt19937_64 rng(20261209);
-  sqlite3_stmt* st = nullptr;
-  Check(sqlite3_prepare_v2(db, "INSERT INTO numbers VALUES(?,?,?,?)", -1, &st, nullptr), db, "prep");
+  Statement st;
+  Check(sqlite3_prepare_v2(db, "INSERT INTO numbers VALUES(?,?,?,?)", -1, st.Out(), nullptr), db,
+        "prep");
   for (int i = 1; i <= 1200000; ++i) {
     sqlite3_bind_int64(st, 1, i);
     sqlite3_bind_int64(st, 2, static_cast<sqlite3_int64>(rng() % 100000000));
@@ -105,8 +109,8 @@ void MakeMixed(const fs::path& path) {
     Check(sqlite3_step(st), db, "numbers");
     sqlite3_reset(st);
   }
-  sqlite3_finalize(st);
-  Check(sqlite3_prepare_v2(db, "INSERT INTO measures VALUES(?,?,?,?,?)", -1, &st, nullptr), db, "prep");
+  Check(sqlite3_prepare_v2(db, "INSERT INTO measures VALUES(?,?,?,?,?)", -1, st.Out(), nullptr), db,
+        "prep");
   std::uniform_real_distribution<double> real(-1e6, 1e6);
   for (int i = 1; i <= 1000000; ++i) {
     sqlite3_bind_int64(st, 1, i);
@@ -118,8 +122,8 @@ void MakeMixed(const fs::path& path) {
     Check(sqlite3_step(st), db, "measures");
     sqlite3_reset(st);
   }
-  sqlite3_finalize(st);
-  Check(sqlite3_prepare_v2(db, "INSERT INTO notes VALUES(?,?,?)", -1, &st, nullptr), db, "prep");
+  Check(sqlite3_prepare_v2(db, "INSERT INTO notes VALUES(?,?,?)", -1, st.Out(), nullptr), db,
+        "prep");
   for (int i = 1; i <= 300000; ++i) {
     sqlite3_bind_int64(st, 1, i);
     const std::string title = RandomText(rng, 10 + rng() % 40);
@@ -129,8 +133,8 @@ void MakeMixed(const fs::path& path) {
     Check(sqlite3_step(st), db, "notes");
     sqlite3_reset(st);
   }
-  sqlite3_finalize(st);
-  Check(sqlite3_prepare_v2(db, "INSERT INTO files VALUES(?,?,?)", -1, &st, nullptr), db, "prep");
+  Check(sqlite3_prepare_v2(db, "INSERT INTO files VALUES(?,?,?)", -1, st.Out(), nullptr), db,
+        "prep");
   std::vector<unsigned char> blob;
   for (int i = 1; i <= 7000; ++i) {
     sqlite3_bind_int64(st, 1, i);
@@ -142,10 +146,9 @@ void MakeMixed(const fs::path& path) {
     Check(sqlite3_step(st), db, "files");
     sqlite3_reset(st);
   }
-  sqlite3_finalize(st);
   Exec(db, "COMMIT");
   Exec(db, "CREATE INDEX numbers_a ON numbers(a)");
-  sqlite3_close(db);
+  sqlite3_close_v2(db);  // closes when `st` is finalized, at the end of the function
   fs::rename(tmp, path);
 }
 
@@ -165,9 +168,9 @@ void MakeShaped(const fs::path& path, long rows) {
   std::mt19937_64 rng(20270113);
   std::uniform_real_distribution<double> price(0.5, 5000.0);
   const long customers = std::max(1L, rows / 15);
-  sqlite3_stmt* st = nullptr;
-  Check(sqlite3_prepare_v2(db, "INSERT INTO orders VALUES(?,?,?,?,?,?,?)", -1, &st, nullptr), db,
-        "prep");
+  Statement st;
+  Check(sqlite3_prepare_v2(db, "INSERT INTO orders VALUES(?,?,?,?,?,?,?)", -1, st.Out(), nullptr),
+        db, "prep");
   std::vector<unsigned char> code;
   for (long i = 1; i <= rows; ++i) {
     sqlite3_bind_int64(st, 1, i);
@@ -184,9 +187,8 @@ void MakeShaped(const fs::path& path, long rows) {
     Check(sqlite3_step(st), db, "orders");
     sqlite3_reset(st);
   }
-  sqlite3_finalize(st);
-  Check(sqlite3_prepare_v2(db, "INSERT INTO customers VALUES(?,?,?,?,?)", -1, &st, nullptr), db,
-        "prep");
+  Check(sqlite3_prepare_v2(db, "INSERT INTO customers VALUES(?,?,?,?,?)", -1, st.Out(), nullptr),
+        db, "prep");
   for (long i = 1; i <= customers; ++i) {
     sqlite3_bind_int64(st, 1, i);
     const std::string name = RandomText(rng, 8 + rng() % 16);
@@ -198,10 +200,9 @@ void MakeShaped(const fs::path& path, long rows) {
     Check(sqlite3_step(st), db, "customers");
     sqlite3_reset(st);
   }
-  sqlite3_finalize(st);
   Exec(db, "COMMIT");
   Exec(db, "CREATE INDEX orders_customer ON orders(customer)");
-  sqlite3_close(db);
+  sqlite3_close_v2(db);  // closes when `st` is finalized, at the end of the function
   fs::rename(tmp, path);
 }
 
@@ -223,17 +224,16 @@ void MakeLarge(const fs::path& path, bool blobLast) {
   std::vector<unsigned char> blob;
   RandomBytes(rng, blob, kLargeBlob);
   const std::string text = RandomText(rng, kLargeText);
-  sqlite3_stmt* st = nullptr;
+  Statement st;
   Check(sqlite3_prepare_v2(db, "INSERT INTO big(id, name, data, body) VALUES(2, 'large', ?1, ?2)",
-                           -1, &st, nullptr),
+                           -1, st.Out(), nullptr),
         db, "prep");
   sqlite3_bind_blob64(st, 1, blob.data(), blob.size(), SQLITE_STATIC);
   sqlite3_bind_text64(st, 2, text.data(), text.size(), SQLITE_STATIC, SQLITE_UTF8);
   Check(sqlite3_step(st), db, "big");
-  sqlite3_finalize(st);
   Exec(db, "INSERT INTO big(id, name, data, body) VALUES(3, 'after', x'01', 'short too')");
   Exec(db, "COMMIT");
-  sqlite3_close(db);
+  sqlite3_close_v2(db);  // closes when `st` is finalized, at the end of the function
   fs::rename(tmp, path);
 }
 
@@ -321,11 +321,11 @@ std::string SqlQuote(const std::string& s) {
 std::string CopyScript(const fs::path& src) {
   sqlite3* db = nullptr;
   Check(sqlite3_open_v2(src.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), db, "open source");
-  sqlite3_stmt* st = nullptr;
+  Statement st;
   Check(sqlite3_prepare_v2(db,
                            "SELECT type, name, sql FROM sqlite_schema WHERE sql IS NOT NULL "
                            "ORDER BY type <> 'table', type = 'trigger', rowid",
-                           -1, &st, nullptr),
+                           -1, st.Out(), nullptr),
         db, "schema");
   std::string script =
       "PRAGMA synchronous = OFF;\nPRAGMA journal_mode = MEMORY;\nPRAGMA cache_size = -2048;\n"
@@ -337,8 +337,7 @@ std::string CopyScript(const fs::path& src) {
     if (type == "table")
       script += "INSERT INTO main.\"" + name + "\" SELECT * FROM src.\"" + name + "\";\n";
   }
-  sqlite3_finalize(st);
-  sqlite3_close(db);
+  sqlite3_close_v2(db);  // closes when `st` is finalized, at the end of the function
   return script + "COMMIT;\n";
 }
 

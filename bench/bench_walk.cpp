@@ -16,6 +16,7 @@
 #include <ctime>
 
 #include "engine/SQLiteRecovery.h"
+#include "engine/SqliteDb.h"
 #include "engine/Values.h"
 #include "output/RecordOutput.h"
 #include "platform/Folders.h"
@@ -123,10 +124,10 @@ int main(int argc, char** argv) {
   {
     sqlite3* db = nullptr;
     sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* stmt = nullptr;
+    Statement stmt;
     timer.restart();
     const double cpu0 = CpuMs();
-    sqlite3_prepare_v2(db, "SELECT * FROM t", -1, &stmt, nullptr);
+    sqlite3_prepare_v2(db, "SELECT * FROM t", -1, stmt.Out(), nullptr);
     long long count = 0, bytes = 0;
     while (sqlite3_step(stmt) == SQLITE_ROW) {
       ++count;
@@ -138,7 +139,6 @@ int main(int argc, char** argv) {
         }
       }
     }
-    sqlite3_finalize(stmt);
     const double cpu = std::max(CpuMs() - cpu0, 0.001);
     const qint64 ms = std::max<qint64>(timer.elapsed(), 1);
     std::printf(
@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
         count, bytes, static_cast<long long>(ms), cpu, count * 1000.0 / ms);
     std::printf("walk / SQLite read, processor time: display mode %.2fx, save mode %.2fx\n",
                 walkCpu[0] / cpu, walkCpu[1] / cpu);
-    sqlite3_close(db);
+    sqlite3_close_v2(db);  // closes when `stmt` is finalized, at the end of the block
   }
   return 0;
 }

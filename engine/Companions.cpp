@@ -10,17 +10,13 @@
 namespace velmora {
 namespace {
 
-constexpr std::uint32_t kWalMagic = 0x377f0682;  // the low bit chooses big-endian checksums
-constexpr std::uint32_t kWalVersion = 3007000;
-constexpr std::int64_t kWalHeaderSize = 32;
-constexpr std::int64_t kWalFrameHeaderSize = 24;
+using format::kJournalHeaderFields;
+using format::kJournalMagic;
+using format::kWalFrameHeaderSize;
+using format::kWalHeaderSize;
 
-constexpr std::uint8_t kJournalMagic[8] = {0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7};
-constexpr std::int64_t kJournalHeaderFields = 28;
 constexpr std::int64_t kMinSectorSize = 32;
 constexpr std::int64_t kMaxSectorSize = 65536;
-// The page that holds the lock byte at 1 GiB is never written to a journal.
-constexpr std::int64_t kPendingByte = 0x40000000;
 // Longest super-journal name the library writes (a path).
 constexpr std::int64_t kMaxSuperJournalName = 4096;
 
@@ -59,27 +55,27 @@ bool ReadExactly(const CFile64& file, std::int64_t offset, void* out, std::int64
 
 WalIndex ReadWal(const CFile64& file, std::int64_t fileSize) {
   WalIndex wal;
-  std::uint8_t header[kWalHeaderSize] = {};
+  std::uint8_t header[format::kWalHeaderSize] = {};
   if (fileSize < kWalHeaderSize || !ReadExactly(file, 0, header, kWalHeaderSize)) {
     wal.note = QStringLiteral("it is shorter than its header");
     return wal;
   }
   const std::uint32_t magic = format::ReadBigEndian32(header);
-  const std::int64_t pageSize = format::ReadBigEndian32(header + 8);
-  if ((magic & 0xFFFFFFFEu) != kWalMagic ||
+  const std::int64_t pageSize = format::ReadBigEndian32(header + format::kWalPageSize);
+  if ((magic & 0xFFFFFFFEu) != format::kWalMagic ||
       !PowerOfTwoIn(pageSize, format::kMinPageSize, format::kMaxPageSize)) {
     wal.note = QStringLiteral("its header is not a write-ahead log header");
     return wal;
   }
   const bool bigEndianWords = (magic & 1u) != 0;
   std::array<std::uint32_t, 2> sum = {0, 0};
-  WalChecksum(bigEndianWords, header, 24, sum);
-  if (sum[0] != format::ReadBigEndian32(header + 24) ||
-      sum[1] != format::ReadBigEndian32(header + 28)) {
+  WalChecksum(bigEndianWords, header, format::kWalChecksum, sum);
+  if (sum[0] != format::ReadBigEndian32(header + format::kWalChecksum) ||
+      sum[1] != format::ReadBigEndian32(header + format::kWalChecksum + 4)) {
     wal.note = QStringLiteral("its header checksum is wrong");
     return wal;
   }
-  if (format::ReadBigEndian32(header + 4) != kWalVersion) {
+  if (format::ReadBigEndian32(header + format::kWalVersionField) != format::kWalVersion) {
     wal.note = QStringLiteral("its format version is unknown");
     return wal;
   }
@@ -95,19 +91,20 @@ WalIndex ReadWal(const CFile64& file, std::int64_t fileSize) {
   for (std::int64_t offset = kWalHeaderSize; offset + frameSize <= fileSize; offset += frameSize) {
     if (!ReadExactly(file, offset, frame.data(), frameSize)) break;
     const std::uint8_t* h = frame.data();
-    if (std::memcmp(h + 8, header + 16, 8) != 0) {
+    if (std::memcmp(h + format::kWalFrameSalt, header + format::kWalSalt, 8) != 0) {
       staleFirstFrame = wal.validFrames == 0;
       break;
     }
-    const std::int64_t page = format::ReadBigEndian32(h);
+    const std::int64_t page = format::ReadBigEndian32(h + format::kWalFramePage);
     if (page == 0) break;
-    WalChecksum(bigEndianWords, h, 8, sum);
+    WalChecksum(bigEndianWords, h, format::kWalFrameSalt, sum);
     WalChecksum(bigEndianWords, h + kWalFrameHeaderSize, pageSize, sum);
-    if (sum[0] != format::ReadBigEndian32(h + 16) || sum[1] != format::ReadBigEndian32(h + 20))
+    if (sum[0] != format::ReadBigEndian32(h + format::kWalFrameChecksum) ||
+        sum[1] != format::ReadBigEndian32(h + format::kWalFrameChecksum + 4))
       break;
     ++wal.validFrames;
     pending[page] = offset + kWalFrameHeaderSize;
-    const std::int64_t commitSize = format::ReadBigEndian32(h + 4);
+    const std::int64_t commitSize = format::ReadBigEndian32(h + format::kWalFrameCommitSize);
     if (commitSize != 0) {
       for (const auto& [number, at] : pending) wal.pages[number] = at;
       pending.clear();
@@ -149,8 +146,8 @@ JournalIndex ReadHotJournal(const CFile64& file, std::int64_t fileSize,
     journal.note = QStringLiteral("it has no journal header (the transaction was finished)");
     return journal;
   }
-  const std::int64_t sectorSize = format::ReadBigEndian32(fields + 20);
-  std::int64_t pageSize = format::ReadBigEndian32(fields + 24);
+  const std::int64_t sectorSize = format::ReadBigEndian32(fields + format::kJournalSectorSize);
+  std::int64_t pageSize = format::ReadBigEndian32(fields + format::kJournalPageSize);
   if (pageSize == 0) pageSize = databasePageSize;
   if (!PowerOfTwoIn(pageSize, format::kMinPageSize, format::kMaxPageSize) ||
       !PowerOfTwoIn(sectorSize, kMinSectorSize, kMaxSectorSize)) {
@@ -158,20 +155,23 @@ JournalIndex ReadHotJournal(const CFile64& file, std::int64_t fileSize,
     return journal;
   }
   journal.pageSize = pageSize;
-  journal.originalPages = format::ReadBigEndian32(fields + 16);
+  journal.originalPages = format::ReadBigEndian32(fields + format::kJournalOriginalPages);
 
   // A journal that ends with the name of a super-journal belongs to a
   // transaction over several databases; when that file is gone, the
   // transaction committed and this journal must not be rolled back.
-  if (fileSize >= 16) {
-    std::uint8_t tail[16] = {};
-    if (ReadExactly(file, fileSize - 16, tail, 16) &&
+  if (fileSize >= format::kSuperJournalTrailer) {
+    std::uint8_t tail[format::kSuperJournalTrailer] = {};
+    if (ReadExactly(file, fileSize - format::kSuperJournalTrailer, tail,
+                    format::kSuperJournalTrailer) &&
         std::memcmp(tail + 8, kJournalMagic, sizeof kJournalMagic) == 0) {
       const std::int64_t length = format::ReadBigEndian32(tail);
       std::uint32_t sum = format::ReadBigEndian32(tail + 4);
-      if (length > 0 && length <= kMaxSuperJournalName && length <= fileSize - 16) {
+      if (length > 0 && length <= kMaxSuperJournalName &&
+          length <= fileSize - format::kSuperJournalTrailer) {
         QByteArray name(static_cast<qsizetype>(length), '\0');
-        if (ReadExactly(file, fileSize - 16 - length, name.data(), length)) {
+        if (ReadExactly(file, fileSize - format::kSuperJournalTrailer - length, name.data(),
+                        length)) {
           for (const char c : name) sum -= static_cast<std::uint8_t>(c);
           const QString super =
               QString::fromUtf8(name.constData(), qstrnlen(name.constData(), name.size()));
@@ -186,8 +186,10 @@ JournalIndex ReadHotJournal(const CFile64& file, std::int64_t fileSize,
     }
   }
 
-  const std::int64_t lockBytePage = kPendingByte / pageSize + 1;
-  const std::int64_t recordSize = pageSize + 8;
+  // The lock-byte page is never written to a journal.
+  const std::int64_t lockBytePage = format::LockBytePage(pageSize);
+  const std::int64_t recordSize =
+      format::kJournalRecordPage + pageSize + format::kJournalRecordChecksum;
   std::vector<std::uint8_t> record(static_cast<std::size_t>(recordSize));
   std::int64_t offset = 0;
   bool stopped = false;
@@ -197,12 +199,15 @@ JournalIndex ReadHotJournal(const CFile64& file, std::int64_t fileSize,
     offset = (offset + sectorSize - 1) / sectorSize * sectorSize;
     if (offset + sectorSize > fileSize) break;
     if (!first) {
-      if (!ReadExactly(file, offset, fields, 20) ||
+      // A later header: its fields up to the sector size (which, with the
+      // page size, only the first header gives).
+      if (!ReadExactly(file, offset, fields, format::kJournalSectorSize) ||
           std::memcmp(fields, kJournalMagic, sizeof kJournalMagic) != 0)
         break;
     }
-    std::int64_t records = format::ReadBigEndian32(fields + 8);
-    const std::uint32_t checksumStart = format::ReadBigEndian32(fields + 12);
+    std::int64_t records = format::ReadBigEndian32(fields + format::kJournalRecordCount);
+    const std::uint32_t checksumStart =
+        format::ReadBigEndian32(fields + format::kJournalChecksumInit);
     first = false;
     offset += sectorSize;
     if (records == 0xFFFFFFFF) records = (fileSize - offset) / recordSize;
@@ -218,15 +223,17 @@ JournalIndex ReadHotJournal(const CFile64& file, std::int64_t fileSize,
       }
       // Pages the transaction added are simply cut off with the size.
       if (page > journal.originalPages) continue;
-      const std::uint8_t* image = record.data() + 4;
+      const std::uint8_t* image = record.data() + format::kJournalRecordPage;
       std::uint32_t sum = checksumStart;
-      for (std::int64_t i = pageSize - 200; i > 0; i -= 200) sum += image[i];
+      for (std::int64_t i = pageSize - format::kJournalChecksumStride; i > 0;
+           i -= format::kJournalChecksumStride)
+        sum += image[i];
       if (sum != format::ReadBigEndian32(image + pageSize)) {
         journal.note = QStringLiteral("reading stopped at a record with a wrong checksum");
         stopped = true;
         break;
       }
-      journal.pages[page] = offset + 4;
+      journal.pages[page] = offset + format::kJournalRecordPage;
       ++journal.records;
     }
   }

@@ -14,12 +14,12 @@
 //     23      1   leaf payload fraction (32)
 //     24      4   file change counter
 //     28      4   database size in pages (not used: the page count comes from the file size)
-//     32      4   first freelist trunk page (not used)
+//     32      4   first freelist trunk page
 //     36      4   number of freelist pages (not used)
 //     40      4   schema cookie
 //     44      4   schema format number
 //     48      4   default page cache size
-//     52      4   largest root page (auto-vacuum)
+//     52      4   largest root page; not 0 in an auto-vacuum file, which has a pointer map
 //     56      4   text encoding: 1 UTF-8, 2 UTF-16le, 3 UTF-16be
 //     60      4   user version
 //     64      4   incremental vacuum mode
@@ -68,6 +68,71 @@
 //      10, 11      0            reserved for internal use
 //      N >= 12 even (N-12)/2    blob
 //      N >= 13 odd  (N-13)/2    text in the database's encoding
+//
+// A RECORD FITS ITS CELL when the payload bytes the cell keeps on its page lie
+// inside the space the page leaves the cell (up to the next cell) and inside
+// the page: a record that runs past that space overlaps its neighbour.
+//
+// LOCK-BYTE PAGE: the page that holds the byte at offset 0x40000000 (1 GiB)
+// of the file. The library locks bytes there and never writes the page: it
+// holds no b-tree content, no pointer map and no journal record.
+//
+// FREELIST TRUNK PAGE (page numbers big-endian)
+//
+//   OFFSET  SIZE  DESCRIPTION
+//      0      4   next trunk page (0 on the last one)
+//      4      4   number L of leaf page numbers on this trunk
+//      8     4*L  the leaf page numbers; at most (usable size - 8) / 4 of them
+//
+// POINTER MAP (auto-vacuum files only). Page 2 is the first pointer-map page;
+// each one holds a 5-byte entry for each of the usable size / 5 pages after
+// it, then the next pointer-map page follows. When a pointer-map page would
+// fall on the lock-byte page, it is the page after it. The entry of page P on
+// pointer-map page M is at offset 5 * (P - M - 1):
+//
+//   OFFSET  SIZE  DESCRIPTION
+//      0      1   kind: 1 root page, 2 free page, 3 first overflow page of a
+//                 cell, 4 later overflow page, 5 non-root b-tree page
+//      1      4   parent: the b-tree page of the cell (3), the previous
+//                 overflow page (4), the parent b-tree page (5); else 0
+//
+// WRITE-AHEAD LOG HEADER (the first 32 bytes of the -wal file; big-endian)
+//
+//   OFFSET  SIZE  DESCRIPTION
+//      0      4   magic 0x377f0682 or 0x377f0683 (low bit set: the checksums
+//                 sum big-endian words, else little-endian)
+//      4      4   format version 3007000
+//      8      4   page size
+//     12      4   checkpoint sequence number
+//     16      8   salt: copied into every frame of this generation of the log
+//     24      8   checksum of the first 24 bytes (two 32-bit sums)
+//
+// WRITE-AHEAD LOG FRAME: a 24-byte header, then one page image
+//
+//   OFFSET  SIZE  DESCRIPTION
+//      0      4   page number
+//      4      4   commit frames: the database size in pages after the commit; else 0
+//      8      8   salt, equal to the log header's
+//     16      8   checksum of the log so far: the header, then every frame's
+//                 first 8 bytes and page image
+//
+// ROLLBACK JOURNAL HEADER (at offset 0 and again at every sector boundary
+// where a new group of records starts; big-endian)
+//
+//   OFFSET  SIZE  DESCRIPTION
+//      0      8   magic d9 d5 05 f9 20 a1 63 d7
+//      8      4   number of records that follow (0xFFFFFFFF: up to the end of the file)
+//     12      4   checksum initializer
+//     16      4   database size in pages before the transaction
+//     20      4   sector size (the header takes a whole sector)
+//     24      4   page size (0: the database's)
+//
+// JOURNAL RECORD: page number (4), the page image, checksum (4): the
+// initializer plus every 200th byte of the image counted from its end.
+//
+// SUPER-JOURNAL NAME (at the end of a journal of a transaction over several
+// databases): the name, then its length (4), its checksum (4: the sum of its
+// bytes) and the journal magic (8).
 #pragma once
 
 #include <cstddef>
@@ -79,6 +144,7 @@ namespace velmora::format {
 inline constexpr int kHeaderSize = 100;
 inline constexpr int kHeaderPageSize = 16;
 inline constexpr int kHeaderReservedBytes = 20;
+inline constexpr int kHeaderFreelistTrunk = 32;
 inline constexpr int kHeaderLargestRoot = 52;
 inline constexpr int kHeaderTextEncoding = 56;
 inline constexpr int kHeaderUserVersion = 60;
@@ -114,6 +180,49 @@ inline constexpr int kMaxTreeDepth = 40;
 
 // The largest varint: 8 bytes of 7 bits and one byte of 8 bits.
 inline constexpr int kMaxVarintSize = 9;
+
+// Lock-byte page.
+inline constexpr std::int64_t kLockByteOffset = 0x40000000;
+
+// Freelist trunk page.
+inline constexpr int kTrunkNext = 0;
+inline constexpr int kTrunkLeafCount = 4;
+inline constexpr int kTrunkLeaves = 8;
+
+// Pointer map: entry size and kinds.
+inline constexpr int kPointerMapEntrySize = 5;
+inline constexpr std::uint8_t kPointerMapRoot = 1;
+inline constexpr std::uint8_t kPointerMapFree = 2;
+inline constexpr std::uint8_t kPointerMapOverflow1 = 3;
+inline constexpr std::uint8_t kPointerMapOverflow2 = 4;
+inline constexpr std::uint8_t kPointerMapBtree = 5;
+
+// Write-ahead log header and frame header.
+inline constexpr std::uint32_t kWalMagic = 0x377f0682;  // the low bit chooses big-endian checksums
+inline constexpr std::uint32_t kWalVersion = 3007000;
+inline constexpr int kWalHeaderSize = 32;
+inline constexpr int kWalVersionField = 4;
+inline constexpr int kWalPageSize = 8;
+inline constexpr int kWalSalt = 16;
+inline constexpr int kWalChecksum = 24;
+inline constexpr int kWalFrameHeaderSize = 24;
+inline constexpr int kWalFramePage = 0;
+inline constexpr int kWalFrameCommitSize = 4;
+inline constexpr int kWalFrameSalt = 8;
+inline constexpr int kWalFrameChecksum = 16;
+
+// Rollback journal header, records and super-journal name.
+inline constexpr std::uint8_t kJournalMagic[8] = {0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7};
+inline constexpr int kJournalRecordCount = 8;
+inline constexpr int kJournalChecksumInit = 12;
+inline constexpr int kJournalOriginalPages = 16;
+inline constexpr int kJournalSectorSize = 20;
+inline constexpr int kJournalPageSize = 24;
+inline constexpr int kJournalHeaderFields = 28;
+inline constexpr int kJournalRecordPage = 4;      // before the image
+inline constexpr int kJournalRecordChecksum = 4;  // after the image
+inline constexpr int kJournalChecksumStride = 200;
+inline constexpr int kSuperJournalTrailer = 16;  // length, checksum, magic
 
 inline bool IsPageType(std::uint8_t type) {
   return type == kInteriorIndex || type == kInteriorTable || type == kLeafIndex ||
@@ -180,6 +289,56 @@ inline std::int64_t LocalPayloadSize(std::uint64_t payloadSize, int pageType,
       (payloadSize - static_cast<std::uint64_t>(minLocal)) % static_cast<std::uint64_t>(u - 4);
   return surplus <= static_cast<std::uint64_t>(maxLocal) ? static_cast<std::int64_t>(surplus)
                                                          : minLocal;
+}
+
+// The lock-byte page for pages of `pageSize` bytes; 0 when the size is not
+// positive.
+inline std::int64_t LockBytePage(std::int64_t pageSize) {
+  return pageSize > 0 ? kLockByteOffset / pageSize + 1 : 0;
+}
+
+// Whether a file with database header `header` and usable size `usableSize`
+// keeps a pointer map: the largest root page is set and the usable size is
+// one the format allows.
+inline bool HasPointerMap(const std::uint8_t* header, std::int64_t usableSize) {
+  return ReadBigEndian32(header + kHeaderLargestRoot) != 0 && usableSize >= kMinUsableSize;
+}
+
+// The pointer-map page that holds the entry of `page` (which is that
+// pointer-map page itself when `page` is one); 0 for pages 0 and 1 or an
+// unusable geometry. Pages after each pointer-map page: usableSize / 5.
+inline std::int64_t PointerMapPageOf(std::int64_t page, std::int64_t pageSize,
+                                     std::int64_t usableSize) {
+  const std::int64_t span = usableSize / kPointerMapEntrySize + 1;
+  if (page < 2 || span <= 1) return 0;
+  std::int64_t map = (page - 2) / span * span + 2;
+  if (map == LockBytePage(pageSize)) ++map;
+  return map;
+}
+inline bool IsPointerMapPage(std::int64_t page, std::int64_t pageSize, std::int64_t usableSize) {
+  return page >= 2 && PointerMapPageOf(page, pageSize, usableSize) == page;
+}
+// The offset of the entry of `page` on its pointer-map page; -1 when it has
+// none there (it is the map page itself, the lock-byte page, or the entry
+// does not lie inside the usable size).
+inline std::int64_t PointerMapEntryOffset(std::int64_t page, std::int64_t pageSize,
+                                          std::int64_t usableSize) {
+  const std::int64_t map = PointerMapPageOf(page, pageSize, usableSize);
+  if (map <= 0 || page <= map || page == LockBytePage(pageSize)) return -1;
+  const std::int64_t offset = kPointerMapEntrySize * (page - map - 1);
+  return offset + kPointerMapEntrySize <= usableSize ? offset : -1;
+}
+
+// The number of leaf page numbers a freelist trunk page can hold.
+inline std::int64_t TrunkCapacity(std::int64_t usableSize) {
+  return usableSize > kTrunkLeaves ? (usableSize - kTrunkLeaves) / 4 : 0;
+}
+
+// Whether a record whose cell keeps `localPayload` bytes on its page fits
+// the `space` the page leaves the cell (see PageLayout; negative when not
+// known: then only the page bounds it) on a page of `pageSize` bytes.
+inline bool RecordFitsCell(std::int64_t localPayload, std::int64_t space, std::int64_t pageSize) {
+  return localPayload <= pageSize && (space < 0 || localPayload <= space);
 }
 
 }  // namespace velmora::format

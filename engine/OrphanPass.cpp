@@ -15,6 +15,7 @@
 #include "engine/IndexStatement.h"
 #include "engine/RecoveryState.h"
 #include "engine/SqlQuote.h"
+#include "engine/SqliteDb.h"
 #include "engine/WorkingDatabase.h"
 
 namespace velmora {
@@ -97,46 +98,26 @@ class PointerMap {
  public:
   explicit PointerMap(const PageSource& source) : m_source(source) {
     const Geometry& g = source.geometry();
-    m_present = format::ReadBigEndian32(source.Header() + 52) != 0 && g.usableSize >= 480;
-    if (g.pageSize > 0) m_lockPage = 0x40000000 / g.pageSize + 1;
-    m_perMapPage = g.usableSize / 5 + 1;
+    m_present = format::HasPointerMap(source.Header(), g.usableSize);
+    m_lockPage = format::LockBytePage(g.pageSize);
   }
   bool Present() const { return m_present; }
   std::int64_t LockPage() const { return m_lockPage; }
-  // The pointer-map page that holds the entry of `page`.
-  std::int64_t MapPageFor(std::int64_t page) const {
-    if (page < 2 || m_perMapPage <= 1) return 0;
-    std::int64_t map = (page - 2) / m_perMapPage * m_perMapPage + 2;
-    if (map == m_lockPage) ++map;
-    return map;
-  }
-  bool IsMapPage(std::int64_t page) const { return m_present && page == MapPageFor(page); }
-  // The entry of `page`: its kind (1 root, 2 free, 3/4 overflow, 5 b-tree
-  // page) and parent. False when there is none or it cannot be read.
-  bool Entry(std::int64_t page, std::uint8_t* kind, std::uint32_t* parent) const {
-    const std::int64_t map = MapPageFor(page);
-    if (!m_present || map <= 0 || page <= map) return false;
-    const std::int64_t offset = 5 * (page - map - 1);
-    std::uint8_t bytes[5] = {};
-    if (offset + 5 > m_source.geometry().usableSize ||
-        m_source.ReadPart(map, offset, bytes, 5) != 5)
-      return false;
-    *kind = bytes[0];
-    *parent = format::ReadBigEndian32(bytes + 1);
-    return true;
+  bool IsMapPage(std::int64_t page) const {
+    const Geometry& g = m_source.geometry();
+    return m_present && format::IsPointerMapPage(page, g.pageSize, g.usableSize);
   }
   // The root page the map leads to from `page` (its parents followed, at
   // most a tree's depth); 0 when it leads nowhere, -1 when it calls a page on
   // the way free.
   std::int64_t RootOf(std::int64_t page) const {
     for (int step = 0; step <= format::kMaxTreeDepth; ++step) {
-      std::uint8_t kind = 0;
-      std::uint32_t parent = 0;
-      if (!Entry(page, &kind, &parent)) return 0;
-      if (kind == 1) return page;
-      if (kind == 2) return -1;
-      if (kind != 5 || parent < 2) return 0;
-      page = parent;
+      PointerMapEntry entry;
+      if (!ReadPointerMapEntry(m_source, page, &entry)) return 0;
+      if (entry.kind == format::kPointerMapRoot) return page;
+      if (entry.kind == format::kPointerMapFree) return -1;
+      if (entry.kind != format::kPointerMapBtree || entry.parent < 2) return 0;
+      page = entry.parent;
     }
     return 0;
   }
@@ -145,7 +126,6 @@ class PointerMap {
   const PageSource& m_source;
   bool m_present = false;
   std::int64_t m_lockPage = 0;
-  std::int64_t m_perMapPage = 0;
 };
 
 struct Column {
@@ -203,21 +183,18 @@ QString ColumnText(sqlite3_stmt* stmt, int column) {
 // in index pages, which the pass does not take) or an unknown one.
 bool ReadTableColumns(sqlite3* db, const QString& name, TableInfo* table) {
   const QByteArray utf8 = name.toUtf8();
-  sqlite3_stmt* stmt = nullptr;
+  Statement stmt;
   bool withoutRowid = true;
   if (sqlite3_prepare_v2(db, "SELECT wr FROM pragma_table_list(?1) WHERE schema = 'main'", -1,
-                         &stmt, nullptr) == SQLITE_OK) {
+                         stmt.Out(), nullptr) == SQLITE_OK) {
     sqlite3_bind_text(stmt, 1, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_STATIC);
     if (sqlite3_step(stmt) == SQLITE_ROW) withoutRowid = sqlite3_column_int(stmt, 0) != 0;
   }
-  sqlite3_finalize(stmt);
   if (withoutRowid) return false;
-  stmt = nullptr;
   if (sqlite3_prepare_v2(db,
                          "SELECT name, type, \"notnull\", pk, hidden FROM "
                          "pragma_table_xinfo(?1, 'main') ORDER BY cid",
-                         -1, &stmt, nullptr) != SQLITE_OK) {
-    sqlite3_finalize(stmt);
+                         -1, stmt.Out(), nullptr) != SQLITE_OK) {
     return false;
   }
   sqlite3_bind_text(stmt, 1, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_STATIC);
@@ -237,7 +214,6 @@ bool ReadTableColumns(sqlite3* db, const QString& name, TableInfo* table) {
     types.push_back(type);
     notNull.push_back(sqlite3_column_int(stmt, 2) != 0);
   }
-  sqlite3_finalize(stmt);
   // An INTEGER key with an index of its own is a stored column beside the rowid.
   table->alias = keys == 1 && !PrimaryKeyHasIndex(db, utf8) ? aliasCandidate : -1;
   for (std::size_t c = 0; c < table->columns.size(); ++c)

@@ -11,13 +11,11 @@
 #include "engine/Format.h"
 #include "engine/PageLayout.h"
 #include "engine/RecoveryState.h"
+#include "engine/SqliteDb.h"
 #include "engine/StandIns.h"
 
 namespace velmora {
 namespace {
-
-constexpr int kHeaderFreelistTrunk = 32;
-constexpr int kHeaderLargestRoot = 52;
 
 bool IsIndexType(std::uint8_t type) {
   return type == format::kInteriorIndex || type == format::kLeafIndex;
@@ -223,10 +221,12 @@ bool StatementCompiles(const QString& sql) {
     return false;
   }
   InstallStandInCollations(db);
-  sqlite3_stmt* stmt = nullptr;
-  const bool ok = PrepareWithStandIns(db, sql.toUtf8(), &stmt, nullptr, nullptr) == SQLITE_OK &&
-                  stmt != nullptr;
-  sqlite3_finalize(stmt);
+  // The statement is finalized before the connection closes.
+  const bool ok = [&] {
+    Statement stmt;
+    return PrepareWithStandIns(db, sql.toUtf8(), stmt.Out(), nullptr, nullptr) == SQLITE_OK &&
+           stmt != nullptr;
+  }();
   sqlite3_close(db);
   return ok;
 }
@@ -256,16 +256,30 @@ int DeclaredColumns(const QString& sql, bool* withoutRowid) {
 
 std::int64_t MarkPointerMapPages(const PageSource& source, PageMap& map) {
   const Geometry& g = source.geometry();
-  if (format::ReadBigEndian32(source.Header() + kHeaderLargestRoot) == 0 || g.usableSize < 5)
-    return 0;
-  // Each pointer-map page holds 5-byte entries for the pages after it.
-  const std::int64_t step = g.usableSize / 5 + 1;
+  if (!format::HasPointerMap(source.Header(), g.usableSize)) return 0;
+  // One pointer-map page leads each span of usable size / 5 + 1 pages.
+  const std::int64_t span = g.usableSize / format::kPointerMapEntrySize + 1;
   std::int64_t marked = 0;
-  for (std::int64_t page = 2; page <= g.pageCount; page += step) {
+  for (std::int64_t first = 2; first <= g.pageCount; first += span) {
+    const std::int64_t page = format::PointerMapPageOf(first, g.pageSize, g.usableSize);
+    if (page > g.pageCount) break;
     map.Set(page, PageRole::PointerMap, 0);
     ++marked;
   }
   return marked;
+}
+
+bool ReadPointerMapEntry(const PageSource& source, std::int64_t page, PointerMapEntry* entry) {
+  const Geometry& g = source.geometry();
+  if (!format::HasPointerMap(source.Header(), g.usableSize) || page > g.pageCount) return false;
+  const std::int64_t offset = format::PointerMapEntryOffset(page, g.pageSize, g.usableSize);
+  if (offset < 0) return false;
+  const std::int64_t mapPage = format::PointerMapPageOf(page, g.pageSize, g.usableSize);
+  std::uint8_t bytes[format::kPointerMapEntrySize] = {};
+  if (source.ReadPart(mapPage, offset, bytes, sizeof bytes) != sizeof bytes) return false;
+  entry->kind = bytes[0];
+  entry->parent = format::ReadBigEndian32(bytes + 1);
+  return true;
 }
 
 std::vector<std::int64_t> MapLiveTrees(const PageSource& source, PageMap& map,
@@ -347,20 +361,21 @@ void FollowFreelist(const PageSource& source,
   const Geometry& g = source.geometry();
   if (g.pageSize < format::kMinPageSize || g.usableSize < 8) return;
   std::vector<std::uint8_t> trunk(static_cast<std::size_t>(g.pageSize));
-  const std::int64_t perTrunk = (g.usableSize - 8) / 4;
+  const std::int64_t perTrunk = format::TrunkCapacity(g.usableSize);
   PageSet trunks;
-  std::int64_t page = format::ReadBigEndian32(source.Header() + kHeaderFreelistTrunk);
+  std::int64_t page = format::ReadBigEndian32(source.Header() + format::kHeaderFreelistTrunk);
   for (std::int64_t guard = g.pageCount; page > 1 && page <= g.pageCount && guard > 0; --guard) {
     // Each trunk once: a chain that loops ends where it comes back.
     if (!trunks.Insert(page) || !visit(page, true)) break;
     if (source.ReadPage(page, trunk.data()) != PageRead::Ok) break;
-    const std::int64_t leaves =
-        std::min<std::int64_t>(format::ReadBigEndian32(trunk.data() + 4), perTrunk);
+    const std::int64_t leaves = std::min<std::int64_t>(
+        format::ReadBigEndian32(trunk.data() + format::kTrunkLeafCount), perTrunk);
     for (std::int64_t i = 0; i < leaves; ++i) {
-      const std::int64_t leaf = format::ReadBigEndian32(trunk.data() + 8 + 4 * i);
+      const std::int64_t leaf =
+          format::ReadBigEndian32(trunk.data() + format::kTrunkLeaves + 4 * i);
       if (leaf > 1 && leaf <= g.pageCount) visit(leaf, false);
     }
-    page = format::ReadBigEndian32(trunk.data());
+    page = format::ReadBigEndian32(trunk.data() + format::kTrunkNext);
   }
 }
 

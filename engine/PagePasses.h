@@ -47,10 +47,20 @@ RootEvidence ProbeRoot(const PageSource& source, std::int64_t root);
 // or the library cannot compile it (damaged text is no evidence).
 int DeclaredColumns(const QString& sql, bool* withoutRowid);
 
-// Marks the pointer-map pages of an auto-vacuum file (header offset 52 not
-// zero) in `map`: page 2, then every (usable size / 5 + 1) pages. Returns
-// how many were marked.
+// Marks the pointer-map pages of an auto-vacuum file in `map`, placed as
+// format::PointerMapPageOf places them. Returns how many were marked.
 std::int64_t MarkPointerMapPages(const PageSource& source, PageMap& map);
+
+// One entry of the pointer map: the page's kind (format::kPointerMapRoot ...)
+// and its parent.
+struct PointerMapEntry {
+  std::uint8_t kind = 0;
+  std::uint32_t parent = 0;
+};
+// Reads the pointer-map entry of `page` into `entry`. False when the file
+// keeps no pointer map, the page has no entry (a pointer-map page, the
+// lock-byte page, a page outside the file) or the entry cannot be read.
+bool ReadPointerMapEntry(const PageSource& source, std::int64_t page, PointerMapEntry* entry);
 
 // Maps the live trees under `roots` before any table is read: each root is
 // claimed, interior pages are read and validated, leaves are claimed unread.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "engine/Format.h"
 #include "engine/PageLayout.h"
 #include "engine/SQLiteRecovery.h"
 
@@ -11,7 +12,6 @@ namespace {
 
 // The byte offset of the lock-byte page: SQLite never writes the page that
 // holds the bytes from 2^30 on.
-constexpr std::int64_t kLockByteOffset = 0x40000000;
 
 class Painter {
  public:
@@ -98,7 +98,7 @@ PagePicture DrawPagePicture(const CSQLiteRecovery& session, IProgress& progress)
     for (const std::int64_t page : orphans.lostPages) set(page, PageUse::LostAndFound, tree);
   }
 
-  const std::int64_t lockPage = kLockByteOffset / g.pageSize + 1;
+  const std::int64_t lockPage = format::LockBytePage(g.pageSize);
   std::vector<std::uint8_t> buffer(std::size_t(g.pageSize));
   PageLayout layout;
   for (std::int64_t page = 1; page <= pictured; ++page) {

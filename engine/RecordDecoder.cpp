@@ -2,7 +2,6 @@
 // overflow chains.
 #include "engine/RecordDecoder.h"
 
-#include <QFile>
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -17,19 +16,17 @@ namespace {
 // The payload of one cell as one stream of bytes: first the local bytes on
 // the cell's page, then the overflow chain. Reads strictly in order; pages of
 // the chain are read one at a time into one buffer. The chain is bounded by
-// the page count and by the walk's set of overflow pages already used: in an
-// intact file every overflow page belongs to one chain, so a chain that runs
-// into a used page (a loop, or a chain shared by damaged cells) ends, and one
-// walk reads every page at most once as an overflow page.
+// the page count and by the claims on overflow pages: in an intact file every
+// overflow page belongs to one chain, so a chain that runs into a claimed
+// page (a loop, or a chain shared by damaged cells) ends, and one walk reads
+// every page at most once as an overflow page.
 class PayloadReader {
  public:
   PayloadReader(const PageSource& source, const std::uint8_t* local, std::int64_t localAvail,
                 std::int64_t localSize, std::uint64_t total, bool hasOverflow,
-                std::uint32_t firstOverflow, PageSet* usedPages, PageMap* map, std::uint32_t tree)
+                std::uint32_t firstOverflow, IOverflowClaims* claims)
       : m_source(source),
-        m_usedPages(usedPages),
-        m_map(map),
-        m_tree(tree),
+        m_claims(claims),
         m_local(local),
         m_localAvail(localAvail),
         m_localSize(localSize),
@@ -107,12 +104,11 @@ class PayloadReader {
       }
     }
     if (page == 0 || page > g.pageCount || m_pagesRead >= g.pageCount ||
-        !(m_usedPages != nullptr ? m_usedPages->Insert(page) : m_visited.Insert(page))) {
+        !(m_claims != nullptr ? m_claims->ClaimOverflow(page) : m_visited.Insert(page))) {
       m_broken = true;
       return false;
     }
     ++m_pagesRead;
-    if (m_map != nullptr) m_map->Claim(page, PageRole::Overflow, m_tree);
     const std::int64_t usable = g.usableSize;
     if (headerOnly) {
       std::uint8_t next[4];
@@ -138,9 +134,7 @@ class PayloadReader {
   }
 
   const PageSource& m_source;
-  PageSet* m_usedPages;  // the walk's; null outside a walk
-  PageMap* m_map;
-  std::uint32_t m_tree;
+  IOverflowClaims* m_claims;  // null outside a walk
   const std::uint8_t* m_local;
   std::int64_t m_localAvail;
   std::int64_t m_localSize;
@@ -152,7 +146,7 @@ class PayloadReader {
   bool m_broken = false;
   bool m_firstInvalid = false;
   std::int64_t m_pagesRead = 0;
-  PageSet m_visited;  // this chain's pages, when there is no walk
+  PageSet m_visited;  // this chain's pages, when nothing claims them
   std::vector<std::uint8_t> m_buffer;
   const std::uint8_t* m_pageData = nullptr;
   std::int64_t m_pageLeft = 0;
@@ -172,31 +166,63 @@ void Append(RecordView& view, const std::uint8_t* d, std::int64_t k) {
 
 }  // namespace
 
-void DecodeCellPayload(const PageSource& source, std::uint8_t pageType, const std::uint8_t* page,
-                       std::int64_t pageSize, std::int64_t cellOffset, DecodeMode mode,
-                       ILongValueFiles* files, PageSet* overflowPages, PageMap* map,
-                       std::uint32_t tree, RecordView& view, std::int64_t space) {
+bool WalkOverflowClaims::ClaimOverflow(std::int64_t page) {
+  if (!(m_used != nullptr ? m_used->Insert(page) : m_own.Insert(page))) return false;
+  if (m_map != nullptr) m_map->Claim(page, PageRole::Overflow, m_tree);
+  return true;
+}
+
+TempFileSpill::~TempFileSpill() = default;
+
+QString TempFileSpill::Open(std::int64_t length) {
+  m_file.reset();
+  const QString path = m_files != nullptr ? m_files->PathFor(length) : QString();
+  if (path.isEmpty()) return QString();
+  auto file = std::make_unique<QFile>(path);
+  if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) return QString();
+  m_file = std::move(file);
+  return path;
+}
+
+bool TempFileSpill::Write(const std::uint8_t* data, std::int64_t size) {
+  return m_file != nullptr && m_file->write(reinterpret_cast<const char*>(data), size) == size;
+}
+
+void TempFileSpill::Close() {
+  if (m_file != nullptr) m_file->close();
+  m_file.reset();
+}
+
+bool DecodeCellPayload(const PageSource& source, const CellInput& cell, DecodeMode mode,
+                       RecordView& view, IOverflowClaims* claims, ILongValueSpill* spill) {
   view.Clear();
-  if (page == nullptr || cellOffset < 0 || cellOffset >= pageSize) return;
+  const std::uint8_t* const page = cell.page;
+  const std::uint8_t pageType = cell.pageType;
+  const std::int64_t pageSize = cell.pageSize;
+  const std::int64_t cellOffset = cell.offset;
+  const std::int64_t space = cell.space;
+  // Whether the record, as far as it was read, fits its cell.
+  const auto fits = [&] { return format::RecordFitsCell(view.localPayload, space, pageSize); };
+  if (page == nullptr || cellOffset < 0 || cellOffset >= pageSize) return fits();
   const Geometry& g = source.geometry();
   const std::uint8_t* const end = page + pageSize;
   const std::uint8_t* p = page + cellOffset;
 
   if (pageType == format::kInteriorIndex || pageType == format::kInteriorTable) {
-    if (end - p < 4) return;
-    p += 4;                                          // left child page number
-    if (pageType == format::kInteriorTable) return;  // holds no record
+    if (end - p < 4) return fits();
+    p += 4;                                                 // left child page number
+    if (pageType == format::kInteriorTable) return fits();  // holds no record
   }
   std::uint64_t payloadSize = 0;
   int n = format::ReadVarint(p, end, &payloadSize);
-  if (n == 0) return;
+  if (n == 0) return fits();
   p += n;
   std::int64_t localSize = format::LocalPayloadSize(payloadSize, pageType, g.usableSize);
   view.localPayload = localSize;
   if (pageType == format::kLeafTable) {
     std::uint64_t rowid = 0;
     n = format::ReadVarint(p, end, &rowid);
-    if (n == 0) return;
+    if (n == 0) return fits();
     p += n;
     view.hasRowid = true;
     view.rowid = static_cast<std::int64_t>(rowid);
@@ -221,7 +247,7 @@ void DecodeCellPayload(const PageSource& source, std::uint8_t pageType, const st
     }
   }
   view.localPayload = localSize;
-  if (localSize <= 0) return;
+  if (localSize <= 0) return fits();
 
   const std::int64_t avail = end - p;
   const std::int64_t localAvail = std::min(localSize, avail);
@@ -233,15 +259,15 @@ void DecodeCellPayload(const PageSource& source, std::uint8_t pageType, const st
     firstOverflow = format::ReadBigEndian32(p + localSize);
   }
   PayloadReader reader(source, p, localAvail, localSize, payloadSize, hasOverflowPointer,
-                       firstOverflow, overflowPages, map, tree);
+                       firstOverflow, claims);
 
   // Record header: its size (counting itself), then one serial type per value.
   std::uint64_t headerSize = 0;
   n = format::ReadVarint(p, p + localAvail, &headerSize);
-  if (n == 0) return;
+  if (n == 0) return fits();
   if (headerSize <= static_cast<std::uint64_t>(n) ||
       headerSize > static_cast<std::uint64_t>(localAvail))
-    return;  // no values
+    return fits();  // no values
   const std::uint8_t* types = p + n;
   const std::uint8_t* const typesEnd = p + headerSize;
   reader.Skip(static_cast<std::int64_t>(headerSize));
@@ -290,19 +316,18 @@ void DecodeCellPayload(const PageSource& source, std::uint8_t pageType, const st
           got = reader.Read(length, append);
           v.held = got;
         } else if (mode == DecodeMode::Save) {
-          const QString path = files != nullptr ? files->PathFor(length) : QString();
-          QFile file(path);
-          if (!path.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+          const QString path = spill != nullptr ? spill->Open(length) : QString();
+          if (!path.isEmpty()) {
             bool writeFailed = false;
             got = reader.Read(length, [&](const std::uint8_t* d, std::int64_t k) {
-              if (file.write(reinterpret_cast<const char*>(d), k) != k) writeFailed = true;
+              if (!spill->Write(d, k)) writeFailed = true;
             });
-            file.close();
+            spill->Close();
             v.tempFile = static_cast<int>(view.tempFiles.size());
             view.tempFiles.push_back(path);
             if (writeFailed) v.complete = false;
           } else {
-            // No temporary file: the value is held in memory rather than lost.
+            // No place for it: the value is held in memory rather than lost.
             got = reader.Read(length, append);
             v.held = got;
           }
@@ -325,6 +350,7 @@ void DecodeCellPayload(const PageSource& source, std::uint8_t pageType, const st
     }
   } catch (const std::bad_alloc&) {
   }
+  return fits();
 }
 
 }  // namespace velmora

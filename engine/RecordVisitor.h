@@ -15,11 +15,14 @@
 namespace velmora {
 
 // Decodes a cell that a walk handed on into `view`, its overflow pages
-// counted in the walk's set and recorded in the walk's page map.
-inline void DecodeWalkedCell(const PageSource& source, const CellRef& cell, DecodeMode mode,
+// claimed for the walk (counted in its set, recorded in its page map) and,
+// in save mode, long values written to the files `files` names; returns
+// whether the record fits its cell.
+inline bool DecodeWalkedCell(const PageSource& source, const CellRef& cell, DecodeMode mode,
                              ILongValueFiles* files, RecordView& view) {
-  DecodeCellPayload(source, cell.pageType, cell.page, cell.pageSize, cell.offset, mode, files,
-                    cell.overflowPages, cell.map, cell.tree, view, cell.space);
+  WalkOverflowClaims claims(cell);
+  TempFileSpill spill(files);
+  return DecodeCellPayload(source, CellInput::Of(cell), mode, view, &claims, &spill);
 }
 
 // `F` is called as f(const CellRef&, const RecordView&) for every record
@@ -31,8 +34,7 @@ class RecordVisitor : public ICellVisitor {
   RecordVisitor(const PageSource& source, F onRecord)
       : m_source(source), m_onRecord(std::move(onRecord)) {}
   CellUse VisitCell(const CellRef& cell) override {
-    DecodeWalkedCell(m_source, cell, DecodeMode::Display, nullptr, m_view);
-    if (m_view.localPayload > cell.space || m_view.localPayload > cell.pageSize ||
+    if (!DecodeWalkedCell(m_source, cell, DecodeMode::Display, nullptr, m_view) ||
         m_view.values.empty())
       return CellUse::Skipped;
     if constexpr (std::is_same_v<std::invoke_result_t<F&, const CellRef&, const RecordView&>,

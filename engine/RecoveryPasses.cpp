@@ -33,7 +33,7 @@ class SchemaCollector : public ICellVisitor {
   std::vector<RootCandidate> roots;
 
   CellUse VisitCell(const CellRef& cell) override {
-    DecodeWalkedCell(m_source, cell, DecodeMode::Schema, nullptr, m_view);
+    const bool fits = DecodeWalkedCell(m_source, cell, DecodeMode::Schema, nullptr, m_view);
     // A schema row is taken even from a cell that overlaps the next one: its
     // record decoded whole, and losing a table costs more than a doubtful row.
     SchemaObject object;
@@ -64,7 +64,6 @@ class SchemaCollector : public ICellVisitor {
     } else {
       NoteInternalTable();
     }
-    const bool fits = m_view.localPayload <= cell.space && m_view.localPayload <= cell.pageSize;
     return fits ? CellUse::Used : CellUse::Skipped;
   }
 
@@ -109,12 +108,11 @@ class ProfileCollector : public ICellVisitor {
       m_profile.cut = true;
       return CellUse::Stop;
     }
-    DecodeWalkedCell(m_source, cell, DecodeMode::Display, nullptr, m_view);
+    const bool fits = DecodeWalkedCell(m_source, cell, DecodeMode::Display, nullptr, m_view);
     if (m_view.values.empty()) return CellUse::Used;
     m_profile.indexTree =
         cell.pageType == format::kInteriorIndex || cell.pageType == format::kLeafIndex;
     AddToProfile(m_view, m_profile);
-    const bool fits = m_view.localPayload <= cell.space && m_view.localPayload <= cell.pageSize;
     return fits ? CellUse::Used : CellUse::Skipped;
   }
 
@@ -224,8 +222,8 @@ PassResult ReadFirstPage(const PageSource& source, SchemaScan& scan) {
   PageLayout& first = scan.firstPage;
   std::size_t kept = 0;
   for (std::size_t i = 0; i < first.cells.size(); ++i) {
-    DecodeCellPayload(source, format::kLeafTable, page.data(), g.pageSize, first.cells[i],
-                      DecodeMode::Schema, nullptr, nullptr, nullptr, 0, view);
+    DecodeCellPayload(source, {format::kLeafTable, page.data(), g.pageSize, first.cells[i]},
+                      DecodeMode::Schema, view);
     const std::int64_t root = view.values.size() == 5 ? view.values[3].intValue : 0;
     if (root > 1 && std::binary_search(free.begin(), free.end(), static_cast<std::uint32_t>(root)))
       continue;
@@ -264,7 +262,7 @@ PassResult SearchWholeFile(RecoveryState& state, IProgress& progress) {
   const SchemaSearchResult found = SearchSchemaRows(source, state.pages, free, progress);
   if (found.stopped) return PassResult::Done;  // what the schema tree gave stands
   const Geometry& g = source.geometry();
-  const std::int64_t lockPage = 0x40000000 / g.pageSize + 1;
+  const std::int64_t lockPage = format::LockBytePage(g.pageSize);
   auto known = [&state](const QString& type, const QString& name) {
     for (const SchemaObject& object : state.catalog.Objects())
       if (object.type == type && object.name == name) return true;

@@ -80,16 +80,17 @@ bool CSQLiteRecovery::RunPassAgain(std::string_view name, IProgress& progress) {
   return false;
 }
 
-void CSQLiteRecovery::DecodeCell(const CellRef& cell, DecodeMode mode, ILongValueFiles* files,
+bool CSQLiteRecovery::DecodeCell(const CellRef& cell, DecodeMode mode, ILongValueFiles* files,
                                  RecordView& view) const {
-  DecodeWalkedCell(m_state->source, cell, mode, files, view);
+  return DecodeWalkedCell(m_state->source, cell, mode, files, view);
 }
 
-void CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page,
+bool CSQLiteRecovery::DecodeCell(std::uint8_t pageType, const std::uint8_t* page,
                                  std::int64_t pageLength, std::int64_t cellOffset, DecodeMode mode,
                                  ILongValueFiles* files, RecordView& view) const {
-  DecodeCellPayload(m_state->source, pageType, page, pageLength, cellOffset, mode, files, nullptr,
-                    nullptr, 0, view);
+  TempFileSpill spill(files);
+  return DecodeCellPayload(m_state->source, {pageType, page, pageLength, cellOffset}, mode, view,
+                           nullptr, &spill);
 }
 
 const QString& CSQLiteRecovery::SourcePath() const { return m_state->sourcePath; }

@@ -131,11 +131,14 @@ class CSQLiteRecovery {
   // that name or it failed.
   bool RunPassAgain(std::string_view name, IProgress& progress);
 
-  // Decodes a cell that a walk handed on into `view`.
-  void DecodeCell(const CellRef& cell, DecodeMode mode, ILongValueFiles* files,
+  // Decodes a cell that a walk handed on into `view` (its overflow pages
+  // claimed for the walk, long values in save mode written to the files
+  // `files` names); returns whether the record fits its cell.
+  bool DecodeCell(const CellRef& cell, DecodeMode mode, ILongValueFiles* files,
                   RecordView& view) const;
-  // Decodes the cell at `cellOffset` of a page image outside any walk.
-  void DecodeCell(std::uint8_t pageType, const std::uint8_t* page, std::int64_t pageLength,
+  // Decodes the cell at `cellOffset` of a page image outside any walk;
+  // returns whether the record lies inside the page.
+  bool DecodeCell(std::uint8_t pageType, const std::uint8_t* page, std::int64_t pageLength,
                   std::int64_t cellOffset, DecodeMode mode, ILongValueFiles* files,
                   RecordView& view) const;
 

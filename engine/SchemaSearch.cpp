@@ -15,9 +15,6 @@
 namespace velmora {
 namespace {
 
-// The first byte of the lock-byte page, which never holds b-tree content.
-constexpr std::int64_t kLockByteOffset = 0x40000000;
-
 bool IsTextType(std::uint64_t serialType) { return serialType >= 13 && (serialType & 1) != 0; }
 
 // A cheap test before decoding: the record of the leaf table cell at
@@ -62,8 +59,8 @@ bool DecodeSchemaCell(const PageSource& source, const std::uint8_t* page, std::i
                       RecordView& view) {
   const Geometry& g = source.geometry();
   if (!SchemaRecordHeader(page, std::min(g.usableSize, g.pageSize), offset)) return false;
-  DecodeCellPayload(source, format::kLeafTable, page, g.pageSize, offset, DecodeMode::Schema,
-                    nullptr, nullptr, nullptr, 0, view);
+  DecodeCellPayload(source, {format::kLeafTable, page, g.pageSize, offset}, DecodeMode::Schema,
+                    view);
   return SchemaRowShape(view, g.textEncoding, g.pageCount);
 }
 
@@ -278,7 +275,7 @@ SchemaSearchResult SearchSchemaRows(const PageSource& source, const PageMap& map
   SchemaSearchResult result;
   const Geometry& g = source.geometry();
   if (g.pageSize < format::kMinPageSize) return result;
-  const std::int64_t lockPage = kLockByteOffset / g.pageSize + 1;
+  const std::int64_t lockPage = format::LockBytePage(g.pageSize);
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(g.pageSize));
   PageLayout layout;
   RecordView view;

@@ -26,4 +26,33 @@ void ReportSqlError(const char* message) {
   std::fprintf(stderr, "SQL error: %s\n", message != nullptr ? message : "");
 }
 
+void ReportSqlError(sqlite3* db) { ReportSqlError(sqlite3_errmsg(db)); }
+
+Statement& Statement::operator=(Statement&& other) noexcept {
+  if (this != &other) {
+    Finalize();
+    m_stmt = other.m_stmt;
+    other.m_stmt = nullptr;
+  }
+  return *this;
+}
+
+int Statement::Prepare(sqlite3* db, const char* sql, int length, const char** tail) {
+  return sqlite3_prepare_v2(db, sql, length, Out(), tail);
+}
+
+sqlite3_stmt** Statement::Out() {
+  Finalize();
+  return &m_stmt;
+}
+
+int Statement::Finalize() {
+  const int rc = sqlite3_finalize(m_stmt);
+  m_stmt = nullptr;
+  return rc;
+}
+
+int Statement::Step() { return sqlite3_step(m_stmt); }
+int Statement::Reset() { return sqlite3_reset(m_stmt); }
+
 }  // namespace velmora

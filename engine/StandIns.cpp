@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "engine/SqlQuote.h"
+#include "engine/SqliteDb.h"
 
 namespace velmora {
 
@@ -290,8 +291,8 @@ bool Exec(sqlite3* db, const char* sql) {
 std::vector<QStringList> Rows(sqlite3* db, const char* sql, const QString& arg, int columns,
                               bool* ok) {
   std::vector<QStringList> rows;
-  sqlite3_stmt* stmt = nullptr;
-  *ok = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK && stmt != nullptr;
+  Statement stmt;
+  *ok = sqlite3_prepare_v2(db, sql, -1, stmt.Out(), nullptr) == SQLITE_OK && stmt != nullptr;
   if (*ok) {
     const QByteArray utf8 = arg.toUtf8();
     if (!arg.isNull())
@@ -304,7 +305,6 @@ std::vector<QStringList> Rows(sqlite3* db, const char* sql, const QString& arg, 
     }
     *ok = rc == SQLITE_DONE;
   }
-  sqlite3_finalize(stmt);
   return rows;
 }
 
@@ -348,14 +348,13 @@ QString SupplyFunction(sqlite3* db) {
     // functions there are: a function of that name with another number of
     // arguments gives this error too, and a stand-in would take its place.
     // Supplied only when the list of functions says there is none.
-    sqlite3_stmt* probe = nullptr;
+    Statement probe;
     bool known = true;
     if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_function_list WHERE name = ?1 COLLATE NOCASE",
-                           -1, &probe, nullptr) == SQLITE_OK) {
+                           -1, probe.Out(), nullptr) == SQLITE_OK) {
       sqlite3_bind_text(probe, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
       known = sqlite3_step(probe) != SQLITE_DONE;
     }
-    sqlite3_finalize(probe);
     if (known) return QString();
   }
   if (sqlite3_create_function_v2(db, name.constData(), -1,
@@ -566,18 +565,18 @@ bool RestoreOriginalStatement(sqlite3* db, const QString& table, const QString& 
     if (!ok || version.empty()) return fail(QString::fromUtf8(sqlite3_errmsg(db)));
     sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 0, nullptr);
     if (!Exec(db, "PRAGMA writable_schema=ON")) return fail(QString::fromUtf8(sqlite3_errmsg(db)));
-    sqlite3_stmt* stmt = nullptr;
     int changes = 0;
-    if (sqlite3_prepare_v2(db,
-                           "UPDATE sqlite_schema SET sql = ?1 WHERE type = 'table' AND name = ?2",
-                           -1, &stmt, nullptr) == SQLITE_OK) {
-      const QByteArray sqlUtf8 = originalSql.toUtf8();
-      const QByteArray name = table.toUtf8();
-      sqlite3_bind_text(stmt, 1, sqlUtf8.constData(), int(sqlUtf8.size()), SQLITE_TRANSIENT);
-      sqlite3_bind_text(stmt, 2, name.constData(), int(name.size()), SQLITE_TRANSIENT);
-      if (sqlite3_step(stmt) == SQLITE_DONE) changes = sqlite3_changes(db);
+    {
+      // Finalized before the schema version changes.
+      Statement stmt(db, "UPDATE sqlite_schema SET sql = ?1 WHERE type = 'table' AND name = ?2");
+      if (stmt.Ok()) {
+        const QByteArray sqlUtf8 = originalSql.toUtf8();
+        const QByteArray name = table.toUtf8();
+        sqlite3_bind_text(stmt, 1, sqlUtf8.constData(), int(sqlUtf8.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(stmt, 2, name.constData(), int(name.size()), SQLITE_TRANSIENT);
+        if (stmt.Step() == SQLITE_DONE) changes = sqlite3_changes(db);
+      }
     }
-    sqlite3_finalize(stmt);
     if (changes != 1) return fail(QStringLiteral("its schema row could not be changed"));
     const QByteArray bump = QByteArrayLiteral("PRAGMA schema_version=") +
                             QByteArray::number(version[0][0].toLongLong() + 1);
@@ -598,9 +597,8 @@ bool RestoreOriginalStatement(sqlite3* db, const QString& table, const QString& 
       return fail(QStringLiteral("the statement stores other columns than the table holds"));
     // Compiling a read of every column compiles the generated columns' expressions.
     const QByteArray readAll = (QStringLiteral("SELECT * FROM ") + QuoteIdentifier(table)).toUtf8();
-    sqlite3_stmt* read = nullptr;
-    const int rc = PrepareWithStandIns(db, readAll, &read, nullptr, nullptr);
-    sqlite3_finalize(read);
+    // Prepared only to be compiled: the statement is finalized at once.
+    const int rc = PrepareWithStandIns(db, readAll, Statement().Out(), nullptr, nullptr);
     if (rc != SQLITE_OK)
       return fail(QStringLiteral("the statement cannot be used: ") +
                   QString::fromUtf8(sqlite3_errmsg(db)));

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "engine/SqliteDb.h"
 #include "engine/StandIns.h"
 #include "platform/Text.h"
 
@@ -221,15 +222,14 @@ bool IsRecreatableModule(sqlite3* db, const QString& module) {
   for (const char* known : kRecreatable)
     listed = listed || module.compare(QLatin1String(known), Qt::CaseInsensitive) == 0;
   if (!listed || db == nullptr) return false;
-  sqlite3_stmt* stmt = nullptr;
+  Statement stmt;
   bool present = false;
-  if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_module_list WHERE name = lower(?1)", -1, &stmt,
-                         nullptr) == SQLITE_OK) {
+  if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_module_list WHERE name = lower(?1)", -1,
+                         stmt.Out(), nullptr) == SQLITE_OK) {
     const QByteArray utf8 = ToUtf8(module);
     sqlite3_bind_text(stmt, 1, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
     present = sqlite3_step(stmt) == SQLITE_ROW;
   }
-  sqlite3_finalize(stmt);
   return present;
 }
 
@@ -281,10 +281,10 @@ bool CreateVirtualTableConfined(sqlite3* db, const QString& sql, const QString& 
   Confinement confinement{ToUtf8(statement.name).toLower(), ToUtf8(statement.module).toLower()};
   const QByteArray utf8 = ToUtf8(sql);
   sqlite3_set_authorizer(db, VirtualTableAuthorizer, &confinement);
-  sqlite3_stmt* stmt = nullptr;
+  Statement stmt;
   const char* tail = nullptr;
   bool ok = false;
-  if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &stmt, &tail) != SQLITE_OK ||
+  if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), stmt.Out(), &tail) != SQLITE_OK ||
       stmt == nullptr) {
     *error = QString::fromUtf8(sqlite3_errmsg(db));
   } else {
@@ -292,7 +292,6 @@ bool CreateVirtualTableConfined(sqlite3* db, const QString& sql, const QString& 
     ok = rc == SQLITE_DONE;
     if (!ok) *error = QString::fromUtf8(sqlite3_errmsg(db));
   }
-  sqlite3_finalize(stmt);
   sqlite3_set_authorizer(db, nullptr, nullptr);
   return ok;
 }

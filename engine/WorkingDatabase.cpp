@@ -77,9 +77,9 @@ bool WorkingDatabase::Replay(const QString& sql) {
   if (m_db == nullptr) return false;
   sqlite3_set_authorizer(m_db, ReplayAuthorizer, nullptr);
   const QByteArray utf8 = ToUtf8(sql);
-  sqlite3_stmt* stmt = nullptr;
+  Statement stmt;
   bool ok = false;
-  if (PrepareWithStandIns(m_db, utf8, &stmt, nullptr, nullptr) != SQLITE_OK) {
+  if (PrepareWithStandIns(m_db, utf8, stmt.Out(), nullptr, nullptr) != SQLITE_OK) {
     ReportSqlError(sqlite3_errmsg(m_db));
   } else if (stmt == nullptr) {
     ReportSqlError("empty statement");
@@ -91,7 +91,6 @@ bool WorkingDatabase::Replay(const QString& sql) {
     ok = rc == SQLITE_DONE;
     if (!ok) ReportSqlError(sqlite3_errmsg(m_db));
   }
-  sqlite3_finalize(stmt);
   sqlite3_set_authorizer(m_db, nullptr, nullptr);
   return ok;
 }
@@ -99,10 +98,10 @@ bool WorkingDatabase::Replay(const QString& sql) {
 bool WorkingDatabase::Accepts(const QString& sql) {
   if (m_db == nullptr) return false;
   sqlite3_set_authorizer(m_db, ReplayAuthorizer, nullptr);
-  sqlite3_stmt* stmt = nullptr;
-  const bool ok = PrepareWithStandIns(m_db, ToUtf8(sql), &stmt, nullptr, nullptr) == SQLITE_OK &&
-                  stmt != nullptr;
-  sqlite3_finalize(stmt);
+  Statement stmt;
+  const bool ok =
+      PrepareWithStandIns(m_db, ToUtf8(sql), stmt.Out(), nullptr, nullptr) == SQLITE_OK &&
+      stmt != nullptr;
   sqlite3_set_authorizer(m_db, nullptr, nullptr);
   return ok;
 }
@@ -119,15 +118,14 @@ QString InternalTableStatement(const QString& name) {
 }
 
 bool PrimaryKeyHasIndex(sqlite3* db, const QByteArray& nameUtf8) {
-  sqlite3_stmt* stmt = nullptr;
+  Statement stmt;
   bool indexed = false;
-  if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_index_list(?1) WHERE origin = 'pk'", -1, &stmt,
-                         nullptr) == SQLITE_OK) {
+  if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_index_list(?1) WHERE origin = 'pk'", -1,
+                         stmt.Out(), nullptr) == SQLITE_OK) {
     sqlite3_bind_text(stmt, 1, nameUtf8.constData(), static_cast<int>(nameUtf8.size()),
                       SQLITE_STATIC);
     indexed = sqlite3_step(stmt) == SQLITE_ROW;
   }
-  sqlite3_finalize(stmt);
   return indexed;
 }
 
@@ -161,29 +159,27 @@ void WorkingDatabase::Commit() {
 }
 
 int WorkingDatabase::TableCount() const {
-  sqlite3_stmt* stmt = nullptr;
+  Statement stmt;
   int count = 0;
   if (m_db != nullptr &&
-      sqlite3_prepare_v2(m_db, "SELECT count(*) FROM sqlite_master WHERE type = 'table'", -1, &stmt,
-                         nullptr) == SQLITE_OK &&
+      sqlite3_prepare_v2(m_db, "SELECT count(*) FROM sqlite_master WHERE type = 'table'", -1,
+                         stmt.Out(), nullptr) == SQLITE_OK &&
       sqlite3_step(stmt) == SQLITE_ROW)
     count = sqlite3_column_int(stmt, 0);
-  sqlite3_finalize(stmt);
   return count;
 }
 
 QStringList WorkingDatabase::TableNames() const {
   QStringList names;
-  sqlite3_stmt* stmt = nullptr;
+  Statement stmt;
   if (m_db == nullptr ||
-      sqlite3_prepare_v2(m_db, "SELECT name FROM sqlite_master WHERE type = 'table'", -1, &stmt,
-                         nullptr) != SQLITE_OK)
+      sqlite3_prepare_v2(m_db, "SELECT name FROM sqlite_master WHERE type = 'table'", -1,
+                         stmt.Out(), nullptr) != SQLITE_OK)
     return names;
   while (sqlite3_step(stmt) == SQLITE_ROW) {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
     names.append(Utf8ToText(text, sqlite3_column_bytes(stmt, 0)));
   }
-  sqlite3_finalize(stmt);
   return names;
 }
 

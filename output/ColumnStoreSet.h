@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/Sinks.h"
+#include "engine/SqliteDb.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -78,9 +79,9 @@ class ColumnStoreSet {
  private:
   struct Store {
     sqlite3* db = nullptr;
-    sqlite3_stmt* insert = nullptr;       // one row
-    sqlite3_stmt* insertBatch = nullptr;  // kBatchRows rows in one statement
-    sqlite3_stmt* select = nullptr;
+    Statement insert;       // one row
+    Statement insertBatch;  // kBatchRows rows in one statement
+    Statement select;
     QString path;
     int uncommitted = 0;  // rows written since the last commit
     // Cells not written yet, in the order they came (rows never decrease);

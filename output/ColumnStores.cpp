@@ -103,17 +103,17 @@ bool ColumnStoreSet::CreateColumnStore(int index, int position) {
   sqlite3_prepare_v2(store.db,
                      "INSERT OR REPLACE INTO \"table\" (\"id\",\"Column\",\"Key\") VALUES (?1, ?2, ?3)",
                      -1,
-                     &store.insert, nullptr);
+                     store.insert.Out(), nullptr);
   QByteArray batch = "INSERT OR REPLACE INTO \"table\" (\"id\",\"Column\",\"Key\") VALUES (?,?,?)";
   for (int i = 1; i < kBatchRows; ++i) batch += ",(?,?,?)";
-  sqlite3_prepare_v2(store.db, batch.constData(), static_cast<int>(batch.size()), &store.insertBatch,
+  sqlite3_prepare_v2(store.db, batch.constData(), static_cast<int>(batch.size()), store.insertBatch.Out(),
                      nullptr);
   store.pending.reserve(kBatchRows);
   sqlite3_prepare_v2(store.db,
                      "SELECT \"Column\", \"Key\" IS NULL FROM \"table\" WHERE \"id\" = ?1", -1,
-                     &store.select, nullptr);
+                     store.select.Out(), nullptr);
   if (store.insert == nullptr || store.select == nullptr) {
-    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(store.db));
+    ReportSqlError(store.db);
   }
   const bool ok = store.insert != nullptr;
   m_stores.insert(m_stores.begin() + position, std::move(store));
@@ -139,7 +139,7 @@ void ColumnStoreSet::WritePending(Store& store) {
       BindSortKey(stmt, 3 * i + 3, cell.key);
     }
     if (sqlite3_step(stmt) != SQLITE_DONE) {
-      std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(store.db));
+      ReportSqlError(store.db);
     }
     sqlite3_reset(stmt);
   };
@@ -256,11 +256,11 @@ void ColumnStoreSet::ClearRows() {
 void ColumnStoreSet::Close(Store& store) {
   if (store.db == nullptr) return;
   Commit(store);
-  sqlite3_finalize(store.insert);
-  sqlite3_finalize(store.insertBatch);
-  sqlite3_finalize(store.select);
+  // The statements go before their connection.
+  store.insert.Finalize();
+  store.insertBatch.Finalize();
+  store.select.Finalize();
   sqlite3_close(store.db);
-  store.insert = store.insertBatch = store.select = nullptr;
   store.db = nullptr;
 }
 

@@ -1,7 +1,6 @@
 #include <sqlite3.h>
 
-#include <cstdio>
-
+#include "engine/SqliteDb.h"
 #include "output/SaveDispatch.h"
 
 namespace velmora {
@@ -17,12 +16,12 @@ bool ExecSql(sqlite3* db, const QByteArray& sqlUtf8) {
   char* message = nullptr;
   const int rc = sqlite3_exec(db, sqlUtf8.constData(), IgnoreRow, nullptr, &message);
   if (message != nullptr) {
-    std::fprintf(stderr, "SQL error: %s\n", message);
+    ReportSqlError(message);
     sqlite3_free(message);
     return false;
   }
   if (rc != SQLITE_OK) {
-    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(db));
+    ReportSqlError(db);
     return false;
   }
   return true;

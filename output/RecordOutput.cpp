@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "engine/SqlQuote.h"
+#include "engine/SqliteDb.h"
 #include "engine/StandIns.h"
 #include "engine/Values.h"
 #include "platform/TempFolder.h"
@@ -206,10 +207,10 @@ CellUse CTableReader::VisitCell(const CellRef& cell) {
   // The previous record has been handed on: its files may be written again.
   m_nNextTempFile = 0;
   m_nHeldInRecord = 0;
-  m_engine.DecodeCell(cell, m_bSave ? DecodeMode::Save : DecodeMode::Display, this, m_view);
+  const bool fits =
+      m_engine.DecodeCell(cell, m_bSave ? DecodeMode::Save : DecodeMode::Display, this, m_view);
   CellUse use = CellUse::Skipped;
-  if (m_view.localPayload <= cell.space && m_view.localPayload <= cell.pageSize)
-    use = OnRecord(m_view, recordStatus) ? CellUse::Used : CellUse::Stop;
+  if (fits) use = OnRecord(m_view, recordStatus) ? CellUse::Used : CellUse::Stop;
   // The files of the large values of this record go now, not at the next one.
   RemoveOwnTempFiles();
   return use;
@@ -229,11 +230,7 @@ CRecordWriter::CRecordWriter(CSQLiteRecovery& engine, IProgress& progress,
   if (m_db != nullptr) ReportWritten();
 }
 
-CRecordWriter::~CRecordWriter() {
-  Flush();
-  for (Insert& insert : m_inserts) sqlite3_finalize(insert.stmt);
-  for (Batch& batch : m_batches) sqlite3_finalize(batch.stmt);
-}
+CRecordWriter::~CRecordWriter() { Flush(); }
 
 void CRecordWriter::NoteError(const QString& error) {
   if (m_strFirstError.isEmpty()) m_strFirstError = error;
@@ -309,12 +306,10 @@ CRecordWriter::Insert* CRecordWriter::InsertFor(int valueCount) {
            marks.join(QLatin1Char(',')) + QLatin1Char(')');
   }
   const QByteArray utf8 = sql.toUtf8();
-  if (sqlite3_prepare_v2(m_db, utf8.constData(), static_cast<int>(utf8.size()), &insert.stmt,
+  if (sqlite3_prepare_v2(m_db, utf8.constData(), static_cast<int>(utf8.size()), insert.stmt.Out(),
                          nullptr) != SQLITE_OK) {
     NoteError(QString::fromUtf8(sqlite3_errmsg(m_db)));
-    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(m_db));
-    sqlite3_finalize(insert.stmt);
-    insert.stmt = nullptr;
+    ReportSqlError(m_db);
     m_insertFailed[static_cast<std::size_t>(valueCount)] = true;
     return nullptr;
   }
@@ -325,12 +320,11 @@ bool CRecordWriter::BatchAllowed() {
   if (m_nBatchAllowed >= 0) return m_nBatchAllowed == 1;
   m_nBatchAllowed = 0;
   const QByteArray name = m_layout.name.toUtf8();
-  sqlite3_stmt* stmt = nullptr;
+  Statement stmt;
   if (sqlite3_prepare_v2(m_db,
                          "SELECT type, sql FROM sqlite_schema WHERE (type = 'table' AND name = ?1)"
                          " OR (type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE)",
-                         -1, &stmt, nullptr) != SQLITE_OK) {
-    sqlite3_finalize(stmt);
+                         -1, stmt.Out(), nullptr) != SQLITE_OK) {
     return false;
   }
   sqlite3_bind_text(stmt, 1, name.constData(), static_cast<int>(name.size()), SQLITE_STATIC);
@@ -347,7 +341,6 @@ bool CRecordWriter::BatchAllowed() {
     // keeps the rows one per statement.
     if (QByteArray(sql).toUpper().contains("CONFLICT")) other = true;
   }
-  sqlite3_finalize(stmt);
   m_nBatchAllowed = table && !other ? 1 : 0;
   return m_nBatchAllowed == 1;
 }
@@ -382,12 +375,9 @@ CRecordWriter::Batch* CRecordWriter::BatchFor(int valueCount, const Insert& inse
     }
     sql += ')';
   }
-  if (sqlite3_prepare_v2(m_db, sql.c_str(), static_cast<int>(sql.size()), &batch.stmt, nullptr) !=
-      SQLITE_OK) {
-    sqlite3_finalize(batch.stmt);
-    batch.stmt = nullptr;
+  if (sqlite3_prepare_v2(m_db, sql.c_str(), static_cast<int>(sql.size()), batch.stmt.Out(),
+                         nullptr) != SQLITE_OK)
     return nullptr;
-  }
   batch.failed = false;
   batch.rows = rows;
   return &batch;
@@ -662,15 +652,14 @@ bool CRecordWriter::NextRowidKnown() {
   const QByteArray sql =
       (QStringLiteral("SELECT max(%1) FROM %2").arg(rowid, QuoteIdentifier(m_layout.name)))
           .toUtf8();
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(m_db, sql.constData(), static_cast<int>(sql.size()), &stmt, nullptr) ==
-          SQLITE_OK &&
+  Statement stmt;
+  if (sqlite3_prepare_v2(m_db, sql.constData(), static_cast<int>(sql.size()), stmt.Out(),
+                         nullptr) == SQLITE_OK &&
       sqlite3_step(stmt) == SQLITE_ROW) {
     const int type = sqlite3_column_type(stmt, 0);
     if (type == SQLITE_INTEGER) m_rowids.Took(sqlite3_column_int64(stmt, 0));
     m_rowids.known = type == SQLITE_NULL || type == SQLITE_INTEGER;  // NULL: an empty table
   }
-  sqlite3_finalize(stmt);
   return m_rowids.known;
 }
 

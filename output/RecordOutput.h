@@ -10,6 +10,7 @@
 #include "engine/RecordDecoder.h"
 #include "engine/SQLiteRecovery.h"
 #include "engine/Sinks.h"
+#include "engine/SqliteDb.h"
 #include "engine/TreeWalk.h"
 
 struct sqlite3;
@@ -171,7 +172,7 @@ class CRecordWriter : public CTableReader {
     int column = -1;     // index into the layout's columns
   };
   struct Insert {
-    sqlite3_stmt* stmt = nullptr;
+    Statement stmt;
     std::vector<Param> params;
   };
   // A long blob bound as zeros and written after the insert, in pieces.
@@ -184,7 +185,7 @@ class CRecordWriter : public CTableReader {
   // One multi-row INSERT per record size: `rows` copies of the single-row
   // statement's VALUES list, numbered on.
   struct Batch {
-    sqlite3_stmt* stmt = nullptr;
+    Statement stmt;
     int rows = 0;
     bool failed = false;  // not to be used (could not be prepared, too many parameters)
   };

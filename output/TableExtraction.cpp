@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "engine/SqlQuote.h"
+#include "engine/SqliteDb.h"
 #include "engine/StandIns.h"
 #include "engine/WorkingDatabase.h"
 #include "output/VirtualTableSave.h"
@@ -40,15 +41,14 @@ int SkipBlanks(const QString& sql, int at) {
 }
 
 bool TableExists(sqlite3* db, const QString& name) {
-  sqlite3_stmt* stmt = nullptr;
+  Statement stmt;
   bool exists = false;
   if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?1", -1,
-                         &stmt, nullptr) == SQLITE_OK) {
+                         stmt.Out(), nullptr) == SQLITE_OK) {
     const QByteArray utf8 = name.toUtf8();
     sqlite3_bind_text(stmt, 1, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
     exists = sqlite3_step(stmt) == SQLITE_ROW;
   }
-  sqlite3_finalize(stmt);
   return exists;
 }
 
@@ -191,10 +191,10 @@ bool ExecCreateStatement(RecoveredDatabase& target, SchemaKind kind, const QStri
   const ReplayScope scope{kind, name.toUtf8()};
   sqlite3_set_authorizer(db, ConfinedAuthorizer, const_cast<ReplayScope*>(&scope));
   const QByteArray utf8 = sql.toUtf8();
-  sqlite3_stmt* stmt = nullptr;
+  Statement stmt;
   const char* tail = nullptr;
   bool ok = false;
-  if (PrepareWithStandIns(db, utf8, &stmt, &tail, nullptr) != SQLITE_OK || stmt == nullptr) {
+  if (PrepareWithStandIns(db, utf8, stmt.Out(), &tail, nullptr) != SQLITE_OK || stmt == nullptr) {
     *error = QString::fromUtf8(sqlite3_errmsg(db));
     std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(db));
   } else if (const QString rest =
@@ -221,7 +221,6 @@ bool ExecCreateStatement(RecoveredDatabase& target, SchemaKind kind, const QStri
       std::fprintf(stderr, "SQL error: %s\n", error->toUtf8().constData());
     }
   }
-  sqlite3_finalize(stmt);
   sqlite3_set_authorizer(db, nullptr, nullptr);
   return ok;
 }
@@ -231,13 +230,12 @@ bool ReadColumnInfo(sqlite3* workDb, const QString& tableName, TableLayout* layo
   layout->name = tableName;
   if (workDb == nullptr) return false;
   const QByteArray name = tableName.toUtf8();
-  sqlite3_stmt* stmt = nullptr;
+  Statement stmt;
   if (sqlite3_prepare_v2(workDb,
                          "SELECT cid, name, type, \"notnull\", dflt_value, pk, hidden "
                          "FROM pragma_table_xinfo(?1, 'main') ORDER BY cid",
-                         -1, &stmt, nullptr) != SQLITE_OK) {
-    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(workDb));
-    sqlite3_finalize(stmt);
+                         -1, stmt.Out(), nullptr) != SQLITE_OK) {
+    ReportSqlError(workDb);
     return false;
   }
   sqlite3_bind_text(stmt, 1, name.constData(), static_cast<int>(name.size()), SQLITE_STATIC);
@@ -260,14 +258,12 @@ bool ReadColumnInfo(sqlite3* workDb, const QString& tableName, TableLayout* layo
     layout->columns.push_back(info);
     layout->hidden.push_back(hidden);
   }
-  sqlite3_finalize(stmt);
 
-  if (sqlite3_prepare_v2(workDb, "SELECT wr FROM pragma_table_list(?1) WHERE schema = 'main'", -1, &stmt,
-                         nullptr) == SQLITE_OK) {
+  if (sqlite3_prepare_v2(workDb, "SELECT wr FROM pragma_table_list(?1) WHERE schema = 'main'", -1,
+                         stmt.Out(), nullptr) == SQLITE_OK) {
     sqlite3_bind_text(stmt, 1, name.constData(), static_cast<int>(name.size()), SQLITE_STATIC);
     if (sqlite3_step(stmt) == SQLITE_ROW) layout->withoutRowid = sqlite3_column_int(stmt, 0) != 0;
   }
-  sqlite3_finalize(stmt);
   layout->primaryKeyIndexed = PrimaryKeyHasIndex(workDb, name);
   layout->Derive();
   return !layout->columns.empty();

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <algorithm>
 
+#include "engine/Format.h"
 #include "output/TableExtraction.h"
 #include "platform/TempFolder.h"
 
@@ -151,7 +152,7 @@ class ValueFinder : public ICellVisitor {
 }  // namespace
 
 bool IsTableRow(const CellRef& cell, const RecordView& view, const TableLayout& layout) {
-  if (view.localPayload > cell.space || view.localPayload > cell.pageSize) return false;
+  if (!format::RecordFitsCell(view.localPayload, cell.space, cell.pageSize)) return false;
   return !view.values.empty() && view.Size() <= layout.ColumnCount();
 }
 

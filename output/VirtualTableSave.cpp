@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/SqlQuote.h"
+#include "engine/SqliteDb.h"
 #include "engine/VirtualTables.h"
 #include "output/RecordOutput.h"
 #include "output/TableExtraction.h"
@@ -19,10 +20,10 @@ namespace {
 // the first column of its first row as text; *ok false when it fails, with
 // the library's message returned instead.
 QString QueryText(sqlite3* db, const QByteArray& sql, bool* ok) {
-  sqlite3_stmt* stmt = nullptr;
+  Statement stmt;
   QString text;
   *ok = false;
-  if (sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &stmt, nullptr) == SQLITE_OK) {
+  if (sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), stmt.Out(), nullptr) == SQLITE_OK) {
     const int rc = sqlite3_step(stmt);
     if (rc == SQLITE_ROW || rc == SQLITE_DONE) {
       *ok = true;
@@ -31,7 +32,6 @@ QString QueryText(sqlite3* db, const QByteArray& sql, bool* ok) {
     }
   }
   if (!*ok) text = QString::fromUtf8(sqlite3_errmsg(db));
-  sqlite3_finalize(stmt);
   return text;
 }
 
@@ -91,9 +91,9 @@ void CheckVirtualTable(sqlite3* db, const VirtualTableStatement& statement, bool
     return;
   }
   // R*Tree and geopoly.
-  sqlite3_stmt* stmt = nullptr;
+  Statement stmt;
   QString answer;
-  if (sqlite3_prepare_v2(db, "SELECT rtreecheck(?1)", -1, &stmt, nullptr) == SQLITE_OK) {
+  if (sqlite3_prepare_v2(db, "SELECT rtreecheck(?1)", -1, stmt.Out(), nullptr) == SQLITE_OK) {
     const QByteArray name = statement.name.toUtf8();
     sqlite3_bind_text(stmt, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
     if (sqlite3_step(stmt) == SQLITE_ROW)
@@ -103,7 +103,6 @@ void CheckVirtualTable(sqlite3* db, const VirtualTableStatement& statement, bool
   } else {
     answer = QString::fromUtf8(sqlite3_errmsg(db));
   }
-  sqlite3_finalize(stmt);
   if (answer == QLatin1String("ok"))
     notes << QStringLiteral("its R*Tree check passed");
   else

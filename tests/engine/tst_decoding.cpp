@@ -78,8 +78,7 @@ struct Source {
   }
   // Decodes the cell at `offset` of a leaf table page image as the display does.
   RecordValues Decode(const std::uint8_t* page, int pageSize, int offset) {
-    DecodeCellPayload(source, 13, page, pageSize, offset, DecodeMode::Display, nullptr, nullptr,
-                      nullptr, 0, view);
+    DecodeCellPayload(source, {13, page, pageSize, offset}, DecodeMode::Display, view);
     return MakeItems(view, source.geometry().textEncoding, true);
   }
   PageSource source;
@@ -340,6 +339,30 @@ class TestDecoding : public QObject {
     QCOMPARE(source.view.localPayload, qint64(200));
     QCOMPARE(out.size(), std::size_t(1));  // one byte of body left on the page
     QCOMPARE(out[0].intValue, qint64(9));
+  }
+
+  // Whether the record's local bytes stay inside the space the page leaves
+  // its cell (unknown: only the page bounds it).
+  void fitsItsCell_data() {
+    QTest::addColumn<int>("space");
+    QTest::addColumn<bool>("fits");
+    QTest::newRow("unknown") << -1 << true;
+    QTest::newRow("room to spare") << 100 << true;
+    QTest::newRow("exactly") << 3 << true;
+    QTest::newRow("overlaps the next cell") << 2 << false;
+    QTest::newRow("past the usable end") << 0 << false;
+  }
+  void fitsItsCell() {
+    QFETCH(int, space);
+    QFETCH(bool, fits);
+    Source source(1);
+    std::vector<std::uint8_t> page(4096, 0);
+    const QByteArray cell = Varint(3) + Varint(1) + Record({{1, QByteArray(1, 'x')}});
+    std::memcpy(page.data() + 1000, cell.constData(), static_cast<size_t>(cell.size()));
+    QCOMPARE(DecodeCellPayload(source.source, {13, page.data(), 4096, 1000, space},
+                               DecodeMode::Display, source.view),
+             fits);
+    QCOMPARE(source.view.localPayload, qint64(3));
   }
 
   void rowidRendersSigned_data() {

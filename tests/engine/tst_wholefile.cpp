@@ -222,6 +222,71 @@ class TestWholeFile : public QObject {
     }
   }
 
+  // A file over 1 GiB whose pointer-map span would start on the lock-byte
+  // page (page size 1024: every 205th page, and 1048577 = 2 + 5115 * 205): the
+  // library puts that pointer-map page after the lock-byte page, and the page
+  // map and the pointer-map reading must place it there too. The file is
+  // sparse: made with the library, stretched to just below the lock-byte page,
+  // then the library appends one row's overflow pages past it.
+  void pointerMapPastLockBytePage() {
+    const QString path = NewTestFolder(QStringLiteral("lockpage")) + QStringLiteral("/big.db");
+    {
+      DbOptions options;
+      options.pageSize = 1024;
+      options.autoVacuum = true;
+      DbBuilder db(path, options);
+      db.Exec(QStringLiteral("CREATE TABLE t(v BLOB)"));
+      QVERIFY2(db.Close(), qPrintable(db.LastError()));
+    }
+    const std::int64_t lockPage = format::LockBytePage(1024);
+    QCOMPARE(lockPage, std::int64_t(1048577));
+    {
+      QFile file(path);
+      QVERIFY(file.open(QIODevice::ReadWrite));
+      QVERIFY(file.resize((lockPage - 1) * 1024));
+      // The database size in the header, so that the library appends there.
+      const std::uint32_t pages = static_cast<std::uint32_t>(lockPage - 1);
+      const char size[4] = {char(pages >> 24), char(pages >> 16), char(pages >> 8), char(pages)};
+      QVERIFY(file.seek(28) && file.write(size, 4) == 4);
+    }
+    QCOMPARE(ExecOnFile(path, QStringLiteral("INSERT INTO t VALUES (randomblob(3000))")),
+             QString());
+    const std::int64_t mapPage = lockPage + 1;
+    const std::int64_t firstOverflow = lockPage + 2;
+
+    PageSource source;
+    QCOMPARE(source.Open(path, false), PageSource::OpenResult::Opened);
+    const std::int64_t pageCount = source.geometry().pageCount;
+    QVERIFY(pageCount > firstOverflow);
+    PageMap map;
+    QCOMPARE(MarkPointerMapPages(source, map), (lockPage - 2) / 205 + 1);
+    QCOMPARE(map.Role(mapPage), PageRole::PointerMap);
+    QVERIFY(map.Role(lockPage) != PageRole::PointerMap);
+    QCOMPARE(map.Role(2), PageRole::PointerMap);
+    QCOMPARE(map.Role(lockPage - 205), PageRole::PointerMap);
+
+    // The entries the library wrote for the overflow chain of the row on
+    // page 3, checked against the chain's own next-page numbers.
+    PointerMapEntry entry;
+    QVERIFY(!ReadPointerMapEntry(source, lockPage, &entry));
+    QVERIFY(!ReadPointerMapEntry(source, mapPage, &entry));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    std::int64_t parent = 3;
+    for (std::int64_t page = firstOverflow; page <= pageCount; ++page) {
+      QVERIFY(ReadPointerMapEntry(source, page, &entry));
+      QCOMPARE(entry.kind,
+               page == firstOverflow ? format::kPointerMapOverflow1 : format::kPointerMapOverflow2);
+      QCOMPARE(std::int64_t(entry.parent), parent);
+      QVERIFY(file.seek((page - 1) * 1024));
+      const QByteArray next = file.read(4);
+      QCOMPARE(std::int64_t(format::ReadBigEndian32(
+                   reinterpret_cast<const std::uint8_t*>(next.constData()))),
+               page == pageCount ? 0 : page + 1);
+      parent = page;
+    }
+  }
+
   // The root choice: family, record shape, and two claims on one page.
   void chooseRoots() {
     const std::map<std::int64_t, RootEvidence> pages = {{3, {true, false, 3}},

@@ -8,6 +8,7 @@
 
 #include "EngineTestUtil.h"
 #include "engine/SQLiteRecovery.h"
+#include "engine/SqliteDb.h"
 #include "engine/WorkingDatabase.h"
 #include "platform/Folders.h"
 
@@ -154,6 +155,29 @@ class TestWorkingDb : public QObject {
     QCOMPARE(engine.TableNames(), QStringList{"t"});
     QVERIFY(outcome.message.isEmpty());
     QVERIFY(QDir(root + QStringLiteral("/usr/bin")).isEmpty());
+  }
+
+  // A statement is finalized when it is prepared again, moved over, or goes
+  // out of scope, even one left in the middle of its rows: the connection
+  // then closes at once (sqlite3_close refuses while any statement lives).
+  void statementsAreFinalized() {
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open(":memory:", &db), SQLITE_OK);
+    {
+      Statement first(db, "SELECT 1 UNION ALL SELECT 2");
+      QVERIFY(first.Ok());
+      QCOMPARE(first.Step(), SQLITE_ROW);
+      QCOMPARE(first.Prepare(db, "SELECT 3"), SQLITE_OK);
+      Statement second = std::move(first);
+      QVERIFY(!first.Ok());
+      Statement third(db, "SELECT 4");
+      third = std::move(second);
+      QCOMPARE(third.Step(), SQLITE_ROW);
+      QCOMPARE(sqlite3_column_int(third, 0), 3);
+      Statement broken(db, "SELEC");
+      QVERIFY(!broken.Ok());
+    }
+    QCOMPARE(sqlite3_close(db), SQLITE_OK);
   }
 
   void workingDatabaseCannotBeCreated() {

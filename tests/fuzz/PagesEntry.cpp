@@ -36,10 +36,9 @@ class DiscardingReader : public ICellVisitor, public IProgress, public ILongValu
       : m_session(session), m_mode(mode), m_stopAfter(stopAfter) {}
 
   CellUse VisitCell(const CellRef& cell) override {
-    m_session.DecodeCell(cell, m_mode, this, m_view);
+    const bool fits = m_session.DecodeCell(cell, m_mode, this, m_view);
     Check();
-    if (m_view.localPayload > cell.space || m_view.localPayload > cell.pageSize)
-      return CellUse::Skipped;
+    if (!fits) return CellUse::Skipped;
     ++records;
     return CellUse::Used;
   }
