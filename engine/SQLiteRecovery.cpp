@@ -164,6 +164,7 @@ CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path,
   m_orphans = OrphanPassResult();
   m_firstPage = PageLayout();
   m_firstPageLoose = false;
+  m_firstPageFragments.clear();
   m_schemaSearched = false;
   m_schemaRowsFound = 0;
   switch (m_source.Open(path, options.useCompanions)) {
@@ -187,7 +188,8 @@ void CSQLiteRecovery::ReadFirstPage() {
   PageLayout parsed;
   ParsePageLayout(page.data(), g.pageSize, g.usableSize, true, &parsed);
   if (FirstPageNeedsLooseRead(parsed)) {
-    m_firstPageLoose = ReadFirstPageLoosely(*this, page.data(), &m_firstPage);
+    m_firstPageLoose =
+        ReadFirstPageLoosely(*this, page.data(), &m_firstPage, &m_firstPageFragments);
   } else if (parsed.scanned ||
              FirstPageHeaderContradicts(page.data(), parsed, std::min(g.usableSize, g.pageSize))) {
     // A leaf whose pointers contradict it was scanned from the cell content
@@ -196,11 +198,13 @@ void CSQLiteRecovery::ReadFirstPage() {
     // schema rows, or children where the header's reading found no schema
     // row.
     PageLayout loose;
+    std::vector<std::uint32_t> fragments;
     const std::int64_t rows = CountSchemaRows(*this, page.data(), parsed);
-    if (ReadFirstPageLoosely(*this, page.data(), &loose) &&
+    if (ReadFirstPageLoosely(*this, page.data(), &loose, &fragments) &&
         (loose.interior ? rows == 0 : loose.CellCount() > rows)) {
       m_firstPage = std::move(loose);
       m_firstPageLoose = true;
+      m_firstPageFragments = std::move(fragments);
     }
   }
   if (!m_firstPageLoose || m_firstPage.interior) return;
@@ -227,9 +231,16 @@ void CSQLiteRecovery::SearchWholeFile(std::vector<RootCandidate> candidates) {
   m_schemaSearched = true;
   const std::vector<std::uint32_t> free = FreelistPages(m_source);
   SessionProgress own(*this);
-  const SchemaSearchResult found = SearchSchemaRows(*this, free, &own);
+  SchemaSearchResult found = SearchSchemaRows(*this, free, &own);
   if (found.stopped) return;  // what the schema tree gave stands
   const Geometry& g = m_source.geometry();
+  if (!m_firstPageFragments.empty()) {
+    // Stale rows of page 1: like any row found outside the tree, taken only
+    // for an object the live schema rows do not describe.
+    std::vector<std::uint8_t> first(static_cast<std::size_t>(g.pageSize));
+    if (m_source.ReadPage(1, first.data()) == PageRead::Ok)
+      AppendSchemaRows(*this, first.data(), 1, m_firstPageFragments, &found.rows);
+  }
   const std::int64_t lockPage = 0x40000000 / g.pageSize + 1;
   auto known = [this](const QString& type, const QString& name) {
     for (const SchemaObject& object : m_catalog.Objects())

@@ -216,6 +216,9 @@ class CSQLiteRecovery {
   std::vector<std::int64_t> m_liveRoots;
   PageLayout m_firstPage;  // page 1 read without its header, when m_firstPageLoose
   bool m_firstPageLoose = false;
+  // Schema-shaped cells of page 1 that no pointer lists, passed over for its
+  // interior reading: they only fill objects no live schema row describes.
+  std::vector<std::uint32_t> m_firstPageFragments;
   bool m_schemaSearched = false;
   std::int64_t m_schemaRowsFound = 0;
   std::vector<std::int64_t> m_refusedRoots;  // sorted
