@@ -126,8 +126,11 @@ bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file) {
   CSQLiteRecovery::ScanOptions options;
   options.useCompanions = !g_bMainFileOnly;
   const CSQLiteRecovery::ScanOutcome scan = engine.ScanDatabase(file, options);
-  if (scan != CSQLiteRecovery::ScanOutcome::Opened)
+  if (scan != CSQLiteRecovery::ScanOutcome::Opened) {
+    // One message: a file that cannot be opened is not said to be corrupted too.
     QTextStream(stderr) << CSQLiteRecovery::ScanMessage(scan) << '\n';
+    return false;
+  }
   // Where the pages came from, when not all from the file at its header's
   // settings: companion files used or passed over, detected settings.
   for (const QString& line : DescribeSource(engine.SourceInfo()))
@@ -138,6 +141,15 @@ bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file) {
     QTextStream(stderr) << "velmora-recover: " << line << '\n';
   const CSQLiteRecovery::WorkingDbOutcome working = engine.BuildWorkingDatabase();
   if (!working.message.isEmpty()) QTextStream(stderr) << working.message << '\n';
+  // Tables whose stored statement the library refused and that were rebuilt.
+  for (const SchemaObject& object : engine.Catalog().Objects()) {
+    if (!object.sqlRebuilt) continue;
+    QTextStream(stderr) << "velmora-recover: table " << object.name
+                        << ": its CREATE TABLE statement is damaged; rebuilt from its surviving text"
+                        << (object.repairNote.isEmpty() ? QString()
+                                                        : QStringLiteral(" (%1)").arg(object.repairNote))
+                        << '\n';
+  }
   if (!engine.TableNames().isEmpty()) return true;
   QTextStream(stderr) << "File Corrupted\n";
   return false;

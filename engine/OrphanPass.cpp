@@ -644,6 +644,10 @@ void Pass::Decide() {
       m_result.lostWidth =
           std::min(kLostAndFoundMaxWidth, std::max(m_result.lostWidth, group.maxFields));
       group.fitsNoTable = group.candidates.empty();
+      // The candidates a complete index did not rule out.
+      for (std::size_t c = 0; c < group.candidates.size(); ++c)
+        if (i >= m_indexVerdict.size() || c >= m_indexVerdict[i].size() || m_indexVerdict[i][c] >= 0)
+          group.candidateTables.push_back(m_tables[size_t(group.candidates[c])].name);
       m_result.lostGroups.push_back(static_cast<const LostGroup&>(group));
     }
   }

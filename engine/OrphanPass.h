@@ -57,6 +57,10 @@ struct LostGroup {
   // each: 1 NULL, 2 integer, 4 real, 8 text, 16 blob.
   std::vector<std::uint8_t> classes;
   bool fitsNoTable = false;  // no table was even a candidate for it
+  // The tables it may belong to (a hole of their tree holds its rowids and
+  // their columns take its records), when evidence did not decide between
+  // them or its rowids clashed with another group's; real names.
+  std::vector<QString> candidateTables;
   // The root page the pointer map leads to from `top`; 0 when the file has
   // no pointer map or it leads nowhere.
   std::int64_t mapRoot = 0;

@@ -539,10 +539,16 @@ std::vector<RecoveredTable> FindRecoveredTables(CSQLiteRecovery& session, const 
     if (shape == InternalShape::Sequence) sequenceTree = static_cast<int>(t);
   }
 
-  // 3. The rest by number.
+  // 3. The rest by number: the numbers only grow, so each name is looked up
+  // once in the set of names taken.
+  QSet<QString> usedLower;
+  for (const QString& name : used) usedLower.insert(name.toLower());
+  int number = 0;
   for (std::size_t t = 0; t < trees.size(); ++t) {
     if (!names[t].isEmpty()) continue;
-    names[t] = RecoveredTableName(used);
+    do {
+      names[t] = QStringLiteral("recovered_table_%1").arg(++number);
+    } while (usedLower.contains(names[t]));
     used << names[t];
     notes[t] = QStringLiteral("its schema row is lost and nothing in the file names it");
   }

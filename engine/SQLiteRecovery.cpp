@@ -416,10 +416,16 @@ CSQLiteRecovery::WorkingDbOutcome CSQLiteRecovery::BuildWorkingDatabase() {
       continue;
     }
     const int before = m_working->TableCount();
-    if (!InternalTableStatement(table.name).isEmpty())
+    if (!InternalTableStatement(table.name).isEmpty()) {
       m_working->ReplayInternal(table.name);
-    else if (!m_working->Replay(table.sql))
+    } else if (!m_working->Accepts(table.sql)) {
+      // A statement the library cannot even compile is damaged text: it is
+      // rebuilt without a complaint about the text; when it cannot be, the
+      // replay reports the library's error and the table is not listed.
+      if (!RepairStatement(table)) m_working->Replay(table.sql);
+    } else if (!m_working->Replay(table.sql)) {
       RepairStatement(table);
+    }
     // One slot per table the statement made (an AUTOINCREMENT table makes
     // sqlite_sequence too).
     for (int made = m_working->TableCount(); made > before; --made)

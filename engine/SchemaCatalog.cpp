@@ -1,5 +1,6 @@
 #include "engine/SchemaCatalog.h"
 
+#include "engine/SchemaRows.h"
 #include "engine/Values.h"
 #include "engine/VirtualTables.h"
 
@@ -9,9 +10,7 @@ namespace {
 // The name as the tree would compare it: one pair of enclosing square
 // brackets and every double quote set aside, surrounding white space trimmed.
 QString LooseName(QString name) {
-  name = name.trimmed();
-  if (name.startsWith(QLatin1Char('['))) name.remove(0, 1);
-  if (name.endsWith(QLatin1Char(']'))) name.chop(1);
+  name = StripBrackets(name.trimmed());
   name.remove(QLatin1Char('"'));
   return name.trimmed();
 }

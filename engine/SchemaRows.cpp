@@ -3,10 +3,11 @@
 namespace velmora {
 
 QString StripBrackets(const QString& text) {
-  QString s = text;
-  if (s.startsWith(QLatin1Char('['))) s.remove(0, 1);
-  if (s.endsWith(QLatin1Char(']'))) s.chop(1);
-  return s;
+  // Only an enclosing pair is quoting: a bracket that opens or closes inside
+  // the name ("weird [name]") is part of it.
+  if (text.size() >= 2 && text.startsWith(QLatin1Char('[')) && text.endsWith(QLatin1Char(']')))
+    return text.mid(1, text.size() - 2);
+  return text;
 }
 
 SchemaRowClass ClassifySchemaRow(const QString& typeField, const QString& name,

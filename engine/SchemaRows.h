@@ -6,7 +6,8 @@
 
 namespace velmora {
 
-// Removes a leading "[" and then a trailing "]"; nothing else.
+// Removes one enclosing pair of square brackets ("[x]" is x); a text that
+// does not both start with "[" and end with "]" is returned as it is.
 QString StripBrackets(const QString& text);
 
 // The text the object tree shows for a table name: StripBrackets, then every

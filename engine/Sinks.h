@@ -49,8 +49,23 @@ class IStatementEdit : public IControl {
 // The record grid: columns with captions, rows that are appended one cell at
 // a time. Cell texts live in the column value stores (output/ColumnStores.h);
 // the grid itself holds none.
+// How a grid cell sorts, as SQLite orders values: NULL first, then numbers
+// by value (integers and reals compared as numbers), then texts, then blobs.
+struct CellSortKey {
+  enum class Kind : std::uint8_t { Unknown, Null, Integer, Real, Text, Blob };
+  Kind kind = Kind::Unknown;  // Unknown: sorted with the texts, by its text
+  std::int64_t intValue = 0;
+  double realValue = 0.0;
+};
+
 class IRecordGrid : public IControl {
  public:
+  // AddGridCell with the sort key of the cell's value; a grid that does not
+  // sort keeps only the text.
+  virtual void AddGridValue(int column, const QString& text, const CellSortKey& key) {
+    (void)key;
+    AddGridCell(column, text);
+  }
   virtual int ItemCount() const = 0;    // rows present
   virtual int ColumnCount() const = 0;  // columns present
   virtual void DeleteAllColumns() = 0;

@@ -1,5 +1,7 @@
 #include "engine/Values.h"
 
+#include <QLocale>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -52,7 +54,36 @@ QString EncodingText(std::uint32_t encoding) {
   }
 }
 
+namespace {
+
+// Whether the "%f" text `text` of the non-zero finite `value` misstates it:
+// it reads as zero, or it spells out more than 15 significant digits (from
+// the first non-zero digit to the last), more than a double holds, so its
+// last digits are noise of the binary value.
+bool FixedTextMisleads(const QString& text) {
+  qsizetype first = -1, last = -1, digits = 0;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const char16_t c = text.at(i).unicode();
+    if (c < '1' || c > '9') continue;
+    if (first < 0) first = i;
+    last = i;
+  }
+  if (first < 0) return true;
+  for (qsizetype i = first; i <= last; ++i)
+    if (text.at(i).isDigit()) ++digits;
+  return digits > 15;
+}
+
+}  // namespace
+
 QString FormatReal(double value) {
+  QString text = FormatFixedReal(value);
+  if (value == 0 || !std::isfinite(value) || !FixedTextMisleads(text)) return text;
+  // The shortest text that reads back as the same double.
+  return QString::number(value, 'g', QLocale::FloatingPointShortest);
+}
+
+QString FormatFixedReal(double value) {
   // Most values, without any formatter: below 1e9 the value times a million
   // is within 0.11 of the exact product, so unless its fraction lies near
   // one half (a tie or close to one: left to the paths below) rounding it

@@ -26,8 +26,14 @@ QString DecodeText(const QByteArray& bytes, std::uint32_t encoding);
 // "UTF-16be" (an unknown value reads as UTF-8).
 QString EncodingText(std::uint32_t encoding);
 
-// A real as "%f" renders it (six digits after the point, no exponent).
+// The display text of a real: as "%f" renders it (six digits after the
+// point, no exponent) where that shows the value; where "%f" would show a
+// non-zero value as zero (1e-10 as "0.000000") or print more than 15
+// significant digits (1.5e300 as a 301-digit number), the shortest text that
+// reads back as the same double ("1e-10", "1.5e+300").
 QString FormatReal(double value);
+// A real exactly as "%f" renders it.
+QString FormatFixedReal(double value);
 
 // The display text of a value of a record view, by the rendering table:
 // integers in decimal, reals with "%f", "NULL", "0"/"1" for serial types 8

@@ -2,8 +2,11 @@
 // column, one row per grid row, in the stores sub-folder of the private
 // temporary folder (which the emptying of long-value files skips).
 //
-// Store table: CREATE TABLE "table" ("id" INTEGER PRIMARY KEY ,"Column" TEXT);
-// id is the 0-based grid row, Column the cell text. Texts are always bound,
+// Store table: CREATE TABLE "table" ("id" INTEGER PRIMARY KEY ,"Column" TEXT, "Key");
+// id is the 0-based grid row, Column the cell text, Key what the grid sorts the
+// cell by, a value whose storage class SQLite orders as the cell's value: NULL
+// for NULL, the number for an integer or a real, an empty text for a text, an
+// empty blob for a blob. Texts are always bound,
 // never pasted into SQL. Cells are written in batches of rows by one
 // statement and grouped in transactions; a store's own reads see what it has
 // not written or committed yet.
@@ -11,7 +14,10 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <vector>
+
+#include "engine/Sinks.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -42,12 +48,21 @@ class ColumnStoreSet {
   bool CreateColumnStore(int index, int position);
 
   // Stores `text` whole as row `row` of store 0.
-  void StoreCellNewRow(int row, const QString& text);
+  void StoreCellNewRow(int row, const QString& text, const CellSortKey& key = {});
   // Stores CutStoreCellText(text) as row `row` of store `column`.
-  void StoreCell(int column, int row, const QString& text);
+  void StoreCell(int column, int row, const QString& text, const CellSortKey& key = {});
   // The text stored as row `row` of store `column`; empty when there is none
-  // (no such store or row, a NULL, a closed store).
-  QString QueryStoreText(int column, int row) const;
+  // (no such store or row, a NULL, a closed store). `*isNull` (when given) says
+  // whether the cell holds a NULL value.
+  QString QueryStoreText(int column, int row, bool* isNull = nullptr) const;
+
+  // The rows 0..rowCount-1 ordered by the cells of store `column`: by Key as
+  // SQLite orders values, then by text, then by row (rows the store lacks
+  // count as empty and come first, last when `descending`). `stop` (may be
+  // empty) is polled while the library sorts; a stop, or a closed store,
+  // gives an empty list.
+  std::vector<int> SortedRows(int column, bool descending, int rowCount,
+                              const std::function<bool()>& stop);
 
   // Commits what every store holds so far.
   void Flush();
@@ -70,10 +85,15 @@ class ColumnStoreSet {
     int uncommitted = 0;  // rows written since the last commit
     // Cells not written yet, in the order they came (rows never decrease);
     // reads look here first.
-    std::vector<std::pair<int, QString>> pending;
+    struct Cell {
+      int row;
+      QString text;
+      CellSortKey key;
+    };
+    std::vector<Cell> pending;
   };
 
-  void Write(Store& store, int row, const QString& text);
+  void Write(Store& store, int row, const QString& text, const CellSortKey& key);
   static void WritePending(Store& store);
   static void Commit(Store& store);
   static void Close(Store& store);

@@ -32,6 +32,21 @@ QString TextFromColumn(sqlite3_stmt* stmt, int column) {
   return QString(static_cast<const QChar*>(p), bytes / 2);
 }
 
+// Binds what the cell sorts by (see the store table's Key column).
+void BindSortKey(sqlite3_stmt* stmt, int index, const CellSortKey& key) {
+  switch (key.kind) {
+    case CellSortKey::Kind::Null: sqlite3_bind_null(stmt, index); break;
+    case CellSortKey::Kind::Integer: sqlite3_bind_int64(stmt, index, key.intValue); break;
+    case CellSortKey::Kind::Real:
+      // NaN cannot be stored as a real: the library makes it NULL.
+      sqlite3_bind_double(stmt, index, key.realValue);
+      break;
+    case CellSortKey::Kind::Blob: sqlite3_bind_zeroblob(stmt, index, 0); break;
+    case CellSortKey::Kind::Text:
+    case CellSortKey::Kind::Unknown: sqlite3_bind_text(stmt, index, "", 0, SQLITE_STATIC); break;
+  }
+}
+
 }  // namespace
 
 QString CutStoreCellText(const QString& text) {
@@ -81,18 +96,21 @@ bool ColumnStoreSet::CreateColumnStore(int index, int position) {
   // the first row could be shown).
   ExecSql(store.db, " PRAGMA synchronous =OFF");
   ExecSql(store.db, "PRAGMA journal_mode = MEMORY");
-  ExecSql(store.db, "CREATE TABLE \"table\" (\"id\" INTEGER PRIMARY KEY ,\"Column\" TEXT)");
+  ExecSql(store.db,
+          "CREATE TABLE \"table\" (\"id\" INTEGER PRIMARY KEY ,\"Column\" TEXT, \"Key\")");
   ExecSql(store.db, "PRAGMA cache_size = -1024");
   // A row written again (rows restarted without a reset) replaces the old one.
   sqlite3_prepare_v2(store.db,
-                     "INSERT OR REPLACE INTO \"table\" (\"id\",\"Column\") VALUES (?1, ?2)", -1,
+                     "INSERT OR REPLACE INTO \"table\" (\"id\",\"Column\",\"Key\") VALUES (?1, ?2, ?3)",
+                     -1,
                      &store.insert, nullptr);
-  QByteArray batch = "INSERT OR REPLACE INTO \"table\" (\"id\",\"Column\") VALUES (?,?)";
-  for (int i = 1; i < kBatchRows; ++i) batch += ",(?,?)";
+  QByteArray batch = "INSERT OR REPLACE INTO \"table\" (\"id\",\"Column\",\"Key\") VALUES (?,?,?)";
+  for (int i = 1; i < kBatchRows; ++i) batch += ",(?,?,?)";
   sqlite3_prepare_v2(store.db, batch.constData(), static_cast<int>(batch.size()), &store.insertBatch,
                      nullptr);
   store.pending.reserve(kBatchRows);
-  sqlite3_prepare_v2(store.db, "SELECT \"Column\" FROM \"table\" WHERE \"id\" = ?1", -1,
+  sqlite3_prepare_v2(store.db,
+                     "SELECT \"Column\", \"Key\" IS NULL FROM \"table\" WHERE \"id\" = ?1", -1,
                      &store.select, nullptr);
   if (store.insert == nullptr || store.select == nullptr) {
     std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(store.db));
@@ -102,9 +120,9 @@ bool ColumnStoreSet::CreateColumnStore(int index, int position) {
   return ok;
 }
 
-void ColumnStoreSet::Write(Store& store, int row, const QString& text) {
+void ColumnStoreSet::Write(Store& store, int row, const QString& text, const CellSortKey& key) {
   if (store.insert == nullptr || row < 0) return;
-  store.pending.emplace_back(row, text);
+  store.pending.push_back(Store::Cell{row, text, key});
   if (static_cast<int>(store.pending.size()) >= kBatchRows) WritePending(store);
 }
 
@@ -114,10 +132,11 @@ void ColumnStoreSet::WritePending(Store& store) {
   const int count = static_cast<int>(store.pending.size());
   auto run = [&](sqlite3_stmt* stmt, int first, int rows) {
     for (int i = 0; i < rows; ++i) {
-      const auto& cell = store.pending[static_cast<size_t>(first + i)];
-      sqlite3_bind_int64(stmt, 2 * i + 1, cell.first);
-      sqlite3_bind_text16(stmt, 2 * i + 2, cell.second.utf16(),
-                          static_cast<int>(cell.second.size() * 2), SQLITE_STATIC);
+      const Store::Cell& cell = store.pending[static_cast<size_t>(first + i)];
+      sqlite3_bind_int64(stmt, 3 * i + 1, cell.row);
+      sqlite3_bind_text16(stmt, 3 * i + 2, cell.text.utf16(),
+                          static_cast<int>(cell.text.size() * 2), SQLITE_STATIC);
+      BindSortKey(stmt, 3 * i + 3, cell.key);
     }
     if (sqlite3_step(stmt) != SQLITE_DONE) {
       std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(store.db));
@@ -134,33 +153,84 @@ void ColumnStoreSet::WritePending(Store& store) {
   if (store.uncommitted >= kRowsPerCommit) Commit(store);
 }
 
-void ColumnStoreSet::StoreCellNewRow(int row, const QString& text) {
+void ColumnStoreSet::StoreCellNewRow(int row, const QString& text, const CellSortKey& key) {
   if (m_stores.empty()) return;
-  Write(m_stores.front(), row, text);
+  Write(m_stores.front(), row, text, key);
 }
 
-void ColumnStoreSet::StoreCell(int column, int row, const QString& text) {
+void ColumnStoreSet::StoreCell(int column, int row, const QString& text, const CellSortKey& key) {
   if (column < 0 || column >= Count()) return;
-  Write(m_stores[static_cast<size_t>(column)], row, CutStoreCellText(text));
+  Write(m_stores[static_cast<size_t>(column)], row, CutStoreCellText(text), key);
 }
 
-QString ColumnStoreSet::QueryStoreText(int column, int row) const {
+QString ColumnStoreSet::QueryStoreText(int column, int row, bool* isNull) const {
+  if (isNull != nullptr) *isNull = false;
   if (column < 0 || column >= Count() || row < 0) return QString();
   const Store& store = m_stores[static_cast<size_t>(column)];
   // The latest cell of that row among those not written yet, if any.
-  if (!store.pending.empty() && row >= store.pending.front().first) {
+  if (!store.pending.empty() && row >= store.pending.front().row) {
     for (auto it = store.pending.rbegin(); it != store.pending.rend(); ++it) {
-      if (it->first == row) return it->second;
-      if (it->first < row) break;
+      if (it->row == row) {
+        if (isNull != nullptr) *isNull = it->key.kind == CellSortKey::Kind::Null;
+        return it->text;
+      }
+      if (it->row < row) break;
     }
   }
   sqlite3_stmt* select = store.select;
   if (select == nullptr) return QString();
   sqlite3_bind_int64(select, 1, row);
   QString text;
-  while (sqlite3_step(select) == SQLITE_ROW) text = TextFromColumn(select, 0);
+  while (sqlite3_step(select) == SQLITE_ROW) {
+    text = TextFromColumn(select, 0);
+    if (isNull != nullptr) *isNull = sqlite3_column_int(select, 1) != 0;
+  }
   sqlite3_reset(select);
   return text;
+}
+
+std::vector<int> ColumnStoreSet::SortedRows(int column, bool descending, int rowCount,
+                                            const std::function<bool()>& stop) {
+  std::vector<int> rows;
+  if (column < 0 || column >= Count() || rowCount <= 0) return rows;
+  Store& store = m_stores[static_cast<size_t>(column)];
+  if (store.db == nullptr) return rows;
+  Commit(store);
+  const char* sql = descending
+                        ? "SELECT \"id\" FROM \"table\" ORDER BY \"Key\" DESC, \"Column\" DESC, \"id\""
+                        : "SELECT \"id\" FROM \"table\" ORDER BY \"Key\", \"Column\", \"id\"";
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(store.db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
+    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(store.db));
+    return rows;
+  }
+  // The library polls the stop function while it sorts.
+  struct Poll {
+    const std::function<bool()>* stop;
+  } poll{&stop};
+  if (stop)
+    sqlite3_progress_handler(
+        store.db, 4096,
+        [](void* p) { return (*static_cast<Poll*>(p)->stop)() ? 1 : 0; }, &poll);
+  std::vector<bool> seen(static_cast<size_t>(rowCount), false);
+  rows.reserve(static_cast<size_t>(rowCount));
+  int rc = SQLITE_ROW;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    const sqlite3_int64 id = sqlite3_column_int64(stmt, 0);
+    if (id < 0 || id >= rowCount || seen[size_t(id)]) continue;
+    seen[size_t(id)] = true;
+    rows.push_back(static_cast<int>(id));
+  }
+  sqlite3_finalize(stmt);
+  if (stop) sqlite3_progress_handler(store.db, 0, nullptr, nullptr);
+  if (rc != SQLITE_DONE) return {};
+  // Rows without a cell in this store show empty: before the rest ascending,
+  // after it descending.
+  std::vector<int> missing;
+  for (int id = 0; id < rowCount; ++id)
+    if (!seen[size_t(id)]) missing.push_back(id);
+  rows.insert(descending ? rows.end() : rows.begin(), missing.begin(), missing.end());
+  return rows;
 }
 
 void ColumnStoreSet::Commit(Store& store) {
@@ -253,16 +323,28 @@ void StoreBackedGrid::AddGridColumn(int index, const QString& caption) {
   OnColumnsChanged();
 }
 
+void StoreBackedGrid::AddGridValue(int column, const QString& text, const CellSortKey& key) {
+  // Through AddGridCell, which a derived grid may extend; it takes the key.
+  m_cellKey = key;
+  AddGridCell(column, text);
+  m_cellKey = CellSortKey{};
+}
+
 void StoreBackedGrid::AddGridCell(int column, const QString& text) {
   if (column == 0) {
     const int row = m_nRows;
-    m_stores->StoreCellNewRow(row, text);
+    m_stores->StoreCellNewRow(row, text, m_cellKey);
     ++m_nRows;
     OnRowsAppended(row, row);
     return;
   }
   if (m_nRows == 0) return;  // no row started yet
-  m_stores->StoreCell(column, m_nRows - 1, text);
+  m_stores->StoreCell(column, m_nRows - 1, text, m_cellKey);
+}
+
+std::vector<int> StoreBackedGrid::SortedRows(int column, bool descending,
+                                             const std::function<bool()>& stop) const {
+  return m_stores->SortedRows(column, descending, m_nRows, stop);
 }
 
 void StoreBackedGrid::ResetRecordGrid() {
@@ -271,9 +353,10 @@ void StoreBackedGrid::ResetRecordGrid() {
   OnRowsReset();
 }
 
-QString StoreBackedGrid::CellText(int row, int column) const {
+QString StoreBackedGrid::CellText(int row, int column, bool* isNull) const {
+  if (isNull != nullptr) *isNull = false;
   if (row < 0 || row >= m_nRows) return QString();
-  return m_stores->QueryStoreText(column, row);
+  return m_stores->QueryStoreText(column, row, isNull);
 }
 
 QString StoreBackedGrid::ColumnCaption(int column) const {

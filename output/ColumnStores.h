@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -29,6 +30,7 @@ class StoreBackedGrid : public IRecordGrid {
   void DeleteAllItems() override;
   void AddGridColumn(int index, const QString& caption) override;
   void AddGridCell(int column, const QString& text) override;
+  void AddGridValue(int column, const QString& text, const CellSortKey& key) override;
   void Redraw() override {}
   void SetVisible(bool) override {}
 
@@ -37,7 +39,13 @@ class StoreBackedGrid : public IRecordGrid {
   void ResetRecordGrid();
 
   // The text of cell (row, column) as stored; empty when there is none.
-  QString CellText(int row, int column) const;
+  // `*isNull` (when given) says whether the cell holds a NULL value (whose
+  // text is "NULL").
+  QString CellText(int row, int column, bool* isNull = nullptr) const;
+  // The rows ordered by column `column` (ColumnStoreSet::SortedRows); empty
+  // when stopped or when the column has no store.
+  std::vector<int> SortedRows(int column, bool descending,
+                              const std::function<bool()>& stop = {}) const;
   QString ColumnCaption(int column) const;
 
   // Commits what the stores hold so far (writes are grouped in transactions).
@@ -62,6 +70,7 @@ class StoreBackedGrid : public IRecordGrid {
   std::unique_ptr<ColumnStoreSet> m_stores;
   QStringList m_captions;
   int m_nRows = 0;
+  CellSortKey m_cellKey;  // the key of the cell AddGridValue is adding
 };
 
 }  // namespace velmora

@@ -748,19 +748,37 @@ bool CRecordWriter::ShowRecord(const RecordView& record, const QString& recordSt
   m_texts.resize(size_t(count));
   for (QString& text : m_texts) text.clear();
   m_present.assign(size_t(count), false);
+  m_keys.assign(size_t(count), CellSortKey{});
   for (int k = 0; k < record.Size(); ++k) {
     const int column = m_layout.recordToColumn[size_t(k)];
     const ValueView& value = record.values[size_t(k)];
     m_present[size_t(column)] = true;
-    if (column == m_layout.rowidAlias && value.storage == StorageClass::Null && record.hasRowid)
+    CellSortKey& key = m_keys[size_t(column)];
+    if (column == m_layout.rowidAlias && value.storage == StorageClass::Null && record.hasRowid) {
       m_texts[size_t(column)] = QString::number(record.rowid);
-    else
-      m_texts[size_t(column)] = RenderDisplay(record, value, encoding);
+      key.kind = CellSortKey::Kind::Integer;
+      key.intValue = record.rowid;
+      continue;
+    }
+    m_texts[size_t(column)] = RenderDisplay(record, value, encoding);
+    switch (value.storage) {
+      case StorageClass::Null: key.kind = CellSortKey::Kind::Null; break;
+      case StorageClass::Integer:
+        key.kind = CellSortKey::Kind::Integer;
+        key.intValue = value.intValue;
+        break;
+      case StorageClass::Real:
+        key.kind = CellSortKey::Kind::Real;
+        key.realValue = value.realValue;
+        break;
+      case StorageClass::Text: key.kind = CellSortKey::Kind::Text; break;
+      case StorageClass::Blob: key.kind = CellSortKey::Kind::Blob; break;
+    }
   }
   for (int column = 0; column < count; ++column) {
     if (!m_present[size_t(column)] && column != 0) continue;
     if (m_engine.ProgressStop()) return false;
-    m_pGrid->AddGridCell(column, m_texts[size_t(column)]);
+    m_pGrid->AddGridValue(column, m_texts[size_t(column)], m_keys[size_t(column)]);
     if (column == 0 && m_pStatusText != nullptr) m_pStatusText->SetText(recordStatus);
   }
   ++m_nShown;

@@ -262,6 +262,7 @@ class CRecordWriter : public CTableReader {
   std::vector<QByteArray> m_keep;         // long values read from their files, kept until the step
   std::vector<QString> m_texts;           // display mode: one text per column, reused
   std::vector<bool> m_present;            // display mode: per column, whether the record holds it
+  std::vector<CellSortKey> m_keys;        // display mode: per column, how its value sorts
   int m_nTransaction = -1;  // at the first record: 1 inside a transaction, 0 not
   QString m_strLostError;
   std::int64_t m_nCut = 0;

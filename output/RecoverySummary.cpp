@@ -1,6 +1,7 @@
 #include "output/RecoverySummary.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <exception>
 
 #include "engine/Format.h"
@@ -54,17 +55,80 @@ QString TableSummary::LossText() const {
   QStringList parts;
   if (pagesLost > 0)
     parts << Plural(pagesLost, "page of its tree could not be used",
-                    "pages of its tree could not be used") +
-                 QStringLiteral(" (the rows under them are lost)");
+                    "pages of its tree could not be used");
   if (cellsSkipped > 0)
     parts << Plural(cellsSkipped, "damaged cell was skipped", "damaged cells were skipped");
-  return parts.join(QStringLiteral("; "));
+  if (parts.isEmpty() && treeDamaged) parts << QStringLiteral("part of its tree could not be read");
+  if (parts.isEmpty()) return {};
+  // What came back of the rows under the lost pages, as the orphan pass
+  // counted them; what it did not find is lost.
+  QStringList back;
+  if (rowsFromOrphans > 0)
+    back << Plural(rowsFromOrphans, "row was put back from orphan pages",
+                   "rows were put back from orphan pages");
+  if (rowsMaybeLost > 0)
+    back << Plural(rowsMaybeLost, "row that may be its own is", "rows that may be its own are") +
+                QStringLiteral(" kept in %1").arg(lostAndFound);
+  QString text = parts.join(QStringLiteral("; "));
+  if (pagesLost > 0 || treeDamaged) {
+    text += back.isEmpty() ? QStringLiteral("; no row of theirs was found elsewhere: they are lost")
+                           : QStringLiteral("; ") + back.join(QStringLiteral(", ")) +
+                                 QStringLiteral("; any other rows under them are lost");
+  }
+  return text;
+}
+
+TableSummary OpenedTableSummary(const CSQLiteRecovery& engine, const QString& name) {
+  TableSummary table;
+  table.name = name;
+  const SchemaObject* object = engine.Catalog().FindTable(name);
+  // The internal tables (sqlite_sequence, sqlite_stat1) have schema rows the
+  // catalog keeps apart.
+  table.rootPage = object != nullptr ? object->rootPage : engine.InternalTableRoot(name);
+  table.inSchema = object != nullptr || table.rootPage > 0;
+  if (object != nullptr && object->origin == SchemaOrigin::RecoveredTree) {
+    table.recoveredTree = true;
+    table.note = object->repairNote;
+  }
+  if (object != nullptr && object->origin == SchemaOrigin::LostAndFound) table.inSchema = false;
+  if (const PutBackPages* back = engine.PutBack(name)) table.rowsFromOrphans = back->rows;
+  const OrphanPassResult& orphans = engine.Orphans();
+  if (const SchemaObject* lost = engine.LostAndFound()) table.lostAndFound = lost->name;
+  for (const LostGroup& group : orphans.lostGroups)
+    if (std::find(group.candidateTables.begin(), group.candidateTables.end(), name) !=
+        group.candidateTables.end())
+      table.rowsMaybeLost += group.rows;
+  // The open mapped every live tree (the orphan pass's classification): its
+  // holes are the children it refused. Before that pass ran nothing is known.
+  if (orphans.ran && table.rootPage > 0 && !table.recoveredTree && table.inSchema) {
+    table.pagesLost = static_cast<std::int64_t>(engine.Holes(table.rootPage).size());
+    table.treeDamaged = !engine.WalkComplete(table.rootPage);
+  }
+  return table;
 }
 
 const TableSummary* RecoverySummary::Table(const QString& name) const {
   for (const TableSummary& table : tables)
     if (table.name == name) return &table;
   return nullptr;
+}
+
+bool WalkTableTrees(CSQLiteRecovery& engine, IProgressBar* progressBar) {
+  const QStringList tables = CategoryNames(engine, kKindTable);
+  if (progressBar != nullptr) {
+    progressBar->SetRange(0, 100);
+    progressBar->SetPos(0);
+  }
+  qsizetype done = 0;
+  for (const QString& name : tables) {
+    const TableSummary table = OpenedTableSummary(engine, name);
+    if (table.rootPage > 0 && !table.recoveredTree) {
+      PageOnlyVisitor visitor(engine);
+      if (engine.WalkPage(table.rootPage, visitor, &visitor).stopped) return false;
+    }
+    if (progressBar != nullptr) progressBar->SetPos(static_cast<int>(++done * 100 / tables.size()));
+  }
+  return true;
 }
 
 RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgressBar* progressBar) {
@@ -97,11 +161,8 @@ RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgressBar* progressBar) 
   }
 
   for (const QString& name : tables) {
-    TableSummary table;
-    table.name = name;
+    TableSummary table = OpenedTableSummary(engine, name);
     const SchemaObject* object = engine.Catalog().FindTable(name);
-    table.rootPage = object != nullptr ? object->rootPage : 0;
-    table.inSchema = object != nullptr;
     TableLayout layout;
     if (!summary.stopped && table.rootPage > 0 &&
         ReadColumnInfo(engine.WorkingDb(), name, &layout)) {
@@ -115,6 +176,7 @@ RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgressBar* progressBar) 
       table.rows = counter.rows;
       table.pagesLost = report.pagesUnusable;
       table.cellsSkipped = report.cellsSkipped;
+      table.treeDamaged = !report.stopped && !report.complete;
       summary.pagesUnusable += report.pagesUnusable;
       if (report.stopped) {
         summary.stopped = true;
@@ -122,11 +184,8 @@ RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgressBar* progressBar) 
         table.counted = true;
       }
     }
-    if (const PutBackPages* back = engine.PutBack(name)) table.rowsFromOrphans = back->rows;
-    if (object != nullptr && object->origin == SchemaOrigin::RecoveredTree) {
+    if (table.recoveredTree) {
       // Its rows are on orphan pages; it has no tree of its own.
-      table.recoveredTree = true;
-      table.note = object->repairNote;
       table.counted = true;
       ++summary.tablesRecovered;
       summary.rowsRecovered += table.rowsFromOrphans;
@@ -148,10 +207,12 @@ RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgressBar* progressBar) 
     advance();
   }
 
-  const PageMap& pages = engine.Pages();
-  for (std::int64_t page = 1; page <= summary.pageCount; ++page)
-    if (pages.Role(page) == PageRole::Btree || pages.Role(page) == PageRole::Overflow)
-      ++summary.pagesInTrees;
+  PageOnlyVisitor poll(engine);
+  summary.pageMap = engine.PageUses(&poll);
+  if (summary.pageMap.stopped) summary.stopped = true;
+  summary.pagesInTrees = summary.pageMap.Count(PageUse::Schema) +
+                         summary.pageMap.Count(PageUse::Table) +
+                         summary.pageMap.Count(PageUse::Index);
   // What lies outside the live trees, as the open found it: the freelist
   // (followed with bounds, never a source of rows) and the orphan table
   // pages the orphan pass looked at; where the pages came from.
@@ -209,7 +270,8 @@ QString FormatSummary(const RecoverySummary& s) {
                   .arg(t.name, Plural(t.rowsFromOrphans, "row", "rows"), t.note);
       continue;
     }
-    QString figures = !t.inSchema ? QStringLiteral("no schema row of its own; not counted")
+    QString figures = !t.inSchema && !t.counted
+                          ? QStringLiteral("no schema row of its own; not counted")
                       : !t.counted && t.rootPage > 0
                           ? QStringLiteral("not counted")
                           : Plural(t.rows, "row", "rows") + QStringLiteral(" from its own tree");

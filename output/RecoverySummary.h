@@ -25,7 +25,11 @@ namespace velmora {
 //  rootPage         root page of its tree (0 when its schema row has none)
 //  rows             records its own tree gives (as the grid and the save count them)
 //  rowsFromOrphans  records put back from orphan pages by the orphan pass
+//  rowsMaybeLost    records kept in the lost-and-found table that may be its
+//                   own (their group fits it and another table, or clashed)
+//  lostAndFound     the name of the lost-and-found table (empty when none)
 //  pagesLost        pages of its tree that could not be used (their subtrees are lost)
+//  treeDamaged      its tree's walk did not use every page or cell under it
 //  cellsSkipped     cells whose pointer or size does not fit their page
 //  counted          its tree was walked to the end (false: stopped before, or no columns known)
 //  inSchema         a schema row of the file names it (false for a table the
@@ -40,16 +44,36 @@ struct TableSummary {
   std::int64_t rootPage = 0;
   std::int64_t rows = 0;
   std::int64_t rowsFromOrphans = 0;
+  std::int64_t rowsMaybeLost = 0;
+  QString lostAndFound;
   std::int64_t pagesLost = 0;
   std::int64_t cellsSkipped = 0;
+  bool treeDamaged = false;
   bool counted = false;
   // Whether anything of its tree was lost.
   bool HasLosses() const {
-    return inSchema && !recoveredTree && (pagesLost > 0 || cellsSkipped > 0 || rootPage <= 0);
+    return inSchema && !recoveredTree &&
+           (pagesLost > 0 || cellsSkipped > 0 || treeDamaged || rootPage <= 0);
   }
-  // What was lost, in one sentence; empty when nothing was.
+  // What was lost and what of it came back, in one sentence; empty when
+  // nothing was lost.
   QString LossText() const;
 };
+
+// What the open already knows of table `name` (real name) without reading its
+// records: its root page, the pages its tree lost (the holes of the mapping
+// walk), the rows the orphan pass put back into it and the rows kept in lost
+// and found that may be its own. `rows` and `cellsSkipped` stay 0 and
+// `counted` false. The window marks damaged tables with it as soon as the tree
+// is filled.
+TableSummary OpenedTableSummary(const CSQLiteRecovery& engine, const QString& name);
+
+// Walks the tree of every table once without decoding a record, so that the
+// holes and the completeness the engine keeps per tree (and with them
+// OpenedTableSummary) cover the leaf pages too, not only what the mapping of
+// the live trees read. Polls the engine's progress callback; moves
+// `progressBar` (may be null) from table to table. False when stopped.
+bool WalkTableTrees(CSQLiteRecovery& engine, IProgressBar* progressBar = nullptr);
 
 // The whole summary. Page figures count pages of the file (page 1 included).
 //
@@ -69,6 +93,7 @@ struct TableSummary {
 //                   its b-tree header, schema rows found outside the tree
 //  tablesRecovered  tables made from orphan trees without a schema row
 //  rowsRecovered    the records those tables hold
+//  pageMap          every page by what the recovery made of it (engine/PagePicture.h)
 //  stopped          the counting was stopped; tables not reached are not counted
 struct RecoverySummary {
   QString file;
@@ -87,6 +112,7 @@ struct RecoverySummary {
   std::int64_t tablesRecovered = 0;
   std::int64_t rowsRecovered = 0;
   std::vector<TableSummary> tables;
+  PagePicture pageMap;
   bool stopped = false;
 
   const TableSummary* Table(const QString& name) const;

@@ -70,6 +70,8 @@ class ValueFinder : public ICellVisitor, public IWalkProgress {
     ValueView rowid;
     const ValueView* value = ColumnValue(m_layout, m_view, m_column, &rowid);
     m_out.result = FetchedValue::Result::Found;
+    m_out.hasRowid = m_view.hasRowid;
+    m_out.rowid = m_view.rowid;
     if (value == nullptr) {
       if (!m_saveTo.isEmpty()) m_out.saved = WriteAll(QByteArray(), QString());
       return;

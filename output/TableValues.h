@@ -49,6 +49,7 @@ const ValueView* ColumnValue(const TableLayout& layout, const RecordView& view, 
 //             database's encoding
 //  saved      the whole value was written to the file asked for
 //  error      why a save or the read failed (empty otherwise)
+//  rowid      the record's rowid (hasRowid false for a WITHOUT ROWID table)
 struct FetchedValue {
   enum class Result { Found, NoSuchTable, NoSuchRow, Stopped };
   Result result = Result::NoSuchRow;
@@ -61,6 +62,8 @@ struct FetchedValue {
   QByteArray head;
   bool saved = false;
   QString error;
+  bool hasRowid = false;
+  std::int64_t rowid = 0;
 };
 
 // Walks the table `table` (real name) of `engine` to its grid row `row`

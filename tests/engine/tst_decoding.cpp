@@ -181,9 +181,37 @@ class TestDecoding : public QObject {
                              std::nextafter(near, 2.0), std::nextafter(near, -2.0), pattern})
         values.push_back(v);
     }
-    for (const double v : values)
-      QVERIFY2(FormatReal(v) == QString::asprintf("%f", v),
-               qPrintable(QString::number(v, 'g', 17)));
+    for (const double v : values) {
+      const QString fixed = QString::asprintf("%f", v);
+      QVERIFY2(FormatFixedReal(v) == fixed, qPrintable(QString::number(v, 'g', 17)));
+      // The display text is "%f" or, where that misstates the value, a text
+      // that reads back as the very same double.
+      const QString shown = FormatReal(v);
+      if (shown != fixed) QVERIFY2(shown.toDouble() == v, qPrintable(shown));
+    }
+  }
+
+  // Where "%f" shows a non-zero value as zero or prints digits the double does
+  // not hold, the display gives the shortest text that reads back as it.
+  void realsThatFixedNotationMisstates_data() {
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("tiny") << 1e-10 << "1e-10";
+    QTest::newRow("tiny negative") << -4e-07 << "-4e-07";
+    QTest::newRow("huge") << 1.5e300 << "1.5e+300";
+    QTest::newRow("16 digits") << 1234567890.123456 << "1234567890.123456";
+    QTest::newRow("exact power of ten") << 1e22 << "10000000000000000000000.000000";
+    QTest::newRow("large whole") << 1700000000.0 << "1700000000.000000";
+    QTest::newRow("just below half a millionth") << 5e-7 << "5e-07";
+    QTest::newRow("rounds to 1e-06") << 6e-7 << "0.000001";
+    QTest::newRow("ordinary") << 3.25 << "3.250000";
+    QTest::newRow("zero") << 0.0 << "0.000000";
+    QTest::newRow("negative zero") << -0.0 << QString::asprintf("%f", -0.0);
+  }
+  void realsThatFixedNotationMisstates() {
+    QFETCH(double, value);
+    QFETCH(QString, shown);
+    QCOMPARE(FormatReal(value), shown);
   }
 
   void rendering_data() {

@@ -14,9 +14,11 @@ class TestSchemaRows : public QObject {
     QTest::newRow("both") << "[my table]"
                           << "my table";
     QTest::newRow("leading only") << "[x"
-                                  << "x";
+                                  << "[x";
     QTest::newRow("trailing only") << "x]"
-                                   << "x";
+                                   << "x]";
+    QTest::newRow("bracketed word at the end") << "weird [name]"
+                                               << "weird [name]";
     QTest::newRow("inner kept") << "a[b]c"
                                 << "a[b]c";
     QTest::newRow("empty") << ""

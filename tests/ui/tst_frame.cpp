@@ -18,6 +18,7 @@
 #include <optional>
 
 #include "tst_frame_helpers.h"
+#include "platform/Folders.h"
 #include "ui/grid/RightView.h"
 #include "ui/style/AppStyle.h"
 
@@ -54,6 +55,7 @@ class TestFrame : public QObject {
   void droppedFile_data();
   void droppedFile();
   void recentFiles();
+  void paneFocus();
   void keyboardCommands_data();
   void keyboardCommands();
   void escapeStopsWork_data();
@@ -430,6 +432,8 @@ void TestFrame::help_data() {
   QTest::newRow("missing") << "none";
   QTest::newRow("in the current folder") << "current";
   QTest::newRow("next to the executable") << "program";
+  QTest::newRow("where an installed program keeps it") << "installed";
+  QTest::newRow("no program opens it") << "no viewer";
 }
 
 void TestFrame::help() {
@@ -441,6 +445,21 @@ void TestFrame::help() {
   QString placed;
   if (where == QLatin1String("current")) placed = QDir(current).filePath(name);
   if (where == QLatin1String("program")) placed = QDir(QCoreApplication::applicationDirPath()).filePath(name);
+  const QString installed =
+      QDir::cleanPath(QDir(QCoreApplication::applicationDirPath()).filePath(kInstalledDocFolder));
+  const bool installedBefore = QFileInfo::exists(installed);
+  if (where == QLatin1String("installed")) {
+    QVERIFY(QDir().mkpath(installed));
+    placed = QDir(installed).filePath(name);
+  }
+  const bool noViewer = where == QLatin1String("no viewer");
+  if (noViewer) placed = QDir(current).filePath(name);
+  // Without a PDF program the desktop cannot open the manual; its folder opens.
+  const UrlOpener opener = SetUrlOpener([this](const QUrl& url) {
+    m_opened << url;
+    return !url.toLocalFile().endsWith(QLatin1String(".pdf"));
+  });
+  if (!noViewer) SetUrlOpener(opener);
   const bool existedBefore = !placed.isEmpty() && QFileInfo::exists(placed);
   if (!placed.isEmpty() && !existedBefore) {
     QFile f(placed);
@@ -449,10 +468,23 @@ void TestFrame::help() {
   }
   // Nothing is found next to the test program unless placed there.
   const bool programCopy = QFileInfo::exists(QDir(QCoreApplication::applicationDirPath()).filePath(name));
-  MessageBoxRecorder boxes;
+  MessageBoxRecorder boxes(MsgResult::Yes);
   m_frame->Action(CMainFrame::ID_HELP_DB)->trigger();
+  if (noViewer) SetUrlOpener(opener);
   if (!placed.isEmpty() && !existedBefore) QFile::remove(placed);
+  if (!installedBefore) QDir(installed).removeRecursively();
   QDir::setCurrent(saved);
+
+  if (noViewer) {
+    // Where the manual is, and its folder opened on Yes.
+    QCOMPARE(boxes.boxes.size(), 1);
+    QCOMPARE(boxes.boxes.first().buttons, MsgButtons::YesNo);
+    QVERIFY2(boxes.boxes.first().text.contains(QFileInfo(placed).absoluteFilePath()),
+             qPrintable(boxes.boxes.first().text));
+    QCOMPARE(m_opened, (QList<QUrl>{QUrl::fromLocalFile(QFileInfo(placed).absoluteFilePath()),
+                                    QUrl::fromLocalFile(QFileInfo(placed).absolutePath())}));
+    return;
+  }
 
   if (where == QLatin1String("none")) {
     if (programCopy) QSKIP("a manual lies next to the test program");
@@ -541,6 +573,30 @@ void TestFrame::recentFiles() {
   m_frame->TreeCtrl()->clear();
   m_frame->RecentMenu()->actions().first()->trigger();
   QTRY_COMPARE(m_frame->TreeCtrl()->topLevelItemCount(), 1);
+}
+
+// Tab, Shift+Tab, F6 and Shift+F6 move the focus between the tree and the
+// right pane; the grid does not keep Tab for its cells.
+void TestFrame::paneFocus() {
+  QVERIFY(m_frame->OpenDatabasePath(m_shop));
+  m_frame->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
+  CTreeCtrlEx* tree = m_frame->TreeCtrl();
+  m_frame->OnShowRecords(m_frame->m_hTablesItem->child(0));
+  QWidget* grid = m_frame->ListCtrl();
+  QVERIFY(grid->isVisible());
+  tree->setFocus();
+  QTRY_VERIFY(tree->hasFocus());
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  QTRY_VERIFY(grid->hasFocus());
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  QTRY_VERIFY(tree->hasFocus());
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+  QTRY_VERIFY(grid->hasFocus());
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6);
+  QTRY_VERIFY(tree->hasFocus());
+  // The menu shows the key.
+  QCOMPARE(m_frame->Action(CMainFrame::ID_NEXT_PANE)->shortcut(), QKeySequence(Qt::Key_F6));
 }
 
 void TestFrame::keyboardCommands_data() {

@@ -37,22 +37,38 @@ QByteArray PngBytes() {
 class TestFrameView : public QObject {
   Q_OBJECT
  private slots:
+  void summaryAndMarks_data();
   void summaryAndMarks();
   void valueViewer_data();
   void valueViewer();
+  void suggestedFileName_data();
+  void suggestedFileName();
   void hexDump();
 };
 
+// The damaged table is marked as soon as the tree is filled, its tooltip and
+// the hint over the grid say what was lost and what came back; the summary
+// counts every table, sqlite_sequence included.
+void TestFrameView::summaryAndMarks_data() {
+  QTest::addColumn<bool>("inner");  // an inner page zeroed (its leaves come back), else a leaf
+  QTest::newRow("leaf zeroed") << false;
+  QTest::newRow("inner page zeroed") << true;
+}
+
 void TestFrameView::summaryAndMarks() {
+  QFETCH(bool, inner);
   const QString path = NewTestFolder(QStringLiteral("summary")) + QStringLiteral("/s.db");
+  const int rows = inner ? 4000 : 300;
   {
     DbOptions options;
     options.pageSize = 1024;
     DbBuilder db(path, options);
-    db.Exec("CREATE TABLE big (id INTEGER PRIMARY KEY, t TEXT); CREATE TABLE small (a)");
+    db.Exec("CREATE TABLE big (id INTEGER PRIMARY KEY, t TEXT); CREATE TABLE small (a);"
+            "CREATE TABLE seq (id INTEGER PRIMARY KEY AUTOINCREMENT, v)");
     db.Begin();
-    for (int i = 0; i < 300; ++i) db.Insert("big", {i, QString(40, QChar('a' + i % 26))});
+    for (int i = 0; i < rows; ++i) db.Insert("big", {i, QString(40, QChar('a' + i % 26))});
     db.Insert("small", {1});
+    db.Insert("seq", {QVariant(), 1});
     db.Commit();
     db.Close();
     QVERIFY(db.Ok());
@@ -60,23 +76,78 @@ void TestFrameView::summaryAndMarks() {
   PageProbe probe(path);
   const TreePages tree = probe.Tree(PageProbe::RootPage(path, "big"));
   QVERIFY(tree.leaves.size() > 2);
-  const int lost = probe.CellCount(tree.leaves.first());
-  QVERIFY(ZeroPage(path, tree.leaves.first()));
+  int lost = 0;
+  if (inner) {
+    QVERIFY(tree.depth >= 3 && tree.interior.size() > 2);
+    QVERIFY(ZeroPage(path, tree.interior.at(1)));
+  } else {
+    lost = probe.CellCount(tree.leaves.first());
+    QVERIFY(ZeroPage(path, tree.leaves.first()));
+  }
 
   MessageBoxRecorder boxes;
   CMainFrame frame;
   frame.show();
   QVERIFY(frame.OpenDatabasePath(path));
   QVERIFY(frame.Summary() == nullptr);
+  // Before any click: the mark, and a tooltip from the engine's own counts.
+  const QString tip = TableItem(frame, "big")->toolTip(0);
+  QVERIFY2(tip.startsWith("Lost: 1 page of its tree could not be used"), qPrintable(tip));
+  const PutBackPages* back = frame.Recovery().PutBack(QStringLiteral("big"));
+  if (inner) {
+    QVERIFY(back != nullptr && back->rows > 0);
+    QVERIFY2(tip.contains(QStringLiteral("%1 rows were put back from orphan pages").arg(back->rows)),
+             qPrintable(tip));
+  } else {
+    QVERIFY(back == nullptr);
+    QVERIFY2(tip.contains("they are lost"), qPrintable(tip));
+  }
+  QVERIFY(TableItem(frame, "small")->toolTip(0).isEmpty());
+
+  // A click on the damaged table shows the hint over the grid; another table hides it.
+  frame.OnShowRecords(TableItem(frame, "big"));
+  QLabel* hint = frame.RightPane()->Hint();
+  QVERIFY(hint->isVisible());
+  QVERIFY2(hint->text().contains("1 page of its tree could not be used"), qPrintable(hint->text()));
+  QVERIFY(hint->geometry().bottom() < frame.RightPane()->Grid()->geometry().top());
+  frame.OnShowRecords(TableItem(frame, "small"));
+  QVERIFY(!hint->isVisible());
+
   frame.OnShowRecords(frame.m_hRootItem);
   QVERIFY(frame.Summary() != nullptr);
   CSummaryView* view = frame.RightPane()->Summary();
   QVERIFY(view->isVisible());
   QVERIFY(!frame.RightPane()->Grid()->isVisible());
-  QVERIFY2(view->toPlainText().contains(QStringLiteral("big: %1 rows").arg(300 - lost)),
-           qPrintable(view->toPlainText()));
+  const QString text = view->toPlainText();
+  if (!inner)
+    QVERIFY2(text.contains(QStringLiteral("big: %1 rows").arg(rows - lost)), qPrintable(text));
+  QVERIFY2(text.contains(QStringLiteral("sqlite_sequence: 1 row from its own tree")), qPrintable(text));
   QVERIFY(TableItem(frame, "big")->toolTip(0).startsWith("Lost: 1 page of its tree"));
-  QVERIFY(TableItem(frame, "small")->toolTip(0).isEmpty());
+
+  // The page map under it: one square per page; a click names the page.
+  CPageMapView* map = frame.RightPane()->PageMap();
+  QVERIFY(map->isVisible());
+  QVERIFY2(map->LegendText().contains("unreadable: 1"), qPrintable(map->LegendText()));
+  CPageMapCanvas* canvas = map->Canvas();
+  const struct {
+    std::int64_t page;
+    QString text;
+  } clicks[] = {
+      {tree.leaves.first(), QStringLiteral("unreadable")},
+      {tree.leaves.last(), QStringLiteral("a page of the tree of table \"big\"")},
+      {1, QStringLiteral("a page of the schema tree")},
+  };
+  for (const auto& click : clicks) {
+    canvas->SelectPage(0);
+    const QRect square = canvas->SquareOf(click.page);
+    QVERIFY(!square.isEmpty());
+    QCOMPARE(canvas->PageAt(square.center()), click.page);
+    QTest::mouseClick(canvas->viewport(), Qt::LeftButton, {}, square.center());
+    QCOMPARE(canvas->SelectedPage(), click.page);
+    QVERIFY2(map->PageText().startsWith(QStringLiteral("Page %1 of %2: ").arg(click.page).arg(probe.PageCount())) &&
+                 map->PageText().contains(click.text),
+             qPrintable(map->PageText()));
+  }
 
   // A table click takes the pane back; a second root click reuses the count.
   const RecoverySummary* first = frame.Summary();
@@ -120,7 +191,7 @@ void TestFrameView::valueViewer() {
   // The grid keeps only the start of the long text; the viewer has all of it.
   QVERIFY(frame.RightPane()->Grid()->model()->index(1, 1).data().toString().size() < text.size());
 
-  QString shown;
+  QString shown, title;
   bool picture = false;
   // The viewer is answered from its modal loop (the fetch before it pumps
   // events too, so the poll waits for the dialog).
@@ -130,12 +201,15 @@ void TestFrameView::valueViewer() {
     auto* viewer = qobject_cast<CValueViewerDlg*>(QApplication::activeModalWidget());
     if (viewer == nullptr) return;
     poll.stop();
+    title = viewer->windowTitle();
     shown = viewer->TextView()->toPlainText();
     picture = viewer->Picture() != nullptr && !viewer->Picture()->pixmap().isNull();
     viewer->reject();
   });
   poll.start();
   QVERIFY(frame.OnViewValue(frame.RightPane()->Grid()->model()->index(1, column)));
+  // The title names the record by its rowid, not by its place in the grid.
+  QCOMPARE(title, QStringLiteral("Value of v.%1, rowid 2").arg(column == 1 ? "t" : "b"));
   if (column == 1) {
     QCOMPARE(shown, text);
   } else {
@@ -149,6 +223,36 @@ void TestFrameView::valueViewer() {
   QCOMPARE(file.readAll(), column == 1 ? text.toUtf8() : png);
   // The damaged file is never written.
   QVERIFY(!frame.SaveValueTo(1, column, path).isEmpty());
+}
+
+void TestFrameView::suggestedFileName_data() {
+  QTest::addColumn<QString>("table");
+  QTest::addColumn<int>("storage");
+  QTest::addColumn<QByteArray>("head");
+  QTest::addColumn<bool>("hasRowid");
+  QTest::addColumn<QString>("name");
+  const int text = int(StorageClass::Text), blob = int(StorageClass::Blob);
+  QTest::newRow("text") << "notes" << text << QByteArray("hi") << true << "notes_body_42.txt";
+  QTest::newRow("png") << "pics" << blob << PngBytes().left(16) << true << "pics_body_42.png";
+  QTest::newRow("pdf") << "docs" << blob << QByteArray("%PDF-1.4") << true << "docs_body_42.pdf";
+  QTest::newRow("unknown blob") << "b" << blob << QByteArray("\x01\x02") << true << "b_body_42.bin";
+  QTest::newRow("no rowid") << "w" << text << QByteArray("x") << false << "w_body_row8.txt";
+  QTest::newRow("unsafe characters") << "../a/b:c" << text << QByteArray("x") << true
+                                     << "_._a_b_c_body_42.txt";
+}
+
+void TestFrameView::suggestedFileName() {
+  QFETCH(QString, table);
+  QFETCH(int, storage);
+  QFETCH(QByteArray, head);
+  QFETCH(bool, hasRowid);
+  QFETCH(QString, name);
+  FetchedValue value;
+  value.storage = StorageClass(storage);
+  value.head = head;
+  value.hasRowid = hasRowid;
+  value.rowid = 42;
+  QCOMPARE(SuggestedValueFileName(table, QStringLiteral("body"), 7, value), name);
 }
 
 void TestFrameView::hexDump() {

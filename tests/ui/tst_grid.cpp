@@ -97,6 +97,9 @@ class TestGrid : public QObject {
   void copyStops();
   void findText_data();
   void findText();
+  void sortByColumn_data();
+  void sortByColumn();
+  void columnWidths();
   void cellMarginAndClipping();
   void scrollToLastRow();
   void rightPaneCoversBoth();
@@ -287,6 +290,8 @@ void TestGrid::selectionText_data() {
       << QStringList{"3,0,3,0", "1,0,2,0", "2,0,3,0"} << "A|r1c0|r2c0|r3c0|";
   QTest::newRow("special texts quoted")
       << QStringList{"4,0,4,2"} << "A\tB\tC|\"tab\there\"\t\"two|lines\"\t\"say \"\"hi\"\"\"|";
+  QTest::newRow("NULL copied as an empty field, the text NULL kept")
+      << QStringList{"5,0,5,2"} << "A\tB\tC|\tNULL\tx|";
 }
 
 void TestGrid::selectionText() {
@@ -299,6 +304,9 @@ void TestGrid::selectionText() {
   grid.AddGridCell(0, QStringLiteral("tab\there"));
   grid.AddGridCell(1, QStringLiteral("two\nlines"));
   grid.AddGridCell(2, QStringLiteral("say \"hi\""));
+  grid.AddGridValue(0, QStringLiteral("NULL"), CellSortKey{CellSortKey::Kind::Null});
+  grid.AddGridValue(1, QStringLiteral("NULL"), CellSortKey{CellSortKey::Kind::Text});
+  grid.AddGridCell(2, QStringLiteral("x"));
   grid.Redraw();
   for (const QString& range : ranges) {
     const QStringList n = range.split(QLatin1Char(','));
@@ -383,6 +391,97 @@ void TestGrid::findText() {
   QCOMPARE(got, result);
 }
 
+// A click on a caption orders the rows as SQLite orders values: NULL, then
+// numbers by value (integers and reals together), then texts, then blobs
+// (a row without the value shows empty and comes first); descending
+// reverses it; the third state is the order the table was read in.
+void TestGrid::sortByColumn_data() {
+  QTest::addColumn<int>("state");
+  QTest::addColumn<QString>("rows");
+  using State = CRecordGridModel::SortState;
+  QTest::newRow("ascending") << int(State::Ascending) << "r7,r2,r6,r3,r8,r1,r5,r0,r4";
+  QTest::newRow("descending") << int(State::Descending) << "r4,r0,r5,r1,r8,r3,r6,r2,r7";
+  QTest::newRow("reading order") << int(State::None) << "r0,r1,r2,r3,r4,r5,r6,r7,r8";
+}
+
+void TestGrid::sortByColumn() {
+  QFETCH(int, state);
+  QFETCH(QString, rows);
+  using Kind = CellSortKey::Kind;
+  struct Cell {
+    Kind kind;
+    const char* text;
+    std::int64_t i;
+    double r;
+  };
+  const Cell cells[] = {{Kind::Text, "b", 0, 0},     {Kind::Integer, "10", 10, 0},
+                        {Kind::Null, "NULL", 0, 0},  {Kind::Real, "2.500000", 0, 2.5},
+                        {Kind::Blob, "Blob", 0, 0},  {Kind::Text, "a", 0, 0},
+                        {Kind::Integer, "-3", -3, 0}, {Kind::Null, "", 0, 0},
+                        {Kind::Real, "9.900000", 0, 9.9}};
+  CListCtrlEx grid;
+  QAbstractItemModelTester tester(grid.model());
+  grid.AddGridColumn(0, QStringLiteral("row"));
+  grid.AddGridColumn(1, QStringLiteral("value"));
+  for (int r = 0; r < 9; ++r) {
+    grid.AddGridCell(0, QStringLiteral("r%1").arg(r));
+    if (r == 7) continue;  // the record lacks the column
+    const Cell& c = cells[r];
+    grid.AddGridValue(1, QString::fromLatin1(c.text), CellSortKey{c.kind, c.i, c.r});
+  }
+  grid.Redraw();
+  const auto target = CRecordGridModel::SortState(state);
+  if (target == CRecordGridModel::SortState::None) {
+    QVERIFY(grid.SortByColumn(1, CRecordGridModel::SortState::Descending));
+    QCOMPARE(grid.NextSortState(1), CRecordGridModel::SortState::None);
+  }
+  QVERIFY(grid.SortByColumn(1, target));
+  QStringList shown;
+  for (int r = 0; r < grid.model()->rowCount(); ++r) shown << grid.model()->index(r, 0).data().toString();
+  QCOMPARE(shown.join(QLatin1Char(',')), rows);
+  QCOMPARE(grid.horizontalHeader()->isSortIndicatorShown(), target != CRecordGridModel::SortState::None);
+  // The store row behind each view row is the record the value viewer reads.
+  QCOMPARE(grid.GridModel()->ShownCellText(0, 0),
+           QStringLiteral("r%1").arg(grid.GridModel()->StoreRow(0)));
+  // A row that arrives after the sort is appended at the end.
+  grid.AddGridCell(0, QStringLiteral("r9"));
+  grid.Redraw();
+  QCOMPARE(grid.model()->index(9, 0).data().toString(), QStringLiteral("r9"));
+  // A new table forgets the order.
+  grid.DeleteAllColumns();
+  QCOMPARE(grid.GridModel()->Sort(), CRecordGridModel::SortState::None);
+  QVERIFY(!grid.horizontalHeader()->isSortIndicatorShown());
+}
+
+// Columns take the width of their caption and first texts (capped), the last
+// one reaches the edge, and a double click on a border fits the column.
+void TestGrid::columnWidths() {
+  CListCtrlEx grid;
+  grid.resize(900, 300);
+  grid.AddGridColumn(0, QStringLiteral("id"));
+  grid.AddGridColumn(1, QStringLiteral("name"));
+  grid.AddGridColumn(2, QStringLiteral("note"));
+  const QString longText(400, QLatin1Char('W'));
+  for (int r = 0; r < 3; ++r) {
+    grid.AddGridCell(0, QString::number(r));
+    grid.AddGridCell(1, r == 1 ? QStringLiteral("a rather longer name here") : QStringLiteral("x"));
+    grid.AddGridCell(2, longText);
+  }
+  grid.Redraw();
+  grid.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&grid));
+  QHeaderView* header = grid.horizontalHeader();
+  const int nameWidth = grid.fontMetrics().horizontalAdvance(QStringLiteral("a rather longer name here"));
+  QVERIFY2(header->sectionSize(0) < kGridColumnWidth, qPrintable(QString::number(header->sectionSize(0))));
+  QVERIFY(header->sectionSize(1) > nameWidth);
+  QVERIFY(header->sectionSize(1) <= kGridAutoMaxWidth);
+  QCOMPARE(header->sectionViewportPosition(2) + header->sectionSize(2), grid.viewport()->width());
+  // The border's double click fits the column to its texts, never narrower.
+  header->resizeSection(1, 20);
+  emit header->sectionHandleDoubleClicked(1);
+  QVERIFY(header->sectionSize(1) > nameWidth);
+}
+
 void TestGrid::cellMarginAndClipping() {
   CListCtrlEx grid;
   QPalette pal = grid.palette();
@@ -392,14 +491,14 @@ void TestGrid::cellMarginAndClipping() {
   grid.resize(400, 200);
   grid.AddGridColumn(0, QStringLiteral("a"));
   grid.AddGridColumn(1, QStringLiteral("b"));
-  grid.AddGridCell(0, QString(300, QLatin1Char('W')));  // far wider than 90 pixels
+  grid.AddGridCell(0, QString(300, QLatin1Char('W')));  // far wider than a fitted column
   grid.AddGridCell(1, QString());
   grid.Redraw();
   grid.show();
   QVERIFY(QTest::qWaitForWindowExposed(&grid));
   const QImage image = Render(grid);
   const QRect cell = grid.visualRect(grid.model()->index(0, 0));
-  QCOMPARE(cell.width(), kGridColumnWidth);
+  QCOMPARE(cell.width(), kGridAutoMaxWidth);
   const QRect inner = CGridCellDelegate::InnerRect(cell);
   const int y = inner.center().y();
   // The margin shows the background; the inner rectangle is white or text.
@@ -626,7 +725,8 @@ void TestGrid::requestBackToLoadingItem() {
   d.display.OnShowRecords(a);
   QCOMPARE(d.calls.size(), 1);  // A stopped, no new load
   QCOMPARE(d.pane.Grid()->ItemCount(), 3);
-  QCOMPARE(d.status.Last(), QStringLiteral("  Records : 3"));
+  // The load of A ended early: the count says so.
+  QCOMPARE(d.status.Last(), QStringLiteral("  Records : 3 (load stopped)"));
   QCOMPARE(d.display.ShownItem(), a);
 }
 

@@ -17,7 +17,7 @@ class TestOpenDialog : public QObject {
   void refusals_data();
   void refusals();
   void cancelledBrowseKeepsPrevious();
-  void initialFocusIsCancel();
+  void typedAtOnceAndEnterRecovers();
 };
 
 void TestOpenDialog::browseStoresPathAndName_data() {
@@ -137,15 +137,33 @@ void TestOpenDialog::cancelledBrowseKeepsPrevious() {
   QCOMPARE(dialog.PathEdit()->text(), QStringLiteral("/a/b.db"));
 }
 
-void TestOpenDialog::initialFocusIsCancel() {
+void TestOpenDialog::typedAtOnceAndEnterRecovers() {
+  const QString file = NewTestFolder(QStringLiteral("dlgfocus")) + QStringLiteral("/first.db");
+  {
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("x");
+  }
+  MessageBoxRecorder boxes;
   CSQLiteOpenFile dialog;
   dialog.show();
   QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-  QTRY_COMPARE(dialog.focusWidget(), static_cast<QWidget*>(dialog.CancelButton()));
   QCOMPARE(dialog.windowTitle(), QStringLiteral("Database Selection"));
-  // Escape ends the dialog with Cancel.
-  QTest::keyClick(&dialog, Qt::Key_Escape);
-  QCOMPARE(dialog.result(), int(QDialog::Rejected));
+  QTRY_COMPARE(dialog.focusWidget(), static_cast<QWidget*>(dialog.PathEdit()));
+  QVERIFY(dialog.RecoverButton()->isDefault());
+  // Keys go to whatever has the focus, as the keyboard delivers them.
+  QTest::keyClicks(dialog.focusWidget(), file);
+  QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
+  QVERIFY(boxes.boxes.isEmpty());
+  QCOMPARE(dialog.result(), int(QDialog::Accepted));
+  QCOMPARE(dialog.m_strDbPath, file);
+
+  // Escape still ends the dialog with Cancel.
+  CSQLiteOpenFile second;
+  second.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&second));
+  QTest::keyClick(&second, Qt::Key_Escape);
+  QCOMPARE(second.result(), int(QDialog::Rejected));
 }
 
 VELMORA_TEST_MAIN(TestOpenDialog)

@@ -6,6 +6,10 @@
 
 #include "platform/MessageBox.h"
 #include "ui/dialogs/SaveCommand.h"
+#include "ui/dialogs/SavingProcessDlg.h"
+
+#include <QLabel>
+#include <QProgressBar>
 
 using namespace velmora;
 
@@ -29,6 +33,7 @@ struct Fixture {
   QStringList opened;
   int closes = 0;
   QList<SaveReport> reports;
+  QList<SaveProgress> progress;
   bool openSucceeds = true;
   bool hasDb = true;
   std::optional<QString> folder = QStringLiteral("/dest");
@@ -50,6 +55,7 @@ struct Fixture {
     context.indexes = indexes;
     context.savingDialog = &dialog;
     context.dbName = QStringLiteral("shop.db");
+    context.progress = [this](const SaveProgress& p) { progress << p; };
     ops.hasDatabase = [this] { return hasDb; };
     ops.askFolder = [this](const QString& name) {
       opened << QStringLiteral("ask:") + name;
@@ -102,6 +108,7 @@ class TestSave : public QObject {
  private slots:
   void order_data();
   void order();
+  void savingWindowShowsProgress();
   void refusals_data();
   void refusals();
   void cancelledDestination();
@@ -157,6 +164,22 @@ void TestSave::order() {
     QVERIFY(c.saving);
     QVERIFY(c.dialogVisible);
   }
+  // The saving window is told of each object before it is written, with the
+  // objects done and the records the finished tables wrote, then of the end.
+  QCOMPARE(f.progress.size(), expected.size() + 1);
+  std::int64_t records = 0;
+  for (int i = 0; i <= expected.size(); ++i) {
+    const SaveProgress& p = f.progress.at(i);
+    QCOMPARE(p.done, i);
+    QCOMPARE(p.total, int(expected.size()));
+    QCOMPARE(p.recordsBefore, records);
+    if (i == expected.size()) {
+      QVERIFY(p.name.isEmpty());
+      break;
+    }
+    QCOMPARE(QStringLiteral("%1:%2").arg(p.kind).arg(p.name), expected.at(i));
+    if (p.kind == kKindTable) records += 3;
+  }
   QCOMPARE(f.closes, 1);
   QVERIFY(f.tree.isEnabled());
   QVERIFY(!f.saving);
@@ -166,6 +189,20 @@ void TestSave::order() {
   QCOMPARE(f.reports[0].filePath, QStringLiteral("/dest/shop.db"));
   QVERIFY(FormatSaveReport(f.reports[0]).startsWith(QStringLiteral("saving done successfully...")));
   QVERIFY(f.boxes.isEmpty());
+}
+
+void TestSave::savingWindowShowsProgress() {
+  CSavingProcessDlg dialog(nullptr, [] { return true; });
+  dialog.show();
+  dialog.SetProgress(2, 5, QStringLiteral("<b>orders</b>"), kKindTable, 1234);
+  QCOMPARE(dialog.ObjectLabel()->text(), QStringLiteral("Saving table \"<b>orders</b>\""));
+  QCOMPARE(dialog.ObjectLabel()->textFormat(), Qt::PlainText);
+  QCOMPARE(dialog.CountLabel()->text(), QStringLiteral("2 of 5 objects done, 1234 records written"));
+  QCOMPARE(dialog.Bar()->maximum(), 5);
+  QCOMPARE(dialog.Bar()->value(), 2);
+  dialog.SetProgress(5, 5, QString(), 0, 2000);
+  QCOMPARE(dialog.Bar()->value(), 5);
+  QCOMPARE(dialog.CountLabel()->text(), QStringLiteral("5 of 5 objects done, 2000 records written"));
 }
 
 void TestSave::refusals_data() {

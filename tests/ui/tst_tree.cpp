@@ -3,6 +3,7 @@
 #include <QtTest/QtTest>
 
 #include "tst_frame_helpers.h"
+#include "ui/grid/RightView.h"
 
 using namespace velmora;
 using namespace velmora::test;
@@ -240,11 +241,16 @@ void TestTree::keyboardToggleAndArrows() {
   QCOMPARE(m_frame->m_hTablesItem->checkState(0), Qt::Checked);
   for (int i = 0; i < m_frame->m_hTablesItem->childCount(); ++i)
     QCOMPARE(m_frame->m_hTablesItem->child(i)->checkState(0), Qt::Unchecked);
-  // Arrow keys move the selection and request nothing.
+  // Arrow keys move the selection, and the right pane follows it.
   QTest::keyClick(tree, Qt::Key_Down);
   QTest::keyClick(tree, Qt::Key_Down);
   QCOMPARE(tree->currentItem()->text(0), QStringLiteral("products"));
-  QVERIFY(recorder.requests.isEmpty());
+  QCOMPARE(recorder.requests.size(), 2);
+  QCOMPARE(recorder.requests.last(), tree->currentItem());
+  tree->SetNotifyTarget(m_frame.get());
+  QTest::keyClick(tree, Qt::Key_Up);
+  QCOMPARE(m_frame->ShownTableName(), CTreeCtrlEx::ObjectName(tree->currentItem()));
+  QVERIFY(m_frame->RightPane()->Grid()->ItemCount() > 0);
 }
 
 VELMORA_TEST_MAIN(TestTree)

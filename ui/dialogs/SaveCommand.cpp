@@ -69,18 +69,27 @@ std::optional<SaveReport> RunSaveCommand(const SaveContext& context, const SaveO
 
   // After a stop every remaining object is still handed over; the dispatch
   // passes it over at once and the report lists it.
-  for (const PlannedObject& object :
-       MakeSavePlan(ticked.tables, ticked.views, ticked.triggers, ticked.indexes)) {
+  const auto plan = MakeSavePlan(ticked.tables, ticked.views, ticked.triggers, ticked.indexes);
+  SaveProgress progress;
+  progress.total = static_cast<int>(plan.size());
+  for (const PlannedObject& object : plan) {
     SaveReportEntry entry;
     entry.name = object.name;
     entry.kind = object.kind;
+    progress.name = object.name;
+    progress.kind = object.kind;
+    if (context.progress) context.progress(progress);
     if (ops.dispatch) {
       entry.outcome = ops.dispatch(object.name, object.kind);
     } else {
       entry.outcome.error = QStringLiteral("nothing to write it with");
     }
+    ++progress.done;
+    progress.recordsBefore += entry.outcome.records;
     report.entries.push_back(std::move(entry));
   }
+  progress.name.clear();
+  if (context.progress) context.progress(progress);
 
   if (ops.close) ops.close();
   if (context.tree) context.tree->setEnabled(true);

@@ -34,6 +34,18 @@ struct SaveSelection {
   }
 };
 
+// Where a running save stands, for the saving window.
+//  done / total    objects written so far / objects to write
+//  name, kind      the object being written now (empty once all are done)
+//  recordsBefore   records inserted by the tables finished before it
+struct SaveProgress {
+  int done = 0;
+  int total = 0;
+  QString name;
+  int kind = 0;
+  std::int64_t recordsBefore = 0;
+};
+
 // What the save shares with the main frame.
 struct SaveContext {
   bool* stopRequested = nullptr;  // the frame's stop flag (the progress callback returns it)
@@ -46,6 +58,8 @@ struct SaveContext {
   QWidget* savingDialog = nullptr;  // shown while saving
   QString dbName;                   // file name of the opened database
   QStringList sourceLines;          // where the pages came from (DescribeSource)
+  // Told before each object is written and once all are (may be empty).
+  std::function<void(const SaveProgress& progress)> progress;
 };
 
 // The operations the save uses.

@@ -5,9 +5,14 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
+#include <QLocale>
+#include <QProgressBar>
 #include <QPushButton>
+#include <algorithm>
 #include <QVBoxLayout>
 
+#include "output/RecordOutput.h"
+#include "output/SaveDispatch.h"
 #include "platform/MessageBox.h"
 #include "res/ResourceIds.h"
 
@@ -76,14 +81,69 @@ CSavingProcessDlg::CSavingProcessDlg(QWidget* parent, std::function<bool()> requ
   buttons->addStretch(1);
   buttons->addWidget(m_pStop);
   buttons->addStretch(1);
+  // What is being written and how far the save has come. Object names come
+  // from the damaged file: shown as plain text.
+  m_pObject = new QLabel;
+  m_pObject->setObjectName(QStringLiteral("savingObject"));
+  m_pObject->setTextFormat(Qt::PlainText);
+  m_pObject->setMinimumWidth(380);
+  m_pCounts = new QLabel;
+  m_pCounts->setObjectName(QStringLiteral("savingCounts"));
+  m_pCounts->setTextFormat(Qt::PlainText);
+  m_pBar = new QProgressBar;
+  m_pBar->setObjectName(QStringLiteral("savingBar"));
+  m_pBar->setRange(0, 1);
+  m_pBar->setValue(0);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(24, 16, 24, 16);
   layout->addLayout(row);
+  layout->addSpacing(6);
+  layout->addWidget(m_pObject);
+  layout->addWidget(m_pCounts);
+  layout->addWidget(m_pBar);
   layout->addSpacing(10);
   layout->addLayout(buttons);
   setFixedSize(sizeHint().expandedTo(QSize(447, 0)));
 
   connect(m_pStop, &QPushButton::clicked, this, &CSavingProcessDlg::OnStop);
+  // The record count grows while a table is written; the save pumps events.
+  m_refresh.setInterval(200);
+  connect(&m_refresh, &QTimer::timeout, this, &CSavingProcessDlg::RefreshCounts);
+}
+
+void CSavingProcessDlg::SetProgress(int done, int total, const QString& name, int kind,
+                                    std::int64_t recordsBefore) {
+  m_nDone = done;
+  m_nTotal = total;
+  m_nRecordsBefore = recordsBefore;
+  const char* what = kind == kKindView      ? "view"
+                     : kind == kKindIndex   ? "index"
+                     : kind == kKindTrigger ? "trigger"
+                                            : "table";
+  m_pObject->setText(name.isEmpty() ? QStringLiteral("Closing the recovered database")
+                                    : QStringLiteral("Saving %1 \"%2\"")
+                                          .arg(QLatin1String(what), name.left(200)));
+  m_pBar->setRange(0, std::max(total, 1));
+  m_pBar->setValue(std::min(done, std::max(total, 1)));
+  RefreshCounts();
+  if (!m_refresh.isActive()) m_refresh.start();
+}
+
+void CSavingProcessDlg::RefreshCounts() {
+  if (!isVisible()) {
+    m_refresh.stop();
+    return;
+  }
+  // The running count belongs to the table being written; it restarts
+  // at each table and is not part of recordsBefore until the table ends.
+  const std::int64_t records =
+      m_nRecordsBefore + (m_pObject->text().startsWith(QLatin1String("Saving table"))
+                              ? CurrentSaveRecordCount()
+                              : 0);
+  m_pCounts->setText(QStringLiteral("%1 of %2 objects done, %3 records written")
+                         .arg(m_nDone)
+                         .arg(m_nTotal)
+                         .arg(records));
 }
 
 void CSavingProcessDlg::OnStop() {

@@ -9,6 +9,7 @@
 #include <functional>
 
 class QLabel;
+class QProgressBar;
 class QPushButton;
 
 namespace velmora {
@@ -44,6 +45,15 @@ class CSavingProcessDlg : public QDialog {
 
   QPushButton* StopButton() const { return m_pStop; }
   CAnimateCtrl* Animation() const { return m_pAnimate; }
+  QLabel* ObjectLabel() const { return m_pObject; }
+  QLabel* CountLabel() const { return m_pCounts; }
+  QProgressBar* Bar() const { return m_pBar; }
+
+  // Shows which object is being written (`kind` an ObjectKind), how many of
+  // all are done and the records written so far: `recordsBefore` plus the
+  // running count of the table being written, refreshed while the window is
+  // shown.
+  void SetProgress(int done, int total, const QString& name, int kind, std::int64_t recordsBefore);
 
  public slots:
   // Stop (command 1013): asks for confirmation, then requests the stop and
@@ -57,9 +67,17 @@ class CSavingProcessDlg : public QDialog {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  void RefreshCounts();
+
   std::function<bool()> m_requestStop;
   CAnimateCtrl* m_pAnimate = nullptr;
   QPushButton* m_pStop = nullptr;
+  QLabel* m_pObject = nullptr;
+  QLabel* m_pCounts = nullptr;
+  QProgressBar* m_pBar = nullptr;
+  QTimer m_refresh;
+  int m_nDone = 0, m_nTotal = 0;
+  std::int64_t m_nRecordsBefore = 0;
 };
 
 }  // namespace velmora

@@ -1,6 +1,7 @@
 #include "ui/frame/LeftView.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMainWindow>
 #include <QMouseEvent>
 #include <QStyle>
@@ -142,6 +143,14 @@ void CTreeCtrlEx::mouseDoubleClickEvent(QMouseEvent* event) {
     return;
   }
   QTreeWidget::mouseDoubleClickEvent(event);
+}
+
+void CTreeCtrlEx::keyPressEvent(QKeyEvent* event) {
+  QTreeWidgetItem* before = currentItem();
+  QTreeWidget::keyPressEvent(event);
+  QTreeWidgetItem* after = currentItem();
+  // The right pane follows the highlight.
+  if (after != nullptr && after != before && isEnabled()) RequestRecords(after);
 }
 
 CLeftView::CLeftView(QWidget* parent) : QWidget(parent), m_wndTree(new CTreeCtrlEx(this)) {

@@ -17,7 +17,9 @@ namespace velmora {
 //    new state; ticks never propagate upward;
 //  - that click does not move the selection, but still requests the item's
 //    records when it is not the selected item;
-//  - the space bar toggles only the current item's own box.
+//  - the space bar toggles only the current item's own box;
+//  - a key that moves the current item (arrows, Home, End, Page Up/Down,
+//    a typed letter) requests the new current item's records, as a click does.
 class CTreeCtrlEx : public QTreeWidget {
   Q_OBJECT
  public:
@@ -49,6 +51,7 @@ class CTreeCtrlEx : public QTreeWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void RequestRecords(QTreeWidgetItem* item);

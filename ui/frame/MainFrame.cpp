@@ -26,10 +26,12 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <tuple>
 
 #include "engine/SchemaRows.h"
 #include "engine/SchemaSearch.h"
 #include "output/SaveDispatch.h"
+#include "platform/Folders.h"
 #include "platform/MessageBox.h"
 #include "res/ResourceIds.h"
 #include "ui/dialogs/AboutDlg.h"
@@ -114,6 +116,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   CreateFindBar();
   setAcceptDrops(true);
   connect(m_pRightView->Grid(), &CListCtrlEx::copyRequested, this, &CMainFrame::OnEditCopy);
+  connect(m_pRightView->Grid(), &CListCtrlEx::sortRequested, this, &CMainFrame::OnSortColumn);
   // Double-click or Enter on a cell opens its whole value (queued: the viewer
   // runs after the grid's own event handling).
   connect(m_pRightView->Grid(), &QAbstractItemView::doubleClicked, this,
@@ -148,10 +151,6 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   });
   m_pSavingDlg->hide();
 
-  auto* next = new QShortcut(QKeySequence(Qt::Key_F6), this);
-  connect(next, &QShortcut::activated, this, [this] { FocusPane(1); });
-  auto* previous = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6), this);
-  connect(previous, &QShortcut::activated, this, [this] { FocusPane(-1); });
 
   qApp->installEventFilter(this);
   // The stored look is applied as the window is made.
@@ -249,6 +248,22 @@ void CMainFrame::CreateMenus() {
   QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
   edit->addAction(Action(ID_EDIT_COPY));
   edit->addAction(Action(ID_EDIT_FIND));
+  edit->addSeparator();
+  // F6 and Tab move between the tree and the right pane; the menu shows F6.
+  for (const auto& [id, text, key, step] :
+       {std::tuple{int(ID_NEXT_PANE), "&Next Pane", QKeySequence(Qt::Key_F6), 1},
+        std::tuple{int(ID_PREV_PANE), "&Previous Pane", QKeySequence(Qt::SHIFT | Qt::Key_F6), -1}}) {
+    auto* action = new QAction(QString::fromLatin1(text), this);
+    action->setObjectName(QStringLiteral("command%1").arg(id));
+    action->setData(id);
+    action->setShortcut(key);
+    action->setShortcutContext(Qt::WindowShortcut);
+    action->setStatusTip(QStringLiteral("Move the keyboard focus between the tree and the right pane (also Tab)"));
+    connect(action, &QAction::triggered, this, [this, step = step] { FocusPane(step); });
+    m_actions.insert(id, action);
+    addAction(action);
+    edit->addAction(action);
+  }
   QMenu* help = bar->addMenu(QStringLiteral("&Help"));
   help->addAction(Action(ID_HELP_DB));
   help->addAction(Action(ID_HOME_PAGE));
@@ -426,6 +441,18 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
     auto* key = static_cast<QKeyEvent*>(event);
     UpdateLockIndicators(key->modifiers(), key->nativeModifiers());
   }
+  if (type == QEvent::KeyPress && m_nPumpDepth == 0) {
+    // Tab and Shift+Tab in the tree or the right pane move to the other pane
+    // (the grid would otherwise keep Tab for its cells).
+    auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) &&
+        (mods == Qt::NoModifier || mods == Qt::ShiftModifier) &&
+        (IsWithin(watched, m_pLeftView) || IsWithin(watched, m_pRightView))) {
+      FocusPane(key->key() == Qt::Key_Backtab || mods == Qt::ShiftModifier ? -1 : 1);
+      return true;
+    }
+  }
   if (m_nPumpDepth == 0 || m_pPump == nullptr) return false;
 
   switch (type) {
@@ -531,6 +558,7 @@ bool CMainFrame::OpenDatabasePath(const QString& path, bool useCompanions) {
     grid->DeleteAllColumns();
   }
   if (QPlainTextEdit* edit = TextCtrl()) edit->clear();
+  m_pRightView->HideHint();
 
   CreateEngine();
   m_summary.reset();
@@ -565,6 +593,12 @@ bool CMainFrame::OpenDatabasePath(const QString& path, bool useCompanions) {
     return true;
   }
   if (tree != nullptr) FillTree(tree);
+  if (!stopped) {
+    // Every table tree is walked once (pages only), so that the damaged
+    // tables are marked before anything is clicked.
+    RunEngineWork([this] { WalkTableTrees(*m_pRecovery, ProgressBar()); });
+  }
+  MarkLosses();
   if (stopped) ShowMessageBox(QString::fromLatin1(kOpenStoppedText));
   return true;
 }
@@ -611,6 +645,10 @@ void CMainFrame::OnFileSave() {
   context.triggers = m_hTriggersItem;
   context.indexes = m_hIndexesItem;
   context.savingDialog = m_pSavingDlg;
+  context.progress = [dialog = QPointer<QWidget>(m_pSavingDlg)](const SaveProgress& p) {
+    if (auto* saving = qobject_cast<CSavingProcessDlg*>(dialog.data()))
+      saving->SetProgress(p.done, p.total, p.name, p.kind, p.recordsBefore);
+  };
   context.dbName = m_strDbName;
   if (m_pRecovery)
     context.sourceLines =
@@ -651,13 +689,17 @@ void CMainFrame::OnShowRecords(QTreeWidgetItem* item) {
       return;
     }
     if (TreeCtrl() != nullptr) TreeCtrl()->setCurrentItem(item);
+    // The record count of the last table does not describe the summary.
+    m_wndStatusText->hide();
     ShowSummary();
     return;
   }
   m_pRightView->HideSummary();
+  m_pRightView->HideHint();
   m_pDisplay->OnShowRecords(item);
   m_hRequestedItem = m_pDisplay->RequestedItem();
   m_hShownItem = m_pDisplay->ShownItem();
+  ShowLossHint();
 }
 
 void CMainFrame::OnAbout() {
@@ -698,20 +740,38 @@ void CMainFrame::OnToolbarCustomize() {
 
 void CMainFrame::OnHelp() {
   const QString name = QString::fromLatin1(kHelpFileName);
-  QString path = QDir::current().filePath(name);
-  if (!QFileInfo(path).isFile()) path = QDir(QCoreApplication::applicationDirPath()).filePath(name);
+  // The current folder, the program's folder, then where an installed
+  // program's manual lies.
+  QString path;
+  for (const QString& folder : ManualFolders()) {
+    path = QDir(folder).filePath(name);
+    if (QFileInfo(path).isFile()) break;
+  }
   if (!QFileInfo(path).isFile()) {
     ShowMessageBox(name + QStringLiteral(" file does not exist. Please, reinstall the software."));
     return;
   }
-  OpenUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+  const QString manual = QFileInfo(path).absoluteFilePath();
+  if (OpenUrl(QUrl::fromLocalFile(manual))) return;
+  // No program opens PDF files here: say where the manual is, and offer its folder.
+  const QString folder = QFileInfo(manual).absolutePath();
+  if (ShowMessageBox(QStringLiteral("The manual could not be opened: no program for PDF files "
+                                    "was found.\n\nIt is %1\n\nOpen its folder?")
+                         .arg(manual),
+                     MsgButtons::YesNo) != MsgResult::Yes)
+    return;
+  if (!OpenUrl(QUrl::fromLocalFile(folder)))
+    ShowMessageBox(QStringLiteral("The folder %1 could not be opened either.").arg(folder));
 }
 
 void CMainFrame::OnHomePage() { OpenUrl(QUrl(QString::fromLatin1(kHomePageUrl))); }
 
 void CMainFrame::FocusPane(int step) {
+  // The right pane is whichever of its views is shown: the summary, the
+  // grid or the statement.
   QWidget* panes[2] = {TreeCtrl(), ListCtrl()};
-  if (panes[1] == nullptr || !panes[1]->isVisible()) panes[1] = TextCtrl();
+  if (m_pRightView->Summary()->isVisible()) panes[1] = m_pRightView->Summary();
+  else if (panes[1] == nullptr || !panes[1]->isVisible()) panes[1] = TextCtrl();
   int current = -1;
   for (int i = 0; i < 2; ++i)
     if (panes[i] != nullptr && (panes[i]->hasFocus() || panes[i]->isAncestorOf(focusWidget())))

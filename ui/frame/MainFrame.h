@@ -84,6 +84,8 @@ class CMainFrame : public QMainWindow {
     ID_APP_ABOUT = 57664,
     ID_EDIT_COPY = 57634,
     ID_EDIT_FIND = 57636,
+    ID_NEXT_PANE = 57680,
+    ID_PREV_PANE = 57681,
     ID_FILE_MRU_FIRST = 57616,  // the recent files, 57616..57623
     ID_TOOLBAR_CUSTOMIZE = 126,
     ID_VIEW_APPLOOK_FIRST = 210,
@@ -184,7 +186,8 @@ class CMainFrame : public QMainWindow {
   // file and opens it in the value viewer (modal). False when there is no
   // value to show (no table, other work running, stopped, row not found).
   bool OnViewValue(const QModelIndex& index);
-  // Writes the value of grid cell (`row`, `column`) of the shown table whole to
+  // Writes the value of record `row` (its place in the order the table is
+  // read, which is the grid's row while the grid is not sorted), column `column`, of the shown table whole to
   // `path`; the error text when it could not be (empty on success).
   QString SaveValueTo(std::int64_t row, int column, const QString& path);
   // Writes table `table` as CSV to `path` (replacing an existing file only
@@ -224,6 +227,9 @@ class CMainFrame : public QMainWindow {
   void OnEditCopy();
   // Ctrl+F: shows the find bar with its edit focused.
   void OnEditFind();
+  // A click on a grid caption: sorts by that column (ascending, descending,
+  // then the reading order again), with Stop; refused while other work runs.
+  bool OnSortColumn(int column);
 
  protected:
   bool event(QEvent* event) override;
@@ -268,7 +274,13 @@ class CMainFrame : public QMainWindow {
     bool escapeStopped = false;  // Esc asked a display, an Open or a search to stop
   };
 
+  // Marks the tables with losses in the tree (warning picture, tooltip
+  // saying what was lost and what came back): from the summary when it was
+  // counted, else from what the open found.
   void MarkLosses();
+  TableSummary TableLosses(const QString& table) const;
+  // The hint above the grid when the shown table is damaged.
+  void ShowLossHint();
   // Runs `work` as long engine work with the progress bar and Stop.
   void RunEngineWork(const std::function<void()>& work);
 

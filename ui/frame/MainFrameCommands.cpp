@@ -232,6 +232,20 @@ bool CMainFrame::FindInGrid(const QString& text, bool forward) {
   return false;
 }
 
+bool CMainFrame::OnSortColumn(int column) {
+  CListCtrlEx* grid = m_pRightView->Grid();
+  if (EngineBusy() || m_bSaving || m_bCloseAfterWork) {
+    m_pMessagePane->setText(QStringLiteral("The grid can be sorted once the table has loaded."));
+    return false;
+  }
+  bool sorted = false;
+  RunGridWork([&](const std::function<bool()>& stop) {
+    sorted = grid->SortByColumn(column, grid->NextSortState(column), stop);
+  });
+  m_pMessagePane->setText(sorted ? QStringLiteral("Ready") : QStringLiteral("The sort was stopped."));
+  return sorted;
+}
+
 void CMainFrame::OnEditCopy() {
   CListCtrlEx* grid = m_pRightView->Grid();
   if (EngineBusy() || m_bSaving || m_bCloseAfterWork || !grid->isVisible()) return;

@@ -2,6 +2,7 @@
 // root item, the value viewer of a grid cell, and the CSV export of a table.
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QProgressBar>
@@ -60,25 +61,48 @@ bool CMainFrame::ShowSummary() {
     RunEngineWork([&] { summary = MakeSummary(*m_pRecovery, ProgressBar()); });
     if (summary.stopped) {
       // Not kept: the next click on the root item counts again.
-      m_pRightView->ShowSummary(FormatSummary(summary));
+      m_pRightView->ShowSummary(FormatSummary(summary), &summary.pageMap);
       return false;
     }
     m_summary = std::move(summary);
     MarkLosses();
   }
-  m_pRightView->ShowSummary(FormatSummary(*m_summary));
+  m_pRightView->ShowSummary(FormatSummary(*m_summary), &m_summary->pageMap);
   return true;
 }
 
+TableSummary CMainFrame::TableLosses(const QString& table) const {
+  if (m_summary)
+    if (const TableSummary* counted = m_summary->Table(table)) return *counted;
+  return OpenedTableSummary(*m_pRecovery, table);
+}
+
 void CMainFrame::MarkLosses() {
-  if (!m_summary || m_hTablesItem == nullptr) return;
+  if (m_hTablesItem == nullptr) return;
   for (int i = 0; i < m_hTablesItem->childCount(); ++i) {
     QTreeWidgetItem* item = m_hTablesItem->child(i);
-    const TableSummary* table = m_summary->Table(ObjectNameOfItem(item));
-    if (table == nullptr || !table->HasLosses()) continue;
+    const TableSummary table = TableLosses(ObjectNameOfItem(item));
+    if (!table.HasLosses()) continue;
     item->setIcon(0, style()->standardIcon(QStyle::SP_MessageBoxWarning));
-    item->setToolTip(0, QStringLiteral("Lost: ") + table->LossText());
+    item->setToolTip(0, QStringLiteral("Lost: ") + table.LossText());
   }
+}
+
+void CMainFrame::ShowLossHint() {
+  const QString table = ShownTableName();
+  if (table.isEmpty() || m_pDisplay->IsShowingRecords()) {
+    m_pRightView->HideHint();
+    return;
+  }
+  const TableSummary losses = TableLosses(table);
+  if (!losses.HasLosses()) {
+    m_pRightView->HideHint();
+    return;
+  }
+  m_pRightView->ShowHint(QStringLiteral("This table is damaged: ") + losses.LossText() +
+                         QLatin1Char('.'));
+  // The walk just made may have found more than the open knew.
+  MarkLosses();
 }
 
 QString CMainFrame::ShownTableName() const {
@@ -92,7 +116,8 @@ bool CMainFrame::OnViewValue(const QModelIndex& index) {
   const QString table = ShownTableName();
   if (table.isEmpty() || !index.isValid() || EngineBusy() || m_bSaving || m_bCloseAfterWork)
     return false;
-  const std::int64_t row = index.row();
+  // The record behind the grid row, in the order the table was read.
+  const std::int64_t row = m_pRightView->Grid()->GridModel()->StoreRow(index.row());
   const int column = index.column();
   FetchedValue value;
   RunEngineWork([&] { value = FetchValue(*m_pRecovery, table, row, column, kViewerHeadBytes); });
@@ -104,16 +129,22 @@ bool CMainFrame::OnViewValue(const QModelIndex& index) {
   }
   const QString columnName =
       m_pRightView->Grid()->model()->headerData(column, Qt::Horizontal).toString();
+  const QString where = value.hasRowid ? QStringLiteral("rowid %1").arg(value.rowid)
+                                        : QStringLiteral("row %1").arg(row + 1);
   CValueViewerDlg viewer(
-      this, QStringLiteral("%1.%2, row %3").arg(table, columnName).arg(row + 1), value,
+      this, QStringLiteral("%1.%2, %3").arg(table, columnName, where), value,
       m_pRecovery->geometry().textEncoding, [&] {
+        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
         const QString path = QFileDialog::getSaveFileName(
             &viewer, QStringLiteral("Save Value As"),
-            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+            QDir(folder).filePath(SuggestedValueFileName(table, columnName, row, value)));
         if (path.isEmpty()) return;
         const QString error = SaveValueTo(row, column, path);
-        ShowMessageBox(error.isEmpty() ? QStringLiteral("The value was saved to %1.").arg(path)
-                                       : error);
+        if (error.isEmpty())
+          ShowMessageBox(QStringLiteral("The value was saved to %1.").arg(path), MsgButtons::Ok,
+                         MsgIcon::Information);
+        else
+          ShowMessageBox(error);
       });
   viewer.exec();
   return true;

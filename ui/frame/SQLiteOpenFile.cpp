@@ -84,6 +84,8 @@ CSQLiteOpenFile::CSQLiteOpenFile(QWidget* parent) : QDialog(parent) {
   place(m_pOk, 244, 79, 50, 14);
   m_pOk->hide();
   for (QPushButton* b : {m_pBrowse, m_pRecover, m_pCancel, m_pOk}) b->setAutoDefault(false);
+  // Recover is what Enter does from the path box, and is drawn as the default.
+  m_pRecover->setDefault(true);
 
   setTabOrder(m_pEdit, m_pBrowse);
   setTabOrder(m_pBrowse, m_pRecover);
@@ -121,7 +123,8 @@ void CSQLiteOpenFile::UpdateCompanions() {
 
 void CSQLiteOpenFile::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  m_pCancel->setFocus();
+  // A path typed or pasted at once goes into the box.
+  m_pEdit->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 void CSQLiteOpenFile::OnBrowse() {

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QStyleOptionButton>
+#include <algorithm>
 
 namespace velmora {
 
@@ -19,6 +20,17 @@ void CMFCButtonEx::paintEvent(QPaintEvent*) {
   p.setPen(QColor(255, 255, 255));
   p.setFont(font());
   p.drawText(rect(), Qt::AlignCenter, text());
+}
+
+void StatusTextAdapter::SetText(const QString& text) {
+  m_pLabel->setText(text);
+  // A load sets the text once per record: the width is measured only when
+  // the text's length changes.
+  if (text.size() == m_nLastSize) return;
+  m_nLastSize = text.size();
+  if (m_nBaseWidth < 0) m_nBaseWidth = m_pLabel->width();
+  const int wanted = m_pLabel->fontMetrics().horizontalAdvance(text) + 8;
+  m_pLabel->resize(std::max(m_nBaseWidth, wanted), m_pLabel->height());
 }
 
 void ProgressBarAdapter::SetRange(int low, int high) {

@@ -25,10 +25,14 @@ class StatusTextAdapter : public IStatusText {
  public:
   explicit StatusTextAdapter(QLabel* label) : m_pLabel(label) {}
   void SetVisible(bool visible) override { m_pLabel->setVisible(visible); }
-  void SetText(const QString& text) override { m_pLabel->setText(text); }
+  // The label is at least as wide as it was made and grows to show its
+  // whole text.
+  void SetText(const QString& text) override;
 
  private:
   QLabel* m_pLabel;
+  int m_nBaseWidth = -1;
+  qsizetype m_nLastSize = -1;
 };
 
 class ProgressBarAdapter : public IProgressBar {

@@ -9,6 +9,10 @@ namespace velmora {
 
 QString RecordsCountText(int count) { return QStringLiteral("  Records : %1").arg(count); }
 
+QString RecordsStoppedText(int count) {
+  return RecordsCountText(count) + QStringLiteral(" (load stopped)");
+}
+
 int KindFromCategory(const QString& categoryText) {
   QString category = categoryText;
   const qsizetype paren = category.lastIndexOf(QLatin1Char('('));
@@ -124,11 +128,14 @@ bool CRecordDisplay::ShowOne(QTreeWidgetItem* item) {
   if (m_pStopButton) m_pStopButton->SetVisible(false);
   m_bShowingRecords = false;
 
+  // The stop flag set while this item is still the one wanted came from
+  // Stop or Esc, not from a click on another item.
+  const bool stopped = m_bStopRequested && m_hRequestedItem == m_hShownItem;
   if (grid) grid->Redraw();  // every row received is now in the view
   const int n = grid ? grid->ItemCount() : 0;
-  if (n > 0 && m_pStatusText) {
+  if ((n > 0 || stopped) && m_pStatusText) {
     m_pStatusText->SetVisible(true);
-    m_pStatusText->SetText(RecordsCountText(n));
+    m_pStatusText->SetText(stopped ? RecordsStoppedText(n) : RecordsCountText(n));
   }
   return true;
 }

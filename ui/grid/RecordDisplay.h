@@ -23,6 +23,8 @@ class CRightView;
 // Status texts of a display.
 inline constexpr const char* kRecordsIdleText = "Records:";
 QString RecordsCountText(int count);  // "  Records : %d"
+// The count of a load ended by Stop or Esc, saying so.
+QString RecordsStoppedText(int count);
 
 // The ObjectKind of a tree category text: "Tables" 8, "Views" 9, "Triggers" 11,
 // "Indexes" 10 (after cutting the text before its last "("); anything else 8.

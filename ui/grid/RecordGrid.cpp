@@ -32,7 +32,7 @@ QVariant CRecordGridModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid() || index.model() != this) return {};
   const int row = index.row(), column = index.column();
   if (row < 0 || row >= m_nShownRows || column < 0 || column >= m_nShownColumns) return {};
-  return CellText(row, column);
+  return ShownCellText(row, column);
 }
 
 QVariant CRecordGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -63,9 +63,52 @@ void CRecordGridModel::FlushPendingRows() {
   endInsertRows();
 }
 
+void CRecordGridModel::ClearSort() {
+  if (m_order.empty() && m_sort == SortState::None) return;
+  m_order.clear();
+  m_order.shrink_to_fit();
+  m_nSortColumn = -1;
+  m_sort = SortState::None;
+  emit sortCleared();
+}
+
+bool CRecordGridModel::SortByColumn(int column, SortState state,
+                                    const std::function<bool()>& stop) {
+  FlushPendingRows();
+  std::vector<int> order;
+  if (state != SortState::None) {
+    if (column < 0 || column >= m_nShownColumns) return false;
+    order = SortedRows(column, state == SortState::Descending, stop);
+    if (order.size() != size_t(ItemCount())) return false;  // stopped, or no store
+  }
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  // Indexes the views hold (the current cell) follow their row.
+  const QModelIndexList before = persistentIndexList();
+  std::vector<int> storeRows;
+  storeRows.reserve(size_t(before.size()));
+  for (const QModelIndex& index : before) storeRows.push_back(StoreRow(index.row()));
+  m_order = std::move(order);
+  m_nSortColumn = state == SortState::None ? -1 : column;
+  m_sort = state;
+  if (!before.isEmpty()) {
+    std::vector<int> viewRow(m_order.size());
+    for (size_t i = 0; i < m_order.size(); ++i) viewRow[size_t(m_order[i])] = int(i);
+    QModelIndexList after;
+    for (qsizetype i = 0; i < before.size(); ++i) {
+      const int store = storeRows[size_t(i)];
+      const int row = store >= 0 && size_t(store) < viewRow.size() ? viewRow[size_t(store)] : store;
+      after << index(row, before.at(i).column());
+    }
+    changePersistentIndexList(before, after);
+  }
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+  return true;
+}
+
 void CRecordGridModel::OnColumnsChanged() {
   // Columns change only while a display starts (rows are then empty or
   // being thrown away), so a reset costs nothing worth saving.
+  ClearSort();
   beginResetModel();
   m_nShownColumns = ColumnCount();
   m_nShownRows = m_nShownColumns == 0 ? 0 : std::min(m_nShownRows, ItemCount());
@@ -79,6 +122,7 @@ void CRecordGridModel::OnRowsAppended(int, int) {
 
 void CRecordGridModel::OnRowsReset() {
   m_flushTimer.stop();
+  ClearSort();
   beginResetModel();
   m_nShownRows = 0;
   m_nShownColumns = ColumnCount();
@@ -123,8 +167,15 @@ void CGridCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
   painter->restore();
 }
 
-QSize CGridCellDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
-  return {kGridColumnWidth, option.fontMetrics.height() + 2 * kGridCellMargin + 2};
+QSize CGridCellDelegate::sizeHint(const QStyleOptionViewItem& option,
+                                  const QModelIndex& index) const {
+  QString text = index.data(Qt::DisplayRole).toString();
+  // What one line can show: the start of a long text, line breaks as blanks.
+  if (text.size() > 256) text.truncate(256);
+  for (QChar& c : text)
+    if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('\t')) c = QLatin1Char(' ');
+  const int width = option.fontMetrics.horizontalAdvance(text) + 2 * kGridCellMargin + 8;
+  return {std::min(width, kGridFitMaxWidth), option.fontMetrics.height() + 2 * kGridCellMargin + 2};
 }
 
 // ---------------------------------------------------------------------------
@@ -159,9 +210,22 @@ CListCtrlEx::CListCtrlEx(QWidget* parent) : QTableView(parent), m_pModel(new CRe
   columns->setSectionResizeMode(QHeaderView::Interactive);
   columns->setDefaultSectionSize(kGridColumnWidth);
   columns->setDefaultAlignment(Qt::AlignCenter);
-  columns->setStretchLastSection(false);
-  columns->setSectionsClickable(false);
+  // The last column reaches the pane's edge; a click on a caption sorts.
+  columns->setStretchLastSection(true);
+  columns->setSectionsClickable(true);
+  columns->setSortIndicatorShown(false);
   columns->setHighlightSections(false);
+  connect(columns, &QHeaderView::sectionClicked, this, [this](int column) { emit sortRequested(column); });
+  connect(m_pModel, &CRecordGridModel::sortCleared, this,
+          [this] { horizontalHeader()->setSortIndicatorShown(false); });
+  // The widths follow the first rows' texts as they arrive.
+  connect(m_pModel, &QAbstractItemModel::modelReset, this, [this] {
+    m_nFittedRows = 0;
+    FitColumns();
+  });
+  connect(m_pModel, &QAbstractItemModel::rowsInserted, this, [this] {
+    if (m_nFittedRows < kGridFitRows) FitColumns();
+  });
 
   // The view paints a selected cell's background before the delegate paints
   // it; with the highlight equal to the background, the selection shows only
@@ -235,8 +299,14 @@ QString CListCtrlEx::SelectionText(const std::function<bool()>& stop, bool* stop
           return {};
         }
         const QModelIndex index = m_pModel->index(r, c);
-        fields << (selection.contains(index) ? TabSeparatedField(m_pModel->CellText(r, c))
-                                             : QString());
+        if (!selection.contains(index)) {
+          fields << QString();
+          continue;
+        }
+        // A NULL is copied as an empty field, not as the word the grid shows.
+        bool isNull = false;
+        const QString cell = m_pModel->ShownCellText(r, c, &isNull);
+        fields << (isNull ? QString() : TabSeparatedField(cell));
       }
       text += fields.join(QLatin1Char('\t')) + QLatin1Char('\n');
     }
@@ -261,7 +331,7 @@ CListCtrlEx::FindOutcome CListCtrlEx::FindText(const QString& text, bool forward
     if (stop && k % kGridCellsPerStopCheck == 0 && stop()) return FindOutcome::Stopped;
     at = forward ? (at + 1 == total ? 0 : at + 1) : (at == 0 ? total - 1 : at - 1);
     const int row = int(at / columnCount), column = int(at % columnCount);
-    if (!m_pModel->CellText(row, column).contains(text, Qt::CaseInsensitive)) continue;
+    if (!m_pModel->ShownCellText(row, column).contains(text, Qt::CaseInsensitive)) continue;
     if (found != nullptr) *found = m_pModel->index(row, column);
     if (wrapped != nullptr) *wrapped = hasCurrent && (forward ? at <= origin : at >= origin);
     return FindOutcome::Found;
@@ -297,6 +367,46 @@ void CListCtrlEx::keyPressEvent(QKeyEvent* event) {
 }
 
 void CListCtrlEx::Redraw() { m_pModel->Redraw(); }
+
+CRecordGridModel::SortState CListCtrlEx::NextSortState(int column) const {
+  using State = CRecordGridModel::SortState;
+  if (column != m_pModel->SortColumn()) return State::Ascending;
+  return m_pModel->Sort() == State::Ascending ? State::Descending : State::None;
+}
+
+bool CListCtrlEx::SortByColumn(int column, CRecordGridModel::SortState state,
+                               const std::function<bool()>& stop) {
+  // A selection of rows means nothing in another order.
+  selectionModel()->clearSelection();
+  if (!m_pModel->SortByColumn(column, state, stop)) return false;
+  QHeaderView* header = horizontalHeader();
+  header->setSortIndicatorShown(state != CRecordGridModel::SortState::None);
+  if (state != CRecordGridModel::SortState::None)
+    header->setSortIndicator(column, state == CRecordGridModel::SortState::Ascending
+                                         ? Qt::AscendingOrder
+                                         : Qt::DescendingOrder);
+  if (m_pModel->rowCount() > 0) {
+    const int current = currentIndex().isValid() ? currentIndex().column() : column;
+    selectionModel()->setCurrentIndex(m_pModel->index(0, current), QItemSelectionModel::NoUpdate);
+  }
+  scrollToTop();
+  return true;
+}
+
+void CListCtrlEx::FitColumns() {
+  QHeaderView* header = horizontalHeader();
+  const int columns = m_pModel->columnCount();
+  const int rows = std::min(m_pModel->rowCount(), kGridFitRows);
+  QStyleOptionViewItem option;
+  initViewItemOption(&option);
+  for (int c = 0; c < columns; ++c) {
+    int width = header->sectionSizeHint(c);
+    for (int r = 0; r < rows; ++r)
+      width = std::max(width, itemDelegate()->sizeHint(option, m_pModel->index(r, c)).width());
+    header->resizeSection(c, std::min(width, kGridAutoMaxWidth));
+  }
+  m_nFittedRows = rows;
+}
 
 void CListCtrlEx::AddGridColumn(int index, const QString& caption) {
   m_pModel->AddGridColumn(index, caption);

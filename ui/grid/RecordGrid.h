@@ -10,12 +10,19 @@
 #include <QTableView>
 #include <QTimer>
 #include <functional>
+#include <vector>
 
 #include "output/ColumnStores.h"
 
 namespace velmora {
 
 inline constexpr int kGridColumnWidth = 90;
+// Columns fitted to their content are at most this wide when a table is
+// shown (a double click on a column's border fits it up to kGridFitMaxWidth).
+inline constexpr int kGridAutoMaxWidth = 320;
+inline constexpr int kGridFitMaxWidth = 2000;
+// How many first rows the widths are fitted to.
+inline constexpr int kGridFitRows = 50;
 inline constexpr int kGridCellMargin = 2;
 // The inside of a selected cell.
 inline constexpr QRgb kGridSelectionRgb = 0xFFCCE4FF;
@@ -55,8 +62,28 @@ class CRecordGridModel : public QAbstractTableModel, public StoreBackedGrid {
   // Tells the views about the rows appended since the last call.
   void FlushPendingRows();
 
+  // --- sorting ---
+  // The model never moves values: a sort is a permutation of row numbers.
+  // View row r shows store row StoreRow(r); rows appended after a sort keep
+  // their place at the end.
+  int StoreRow(int viewRow) const {
+    return viewRow >= 0 && viewRow < int(m_order.size()) ? m_order[size_t(viewRow)] : viewRow;
+  }
+  // The text (and whether it is a NULL) that view row `row` shows in `column`.
+  QString ShownCellText(int row, int column, bool* isNull = nullptr) const {
+    return CellText(StoreRow(row), column, isNull);
+  }
+  enum class SortState { None, Ascending, Descending };
+  // Orders the rows by column `column` (None: back to the order the table
+  // was read in). False, changing nothing, when stopped or not possible.
+  bool SortByColumn(int column, SortState state, const std::function<bool()>& stop = {});
+  int SortColumn() const { return m_nSortColumn; }
+  SortState Sort() const { return m_sort; }
+
  signals:
   void redrawRequested();
+  // The sort was undone by a reset of the rows or columns.
+  void sortCleared();
 
  protected:
   void OnColumnsChanged() override;
@@ -64,9 +91,14 @@ class CRecordGridModel : public QAbstractTableModel, public StoreBackedGrid {
   void OnRowsReset() override;
 
  private:
+  void ClearSort();
+
   int m_nShownRows = 0;     // rows the views know of
   int m_nShownColumns = 0;  // columns the views know of
   QTimer m_flushTimer;
+  std::vector<int> m_order;  // view row -> store row; empty: the reading order
+  int m_nSortColumn = -1;
+  SortState m_sort = SortState::None;
 };
 
 // Paints one cell as the grid shows it.
@@ -76,6 +108,8 @@ class CGridCellDelegate : public QStyledItemDelegate {
   using QStyledItemDelegate::QStyledItemDelegate;
   void paint(QPainter* painter, const QStyleOptionViewItem& option,
              const QModelIndex& index) const override;
+  // As wide as the cell's text (what fits on one line, at most
+  // kGridFitMaxWidth), as high as a row.
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
   // The cell rectangle `cell` less the margin; the part that is painted white.
@@ -113,6 +147,18 @@ class CListCtrlEx : public QTableView, public IRecordGrid {
   FindOutcome FindText(const QString& text, bool forward, const std::function<bool()>& stop,
                        QModelIndex* found, bool* wrapped = nullptr) const;
 
+  // The state a click on the header of `column` moves to: ascending for a
+  // column not sorted yet, then descending, then the reading order again.
+  CRecordGridModel::SortState NextSortState(int column) const;
+  // Sorts by `column` and shows the header's sort mark; the current cell
+  // goes to the top. False when stopped.
+  bool SortByColumn(int column, CRecordGridModel::SortState state,
+                    const std::function<bool()>& stop = {});
+  // Fits every column to its caption and the texts of the first
+  // kGridFitRows rows, at most kGridAutoMaxWidth wide; the last column
+  // stretches to the pane's edge.
+  void FitColumns();
+
   // IRecordGrid
   int ItemCount() const override { return m_pModel->ItemCount(); }
   int ColumnCount() const override { return m_pModel->ColumnCount(); }
@@ -121,6 +167,9 @@ class CListCtrlEx : public QTableView, public IRecordGrid {
   void Redraw() override;
   void AddGridColumn(int index, const QString& caption) override;
   void AddGridCell(int column, const QString& text) override { m_pModel->AddGridCell(column, text); }
+  void AddGridValue(int column, const QString& text, const CellSortKey& key) override {
+    m_pModel->AddGridValue(column, text, key);
+  }
   void SetVisible(bool visible) override { setVisible(visible); }
 
  signals:
@@ -129,6 +178,8 @@ class CListCtrlEx : public QTableView, public IRecordGrid {
   // Enter or Return was pressed on the current cell `index`: its whole
   // value is wanted (the value viewer).
   void valueRequested(const QModelIndex& index);
+  // The header of `column` was clicked: the frame sorts (with a way to stop).
+  void sortRequested(int column);
 
  protected:
   // Copy is handed to copyRequested (the frame copies with a way to stop);
@@ -137,6 +188,7 @@ class CListCtrlEx : public QTableView, public IRecordGrid {
 
  private:
   CRecordGridModel* m_pModel;
+  int m_nFittedRows = 0;  // rows the column widths were last fitted to
 };
 
 }  // namespace velmora

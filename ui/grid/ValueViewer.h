@@ -30,6 +30,14 @@ QString HexDump(const QByteArray& bytes, std::int64_t maxBytes);
 // "1 byte", "1,234 bytes (1.2 MB)".
 QString SizeText(std::int64_t bytes);
 
+// The file name "Save Value As..." suggests for a value of `table`.`column`:
+// table_column_ROWID (or _rowN without a rowid) with the extension of what
+// the value holds (.txt for texts and numbers; .png, .jpg, .gif, .bmp,
+// .webp, .pdf, .zip, .gz, .db for blobs of those kinds; .bin otherwise).
+// Characters a file name cannot hold become '_'.
+QString SuggestedValueFileName(const QString& table, const QString& column, std::int64_t row,
+                               const FetchedValue& value);
+
 class CValueViewerDlg : public QDialog {
   Q_OBJECT
  public:
