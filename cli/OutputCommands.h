@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "engine/SQLiteRecovery.h"
+#include "platform/Text.h"
 
 namespace velmora::cli {
 

@@ -95,7 +95,7 @@ bool ColumnStoreSet::CreateColumnStore(int index, int position) {
   sqlite3_prepare_v2(store.db, "SELECT \"Column\" FROM \"table\" WHERE \"id\" = ?1", -1,
                      &store.select, nullptr);
   if (store.insert == nullptr || store.select == nullptr) {
-    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(store.db));
+    ReportSqlError(sqlite3_errmsg(store.db));
   }
   const bool ok = store.insert != nullptr;
   m_stores.insert(m_stores.begin() + position, std::move(store));
@@ -120,7 +120,7 @@ void ColumnStoreSet::WritePending(Store& store) {
                           static_cast<int>(cell.second.size() * 2), SQLITE_STATIC);
     }
     if (sqlite3_step(stmt) != SQLITE_DONE) {
-      std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(store.db));
+      ReportSqlError(sqlite3_errmsg(store.db));
     }
     sqlite3_reset(stmt);
   };

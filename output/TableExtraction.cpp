@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "engine/SqlQuote.h"
+#include "engine/SqliteDb.h"
 #include "engine/StandIns.h"
 #include "engine/WorkingDatabase.h"
 #include "output/VirtualTableSave.h"
@@ -138,7 +139,7 @@ bool ExecCreateStatement(sqlite3* db, const QString& sql, QString* error) {
   if (PrepareWithStandIns(db, utf8, &stmt, &tail, nullptr) != SQLITE_OK ||
       stmt == nullptr) {
     *error = QString::fromUtf8(sqlite3_errmsg(db));
-    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(db));
+    ReportSqlError(sqlite3_errmsg(db));
     sqlite3_finalize(stmt);
     return false;
   }
@@ -152,7 +153,7 @@ bool ExecCreateStatement(sqlite3* db, const QString& sql, QString* error) {
   sqlite3_finalize(stmt);
   if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
     *error = QString::fromUtf8(sqlite3_errmsg(db));
-    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(db));
+    ReportSqlError(sqlite3_errmsg(db));
     return false;
   }
   return true;
@@ -168,7 +169,7 @@ bool ReadColumnInfo(sqlite3* workDb, const QString& tableName, TableLayout* layo
                          "SELECT cid, name, type, \"notnull\", dflt_value, pk, hidden "
                          "FROM pragma_table_xinfo(?1, 'main') ORDER BY cid",
                          -1, &stmt, nullptr) != SQLITE_OK) {
-    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(workDb));
+    ReportSqlError(sqlite3_errmsg(workDb));
     sqlite3_finalize(stmt);
     return false;
   }
@@ -292,7 +293,11 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
   EmptyTempFolder();
   TableLayout layout;
   if (!ReadColumnInfo(engine.WorkingDb(), name, &layout)) {
-    if (save) outcome.error = QStringLiteral("its columns are not known");
+    if (save)
+      outcome.error = name.contains(QChar(0))
+                          ? QStringLiteral("its name holds a zero byte, which no SQLite statement "
+                                           "can carry")
+                          : QStringLiteral("its columns are not known");
     return outcome;
   }
 

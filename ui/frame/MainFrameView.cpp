@@ -17,6 +17,7 @@
 #include "ui/grid/RecordDisplay.h"
 #include "ui/grid/RightView.h"
 #include "ui/grid/ValueViewer.h"
+#include "ui/frame/WidgetMessageBox.h"
 
 namespace velmora {
 namespace {
@@ -77,7 +78,7 @@ void CMainFrame::MarkLosses() {
     const TableSummary* table = m_summary->Table(ObjectNameOfItem(item));
     if (table == nullptr || !table->HasLosses()) continue;
     item->setIcon(0, style()->standardIcon(QStyle::SP_MessageBoxWarning));
-    item->setToolTip(0, QStringLiteral("Lost: ") + table->LossText());
+    item->setToolTip(0, PlainToolTip(QStringLiteral("Lost: ") + table->LossText()));
   }
 }
 

@@ -19,10 +19,17 @@ void InstallWidgetMessageBoxHook() {
                     buttons == MsgButtons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
                     parent);
     box.setObjectName(QStringLiteral("messageBox"));
+    box.setTextFormat(Qt::PlainText);
     const int answer = box.exec();
     if (buttons == MsgButtons::Ok) return MsgResult::Ok;
     return answer == QMessageBox::Yes ? MsgResult::Yes : MsgResult::No;
   });
+}
+
+QString PlainToolTip(const QString& text) {
+  if (text.isEmpty()) return text;
+  return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() +
+         QStringLiteral("</p>");
 }
 
 }  // namespace velmora
