@@ -139,7 +139,11 @@ bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file) {
   for (const QString& line : DescribeSchemaRecovery(engine))
     PrintErrorLine(QStringLiteral("velmora-recover: ") + line);
   const CSQLiteRecovery::WorkingDbOutcome working = engine.BuildWorkingDatabase();
-  if (!working.message.isEmpty()) PrintErrorLine(working.message);
+  if (!working.message.isEmpty()) {
+    // No working database: the file was not judged, so it is not called corrupted.
+    PrintErrorLine(working.message);
+    return false;
+  }
   if (!engine.TableNames().isEmpty()) return true;
   PrintErrorLine(QStringLiteral("File Corrupted"));
   return false;
