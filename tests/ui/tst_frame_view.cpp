@@ -195,12 +195,15 @@ void TestFrameView::namesThatLookLikeTags() {
   QVERIFY(frame.OpenDatabasePath(path));
   QTreeWidget* tree = frame.TreeCtrl();
   for (const QString& name : {zero, local}) {
-    QTreeWidgetItem* item = TableItem(frame, name);
+    QTreeWidgetItem* item = nullptr;
+    for (int i = 0; i < frame.m_hTablesItem->childCount(); ++i)
+      if (frame.m_hTablesItem->child(i)->data(0, Qt::UserRole).toString() == name)
+        item = frame.m_hTablesItem->child(i);
     QVERIFY(item != nullptr);
     const QString tip = item->toolTip(0);
     QVERIFY(!tip.isEmpty());
     QCOMPARE(QTextDocumentFragment::fromHtml(tip).toPlainText(),
-             name + QStringLiteral(" — virtual table (module rtree)"));
+             item->text(0) + QStringLiteral(" — virtual table (module rtree)"));
     // Hovering shows the tooltip (it must not hang), then a click shows the statement.
     tree->scrollToItem(item);
     const QPoint at = tree->visualItemRect(item).center();
@@ -211,6 +214,7 @@ void TestFrameView::namesThatLookLikeTags() {
     frame.OnShowRecords(item);
   }
   frame.OnShowRecords(TableItem(frame, QStringLiteral("<b>bold</b>")));
+  QCOMPARE(frame.m_hTablesItem->childCount(), 3);
   QVERIFY(boxes.boxes.isEmpty());
 
   // The window's message boxes show their text as plain text.
