@@ -28,13 +28,20 @@ int RunExport(const QStringList& args) {
     return kExitUsage;
   }
   const QDir folder(positional.at(1));
-  if (!QFileInfo(positional.at(1)).isDir()) {
+  const QFileInfo folderInfo(positional.at(1));
+  if (folderInfo.exists() && !folderInfo.isDir()) {
     PrintError(QStringLiteral("%1 is not a folder").arg(positional.at(1)));
     return kExitUsage;
   }
   InstallStopOnInterrupt();
   CSQLiteRecovery engine;
   if (!OpenDamagedFile(engine, positional.at(0))) return kExitFailure;
+  // A folder that does not exist yet is made, as save makes its folder.
+  if (!folder.exists() && !QDir().mkpath(positional.at(1))) {
+    PrintError(QStringLiteral("The folder \"%1\" does not exist and cannot be created.")
+                   .arg(positional.at(1)));
+    return kExitUsage;
+  }
   QStringList tables;
   for (const QString& wanted : given) {
     const QString name = ResolveName(engine, kKindTable, wanted);

@@ -129,7 +129,11 @@ bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file) {
   CSQLiteRecovery::ScanOptions options;
   options.useCompanions = !g_bMainFileOnly;
   const CSQLiteRecovery::ScanOutcome scan = engine.ScanDatabase(file, options);
-  if (scan != CSQLiteRecovery::ScanOutcome::Opened) PrintErrorLine(CSQLiteRecovery::ScanMessage(scan));
+  if (scan != CSQLiteRecovery::ScanOutcome::Opened) {
+    // One message: a file that cannot be opened is not said to be corrupted too.
+    PrintErrorLine(CSQLiteRecovery::ScanMessage(scan));
+    return false;
+  }
   // Where the pages came from, when not all from the file at its header's
   // settings: companion files used or passed over, detected settings.
   for (const QString& line : DescribeSource(engine.SourceInfo()))
@@ -143,6 +147,13 @@ bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file) {
     // No working database: the file was not judged, so it is not called corrupted.
     PrintErrorLine(working.message);
     return false;
+  }
+  // Tables whose stored statement the library refused and that were rebuilt.
+  for (const SchemaObject& object : engine.Catalog().Objects()) {
+    if (!object.sqlRebuilt) continue;
+    PrintErrorLine(QStringLiteral("velmora-recover: table ") + object.name +
+                   QStringLiteral(": its CREATE TABLE statement is damaged; rebuilt from its surviving text") +
+                   (object.repairNote.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(object.repairNote)));
   }
   if (!engine.TableNames().isEmpty()) return true;
   PrintErrorLine(QStringLiteral("File Corrupted"));

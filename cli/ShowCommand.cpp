@@ -90,7 +90,7 @@ class TerminalEdit : public IStatementEdit {
 
 int RunShow(const QStringList& args) {
   QStringList positional;
-  int kind = kKindTable;
+  int kind = 0;  // any kind, until --kind names one
   for (int i = 0; i < args.size(); ++i) {
     if (args.at(i) == QLatin1String("--kind")) {
       if (i + 1 >= args.size() || (kind = KindFromWord(args.at(i + 1))) == 0) {
@@ -109,10 +109,35 @@ int RunShow(const QStringList& args) {
   InstallStopOnInterrupt();
   CSQLiteRecovery engine;
   if (!OpenDamagedFile(engine, positional.at(0))) return kExitFailure;
-  const QString name = ResolveName(engine, kind, positional.at(1));
-  if (name.isEmpty()) {
-    PrintError(QStringLiteral("no %1 named %2").arg(KindWord(kind), positional.at(1)));
-    return kExitUsage;
+  QString name;
+  if (kind != 0) {
+    name = ResolveName(engine, kind, positional.at(1));
+    if (name.isEmpty()) {
+      PrintError(QStringLiteral("no %1 named %2").arg(KindWord(kind), positional.at(1)));
+      return kExitUsage;
+    }
+  } else {
+    // The object of that name, whatever its kind; a name that several kinds
+    // hold (a trigger and a table, or a row whose damaged type lists it
+    // twice) needs --kind.
+    QStringList kinds;
+    for (const int each : {kKindTable, kKindView, kKindIndex, kKindTrigger}) {
+      const QString found = ResolveName(engine, each, positional.at(1));
+      if (found.isEmpty()) continue;
+      kinds << KindWord(each);
+      kind = each;
+      name = found;
+    }
+    if (kinds.isEmpty()) {
+      PrintError(QStringLiteral("no object named %1").arg(positional.at(1)));
+      return kExitUsage;
+    }
+    if (kinds.size() > 1) {
+      PrintError(QStringLiteral("%1 names a %2: say which with --kind %3")
+                     .arg(positional.at(1), kinds.join(QStringLiteral(" and a ")),
+                          kinds.join(QLatin1Char('|'))));
+      return kExitUsage;
+    }
   }
 
   QTextStream out(stdout);

@@ -37,15 +37,18 @@ const Verb kVerbs[] = {
      RunList},
     {"show", "show FILE NAME [--kind table|view|index|trigger]\n"
              "                 print a table's records as the grid shows them (TAB separated),\n"
-             "                 or the statement of a view, index or trigger",
+             "                 or the statement of a view, index or trigger; NAME is looked for\n"
+             "                 among every kind, --kind says which when two kinds hold it",
      RunShow},
     {"save", "save FILE OUTDIR [--table NAME]... [--view NAME]... [--trigger NAME]... [--index NAME]...\n"
-             "                 write the objects (all when none is named) into OUTDIR/<file name>;\n"
+             "                 write the objects (all when none is named) into OUTDIR/<file name>\n"
+             "                 (OUTDIR is made when missing), never over an existing file;\n"
              "                 exit 3 when some object could not be saved or Ctrl+C stopped it",
      RunSave},
     {"export", "export FILE OUTDIR [--table NAME]...\n"
-               "                 write each table (all when none is named) as OUTDIR/<table>.csv,\n"
-               "                 never replacing a file; exit 3 when some table was not written whole",
+               "                 write each table (all when none is named) as OUTDIR/<table>.csv\n"
+               "                 (OUTDIR is made when missing), never replacing a file; exit 3 when\n"
+               "                 some table was not written whole",
      RunExport},
 };
 
@@ -55,7 +58,9 @@ void PrintHelp(QTextStream& out) {
          "Verbs:\n";
   for (const Verb& verb : kVerbs) out << "  " << verb.usage << '\n';
   out << "\nOptions:\n"
-         "  --work-dir DIR  folder for the working database (default: the program's folder)\n"
+         "  --work-dir DIR  folder for the working database (default: the program's folder;\n"
+         "                 for an installed program, or when that folder is not writable, the\n"
+         "                 user's cache folder, ~/.cache/velmora-recover)\n"
          "  --main-file-only\n"
          "                 read FILE alone: leave out FILE-wal and FILE-journal beside it\n"
          "                 (by default their committed or original pages are read as SQLite would)\n"

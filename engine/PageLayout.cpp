@@ -216,7 +216,10 @@ bool ParsePageLayout(const std::uint8_t* page, std::int64_t pageSize, std::int64
   l.interior = format::IsInterior(l.type);
   std::int64_t count = format::ReadBigEndian16(page + h + format::kPageCellCount);
   l.declaredCells = count;
-  if (count >= pageSize) {
+  // A leaf's records can be found by scanning its content area whatever its
+  // count says (see below); an interior page with more cells than bytes has
+  // no child pointers worth following.
+  if (l.interior && count >= pageSize) {
     l.problem = PageProblem::BadCellCount;
     return false;
   }

@@ -20,7 +20,7 @@ namespace velmora {
 enum class PageProblem : std::uint8_t {
   None,
   NotBtree,      // the type byte is not 2, 5, 10 or 13
-  BadCellCount,  // more cells than bytes in the page
+  BadCellCount,  // an interior page with more cells than bytes in the page
 };
 
 struct PageLayout {

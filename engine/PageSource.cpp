@@ -17,6 +17,9 @@ namespace {
 
 // Page-size detection looks at the pages in the first bytes of the file.
 constexpr std::int64_t kDetectionSample = 8 * 1024 * 1024;
+// How far past the pages the files hold a companion's page numbers may reach.
+constexpr std::int64_t kAbsentPerHeld = 4;
+constexpr std::int64_t kAbsentAllowance = 4096;
 
 // The path's bytes are NativePath(path): a name that is not UTF-8 is found.
 bool IsFile(const QString& path) {
@@ -182,6 +185,34 @@ PageSource::OpenResult PageSource::Open(const QString& path, bool useCompanions)
   }
   for (auto it = m_overlay.begin(); it != m_overlay.end();)
     it = it->first > m_geometry.pageCount ? m_overlay.erase(it) : std::next(it);
+  // The size a commit frame or a journal header records is only a claim, and
+  // so is the page number of a frame: every later pass visits and keeps a
+  // little state for each page up to the count. The count is cut to the last
+  // page some file holds, and a page held far beyond the others (more absent
+  // pages below it than kAbsentPerHeld per page held, plus kAbsentAllowance)
+  // is left out, so that the work stays in proportion to the pages held.
+  std::vector<std::int64_t> beyond;
+  for (const auto& entry : m_overlay)
+    if (entry.first > m_mainPages) beyond.push_back(entry.first);
+  std::sort(beyond.begin(), beyond.end());
+  std::int64_t lastHeld = m_mainPages;
+  std::int64_t held = m_mainPages;
+  for (const std::int64_t page : beyond) {
+    ++held;
+    if (page <= kAbsentPerHeld * held + kAbsentAllowance) lastHeld = page;
+  }
+  if (m_geometry.pageCount > lastHeld) {
+    for (auto it = m_overlay.begin(); it != m_overlay.end();)
+      it = it->first > lastHeld ? m_overlay.erase(it) : std::next(it);
+    CompanionUse& claimant = wal.used ? m_report.wal : m_report.journal;
+    const QString cut = QStringLiteral("it gives the database %1 pages; the %2 past page %3, "
+                                       "which the files hold almost none of, were left out")
+                            .arg(m_geometry.pageCount)
+                            .arg(m_geometry.pageCount - lastHeld)
+                            .arg(lastHeld);
+    claimant.note = claimant.note.isEmpty() ? cut : claimant.note + QStringLiteral("; ") + cut;
+    m_geometry.pageCount = lastHeld;
+  }
 
   // Page 1 as read gives the header fields from here on.
   if (const Overlay one = Locate(1); one.file != nullptr && one.file != &m_file) {

@@ -128,6 +128,17 @@ class PageSource {
   std::int64_t ReadPart(std::int64_t number, std::int64_t offset, std::uint8_t* out,
                         std::int64_t count) const;
 
+  // Where the image of page `number` comes from.
+  enum class Origin { None, File, Wal, Journal };
+  Origin PageOrigin(std::int64_t number) const {
+    if (number <= 0 || number > m_geometry.pageCount) return Origin::None;
+    const Overlay where = Locate(number);
+    return where.file == &m_walFile       ? Origin::Wal
+           : where.file == &m_journalFile ? Origin::Journal
+           : where.file == &m_file        ? Origin::File
+                                          : Origin::None;
+  }
+
   // Raw bytes of the file at `offset` (the header and the file's own tail);
   // the number of bytes read.
   std::int64_t ReadRaw(std::int64_t offset, void* out, std::int64_t count) const {

@@ -174,7 +174,10 @@ bool ReadTree(CSQLiteRecovery& session, const std::vector<LostGroup>& all,
   auto visitor = MakeVisitor(session, [&](const CellRef&, const RecordView& record) {
     if (!record.hasRowid) return true;
     ++evidence->rows;
-    if (evidence->profile.records < kMaxProfiledRecords) AddToProfile(record, evidence->profile);
+    if (evidence->profile.records < kMaxProfiledRecords)
+      AddToProfile(record, evidence->profile);
+    else
+      evidence->profile.cut = true;
     for (std::size_t i = 0; i < indexes.size(); ++i) {
       const LostIndex& index = indexes[i];
       const auto entry = index.byRowid.find(record.rowid);
@@ -296,8 +299,8 @@ QString BuildStatement(const QString& table, const RecordProfile& profile,
     QString definition = QuoteIdentifier(name);
     if (i == alias) {
       definition += QStringLiteral(" INTEGER PRIMARY KEY AUTOINCREMENT");
-    } else if (i < static_cast<int>(profile.columns.size())) {
-      const QString type = TypeFromEvidence(profile.columns[size_t(i)]);
+    } else {
+      const QString type = TypeFromProfile(profile, i);
       if (!type.isEmpty()) definition += QLatin1Char(' ') + type;
     }
     columns << definition;
@@ -536,10 +539,16 @@ std::vector<RecoveredTable> FindRecoveredTables(CSQLiteRecovery& session, const 
     if (shape == InternalShape::Sequence) sequenceTree = static_cast<int>(t);
   }
 
-  // 3. The rest by number.
+  // 3. The rest by number: the numbers only grow, so each name is looked up
+  // once in the set of names taken.
+  QSet<QString> usedLower;
+  for (const QString& name : used) usedLower.insert(name.toLower());
+  int number = 0;
   for (std::size_t t = 0; t < trees.size(); ++t) {
     if (!names[t].isEmpty()) continue;
-    names[t] = RecoveredTableName(used);
+    do {
+      names[t] = QStringLiteral("recovered_table_%1").arg(++number);
+    } while (usedLower.contains(names[t]));
     used << names[t];
     notes[t] = QStringLiteral("its schema row is lost and nothing in the file names it");
   }

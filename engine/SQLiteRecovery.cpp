@@ -113,7 +113,10 @@ class ProfileCollector : public ICellVisitor {
   ProfileCollector(const CSQLiteRecovery& session, RecordProfile& profile)
       : m_session(session), m_profile(profile) {}
   CellUse VisitCell(const CellRef& cell) override {
-    if (m_profile.records >= kMaxProfiledRecords) return CellUse::Stop;
+    if (m_profile.records >= kMaxProfiledRecords) {
+      m_profile.cut = true;
+      return CellUse::Stop;
+    }
     m_session.DecodeCell(cell, DecodeMode::Display, nullptr, m_view);
     if (m_view.values.empty()) return CellUse::Used;
     m_profile.indexTree =
@@ -413,10 +416,16 @@ CSQLiteRecovery::WorkingDbOutcome CSQLiteRecovery::BuildWorkingDatabase() {
       continue;
     }
     const int before = m_working->TableCount();
-    if (!InternalTableStatement(table.name).isEmpty())
+    if (!InternalTableStatement(table.name).isEmpty()) {
       m_working->ReplayInternal(table.name);
-    else if (!m_working->Replay(table.sql))
+    } else if (!m_working->Accepts(table.sql)) {
+      // A statement the library cannot even compile is damaged text: it is
+      // rebuilt without a complaint about the text; when it cannot be, the
+      // replay reports the library's error and the table is not listed.
+      if (!RepairStatement(table)) m_working->Replay(table.sql);
+    } else if (!m_working->Replay(table.sql)) {
       RepairStatement(table);
+    }
     // One slot per table the statement made (an AUTOINCREMENT table makes
     // sqlite_sequence too).
     for (int made = m_working->TableCount(); made > before; --made)

@@ -18,6 +18,7 @@
 
 #include "engine/OrphanPass.h"
 #include "engine/PageMap.h"
+#include "engine/PagePicture.h"
 #include "engine/PagePasses.h"
 #include "engine/PageSource.h"
 #include "engine/RecordDecoder.h"
@@ -181,6 +182,11 @@ class CSQLiteRecovery {
   // The lost-and-found table's schema object; null when every orphan row
   // found its table.
   const SchemaObject* LostAndFound() const;
+  // What the recovery made of every page, one byte a page (see
+  // engine/PagePicture.h), for the page map of the summary. Meaningful once
+  // BuildWorkingDatabase ran the orphan pass; `progress` (may be null) is
+  // polled between pages.
+  PagePicture PageUses(IWalkProgress* progress) const { return DrawPagePicture(*this, progress); }
   // The automatic-index schema rows the scan read.
   const std::vector<SchemaIndexRow>& AutoIndexRows() const { return m_autoIndexes; }
   // Tables the working database accepted, by real name, and the virtual

@@ -129,9 +129,7 @@ class StatementBuilder {
 
 // A column built from the records at `position`.
 QString PlaceholderColumn(const QString& name, const RecordProfile& profile, int position) {
-  const QString type = position < int(profile.columns.size())
-                           ? TypeFromEvidence(profile.columns[size_t(position)])
-                           : QString();
+  const QString type = TypeFromProfile(profile, position);
   return type.isEmpty() ? QuoteIdentifier(name) : QuoteIdentifier(name) + QLatin1Char(' ') + type;
 }
 
@@ -186,17 +184,22 @@ void AddToProfile(const RecordView& record, RecordProfile& profile) {
 }
 
 QString TypeFromEvidence(const ColumnEvidence& e) {
-  const std::int64_t most = std::max({e.integers, e.reals, e.texts, e.blobs});
-  if (most == 0) return QString();
-  // INTEGER affinity turns integral reals and numeric texts into integers;
-  // REAL affinity turns numeric texts into reals (the integers it stores are
-  // its own reals kept short); TEXT affinity turns numbers into texts. A BLOB
-  // column converts nothing.
-  if (e.integers == most)
-    return e.reals == 0 && e.texts == 0 ? QStringLiteral("INTEGER") : QString();
-  if (e.reals == most) return e.texts == 0 ? QStringLiteral("REAL") : QString();
-  if (e.texts == most) return e.integers == 0 && e.reals == 0 ? QStringLiteral("TEXT") : QString();
-  return QStringLiteral("BLOB");
+  // A declared type must not change a stored value: INTEGER affinity turns
+  // integral reals and numeric texts into integers, REAL affinity turns
+  // integers and numeric texts into reals, TEXT affinity turns numbers into
+  // texts. Blobs and NULLs pass every affinity unchanged; a column without a
+  // declared type converts nothing.
+  if (e.integers + e.reals + e.texts + e.blobs == 0) return QString();
+  if (e.integers > 0 && e.reals == 0 && e.texts == 0) return QStringLiteral("INTEGER");
+  if (e.reals > 0 && e.integers == 0 && e.texts == 0) return QStringLiteral("REAL");
+  if (e.texts > 0 && e.integers == 0 && e.reals == 0) return QStringLiteral("TEXT");
+  if (e.blobs > 0 && e.integers == 0 && e.reals == 0 && e.texts == 0) return QStringLiteral("BLOB");
+  return QString();
+}
+
+QString TypeFromProfile(const RecordProfile& profile, int position) {
+  if (profile.cut || position < 0 || position >= int(profile.columns.size())) return QString();
+  return TypeFromEvidence(profile.columns[size_t(position)]);
 }
 
 SchemaRepairResult RepairTableStatement(const QString& name, const QString& damagedSql,

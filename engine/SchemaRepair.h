@@ -30,6 +30,7 @@ struct RecordProfile {
   bool indexTree = false;               // the root is an index b-tree: a WITHOUT ROWID table
   std::int64_t records = 0;             // records counted
   int widest = 0;                       // values in the widest record (at most kMaxRebuiltColumns)
+  bool cut = false;                     // records past kMaxProfiledRecords went uncounted
   std::vector<ColumnEvidence> columns;  // per value position, widest entries
 };
 
@@ -42,11 +43,15 @@ inline constexpr std::int64_t kMaxProfiledRecords = 200000;
 // not counted).
 void AddToProfile(const RecordView& record, RecordProfile& profile);
 
-// The declared type for a column with `evidence`: INTEGER, REAL, TEXT or BLOB
-// after the storage class most of its values have, or empty (no affinity)
-// when that type would convert the column's values of another class, or when
-// every value is NULL.
+// The declared type for a column with `evidence`: INTEGER, REAL or TEXT when
+// every value that is not NULL already has that storage class (so the
+// column's affinity converts none of them), BLOB when most are blobs, else
+// empty (no affinity: every value is stored as it comes).
 QString TypeFromEvidence(const ColumnEvidence& evidence);
+
+// TypeFromEvidence for the column at `position` of `profile`; empty when the
+// profile did not see every record (a value it missed could be converted).
+QString TypeFromProfile(const RecordProfile& profile, int position);
 
 // The outcome of a repair.
 struct SchemaRepairResult {

@@ -697,11 +697,22 @@ int StepKeepingCheckFailures(sqlite3_stmt* insert, bool* brokeCheck) {
   *brokeCheck = false;
   const int rc = sqlite3_step(insert);
   sqlite3* const db = sqlite3_db_handle(insert);
-  if ((rc & 0xff) != SQLITE_CONSTRAINT || sqlite3_extended_errcode(db) != SQLITE_CONSTRAINT_CHECK)
-    return rc;
-  *brokeCheck = true;
+  const bool checkFailed = (rc & 0xff) == SQLITE_CONSTRAINT &&
+                           sqlite3_extended_errcode(db) == SQLITE_CONSTRAINT_CHECK;
+  // A CHECK expression that raises an error (malformed JSON, a function it
+  // may not call, a string past the length limit, a run past the work
+  // allowed) decides nothing about the row either. Such an error is told
+  // from one of the row itself by stepping again without the constraints:
+  // when the row then goes in, a CHECK caused it.
+  const int primary = rc & 0xff;
+  const bool checkMayHaveRaised = primary == SQLITE_ERROR || primary == SQLITE_TOOBIG ||
+                                  primary == SQLITE_INTERRUPT || primary == SQLITE_AUTH ||
+                                  primary == SQLITE_RANGE || primary == SQLITE_MISMATCH;
+  if (!checkFailed && !checkMayHaveRaised) return rc;
   sqlite3_reset(insert);
-  return StepUnchecked(db, insert);
+  const int unchecked = StepUnchecked(db, insert);
+  *brokeCheck = unchecked == SQLITE_DONE || checkFailed;
+  return unchecked;
 }
 
 }  // namespace velmora

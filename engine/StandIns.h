@@ -165,10 +165,12 @@ QStringList StandInReport(const QStringList& collations, const QStringList& func
 // step. No other statement of the connection may be running.
 int StepUnchecked(sqlite3* db, sqlite3_stmt* insert);
 
-// Steps `insert` (bound, reset); when the row breaks a CHECK constraint, sets
-// *brokeCheck, resets it and steps it again with StepUnchecked, its bindings
-// kept. Returns the result of the last step (SQLITE_DONE when the row is in).
-// *brokeCheck is false when no CHECK constraint failed.
+// Steps `insert` (bound, reset); when the row breaks a CHECK constraint, or
+// the step fails with an error that a CHECK expression can raise, resets it
+// and steps it again with StepUnchecked, its bindings kept; *brokeCheck is
+// set when a CHECK failed or the row goes in only without them. Returns the
+// result of the last step (SQLITE_DONE when the row is in). *brokeCheck is
+// false when no CHECK constraint failed or raised an error.
 int StepKeepingCheckFailures(sqlite3_stmt* insert, bool* brokeCheck);
 
 }  // namespace velmora

@@ -4,6 +4,8 @@
 
 #include <sqlite3.h>
 
+#include <functional>
+
 #include "engine/StandIns.h"
 #include "platform/Text.h"
 
@@ -87,6 +89,81 @@ int VirtualTableAuthorizer(void* data, int action, const char* arg1, const char*
     default:  // ATTACH, other pragmas, views, triggers, temporary objects, ...
       return SQLITE_DENY;
   }
+}
+
+bool Exec(sqlite3* db, const char* sql) {
+  return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+// Runs `sql` with the texts `binds` bound as ?1, ?2, ...; the first column
+// of its first row (0 without a row), or -1 when it fails.
+std::int64_t BoundScalar(sqlite3* db, const char* sql, const QList<QByteArray>& binds) {
+  sqlite3_stmt* stmt = nullptr;
+  std::int64_t result = -1;
+  if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK) {
+    for (int i = 0; i < binds.size(); ++i)
+      sqlite3_bind_text(stmt, i + 1, binds[i].constData(), int(binds[i].size()), SQLITE_TRANSIENT);
+    const int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_ROW) result = sqlite3_column_int64(stmt, 0);
+    else if (rc == SQLITE_DONE) result = 0;
+  }
+  sqlite3_finalize(stmt);
+  return result;
+}
+
+// Runs `sql` with the texts `binds` bound; the first column of its first row
+// as text (empty without one), *ok false when it fails.
+QString BoundText(sqlite3* db, const char* sql, const QList<QByteArray>& binds, bool* ok) {
+  sqlite3_stmt* stmt = nullptr;
+  QString result;
+  *ok = false;
+  if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK) {
+    for (int i = 0; i < binds.size(); ++i)
+      sqlite3_bind_text(stmt, i + 1, binds[i].constData(), int(binds[i].size()), SQLITE_TRANSIENT);
+    const int rc = sqlite3_step(stmt);
+    *ok = rc == SQLITE_ROW || rc == SQLITE_DONE;
+    if (rc == SQLITE_ROW && sqlite3_column_type(stmt, 0) != SQLITE_NULL)
+      result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+  }
+  sqlite3_finalize(stmt);
+  return result;
+}
+
+// Changes sqlite_schema in a savepoint with writable_schema on: `change` (with
+// `binds`) must change exactly one row; the schema version is raised so that
+// the library reads the schema again, and `check` (true: keep) decides. On any
+// failure everything is undone and *error says why.
+bool ChangeSchemaRow(sqlite3* db, const char* change, const QList<QByteArray>& binds,
+                     const std::function<bool()>& check, QString* error) {
+  error->clear();
+  if (!Exec(db, "SAVEPOINT velmora_schema_row")) {
+    *error = QString::fromUtf8(sqlite3_errmsg(db));
+    return false;
+  }
+  int defensive = 0;
+  sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, -1, &defensive);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 0, nullptr);
+  const std::int64_t version = BoundScalar(db, "PRAGMA schema_version", {});
+  bool ok = version >= 0 && Exec(db, "PRAGMA writable_schema=ON") &&
+            BoundScalar(db, change, binds) == 0 && sqlite3_changes(db) == 1;
+  // A new schema version makes the library read the schema again, the
+  // changed row with it: a statement it cannot read shows here, not in the
+  // saved file.
+  ok = ok &&
+       Exec(db, ("PRAGMA schema_version=" + QByteArray::number(qint64(version) + 1)).constData());
+  Exec(db, "PRAGMA writable_schema=RESET");
+  if (!ok) *error = QString::fromUtf8(sqlite3_errmsg(db));
+  if (ok && !check()) {
+    ok = false;
+    if (error->isEmpty()) *error = QString::fromUtf8(sqlite3_errmsg(db));
+  }
+  if (!ok) {
+    Exec(db, "ROLLBACK TO velmora_schema_row");
+    Exec(db, "PRAGMA writable_schema=RESET");
+  }
+  Exec(db, "RELEASE velmora_schema_row");
+  sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, defensive, nullptr);
+  return ok;
 }
 
 }  // namespace
@@ -218,6 +295,68 @@ bool CreateVirtualTableConfined(sqlite3* db, const QString& sql, const QString& 
   sqlite3_finalize(stmt);
   sqlite3_set_authorizer(db, nullptr, nullptr);
   return ok;
+}
+
+bool WriteVirtualTableRow(sqlite3* db, const QString& name, const QString& tableName,
+                          const QString& sql, QString* error) {
+  const VirtualTableStatement statement = ParseVirtualTable(sql);
+  if (db == nullptr || !statement.found || statement.name.compare(name, Qt::CaseInsensitive) != 0) {
+    *error = QStringLiteral("the statement is not a CREATE VIRTUAL TABLE for this table");
+    return false;
+  }
+  const QByteArray nameUtf8 = ToUtf8(name);
+  if (BoundScalar(db, "SELECT count(*) FROM sqlite_schema WHERE lower(name) = lower(?1)",
+                  {nameUtf8}) != 0) {
+    *error = QStringLiteral("an object of that name is already in the recovered database");
+    return false;
+  }
+  return ChangeSchemaRow(
+      db,
+      "INSERT INTO sqlite_schema(type, name, tbl_name, rootpage, sql) "
+      "VALUES('table', ?1, ?2, 0, ?3)",
+      {nameUtf8, ToUtf8(tableName), ToUtf8(sql)},
+      [&] {
+        return BoundScalar(db, "SELECT count(*) FROM sqlite_schema WHERE name = ?1",
+                           {nameUtf8}) == 1;
+      },
+      error);
+}
+
+bool RestoreShadowStatement(sqlite3* db, const QString& table, const QString& sql,
+                            QString* error) {
+  if (db == nullptr) {
+    *error = QStringLiteral("the database is not open");
+    return false;
+  }
+  const QByteArray nameUtf8 = ToUtf8(table);
+  const char* const shape =
+      "SELECT group_concat(name || ':' || pk, ',') FROM "
+      "(SELECT name, pk FROM pragma_table_info(?1, 'main') ORDER BY cid)";
+  bool ok = false;
+  const QString before = BoundText(db, shape, {nameUtf8}, &ok);
+  if (!ok || before.isEmpty()) {
+    *error = QStringLiteral("the table is not in the recovered database");
+    return false;
+  }
+  return ChangeSchemaRow(
+      db, "UPDATE sqlite_schema SET sql = ?2 WHERE type = 'table' AND name = ?1",
+      {nameUtf8, ToUtf8(sql)},
+      [&] {
+        bool read = false;
+        if (BoundText(db, shape, {nameUtf8}, &read) != before || !read) {
+          *error = QStringLiteral("the statement stores other columns or another key");
+          return false;
+        }
+        const QString check =
+            BoundText(db, "SELECT group_concat(integrity_check, '; ') FROM "
+                          "pragma_integrity_check(?1)", {nameUtf8}, &read);
+        if (!read || check != QLatin1String("ok")) {
+          *error = QStringLiteral("the integrity check failed: ") + check.left(300);
+          return false;
+        }
+        return true;
+      },
+      error);
 }
 
 }  // namespace velmora

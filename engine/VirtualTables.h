@@ -7,7 +7,8 @@
 // search fts3/fts4/fts5, R*Tree rtree/rtree_i32, geopoly) can be recreated in
 // the recovered database and their shadow tables filled with the file's
 // records. No other module is ever run: a statement read from the file could
-// name one that reads or writes files.
+// name one that reads or writes files. The schema row of a table that is not
+// recreated can be written as stored (WriteVirtualTableRow).
 #pragma once
 
 #include <QString>
@@ -53,5 +54,26 @@ QString ExternalContent(const VirtualTableStatement& statement);
 // with *error set (the library's message, or why it was refused).
 bool CreateVirtualTableConfined(sqlite3* db, const QString& sql, const QString& expectName,
                                 QString* error);
+
+// Writes the schema row of the virtual table `name` (tbl_name `tableName`)
+// into db exactly as the file holds it, without running its module: for a
+// module or tokenizer that the library lacks, so that the application that
+// has it finds the table and its shadow tables as they were. The values go
+// in bound; in a savepoint, with defensive mode and writable_schema changed
+// for the insert only. The schema is reloaded; when the library cannot read
+// it back (or `sql` is not a CREATE VIRTUAL TABLE for `name`, or such an
+// object exists), everything is undone, *error says why and it returns false.
+// No statement of db may be running.
+bool WriteVirtualTableRow(sqlite3* db, const QString& name, const QString& tableName,
+                          const QString& sql, QString* error);
+
+// Gives the shadow table `table` of db (made by its module) the statement
+// `sql` that the file holds for it, its rows left as they are: an older
+// library wrote other declared types. Kept only when the table still has the
+// same column names and key and passes the integrity check; else everything
+// is undone and *error says why. Values bound, in a savepoint, with
+// writable_schema on for the change only. No statement of db may be running.
+bool RestoreShadowStatement(sqlite3* db, const QString& table, const QString& sql,
+                            QString* error);
 
 }  // namespace velmora

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,8 +20,70 @@
 #include "platform/Text.h"
 
 namespace velmora {
+namespace {
+
+// The progress handler runs every kGuardInterval instructions; a stop is
+// polled every kStopPollEvery of its calls (the window's callback lets
+// events through and costs more than a step).
+constexpr int kGuardInterval = 1000;
+constexpr int kStopPollEvery = 64;
+// The longest string or blob the recovered database accepts, beyond what
+// the file's own values and a record's header need. A value can be no
+// longer than the pages the file has; anything a CHECK, a default or an
+// index expression would build past that is refused instead of allocated.
+constexpr std::int64_t kLengthMargin = 1 << 20;
+
+int GuardHandler(void* context) {
+  auto& g = *static_cast<RecoveredDatabase::Guard*>(context);
+  // The run under way: a statement counts from its first step to its reset.
+  sqlite3_stmt* busy = nullptr;
+  for (sqlite3_stmt* s = sqlite3_next_stmt(g.db, nullptr); s != nullptr;
+       s = sqlite3_next_stmt(g.db, s)) {
+    if (sqlite3_stmt_busy(s) != 0) {
+      busy = s;
+      break;
+    }
+  }
+  const int run = busy != nullptr ? sqlite3_stmt_status(busy, SQLITE_STMTSTATUS_RUN, 0) : -1;
+  if (busy != g.stmt || run != g.run) {
+    g.stmt = busy;
+    g.run = run;
+    g.instructions = 0;
+  }
+  g.instructions += kGuardInterval;
+  if (g.replaying && g.engine != nullptr &&
+      (g.instructions / kGuardInterval) % kStopPollEvery == 0 && g.engine->ProgressStop()) {
+    g.stopped = true;
+    return 1;
+  }
+  if (g.replaying && g.unbounded) return 0;
+  if (g.instructions > RecoveredDatabase::kStatementBudget) {
+    g.exhausted = true;
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
 
 RecoveredDatabase::~RecoveredDatabase() { Close(); }
+
+void RecoveredDatabase::BeginReplay(bool unbounded) {
+  m_guard.replaying = true;
+  m_guard.unbounded = unbounded;
+  m_guard.stopped = false;
+  m_guard.exhausted = false;
+  m_guard.stmt = nullptr;
+}
+
+RecoveredDatabase::Guard RecoveredDatabase::EndReplay() {
+  const Guard ended = m_guard;
+  m_guard.replaying = false;
+  m_guard.unbounded = false;
+  m_guard.stopped = false;
+  m_guard.exhausted = false;
+  return ended;
+}
 
 bool RecoveredDatabase::Open(const CSQLiteRecovery& engine, const QString& folder,
                              const QString& fileName, QString* error) {
@@ -107,6 +170,15 @@ bool RecoveredDatabase::Open(const CSQLiteRecovery& engine, const QString& folde
   // Collations the library lacks get binary-order stand-ins; the schema keeps
   // their names for the application that owns them.
   InstallStandInCollations(db);
+  const Geometry& g = engine.geometry();
+  const std::int64_t longest =
+      std::clamp<std::int64_t>(g.pageCount * g.pageSize + kLengthMargin, kLengthMargin,
+                               sqlite3_limit(db, SQLITE_LIMIT_LENGTH, -1));
+  sqlite3_limit(db, SQLITE_LIMIT_LENGTH, static_cast<int>(longest));
+  m_guard = Guard();
+  m_guard.db = db;
+  m_guard.engine = &engine;
+  sqlite3_progress_handler(db, kGuardInterval, GuardHandler, &m_guard);
   m_db = db;
   m_folder = folder;
   m_path = path;
@@ -115,6 +187,8 @@ bool RecoveredDatabase::Open(const CSQLiteRecovery& engine, const QString& folde
 
 void RecoveredDatabase::Close() {
   if (m_db == nullptr) return;
+  // What was written is committed whatever the handler would say.
+  sqlite3_progress_handler(m_db, 0, nullptr, nullptr);
   if (sqlite3_get_autocommit(m_db) == 0) ExecSql(m_db, "COMMIT");
   sqlite3_close_v2(m_db);
   m_db = nullptr;

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace velmora {
 
@@ -41,7 +42,11 @@ class RecoveredDatabase {
     QString error;             // why it was not (fully) recreated
     QString note;              // what the user should know
     bool incomplete = false;   // part of a shadow table could not be read
-    QHash<QString, std::int64_t> shadowRecords;  // records written per shadow table (lower case)
+    // Its schema row was written as the file holds it without running its
+    // module (which the library lacks, or which refused the statement): its
+    // shadow tables are saved as plain tables with their own statements.
+    bool asStored = false;
+    QHash<QString, std::int64_t> shadowRecords;  // rows each shadow table holds (lower case)
   };
   // The save of the virtual table `name` (case-insensitive); null before it.
   const VirtualSave* FindVirtualSave(const QString& name) const {
@@ -56,8 +61,33 @@ class RecoveredDatabase {
   const QString& Folder() const { return m_folder; }
   const QString& Path() const { return m_path; }  // the file, folder and name joined
 
+  // Every statement run on the recovered database has a bounded amount of
+  // work: a progress handler interrupts one run (from its first step to its
+  // reset) after kStatementBudget virtual-machine instructions. While a
+  // statement read from the damaged file is replayed (see ConfinedReplay),
+  // the handler also interrupts it when the user asks to stop, and a CREATE
+  // INDEX may take as long as its table needs. Inserts and COMMITs are never
+  // interrupted by a stop: the save commits what it wrote.
+  static constexpr std::int64_t kStatementBudget = 200'000'000;
+  struct Guard {
+    sqlite3* db = nullptr;
+    const CSQLiteRecovery* engine = nullptr;
+    bool replaying = false;      // a statement from the file is running
+    bool unbounded = false;      // it may run past the budget (CREATE INDEX)
+    bool stopped = false;        // the handler interrupted it for a stop
+    bool exhausted = false;      // the handler interrupted it at the budget
+    sqlite3_stmt* stmt = nullptr;  // the run being counted
+    int run = -1;
+    std::int64_t instructions = 0;
+  };
+  // Marks the start and the end of a replayed statement (see Guard).
+  void BeginReplay(bool unbounded);
+  // Ends the replay; how it was interrupted, if it was.
+  Guard EndReplay();
+
  private:
   sqlite3* m_db = nullptr;
+  Guard m_guard;
   QString m_folder;
   QString m_path;
   QHash<QString, VirtualSave> m_virtualSaves;

@@ -148,10 +148,12 @@ RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgressBar* progressBar) 
     advance();
   }
 
-  const PageMap& pages = engine.Pages();
-  for (std::int64_t page = 1; page <= summary.pageCount; ++page)
-    if (pages.Role(page) == PageRole::Btree || pages.Role(page) == PageRole::Overflow)
-      ++summary.pagesInTrees;
+  PageOnlyVisitor poll(engine);
+  summary.pageMap = engine.PageUses(&poll);
+  if (summary.pageMap.stopped) summary.stopped = true;
+  summary.pagesInTrees = summary.pageMap.Count(PageUse::Schema) +
+                         summary.pageMap.Count(PageUse::Table) +
+                         summary.pageMap.Count(PageUse::Index);
   // What lies outside the live trees, as the open found it: the freelist
   // (followed with bounds, never a source of rows) and the orphan table
   // pages the orphan pass looked at; where the pages came from.

@@ -69,6 +69,7 @@ struct TableSummary {
 //                   its b-tree header, schema rows found outside the tree
 //  tablesRecovered  tables made from orphan trees without a schema row
 //  rowsRecovered    the records those tables hold
+//  pageMap          every page by what the recovery made of it (engine/PagePicture.h)
 //  stopped          the counting was stopped; tables not reached are not counted
 struct RecoverySummary {
   QString file;
@@ -87,6 +88,7 @@ struct RecoverySummary {
   std::int64_t tablesRecovered = 0;
   std::int64_t rowsRecovered = 0;
   std::vector<TableSummary> tables;
+  PagePicture pageMap;
   bool stopped = false;
 
   const TableSummary* Table(const QString& name) const;

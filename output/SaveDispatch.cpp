@@ -34,7 +34,10 @@ ObjectOutcome GetObjectSql(CSQLiteRecovery& engine, int kind, const QString& nam
   } else if (sql.isEmpty()) {
     outcome.error = QStringLiteral("its statement was not found");
   } else {
-    outcome.written = ExecCreateStatement(target->Db(), sql, &outcome.error);
+    SchemaKind schemaKind = SchemaKind::Table;
+    SchemaKindOf(kind, &schemaKind);
+    outcome.written =
+        ExecCreateStatement(*target, schemaKind, name, sql, &outcome.error, &outcome.stopped);
     sqlite3* db = target->Db();
     if (outcome.written && kind == kKindIndex &&
         IndexesNeedingReindex(db, StandInCollations(db), StandInFunctions(db)).contains(name)) {

@@ -127,36 +127,103 @@ TableRowCounts CountTableRows(CSQLiteRecovery& engine, const QString& name) {
   return counts;
 }
 
-bool ExecCreateStatement(sqlite3* db, const QString& sql, QString* error) {
+namespace {
+
+// What a statement replayed from the file may create: the one object of its
+// schema row's kind and name, in the main database.
+struct ReplayScope {
+  SchemaKind kind = SchemaKind::Table;
+  QByteArray name;  // UTF-8
+};
+
+bool SameName(const char* a, const QByteArray& b) {
+  return a != nullptr && sqlite3_stricmp(a, b.constData()) == 0;
+}
+
+int ConfinedAuthorizer(void* data, int action, const char* arg1, const char* arg2,
+                       const char* database, const char*) {
+  const auto& scope = *static_cast<const ReplayScope*>(data);
+  const bool mainDb = database == nullptr || qstrcmp(database, "main") == 0;
+  const auto allowIf = [&](bool allowed) { return mainDb && allowed ? SQLITE_OK : SQLITE_DENY; };
+  switch (action) {
+    case SQLITE_CREATE_TABLE:
+      // An AUTOINCREMENT table brings sqlite_sequence with it.
+      return allowIf(scope.kind == SchemaKind::Table &&
+                     (SameName(arg1, scope.name) || SameName(arg1, "sqlite_sequence")));
+    case SQLITE_CREATE_INDEX:
+      // An index row's own index, or the automatic index of a table's
+      // PRIMARY KEY or UNIQUE constraint.
+      return allowIf(scope.kind == SchemaKind::Index
+                         ? SameName(arg1, scope.name)
+                         : scope.kind == SchemaKind::Table && arg1 != nullptr &&
+                               qstrncmp(arg1, "sqlite_autoindex_", 17) == 0 &&
+                               SameName(arg2, scope.name));
+    case SQLITE_REINDEX:  // CREATE INDEX fills the new index
+      return allowIf(scope.kind == SchemaKind::Index && SameName(arg1, scope.name));
+    case SQLITE_CREATE_VIEW: return allowIf(scope.kind == SchemaKind::View && SameName(arg1, scope.name));
+    case SQLITE_CREATE_TRIGGER:
+      return allowIf(scope.kind == SchemaKind::Trigger && SameName(arg1, scope.name));
+    case SQLITE_INSERT:
+    case SQLITE_UPDATE:
+    case SQLITE_DELETE:
+      // The library's own bookkeeping when it records the new object.
+      return allowIf(SameName(arg1, "sqlite_master") || SameName(arg1, "sqlite_schema") ||
+                     SameName(arg1, "sqlite_sequence"));
+    case SQLITE_READ:      // columns named by a CHECK, a key or an index
+    case SQLITE_FUNCTION:  // bounded by the length limit and the statement budget
+      return SQLITE_OK;
+    default:  // SELECT (CREATE TABLE ... AS SELECT), TEMP objects, ATTACH, PRAGMA, ...
+      return SQLITE_DENY;
+  }
+}
+
+}  // namespace
+
+bool ExecCreateStatement(RecoveredDatabase& target, SchemaKind kind, const QString& name,
+                         const QString& sql, QString* error, bool* stopped) {
+  if (stopped != nullptr) *stopped = false;
+  sqlite3* const db = target.Db();
   const int start = SkipBlanks(sql, 0);
   if (sql.mid(start, 6).compare(QLatin1String("CREATE"), Qt::CaseInsensitive) != 0) {
     *error = QStringLiteral("the statement is not a CREATE statement");
     return false;
   }
+  const ReplayScope scope{kind, name.toUtf8()};
+  sqlite3_set_authorizer(db, ConfinedAuthorizer, const_cast<ReplayScope*>(&scope));
   const QByteArray utf8 = sql.toUtf8();
   sqlite3_stmt* stmt = nullptr;
   const char* tail = nullptr;
-  if (PrepareWithStandIns(db, utf8, &stmt, &tail, nullptr) != SQLITE_OK ||
-      stmt == nullptr) {
+  bool ok = false;
+  if (PrepareWithStandIns(db, utf8, &stmt, &tail, nullptr) != SQLITE_OK || stmt == nullptr) {
     *error = QString::fromUtf8(sqlite3_errmsg(db));
     ReportSqlError(sqlite3_errmsg(db));
-    sqlite3_finalize(stmt);
-    return false;
-  }
-  const QString rest = QString::fromUtf8(tail, int(utf8.constData() + utf8.size() - tail));
-  if (SkipBlanks(rest, 0) < rest.size()) {
-    sqlite3_finalize(stmt);
+  } else if (const QString rest =
+                 QString::fromUtf8(tail, int(utf8.constData() + utf8.size() - tail));
+             SkipBlanks(rest, 0) < rest.size()) {
     *error = QStringLiteral("the statement is followed by another statement");
-    return false;
+  } else {
+    // Only an index has work that grows with the saved rows; any other
+    // CREATE finishes in a few instructions.
+    target.BeginReplay(kind == SchemaKind::Index);
+    const int rc = sqlite3_step(stmt);
+    const RecoveredDatabase::Guard guard = target.EndReplay();
+    ok = rc == SQLITE_DONE;
+    if (!ok) {
+      if (guard.stopped) {
+        *error = QStringLiteral("the save was stopped while it was created");
+        if (stopped != nullptr) *stopped = true;
+      } else if (guard.exhausted) {
+        *error = QStringLiteral("its statement did not finish within the work allowed for one "
+                                "statement");
+      } else {
+        *error = QString::fromUtf8(sqlite3_errmsg(db));
+      }
+      ReportSqlError(error->toUtf8().constData());
+    }
   }
-  const int rc = sqlite3_step(stmt);
   sqlite3_finalize(stmt);
-  if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
-    *error = QString::fromUtf8(sqlite3_errmsg(db));
-    ReportSqlError(sqlite3_errmsg(db));
-    return false;
-  }
-  return true;
+  sqlite3_set_authorizer(db, nullptr, nullptr);
+  return ok;
 }
 
 bool ReadColumnInfo(sqlite3* workDb, const QString& tableName, TableLayout* layout) {
@@ -259,7 +326,7 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
       const QStringList collationsBefore = StandInCollations(db);
       const QStringList functionsBefore = StandInFunctions(db);
       QString error;
-      if (!ExecCreateStatement(db, plain.sql, &error)) {
+      if (!ExecCreateStatement(*target, SchemaKind::Table, name, plain.sql, &error)) {
         outcome.error = QStringLiteral("the table could not be created: ") + error;
         return outcome;
       }

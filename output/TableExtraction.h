@@ -5,6 +5,7 @@
 #include <QString>
 
 #include "engine/SQLiteRecovery.h"
+#include "engine/SchemaRows.h"
 #include "engine/Sinks.h"
 #include "output/RecordOutput.h"
 #include "output/SaveDispatch.h"
@@ -19,10 +20,15 @@ namespace velmora {
 // the table is unknown there or has no columns.
 bool ReadColumnInfo(sqlite3* workDb, const QString& tableName, TableLayout* layout);
 
-// Runs `sql` on `db` when it is exactly one statement beginning with CREATE
-// (a statement read from a damaged file never gets to run anything else).
-// False with *error set otherwise, or when the library rejects it.
-bool ExecCreateStatement(sqlite3* db, const QString& sql, QString* error);
+// Runs `sql`, read from the damaged file, on the recovered database when it
+// is exactly one statement beginning with CREATE, confined: it may create
+// only the object of kind `kind` named `name` (case-insensitive) in the main
+// database (a table also its automatic indexes and sqlite_sequence), never a
+// TEMP object, never run a query; its work is bounded (see
+// RecoveredDatabase::Guard) and a stop request ends it (*stopped set, when
+// given). False with *error set otherwise, or when the library rejects it.
+bool ExecCreateStatement(RecoveredDatabase& target, SchemaKind kind, const QString& name,
+                         const QString& sql, QString* error, bool* stopped = nullptr);
 
 // Shows (`target` null: into `grid`, which may be null) or saves (into
 // `target`) the table `name`; the records inserted and what went wrong are in

@@ -3,7 +3,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <exception>
+#include <vector>
 
 #include "engine/SqlQuote.h"
 #include "engine/VirtualTables.h"
@@ -53,8 +55,8 @@ bool IsFts(const QString& module) {
 // Checks the recreated table with its module's own check; an fts index that
 // does not match its documents is rebuilt from them when the table keeps
 // them. Adds to the save's note or error.
-void CheckVirtualTable(sqlite3* db, const VirtualTableStatement& statement, QStringList& notes,
-                       QStringList& problems) {
+void CheckVirtualTable(sqlite3* db, const VirtualTableStatement& statement, bool documentsWhole,
+                       QStringList& notes, QStringList& problems) {
   if (IsFts(statement.module)) {
     const QString check = FtsCommand(db, statement.name, "integrity-check");
     if (check.isEmpty()) {
@@ -67,6 +69,16 @@ void CheckVirtualTable(sqlite3* db, const VirtualTableStatement& statement, QStr
                       "its full-text index does not match the recovered rows (%1) and "
                       "cannot be rebuilt: the table keeps its documents elsewhere (%2)")
                       .arg(check, external);
+      return;
+    }
+    if (!documentsWhole) {
+      // A rebuild makes the index from the documents recovered only: the
+      // file's index rows of the documents that were lost would be dropped.
+      problems << QStringLiteral(
+                      "its full-text index does not match the recovered rows (%1); it is kept "
+                      "as the file holds it, since some of its documents could not be read and "
+                      "a rebuild would drop their index")
+                      .arg(check);
       return;
     }
     const QString rebuild = FtsCommand(db, statement.name, "rebuild");
@@ -100,8 +112,11 @@ void CheckVirtualTable(sqlite3* db, const VirtualTableStatement& statement, QStr
 
 // Fills the shadow table `shadow` (created by the module) with the records of
 // its b-tree in the file. Returns the records written; adds what went wrong.
+// *whole is false when part of its tree could not be read or a record not
+// inserted.
 std::int64_t FillShadowTable(CSQLiteRecovery& engine, sqlite3* db, const SchemaObject& shadow,
-                             QStringList& problems, bool* incomplete, QString* lost) {
+                             QStringList& problems, bool* incomplete, bool* whole, QString* lost) {
+  *whole = false;
   TableLayout layout;
   if (!ReadColumnInfo(engine.WorkingDb(), shadow.name, &layout)) {
     problems << QStringLiteral("the columns of %1 are not known").arg(shadow.name);
@@ -118,12 +133,37 @@ std::int64_t FillShadowTable(CSQLiteRecovery& engine, sqlite3* db, const SchemaO
     complete = false;
   }
   if (!complete || writer.ValuesCut() > 0) *incomplete = true;
+  *whole = complete && writer.ValuesCut() == 0 && writer.RecordsRejected() == 0;
   *lost = writer.TransactionLostError();
   if (writer.RecordsRejected() > 0)
     problems << QStringLiteral("%1 records of %2 could not be inserted (%3)")
                     .arg(writer.RecordsRejected())
                     .arg(shadow.name, writer.FirstError());
   return writer.RecordsWritten();
+}
+
+// The statement sqlite_schema holds for the table `table` of db (empty when
+// there is none).
+QString StoredStatement(sqlite3* db, const QString& table) {
+  sqlite3_stmt* stmt = nullptr;
+  QString sql;
+  if (sqlite3_prepare_v2(db, "SELECT sql FROM sqlite_schema WHERE type = 'table' AND name = ?1",
+                         -1, &stmt, nullptr) == SQLITE_OK) {
+    const QByteArray name = table.toUtf8();
+    sqlite3_bind_text(stmt, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
+    if (sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_type(stmt, 0) != SQLITE_NULL)
+      sql = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+  }
+  sqlite3_finalize(stmt);
+  return sql;
+}
+
+// The rows `table` holds in db, or -1 when it cannot be read.
+std::int64_t CountRows(sqlite3* db, const QString& table) {
+  const QByteArray sql = (QStringLiteral("SELECT count(*) FROM ") + QuoteIdentifier(table)).toUtf8();
+  bool ok = false;
+  const QString text = QueryText(db, sql, &ok);
+  return ok ? text.toLongLong() : -1;
 }
 
 }  // namespace
@@ -161,42 +201,68 @@ ObjectOutcome SaveVirtualTable(CSQLiteRecovery& engine, const SchemaObject& obje
     const VirtualTableStatement statement = ParseVirtualTable(object.sql);
     QStringList notes, problems;
     QString error;
+    // The schema row as the file holds it, the module not run: its shadow
+    // tables are saved as plain tables with their own statements and rows.
+    auto writeAsStored = [&](const QString& why) {
+      if (!WriteVirtualTableRow(db, object.name, object.tableName, object.sql, &error)) {
+        save.error = QStringLiteral("%1; its schema row could not be written as the file holds "
+                                    "it either (%2). Its statement: %3")
+                         .arg(why, error, PrintableSql(object.sql));
+        return;
+      }
+      save.written = true;
+      save.asStored = true;
+      notes << QStringLiteral(
+                   "%1; its schema row is saved as the file holds it and its shadow tables with "
+                   "their own statements and rows, for the application that has it")
+                   .arg(why);
+    };
     if (!statement.found) {
       save.error = QStringLiteral(
                        "a virtual table whose statement cannot be read; it was not "
                        "recreated. Its statement: %1")
                        .arg(PrintableSql(object.sql));
     } else if (!IsRecreatableModule(db, statement.module)) {
-      save.error = QStringLiteral(
-                       "a virtual table of the module \"%1\", which this program does "
-                       "not recreate; its shadow tables are saved as plain tables. Its "
-                       "statement: %2")
-                       .arg(statement.module, PrintableSql(object.sql));
+      writeAsStored(QStringLiteral("a virtual table of the module \"%1\", which this program "
+                                   "does not run")
+                        .arg(statement.module));
     } else {
       const bool began = sqlite3_get_autocommit(db) != 0 && ExecSql(db, "BEGIN");
       QString lost;  // the library's message when the transaction was rolled back
       if (!CreateVirtualTableConfined(db, object.sql, object.name, &error)) {
-        save.error =
-            QStringLiteral("the virtual table could not be recreated: %1. Its statement: %2")
-                .arg(error, PrintableSql(object.sql));
+        // A tokenizer or option of the application's own, or a statement the
+        // module refuses.
+        writeAsStored(QStringLiteral("the module %1 could not recreate it (%2)")
+                          .arg(statement.module, error));
       } else {
         save.written = true;
         QStringList filled;
+        std::vector<const SchemaObject*> shadows;
+        bool documentsWhole = true;
         for (const QString& suffix : ShadowTableSuffixes(statement.module)) {
           const QString shadowName = object.name + QLatin1Char('_') + suffix;
           const SchemaObject* shadow = engine.Catalog().FindTable(shadowName);
+          const bool documents = suffix == QLatin1String("content");
           if (shadow == nullptr || shadow->virtualTable) {
             // A table the module did not make (fts4 x_docsize without
             // matchinfo, ...) or one that the file lost.
+            if (documents && !StoredStatement(db, shadowName).isEmpty()) documentsWhole = false;
             continue;
           }
-          const std::int64_t n =
-              FillShadowTable(engine, db, *shadow, problems, &save.incomplete, &lost);
+          bool whole = false;
+          FillShadowTable(engine, db, *shadow, problems, &save.incomplete, &whole, &lost);
           if (!lost.isEmpty()) break;
-          save.shadowRecords.insert(shadow->name.toLower(), n);
-          filled << QStringLiteral("%1 %2").arg(shadow->name).arg(n);
-          if (suffix == QLatin1String("content") || suffix == QLatin1String("rowid"))
-            save.records = n;
+          if (documents && !whole) documentsWhole = false;
+          shadows.push_back(shadow);
+          // A shadow table that an older library made keeps the statement the
+          // file holds, when it stores the same columns.
+          if (!shadow->sqlRebuilt && shadow->origin == SchemaOrigin::SchemaTree &&
+              StoredStatement(db, shadow->name) != shadow->sql) {
+            QString why;
+            if (!RestoreShadowStatement(db, shadow->name, shadow->sql, &why))
+              notes << QStringLiteral("%1 keeps the statement its module gives it (%2)")
+                           .arg(shadow->name, why);
+          }
           if (engine.ProgressStop()) break;
         }
         // A transaction the library rolled back, or a COMMIT that fails (the
@@ -215,11 +281,21 @@ ObjectOutcome SaveVirtualTable(CSQLiteRecovery& engine, const SchemaObject& obje
                            "records were kept")
                            .arg(lost);
         } else {
+          CheckVirtualTable(db, statement, documentsWhole, notes, problems);
+          // The counts are taken after the check, which may rebuild the
+          // index: they are what the saved file holds.
+          for (const SchemaObject* shadow : shadows) {
+            const std::int64_t n = std::max<std::int64_t>(CountRows(db, shadow->name), 0);
+            save.shadowRecords.insert(shadow->name.toLower(), n);
+            filled << QStringLiteral("%1 %2").arg(shadow->name).arg(n);
+            const QString suffix = shadow->name.mid(object.name.size() + 1).toLower();
+            if (suffix == QLatin1String("content") || suffix == QLatin1String("rowid"))
+              save.records = n;
+          }
           notes.prepend(QStringLiteral("recreated with the module %1; shadow tables filled: %2")
                           .arg(statement.module, filled.isEmpty()
                                                      ? QStringLiteral("none found in the file")
                                                      : filled.join(QStringLiteral(", "))));
-          CheckVirtualTable(db, statement, notes, problems);
         }
       }
       if (began && sqlite3_get_autocommit(db) == 0) ExecSql(db, "COMMIT");
@@ -246,6 +322,11 @@ ObjectOutcome SaveShadowTable(CSQLiteRecovery& engine, const SchemaObject& owner
   const ObjectOutcome whole = SaveVirtualTable(engine, owner, target);
   ObjectOutcome outcome;
   const RecoveredDatabase::VirtualSave* save = target.FindVirtualSave(owner.name);
+  if (save != nullptr && save->asStored) {
+    // Not written here: the caller saves it as a plain table.
+    outcome.stopped = whole.stopped;
+    return outcome;
+  }
   outcome.written = whole.written;
   outcome.stopped = whole.stopped;
   outcome.incomplete = whole.incomplete;

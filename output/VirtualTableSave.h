@@ -2,8 +2,10 @@
 // recreated with its own statement in the recovered database, its shadow
 // tables (which the module creates) are filled with the file's records, and
 // the module's own check says whether it answers as before. A table of any
-// other module is never run: it is reported, and its shadow tables are saved
-// as plain tables.
+// other module, or one its module refuses (a tokenizer of the application's
+// own), is never run: its schema row is written as the file holds it and its
+// shadow tables are saved as plain tables with their own statements, so that
+// the application that has the module finds its table whole.
 #pragma once
 
 #include <QString>
@@ -22,10 +24,11 @@ const SchemaObject* OwningVirtualTable(const CSQLiteRecovery& engine, sqlite3* d
 // Saves the virtual table `object` (a catalog entry with virtualTable set)
 // into `target`, once per save: a second call returns what the first came
 // to. written is false, with the reason and the statement in error, when the
-// module is not recreated or the library refuses the statement; written with
+// statement cannot be read or its schema row cannot be written; written with
 // an error when a shadow table could not be filled or the module's check
-// fails and the table cannot be rebuilt. records: the rows the table holds
-// (documents or boxes, from its content or rowid shadow table).
+// fails and the index is not rebuilt. records: the rows the table holds in
+// the saved file (documents or boxes, counted in its content or rowid shadow
+// table after the check; 0 for a table saved as stored).
 ObjectOutcome SaveVirtualTable(CSQLiteRecovery& engine, const SchemaObject& object,
                                RecoveredDatabase& target);
 

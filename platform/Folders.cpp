@@ -33,14 +33,6 @@ QString ProgramFolder() {
 
 void SetProgramFolderOverride(const QString& folder) { Override() = folder; }
 
-QString UserDataFolder() {
-  const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-  if (base.isEmpty()) return QString();
-  const QString folder = base + QStringLiteral("/Velmora SQLite Database Recovery");
-  if (!QDir().mkpath(folder)) return QString();
-  return folder;
-}
-
 bool IsWritableFolder(const QString& folder) {
   if (folder.isEmpty()) return false;
   const QFileInfo info(folder);
@@ -48,11 +40,33 @@ bool IsWritableFolder(const QString& folder) {
   return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
 }
 
+QString UserCacheFolder() {
+  QString folder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+  if (folder.isEmpty()) {
+    // No application name to go by (no application object).
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (base.isEmpty()) return QString();
+    folder = base + QStringLiteral("/velmora-sqlite-recovery");
+  }
+  if (!QDir().mkpath(folder)) return QString();
+  return folder;
+}
+
+bool RunsInstalled() {
+  return QFileInfo(QDir(ProgramFolder()).filePath(QLatin1String(kInstalledDocFolder))).isDir();
+}
+
+QStringList ManualFolders() {
+  const QString program = ExecutableFolder();
+  return {QDir::currentPath(), program,
+          QDir::cleanPath(QDir(program).filePath(QLatin1String(kInstalledDocFolder)))};
+}
+
 QString WorkingFolder() {
   const QString program = ProgramFolder();
-  if (IsWritableFolder(program)) return program;
-  const QString data = UserDataFolder();
-  if (!data.isEmpty() && IsWritableFolder(data)) return data;
+  if (IsWritableFolder(program) && !RunsInstalled()) return program;
+  const QString cache = UserCacheFolder();
+  if (!cache.isEmpty() && IsWritableFolder(cache)) return cache;
   return program;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace velmora {
 
@@ -12,15 +13,28 @@ namespace velmora {
 QString ProgramFolder();
 void SetProgramFolderOverride(const QString& folder);
 
-// The per-user data folder of the program:
-// QStandardPaths::GenericDataLocation + "/Velmora SQLite Database Recovery".
-// Created when missing; empty when it cannot be created.
-QString UserDataFolder();
+// The per-user cache folder of the program, QStandardPaths::CacheLocation
+// (~/.cache/<program name>, or under $XDG_CACHE_HOME). Created when missing;
+// empty when it cannot be created.
+QString UserCacheFolder();
+
+// The folder, relative to the program folder, where an installed program
+// finds its manual (share/doc/velmora-sqlite-recovery beside bin/).
+inline constexpr const char* kInstalledDocFolder = "../share/doc/velmora-sqlite-recovery";
+
+// True when the program runs from an installed tree: its manual folder
+// (kInstalledDocFolder) lies beside the program folder. An installed program
+// never writes into its own folder (a system folder such as /usr/bin).
+bool RunsInstalled();
+
+// The folders in which the manual is looked for, in order: the current
+// folder, the program folder, and the installed manual folder.
+QStringList ManualFolders();
 
 // The folder for the working database: the program folder when it is a
-// writable directory, else the per-user data folder (created). Never empty:
-// when neither can be had, the program folder is returned and opening the
-// database there will fail and be reported.
+// writable directory and the program is not installed, else the per-user
+// cache folder (created). Never empty: when none can be had, the program folder is returned and
+// opening the database there will fail and be reported.
 QString WorkingFolder();
 
 // True when `folder` is an existing directory that this process may create

@@ -116,6 +116,12 @@ QString EscapeControls(const QString& text, bool keepLines) {
   return out;
 }
 
+QString PlainToolTip(const QString& text) {
+  if (text.isEmpty()) return text;
+  return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() +
+         QStringLiteral("</p>");
+}
+
 void PrintErrorLine(const QString& text) {
   const QByteArray line = EscapeControls(text, true).toUtf8() + '\n';
   std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);

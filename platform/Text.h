@@ -40,6 +40,11 @@ QByteArray NativePath(const QString& path);
 // lines). A backslash is not changed.
 QString EscapeControls(const QString& text, bool keepLines = false);
 
+// A tooltip that shows `text` as it is. Qt takes a tooltip that looks like
+// HTML for rich text (an <img> in it is loaded from its source), so the text
+// is escaped and marked as rich text, with its blanks and lines kept.
+QString PlainToolTip(const QString& text);
+
 // Writes `text` escaped (keeping lines) and a line feed to standard error.
 void PrintErrorLine(const QString& text);
 

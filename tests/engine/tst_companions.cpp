@@ -266,6 +266,8 @@ class CompanionsTest : public QObject {
   void hostileCompanions();
   void savedSettings_data();
   void savedSettings();
+  void claimedSizeBounded_data();
+  void claimedSizeBounded();
   void readsMatchTheFile();
 };
 
@@ -415,6 +417,84 @@ void CompanionsTest::hostileCompanions() {
   // The session opens the file whatever its companion holds.
   RecoveryHarness run(built.damaged);
   QCOMPARE(run.scan, CSQLiteRecovery::ScanOutcome::Opened);
+}
+
+// A commit frame or a journal header that claims 0xFFFFFFFF pages beside a
+// four-page database: the session opens it in moments, reads every row, and
+// counts no page that no file holds.
+void CompanionsTest::claimedSizeBounded_data() {
+  QTest::addColumn<bool>("journal");
+  QTest::newRow("log commit frame") << false;
+  QTest::newRow("journal header") << true;
+}
+
+void CompanionsTest::claimedSizeBounded() {
+  QFETCH(bool, journal);
+  const QString db = NewTestFolder(QStringLiteral("claimed")) + QStringLiteral("/app.db");
+  sqlite3* handle = nullptr;
+  QCOMPARE(sqlite3_open(db.toUtf8().constData(), &handle), SQLITE_OK);
+  QVERIFY(Exec(handle, "PRAGMA page_size=4096; CREATE TABLE t(a, b); CREATE TABLE u(c);"
+                       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 40)"
+                       " INSERT INTO t SELECT i, printf('%.*c', i, 'x') FROM n;"));
+  sqlite3_close(handle);
+  QFile file(db);
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  const QByteArray pageOne = file.read(4096);
+  const qint64 pages = file.size() / 4096;
+  auto be32 = [](QByteArray& b, int at, quint32 v) { qToBigEndian<quint32>(v, b.data() + at); };
+  QByteArray companion;
+  if (journal) {
+    // One record: page 1's image with its checksum (initial value 0).
+    companion = QByteArray(512, '\0');
+    companion.replace(0, 8, QByteArray("\xd9\xd5\x05\xf9\x20\xa1\x63\xd7", 8));
+    be32(companion, 8, 1);
+    be32(companion, 16, 0xFFFFFFFFu);
+    be32(companion, 20, 512);
+    be32(companion, 24, 4096);
+    QByteArray record(4 + 4096 + 4, '\0');
+    be32(record, 0, 1);
+    record.replace(4, 4096, pageOne);
+    quint32 sum = 0;
+    for (int i = 4096 - 200; i > 0; i -= 200) sum += quint8(pageOne[i]);
+    be32(record, 4 + 4096, sum);
+    companion += record;
+  } else {
+    // Header and one commit frame for page 1, big-endian checksums.
+    companion = QByteArray(32, '\0');
+    be32(companion, 0, 0x377f0683);
+    be32(companion, 4, 3007000);
+    be32(companion, 8, 4096);
+    be32(companion, 16, 0x11111111);
+    be32(companion, 20, 0x22222222);
+    SealWalHeader(companion);
+    QByteArray frame(24, '\0');
+    be32(frame, 0, 1);
+    be32(frame, 4, 0xFFFFFFFFu);
+    frame.replace(8, 8, companion.mid(16, 8));
+    quint32 s1 = qFromBigEndian<quint32>(companion.constData() + 24);
+    quint32 s2 = qFromBigEndian<quint32>(companion.constData() + 28);
+    const QByteArray summed = frame.left(8) + pageOne;
+    for (int i = 0; i < summed.size(); i += 8) {
+      s1 += qFromBigEndian<quint32>(summed.constData() + i) + s2;
+      s2 += qFromBigEndian<quint32>(summed.constData() + i + 4) + s1;
+    }
+    be32(frame, 16, s1);
+    be32(frame, 20, s2);
+    companion += frame + pageOne;
+  }
+  QFile out(db + (journal ? QStringLiteral("-journal") : QStringLiteral("-wal")));
+  QVERIFY(out.open(QIODevice::WriteOnly));
+  QCOMPARE(out.write(companion), qint64(companion.size()));
+  out.close();
+
+  RecoveryHarness run(db);
+  QCOMPARE(run.scan, CSQLiteRecovery::ScanOutcome::Opened);
+  QCOMPARE(run.engine.geometry().pageCount, pages);
+  const SourceReport& report = run.engine.Source().Report();
+  QCOMPARE((journal ? report.journal : report.wal).used, true);
+  QVERIFY((journal ? report.journal : report.wal).note.contains(QStringLiteral("4294967295")));
+  QCOMPARE(report.absentPages, qint64(0));
+  QCOMPARE(run.WalkTable(QStringLiteral("t"), true).records().size(), 40);
 }
 
 // The saved database keeps the file's own settings, its AUTOINCREMENT

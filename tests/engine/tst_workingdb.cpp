@@ -148,38 +148,55 @@ class TestWorkingDb : public QObject {
     QVERIFY(outcome.message.contains(file));
   }
 
-  void programFolderNotWritable() {
-    // A "folder" that is a regular file can never take the database, whoever
-    // runs the test; the per-user data folder takes over.
-    QFile blocker(m_dir.path() + QStringLiteral("/blocker"));
+  // Where the working database goes when the program's own folder will not
+  // do: a "folder" that is a regular file (never writable, whoever runs the
+  // test), or the folder of an installed program (never written into).
+  void programFolderNotUsed_data() {
+    QTest::addColumn<QString>("program");  // relative to the test folder
+    QTest::addColumn<QString>("installedDocs");  // made beside it; empty: none
+    QTest::newRow("not a folder") << "blocker/bin" << "";
+    QTest::newRow("an installed program") << "usr/bin" << "usr/share/doc/velmora-sqlite-recovery";
+  }
+
+  void programFolderNotUsed() {
+    QFETCH(QString, program);
+    QFETCH(QString, installedDocs);
+    const QString root = m_dir.path() + QStringLiteral("/") + QTest::currentDataTag();
+    QVERIFY(QDir().mkpath(root));
+    QFile blocker(root + QStringLiteral("/blocker"));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.path() + QStringLiteral("/data")));
-    SetProgramFolderOverride(blocker.fileName() + QStringLiteral("/bin"));
-    const QString damaged = m_dir.path() + QStringLiteral("/t.db");
+    if (!installedDocs.isEmpty()) {
+      QVERIFY(QDir().mkpath(root + QStringLiteral("/") + program));
+      QVERIFY(QDir().mkpath(root + QStringLiteral("/") + installedDocs));
+    }
+    const QByteArray oldCache = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(root + QStringLiteral("/cache")));
+    SetProgramFolderOverride(root + QStringLiteral("/") + program);
+    const QString damaged = root + QStringLiteral("/t.db");
     QVERIFY(BuildDb(damaged, {}, QStringLiteral("CREATE TABLE t(x)")));
     CSQLiteRecovery engine;
     QVERIFY(engine.ScanDatabase(damaged) == CSQLiteRecovery::ScanOutcome::Opened);
     const CSQLiteRecovery::WorkingDbOutcome outcome = engine.BuildWorkingDatabase();
+    qputenv("XDG_CACHE_HOME", oldCache);
     QCOMPARE(QFileInfo(outcome.path).absolutePath(),
-             m_dir.path() + QStringLiteral("/data/Velmora SQLite Database Recovery"));
+             root + QStringLiteral("/cache/") + QCoreApplication::applicationName());
     QCOMPARE(engine.TableNames(), QStringList{"t"});
     QVERIFY(outcome.message.isEmpty());
-    qputenv("XDG_DATA_HOME", oldData);
+    QVERIFY(QDir(root + QStringLiteral("/usr/bin")).isEmpty());
   }
 
   void workingDatabaseCannotBeCreated() {
     QFile blocker(m_dir.path() + QStringLiteral("/blocker2"));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", QFile::encodeName(blocker.fileName() + QStringLiteral("/data")));
+    const QByteArray oldCache = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(blocker.fileName() + QStringLiteral("/cache")));
     SetProgramFolderOverride(blocker.fileName() + QStringLiteral("/bin"));
     CSQLiteRecovery engine;
     MessageRecorder messages;
     const CSQLiteRecovery::WorkingDbOutcome outcome = engine.BuildWorkingDatabase();
-    qputenv("XDG_DATA_HOME", oldData);
+    qputenv("XDG_CACHE_HOME", oldCache);
     QVERIFY(engine.TableNames().isEmpty());
     QVERIFY(engine.WorkingDb() == nullptr);
     QVERIFY(messages.texts.isEmpty());  // the session shows nothing itself

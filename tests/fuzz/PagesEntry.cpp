@@ -152,4 +152,119 @@ std::int64_t WalkPagesOfBytes(const std::uint8_t* data, std::size_t size) {
   return WalkPagesOfFile(path);
 }
 
+namespace {
+
+std::uint32_t Be32(const QByteArray& b, qsizetype at) {
+  return format::ReadBigEndian32(reinterpret_cast<const std::uint8_t*>(b.constData()) + at);
+}
+
+void PutBe32(QByteArray& b, qsizetype at, std::uint32_t v) {
+  for (int k = 0; k < 4; ++k) b[at + k] = char(v >> (24 - 8 * k));
+}
+
+bool ValidPageSize(std::uint32_t size) {
+  return size >= 512 && size <= 65536 && (size & (size - 1)) == 0;
+}
+
+// The log's running checksum over `length` bytes (a multiple of 8) of `b`.
+void WalSum(const QByteArray& b, qsizetype at, qsizetype length, bool big, std::uint32_t* s) {
+  for (qsizetype i = at; i + 8 <= at + length; i += 8) {
+    auto word = [&](qsizetype w) {
+      const auto* p = reinterpret_cast<const std::uint8_t*>(b.constData()) + w;
+      return big ? format::ReadBigEndian32(p)
+                 : std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+                       std::uint32_t(p[3]) << 24;
+    };
+    s[0] += word(i) + s[1];
+    s[1] += word(i + 4) + s[0];
+  }
+}
+
+void SealWal(QByteArray& wal) {
+  if (wal.size() < 32) return;
+  const bool big = (Be32(wal, 0) & 1u) != 0;
+  std::uint32_t sum[2] = {0, 0};
+  WalSum(wal, 0, 24, big, sum);
+  PutBe32(wal, 24, sum[0]);
+  PutBe32(wal, 28, sum[1]);
+  const std::uint32_t pageSize = Be32(wal, 8);
+  if (!ValidPageSize(pageSize)) return;
+  for (qsizetype at = 32; at + 24 + pageSize <= wal.size(); at += 24 + pageSize) {
+    wal.replace(at + 8, 8, wal.mid(16, 8));  // this generation's salts
+    WalSum(wal, at, 8, big, sum);
+    WalSum(wal, at + 24, pageSize, big, sum);
+    PutBe32(wal, at + 16, sum[0]);
+    PutBe32(wal, at + 20, sum[1]);
+  }
+}
+
+// The records that follow the journal's first header.
+void SealJournal(QByteArray& journal) {
+  if (journal.size() < 28) return;
+  const std::uint32_t sector = Be32(journal, 20);
+  const std::uint32_t pageSize = Be32(journal, 24);
+  if (!ValidPageSize(pageSize) || sector < 32 || sector > 65536) return;
+  for (qsizetype at = sector; at + 8 + pageSize <= journal.size(); at += 8 + pageSize) {
+    std::uint32_t sum = Be32(journal, 12);
+    for (qsizetype i = pageSize - 200; i > 0; i -= 200) sum += std::uint8_t(journal[at + 4 + i]);
+    PutBe32(journal, at + 4 + pageSize, sum);
+  }
+}
+
+void WriteOrRemove(const QString& path, const QByteArray& bytes) {
+  if (bytes.isEmpty()) {
+    QFile::remove(path);
+    return;
+  }
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+    std::abort();
+}
+
+}  // namespace
+
+QByteArray PackCompanions(const CompanionInput& input) {
+  QByteArray packed(9, '\0');
+  packed[0] = char(input.flags);
+  for (int k = 0; k < 4; ++k) {
+    packed[1 + k] = char(std::uint32_t(input.db.size()) >> (8 * k));
+    packed[5 + k] = char(std::uint32_t(input.wal.size()) >> (8 * k));
+  }
+  return packed + input.db + input.wal + input.journal;
+}
+
+CompanionInput UnpackCompanions(const std::uint8_t* data, std::size_t size) {
+  CompanionInput input;
+  if (size < 9) return input;
+  auto le32 = [&](int at) {
+    return std::size_t(data[at]) | std::size_t(data[at + 1]) << 8 | std::size_t(data[at + 2]) << 16 |
+           std::size_t(data[at + 3]) << 24;
+  };
+  input.flags = data[0];
+  std::size_t at = 9;
+  const std::size_t dbLength = std::min(le32(1), size - at);
+  input.db = QByteArray(reinterpret_cast<const char*>(data + at), qsizetype(dbLength));
+  at += dbLength;
+  const std::size_t walLength = std::min(le32(5), size - at);
+  input.wal = QByteArray(reinterpret_cast<const char*>(data + at), qsizetype(walLength));
+  at += walLength;
+  input.journal = QByteArray(reinterpret_cast<const char*>(data + at), qsizetype(size - at));
+  if (input.flags & 1) SealWal(input.wal);
+  if (input.flags & 2) SealJournal(input.journal);
+  return input;
+}
+
+std::int64_t WalkPagesWithCompanions(const std::uint8_t* data, std::size_t size) {
+  const CompanionInput input = UnpackCompanions(data, size);
+  const QString& path = ScratchFile();
+  WriteOrRemove(path + QStringLiteral("-wal"), input.wal);
+  WriteOrRemove(path + QStringLiteral("-journal"), input.journal);
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+      file.write(input.db) != input.db.size())
+    std::abort();
+  file.close();
+  return WalkPagesOfFile(path);
+}
+
 }  // namespace velmora::fuzz

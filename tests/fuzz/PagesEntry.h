@@ -4,6 +4,7 @@
 // and the corpus replay test both call it.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <cstddef>
 #include <cstdint>
@@ -26,5 +27,23 @@ std::int64_t WalkPagesOfFile(const QString& path);
 // once per process, on a memory file system when there is one) and runs
 // WalkPagesOfFile on it.
 std::int64_t WalkPagesOfBytes(const std::uint8_t* data, std::size_t size);
+
+// An input of the companion-file target: the database and the write-ahead
+// log and rollback journal beside it, in one byte string (a flags byte, the
+// lengths of the database and of the log as 32-bit little-endian numbers,
+// then the three files). With the flags, the checksums of the log's header
+// and frames (1) and of the journal's records (2) are made right before the
+// files are written, so that mutations reach what lies behind them.
+struct CompanionInput {
+  QByteArray db, wal, journal;
+  std::uint8_t flags = 0;
+};
+QByteArray PackCompanions(const CompanionInput& input);
+CompanionInput UnpackCompanions(const std::uint8_t* data, std::size_t size);
+
+// Writes the database of a packed companion input to the scratch file and
+// its log and journal beside it (each only when not empty, the other
+// removed), and runs WalkPagesOfFile: the scan reads the companions.
+std::int64_t WalkPagesWithCompanions(const std::uint8_t* data, std::size_t size);
 
 }  // namespace velmora::fuzz

@@ -1,8 +1,13 @@
 #include "tests/fuzz/SeedCorpus.h"
 
+#include <sqlite3.h>
+
 #include <QDir>
+#include <QFile>
 #include <functional>
 
+#include "tests/fuzz/FuzzEntry.h"
+#include "tests/fuzz/PagesEntry.h"
 #include "tests/support/TestSupport.h"
 
 namespace velmora::fuzz {
@@ -124,6 +129,120 @@ QStringList WriteSmallSeeds(const QString& folder, QString* error) {
       return {};
     }
     paths << path;
+  }
+  return paths;
+}
+
+namespace {
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool WriteSeed(const QString& path, const QByteArray& bytes, QStringList* paths) {
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+    return false;
+  *paths << path;
+  return true;
+}
+
+// The database and its companion, copied while `setup` then `work` left the
+// library in the middle of a write (the connection still open).
+bool Snapshot(const QString& path, const char* setup, const char* work, CompanionInput* out) {
+  QFile::remove(path);
+  QFile::remove(path + QStringLiteral("-wal"));
+  QFile::remove(path + QStringLiteral("-journal"));
+  sqlite3* db = nullptr;
+  bool ok = sqlite3_open(QFile::encodeName(path).constData(), &db) == SQLITE_OK &&
+            sqlite3_exec(db, setup, nullptr, nullptr, nullptr) == SQLITE_OK &&
+            sqlite3_exec(db, work, nullptr, nullptr, nullptr) == SQLITE_OK;
+  out->db = ReadAll(path);
+  out->wal = ReadAll(path + QStringLiteral("-wal"));
+  out->journal = ReadAll(path + QStringLiteral("-journal"));
+  sqlite3_close_v2(db);
+  return ok && !out->db.isEmpty() && !(out->wal.isEmpty() && out->journal.isEmpty());
+}
+
+}  // namespace
+
+QStringList WriteCompanionSeeds(const QString& folder, QString* error) {
+  QDir().mkpath(folder + QStringLiteral("/live"));
+  const char* rows =
+      "PRAGMA page_size = 512; CREATE TABLE t (a INTEGER PRIMARY KEY, b, c);"
+      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 12)"
+      " INSERT INTO t SELECT i, printf('%.*c', i * 3, 'w'), i * 0.5 FROM n;";
+  const QString setupWal = QString::fromLatin1(rows) +
+                           QStringLiteral("PRAGMA journal_mode = WAL; PRAGMA wal_autocheckpoint = 0;"
+                                          "PRAGMA wal_checkpoint(TRUNCATE);");
+  const QString setupJournal = QString::fromLatin1(rows) + QStringLiteral("PRAGMA cache_size = 1;");
+  CompanionInput wal, journal;
+  const QString live = folder + QStringLiteral("/live/seed.db");
+  if (!Snapshot(live, setupWal.toUtf8().constData(),
+                "UPDATE t SET b = zeroblob(600) WHERE a % 7 = 0; DELETE FROM t WHERE a > 10;"
+                "CREATE TABLE u (k PRIMARY KEY, v) WITHOUT ROWID; INSERT INTO u VALUES (1, 2);",
+                &wal) ||
+      !Snapshot(live, setupJournal.toUtf8().constData(),
+                "BEGIN; UPDATE t SET b = printf('%.*c', 100, 'j'), c = NULL;", &journal)) {
+    if (error) *error = QStringLiteral("the companion seeds could not be made");
+    return {};
+  }
+  QDir(folder + QStringLiteral("/live")).removeRecursively();
+  // The same log with its last commit frame claiming 0xFFFFFFFF pages.
+  CompanionInput claims = wal;
+  claims.flags = 1;
+  const qsizetype frame = 24 + 512;
+  const qsizetype last = 32 + ((claims.wal.size() - 32) / frame - 1) * frame;
+  for (int k = 0; k < 4; ++k) claims.wal[last + 4 + k] = char(0xFF);
+  CompanionInput sealedWal = wal, sealedJournal = journal;
+  sealedWal.flags = 1;
+  sealedJournal.flags = 2;
+  QStringList paths;
+  const std::pair<const char*, const CompanionInput*> seeds[] = {
+      {"wal", &wal}, {"wal-sealed", &sealedWal}, {"wal-claims", &claims},
+      {"journal", &journal}, {"journal-sealed", &sealedJournal}};
+  for (const auto& [name, input] : seeds) {
+    if (!WriteSeed(QDir(folder).filePath(QLatin1String(name)), PackCompanions(*input), &paths)) {
+      if (error) *error = QStringLiteral("cannot write the seed %1").arg(QLatin1String(name));
+      return {};
+    }
+  }
+  return paths;
+}
+
+QStringList WriteSchemaSeeds(const QString& folder, QString* error) {
+  QDir().mkpath(folder);
+  struct Seed {
+    int kind;
+    const char* name;
+    const char* sql;
+  };
+  const Seed seeds[] = {
+      {0, "t", "CREATE TABLE t (a INTEGER PRIMARY KEY, b CHECK (b > 0), c)"},
+      {0, "t", "CREATE TABLE t (a INTEGER PRIMARY KEY, b, c CHECK (json_valid(c) OR json(c)))"},
+      {0, "t", "CREATE TABLE t (a INTEGER PRIMARY KEY, b, c CHECK (length(randomblob(900000000))))"},
+      {0, "t", "CREATE TABLE t (a INTEGER PRIMARY KEY AUTOINCREMENT, b UNIQUE, c NOT NULL)"},
+      {0, "t", "CREATE TABLE t (a INTEGER PRIMARY KEY, b COLLATE LOCALIZED, c, d AS (myfunc(b)) STORED)"},
+      {0, "t", "CREATE TABLE t AS SELECT 1 AS a"},
+      {1, "v", "CREATE VIEW v AS SELECT * FROM t WHERE b > 0"},
+      {1, "v", "CREATE TABLE v AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) "
+               "SELECT x FROM c"},
+      {1, "v", "CREATE TEMP VIEW v AS SELECT 1"},
+      {2, "i", "CREATE INDEX i ON t (c COLLATE NOCASE) WHERE b > 0"},
+      {2, "i", "CREATE UNIQUE INDEX i ON t (b)"},
+      {2, "i", "CREATE INDEX i ON t (length(randomblob(a * 100000000)))"},
+      {3, "g", "CREATE TRIGGER g AFTER INSERT ON t BEGIN INSERT INTO t VALUES (NULL, 1, 2); END"},
+      {3, "g", "CREATE TABLE g AS SELECT 1"},
+  };
+  QStringList paths;
+  int n = 0;
+  for (const Seed& seed : seeds) {
+    const QString path = QDir(folder).filePath(QStringLiteral("schema-%1").arg(n++));
+    if (!WriteSeed(path, PackSchemaRow(seed.kind, seed.name, seed.sql), &paths)) {
+      if (error) *error = QStringLiteral("cannot write %1").arg(path);
+      return {};
+    }
   }
   return paths;
 }

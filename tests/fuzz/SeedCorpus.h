@@ -20,4 +20,15 @@ QStringList WriteSeedCorpus(const QString& folder, bool withLargePages, QString*
 // *error).
 QStringList WriteSmallSeeds(const QString& folder, QString* error);
 
+// Writes the seeds of the companion-file target into `folder`: a database
+// with a write-ahead log and with a hot rollback journal, both made by the
+// library in the middle of its work, as they are and with their checksums
+// to be made right (see CompanionInput), and a log whose commit frame claims
+// 0xFFFFFFFF pages. Their paths; empty on failure (reason in *error).
+QStringList WriteCompanionSeeds(const QString& folder, QString* error);
+
+// Writes the seeds of the schema-replay target into `folder`: schema rows of
+// every kind, sound and hostile (see PackSchemaRow).
+QStringList WriteSchemaSeeds(const QString& folder, QString* error);
+
 }  // namespace velmora::fuzz

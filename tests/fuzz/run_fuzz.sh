@@ -2,12 +2,13 @@
 # Makes the seed corpus, then fuzzes for SECONDS seconds. Exits non-zero when
 # libFuzzer found a crash, a sanitizer report, a hang or an excessive
 # allocation; its log and the failing input stay in WORK.
-#   run_fuzz.sh MAKE_SEEDS FUZZER WORK SECONDS
+#   run_fuzz.sh MAKE_SEEDS FUZZER WORK SECONDS [SEED_KIND]
+# SEED_KIND (companions, schema) chooses the seeds of that target.
 set -euo pipefail
-make_seeds="$1" fuzzer="$2" work="$3" seconds="$4"
+make_seeds="$1" fuzzer="$2" work="$3" seconds="$4" kind="${5:-}"
 rm -rf "$work"
 mkdir -p "$work/seeds" "$work/corpus"
-"$make_seeds" "$work/seeds"
+"$make_seeds" "$work/seeds" $kind
 # New inputs go to corpus/, the seeds stay as they are. The engine's
 # "SQL error" lines are many; the log keeps them out of the test output.
 status=0

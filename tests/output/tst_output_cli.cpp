@@ -140,6 +140,60 @@ class OutputCliTest : public QObject {
     QCOMPARE(r.code, 1);
   }
 
+  // What the tool says when it is asked for something it cannot do as asked.
+  void toolMessages_data() {
+    QTest::addColumn<QStringList>("args");  // "SRC" is the shop database, "DIR" its folder
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("out");  // the start of standard output
+    QTest::addColumn<QString>("err");  // standard error, exactly
+    QTest::newRow("a missing file: one message")
+        << QStringList{"list", "DIR/missing.db"} << 1 << "" << "File Not Open !\n";
+    QTest::newRow("a view found by its name alone")
+        << QStringList{"show", "SRC", "order_totals"} << 0 << "CREATE VIEW order_totals" << "";
+    QTest::newRow("a trigger found by its name alone")
+        << QStringList{"show", "SRC", "orders_stock"} << 0 << "CREATE TRIGGER orders_stock" << "";
+    QTest::newRow("a name two kinds hold")
+        << QStringList{"show", "SRC", "orders"} << 2 << ""
+        << "velmora-recover: orders names a table and a trigger: say which with --kind "
+           "table|trigger\n";
+    QTest::newRow("the ambiguity settled by --kind")
+        << QStringList{"show", "SRC", "orders", "--kind", "trigger"} << 0
+        << "CREATE TRIGGER orders AFTER" << "";
+    QTest::newRow("no such object")
+        << QStringList{"show", "SRC", "nothing"} << 2 << ""
+        << "velmora-recover: no object named nothing\n";
+    QTest::newRow("export into a folder still to be made")
+        << QStringList{"export", "SRC", "DIR/new/csv", "--table", "tags"} << 0 << "table\ttags\texported"
+        << "";
+  }
+
+  void toolMessages() {
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    const QString folder = NewTestFolder("messages");
+    const QString source = folder + "/shop.db";
+    QVERIFY(MakeShopDatabase(source).isEmpty());
+    {
+      // A trigger that bears a table's name (triggers have names of their own).
+      sqlite3* db = nullptr;
+      QCOMPARE(sqlite3_open(source.toUtf8(), &db), SQLITE_OK);
+      const int rc = sqlite3_exec(db, "CREATE TRIGGER orders AFTER DELETE ON tags BEGIN SELECT 1; END",
+                                  nullptr, nullptr, nullptr);
+      sqlite3_close(db);
+      QCOMPARE(rc, SQLITE_OK);
+    }
+    for (QString& arg : args) {
+      arg.replace("SRC", source);
+      arg.replace("DIR", folder);
+    }
+    const Result r = Tool(args);
+    QCOMPARE(r.code, code);
+    QVERIFY2(out.isEmpty() ? r.out.isEmpty() : r.out.startsWith(out), qPrintable(r.out));
+    QCOMPARE(r.err, err);
+  }
+
   void saveExitCodes() {
     const QString folder = NewTestFolder("save");
     const QString source = folder + "/shop.db";

@@ -419,6 +419,20 @@ class OutputSaveTest : public QObject {
         << "CREATE TABLE t(id INTEGER PRIMARY KEY, v INTEGER CHECK(v > 0), s TEXT);"
            "PRAGMA ignore_check_constraints = 1;" + fill.arg("-i")
         << 100 << "" << "2 records break a CHECK constraint";
+    // A CHECK that raises an error decides nothing either: those rows are
+    // kept and counted like rows that break it.
+    QTest::newRow("CHECK raising malformed JSON")
+        << "CREATE TABLE t(id INTEGER PRIMARY KEY, v CHECK(json(v) IS NOT NULL), s TEXT);"
+           "PRAGMA ignore_check_constraints = 1;" + fill.arg("'{bad'")
+        << 100 << "" << "2 records break a CHECK constraint";
+    QTest::newRow("CHECK calling load_extension")
+        << "CREATE TABLE t(id INTEGER PRIMARY KEY, v CHECK(v > 0 OR load_extension('none')), s TEXT);"
+           "PRAGMA ignore_check_constraints = 1;" + fill.arg("-i")
+        << 100 << "" << "2 records break a CHECK constraint";
+    QTest::newRow("CHECK building a blob larger than the file")
+        << "CREATE TABLE t(id INTEGER PRIMARY KEY, v CHECK(v > 0 OR length(randomblob(900000000))), s TEXT);"
+           "PRAGMA ignore_check_constraints = 1;" + fill.arg("-i")
+        << 100 << "" << "2 records break a CHECK constraint";
     QTest::newRow("NOT NULL broken: those rows refused")
         << "CREATE TABLE t(id INTEGER PRIMARY KEY, v, s TEXT);" + fill.arg("NULL") +
                notNull.arg("")
@@ -447,6 +461,46 @@ class OutputSaveTest : public QObject {
     QCOMPARE(Pragma(run.path, "SELECT count(*) FROM t"), QString::number(records));
     QCOMPARE(Pragma(run.path, "SELECT count(*) FROM t WHERE s = 'row ' || id"),
              QString::number(records));
+  }
+
+  // A schema row's statement creates only the object of that row's kind and
+  // name in the main database, and runs no query: a view, trigger or index
+  // row whose statement does anything else is not saved, and the saved file
+  // holds the sound objects only.
+  void replayedStatementsConfined_data() {
+    QTest::addColumn<QString>("row");  // type, name, tbl_name, sql
+    QTest::newRow("view row creating a table from an endless query")
+        << "'view', 'v', 'v', 'CREATE TABLE v AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL "
+           "SELECT x + 1 FROM c) SELECT x FROM c'";
+    QTest::newRow("trigger row creating a table of its own name")
+        << "'trigger', 'g', 't', 'CREATE TABLE g AS SELECT 1 AS x'";
+    QTest::newRow("TEMP view") << "'view', 'tv', 'tv', 'CREATE TEMP VIEW tv AS SELECT 1'";
+    QTest::newRow("TEMP trigger")
+        << "'trigger', 'tt', 't', 'CREATE TEMP TRIGGER tt AFTER INSERT ON t BEGIN SELECT 1; END'";
+    QTest::newRow("index row creating another index")
+        << "'index', 'i2', 't', 'CREATE INDEX other ON t(a)'";
+    QTest::newRow("view row creating a trigger")
+        << "'view', 'v2', 't', 'CREATE TRIGGER v2 AFTER INSERT ON t BEGIN DELETE FROM t; END'";
+  }
+  void replayedStatementsConfined() {
+    QFETCH(QString, row);
+    const QString folder = NewTestFolder("confined");
+    const QString source = folder + "/schema.db";
+    QVERIFY(BuildOwnerDb(source, "CREATE TABLE t(a, b); INSERT INTO t VALUES (1, 2), (3, 4);"
+                                 "CREATE VIEW gv AS SELECT a FROM t; CREATE INDEX gi ON t(b);"
+                                 "CREATE TRIGGER gt AFTER DELETE ON t BEGIN SELECT 1; END;"
+                                 "PRAGMA writable_schema = ON;"
+                                 "INSERT INTO sqlite_schema VALUES (" + row + ", 0);"));
+    CSQLiteRecovery engine;
+    Scan(engine, source);
+    const SaveRun run = SaveAll(engine, source, folder + "/out");
+    const QString name = row.section(QLatin1Char('\''), 3, 3);
+    QCOMPARE(run.failures.size(), 1);
+    QVERIFY2(run.failures.first().startsWith(name + ": "), qPrintable(run.failures.first()));
+    QCOMPARE(Pragma(run.path, "SELECT group_concat(type || ' ' || name, ',') FROM "
+                              "(SELECT type, name FROM sqlite_schema ORDER BY name)"),
+             QStringLiteral("index gi,trigger gt,view gv,table t"));
+    QCOMPARE(Pragma(run.path, "SELECT count(*) FROM t"), QStringLiteral("2"));
   }
 
   // Rows held back for a multi-row INSERT whose rowid is the next one the

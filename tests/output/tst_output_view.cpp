@@ -1,7 +1,10 @@
 // What the user sees of a recovery before saving: the summary figures, single
 // values read again from the file, and the CSV export.
+#include <sqlite3.h>
+
 #include <QDir>
 #include <QFile>
+#include <QtEndian>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QtTest>
@@ -141,6 +144,104 @@ class OutputViewTest : public QObject {
     QVERIFY2(text.contains(QStringLiteral("big: %1 rows from its own tree").arg(400 - lostRows)),
              qPrintable(text));
     QCOMPARE(text.contains("LOST:"), damaged);
+  }
+
+  // The page map: every page of the file once, by what the recovery made of
+  // it, in agreement with the summary's figures and with what the file holds.
+  void pageMap_data() {
+    QTest::addColumn<QString>("damage");
+    QTest::newRow("intact") << "none";
+    QTest::newRow("a leaf zeroed") << "leaf";
+    QTest::newRow("an interior page zeroed: orphans put back") << "interior";
+    QTest::newRow("deleted rows on the freelist") << "freelist";
+    QTest::newRow("pages in the write-ahead log") << "wal";
+  }
+  void pageMap() {
+    QFETCH(QString, damage);
+    const QString folder = NewTestFolder("pagemap");
+    const QString path = folder + "/m.db";
+    {
+      DbOptions options;
+      options.pageSize = 1024;
+      DbBuilder db(path, options);
+      db.Exec("CREATE TABLE big (id INTEGER PRIMARY KEY, t TEXT); CREATE INDEX big_t ON big(t);"
+              "CREATE TABLE notes (n TEXT)");
+      db.Begin();
+      for (int i = 1; i <= 1500; ++i) db.Insert("big", {i, QStringLiteral("row %1 ").arg(i).repeated(30)});
+      db.Insert("notes", {QString(5000, QLatin1Char('n'))});  // overflow pages
+      db.Commit();
+      if (damage == QLatin1String("freelist")) db.Exec("DELETE FROM big WHERE id > 700");
+      db.Close();
+      QVERIFY(db.Ok());
+    }
+    if (damage == QLatin1String("wal")) {
+      // Rows committed to the log and not yet written back: the copy keeps
+      // both files as a crash would leave them.
+      sqlite3* db = nullptr;
+      QCOMPARE(sqlite3_open(path.toUtf8(), &db), SQLITE_OK);
+      sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"
+                   "UPDATE big SET t = t || 'changed' WHERE id % 7 = 0;", nullptr, nullptr, nullptr);
+      QVERIFY(QFile::copy(path, folder + "/w.db"));
+      QVERIFY(QFile::copy(path + "-wal", folder + "/w.db-wal"));
+      sqlite3_close(db);
+    }
+    const QString opened = damage == QLatin1String("wal") ? folder + "/w.db" : path;
+    PageProbe probe(opened);
+    const TreePages tree = probe.Tree(PageProbe::RootPage(opened, "big"));
+    QVERIFY(tree.interior.size() > 1);
+    std::int64_t zeroed = 0;
+    QList<std::int64_t> orphans;  // leaves cut off from the tree
+    if (damage == QLatin1String("leaf")) zeroed = tree.leaves.at(1);
+    if (damage == QLatin1String("interior")) {
+      zeroed = tree.interior.at(1);
+      orphans = probe.Tree(zeroed).leaves;
+    }
+    if (zeroed != 0) QVERIFY(ZeroPage(opened, zeroed));
+
+    RecoveryHarness h(opened);
+    const RecoverySummary s = MakeSummary(h.engine);
+    const PagePicture& map = s.pageMap;
+    QVERIFY(!s.stopped && !map.stopped);
+    QCOMPARE(map.pageCount, h.engine.geometry().pageCount);
+    QCOMPARE(std::int64_t(map.pages.size()), map.pageCount);
+    std::int64_t sum = 0;
+    for (const std::int64_t n : map.counts) sum += n;
+    QCOMPARE(sum, map.pageCount);
+    QCOMPARE(map.Count(PageUse::NotClassified), std::int64_t(0));
+    QCOMPARE(map.Count(PageUse::Schema) + map.Count(PageUse::Table) + map.Count(PageUse::Index),
+             s.pagesInTrees);
+    QCOMPARE(map.Count(PageUse::Freelist), s.pagesFreelist);
+    const QByteArray header = ReadAll(opened).left(100);
+    QCOMPARE(map.Count(PageUse::Freelist), std::int64_t(qFromBigEndian<quint32>(header.constData() + 36)));
+    QCOMPARE(map.Count(PageUse::Freelist) > 0, damage == QLatin1String("freelist"));
+    QCOMPARE(map.Use(1), PageUse::Schema);
+
+    // Each live page names its own tree, and an index page its table.
+    const std::int64_t indexRoot = PageProbe::RootPage(opened, "big_t");
+    QCOMPARE(map.Use(indexRoot), PageUse::Index);
+    QCOMPARE(map.Tree(indexRoot)->tableName, QStringLiteral("big"));
+    for (const std::int64_t page : probe.Tree(PageProbe::RootPage(opened, "notes")).overflow) {
+      QCOMPARE(map.Use(page), PageUse::Table);
+      QCOMPARE(map.Tree(page)->name, QStringLiteral("notes"));
+    }
+    for (const std::int64_t leaf : tree.leaves) {
+      const PageUse want = leaf == zeroed           ? PageUse::Unreadable
+                           : orphans.contains(leaf) ? PageUse::PutBack
+                                                    : PageUse::Table;
+      QCOMPARE(map.Use(leaf), want);
+      if (want != PageUse::Unreadable) QCOMPARE(map.Tree(leaf)->name, QStringLiteral("big"));
+    }
+    if (zeroed != 0) QCOMPARE(map.Use(zeroed), PageUse::Unreadable);
+    QCOMPARE(map.Count(PageUse::PutBack), std::int64_t(orphans.size()));
+    QCOMPARE(map.Count(PageUse::Unreadable), std::int64_t(zeroed != 0 ? 1 : 0));
+
+    // Pages whose image is the log's are marked, as many as the log gave.
+    const SourceReport& source = h.engine.SourceInfo();
+    QCOMPARE(map.fromCompanions, source.wal.pages + source.journal.pages);
+    QCOMPARE(map.fromCompanions > 0, damage == QLatin1String("wal"));
+    for (std::int64_t page = 1; page <= map.pageCount; ++page)
+      QCOMPARE((map.Flags(page) & kPageFromWal) != 0,
+               h.engine.Source().PageOrigin(page) == PageSource::Origin::Wal);
   }
 
   // A value read again is exact: its first bytes within the limit, and all

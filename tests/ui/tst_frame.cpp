@@ -18,6 +18,7 @@
 #include <optional>
 
 #include "tst_frame_helpers.h"
+#include "platform/Folders.h"
 #include "ui/grid/RightView.h"
 #include "ui/style/AppStyle.h"
 
@@ -430,6 +431,7 @@ void TestFrame::help_data() {
   QTest::newRow("missing") << "none";
   QTest::newRow("in the current folder") << "current";
   QTest::newRow("next to the executable") << "program";
+  QTest::newRow("where an installed program keeps it") << "installed";
 }
 
 void TestFrame::help() {
@@ -441,6 +443,13 @@ void TestFrame::help() {
   QString placed;
   if (where == QLatin1String("current")) placed = QDir(current).filePath(name);
   if (where == QLatin1String("program")) placed = QDir(QCoreApplication::applicationDirPath()).filePath(name);
+  const QString installed =
+      QDir::cleanPath(QDir(QCoreApplication::applicationDirPath()).filePath(kInstalledDocFolder));
+  const bool installedBefore = QFileInfo::exists(installed);
+  if (where == QLatin1String("installed")) {
+    QVERIFY(QDir().mkpath(installed));
+    placed = QDir(installed).filePath(name);
+  }
   const bool existedBefore = !placed.isEmpty() && QFileInfo::exists(placed);
   if (!placed.isEmpty() && !existedBefore) {
     QFile f(placed);
@@ -452,6 +461,7 @@ void TestFrame::help() {
   MessageBoxRecorder boxes;
   m_frame->Action(CMainFrame::ID_HELP_DB)->trigger();
   if (!placed.isEmpty() && !existedBefore) QFile::remove(placed);
+  if (!installedBefore) QDir(installed).removeRecursively();
   QDir::setCurrent(saved);
 
   if (where == QLatin1String("none")) {

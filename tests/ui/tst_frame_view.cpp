@@ -83,6 +83,31 @@ void TestFrameView::summaryAndMarks() {
   QVERIFY(TableItem(frame, "big")->toolTip(0).contains("Lost: 1 page of its tree"));
   QVERIFY(TableItem(frame, "small")->toolTip(0).isEmpty());
 
+  // The page map under it: one square per page; a click names the page.
+  CPageMapView* map = frame.RightPane()->PageMap();
+  QVERIFY(map->isVisible());
+  QVERIFY2(map->LegendText().contains("unreadable: 1"), qPrintable(map->LegendText()));
+  CPageMapCanvas* canvas = map->Canvas();
+  const struct {
+    std::int64_t page;
+    QString text;
+  } clicks[] = {
+      {tree.leaves.first(), QStringLiteral("unreadable")},
+      {tree.leaves.last(), QStringLiteral("a page of the tree of table \"big\"")},
+      {1, QStringLiteral("a page of the schema tree")},
+  };
+  for (const auto& click : clicks) {
+    canvas->SelectPage(0);
+    const QRect square = canvas->SquareOf(click.page);
+    QVERIFY(!square.isEmpty());
+    QCOMPARE(canvas->PageAt(square.center()), click.page);
+    QTest::mouseClick(canvas->viewport(), Qt::LeftButton, {}, square.center());
+    QCOMPARE(canvas->SelectedPage(), click.page);
+    QVERIFY2(map->PageText().startsWith(QStringLiteral("Page %1 of %2: ").arg(click.page).arg(probe.PageCount())) &&
+                 map->PageText().contains(click.text),
+             qPrintable(map->PageText()));
+  }
+
   // A table click takes the pane back; a second root click reuses the count.
   const RecoverySummary* first = frame.Summary();
   frame.OnShowRecords(TableItem(frame, "small"));

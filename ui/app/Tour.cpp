@@ -235,6 +235,25 @@ int main(int argc, char* argv[]) {
          ClickItem(t, t.frame->m_hRootItem, false);
        },
        [](Tour& t) { return !t.frame->EngineBusy() && t.frame->Summary() != nullptr; }},
+      {"page-map",
+       [](Tour& t) {
+         // The page map under the summary: a damaged page clicked (else the
+         // first page of a table), so that the line under the map names it.
+         CPageMapCanvas* canvas = t.frame->RightPane()->PageMap()->Canvas();
+         const PagePicture* map = t.frame->Summary() ? &t.frame->Summary()->pageMap : nullptr;
+         std::int64_t page = 0;
+         for (std::int64_t p = 1; map != nullptr && p <= std::int64_t(map->pages.size()); ++p) {
+           if (map->Use(p) == PageUse::Unreadable || map->Use(p) == PageUse::PutBack) {
+             page = p;
+             break;
+           }
+           if (page == 0 && map->Use(p) == PageUse::Table) page = p;
+         }
+         const QRect square = canvas->SquareOf(page);
+         if (!square.isEmpty())
+           QTest::mouseClick(canvas->viewport(), Qt::LeftButton, {}, square.center());
+       },
+       {}},
       {"tables-ticked", [](Tour& t) { ClickItem(t, t.frame->m_hTablesItem, true); }, {}},
       {"table-clicked", [](Tour& t) { ClickItem(t, FindItem(t, QStringLiteral("orders")), false); },
        [](Tour& t) { return !t.frame->EngineBusy(); }},

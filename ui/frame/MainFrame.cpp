@@ -30,6 +30,7 @@
 #include "engine/SchemaRows.h"
 #include "engine/SchemaSearch.h"
 #include "output/SaveDispatch.h"
+#include "platform/Folders.h"
 #include "platform/MessageBox.h"
 #include "res/ResourceIds.h"
 #include "ui/dialogs/AboutDlg.h"
@@ -701,8 +702,13 @@ void CMainFrame::OnToolbarCustomize() {
 
 void CMainFrame::OnHelp() {
   const QString name = QString::fromLatin1(kHelpFileName);
-  QString path = QDir::current().filePath(name);
-  if (!QFileInfo(path).isFile()) path = QDir(QCoreApplication::applicationDirPath()).filePath(name);
+  // The current folder, the program's folder, then where an installed
+  // program's manual lies.
+  QString path;
+  for (const QString& folder : ManualFolders()) {
+    path = QDir(folder).filePath(name);
+    if (QFileInfo(path).isFile()) break;
+  }
   if (!QFileInfo(path).isFile()) {
     ShowMessageBox(name + QStringLiteral(" file does not exist. Please, reinstall the software."));
     return;

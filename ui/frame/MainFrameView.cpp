@@ -61,13 +61,13 @@ bool CMainFrame::ShowSummary() {
     RunEngineWork([&] { summary = MakeSummary(*m_pRecovery, ProgressBar()); });
     if (summary.stopped) {
       // Not kept: the next click on the root item counts again.
-      m_pRightView->ShowSummary(FormatSummary(summary));
+      m_pRightView->ShowSummary(FormatSummary(summary), &summary.pageMap);
       return false;
     }
     m_summary = std::move(summary);
     MarkLosses();
   }
-  m_pRightView->ShowSummary(FormatSummary(*m_summary));
+  m_pRightView->ShowSummary(FormatSummary(*m_summary), &m_summary->pageMap);
   return true;
 }
 

@@ -26,10 +26,4 @@ void InstallWidgetMessageBoxHook() {
   });
 }
 
-QString PlainToolTip(const QString& text) {
-  if (text.isEmpty()) return text;
-  return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() +
-         QStringLiteral("</p>");
-}
-
 }  // namespace velmora

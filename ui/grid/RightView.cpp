@@ -37,8 +37,17 @@ CRightView::CRightView(QWidget* parent)
     : QWidget(parent),
       m_pGrid(new CListCtrlEx(this)),
       m_pEdit(new CStatementEdit(this)),
-      m_pSummary(new CSummaryView(this)) {
+      m_pSummaryPane(new QSplitter(Qt::Vertical, this)),
+      m_pSummary(new CSummaryView(m_pSummaryPane)),
+      m_pPageMap(new CPageMapView(m_pSummaryPane)) {
   setObjectName(QStringLiteral("CRightView"));
+  m_pSummaryPane->addWidget(m_pSummary);
+  m_pSummaryPane->addWidget(m_pPageMap);
+  m_pSummaryPane->setChildrenCollapsible(false);
+  m_pSummaryPane->setStretchFactor(0, 1);
+  m_pSummaryPane->setStretchFactor(1, 1);
+  m_pSummary->show();
+  m_pSummaryPane->hide();
   m_pEdit->setFont(m_pGrid->font());
   m_pGrid->setGeometry(10, 10, 390, 190);
   m_pEdit->setGeometry(10, 10, 90, 90);
@@ -64,17 +73,19 @@ void CRightView::resizeEvent(QResizeEvent* event) {
   const QRect all(QPoint(0, 0), event->size());
   m_pGrid->setGeometry(all);
   m_pEdit->setGeometry(all);
-  m_pSummary->setGeometry(all);
+  m_pSummaryPane->setGeometry(all);
 }
 
-void CRightView::ShowSummary(const QString& text) {
+void CRightView::ShowSummary(const QString& text, const PagePicture* pages) {
   m_pGrid->hide();
   m_pEdit->hide();
   m_pSummary->setPlainText(text);
-  m_pSummary->show();
-  m_pSummary->raise();
+  m_pPageMap->setVisible(pages != nullptr);
+  if (pages != nullptr) m_pPageMap->SetPicture(*pages);
+  m_pSummaryPane->show();
+  m_pSummaryPane->raise();
 }
 
-void CRightView::HideSummary() { m_pSummary->hide(); }
+void CRightView::HideSummary() { m_pSummaryPane->hide(); }
 
 }  // namespace velmora

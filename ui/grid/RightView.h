@@ -4,9 +4,11 @@
 #pragma once
 
 #include <QPlainTextEdit>
+#include <QSplitter>
 #include <QWidget>
 
 #include "engine/Sinks.h"
+#include "ui/grid/PageMapView.h"
 #include "ui/grid/RecordGrid.h"
 
 namespace velmora {
@@ -40,9 +42,11 @@ class CRightView : public QWidget {
   CListCtrlEx* Grid() const { return m_pGrid; }
   CStatementEdit* StatementEdit() const { return m_pEdit; }
   CSummaryView* Summary() const { return m_pSummary; }
-  // Shows `text` in the summary view alone; the grid and the edit are hidden.
-  void ShowSummary(const QString& text);
-  // Hides the summary view (a table or statement display takes the pane).
+  CPageMapView* PageMap() const { return m_pPageMap; }
+  // Shows `text` in the summary view and, when `pages` is given, the page map
+  // under it; the grid and the edit are hidden.
+  void ShowSummary(const QString& text, const PagePicture* pages = nullptr);
+  // Hides the summary and the page map (a table or statement display takes the pane).
   void HideSummary();
 
  protected:
@@ -52,7 +56,9 @@ class CRightView : public QWidget {
  private:
   CListCtrlEx* m_pGrid;      // 400
   CStatementEdit* m_pEdit;   // 401
-  CSummaryView* m_pSummary;  // 402
+  QSplitter* m_pSummaryPane;  // the summary text over the page map
+  CSummaryView* m_pSummary;    // 402
+  CPageMapView* m_pPageMap;
 };
 
 }  // namespace velmora
