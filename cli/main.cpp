@@ -3,17 +3,21 @@
 //   velmora-recover [--work-dir DIR] [--main-file-only] VERB ARGS...
 //
 // Message boxes of the engine go to standard error (the default hook).
+#include <sys/stat.h>
+
 #include <QCoreApplication>
+#include <csignal>
 #include <QTextStream>
 
 #include "cli/Commands.h"
 #include "cli/OutputCommands.h"
-#include "platform/Folders.h"
+#include "engine/WorkingDatabase.h"
+#include "platform/Text.h"
 
 namespace velmora::cli {
 
 void PrintError(const QString& message) {
-  QTextStream(stderr) << "velmora-recover: " << message << '\n';
+  velmora::PrintErrorLine(QStringLiteral("velmora-recover: ") + message);
 }
 
 namespace {
@@ -71,8 +75,14 @@ void PrintHelp(QTextStream& out) {
 
 int main(int argc, char** argv) {
   using namespace velmora::cli;
+  // Past the file size limit (ulimit -f) a write fails with EFBIG and the
+  // save reports it, instead of the signal ending the tool without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
   QCoreApplication app(argc, argv);
-  QStringList args = QCoreApplication::arguments().mid(1);
+  // The arguments keep their bytes: a file name that is not UTF-8 opens, and
+  // the names derived from it work too.
+  QStringList args;
+  for (int i = 1; i < argc; ++i) args << velmora::PathFromNative(QByteArray(argv[i]));
 
   while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
     const QString option = args.takeFirst();
@@ -90,7 +100,15 @@ int main(int argc, char** argv) {
         PrintError(QStringLiteral("--work-dir needs a folder"));
         return kExitUsage;
       }
-      velmora::SetProgramFolderOverride(args.takeFirst());
+      // The working database goes into this folder or nowhere: a name that
+      // is not a folder is an error, never a reason to use another folder.
+      const QString folder = args.takeFirst();
+      struct stat st {};
+      if (::stat(velmora::NativePath(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        PrintError(QStringLiteral("--work-dir %1 is not a folder").arg(folder));
+        return kExitUsage;
+      }
+      velmora::WorkingDatabase::SetFolder(folder);
       continue;
     }
     if (option == QLatin1String("--main-file-only")) {

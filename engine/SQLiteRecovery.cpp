@@ -394,17 +394,20 @@ CSQLiteRecovery::WorkingDbOutcome CSQLiteRecovery::BuildWorkingDatabase() {
   m_working = std::make_unique<WorkingDatabase>();
   WorkingDbOutcome outcome;
   QString error;
-  outcome.path = WorkingDatabase::DefaultPath();
-  if (!m_working->Create(outcome.path, &error)) {
+  const QString folder = WorkingDatabase::Folder();
+  if (!m_working->CreateIn(folder, &error)) {
+    outcome.path = folder;
     outcome.message =
-        QStringLiteral("The working database cannot be created:\n%1\n%2").arg(outcome.path, error);
+        QStringLiteral("The working database cannot be created:\n%1\n%2").arg(folder, error);
     return outcome;
   }
+  outcome.path = m_working->Path();
   // The tree lists the tables in schema order: the working database's
   // names for the statements it took, the virtual tables by their names.
   // The internal tables whose rows a save keeps (AUTOINCREMENT counters,
   // planner statistics) are made with their fixed statements.
-  enum class Slot { Virtual, Replayed };
+  // Listed: shown by its name without being replayed.
+  enum class Slot { Listed, Replayed };
   std::vector<std::pair<Slot, const SchemaObject*>> order;
   const std::size_t count = m_catalog.Objects().size();
   for (std::size_t i = 0; i < count; ++i) {
@@ -412,7 +415,15 @@ CSQLiteRecovery::WorkingDbOutcome CSQLiteRecovery::BuildWorkingDatabase() {
     if (!table.Is(SchemaKind::Table)) continue;
     if (table.virtualTable) {
       // Never run here: it is recreated only in the recovered database.
-      order.emplace_back(Slot::Virtual, &table);
+      order.emplace_back(Slot::Listed, &table);
+      continue;
+    }
+    if (table.name.contains(QChar(0))) {
+      // A name holding a zero byte (only a damaged schema has one) cannot be
+      // written in a statement: the library reads SQL text up to its first
+      // zero byte. The table is listed all the same, and its save reports
+      // why it cannot be made.
+      order.emplace_back(Slot::Listed, &table);
       continue;
     }
     const int before = m_working->TableCount();
@@ -435,7 +446,7 @@ CSQLiteRecovery::WorkingDbOutcome CSQLiteRecovery::BuildWorkingDatabase() {
   const QStringList accepted = m_working->TableNames();
   qsizetype next = 0;
   for (const auto& [slot, table] : order) {
-    if (slot == Slot::Virtual) {
+    if (slot == Slot::Listed) {
       if (!m_tableNames.contains(table->name)) m_tableNames << table->name;
     } else if (next < accepted.size()) {
       m_tableNames << accepted.at(next++);

@@ -113,7 +113,7 @@ bool ColumnStoreSet::CreateColumnStore(int index, int position) {
                      "SELECT \"Column\", \"Key\" IS NULL FROM \"table\" WHERE \"id\" = ?1", -1,
                      &store.select, nullptr);
   if (store.insert == nullptr || store.select == nullptr) {
-    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(store.db));
+    ReportSqlError(sqlite3_errmsg(store.db));
   }
   const bool ok = store.insert != nullptr;
   m_stores.insert(m_stores.begin() + position, std::move(store));
@@ -139,7 +139,7 @@ void ColumnStoreSet::WritePending(Store& store) {
       BindSortKey(stmt, 3 * i + 3, cell.key);
     }
     if (sqlite3_step(stmt) != SQLITE_DONE) {
-      std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(store.db));
+      ReportSqlError(sqlite3_errmsg(store.db));
     }
     sqlite3_reset(stmt);
   };

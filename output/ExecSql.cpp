@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "output/SaveDispatch.h"
+#include "engine/SqliteDb.h"
 
 namespace velmora {
 namespace {
@@ -17,12 +18,12 @@ bool ExecSql(sqlite3* db, const QByteArray& sqlUtf8) {
   char* message = nullptr;
   const int rc = sqlite3_exec(db, sqlUtf8.constData(), IgnoreRow, nullptr, &message);
   if (message != nullptr) {
-    std::fprintf(stderr, "SQL error: %s\n", message);
+    ReportSqlError(message);
     sqlite3_free(message);
     return false;
   }
   if (rc != SQLITE_OK) {
-    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(db));
+    ReportSqlError(sqlite3_errmsg(db));
     return false;
   }
   return true;

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "engine/SqlQuote.h"
+#include "engine/SqliteDb.h"
 #include "engine/StandIns.h"
 #include "engine/Values.h"
 #include "platform/TempFolder.h"
@@ -316,7 +317,7 @@ CRecordWriter::Insert* CRecordWriter::InsertFor(int valueCount) {
   if (sqlite3_prepare_v2(m_db, utf8.constData(), static_cast<int>(utf8.size()), &insert.stmt,
                          nullptr) != SQLITE_OK) {
     NoteError(QString::fromUtf8(sqlite3_errmsg(m_db)));
-    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(m_db));
+    ReportSqlError(sqlite3_errmsg(m_db));
     sqlite3_finalize(insert.stmt);
     insert.stmt = nullptr;
     m_insertFailed[static_cast<std::size_t>(valueCount)] = true;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "engine/SQLiteRecovery.h"
@@ -16,6 +17,7 @@
 #include "engine/StandIns.h"
 #include "output/BufferedVfs.h"
 #include "output/SaveDispatch.h"
+#include "platform/Text.h"
 
 namespace velmora {
 namespace {
@@ -93,14 +95,16 @@ bool RecoveredDatabase::Open(const CSQLiteRecovery& engine, const QString& folde
     return false;
   }
   // A chosen folder that has vanished since it was chosen is made again.
-  if (!QDir(folder).exists() && !QDir().mkpath(folder)) {
+  struct stat folderStat {};
+  if (::stat(NativePath(folder).constData(), &folderStat) != 0 &&
+      !QDir().mkpath(folder)) {
     *error = QStringLiteral("The folder \"%1\" does not exist and cannot be created.").arg(folder);
     return false;
   }
   QString path = folder;
   if (!path.endsWith(QLatin1Char('/'))) path += QLatin1Char('/');
   path += fileName;
-  const QByteArray native = QFile::encodeName(path);
+  const QByteArray native = NativePath(path);
 
   // The file is created here, exclusively and without following a symbolic
   // link: whatever already bears the name (an earlier save, the damaged file
@@ -125,9 +129,9 @@ bool RecoveredDatabase::Open(const CSQLiteRecovery& engine, const QString& folde
   // Through the buffering VFS: the save writes the new file page after page,
   // and CREATE INDEX reads its tables back the same way.
   sqlite3* const db =
-      OpenSqliteDb(path.toUtf8(), &reason, SQLITE_OPEN_NOMUTEX, BufferedVfsName());
+      OpenSqliteDb(native, &reason, SQLITE_OPEN_NOMUTEX, BufferedVfsName());
   if (db == nullptr) {
-    QFile::remove(path);
+    ::unlink(native.constData());
     *error =
         QStringLiteral("The recovered database \"%1\" cannot be opened (%2).").arg(path, reason);
     return false;

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "engine/SqlQuote.h"
+#include "engine/SqliteDb.h"
 #include "engine/StandIns.h"
 #include "engine/WorkingDatabase.h"
 #include "output/VirtualTableSave.h"
@@ -195,7 +196,7 @@ bool ExecCreateStatement(RecoveredDatabase& target, SchemaKind kind, const QStri
   bool ok = false;
   if (PrepareWithStandIns(db, utf8, &stmt, &tail, nullptr) != SQLITE_OK || stmt == nullptr) {
     *error = QString::fromUtf8(sqlite3_errmsg(db));
-    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(db));
+    ReportSqlError(sqlite3_errmsg(db));
   } else if (const QString rest =
                  QString::fromUtf8(tail, int(utf8.constData() + utf8.size() - tail));
              SkipBlanks(rest, 0) < rest.size()) {
@@ -217,7 +218,7 @@ bool ExecCreateStatement(RecoveredDatabase& target, SchemaKind kind, const QStri
       } else {
         *error = QString::fromUtf8(sqlite3_errmsg(db));
       }
-      std::fprintf(stderr, "SQL error: %s\n", error->toUtf8().constData());
+      ReportSqlError(error->toUtf8().constData());
     }
   }
   sqlite3_finalize(stmt);
@@ -235,7 +236,7 @@ bool ReadColumnInfo(sqlite3* workDb, const QString& tableName, TableLayout* layo
                          "SELECT cid, name, type, \"notnull\", dflt_value, pk, hidden "
                          "FROM pragma_table_xinfo(?1, 'main') ORDER BY cid",
                          -1, &stmt, nullptr) != SQLITE_OK) {
-    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(workDb));
+    ReportSqlError(sqlite3_errmsg(workDb));
     sqlite3_finalize(stmt);
     return false;
   }
@@ -359,7 +360,11 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
   EmptyTempFolder();
   TableLayout layout;
   if (!ReadColumnInfo(engine.WorkingDb(), name, &layout)) {
-    if (save) outcome.error = QStringLiteral("its columns are not known");
+    if (save)
+      outcome.error = name.contains(QChar(0))
+                          ? QStringLiteral("its name holds a zero byte, which no SQLite statement "
+                                           "can carry")
+                          : QStringLiteral("its columns are not known");
     return outcome;
   }
 

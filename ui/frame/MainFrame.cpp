@@ -43,6 +43,7 @@
 #include "ui/grid/RecordDisplay.h"
 #include "ui/grid/RightView.h"
 #include "ui/style/AppStyle.h"
+#include "ui/frame/WidgetMessageBox.h"
 
 namespace velmora {
 namespace {
@@ -303,6 +304,7 @@ void CMainFrame::CreateStatusBar() {
   bar->setSizeGripEnabled(false);
   m_pMessagePane = new QLabel(QStringLiteral("Ready"), bar);
   m_pMessagePane->setObjectName(QStringLiteral("messagePane"));
+  m_pMessagePane->setTextFormat(Qt::PlainText);
   bar->addWidget(m_pMessagePane, 1);
   const int indicatorWidth = m_pMessagePane->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) + 12;
   for (auto [pane, name] : {std::pair{&m_pCapsPane, "CAP"}, std::pair{&m_pNumPane, "NUM"},
@@ -321,6 +323,7 @@ void CMainFrame::CreateStatusBar() {
   // The three progress controls sit over the panes at fixed places.
   m_wndStatusText = new QLabel(bar);
   m_wndStatusText->setObjectName(QStringLiteral("id%1").arg(int(IDC_STATUS_TEXT)));
+  m_wndStatusText->setTextFormat(Qt::PlainText);
   m_wndStatusText->setGeometry(0, 2, 130, 16);
   m_wndStatusText->setAutoFillBackground(true);
   m_wndProgress = new QProgressBar(bar);
@@ -618,7 +621,7 @@ void CMainFrame::FillTree(CTreeCtrlEx* tree) {
       // the text; the tooltip says what they are.
       const QString note = ObjectTreeNote(engine, kind, name);
       if (!note.isEmpty()) {
-        item->setToolTip(0, ObjectTreeText(kind, name) + QStringLiteral(" — ") + note);
+        item->setToolTip(0, PlainToolTip(ObjectTreeText(kind, name) + QStringLiteral(" — ") + note));
         QFont font = item->font(0);
         font.setItalic(true);
         item->setFont(0, font);

@@ -18,6 +18,7 @@
 #include "ui/grid/RecordDisplay.h"
 #include "ui/grid/RightView.h"
 #include "ui/grid/ValueViewer.h"
+#include "ui/frame/WidgetMessageBox.h"
 
 namespace velmora {
 namespace {
@@ -84,7 +85,7 @@ void CMainFrame::MarkLosses() {
     const TableSummary table = TableLosses(ObjectNameOfItem(item));
     if (!table.HasLosses()) continue;
     item->setIcon(0, style()->standardIcon(QStyle::SP_MessageBoxWarning));
-    item->setToolTip(0, QStringLiteral("Lost: ") + table.LossText());
+    item->setToolTip(0, PlainToolTip(QStringLiteral("Lost: ") + table.LossText()));
   }
 }
 

@@ -11,6 +11,8 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/Text.h"
+
 namespace velmora {
 namespace {
 
@@ -238,8 +240,10 @@ void CPageMapCanvas::mouseMoveEvent(QMouseEvent* event) {
     viewport()->update();
     emit pageHovered(page);
   }
+  // A table's name comes from the file: shown as it is, never as HTML.
   if (page > 0 && m_picture != nullptr)
-    QToolTip::showText(event->globalPosition().toPoint(), DescribePage(*m_picture, page), this);
+    QToolTip::showText(event->globalPosition().toPoint(), PlainToolTip(DescribePage(*m_picture, page)),
+                       this);
   else
     QToolTip::hideText();
 }
@@ -293,6 +297,7 @@ CPageMapView::CPageMapView(QWidget* parent)
   layout->addWidget(title);
   layout->addWidget(m_pLegend);
   layout->addWidget(m_pCanvas, 1);
+  m_pPageLabel->setTextFormat(Qt::PlainText);  // it names tables read from the file
   m_pPageLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
   m_pPageLabel->setWordWrap(true);
   m_pPageLabel->setObjectName(QStringLiteral("pageMapPage"));

@@ -83,6 +83,7 @@ CValueViewerDlg::CValueViewerDlg(QWidget* parent, const QString& caption, const 
   auto* layout = new QVBoxLayout(this);
   m_pInfo = new QLabel(this);
   m_pInfo->setObjectName(QStringLiteral("valueInfo"));
+  m_pInfo->setTextFormat(Qt::PlainText);
   m_pInfo->setWordWrap(true);
   layout->addWidget(m_pInfo);
   m_pText = new QPlainTextEdit(this);
