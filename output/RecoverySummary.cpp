@@ -91,6 +91,9 @@ TableSummary OpenedTableSummary(const CSQLiteRecovery& engine, const QString& na
     table.note = object->repairNote;
   }
   if (object != nullptr && object->origin == SchemaOrigin::LostAndFound) table.inSchema = false;
+  // A virtual table has no tree of its own (its schema row's root page is 0):
+  // its rows live in its shadow tables, which are counted as tables.
+  if (object != nullptr && object->virtualTable) table.virtualTable = true;
   if (const PutBackPages* back = engine.PutBack(name)) table.rowsFromOrphans = back->rows;
   const OrphanPassResult& orphans = engine.Orphans();
   if (const SchemaObject* lost = engine.LostAndFound()) table.lostAndFound = lost->name;
