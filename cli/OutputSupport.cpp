@@ -1,8 +1,9 @@
+#include <unistd.h>
+
 #include <QElapsedTimer>
 #include <QTextStream>
 #include <csignal>
 #include <cstdio>
-#include <unistd.h>
 
 #include "cli/OutputCommands.h"
 #include "engine/SchemaRows.h"
@@ -30,10 +31,14 @@ QString EscapeCell(const QString& text) {
   QString out;
   out.reserve(text.size());
   for (const QChar c : text) {
-    if (c == QLatin1Char('\\')) out += QLatin1String("\\\\");
-    else if (c == QLatin1Char('\t')) out += QLatin1String("\\t");
-    else if (c == QLatin1Char('\n')) out += QLatin1String("\\n");
-    else out += c;
+    if (c == QLatin1Char('\\'))
+      out += QLatin1String("\\\\");
+    else if (c == QLatin1Char('\t'))
+      out += QLatin1String("\\t");
+    else if (c == QLatin1Char('\n'))
+      out += QLatin1String("\\n");
+    else
+      out += c;
   }
   // Any other control character of a name or value (ESC, BEL, CR, NUL) is
   // written as \xHH: it would otherwise act on the terminal.
@@ -110,11 +115,16 @@ int KindFromWord(const QString& word) {
 
 QString KindWord(int kind) {
   switch (kind) {
-    case kKindTable: return QStringLiteral("table");
-    case kKindView: return QStringLiteral("view");
-    case kKindIndex: return QStringLiteral("index");
-    case kKindTrigger: return QStringLiteral("trigger");
-    default: return QStringLiteral("object");
+    case kKindTable:
+      return QStringLiteral("table");
+    case kKindView:
+      return QStringLiteral("view");
+    case kKindIndex:
+      return QStringLiteral("index");
+    case kKindTrigger:
+      return QStringLiteral("trigger");
+    default:
+      return QStringLiteral("object");
   }
 }
 
@@ -151,9 +161,10 @@ bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file) {
   // Tables whose stored statement the library refused and that were rebuilt.
   for (const SchemaObject& object : engine.Catalog().Objects()) {
     if (!object.sqlRebuilt) continue;
-    PrintErrorLine(QStringLiteral("velmora-recover: table ") + object.name +
-                   QStringLiteral(": its CREATE TABLE statement is damaged; rebuilt from its surviving text") +
-                   (object.repairNote.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(object.repairNote)));
+    PrintErrorLine(
+        QStringLiteral("velmora-recover: table ") + object.name +
+        QStringLiteral(": its CREATE TABLE statement is damaged; rebuilt from its surviving text") +
+        (object.repairNote.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(object.repairNote)));
   }
   if (!engine.TableNames().isEmpty()) return true;
   PrintErrorLine(QStringLiteral("File Corrupted"));

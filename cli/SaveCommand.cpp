@@ -106,14 +106,16 @@ int RunSave(const QStringList& args) {
   std::int64_t putBack = 0, lost = 0, recovered = 0;
   for (const PlannedObject& object : selection) {
     progress.SetObject(++index, object.name);
-    const ObjectOutcome outcome =
-        DispatchObject(engine, object.name, object.kind, &target, nullptr, nullptr, nullptr, nullptr,
-                       nullptr);
+    const ObjectOutcome outcome = DispatchObject(engine, object.name, object.kind, &target, nullptr,
+                                                 nullptr, nullptr, nullptr, nullptr);
     progress.AddFinishedRecords(outcome.records);
     if (object.kind == kKindTable && outcome.written) {
-      if (outcome.lostAndFound) lost += outcome.records;
-      else if (outcome.recoveredTree) recovered += outcome.records;
-      else putBack += outcome.putBack;
+      if (outcome.lostAndFound)
+        lost += outcome.records;
+      else if (outcome.recoveredTree)
+        recovered += outcome.records;
+      else
+        putBack += outcome.putBack;
     }
     bool ok = false;
     const QString text = OutcomeText(object.kind, outcome, &ok);
@@ -127,11 +129,12 @@ int RunSave(const QStringList& args) {
   progress.Clear();
   engine.SetProgress(CliProgressProc, nullptr);
   if (putBack > 0 || lost > 0 || recovered > 0)
-    PrintErrorLine(QStringLiteral("orphan pages: %1 records put back into their own tables, %2 in "
-                                  "tables without a schema row, %3 kept in the lost-and-found table")
-                       .arg(putBack)
-                       .arg(recovered)
-                       .arg(lost));
+    PrintErrorLine(
+        QStringLiteral("orphan pages: %1 records put back into their own tables, %2 in "
+                       "tables without a schema row, %3 kept in the lost-and-found table")
+            .arg(putBack)
+            .arg(recovered)
+            .arg(lost));
   PrintErrorLine((StopRequested() ? QStringLiteral("stopped; what was saved is in ")
                                   : QStringLiteral("saved into ")) +
                  target.Path());

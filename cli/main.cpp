@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 
 #include <QCoreApplication>
-#include <csignal>
 #include <QTextStream>
+#include <csignal>
 
 #include "cli/Commands.h"
 #include "cli/OutputCommands.h"
@@ -30,25 +30,29 @@ struct Verb {
 
 // One line per verb.
 const Verb kVerbs[] = {
-    {"list", "list [--counts] FILE  print the recovered objects, one CATEGORY<TAB>NAME line each;\n"
-             "                 --counts adds per table: rows from its own tree, rows put back from\n"
-             "                 orphan pages, and what was lost (the lost-and-found table is listed\n"
-             "                 with its rows)",
+    {"list",
+     "list [--counts] FILE  print the recovered objects, one CATEGORY<TAB>NAME line each;\n"
+     "                 --counts adds per table: rows from its own tree, rows put back from\n"
+     "                 orphan pages, and what was lost (the lost-and-found table is listed\n"
+     "                 with its rows)",
      RunList},
-    {"show", "show FILE NAME [--kind table|view|index|trigger]\n"
-             "                 print a table's records as the grid shows them (TAB separated),\n"
-             "                 or the statement of a view, index or trigger; NAME is looked for\n"
-             "                 among every kind, --kind says which when two kinds hold it",
+    {"show",
+     "show FILE NAME [--kind table|view|index|trigger]\n"
+     "                 print a table's records as the grid shows them (TAB separated),\n"
+     "                 or the statement of a view, index or trigger; NAME is looked for\n"
+     "                 among every kind, --kind says which when two kinds hold it",
      RunShow},
-    {"save", "save FILE OUTDIR [--table NAME]... [--view NAME]... [--trigger NAME]... [--index NAME]...\n"
-             "                 write the objects (all when none is named) into OUTDIR/<file name>\n"
-             "                 (OUTDIR is made when missing), never over an existing file;\n"
-             "                 exit 3 when some object could not be saved or Ctrl+C stopped it",
+    {"save",
+     "save FILE OUTDIR [--table NAME]... [--view NAME]... [--trigger NAME]... [--index NAME]...\n"
+     "                 write the objects (all when none is named) into OUTDIR/<file name>\n"
+     "                 (OUTDIR is made when missing), never over an existing file;\n"
+     "                 exit 3 when some object could not be saved or Ctrl+C stopped it",
      RunSave},
-    {"export", "export FILE OUTDIR [--table NAME]...\n"
-               "                 write each table (all when none is named) as OUTDIR/<table>.csv\n"
-               "                 (OUTDIR is made when missing), never replacing a file; exit 3 when\n"
-               "                 some table was not written whole",
+    {"export",
+     "export FILE OUTDIR [--table NAME]...\n"
+     "                 write each table (all when none is named) as OUTDIR/<table>.csv\n"
+     "                 (OUTDIR is made when missing), never replacing a file; exit 3 when\n"
+     "                 some table was not written whole",
      RunExport},
 };
 
@@ -63,7 +67,8 @@ void PrintHelp(QTextStream& out) {
          "                 user's cache folder, ~/.cache/velmora-recover)\n"
          "  --main-file-only\n"
          "                 read FILE alone: leave out FILE-wal and FILE-journal beside it\n"
-         "                 (by default their committed or original pages are read as SQLite would)\n"
+         "                 (by default their committed or original pages are read as SQLite "
+         "would)\n"
          "  --help          show this help\n"
          "  --version       show the version\n\n"
          "Exit status: 0 success, 1 nothing could be recovered or the work failed, 2 usage error,\n"

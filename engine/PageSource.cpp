@@ -205,8 +205,9 @@ PageSource::OpenResult PageSource::Open(const QString& path, bool useCompanions)
     for (auto it = m_overlay.begin(); it != m_overlay.end();)
       it = it->first > lastHeld ? m_overlay.erase(it) : std::next(it);
     CompanionUse& claimant = wal.used ? m_report.wal : m_report.journal;
-    const QString cut = QStringLiteral("it gives the database %1 pages; the %2 past page %3, "
-                                       "which the files hold almost none of, were left out")
+    const QString cut = QStringLiteral(
+                            "it gives the database %1 pages; the %2 past page %3, "
+                            "which the files hold almost none of, were left out")
                             .arg(m_geometry.pageCount)
                             .arg(m_geometry.pageCount - lastHeld)
                             .arg(lastHeld);

@@ -168,9 +168,12 @@ CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path,
   m_schemaSearched = false;
   m_schemaRowsFound = 0;
   switch (m_source.Open(path, options.useCompanions)) {
-    case PageSource::OpenResult::NotOpen: return ScanOutcome::NotOpen;
-    case PageSource::OpenResult::Corrupted: return ScanOutcome::Corrupted;
-    case PageSource::OpenResult::Opened: break;
+    case PageSource::OpenResult::NotOpen:
+      return ScanOutcome::NotOpen;
+    case PageSource::OpenResult::Corrupted:
+      return ScanOutcome::Corrupted;
+    case PageSource::OpenResult::Opened:
+      break;
   }
   ReadFirstPage();
   SchemaCollector collector(*this, m_catalog, m_internalRoots, m_autoIndexes);

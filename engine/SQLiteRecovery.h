@@ -18,8 +18,8 @@
 
 #include "engine/OrphanPass.h"
 #include "engine/PageMap.h"
-#include "engine/PagePicture.h"
 #include "engine/PagePasses.h"
+#include "engine/PagePicture.h"
 #include "engine/PageSource.h"
 #include "engine/RecordDecoder.h"
 #include "engine/RecordView.h"

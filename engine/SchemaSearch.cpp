@@ -172,8 +172,8 @@ std::int64_t CountSchemaRows(const CSQLiteRecovery& session, const std::uint8_t*
   return rows;
 }
 
-bool ReadFirstPageLoosely(const CSQLiteRecovery& session, const std::uint8_t* page,
-                          PageLayout* out, std::vector<std::uint32_t>* fragments) {
+bool ReadFirstPageLoosely(const CSQLiteRecovery& session, const std::uint8_t* page, PageLayout* out,
+                          std::vector<std::uint32_t>* fragments) {
   const Geometry& g = session.geometry();
   const std::int64_t usable = std::min(g.usableSize, g.pageSize);
   const std::int64_t h = format::kHeaderSize;
@@ -276,8 +276,7 @@ bool ReadFirstPageLoosely(const CSQLiteRecovery& session, const std::uint8_t* pa
     l.space.push_back(4);
   }
   const std::uint32_t right = format::ReadBigEndian32(page + h + format::kPageRightChild);
-  if (children.count(right) == 0 && pages.Fits(right, INT64_MAX))
-    l.rightChild = right;
+  if (children.count(right) == 0 && pages.Fits(right, INT64_MAX)) l.rightChild = right;
   l.declaredCells = l.CellCount();
   if (!l.cells.empty() || l.rightChild != 0) {
     if (fragments != nullptr) *fragments = leaf.cells;

@@ -59,8 +59,8 @@ bool FirstPageHeaderContradicts(const std::uint8_t* page, const PageLayout& pars
 // interior reading is preferred to them, and they are returned in
 // `fragments` (may be null) so that they can only describe objects that no
 // live schema row describes.
-bool ReadFirstPageLoosely(const CSQLiteRecovery& session, const std::uint8_t* page,
-                          PageLayout* out, std::vector<std::uint32_t>* fragments = nullptr);
+bool ReadFirstPageLoosely(const CSQLiteRecovery& session, const std::uint8_t* page, PageLayout* out,
+                          std::vector<std::uint32_t>* fragments = nullptr);
 
 // How many cells of the page image `page` (parsed as `layout`; a leaf table
 // page) hold records that SchemaRowShape accepts.

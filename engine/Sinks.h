@@ -11,7 +11,6 @@
 #include <QString>
 #include <cstdint>
 
-
 namespace velmora {
 
 // Progress and stop callback: called with 0 and the owner between units of

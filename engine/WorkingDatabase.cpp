@@ -2,9 +2,8 @@
 // replayed under confinement.
 #include "engine/WorkingDatabase.h"
 
-#include <sqlite3.h>
-
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -73,7 +72,8 @@ QString CreateUniqueFile(const QString& folder, QString* error) {
     if (::lstat((name + "-journal").constData(), &st) == 0 ||
         ::lstat((name + "-wal").constData(), &st) == 0)
       continue;
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int fd =
+        ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd >= 0) {
       ::close(fd);
       return PathFromNative(name);

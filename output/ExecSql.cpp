@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "output/SaveDispatch.h"
 #include "engine/SqliteDb.h"
+#include "output/SaveDispatch.h"
 
 namespace velmora {
 namespace {

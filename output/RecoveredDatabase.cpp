@@ -1,6 +1,9 @@
 #include "output/RecoveredDatabase.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -8,9 +11,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "engine/SQLiteRecovery.h"
 #include "engine/SqliteDb.h"
@@ -96,8 +96,7 @@ bool RecoveredDatabase::Open(const CSQLiteRecovery& engine, const QString& folde
   }
   // A chosen folder that has vanished since it was chosen is made again.
   struct stat folderStat {};
-  if (::stat(NativePath(folder).constData(), &folderStat) != 0 &&
-      !QDir().mkpath(folder)) {
+  if (::stat(NativePath(folder).constData(), &folderStat) != 0 && !QDir().mkpath(folder)) {
     *error = QStringLiteral("The folder \"%1\" does not exist and cannot be created.").arg(folder);
     return false;
   }
@@ -128,8 +127,7 @@ bool RecoveredDatabase::Open(const CSQLiteRecovery& engine, const QString& folde
   QString reason;
   // Through the buffering VFS: the save writes the new file page after page,
   // and CREATE INDEX reads its tables back the same way.
-  sqlite3* const db =
-      OpenSqliteDb(native, &reason, SQLITE_OPEN_NOMUTEX, BufferedVfsName());
+  sqlite3* const db = OpenSqliteDb(native, &reason, SQLITE_OPEN_NOMUTEX, BufferedVfsName());
   if (db == nullptr) {
     ::unlink(native.constData());
     *error =
@@ -140,9 +138,15 @@ bool RecoveredDatabase::Open(const CSQLiteRecovery& engine, const QString& folde
   // database gets that encoding before its first table (and before anything
   // is written).
   switch (engine.geometry().textEncoding) {
-    case 2: ExecSql(db, "PRAGMA encoding = 'UTF-16le'"); break;
-    case 3: ExecSql(db, "PRAGMA encoding = 'UTF-16be'"); break;
-    default: ExecSql(db, "PRAGMA encoding = 'UTF-8'"); break;
+    case 2:
+      ExecSql(db, "PRAGMA encoding = 'UTF-16le'");
+      break;
+    case 3:
+      ExecSql(db, "PRAGMA encoding = 'UTF-16be'");
+      break;
+    default:
+      ExecSql(db, "PRAGMA encoding = 'UTF-8'");
+      break;
   }
   // The damaged file's own settings follow, still before the first table:
   // its page size and auto-vacuum mode shape the new file, and user_version

@@ -254,9 +254,9 @@ QString FormatSummary(const RecoverySummary& s) {
   if (s.pagesFreelist < 0 || s.pagesOrphan < 0)
     line(QStringLiteral("  not in a live tree:"),
          QString::number(std::max<std::int64_t>(0, s.pageCount - s.pagesInTrees)));
-  line(QStringLiteral("Pages read from:"),
-       s.companions.isEmpty() ? QStringLiteral("the database file alone")
-                              : s.companions.join(QStringLiteral("; ")));
+  line(QStringLiteral("Pages read from:"), s.companions.isEmpty()
+                                               ? QStringLiteral("the database file alone")
+                                               : s.companions.join(QStringLiteral("; ")));
   if (s.rowsLostAndFound >= 0)
     line(QStringLiteral("Rows in lost and found:"), QString::number(s.rowsLostAndFound));
   for (int i = 0; i < s.schema.size(); ++i)

@@ -160,7 +160,8 @@ int ConfinedAuthorizer(void* data, int action, const char* arg1, const char* arg
                                SameName(arg2, scope.name));
     case SQLITE_REINDEX:  // CREATE INDEX fills the new index
       return allowIf(scope.kind == SchemaKind::Index && SameName(arg1, scope.name));
-    case SQLITE_CREATE_VIEW: return allowIf(scope.kind == SchemaKind::View && SameName(arg1, scope.name));
+    case SQLITE_CREATE_VIEW:
+      return allowIf(scope.kind == SchemaKind::View && SameName(arg1, scope.name));
     case SQLITE_CREATE_TRIGGER:
       return allowIf(scope.kind == SchemaKind::Trigger && SameName(arg1, scope.name));
     case SQLITE_INSERT:
@@ -213,8 +214,9 @@ bool ExecCreateStatement(RecoveredDatabase& target, SchemaKind kind, const QStri
         *error = QStringLiteral("the save was stopped while it was created");
         if (stopped != nullptr) *stopped = true;
       } else if (guard.exhausted) {
-        *error = QStringLiteral("its statement did not finish within the work allowed for one "
-                                "statement");
+        *error = QStringLiteral(
+            "its statement did not finish within the work allowed for one "
+            "statement");
       } else {
         *error = QString::fromUtf8(sqlite3_errmsg(db));
       }
@@ -262,8 +264,8 @@ bool ReadColumnInfo(sqlite3* workDb, const QString& tableName, TableLayout* layo
   }
   sqlite3_finalize(stmt);
 
-  if (sqlite3_prepare_v2(workDb, "SELECT wr FROM pragma_table_list(?1) WHERE schema = 'main'", -1, &stmt,
-                         nullptr) == SQLITE_OK) {
+  if (sqlite3_prepare_v2(workDb, "SELECT wr FROM pragma_table_list(?1) WHERE schema = 'main'", -1,
+                         &stmt, nullptr) == SQLITE_OK) {
     sqlite3_bind_text(stmt, 1, name.constData(), static_cast<int>(name.size()), SQLITE_STATIC);
     if (sqlite3_step(stmt) == SQLITE_ROW) layout->withoutRowid = sqlite3_column_int(stmt, 0) != 0;
   }
@@ -298,7 +300,8 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
     }
     if (object != nullptr && object->virtualTable)
       return SaveVirtualTable(engine, *object, *target);
-    if (const SchemaObject* owner = internal.isEmpty() ? OwningVirtualTable(engine, db, name) : nullptr) {
+    if (const SchemaObject* owner =
+            internal.isEmpty() ? OwningVirtualTable(engine, db, name) : nullptr) {
       // The module creates its shadow tables: this one is filled with its
       // virtual table. When the module could not make it, it is saved as a
       // plain table below.
@@ -336,8 +339,9 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
       for (const QString& f : StandInFunctions(db))
         if (!functionsBefore.contains(f)) standIns << QStringLiteral("function ") + f;
       if (!standIns.isEmpty())
-        outcome.note = QStringLiteral("created with stand-ins for %1, which only the database's "
-                                      "own application has; its statement is kept as written")
+        outcome.note = QStringLiteral(
+                           "created with stand-ins for %1, which only the database's "
+                           "own application has; its statement is kept as written")
                            .arg(standIns.join(QStringLiteral(", ")));
     }
     outcome.written = true;
@@ -362,8 +366,9 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
   if (!ReadColumnInfo(engine.WorkingDb(), name, &layout)) {
     if (save)
       outcome.error = name.contains(QChar(0))
-                          ? QStringLiteral("its name holds a zero byte, which no SQLite statement "
-                                           "can carry")
+                          ? QStringLiteral(
+                                "its name holds a zero byte, which no SQLite statement "
+                                "can carry")
                           : QStringLiteral("its columns are not known");
     return outcome;
   }
@@ -397,10 +402,9 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
   const bool lostAndFound = object != nullptr && object->origin == SchemaOrigin::LostAndFound;
   const bool recoveredTree = object != nullptr && object->origin == SchemaOrigin::RecoveredTree;
   std::unique_ptr<CRecordWriter> writerOwner =
-      lostAndFound ? std::make_unique<LostAndFoundWriter>(engine, layout, db, grid, statusText,
-                                                          progressBar)
-                   : std::make_unique<CRecordWriter>(engine, layout, db, grid, statusText,
-                                                     progressBar);
+      lostAndFound
+          ? std::make_unique<LostAndFoundWriter>(engine, layout, db, grid, statusText, progressBar)
+          : std::make_unique<CRecordWriter>(engine, layout, db, grid, statusText, progressBar);
   CRecordWriter& writer = *writerOwner;
   auto taken = [&writer, save] { return save ? writer.RecordsWritten() : writer.RecordsShown(); };
   bool began = false;
@@ -455,8 +459,10 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, Recover
     const QString generated =
         RestoreOriginalStatement(db, name, object->sql, &error)
             ? QStringLiteral("its generated columns keep the values the file holds")
-            : QStringLiteral("saved with its generated columns as ordinary columns (%1)").arg(error);
-    outcome.note = outcome.note.isEmpty() ? generated : outcome.note + QStringLiteral("; ") + generated;
+            : QStringLiteral("saved with its generated columns as ordinary columns (%1)")
+                  .arg(error);
+    outcome.note =
+        outcome.note.isEmpty() ? generated : outcome.note + QStringLiteral("; ") + generated;
   }
   if (grid != nullptr) grid->Redraw();
 

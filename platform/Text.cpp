@@ -36,13 +36,18 @@ QString PathFromNative(const QByteArray& bytes) {
     // (overlong forms are invalid).
     int length = 0;
     char32_t min = 0, code = 0;
-    if (c >= 0xC2 && c <= 0xDF) length = 2, min = 0x80, code = c & 0x1F;
-    else if (c >= 0xE0 && c <= 0xEF) length = 3, min = 0x800, code = c & 0x0F;
-    else if (c >= 0xF0 && c <= 0xF4) length = 4, min = 0x10000, code = c & 0x07;
+    if (c >= 0xC2 && c <= 0xDF)
+      length = 2, min = 0x80, code = c & 0x1F;
+    else if (c >= 0xE0 && c <= 0xEF)
+      length = 3, min = 0x800, code = c & 0x0F;
+    else if (c >= 0xF0 && c <= 0xF4)
+      length = 4, min = 0x10000, code = c & 0x07;
     bool valid = length > 0 && i + length <= n;
     for (int k = 1; valid && k < length; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) valid = false;
-      else code = (code << 6) | (p[i + k] & 0x3F);
+      if ((p[i + k] & 0xC0) != 0x80)
+        valid = false;
+      else
+        code = (code << 6) | (p[i + k] & 0x3F);
     }
     valid = valid && code >= min && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
     if (!valid) {

@@ -17,9 +17,9 @@
 
 #include "platform/MessageBox.h"
 #include "ui/frame/MainFrame.h"
+#include "ui/frame/WidgetMessageBox.h"
 #include "ui/grid/RightView.h"
 #include "ui/style/AppStyle.h"
-#include "ui/frame/WidgetMessageBox.h"
 
 namespace velmora {
 namespace {
@@ -244,7 +244,8 @@ bool CMainFrame::OnSortColumn(int column) {
   RunGridWork([&](const std::function<bool()>& stop) {
     sorted = grid->SortByColumn(column, grid->NextSortState(column), stop);
   });
-  m_pMessagePane->setText(sorted ? QStringLiteral("Ready") : QStringLiteral("The sort was stopped."));
+  m_pMessagePane->setText(sorted ? QStringLiteral("Ready")
+                                 : QStringLiteral("The sort was stopped."));
   return sorted;
 }
 

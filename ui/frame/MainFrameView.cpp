@@ -15,10 +15,10 @@
 #include "platform/MessageBox.h"
 #include "ui/frame/LeftView.h"
 #include "ui/frame/MainFrame.h"
+#include "ui/frame/WidgetMessageBox.h"
 #include "ui/grid/RecordDisplay.h"
 #include "ui/grid/RightView.h"
 #include "ui/grid/ValueViewer.h"
-#include "ui/frame/WidgetMessageBox.h"
 
 namespace velmora {
 namespace {
@@ -131,7 +131,7 @@ bool CMainFrame::OnViewValue(const QModelIndex& index) {
   const QString columnName =
       m_pRightView->Grid()->model()->headerData(column, Qt::Horizontal).toString();
   const QString where = value.hasRowid ? QStringLiteral("rowid %1").arg(value.rowid)
-                                        : QStringLiteral("row %1").arg(row + 1);
+                                       : QStringLiteral("row %1").arg(row + 1);
   CValueViewerDlg viewer(
       this, QStringLiteral("%1.%2, %3").arg(table, columnName, where), value,
       m_pRecovery->geometry().textEncoding, [&] {

@@ -177,7 +177,8 @@ void CSQLiteOpenFile::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
     // Enter on a button presses that button; anywhere else it reaches the
     // hidden default button.
-    if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button != nullptr && button != m_pOk) {
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget());
+        button != nullptr && button != m_pOk) {
       button->click();
     } else {
       OnOK();
