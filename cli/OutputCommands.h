@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "engine/SQLiteRecovery.h"
+#include "platform/Text.h"
 
 namespace velmora::cli {
 
@@ -33,7 +34,8 @@ int RunExport(const QStringList& args);
 // Ctrl+C as the stop (`stop`); the scan's and the working database's messages go to
 // standard error, and so do the lines saying where the pages came from
 // (companion files, detected settings). False, after "File Corrupted" on
-// standard error, when no table survived.
+// standard error, when no table survived; false after the working database's
+// message alone when it cannot be created.
 bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file, IProgress& stop);
 // --main-file-only: OpenDamagedFile reads FILE alone, without FILE-wal and
 // FILE-journal.

@@ -1,14 +1,16 @@
+#include <unistd.h>
+
 #include <QElapsedTimer>
 #include <QTextStream>
 #include <csignal>
 #include <cstdio>
-#include <unistd.h>
 
 #include "cli/OutputCommands.h"
 #include "engine/SchemaRows.h"
 #include "engine/SchemaSearch.h"
 #include "output/RecordOutput.h"
 #include "output/SaveDispatch.h"
+#include "platform/Text.h"
 
 namespace velmora::cli {
 namespace {
@@ -29,12 +31,18 @@ QString EscapeCell(const QString& text) {
   QString out;
   out.reserve(text.size());
   for (const QChar c : text) {
-    if (c == QLatin1Char('\\')) out += QLatin1String("\\\\");
-    else if (c == QLatin1Char('\t')) out += QLatin1String("\\t");
-    else if (c == QLatin1Char('\n')) out += QLatin1String("\\n");
-    else out += c;
+    if (c == QLatin1Char('\\'))
+      out += QLatin1String("\\\\");
+    else if (c == QLatin1Char('\t'))
+      out += QLatin1String("\\t");
+    else if (c == QLatin1Char('\n'))
+      out += QLatin1String("\\n");
+    else
+      out += c;
   }
-  return out;
+  // Any other control character of a name or value (ESC, BEL, CR, NUL) is
+  // written as \xHH: it would otherwise act on the terminal.
+  return EscapeControls(out);
 }
 
 void InstallStopOnInterrupt() {
@@ -66,7 +74,7 @@ void ProgressLine::Refresh(bool force) {
   const QString line = QStringLiteral("\r\033[Kobject %1/%2 %3: %4 records, %5 records/s")
                            .arg(m_nIndex)
                            .arg(m_nObjects)
-                           .arg(m_strName.left(40))
+                           .arg(EscapeControls(m_strName.left(40)))
                            .arg(records)
                            .arg(qint64(records / seconds));
   std::fputs(line.toLocal8Bit().constData(), stderr);
@@ -102,11 +110,16 @@ int KindFromWord(const QString& word) {
 
 QString KindWord(int kind) {
   switch (kind) {
-    case kKindTable: return QStringLiteral("table");
-    case kKindView: return QStringLiteral("view");
-    case kKindIndex: return QStringLiteral("index");
-    case kKindTrigger: return QStringLiteral("trigger");
-    default: return QStringLiteral("object");
+    case kKindTable:
+      return QStringLiteral("table");
+    case kKindView:
+      return QStringLiteral("view");
+    case kKindIndex:
+      return QStringLiteral("index");
+    case kKindTrigger:
+      return QStringLiteral("trigger");
+    default:
+      return QStringLiteral("object");
   }
 }
 
@@ -122,30 +135,33 @@ bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file, IProgress& st
   const CSQLiteRecovery::ScanOutcome scan = engine.ScanDatabase(file, options, stop);
   if (scan != CSQLiteRecovery::ScanOutcome::Opened) {
     // One message: a file that cannot be opened is not said to be corrupted too.
-    QTextStream(stderr) << CSQLiteRecovery::ScanMessage(scan) << '\n';
+    PrintErrorLine(CSQLiteRecovery::ScanMessage(scan));
     return false;
   }
   // Where the pages came from, when not all from the file at its header's
   // settings: companion files used or passed over, detected settings.
   for (const QString& line : DescribeSource(engine.SourceInfo()))
-    QTextStream(stderr) << "velmora-recover: " << line << '\n';
+    PrintErrorLine(QStringLiteral("velmora-recover: ") + line);
   // Page 1 read without its b-tree header, schema rows found outside the
   // schema tree.
   for (const QString& line : DescribeSchemaRecovery(engine))
-    QTextStream(stderr) << "velmora-recover: " << line << '\n';
+    PrintErrorLine(QStringLiteral("velmora-recover: ") + line);
   const CSQLiteRecovery::WorkingDbOutcome working = engine.BuildWorkingDatabase(stop);
-  if (!working.message.isEmpty()) QTextStream(stderr) << working.message << '\n';
+  if (!working.message.isEmpty()) {
+    // No working database: the file was not judged, so it is not called corrupted.
+    PrintErrorLine(working.message);
+    return false;
+  }
   // Tables whose stored statement the library refused and that were rebuilt.
   for (const SchemaObject& object : engine.Catalog().Objects()) {
     if (!object.sqlRebuilt) continue;
-    QTextStream(stderr) << "velmora-recover: table " << object.name
-                        << ": its CREATE TABLE statement is damaged; rebuilt from its surviving text"
-                        << (object.repairNote.isEmpty() ? QString()
-                                                        : QStringLiteral(" (%1)").arg(object.repairNote))
-                        << '\n';
+    PrintErrorLine(
+        QStringLiteral("velmora-recover: table ") + object.name +
+        QStringLiteral(": its CREATE TABLE statement is damaged; rebuilt from its surviving text") +
+        (object.repairNote.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(object.repairNote)));
   }
   if (!engine.TableNames().isEmpty()) return true;
-  QTextStream(stderr) << "File Corrupted\n";
+  PrintErrorLine(QStringLiteral("File Corrupted"));
   return false;
 }
 

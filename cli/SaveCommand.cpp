@@ -111,9 +111,12 @@ int RunSave(const QStringList& args) {
                        nullptr, nullptr, nullptr);
     progress.AddFinishedRecords(outcome.records);
     if (object.kind == kKindTable && outcome.written) {
-      if (outcome.lostAndFound) lost += outcome.records;
-      else if (outcome.recoveredTree) recovered += outcome.records;
-      else putBack += outcome.putBack;
+      if (outcome.lostAndFound)
+        lost += outcome.records;
+      else if (outcome.recoveredTree)
+        recovered += outcome.records;
+      else
+        putBack += outcome.putBack;
     }
     bool ok = false;
     const QString text = OutcomeText(object.kind, outcome, &ok);
@@ -126,11 +129,15 @@ int RunSave(const QStringList& args) {
   target.Close();
   progress.Clear();
   if (putBack > 0 || lost > 0 || recovered > 0)
-    QTextStream(stderr) << "orphan pages: " << putBack << " records put back into their own tables, "
-                        << recovered << " in tables without a schema row, " << lost
-                        << " kept in the lost-and-found table\n";
-  QTextStream(stderr) << (StopRequested() ? "stopped; what was saved is in " : "saved into ")
-                      << target.Path() << '\n';
+    PrintErrorLine(
+        QStringLiteral("orphan pages: %1 records put back into their own tables, %2 in "
+                       "tables without a schema row, %3 kept in the lost-and-found table")
+            .arg(putBack)
+            .arg(recovered)
+            .arg(lost));
+  PrintErrorLine((StopRequested() ? QStringLiteral("stopped; what was saved is in ")
+                                  : QStringLiteral("saved into ")) +
+                 target.Path());
   return allSaved && !StopRequested() ? kExitOk : kExitPartial;
 }
 

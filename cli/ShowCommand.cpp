@@ -154,11 +154,13 @@ int RunShow(const QStringList& args) {
   if (kind == kKindTable && ObjectSql(engine, kind, name).isEmpty()) {
     grid.Finish();
     if (grid.ItemCount() > 0) status.SetText(RecordsCountText(grid.ItemCount()));
-    QTextStream(stderr) << status.Text() << '\n';
+    PrintErrorLine(status.Text());
     grid.ResetRecordGrid();
   } else {
     QString sql = edit.Text();
     sql.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    // The statement keeps its lines; any other control character is escaped.
+    sql = EscapeControls(sql, true);
     out << sql;
     if (!sql.endsWith(QLatin1Char('\n'))) out << '\n';
     out.flush();

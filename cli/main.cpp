@@ -3,17 +3,21 @@
 //   velmora-recover [--work-dir DIR] [--main-file-only] VERB ARGS...
 //
 // Message boxes of the engine go to standard error (the default hook).
+#include <sys/stat.h>
+
 #include <QCoreApplication>
 #include <QTextStream>
+#include <csignal>
 
 #include "cli/Commands.h"
 #include "cli/OutputCommands.h"
-#include "platform/Folders.h"
+#include "engine/WorkingDatabase.h"
+#include "platform/Text.h"
 
 namespace velmora::cli {
 
 void PrintError(const QString& message) {
-  QTextStream(stderr) << "velmora-recover: " << message << '\n';
+  velmora::PrintErrorLine(QStringLiteral("velmora-recover: ") + message);
 }
 
 namespace {
@@ -26,25 +30,29 @@ struct Verb {
 
 // One line per verb.
 const Verb kVerbs[] = {
-    {"list", "list [--counts] FILE  print the recovered objects, one CATEGORY<TAB>NAME line each;\n"
-             "                 --counts adds per table: rows from its own tree, rows put back from\n"
-             "                 orphan pages, and what was lost (the lost-and-found table is listed\n"
-             "                 with its rows)",
+    {"list",
+     "list [--counts] FILE  print the recovered objects, one CATEGORY<TAB>NAME line each;\n"
+     "                 --counts adds per table: rows from its own tree, rows put back from\n"
+     "                 orphan pages, and what was lost (the lost-and-found table is listed\n"
+     "                 with its rows)",
      RunList},
-    {"show", "show FILE NAME [--kind table|view|index|trigger]\n"
-             "                 print a table's records as the grid shows them (TAB separated),\n"
-             "                 or the statement of a view, index or trigger; NAME is looked for\n"
-             "                 among every kind, --kind says which when two kinds hold it",
+    {"show",
+     "show FILE NAME [--kind table|view|index|trigger]\n"
+     "                 print a table's records as the grid shows them (TAB separated),\n"
+     "                 or the statement of a view, index or trigger; NAME is looked for\n"
+     "                 among every kind, --kind says which when two kinds hold it",
      RunShow},
-    {"save", "save FILE OUTDIR [--table NAME]... [--view NAME]... [--trigger NAME]... [--index NAME]...\n"
-             "                 write the objects (all when none is named) into OUTDIR/<file name>\n"
-             "                 (OUTDIR is made when missing), never over an existing file;\n"
-             "                 exit 3 when some object could not be saved or Ctrl+C stopped it",
+    {"save",
+     "save FILE OUTDIR [--table NAME]... [--view NAME]... [--trigger NAME]... [--index NAME]...\n"
+     "                 write the objects (all when none is named) into OUTDIR/<file name>\n"
+     "                 (OUTDIR is made when missing), never over an existing file;\n"
+     "                 exit 3 when some object could not be saved or Ctrl+C stopped it",
      RunSave},
-    {"export", "export FILE OUTDIR [--table NAME]...\n"
-               "                 write each table (all when none is named) as OUTDIR/<table>.csv\n"
-               "                 (OUTDIR is made when missing), never replacing a file; exit 3 when\n"
-               "                 some table was not written whole",
+    {"export",
+     "export FILE OUTDIR [--table NAME]...\n"
+     "                 write each table (all when none is named) as OUTDIR/<table>.csv\n"
+     "                 (OUTDIR is made when missing), never replacing a file; exit 3 when\n"
+     "                 some table was not written whole",
      RunExport},
 };
 
@@ -59,7 +67,8 @@ void PrintHelp(QTextStream& out) {
          "                 user's cache folder, ~/.cache/velmora-recover)\n"
          "  --main-file-only\n"
          "                 read FILE alone: leave out FILE-wal and FILE-journal beside it\n"
-         "                 (by default their committed or original pages are read as SQLite would)\n"
+         "                 (by default their committed or original pages are read as SQLite "
+         "would)\n"
          "  --help          show this help\n"
          "  --version       show the version\n\n"
          "Exit status: 0 success, 1 nothing could be recovered or the work failed, 2 usage error,\n"
@@ -71,8 +80,14 @@ void PrintHelp(QTextStream& out) {
 
 int main(int argc, char** argv) {
   using namespace velmora::cli;
+  // Past the file size limit (ulimit -f) a write fails with EFBIG and the
+  // save reports it, instead of the signal ending the tool without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
   QCoreApplication app(argc, argv);
-  QStringList args = QCoreApplication::arguments().mid(1);
+  // The arguments keep their bytes: a file name that is not UTF-8 opens, and
+  // the names derived from it work too.
+  QStringList args;
+  for (int i = 1; i < argc; ++i) args << velmora::PathFromNative(QByteArray(argv[i]));
 
   while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
     const QString option = args.takeFirst();
@@ -90,7 +105,15 @@ int main(int argc, char** argv) {
         PrintError(QStringLiteral("--work-dir needs a folder"));
         return kExitUsage;
       }
-      velmora::SetProgramFolderOverride(args.takeFirst());
+      // The working database goes into this folder or nowhere: a name that
+      // is not a folder is an error, never a reason to use another folder.
+      const QString folder = args.takeFirst();
+      struct stat st {};
+      if (::stat(velmora::NativePath(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        PrintError(QStringLiteral("--work-dir %1 is not a folder").arg(folder));
+        return kExitUsage;
+      }
+      velmora::WorkingDatabase::SetFolder(folder);
       continue;
     }
     if (option == QLatin1String("--main-file-only")) {

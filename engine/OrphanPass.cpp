@@ -251,11 +251,11 @@ bool InHole(const TableInfo& table, std::int64_t low, std::int64_t high) {
   if (!inside || table.lastSoFar.size() != table.leaves.size()) return false;
   // The leaves starting at or below `high`; one of them reaching `low`
   // overlaps the range.
-  const auto after = std::upper_bound(
-      table.leaves.begin(), table.leaves.end(), high,
-      [](std::int64_t key, const std::pair<std::int64_t, std::int64_t>& leaf) {
-        return key < leaf.first;
-      });
+  const auto after =
+      std::upper_bound(table.leaves.begin(), table.leaves.end(), high,
+                       [](std::int64_t key, const std::pair<std::int64_t, std::int64_t>& leaf) {
+                         return key < leaf.first;
+                       });
   const std::size_t count = static_cast<std::size_t>(after - table.leaves.begin());
   return count == 0 || table.lastSoFar[count - 1] < low;
 }
@@ -623,7 +623,8 @@ void Pass::Decide() {
       group.fitsNoTable = group.candidates.empty();
       // The candidates a complete index did not rule out.
       for (std::size_t c = 0; c < group.candidates.size(); ++c)
-        if (i >= m_indexVerdict.size() || c >= m_indexVerdict[i].size() || m_indexVerdict[i][c] >= 0)
+        if (i >= m_indexVerdict.size() || c >= m_indexVerdict[i].size() ||
+            m_indexVerdict[i][c] >= 0)
           group.candidateTables.push_back(m_tables[size_t(group.candidates[c])].name);
       m_result.lostGroups.push_back(static_cast<const LostGroup&>(group));
     }

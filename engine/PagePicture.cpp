@@ -108,9 +108,14 @@ PagePicture DrawPagePicture(const CSQLiteRecovery& session, IProgress& progress)
     }
     std::uint8_t& byte = picture.pages[std::size_t(page - 1)];
     switch (source.PageOrigin(page)) {
-      case PageSource::Origin::Wal: byte |= kPageFromWal; break;
-      case PageSource::Origin::Journal: byte |= kPageFromJournal; break;
-      default: break;
+      case PageSource::Origin::Wal:
+        byte |= kPageFromWal;
+        break;
+      case PageSource::Origin::Journal:
+        byte |= kPageFromJournal;
+        break;
+      default:
+        break;
     }
     if ((byte & kPageUseMask) != 0) continue;  // put back or lost and found
     switch (map.Role(page)) {
@@ -121,9 +126,15 @@ PagePicture DrawPagePicture(const CSQLiteRecovery& session, IProgress& progress)
         break;
       }
       case PageRole::FreeTrunk:
-      case PageRole::FreeLeaf: set(page, PageUse::Freelist, 0); break;
-      case PageRole::PointerMap: set(page, PageUse::FileStructure, 0); break;
-      case PageRole::Unreadable: set(page, PageUse::Unreadable, 0); break;
+      case PageRole::FreeLeaf:
+        set(page, PageUse::Freelist, 0);
+        break;
+      case PageRole::PointerMap:
+        set(page, PageUse::FileStructure, 0);
+        break;
+      case PageRole::Unreadable:
+        set(page, PageUse::Unreadable, 0);
+        break;
       case PageRole::Orphan: {
         if (page == lockPage) {
           set(page, PageUse::FileStructure, 0);
@@ -136,7 +147,8 @@ PagePicture DrawPagePicture(const CSQLiteRecovery& session, IProgress& progress)
         set(page, usable ? PageUse::Orphan : PageUse::Unreadable, 0);
         break;
       }
-      case PageRole::Unknown: break;
+      case PageRole::Unknown:
+        break;
     }
   }
   for (const std::uint8_t byte : picture.pages) {

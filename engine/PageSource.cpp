@@ -1,5 +1,7 @@
 #include "engine/PageSource.h"
 
+#include <sys/stat.h>
+
 #include <QFileInfo>
 #include <algorithm>
 #include <cstring>
@@ -8,6 +10,7 @@
 #include "engine/Companions.h"
 #include "engine/GeometryDetect.h"
 #include "engine/Values.h"
+#include "platform/Text.h"
 
 namespace velmora {
 namespace {
@@ -18,12 +21,16 @@ constexpr std::int64_t kDetectionSample = 8 * 1024 * 1024;
 constexpr std::int64_t kAbsentPerHeld = 4;
 constexpr std::int64_t kAbsentAllowance = 4096;
 
+// The path's bytes are NativePath(path): a name that is not UTF-8 is found.
 bool IsFile(const QString& path) {
-  const QFileInfo info(path);
-  return info.exists() && info.isFile();
+  struct stat st {};
+  return ::stat(NativePath(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool FileExists(const QString& path) { return QFileInfo::exists(path); }
+bool FileExists(const QString& path) {
+  struct stat st {};
+  return ::stat(NativePath(path).constData(), &st) == 0;
+}
 
 }  // namespace
 
@@ -57,7 +64,9 @@ QStringList DescribeSource(const SourceReport& report) {
 }
 
 PageSource::OpenResult PageSource::Open(const QString& path, bool useCompanions) {
-  m_path = path.trimmed();
+  // A path typed or pasted may carry blanks around it; a file whose name
+  // really begins or ends with a blank is taken as it is.
+  m_path = FileExists(path) ? path : path.trimmed();
   m_geometry = Geometry();
   m_report = SourceReport();
   m_report.companionsAllowed = useCompanions;
@@ -196,8 +205,9 @@ PageSource::OpenResult PageSource::Open(const QString& path, bool useCompanions)
     for (auto it = m_overlay.begin(); it != m_overlay.end();)
       it = it->first > lastHeld ? m_overlay.erase(it) : std::next(it);
     CompanionUse& claimant = wal.used ? m_report.wal : m_report.journal;
-    const QString cut = QStringLiteral("it gives the database %1 pages; the %2 past page %3, "
-                                       "which the files hold almost none of, were left out")
+    const QString cut = QStringLiteral(
+                            "it gives the database %1 pages; the %2 past page %3, "
+                            "which the files hold almost none of, were left out")
                             .arg(m_geometry.pageCount)
                             .arg(m_geometry.pageCount - lastHeld)
                             .arg(lastHeld);

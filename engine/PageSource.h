@@ -55,11 +55,11 @@ struct SourceReport {
 // The database's own settings that its header holds, each only when the
 // header field is plausible (see ReadHeaderSettings).
 struct HeaderSettings {
-  std::int64_t pageSize = 0;      // the page size the pages are read at; 0 unknown
-  int autoVacuum = -1;            // 0 none, 1 full, 2 incremental; -1 not plausible
-  bool hasUserVersion = false;    // the header's magic is intact
-  std::int32_t userVersion = 0;   // PRAGMA user_version
-  bool hasApplicationId = false;  // the header's magic is intact
+  std::int64_t pageSize = 0;       // the page size the pages are read at; 0 unknown
+  int autoVacuum = -1;             // 0 none, 1 full, 2 incremental; -1 not plausible
+  bool hasUserVersion = false;     // the header's magic is intact
+  std::int32_t userVersion = 0;    // PRAGMA user_version
+  bool hasApplicationId = false;   // the header's magic is intact
   std::int32_t applicationId = 0;  // PRAGMA application_id
 };
 

@@ -25,6 +25,9 @@ struct RootCandidate {
 struct SchemaScan {
   PageLayout firstPage;         // page 1 read without its header, when firstPageLoose
   bool firstPageLoose = false;  // page 1's b-tree header is damaged
+  // Schema-shaped cells of page 1 that no pointer lists, passed over for its
+  // interior reading: they only fill objects no live schema row describes.
+  std::vector<std::uint32_t> firstPageFragments;
   bool walkStopped = false;     // the walk of the schema tree was stopped
   bool walkComplete = false;    // ... and used every page under page 1
   std::vector<RootCandidate> claims;  // every schema row's claim on a root page

@@ -235,12 +235,18 @@ bool DecodeCellPayload(const PageSource& source, const CellInput& cell, DecodeMo
     const std::int64_t cellHeader = p - (page + cellOffset);
     const std::int64_t limit = std::min(pageSize, cellOffset + space);
     const std::int64_t overflow = payloadSize > static_cast<std::uint64_t>(localSize) ? 4 : 0;
-    if (cellHeader + localSize + overflow > space && p < page + limit) {
+    const bool pastSpace = cellHeader + localSize + overflow > space;
+    if ((pastSpace || overflow == 0) && p < page + limit) {
       const std::uint64_t record = RecordSizeFromHeader(
           p, page + limit, static_cast<std::uint64_t>(page + limit - p), false);
       const std::int64_t local = format::LocalPayloadSize(record, pageType, g.usableSize);
       const std::int64_t extra = record > static_cast<std::uint64_t>(local) ? 4 : 0;
-      if (record > 0 && cellHeader + local + extra <= space) {
+      // A local payload whose size disagrees with its own record header: the
+      // header decides when the record it announces is local too and fits
+      // the cell's space (the payload size alone would cut the record or
+      // read into the next cell).
+      const bool disagrees = !pastSpace && record != payloadSize && extra == 0;
+      if (record > 0 && (pastSpace || disagrees) && cellHeader + local + extra <= space) {
         payloadSize = record;
         localSize = local;
       }

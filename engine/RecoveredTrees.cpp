@@ -247,8 +247,8 @@ bool IndexNamesTree(const TreeEvidence& evidence, const LostIndex& index, std::s
 enum class InternalShape { None, Sequence, Stat1 };
 
 InternalShape ShapeOfInternal(const std::vector<LostGroup>& all,
-                              const std::vector<std::size_t>& groups,
-                              const TreeEvidence& evidence, const QStringList& known) {
+                              const std::vector<std::size_t>& groups, const TreeEvidence& evidence,
+                              const QStringList& known) {
   if (evidence.rows == 0 || evidence.rows > kMaxInternalRows ||
       evidence.firstTexts.size() != evidence.rows)
     return InternalShape::None;
@@ -319,7 +319,8 @@ namespace {
 std::uint8_t Family(std::uint8_t classes) {
   constexpr std::uint8_t kRealBit = 4;
   classes &= static_cast<std::uint8_t>(~kNullBit);
-  if ((classes & kRealBit) != 0) classes = static_cast<std::uint8_t>((classes & ~kRealBit) | kIntBit);
+  if ((classes & kRealBit) != 0)
+    classes = static_cast<std::uint8_t>((classes & ~kRealBit) | kIntBit);
   return classes;
 }
 }  // namespace
@@ -458,8 +459,9 @@ std::vector<RecoveredTable> FindRecoveredTables(RecoveryState& state, const QStr
         columnNames[t][size_t(position)] = indexes[i].keyNames[qsizetype(k)];
       }
     }
-    notes[t] = QStringLiteral("its schema row is lost; named after the surviving index %1, whose "
-                              "entries are its rows")
+    notes[t] = QStringLiteral(
+                   "its schema row is lost; named after the surviving index %1, whose "
+                   "entries are its rows")
                    .arg(by.join(QStringLiteral(", ")));
   }
 
@@ -478,8 +480,8 @@ std::vector<RecoveredTable> FindRecoveredTables(RecoveryState& state, const QStr
     if (state.InternalTableRoot(name) > 0 ||
         std::count(shapes.begin(), shapes.end(), shape) != 1)
       continue;
-    const std::size_t t = static_cast<std::size_t>(std::find(shapes.begin(), shapes.end(), shape) -
-                                                    shapes.begin());
+    const std::size_t t =
+        static_cast<std::size_t>(std::find(shapes.begin(), shapes.end(), shape) - shapes.begin());
     names[t] = name;
     notes[t] = QStringLiteral("its schema row is lost; its records have the shape of %1").arg(name);
     if (shape == InternalShape::Sequence) sequenceTree = static_cast<int>(t);
@@ -537,10 +539,12 @@ std::vector<RecoveredTable> FindRecoveredTables(RecoveryState& state, const QStr
     if (alias >= 0) table.fallbackSql = BuildStatement(table.name, profile, columnNames[t], -1);
     int named = 0;
     for (const QString& n : columnNames[t]) named += n.isEmpty() ? 0 : 1;
-    table.note = notes[t] + QStringLiteral("; %1 column(s) built from its records")
-                                .arg(std::max(profile.widest, 1));
+    table.note =
+        notes[t] +
+        QStringLiteral("; %1 column(s) built from its records").arg(std::max(profile.widest, 1));
     if (named > 0) table.note += QStringLiteral(", %1 named by the index").arg(named);
-    if (alias >= 0) table.note += QStringLiteral(", its AUTOINCREMENT key found by sqlite_sequence");
+    if (alias >= 0)
+      table.note += QStringLiteral(", its AUTOINCREMENT key found by sqlite_sequence");
     tables.push_back(std::move(table));
   }
   // The internal tables after the tables they describe.

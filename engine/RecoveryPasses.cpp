@@ -198,7 +198,8 @@ PassResult ReadFirstPage(const PageSource& source, SchemaScan& scan) {
   PageLayout parsed;
   ParsePageLayout(page.data(), g.pageSize, g.usableSize, true, &parsed);
   if (FirstPageNeedsLooseRead(parsed)) {
-    scan.firstPageLoose = ReadFirstPageLoosely(source, page.data(), &scan.firstPage);
+    scan.firstPageLoose =
+        ReadFirstPageLoosely(source, page.data(), &scan.firstPage, &scan.firstPageFragments);
   } else if (parsed.scanned ||
              FirstPageHeaderContradicts(page.data(), parsed, std::min(g.usableSize, g.pageSize))) {
     // A leaf whose pointers contradict it was scanned from the cell content
@@ -207,11 +208,13 @@ PassResult ReadFirstPage(const PageSource& source, SchemaScan& scan) {
     // schema rows, or children where the header's reading found no schema
     // row.
     PageLayout loose;
+    std::vector<std::uint32_t> fragments;
     const std::int64_t rows = CountSchemaRows(source, page.data(), parsed);
-    if (ReadFirstPageLoosely(source, page.data(), &loose) &&
+    if (ReadFirstPageLoosely(source, page.data(), &loose, &fragments) &&
         (loose.interior ? rows == 0 : loose.CellCount() > rows)) {
       scan.firstPage = std::move(loose);
       scan.firstPageLoose = true;
+      scan.firstPageFragments = std::move(fragments);
     }
   }
   if (!scan.firstPageLoose || scan.firstPage.interior) return PassResult::Done;
@@ -259,9 +262,16 @@ PassResult SearchWholeFile(RecoveryState& state, IProgress& progress) {
   scan.searched = true;
   const PageSource& source = state.source;
   const std::vector<std::uint32_t> free = FreelistPages(source);
-  const SchemaSearchResult found = SearchSchemaRows(source, state.pages, free, progress);
+  SchemaSearchResult found = SearchSchemaRows(source, state.pages, free, progress);
   if (found.stopped) return PassResult::Done;  // what the schema tree gave stands
   const Geometry& g = source.geometry();
+  if (!scan.firstPageFragments.empty()) {
+    // Stale rows of page 1: like any row found outside the tree, taken only
+    // for an object the live schema rows do not describe.
+    std::vector<std::uint8_t> first(static_cast<std::size_t>(g.pageSize));
+    if (source.ReadPage(1, first.data()) == PageRead::Ok)
+      AppendSchemaRows(source, first.data(), 1, scan.firstPageFragments, &found.rows);
+  }
   const std::int64_t lockPage = format::LockBytePage(g.pageSize);
   auto known = [&state](const QString& type, const QString& name) {
     for (const SchemaObject& object : state.catalog.Objects())
@@ -306,13 +316,13 @@ PassResult ReplaySchema(RecoveryState& state, IProgress& progress) {
   state.tableNames.clear();
   state.working = std::make_unique<WorkingDatabase>();
   WorkingDatabase& working = *state.working;
-  if (!working.Create(WorkingDatabase::DefaultPath(), &state.workingError))
-    return PassResult::Failed;
+  if (!working.CreateIn(WorkingDatabase::Folder(), &state.workingError)) return PassResult::Failed;
   // The tree lists the tables in schema order: the working database's
   // names for the statements it took, the virtual tables by their names.
   // The internal tables whose rows a save keeps (AUTOINCREMENT counters,
   // planner statistics) are made with their fixed statements.
-  enum class Slot { Virtual, Replayed };
+  // Listed: shown by its name without being replayed.
+  enum class Slot { Listed, Replayed };
   std::vector<std::pair<Slot, const SchemaObject*>> order;
   const std::size_t count = state.catalog.Objects().size();
   for (std::size_t i = 0; i < count; ++i) {
@@ -320,7 +330,15 @@ PassResult ReplaySchema(RecoveryState& state, IProgress& progress) {
     if (!table.Is(SchemaKind::Table)) continue;
     if (table.virtualTable) {
       // Never run here: it is recreated only in the recovered database.
-      order.emplace_back(Slot::Virtual, &table);
+      order.emplace_back(Slot::Listed, &table);
+      continue;
+    }
+    if (table.name.contains(QChar(0))) {
+      // A name holding a zero byte (only a damaged schema has one) cannot be
+      // written in a statement: the library reads SQL text up to its first
+      // zero byte. The table is listed all the same, and its save reports
+      // why it cannot be made.
+      order.emplace_back(Slot::Listed, &table);
       continue;
     }
     const int before = working.TableCount();
@@ -344,7 +362,7 @@ PassResult ReplaySchema(RecoveryState& state, IProgress& progress) {
   const QStringList accepted = working.TableNames();
   qsizetype next = 0;
   for (const auto& [slot, table] : order) {
-    if (slot == Slot::Virtual) {
+    if (slot == Slot::Listed) {
       if (!names.contains(table->name)) names << table->name;
     } else if (next < accepted.size()) {
       names << accepted.at(next++);

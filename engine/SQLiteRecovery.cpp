@@ -52,11 +52,14 @@ CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path,
 
 CSQLiteRecovery::WorkingDbOutcome CSQLiteRecovery::BuildWorkingDatabase(IProgress& progress) {
   WorkingDbOutcome outcome;
-  outcome.path = WorkingDatabase::DefaultPath();
   m_state->workingError.clear();
-  if (!RunPasses(static_cast<int>(PassPhase::Build), progress))
+  if (!RunPasses(static_cast<int>(PassPhase::Build), progress)) {
+    outcome.path = WorkingDatabase::Folder();
     outcome.message = QStringLiteral("The working database cannot be created:\n%1\n%2")
                           .arg(outcome.path, m_state->workingError);
+    return outcome;
+  }
+  outcome.path = m_state->working->Path();
   return outcome;
 }
 

@@ -51,7 +51,7 @@ class CSQLiteRecovery {
 
   // What building the working database came to.
   struct WorkingDbOutcome {
-    QString path;     // the working database's file
+    QString path;     // the working database's file (its folder when it could not be made)
     QString message;  // empty when it was created; else a message naming the path and the error
   };
 
@@ -90,8 +90,8 @@ class CSQLiteRecovery {
   // such records are given to the schema tree in the page map (they are not
   // orphan table pages).
 
-  // Creates the working database "SQLiteDb.db" in the program's working
-  // folder (a stale one is removed first), replays the catalog's CREATE TABLE
+  // Creates this session's own working database (a new file with a name of
+  // its own, engine/WorkingDatabase.h) in the working folder, replays the catalog's CREATE TABLE
   // statements into it and reads back the table names it accepted. A
   // statement the library refuses is rebuilt (engine/SchemaRepair.h) from
   // its surviving text and the table's records; the catalog then holds the

@@ -19,10 +19,14 @@ QString LooseName(QString name) {
 
 bool SchemaObject::Is(SchemaKind kind) const {
   switch (kind) {
-    case SchemaKind::Table: return kinds.table;
-    case SchemaKind::Index: return kinds.index;
-    case SchemaKind::View: return kinds.view;
-    case SchemaKind::Trigger: return kinds.trigger;
+    case SchemaKind::Table:
+      return kinds.table;
+    case SchemaKind::Index:
+      return kinds.index;
+    case SchemaKind::View:
+      return kinds.view;
+    case SchemaKind::Trigger:
+      return kinds.trigger;
   }
   return false;
 }

@@ -168,8 +168,8 @@ std::int64_t CountSchemaRows(const PageSource& source, const std::uint8_t* page,
   return rows;
 }
 
-bool ReadFirstPageLoosely(const PageSource& source, const std::uint8_t* page,
-                          PageLayout* out) {
+bool ReadFirstPageLoosely(const PageSource& source, const std::uint8_t* page, PageLayout* out,
+                          std::vector<std::uint32_t>* fragments) {
   const Geometry& g = source.geometry();
   const std::int64_t usable = std::min(g.usableSize, g.pageSize);
   const std::int64_t h = format::kHeaderSize;
@@ -188,6 +188,8 @@ bool ReadFirstPageLoosely(const PageSource& source, const std::uint8_t* page,
   ScanCellContent(copy.data(), g.pageSize, g.usableSize, h + format::kLeafHeaderSize, &l);
   RecordView view;
   std::vector<std::uint32_t> cells, space;
+  PageLayout leaf;  // the unlisted schema-shaped cells, when there are some
+  if (fragments != nullptr) fragments->clear();
   for (std::size_t i = 0; i < l.cells.size(); ++i) {
     if (DecodeSchemaCell(source, page, l.cells[i], view)) {
       cells.push_back(l.cells[i]);
@@ -210,13 +212,20 @@ bool ReadFirstPageLoosely(const PageSource& source, const std::uint8_t* page,
       }
     }
     if (!keptCells.empty()) {
-      cells.swap(keptCells);
-      space.swap(keptSpace);
+      // Cells the pointer array still lists: page 1 is a leaf.
+      l.cells = std::move(keptCells);
+      l.space = std::move(keptSpace);
+      l.declaredCells = l.CellCount();
+      return true;
     }
+    // No pointer names them: they may be rows page 1 held as a leaf before
+    // the schema outgrew it, left in the free space of the interior page it
+    // became. The interior reading is tried first; they are kept only as
+    // fragments when it finds nothing.
     l.cells = std::move(cells);
     l.space = std::move(space);
     l.declaredCells = l.CellCount();
-    return true;
+    leaf = l;
   }
 
   // As an interior table page: cells found by a scan, children that are
@@ -263,10 +272,47 @@ bool ReadFirstPageLoosely(const PageSource& source, const std::uint8_t* page,
     l.space.push_back(4);
   }
   const std::uint32_t right = format::ReadBigEndian32(page + h + format::kPageRightChild);
-  if (children.count(right) == 0 && pages.Fits(right, INT64_MAX))
-    l.rightChild = right;
+  if (children.count(right) == 0 && pages.Fits(right, INT64_MAX)) l.rightChild = right;
   l.declaredCells = l.CellCount();
-  return !l.cells.empty() || l.rightChild != 0;
+  if (!l.cells.empty() || l.rightChild != 0) {
+    if (fragments != nullptr) *fragments = leaf.cells;
+    return true;
+  }
+  if (leaf.cells.empty()) return false;
+  l = std::move(leaf);
+  return true;
+}
+
+void AppendSchemaRows(const PageSource& source, const std::uint8_t* page,
+                      std::int64_t pageNumber, const std::vector<std::uint32_t>& cells,
+                      std::vector<FoundSchemaRow>* out) {
+  const Geometry& g = source.geometry();
+  RecordView view;
+  for (const std::uint32_t offset : cells) {
+    if (!DecodeSchemaCell(source, page, offset, view)) continue;
+    FoundSchemaRow row;
+    SchemaObject& object = row.object;
+    row.catalogRow = RecognizeSchemaRow(view, g.textEncoding, &object);
+    if (!row.catalogRow) {
+      object = SchemaObject();
+      object.type = ExactText(view, view.values[0], g.textEncoding);
+      object.name = ExactText(view, view.values[1], g.textEncoding);
+      object.tableName = ExactText(view, view.values[2], g.textEncoding);
+      object.rootPage = view.values[3].intValue;
+      if (view.values[4].storage == StorageClass::Text)
+        object.sql = ExactText(view, view.values[4], g.textEncoding);
+    }
+    object.origin = SchemaOrigin::FoundInFile;
+    object.page = pageNumber;
+    if (object.rootPage > 1) {
+      row.claim.rootPage = object.rootPage;
+      if (object.type == QLatin1String("index"))
+        row.claim.indexTree = true;
+      else
+        row.claim.columns = DeclaredColumns(object.sql, &row.claim.indexTree);
+    }
+    out->push_back(std::move(row));
+  }
 }
 
 SchemaSearchResult SearchSchemaRows(const PageSource& source, const PageMap& map,
@@ -292,33 +338,9 @@ SchemaSearchResult SearchSchemaRows(const PageSource& source, const PageMap& map
     if (buffer[0] != format::kLeafTable ||
         !ParsePageLayout(buffer.data(), g.pageSize, g.usableSize, false, &layout))
       continue;
-    std::int64_t rows = 0;
-    for (const std::uint32_t offset : layout.cells) {
-      if (!DecodeSchemaCell(source, buffer.data(), offset, view)) continue;
-      ++rows;
-      FoundSchemaRow row;
-      SchemaObject& object = row.object;
-      row.catalogRow = RecognizeSchemaRow(view, g.textEncoding, &object);
-      if (!row.catalogRow) {
-        object = SchemaObject();
-        object.type = ExactText(view, view.values[0], g.textEncoding);
-        object.name = ExactText(view, view.values[1], g.textEncoding);
-        object.tableName = ExactText(view, view.values[2], g.textEncoding);
-        object.rootPage = view.values[3].intValue;
-        if (view.values[4].storage == StorageClass::Text)
-          object.sql = ExactText(view, view.values[4], g.textEncoding);
-      }
-      object.origin = SchemaOrigin::FoundInFile;
-      object.page = page;
-      if (object.rootPage > 1) {
-        row.claim.rootPage = object.rootPage;
-        if (object.type == QLatin1String("index"))
-          row.claim.indexTree = true;
-        else
-          row.claim.columns = DeclaredColumns(object.sql, &row.claim.indexTree);
-      }
-      result.rows.push_back(std::move(row));
-    }
+    const std::size_t before = result.rows.size();
+    AppendSchemaRows(source, buffer.data(), page, layout.cells, &result.rows);
+    const auto rows = static_cast<std::int64_t>(result.rows.size() - before);
     if (rows > 0 && rows == layout.CellCount()) result.schemaPages.push_back(page);
   }
   return result;

@@ -52,8 +52,14 @@ bool FirstPageHeaderContradicts(const std::uint8_t* page, const PageLayout& pars
 // child is taken from bytes 108-111 when it names a table page that no cell
 // names. Fills `out` (type, cells, space, right child; pointersDamaged set)
 // and returns true; false when neither reading finds anything.
-bool ReadFirstPageLoosely(const PageSource& source, const std::uint8_t* page,
-                          PageLayout* out);
+//
+// Schema-shaped cells that no pointer lists may be stale rows left in the
+// free space of page 1 when it turned from a leaf into an interior page: the
+// interior reading is preferred to them, and they are returned in
+// `fragments` (may be null) so that they can only describe objects that no
+// live schema row describes.
+bool ReadFirstPageLoosely(const PageSource& source, const std::uint8_t* page, PageLayout* out,
+                          std::vector<std::uint32_t>* fragments = nullptr);
 
 // How many cells of the page image `page` (parsed as `layout`; a leaf table
 // page) hold records that SchemaRowShape accepts.
@@ -74,6 +80,12 @@ struct SchemaSearchResult {
   std::int64_t pagesRead = 0;
   bool stopped = false;  // the progress asked to stop; rows are partial
 };
+
+// Decodes the cells `cells` of the page image `page` (page `pageNumber`, a
+// leaf table page) and appends those shaped like schema rows to `out`.
+void AppendSchemaRows(const PageSource& source, const std::uint8_t* page,
+                      std::int64_t pageNumber, const std::vector<std::uint32_t>& cells,
+                      std::vector<FoundSchemaRow>* out);
 
 // Reads every page of the file from 2 on that the page map leaves unclaimed
 // and that is not in `freePages` (sorted), not the lock-byte page and a leaf

@@ -11,7 +11,6 @@
 #include <QString>
 #include <cstdint>
 
-
 namespace velmora {
 
 // A control that can be shown and hidden (the status-bar Stop button).

@@ -9,8 +9,9 @@ struct sqlite3_stmt;
 
 namespace velmora {
 
-// Opens or creates the database at `pathUtf8` (read-write, create, URI, and
-// `extraFlags`) through the VFS named `vfs` (null: the default one). Returns
+// Opens or creates the database at `pathUtf8`, the file name's bytes
+// (read-write, create, and `extraFlags`; never as a URI, so that a folder
+// named "file:..." is a folder) through the VFS named `vfs` (null: the default one). Returns
 // the connection, owned by the caller (sqlite3_close_v2). On failure writes
 // "%s: can't open %s (%s)\n" to standard error, stores the library's message
 // in *error (when given) and returns null. Never ends the process.

@@ -695,8 +695,8 @@ int StepKeepingCheckFailures(sqlite3_stmt* insert, bool* brokeCheck) {
   *brokeCheck = false;
   const int rc = sqlite3_step(insert);
   sqlite3* const db = sqlite3_db_handle(insert);
-  const bool checkFailed = (rc & 0xff) == SQLITE_CONSTRAINT &&
-                           sqlite3_extended_errcode(db) == SQLITE_CONSTRAINT_CHECK;
+  const bool checkFailed =
+      (rc & 0xff) == SQLITE_CONSTRAINT && sqlite3_extended_errcode(db) == SQLITE_CONSTRAINT_CHECK;
   // A CHECK expression that raises an error (malformed JSON, a function it
   // may not call, a string past the length limit, a run past the work
   // allowed) decides nothing about the row either. Such an error is told

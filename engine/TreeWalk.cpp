@@ -70,14 +70,22 @@ bool TreeWalk::Fits(const std::uint8_t* buffer, const PageLayout& layout, int de
     return false;
   }
   if (!m_tableTree) return true;
-  // Every key inside the range the parent's keys give this child.
+  // The keys inside the range the parent's keys give this child. A page of
+  // another tree holds keys of its own; a page of this tree whose cell
+  // contradicts itself (a damaged payload-size varint read as the rowid) holds
+  // one stray key among many good ones. The page is taken when most of its
+  // keys lie in the range; the stray cells are dropped alone when visited.
   const std::int64_t pageSize = m_source.geometry().pageSize;
+  std::int64_t inside = 0, outside = 0;
   for (const std::uint32_t offset : layout.cells) {
     std::int64_t key = 0;
     if (!TableCellKey(buffer, pageSize, layout.type, offset, &key)) continue;
-    if (key < range.first || key > range.last) return false;
+    if (key < range.first || key > range.last)
+      ++outside;
+    else
+      ++inside;
   }
-  return true;
+  return outside == 0 || inside > 2 * outside;
 }
 
 // True when everything below `pageNumber` was used; false when something was
@@ -185,8 +193,16 @@ bool TreeWalk::WalkAt(std::int64_t pageNumber, int depth, RowidRange range) {
     }
     cell.offset = layout.cells[static_cast<std::size_t>(i)];
     cell.space = layout.space[static_cast<std::size_t>(i)];
+    std::int64_t key = 0;
     if (cell.offset >= g.pageSize) {
       ++m_report.cellsSkipped;
+    } else if (layout.type == format::kLeafTable &&
+               TableCellKey(buffer.data(), g.pageSize, layout.type, cell.offset, &key) &&
+               (key < range.first || key > range.last)) {
+      // A rowid outside what the parent's keys allow: the cell is damaged
+      // (its rowid is not the one stored), and no row is made of it.
+      ++m_report.cellsSkipped;
+      result = false;
     } else {
       switch (m_visitor->VisitCell(cell)) {
         case CellUse::Used:

@@ -1,7 +1,6 @@
 #include "engine/Values.h"
 
 #include <QLocale>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -29,9 +28,9 @@ QString DecodeUtf16(const QByteArray& bytes, bool bigEndian) {
 
 static QString DecodeBytes(const std::uint8_t* data, std::int64_t size, std::uint32_t encoding) {
   if (data == nullptr || size <= 0) return QString(QLatin1String(""));
-  return DecodeText(QByteArray::fromRawData(reinterpret_cast<const char*>(data),
-                                            static_cast<qsizetype>(size)),
-                    encoding);
+  return DecodeText(
+      QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)),
+      encoding);
 }
 
 QString DecodeText(const QByteArray& bytes, std::uint32_t encoding) {
@@ -48,9 +47,12 @@ QString DecodeText(const QByteArray& bytes, std::uint32_t encoding) {
 
 QString EncodingText(std::uint32_t encoding) {
   switch (encoding) {
-    case format::kEncodingUtf16le: return QStringLiteral("UTF-16le");
-    case format::kEncodingUtf16be: return QStringLiteral("UTF-16be");
-    default: return QStringLiteral("UTF-8");
+    case format::kEncodingUtf16le:
+      return QStringLiteral("UTF-16le");
+    case format::kEncodingUtf16be:
+      return QStringLiteral("UTF-16be");
+    default:
+      return QStringLiteral("UTF-8");
   }
 }
 

@@ -105,8 +105,10 @@ std::int64_t BoundScalar(sqlite3* db, const char* sql, const QList<QByteArray>& 
     for (int i = 0; i < binds.size(); ++i)
       sqlite3_bind_text(stmt, i + 1, binds[i].constData(), int(binds[i].size()), SQLITE_TRANSIENT);
     const int rc = sqlite3_step(stmt);
-    if (rc == SQLITE_ROW) result = sqlite3_column_int64(stmt, 0);
-    else if (rc == SQLITE_DONE) result = 0;
+    if (rc == SQLITE_ROW)
+      result = sqlite3_column_int64(stmt, 0);
+    else if (rc == SQLITE_DONE)
+      result = 0;
   }
   sqlite3_finalize(stmt);
   return result;
@@ -315,14 +317,13 @@ bool WriteVirtualTableRow(sqlite3* db, const QString& name, const QString& table
       "VALUES('table', ?1, ?2, 0, ?3)",
       {nameUtf8, ToUtf8(tableName), ToUtf8(sql)},
       [&] {
-        return BoundScalar(db, "SELECT count(*) FROM sqlite_schema WHERE name = ?1",
-                           {nameUtf8}) == 1;
+        return BoundScalar(db, "SELECT count(*) FROM sqlite_schema WHERE name = ?1", {nameUtf8}) ==
+               1;
       },
       error);
 }
 
-bool RestoreShadowStatement(sqlite3* db, const QString& table, const QString& sql,
-                            QString* error) {
+bool RestoreShadowStatement(sqlite3* db, const QString& table, const QString& sql, QString* error) {
   if (db == nullptr) {
     *error = QStringLiteral("the database is not open");
     return false;
@@ -346,9 +347,10 @@ bool RestoreShadowStatement(sqlite3* db, const QString& table, const QString& sq
           *error = QStringLiteral("the statement stores other columns or another key");
           return false;
         }
-        const QString check =
-            BoundText(db, "SELECT group_concat(integrity_check, '; ') FROM "
-                          "pragma_integrity_check(?1)", {nameUtf8}, &read);
+        const QString check = BoundText(db,
+                                        "SELECT group_concat(integrity_check, '; ') FROM "
+                                        "pragma_integrity_check(?1)",
+                                        {nameUtf8}, &read);
         if (!read || check != QLatin1String("ok")) {
           *error = QStringLiteral("the integrity check failed: ") + check.left(300);
           return false;

@@ -73,7 +73,6 @@ bool WriteVirtualTableRow(sqlite3* db, const QString& name, const QString& table
 // same column names and key and passes the integrity check; else everything
 // is undone and *error says why. Values bound, in a savepoint, with
 // writable_schema on for the change only. No statement of db may be running.
-bool RestoreShadowStatement(sqlite3* db, const QString& table, const QString& sql,
-                            QString* error);
+bool RestoreShadowStatement(sqlite3* db, const QString& table, const QString& sql, QString* error);
 
 }  // namespace velmora

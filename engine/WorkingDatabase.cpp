@@ -2,9 +2,15 @@
 // replayed under confinement.
 #include "engine/WorkingDatabase.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QFile>
+#include <QRandomGenerator>
+#include <cerrno>
+#include <cstring>
 
 #include "engine/SqliteDb.h"
 #include "engine/StandIns.h"
@@ -45,26 +51,64 @@ int ReplayAuthorizer(void*, int action, const char* arg1, const char*, const cha
   }
 }
 
-void RemoveDatabaseFiles(const QString& path) {
-  if (path.isEmpty()) return;
-  QFile::remove(path);
-  QFile::remove(path + QStringLiteral("-journal"));
+QString& ChosenFolder() {
+  static QString folder;
+  return folder;
+}
+
+// A file name no entry of `folder` has, created empty with O_EXCL (an empty
+// file is an empty SQLite database). Neither the name nor its "-journal"
+// and "-wal" companions existed before, so the library finds no journal to
+// roll back. Empty with *error set when the folder takes no new file.
+QString CreateUniqueFile(const QString& folder, QString* error) {
+  const QByteArray base = NativePath(folder);
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    QByteArray name = base + "/SQLiteDb-";
+    for (int i = 0; i < 6; ++i)
+      name += kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters - 1))];
+    name += ".db";
+    struct stat st {};
+    if (::lstat((name + "-journal").constData(), &st) == 0 ||
+        ::lstat((name + "-wal").constData(), &st) == 0)
+      continue;
+    const int fd =
+        ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0) {
+      ::close(fd);
+      return PathFromNative(name);
+    }
+    if (errno != EEXIST) {
+      *error = QString::fromLocal8Bit(std::strerror(errno));
+      return QString();
+    }
+  }
+  *error = QStringLiteral("no free file name");
+  return QString();
 }
 
 }  // namespace
 
 WorkingDatabase::~WorkingDatabase() { Close(); }
 
-QString WorkingDatabase::DefaultPath() { return WorkingFolder() + QStringLiteral("/SQLiteDb.db"); }
+QString WorkingDatabase::Folder() {
+  return ChosenFolder().isEmpty() ? WorkingFolder() : ChosenFolder();
+}
 
-bool WorkingDatabase::Create(const QString& path, QString* error) {
+void WorkingDatabase::SetFolder(const QString& folder) { ChosenFolder() = folder; }
+
+bool WorkingDatabase::CreateIn(const QString& folder, QString* error) {
   Close();
+  const QString path = CreateUniqueFile(folder, error);
+  if (path.isEmpty()) return false;
   m_path = path;
-  // A stale database of an earlier run is never reused.
-  RemoveDatabaseFiles(path);
-  m_db = OpenSqliteDb(ToUtf8(path), error);
-  if (m_db == nullptr) return false;
-  // A scratch database: no durability needed.
+  m_db = OpenSqliteDb(NativePath(path), error);
+  if (m_db == nullptr) {
+    Close();
+    return false;
+  }
+  // A scratch database: no durability needed, and no journal file beside it.
+  sqlite3_exec(m_db, "PRAGMA journal_mode=MEMORY", nullptr, nullptr, nullptr);
   sqlite3_exec(m_db, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
   sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr);
   // Collations and functions that only the file's own application has get
@@ -188,7 +232,8 @@ void WorkingDatabase::Close() {
     sqlite3_close_v2(m_db);
     m_db = nullptr;
   }
-  RemoveDatabaseFiles(m_path);
+  // The journal stays in memory: the file made by CreateIn is all there is.
+  if (!m_path.isEmpty()) ::unlink(NativePath(m_path).constData());
   m_path.clear();
 }
 

@@ -1,6 +1,8 @@
-// The working database "SQLiteDb.db": the recovered CREATE TABLE statements
-// are replayed into it so that SQLite itself judges them and reports their
-// columns. Owned by the recovery session; closed and deleted with it.
+// The working database: the recovered CREATE TABLE statements are replayed
+// into it so that SQLite itself judges them and reports their columns. Each
+// process makes its own, "SQLiteDb-XXXXXX.db" with a name no other file has,
+// in the working folder. Owned by the recovery session; closed and deleted
+// with it, and only the file this process made is ever deleted.
 #pragma once
 
 #include <QByteArray>
@@ -36,13 +38,20 @@ class WorkingDatabase {
   WorkingDatabase(const WorkingDatabase&) = delete;
   WorkingDatabase& operator=(const WorkingDatabase&) = delete;
 
-  // "SQLiteDb.db" in the program's working folder.
-  static QString DefaultPath();
+  // The folder the working database goes to: the one SetFolder() chose,
+  // else WorkingFolder().
+  static QString Folder();
+  // A folder chosen by the user (--work-dir): the working database goes
+  // there or nowhere, never to another folder. Empty: WorkingFolder().
+  static void SetFolder(const QString& folder);
 
-  // Creates the database at `path` (a stale file there is removed first) and
-  // opens a transaction for the replay. False with *error set when the
-  // library cannot create it.
-  bool Create(const QString& path, QString* error);
+  // Creates a new database file in `folder` under a name that no file there
+  // has ("SQLiteDb-XXXXXX.db", made with O_EXCL, so that two processes
+  // sharing a folder never meet and no existing file is touched) and opens a
+  // transaction for the replay. Its rollback journal stays in memory, so the
+  // database file is the only file it makes. False with *error set when the
+  // file or the database cannot be created.
+  bool CreateIn(const QString& folder, QString* error);
 
   // Runs the first statement of `sql` under the replay's confinement: it may
   // only create one ordinary table (and its automatic indexes) in the main
@@ -65,7 +74,7 @@ class WorkingDatabase {
 
   sqlite3* Db() const { return m_db; }
   const QString& Path() const { return m_path; }
-  // Closes the connection and deletes the file.
+  // Closes the connection and deletes the file this object made.
   void Close();
 
  private:

@@ -35,15 +35,23 @@ QString TextFromColumn(sqlite3_stmt* stmt, int column) {
 // Binds what the cell sorts by (see the store table's Key column).
 void BindSortKey(sqlite3_stmt* stmt, int index, const CellSortKey& key) {
   switch (key.kind) {
-    case CellSortKey::Kind::Null: sqlite3_bind_null(stmt, index); break;
-    case CellSortKey::Kind::Integer: sqlite3_bind_int64(stmt, index, key.intValue); break;
+    case CellSortKey::Kind::Null:
+      sqlite3_bind_null(stmt, index);
+      break;
+    case CellSortKey::Kind::Integer:
+      sqlite3_bind_int64(stmt, index, key.intValue);
+      break;
     case CellSortKey::Kind::Real:
       // NaN cannot be stored as a real: the library makes it NULL.
       sqlite3_bind_double(stmt, index, key.realValue);
       break;
-    case CellSortKey::Kind::Blob: sqlite3_bind_zeroblob(stmt, index, 0); break;
+    case CellSortKey::Kind::Blob:
+      sqlite3_bind_zeroblob(stmt, index, 0);
+      break;
     case CellSortKey::Kind::Text:
-    case CellSortKey::Kind::Unknown: sqlite3_bind_text(stmt, index, "", 0, SQLITE_STATIC); break;
+    case CellSortKey::Kind::Unknown:
+      sqlite3_bind_text(stmt, index, "", 0, SQLITE_STATIC);
+      break;
   }
 }
 
@@ -196,9 +204,9 @@ std::vector<int> ColumnStoreSet::SortedRows(int column, bool descending, int row
   Store& store = m_stores[static_cast<size_t>(column)];
   if (store.db == nullptr) return rows;
   Commit(store);
-  const char* sql = descending
-                        ? "SELECT \"id\" FROM \"table\" ORDER BY \"Key\" DESC, \"Column\" DESC, \"id\""
-                        : "SELECT \"id\" FROM \"table\" ORDER BY \"Key\", \"Column\", \"id\"";
+  const char* sql =
+      descending ? "SELECT \"id\" FROM \"table\" ORDER BY \"Key\" DESC, \"Column\" DESC, \"id\""
+                 : "SELECT \"id\" FROM \"table\" ORDER BY \"Key\", \"Column\", \"id\"";
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v2(store.db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
     std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(store.db));
@@ -210,8 +218,7 @@ std::vector<int> ColumnStoreSet::SortedRows(int column, bool descending, int row
   } poll{&stop};
   if (stop)
     sqlite3_progress_handler(
-        store.db, 4096,
-        [](void* p) { return (*static_cast<Poll*>(p)->stop)() ? 1 : 0; }, &poll);
+        store.db, 4096, [](void* p) { return (*static_cast<Poll*>(p)->stop)() ? 1 : 0; }, &poll);
   std::vector<bool> seen(static_cast<size_t>(rowCount), false);
   rows.reserve(static_cast<size_t>(rowCount));
   int rc = SQLITE_ROW;

@@ -63,7 +63,10 @@ class StoreBackedGrid : public IRecordGrid {
  protected:
   // Notifications for views; called after the change.
   virtual void OnColumnsChanged() {}
-  virtual void OnRowsAppended(int first, int last) { (void)first; (void)last; }
+  virtual void OnRowsAppended(int first, int last) {
+    (void)first;
+    (void)last;
+  }
   virtual void OnRowsReset() {}
 
  private:

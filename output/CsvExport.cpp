@@ -262,9 +262,23 @@ CsvOutcome ExportTableCsv(CSQLiteRecovery& engine, IProgress& progress, const QS
     if (writer.WriteFailed())
       outcome.error = QStringLiteral("writing %1 failed: %2").arg(path, out.errorString());
   }
+  // Every write, the last buffer and the close are checked: a full disk (or
+  // the file size limit) may refuse any of them, and the rows counted are
+  // then not what the file holds.
   if (!out.flush() && outcome.error.isEmpty())
     outcome.error = QStringLiteral("writing %1 failed: %2").arg(path, out.errorString());
   out.close();
+  if (out.error() != QFileDevice::NoError && outcome.error.isEmpty())
+    outcome.error = QStringLiteral("writing %1 failed: %2").arg(path, out.errorString());
+  if (!outcome.error.isEmpty()) {
+    // A file cut short is no export: it is reported as not written, and the
+    // file this export created is removed (a file it was asked to replace is
+    // left as it is).
+    outcome.written = false;
+    outcome.rows = 0;
+    if (!overwrite) out.remove();
+    return outcome;
+  }
   outcome.incomplete = !complete && !outcome.stopped;
   return outcome;
 }

@@ -31,7 +31,9 @@ QString CsvFileName(const QString& table);
 
 // What exporting one table came to.
 struct CsvOutcome {
-  bool written = false;   // the file was created (it holds the rows written, also after a stop)
+  bool written =
+      false;  // the file was written whole (it holds the rows written, also after a
+              // stop); false when a write or the close failed, and the file made is removed
   bool stopped = false;   // the progress asked to stop
   std::int64_t rows = 0;  // records written
   std::int64_t valuesCut =

@@ -1,6 +1,9 @@
 #include "output/RecordOutput.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <algorithm>
@@ -9,9 +12,6 @@
 #include <limits>
 #include <string>
 #include <string_view>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "engine/SqlQuote.h"
 #include "engine/SqliteDb.h"
@@ -98,7 +98,8 @@ void TableLayout::Derive() {
     recordToColumn.push_back(c);
     if (columns[size_t(c)].primaryKey.toInt() > 0) {
       ++keyColumns;
-      if (columns[size_t(c)].declaredType.compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) == 0)
+      if (columns[size_t(c)].declaredType.compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) ==
+          0)
         rowidAlias = c;
     }
   }
@@ -154,8 +155,8 @@ QString CTableReader::PathFor(std::int64_t length) {
     return QString();  // held in memory
   }
   const QString folder = GetTempFolderPathFor(length);
-  if (!folder.isEmpty() && (length >= kOwnFileLength ||
-                            (folder != m_strTempFolder && folder == m_strDiskTempFolder))) {
+  if (!folder.isEmpty() &&
+      (length >= kOwnFileLength || (folder != m_strTempFolder && folder == m_strDiskTempFolder))) {
     // A large value, or one too big for the memory folder: a file of its own,
     // removed once the record has been handed on (a value of hundreds of
     // megabytes must not stay in a memory file system until the table ends).
@@ -189,11 +190,13 @@ bool CTableReader::Step(const WalkStep& step) {
       case WalkStep::Kind::InteriorChild:
       case WalkStep::Kind::LeafCell:
         if (step.kind == WalkStep::Kind::InteriorChild || step.depth == 0) {
-          m_pProgressBar->SetPos(static_cast<int>((step.index + 1) * 100 / std::max<std::int64_t>(step.count, 1)));
+          m_pProgressBar->SetPos(
+              static_cast<int>((step.index + 1) * 100 / std::max<std::int64_t>(step.count, 1)));
           m_pProgressBar->SetBarColor(0x0000FF);
         }
         break;
-      case WalkStep::Kind::Poll: break;
+      case WalkStep::Kind::Poll:
+        break;
     }
   }
   // Polled at every step: before each cell and again after it, so a stop
@@ -223,9 +226,15 @@ CRecordWriter::CRecordWriter(CSQLiteRecovery& engine, IProgress& progress,
       m_layout(layout),
       m_db(db) {
   switch (engine.geometry().textEncoding) {
-    case 2: m_nTextEncoding = SQLITE_UTF16LE; break;
-    case 3: m_nTextEncoding = SQLITE_UTF16BE; break;
-    default: m_nTextEncoding = SQLITE_UTF8; break;
+    case 2:
+      m_nTextEncoding = SQLITE_UTF16LE;
+      break;
+    case 3:
+      m_nTextEncoding = SQLITE_UTF16BE;
+      break;
+    default:
+      m_nTextEncoding = SQLITE_UTF8;
+      break;
   }
   if (m_db != nullptr) ReportWritten();
 }
@@ -464,13 +473,15 @@ void CRecordWriter::MarkStreams(const RecordView& record) {
       continue;
     }
     const ValueView& value = record.values[size_t(column)];
-    if (value.storage == StorageClass::Blob && value.tempFile >= 0 && value.length > kInMemoryLimit) {
+    if (value.storage == StorageClass::Blob && value.tempFile >= 0 &&
+        value.length > kInMemoryLimit) {
       m_stream[size_t(column)] = true;
       continue;
     }
-    const bool empty = value.storage == StorageClass::Null ||
-                       ((value.storage == StorageClass::Text || value.storage == StorageClass::Blob) &&
-                        value.length == 0 && value.held == 0 && value.tempFile < 0);
+    const bool empty =
+        value.storage == StorageClass::Null ||
+        ((value.storage == StorageClass::Text || value.storage == StorageClass::Blob) &&
+         value.length == 0 && value.held == 0 && value.tempFile < 0);
     bytesAfter = !empty;
   }
 }
@@ -478,11 +489,15 @@ void CRecordWriter::MarkStreams(const RecordView& record) {
 bool CRecordWriter::BindValue(sqlite3_stmt* stmt, int index, const RecordView& record,
                               const ValueView& value, int column, bool stream) {
   switch (value.storage) {
-    case StorageClass::Null: return sqlite3_bind_null(stmt, index) == SQLITE_OK;
-    case StorageClass::Integer: return sqlite3_bind_int64(stmt, index, value.intValue) == SQLITE_OK;
-    case StorageClass::Real: return sqlite3_bind_double(stmt, index, value.realValue) == SQLITE_OK;
+    case StorageClass::Null:
+      return sqlite3_bind_null(stmt, index) == SQLITE_OK;
+    case StorageClass::Integer:
+      return sqlite3_bind_int64(stmt, index, value.intValue) == SQLITE_OK;
+    case StorageClass::Real:
+      return sqlite3_bind_double(stmt, index, value.realValue) == SQLITE_OK;
     case StorageClass::Text:
-    case StorageClass::Blob: break;
+    case StorageClass::Blob:
+      break;
   }
   const bool text = value.storage == StorageClass::Text;
   const char* data = reinterpret_cast<const char*>(record.Data(value));
@@ -526,19 +541,20 @@ bool CRecordWriter::BindValue(sqlite3_stmt* stmt, int index, const RecordView& r
   }
   if (data == nullptr) data = "";
   if (text) {
-    if (m_nTextEncoding != SQLITE_UTF8) size &= ~std::int64_t{1};  // a lone last byte is no character
+    if (m_nTextEncoding != SQLITE_UTF8)
+      size &= ~std::int64_t{1};  // a lone last byte is no character
     return sqlite3_bind_text64(stmt, index, data, static_cast<sqlite3_uint64>(size), SQLITE_STATIC,
                                static_cast<unsigned char>(m_nTextEncoding)) == SQLITE_OK;
   }
-  return sqlite3_bind_blob64(stmt, index, data, static_cast<sqlite3_uint64>(size),
-                             SQLITE_STATIC) == SQLITE_OK;
+  return sqlite3_bind_blob64(stmt, index, data, static_cast<sqlite3_uint64>(size), SQLITE_STATIC) ==
+         SQLITE_OK;
 }
 
 bool CRecordWriter::SaveRecord(const RecordView& record) {
   for (const ValueView& value : record.values)
     if (!value.complete) ++m_nCut;
-  if (record.tempFiles.empty() && static_cast<std::int64_t>(record.bytes.size()) <= kBatchRecordBytes &&
-      BatchAllowed()) {
+  if (record.tempFiles.empty() &&
+      static_cast<std::int64_t>(record.bytes.size()) <= kBatchRecordBytes && BatchAllowed()) {
     const Insert* insert = InsertFor(record.Size());
     const Batch* batch = insert != nullptr ? BatchFor(record.Size(), *insert) : nullptr;
     if (batch != nullptr) {
@@ -597,7 +613,9 @@ void CRecordWriter::BindParams(sqlite3_stmt* stmt, const Insert& insert, const R
         }
         break;
       }
-      case Source::EmptyText: sqlite3_bind_text(stmt, index, "", 0, SQLITE_STATIC); break;
+      case Source::EmptyText:
+        sqlite3_bind_text(stmt, index, "", 0, SQLITE_STATIC);
+        break;
       case Source::Rowid:
         if (record.hasRowid) {
           bindRowid(index);
@@ -697,8 +715,8 @@ bool CRecordWriter::InsertOne(const RecordView& record) {
       sqlite3_blob* blob = nullptr;
       std::int64_t size = 0;
       const int fd = OpenTempFile(stream.path, &size);
-      bool written = fd >= 0 &&
-                     sqlite3_blob_open(m_db, "main", table.constData(), column.constData(),
+      bool written =
+          fd >= 0 && sqlite3_blob_open(m_db, "main", table.constData(), column.constData(),
                                        inserted, 1, &blob) == SQLITE_OK;
       for (std::int64_t at = 0; written && at < stream.length; at += kStreamPiece) {
         const std::int64_t want = std::min(kStreamPiece, stream.length - at);
@@ -747,7 +765,9 @@ bool CRecordWriter::ShowRecord(const RecordView& record, const QString& recordSt
     }
     m_texts[size_t(column)] = RenderDisplay(record, value, encoding);
     switch (value.storage) {
-      case StorageClass::Null: key.kind = CellSortKey::Kind::Null; break;
+      case StorageClass::Null:
+        key.kind = CellSortKey::Kind::Null;
+        break;
       case StorageClass::Integer:
         key.kind = CellSortKey::Kind::Integer;
         key.intValue = value.intValue;
@@ -756,8 +776,12 @@ bool CRecordWriter::ShowRecord(const RecordView& record, const QString& recordSt
         key.kind = CellSortKey::Kind::Real;
         key.realValue = value.realValue;
         break;
-      case StorageClass::Text: key.kind = CellSortKey::Kind::Text; break;
-      case StorageClass::Blob: key.kind = CellSortKey::Kind::Blob; break;
+      case StorageClass::Text:
+        key.kind = CellSortKey::Kind::Text;
+        break;
+      case StorageClass::Blob:
+        key.kind = CellSortKey::Kind::Blob;
+        break;
     }
   }
   for (int column = 0; column < count; ++column) {

@@ -32,9 +32,9 @@ struct SQLiteColumnInfo {
 // How the stored records of one table map onto its declared columns, as the
 // working database describes the table.
 struct TableLayout {
-  QString name;                          // the table's real name
+  QString name;                           // the table's real name
   std::vector<SQLiteColumnInfo> columns;  // stored columns in declaration order
-  std::vector<int> hidden;               // per column: 0 ordinary, 3 stored generated
+  std::vector<int> hidden;                // per column: 0 ordinary, 3 stored generated
   bool withoutRowid = false;
   bool primaryKeyIndexed = false;  // the primary key has an index of its own
   // Record position k holds the value of columns[recordToColumn[k]]. A rowid
@@ -97,7 +97,7 @@ class CTableReader : public ICellVisitor, public IProgress, public ILongValueFil
   // Removes the files of values of kOwnFileLength bytes and more.
   void RemoveOwnTempFiles();
 
-  RecordView m_view;  // reused from cell to cell
+  RecordView m_view;            // reused from cell to cell
   QString m_strTempFolder;      // long-value files of the memory folder
   QString m_strDiskTempFolder;  // ... and of the disk folder, for values too big for memory
   // Long-value files are reused from record to record (the decoder truncates
@@ -147,19 +147,34 @@ class CRecordWriter : public CTableReader {
   // record handed on.
   void Flush();
 
-  std::int64_t RecordsWritten() { Flush(); return m_nWritten; }
+  std::int64_t RecordsWritten() {
+    Flush();
+    return m_nWritten;
+  }
   std::int64_t RecordsShown() const { return m_nShown; }
-  std::int64_t RecordsRejected() { Flush(); return m_nRejected; }
+  std::int64_t RecordsRejected() {
+    Flush();
+    return m_nRejected;
+  }
   std::int64_t RecordsSkipped() const { return m_nSkipped; }  // more values than columns
-  QString FirstError() { Flush(); return m_strFirstError; }
+  QString FirstError() {
+    Flush();
+    return m_strFirstError;
+  }
   // Records that break a CHECK constraint (saved as the file holds them).
-  std::int64_t RecordsBreakingChecks() { Flush(); return m_nCheckBroken; }
+  std::int64_t RecordsBreakingChecks() {
+    Flush();
+    return m_nCheckBroken;
+  }
   // Values that damage (or a failed temporary file) cut short.
   std::int64_t ValuesCut() const { return m_nCut; }
   // The library's message when it rolled back the transaction the records
   // went into (a full disk, an I/O error): none of them are kept, and the
   // walk was stopped. Empty otherwise.
-  QString TransactionLostError() { Flush(); return m_strLostError; }
+  QString TransactionLostError() {
+    Flush();
+    return m_strLostError;
+  }
 
  protected:
   bool OnRecord(const RecordView& record, const QString& recordStatus) override;
@@ -252,24 +267,24 @@ class CRecordWriter : public CTableReader {
 
   const TableLayout& m_layout;
   sqlite3* m_db;
-  int m_nTextEncoding;  // SQLITE_UTF8, SQLITE_UTF16LE or SQLITE_UTF16BE
-  std::vector<Insert> m_inserts;          // by value count; stmt null until prepared
-  std::vector<Batch> m_batches;           // by value count; stmt null until prepared
-  int m_nBatchAllowed = -1;               // BatchAllowed: -1 not yet known, 0 no, 1 yes
-  bool m_bRowidsRead = false;             // NextRowidKnown has read the table
-  RowidPlan m_rowids;                     // the table's rowids so far
-  std::vector<RecordView> m_pending;      // records held back (copies; slots reused)
-  int m_nPending = 0;                     // ... how many of the slots hold one
-  int m_nPendingSize = -1;                // ... their value count
-  std::int64_t m_nPendingBytes = 0;       // ... their held bytes
-  std::vector<bool> m_insertFailed;       // by value count: the INSERT could not be prepared
-  std::vector<PendingStream> m_streams;   // reused from record to record
-  std::vector<bool> m_stream;             // by record position, from MarkStreams
-  std::vector<QByteArray> m_keep;         // long values read from their files, kept until the step
-  std::vector<QString> m_texts;           // display mode: one text per column, reused
-  std::vector<bool> m_present;            // display mode: per column, whether the record holds it
-  std::vector<CellSortKey> m_keys;        // display mode: per column, how its value sorts
-  int m_nTransaction = -1;  // at the first record: 1 inside a transaction, 0 not
+  int m_nTextEncoding;                   // SQLITE_UTF8, SQLITE_UTF16LE or SQLITE_UTF16BE
+  std::vector<Insert> m_inserts;         // by value count; stmt null until prepared
+  std::vector<Batch> m_batches;          // by value count; stmt null until prepared
+  int m_nBatchAllowed = -1;              // BatchAllowed: -1 not yet known, 0 no, 1 yes
+  bool m_bRowidsRead = false;            // NextRowidKnown has read the table
+  RowidPlan m_rowids;                    // the table's rowids so far
+  std::vector<RecordView> m_pending;     // records held back (copies; slots reused)
+  int m_nPending = 0;                    // ... how many of the slots hold one
+  int m_nPendingSize = -1;               // ... their value count
+  std::int64_t m_nPendingBytes = 0;      // ... their held bytes
+  std::vector<bool> m_insertFailed;      // by value count: the INSERT could not be prepared
+  std::vector<PendingStream> m_streams;  // reused from record to record
+  std::vector<bool> m_stream;            // by record position, from MarkStreams
+  std::vector<QByteArray> m_keep;        // long values read from their files, kept until the step
+  std::vector<QString> m_texts;          // display mode: one text per column, reused
+  std::vector<bool> m_present;           // display mode: per column, whether the record holds it
+  std::vector<CellSortKey> m_keys;       // display mode: per column, how its value sorts
+  int m_nTransaction = -1;               // at the first record: 1 inside a transaction, 0 not
   QString m_strLostError;
   std::int64_t m_nCut = 0;
   std::int64_t m_nCheckBroken = 0;

@@ -2,7 +2,10 @@
 
 #include "engine/Progress.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -10,14 +13,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "engine/SQLiteRecovery.h"
 #include "engine/SqliteDb.h"
 #include "engine/StandIns.h"
 #include "output/BufferedVfs.h"
 #include "output/SaveDispatch.h"
+#include "platform/Text.h"
 
 namespace velmora {
 namespace {
@@ -95,14 +97,15 @@ bool RecoveredDatabase::Open(const CSQLiteRecovery& engine, const QString& folde
     return false;
   }
   // A chosen folder that has vanished since it was chosen is made again.
-  if (!QDir(folder).exists() && !QDir().mkpath(folder)) {
+  struct stat folderStat {};
+  if (::stat(NativePath(folder).constData(), &folderStat) != 0 && !QDir().mkpath(folder)) {
     *error = QStringLiteral("The folder \"%1\" does not exist and cannot be created.").arg(folder);
     return false;
   }
   QString path = folder;
   if (!path.endsWith(QLatin1Char('/'))) path += QLatin1Char('/');
   path += fileName;
-  const QByteArray native = QFile::encodeName(path);
+  const QByteArray native = NativePath(path);
 
   // The file is created here, exclusively and without following a symbolic
   // link: whatever already bears the name (an earlier save, the damaged file
@@ -126,10 +129,9 @@ bool RecoveredDatabase::Open(const CSQLiteRecovery& engine, const QString& folde
   QString reason;
   // Through the buffering VFS: the save writes the new file page after page,
   // and CREATE INDEX reads its tables back the same way.
-  sqlite3* const db =
-      OpenSqliteDb(path.toUtf8(), &reason, SQLITE_OPEN_NOMUTEX, BufferedVfsName());
+  sqlite3* const db = OpenSqliteDb(native, &reason, SQLITE_OPEN_NOMUTEX, BufferedVfsName());
   if (db == nullptr) {
-    QFile::remove(path);
+    ::unlink(native.constData());
     *error =
         QStringLiteral("The recovered database \"%1\" cannot be opened (%2).").arg(path, reason);
     return false;
@@ -138,9 +140,15 @@ bool RecoveredDatabase::Open(const CSQLiteRecovery& engine, const QString& folde
   // database gets that encoding before its first table (and before anything
   // is written).
   switch (engine.geometry().textEncoding) {
-    case 2: ExecSql(db, "PRAGMA encoding = 'UTF-16le'"); break;
-    case 3: ExecSql(db, "PRAGMA encoding = 'UTF-16be'"); break;
-    default: ExecSql(db, "PRAGMA encoding = 'UTF-8'"); break;
+    case 2:
+      ExecSql(db, "PRAGMA encoding = 'UTF-16le'");
+      break;
+    case 3:
+      ExecSql(db, "PRAGMA encoding = 'UTF-16be'");
+      break;
+    default:
+      ExecSql(db, "PRAGMA encoding = 'UTF-8'");
+      break;
   }
   // The damaged file's own settings follow, still before the first table:
   // its page size and auto-vacuum mode shape the new file, and user_version

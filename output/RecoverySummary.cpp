@@ -90,6 +90,9 @@ TableSummary OpenedTableSummary(const CSQLiteRecovery& engine, const QString& na
     table.note = object->repairNote;
   }
   if (object != nullptr && object->origin == SchemaOrigin::LostAndFound) table.inSchema = false;
+  // A virtual table has no tree of its own (its schema row's root page is 0):
+  // its rows live in its shadow tables, which are counted as tables.
+  if (object != nullptr && object->virtualTable) table.virtualTable = true;
   if (const PutBackPages* back = engine.PutBack(name)) table.rowsFromOrphans = back->rows;
   const OrphanPassResult& orphans = engine.Orphans();
   if (const SchemaObject* lost = engine.LostAndFound()) table.lostAndFound = lost->name;
@@ -250,9 +253,9 @@ QString FormatSummary(const RecoverySummary& s) {
   if (s.pagesFreelist < 0 || s.pagesOrphan < 0)
     line(QStringLiteral("  not in a live tree:"),
          QString::number(std::max<std::int64_t>(0, s.pageCount - s.pagesInTrees)));
-  line(QStringLiteral("Pages read from:"),
-       s.companions.isEmpty() ? QStringLiteral("the database file alone")
-                              : s.companions.join(QStringLiteral("; ")));
+  line(QStringLiteral("Pages read from:"), s.companions.isEmpty()
+                                               ? QStringLiteral("the database file alone")
+                                               : s.companions.join(QStringLiteral("; ")));
   if (s.rowsLostAndFound >= 0)
     line(QStringLiteral("Rows in lost and found:"), QString::number(s.rowsLostAndFound));
   for (int i = 0; i < s.schema.size(); ++i)

@@ -40,6 +40,7 @@ struct TableSummary {
   QString name;
   bool inSchema = true;
   bool recoveredTree = false;
+  bool virtualTable = false;  // a virtual table: no tree of its own, nothing to lose
   QString note;
   std::int64_t rootPage = 0;
   std::int64_t rows = 0;
@@ -52,7 +53,7 @@ struct TableSummary {
   bool counted = false;
   // Whether anything of its tree was lost.
   bool HasLosses() const {
-    return inSchema && !recoveredTree &&
+    return inSchema && !recoveredTree && !virtualTable &&
            (pagesLost > 0 || cellsSkipped > 0 || treeDamaged || rootPage <= 0);
   }
   // What was lost and what of it came back, in one sentence; empty when

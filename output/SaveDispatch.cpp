@@ -10,11 +10,20 @@ namespace {
 
 bool SchemaKindOf(int kind, SchemaKind* out) {
   switch (kind) {
-    case kKindTable: *out = SchemaKind::Table; return true;
-    case kKindView: *out = SchemaKind::View; return true;
-    case kKindIndex: *out = SchemaKind::Index; return true;
-    case kKindTrigger: *out = SchemaKind::Trigger; return true;
-    default: return false;
+    case kKindTable:
+      *out = SchemaKind::Table;
+      return true;
+    case kKindView:
+      *out = SchemaKind::View;
+      return true;
+    case kKindIndex:
+      *out = SchemaKind::Index;
+      return true;
+    case kKindTrigger:
+      *out = SchemaKind::Trigger;
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -41,9 +50,11 @@ ObjectOutcome GetObjectSql(CSQLiteRecovery& engine, int kind, const QString& nam
     sqlite3* db = target->Db();
     if (outcome.written && kind == kKindIndex &&
         IndexesNeedingReindex(db, StandInCollations(db), StandInFunctions(db)).contains(name)) {
-      outcome.note = QStringLiteral(
-          "built with a stand-in for a collation or function that only the database's own "
-          "application has; run REINDEX \"%1\" where it exists").arg(name);
+      outcome.note =
+          QStringLiteral(
+              "built with a stand-in for a collation or function that only the database's own "
+              "application has; run REINDEX \"%1\" where it exists")
+              .arg(name);
     }
   }
   return outcome;
@@ -97,8 +108,10 @@ QString ObjectTreeNote(const CSQLiteRecovery& engine, int kind, const QString& n
 std::vector<PlannedObject> MakeSavePlan(const QStringList& tables, const QStringList& views,
                                         const QStringList& triggers, const QStringList& indexes) {
   std::vector<PlannedObject> plan;
-  const std::pair<const QStringList*, int> groups[] = {
-      {&tables, kKindTable}, {&views, kKindView}, {&triggers, kKindTrigger}, {&indexes, kKindIndex}};
+  const std::pair<const QStringList*, int> groups[] = {{&tables, kKindTable},
+                                                       {&views, kKindView},
+                                                       {&triggers, kKindTrigger},
+                                                       {&indexes, kKindIndex}};
   for (const auto& [names, kind] : groups) {
     for (const QString& name : *names) {
       bool twice = false;

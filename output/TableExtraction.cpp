@@ -160,7 +160,8 @@ int ConfinedAuthorizer(void* data, int action, const char* arg1, const char* arg
                                SameName(arg2, scope.name));
     case SQLITE_REINDEX:  // CREATE INDEX fills the new index
       return allowIf(scope.kind == SchemaKind::Index && SameName(arg1, scope.name));
-    case SQLITE_CREATE_VIEW: return allowIf(scope.kind == SchemaKind::View && SameName(arg1, scope.name));
+    case SQLITE_CREATE_VIEW:
+      return allowIf(scope.kind == SchemaKind::View && SameName(arg1, scope.name));
     case SQLITE_CREATE_TRIGGER:
       return allowIf(scope.kind == SchemaKind::Trigger && SameName(arg1, scope.name));
     case SQLITE_INSERT:
@@ -196,7 +197,7 @@ bool ExecCreateStatement(RecoveredDatabase& target, SchemaKind kind, const QStri
   bool ok = false;
   if (PrepareWithStandIns(db, utf8, stmt.Out(), &tail, nullptr) != SQLITE_OK || stmt == nullptr) {
     *error = QString::fromUtf8(sqlite3_errmsg(db));
-    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(db));
+    ReportSqlError(sqlite3_errmsg(db));
   } else if (const QString rest =
                  QString::fromUtf8(tail, int(utf8.constData() + utf8.size() - tail));
              SkipBlanks(rest, 0) < rest.size()) {
@@ -213,12 +214,13 @@ bool ExecCreateStatement(RecoveredDatabase& target, SchemaKind kind, const QStri
         *error = QStringLiteral("the save was stopped while it was created");
         if (stopped != nullptr) *stopped = true;
       } else if (guard.exhausted) {
-        *error = QStringLiteral("its statement did not finish within the work allowed for one "
-                                "statement");
+        *error = QStringLiteral(
+            "its statement did not finish within the work allowed for one "
+            "statement");
       } else {
         *error = QString::fromUtf8(sqlite3_errmsg(db));
       }
-      std::fprintf(stderr, "SQL error: %s\n", error->toUtf8().constData());
+      ReportSqlError(error->toUtf8().constData());
     }
   }
   sqlite3_set_authorizer(db, nullptr, nullptr);
@@ -334,8 +336,9 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, IProgress& progress, const Q
       for (const QString& f : StandInFunctions(db))
         if (!functionsBefore.contains(f)) standIns << QStringLiteral("function ") + f;
       if (!standIns.isEmpty())
-        outcome.note = QStringLiteral("created with stand-ins for %1, which only the database's "
-                                      "own application has; its statement is kept as written")
+        outcome.note = QStringLiteral(
+                           "created with stand-ins for %1, which only the database's "
+                           "own application has; its statement is kept as written")
                            .arg(standIns.join(QStringLiteral(", ")));
     }
     outcome.written = true;
@@ -358,7 +361,12 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, IProgress& progress, const Q
   EmptyTempFolder();
   TableLayout layout;
   if (!ReadColumnInfo(engine.WorkingDb(), name, &layout)) {
-    if (save) outcome.error = QStringLiteral("its columns are not known");
+    if (save)
+      outcome.error = name.contains(QChar(0))
+                          ? QStringLiteral(
+                                "its name holds a zero byte, which no SQLite statement "
+                                "can carry")
+                          : QStringLiteral("its columns are not known");
     return outcome;
   }
 
@@ -449,8 +457,10 @@ ObjectOutcome ExtractTable(CSQLiteRecovery& engine, IProgress& progress, const Q
     const QString generated =
         RestoreOriginalStatement(db, name, object->sql, &error)
             ? QStringLiteral("its generated columns keep the values the file holds")
-            : QStringLiteral("saved with its generated columns as ordinary columns (%1)").arg(error);
-    outcome.note = outcome.note.isEmpty() ? generated : outcome.note + QStringLiteral("; ") + generated;
+            : QStringLiteral("saved with its generated columns as ordinary columns (%1)")
+                  .arg(error);
+    outcome.note =
+        outcome.note.isEmpty() ? generated : outcome.note + QStringLiteral("; ") + generated;
   }
   if (grid != nullptr) grid->Redraw();
 

@@ -147,8 +147,8 @@ std::int64_t FillShadowTable(CSQLiteRecovery& engine, IProgress& progress, sqlit
 QString StoredStatement(sqlite3* db, const QString& table) {
   sqlite3_stmt* stmt = nullptr;
   QString sql;
-  if (sqlite3_prepare_v2(db, "SELECT sql FROM sqlite_schema WHERE type = 'table' AND name = ?1",
-                         -1, &stmt, nullptr) == SQLITE_OK) {
+  if (sqlite3_prepare_v2(db, "SELECT sql FROM sqlite_schema WHERE type = 'table' AND name = ?1", -1,
+                         &stmt, nullptr) == SQLITE_OK) {
     const QByteArray name = table.toUtf8();
     sqlite3_bind_text(stmt, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
     if (sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_type(stmt, 0) != SQLITE_NULL)
@@ -160,7 +160,8 @@ QString StoredStatement(sqlite3* db, const QString& table) {
 
 // The rows `table` holds in db, or -1 when it cannot be read.
 std::int64_t CountRows(sqlite3* db, const QString& table) {
-  const QByteArray sql = (QStringLiteral("SELECT count(*) FROM ") + QuoteIdentifier(table)).toUtf8();
+  const QByteArray sql =
+      (QStringLiteral("SELECT count(*) FROM ") + QuoteIdentifier(table)).toUtf8();
   bool ok = false;
   const QString text = QueryText(db, sql, &ok);
   return ok ? text.toLongLong() : -1;
@@ -205,8 +206,9 @@ ObjectOutcome SaveVirtualTable(CSQLiteRecovery& engine, IProgress& progress,
     // tables are saved as plain tables with their own statements and rows.
     auto writeAsStored = [&](const QString& why) {
       if (!WriteVirtualTableRow(db, object.name, object.tableName, object.sql, &error)) {
-        save.error = QStringLiteral("%1; its schema row could not be written as the file holds "
-                                    "it either (%2). Its statement: %3")
+        save.error = QStringLiteral(
+                         "%1; its schema row could not be written as the file holds "
+                         "it either (%2). Its statement: %3")
                          .arg(why, error, PrintableSql(object.sql));
         return;
       }
@@ -267,8 +269,7 @@ ObjectOutcome SaveVirtualTable(CSQLiteRecovery& engine, IProgress& progress,
         }
         // A transaction the library rolled back, or a COMMIT that fails (the
         // file cannot grow), keeps nothing: not even the virtual table.
-        if (began && lost.isEmpty() && sqlite3_get_autocommit(db) == 0 &&
-            !ExecSql(db, "COMMIT")) {
+        if (began && lost.isEmpty() && sqlite3_get_autocommit(db) == 0 && !ExecSql(db, "COMMIT")) {
           lost = QString::fromUtf8(sqlite3_errmsg(db));
           if (sqlite3_get_autocommit(db) == 0) ExecSql(db, "ROLLBACK");
         }
@@ -293,9 +294,9 @@ ObjectOutcome SaveVirtualTable(CSQLiteRecovery& engine, IProgress& progress,
               save.records = n;
           }
           notes.prepend(QStringLiteral("recreated with the module %1; shadow tables filled: %2")
-                          .arg(statement.module, filled.isEmpty()
-                                                     ? QStringLiteral("none found in the file")
-                                                     : filled.join(QStringLiteral(", "))));
+                            .arg(statement.module, filled.isEmpty()
+                                                       ? QStringLiteral("none found in the file")
+                                                       : filled.join(QStringLiteral(", "))));
         }
       }
       if (began && sqlite3_get_autocommit(db) == 0) ExecSql(db, "COMMIT");

@@ -1,29 +1,52 @@
 #include "platform/File64.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
+#include "platform/Text.h"
+
 namespace velmora {
+namespace {
+
+bool IsReadableKind(mode_t mode) { return S_ISREG(mode) || S_ISBLK(mode); }
+
+}  // namespace
 
 CFile64::~CFile64() { Close(); }
 
 bool CFile64::Open(const QString& path) {
   Close();
-  const QByteArray native = path.toLocal8Bit();
-  const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  const QByteArray native = NativePath(path);
+  // Only a regular file or a block device is read. Anything else (a FIFO, a
+  // socket, a terminal, a directory) is refused before it is opened: opening
+  // a FIFO for reading waits for a writer, for ever.
+  struct stat st {};
+  if (::stat(native.constData(), &st) != 0) {
+    m_nLastError = errno;
+    return false;
+  }
+  if (!IsReadableKind(st.st_mode)) {
+    m_nLastError = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return false;
+  }
+  // The name may be replaced between stat and open: the open does not wait
+  // (O_NONBLOCK), and the descriptor itself is checked again.
+  const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
     m_nLastError = errno;
     return false;
   }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !IsReadableKind(st.st_mode)) {
     m_nLastError = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     ::close(fd);
     return false;
   }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   m_hFile = fd;
   return true;
 }
@@ -43,6 +66,11 @@ std::int64_t CFile64::Size() const {
   if (::fstat(m_hFile, &st) != 0) {
     m_nLastError = errno;
     return -1;
+  }
+  // A block device reports no size of its own; its end is found by seeking.
+  if (S_ISBLK(st.st_mode)) {
+    const off_t end = ::lseek(m_hFile, 0, SEEK_END);
+    return end < 0 ? -1 : static_cast<std::int64_t>(end);
   }
   return static_cast<std::int64_t>(st.st_size);
 }

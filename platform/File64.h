@@ -16,9 +16,10 @@ class CFile64 {
   CFile64(const CFile64&) = delete;
   CFile64& operator=(const CFile64&) = delete;
 
-  // Opens `path` for reading (closing a file already open first). False, with
-  // errno kept in LastError(), when the system refuses or it is not a regular
-  // file.
+  // Opens `path` (its bytes are NativePath(path)) for reading, closing a
+  // file already open first. False, with errno kept in LastError(), when the
+  // system refuses or it is neither a regular file nor a block device; such
+  // a name is refused without being opened, so a FIFO never blocks.
   bool Open(const QString& path);
   void Close();
   bool IsOpen() const { return m_hFile >= 0; }

@@ -1,12 +1,12 @@
 #include "platform/MessageBox.h"
 
-#include <cstdio>
+#include "platform/Text.h"
 
 namespace velmora {
 namespace {
 
 MsgResult DefaultHook(const QString& text, MsgButtons buttons, MsgIcon) {
-  std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+  PrintErrorLine(text);
   return buttons == MsgButtons::Ok ? MsgResult::Ok : MsgResult::No;
 }
 

@@ -200,6 +200,8 @@ class TestOrphans : public QObject {
   void treesWithoutSchemaRow();
   void lostTreeGrouping();
   void schemaPagesCutOff();
+  void damagedCellPayloadSize_data();
+  void damagedCellPayloadSize();
 };
 
 void TestOrphans::recovery_data() {
@@ -594,6 +596,56 @@ void TestOrphans::schemaPagesCutOff() {
     }
     QVERIFY2(holders == 1, qPrintable(want));
   }
+}
+
+
+// One byte of the payload-size varint of the first cell of a table leaf
+// changed: the leaf is still reached through its table's tree, so its other
+// rows stay in their table and the damaged cell costs at most its own row.
+void TestOrphans::damagedCellPayloadSize_data() {
+  QTest::addColumn<int>("change");  // what is done to the varint's byte
+  QTest::newRow("continuation bit set (swallows the rowid)") << 0;
+  QTest::newRow("larger than the record") << 1;
+  QTest::newRow("smaller than the record") << 2;
+  QTest::newRow("zero") << 3;
+}
+
+void TestOrphans::damagedCellPayloadSize() {
+  QFETCH(int, change);
+  const QString folder = NewTestFolder(QStringLiteral("cell"));
+  const QString intact = folder + QStringLiteral("/intact.db");
+  const QString damaged = folder + QStringLiteral("/damaged.db");
+  {
+    DbOptions options;
+    options.pageSize = 4096;
+    DbBuilder db(intact, options);
+    db.Exec(QStringLiteral(
+        "CREATE TABLE t(a INTEGER, b TEXT);"
+        "CREATE TABLE u(a INTEGER, b TEXT);"
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
+        "INSERT INTO t(rowid, a, b) SELECT i, i * 7, 'row-' || i FROM n;"
+        "INSERT INTO u(rowid, a, b) SELECT rowid, a + 1, b || 'u' FROM t;"));
+    QVERIFY2(db.Close(), qPrintable(db.LastError()));
+  }
+  QVERIFY(CopyDatabase(intact, damaged));
+  const PageProbe probe(intact);
+  const TreePages tree = probe.Tree(RootPage(intact, QStringLiteral("t")));
+  QVERIFY(tree.leaves.size() > 3);
+  const std::int64_t leaf = tree.leaves.at(1);
+  QVERIFY(probe.CellCount(leaf) > 100);
+  const CellInfo cell = probe.Cells(leaf).first();
+  const std::int64_t at = probe.PageOffset(leaf) + cell.offset;
+  const auto byte = static_cast<std::uint8_t>(probe.Data().at(at));
+  const std::uint8_t changed[] = {std::uint8_t(byte | 0x80), std::uint8_t(byte + 9),
+                                  std::uint8_t(byte - 3), 0};
+  QVERIFY(PatchBytes(damaged, at, QByteArray(1, char(changed[change]))));
+
+  const Tally tally = Recover(intact, damaged);
+  QCOMPARE(tally.wrong, std::int64_t{0});
+  QCOMPARE(tally.lostAndFound, std::int64_t{0});
+  QCOMPARE(tally.putBack, std::int64_t{0});
+  QVERIFY2(tally.own >= tally.reference - 1,
+           qPrintable(QStringLiteral("%1 of %2 rows in their table").arg(tally.own).arg(tally.reference)));
 }
 
 #include "tst_orphans.moc"

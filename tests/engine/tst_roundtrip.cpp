@@ -3,6 +3,9 @@
 // by value and type by type, what SQLite itself reads from the intact file.
 #include <QtTest/QtTest>
 
+#include <QLocale>
+#include <QRegularExpression>
+#include <cmath>
 #include <cstring>
 
 #include "tests/support/EngineHarness.h"
@@ -45,7 +48,18 @@ QString ExpectedDisplay(const RefValue& ref, const ITEM& item, int encoding, std
   switch (item.storage) {
     case StorageClass::Null: return QStringLiteral("NULL");
     case StorageClass::Integer: return QString::number(item.intValue);
-    case StorageClass::Real: return QString::asprintf("%f", item.realValue);
+    case StorageClass::Real: {
+      // "%f", unless it shows a non-zero value as zero or holds more than 15
+      // significant digits: then the shortest text that reads back the same.
+      const double v = item.realValue;
+      const QString fixed = QString::asprintf("%f", v);
+      QString significant =
+          QRegularExpression(QStringLiteral("[1-9](?:[0-9.]*[1-9])?")).match(fixed).captured(0);
+      significant.remove(QLatin1Char('.'));
+      if (v == 0 || !std::isfinite(v) || (!significant.isEmpty() && significant.size() <= 15))
+        return fixed;
+      return QString::number(v, 'g', QLocale::FloatingPointShortest);
+    }
     case StorageClass::Blob: return QStringLiteral("Blob");
     case StorageClass::Text: break;
   }

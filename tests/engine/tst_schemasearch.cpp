@@ -111,6 +111,15 @@ void TestSchemaSearch::recovery_data() {
         return drop;
       }()
       << "header-zero" << true << false;
+  // Page 1 was a leaf when a table was altered and another dropped, then the
+  // schema outgrew it: the rows it held before it became an interior page
+  // (the old statement among them) are left in its free space.
+  QTest::newRow("interior page 1 over stale schema rows, header zeroed")
+      << QStringLiteral("PRAGMA secure_delete=OFF;") + Schema(5, 0, 30) +
+             QStringLiteral("ALTER TABLE t2 ADD COLUMN added_later TEXT DEFAULT 'x';"
+                            "DROP TABLE t4;") +
+             Schema(60, 4, 6, QStringLiteral("v"))
+      << QString() << "header-zero" << true << false;
 }
 
 void TestSchemaSearch::recovery() {
@@ -196,7 +205,8 @@ void TestSchemaSearch::recovery() {
   for (const QString& name : engine.TableNames())
     QVERIFY2(!name.startsWith(QLatin1String("gone_")), qPrintable(name));
   QCOMPARE(wrong, 0);
-  QVERIFY2(own * 100 >= reference * 95,
+  // Read through the schema tree, every row is in its own table.
+  QVERIFY2(own * 100 >= reference * (foundRows ? 95 : 100),
            qPrintable(QStringLiteral("%1 of %2 rows").arg(own).arg(reference)));
 
   // The intact copy opened in the same session: nothing of the damaged

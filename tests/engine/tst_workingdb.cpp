@@ -29,9 +29,9 @@ QString TableSql(sqlite3* db, const QString& name) {
 }
 
 // Replays `statements` into a fresh working database at `path`; the tables it accepted.
-QStringList ReplayAll(WorkingDatabase& working, const QString& path, const QStringList& statements) {
+QStringList ReplayAll(WorkingDatabase& working, const QString& folder, const QStringList& statements) {
   QString error;
-  if (!working.Create(path, &error)) return {QStringLiteral("create failed: ") + error};
+  if (!working.CreateIn(folder, &error)) return {QStringLiteral("create failed: ") + error};
   for (const QString& sql : statements) working.Replay(sql);
   working.Commit();
   return working.TableNames();
@@ -80,9 +80,9 @@ class TestWorkingDb : public QObject {
     QFETCH(QStringList, statements);
     QFETCH(QStringList, tables);
     WorkingDatabase working;
-    const QString path = m_dir.path() + QStringLiteral("/SQLiteDb.db");
-    QCOMPARE(ReplayAll(working, path, statements), tables);
-    QCOMPARE(working.Path(), path);
+    QCOMPARE(ReplayAll(working, m_dir.path(), statements), tables);
+    const QString path = working.Path();
+    QCOMPARE(QFileInfo(path).absolutePath(), m_dir.path());
     QVERIFY(!QFile::exists(m_dir.path() + QStringLiteral("/evil.db")));
     working.Close();
     QVERIFY(!QFile::exists(path));
@@ -99,24 +99,54 @@ class TestWorkingDb : public QObject {
     // A collation the library lacks gets a stand-in: the statement is replayed exactly.
     QFETCH(QString, sql);
     WorkingDatabase working;
-    QCOMPARE(ReplayAll(working, m_dir.path() + QStringLiteral("/SQLiteDb.db"), {sql}),
-             QStringList{"c"});
+    QCOMPARE(ReplayAll(working, m_dir.path(), {sql}), QStringList{"c"});
     QCOMPARE(TableSql(working.Db(), "c"), sql);
   }
 
-  void staleDatabaseReplaced() {
-    const QString path = m_dir.path() + QStringLiteral("/SQLiteDb.db");
-    QVERIFY(BuildDb(path, {}, QStringLiteral("CREATE TABLE stale(x)")));
+  void otherFilesKept() {
+    // Files of the old fixed name (a user's own database and its journal)
+    // and another session's database in the same folder stay as they are.
+    const QString folder = m_dir.path() + QStringLiteral("/shared");
+    QVERIFY(QDir().mkpath(folder));
+    SetProgramFolderOverride(folder);
+    const QString userDb = folder + QStringLiteral("/SQLiteDb.db");
+    QVERIFY(BuildDb(userDb, {}, QStringLiteral("CREATE TABLE mine(x)")));
+    QFile journal(userDb + QStringLiteral("-journal"));
+    QVERIFY(journal.open(QIODevice::WriteOnly));
+    journal.close();
+    QString first, second;
     {
-      CSQLiteRecovery engine;
-      const CSQLiteRecovery::WorkingDbOutcome outcome = engine.BuildWorkingDatabase();
-      QCOMPARE(outcome.path, path);
-      QVERIFY(outcome.message.isEmpty());
-      QCOMPARE(engine.WorkingDbPath(), path);
-      QVERIFY(engine.TableNames().isEmpty());
-      QVERIFY(QFile::exists(path));
+      CSQLiteRecovery one, two;
+      const CSQLiteRecovery::WorkingDbOutcome a = one.BuildWorkingDatabase();
+      const CSQLiteRecovery::WorkingDbOutcome b = two.BuildWorkingDatabase();
+      QVERIFY(a.message.isEmpty() && b.message.isEmpty());
+      first = a.path;
+      second = b.path;
+      QVERIFY(first != second && first != userDb && second != userDb);
+      QCOMPARE(one.WorkingDbPath(), first);
+      QVERIFY(one.TableNames().isEmpty());
+      QVERIFY(QFile::exists(first) && QFile::exists(second));
     }
-    QVERIFY(!QFile::exists(path));  // the session deletes it when it ends
+    // Each session deletes its own database when it ends, and nothing else.
+    QVERIFY(!QFile::exists(first) && !QFile::exists(second));
+    QVERIFY(QFile::exists(userDb) && QFile::exists(userDb + QStringLiteral("-journal")));
+    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
+  }
+
+  void chosenFolderHasNoFallBack() {
+    // A folder named by the user that takes no file is reported; the
+    // database does not go elsewhere.
+    const QString file = m_dir.path() + QStringLiteral("/plainfile");
+    QFile plain(file);
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    WorkingDatabase::SetFolder(file);
+    CSQLiteRecovery engine;
+    const CSQLiteRecovery::WorkingDbOutcome outcome = engine.BuildWorkingDatabase();
+    WorkingDatabase::SetFolder(QString());
+    QVERIFY(engine.WorkingDb() == nullptr);
+    QVERIFY(outcome.message.startsWith(QStringLiteral("The working database cannot be created:")));
+    QVERIFY(outcome.message.contains(file));
   }
 
   // Where the working database goes when the program's own folder will not

@@ -3,7 +3,7 @@
 // ctest runs several test programs at once from the same build folder. Each
 // of them gets its own TMPDIR (so the private temporary folder of long values
 // and column stores is its own) and its own program folder (so the working
-// database "SQLiteDb.db" of one process is never deleted under another).
+// databases and the files tests put there stay apart from other processes).
 #pragma once
 
 #include <QString>

@@ -3,11 +3,17 @@
 #include <QBuffer>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QTextDocumentFragment>
+#include <QToolTip>
 #include <QtTest/QtTest>
+
+#include <vector>
 
 #include "tst_frame_helpers.h"
 #include "ui/grid/RightView.h"
+#include "ui/frame/WidgetMessageBox.h"
 #include "ui/grid/ValueViewer.h"
 
 using namespace velmora;
@@ -44,6 +50,7 @@ class TestFrameView : public QObject {
   void suggestedFileName_data();
   void suggestedFileName();
   void hexDump();
+  void namesThatLookLikeTags();
 };
 
 // The damaged table is marked as soon as the tree is filled, its tooltip and
@@ -92,7 +99,7 @@ void TestFrameView::summaryAndMarks() {
   QVERIFY(frame.Summary() == nullptr);
   // Before any click: the mark, and a tooltip from the engine's own counts.
   const QString tip = TableItem(frame, "big")->toolTip(0);
-  QVERIFY2(tip.startsWith("Lost: 1 page of its tree could not be used"), qPrintable(tip));
+  QVERIFY2(tip.contains("Lost: 1 page of its tree could not be used"), qPrintable(tip));
   const PutBackPages* back = frame.Recovery().PutBack(QStringLiteral("big"));
   if (inner) {
     QVERIFY(back != nullptr && back->rows > 0);
@@ -122,19 +129,22 @@ void TestFrameView::summaryAndMarks() {
   if (!inner)
     QVERIFY2(text.contains(QStringLiteral("big: %1 rows").arg(rows - lost)), qPrintable(text));
   QVERIFY2(text.contains(QStringLiteral("sqlite_sequence: 1 row from its own tree")), qPrintable(text));
-  QVERIFY(TableItem(frame, "big")->toolTip(0).startsWith("Lost: 1 page of its tree"));
+  QVERIFY(TableItem(frame, "big")->toolTip(0).contains("Lost: 1 page of its tree"));
 
   // The page map under it: one square per page; a click names the page.
   CPageMapView* map = frame.RightPane()->PageMap();
   QVERIFY(map->isVisible());
   QVERIFY2(map->LegendText().contains("unreadable: 1"), qPrintable(map->LegendText()));
   CPageMapCanvas* canvas = map->Canvas();
-  const struct {
+  struct Click {
     std::int64_t page;
     QString text;
-  } clicks[] = {
-      {tree.leaves.first(), QStringLiteral("unreadable")},
-      {tree.leaves.last(), QStringLiteral("a page of the tree of table \"big\"")},
+  };
+  // The zeroed page is unreadable; with an inner page zeroed the leaves under
+  // it were put back, so the sound page clicked is one outside its span.
+  const std::vector<Click> clicks = {
+      {inner ? tree.interior.at(1) : tree.leaves.first(), QStringLiteral("unreadable")},
+      {tree.leaves.last(), inner ? QString() : QStringLiteral("a page of the tree of table \"big\"")},
       {1, QStringLiteral("a page of the schema tree")},
   };
   for (const auto& click : clicks) {
@@ -264,6 +274,71 @@ void TestFrameView::hexDump() {
                "00000000  41 42 00 7f 30 31 32 33  34 35 36 37 38 39 61 62 |AB..0123456789ab|\n"
                "00000010  63 64 65 66 67                                   |cdefg|\n"));
   QCOMPARE(HexDump(QByteArray(64, 'z'), 16).count('\n'), 1);
+}
+
+void TestFrameView::namesThatLookLikeTags() {
+  // Names read from the file are shown as they are written: a name that
+  // looks like a tag is never taken for HTML (an <img> would be loaded from
+  // its source: /dev/zero for ever, or a picture of the user's).
+  const QString folder = NewTestFolder(QStringLiteral("tags"));
+  const QString picture = folder + QStringLiteral("/local.png");
+  {
+    QFile file(picture);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(PngBytes()) > 0);
+  }
+  const QString zero = QStringLiteral("<img src=\"/dev/zero\">");
+  const QString local = QStringLiteral("<img src=\"%1\">").arg(picture);
+  const QString path = folder + QStringLiteral("/tags.db");
+  {
+    DbBuilder db(path);
+    db.Exec(QStringLiteral("CREATE VIRTUAL TABLE \"%1\" USING rtree(id, a, b)").arg(QString(zero).replace('"', "\"\"")));
+    db.Exec(QStringLiteral("CREATE VIRTUAL TABLE \"%1\" USING rtree(id, a, b)").arg(QString(local).replace('"', "\"\"")));
+    db.Exec(QStringLiteral("CREATE TABLE \"<b>bold</b>\" (\"<i>x</i>\")"));
+    db.Insert("<b>bold</b>", {QStringLiteral("<img src=\"/dev/zero\">")});
+    db.Close();
+    QVERIFY(db.Ok());
+  }
+  MessageBoxRecorder boxes;
+  CMainFrame frame;
+  frame.show();
+  QVERIFY(frame.OpenDatabasePath(path));
+  QTreeWidget* tree = frame.TreeCtrl();
+  for (const QString& name : {zero, local}) {
+    QTreeWidgetItem* item = nullptr;
+    for (int i = 0; i < frame.m_hTablesItem->childCount(); ++i)
+      if (frame.m_hTablesItem->child(i)->data(0, Qt::UserRole).toString() == name)
+        item = frame.m_hTablesItem->child(i);
+    QVERIFY(item != nullptr);
+    const QString tip = item->toolTip(0);
+    QVERIFY(!tip.isEmpty());
+    QCOMPARE(QTextDocumentFragment::fromHtml(tip).toPlainText(),
+             item->text(0) + QStringLiteral(" — virtual table (module rtree)"));
+    // Hovering shows the tooltip (it must not hang), then a click shows the statement.
+    tree->scrollToItem(item);
+    const QPoint at = tree->visualItemRect(item).center();
+    QHelpEvent hover(QEvent::ToolTip, at, tree->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(tree->viewport(), &hover);
+    QCOMPARE(QToolTip::text(), tip);
+    QToolTip::hideText();
+    frame.OnShowRecords(item);
+  }
+  frame.OnShowRecords(TableItem(frame, QStringLiteral("<b>bold</b>")));
+  QVERIFY(boxes.boxes.isEmpty());
+
+  // The window's message boxes show their text as plain text.
+  InstallWidgetMessageBoxHook();
+  Qt::TextFormat format = Qt::RichText;
+  QString shown;
+  QTimer::singleShot(0, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      format = box->textFormat();
+      shown = box->text();
+      box->accept();
+    }
+  });
+  ShowMessageBox(QStringLiteral("The table ") + zero + QStringLiteral(" was not saved."));
+  QCOMPARE(format, Qt::PlainText);
+  QCOMPARE(shown, QStringLiteral("The table ") + zero + QStringLiteral(" was not saved."));
 }
 
 VELMORA_TEST_MAIN(TestFrameView)

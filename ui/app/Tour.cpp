@@ -38,7 +38,7 @@ namespace {
 struct Tour {
   CMainFrame* frame = nullptr;
   QString outDir;
-  QString sample;  // the damaged sample database
+  QString sample;      // the damaged sample database
   QString saveFolder;  // where the tour's Save writes the recovered database
   int shot = 0;
 };
@@ -53,7 +53,8 @@ void ClickItem(Tour& tour, QTreeWidgetItem* item, bool onBox) {
   if (item == nullptr) return;
   tree->scrollToItem(item);
   const QRect r = tree->visualItemRect(item);
-  const QPoint at = onBox ? tree->CheckBoxRect(item).center() : QPoint(r.left() + r.width() / 2, r.center().y());
+  const QPoint at =
+      onBox ? tree->CheckBoxRect(item).center() : QPoint(r.left() + r.width() / 2, r.center().y());
   QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);
 }
 
@@ -71,7 +72,8 @@ void DrawCaption(QPainter& painter, const QRect& bar, const QString& title) {
   f.setBold(true);
   painter.setFont(f);
   painter.drawText(bar.adjusted(10, 0, -10, 0), Qt::AlignVCenter | Qt::AlignLeft, title);
-  painter.drawText(bar.adjusted(10, 0, -12, 0), Qt::AlignVCenter | Qt::AlignRight, QStringLiteral("\u2715"));
+  painter.drawText(bar.adjusted(10, 0, -12, 0), Qt::AlignVCenter | Qt::AlignRight,
+                   QStringLiteral("\u2715"));
 }
 
 // The window with its caption, and every visible dialog (with its caption)
@@ -79,7 +81,8 @@ void DrawCaption(QPainter& painter, const QRect& bar, const QString& title) {
 QImage Picture(Tour& tour) {
   QApplication::processEvents();
   const QPixmap window = tour.frame->grab();
-  QImage image(window.width(), window.height() + kCaptionHeight, QImage::Format_ARGB32_Premultiplied);
+  QImage image(window.width(), window.height() + kCaptionHeight,
+               QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::white);
   QPainter painter(&image);
   DrawCaption(painter, QRect(0, 0, window.width(), kCaptionHeight), tour.frame->windowTitle());
@@ -92,7 +95,8 @@ QImage Picture(Tour& tour) {
     const QPixmap pm = w->grab();
     const bool popup = w->windowType() == Qt::Popup;
     if (!popup) {
-      DrawCaption(painter, QRect(at.x(), at.y() - kCaptionHeight, pm.width(), kCaptionHeight), w->windowTitle());
+      DrawCaption(painter, QRect(at.x(), at.y() - kCaptionHeight, pm.width(), kCaptionHeight),
+                  w->windowTitle());
     }
     painter.drawPixmap(at, pm);
     painter.setPen(QColor(90, 110, 140));
@@ -105,9 +109,14 @@ QImage Picture(Tour& tour) {
 }
 
 void Snap(Tour& tour, const char* name) {
-  const QString file = QDir(tour.outDir).filePath(QStringLiteral("%1-%2.png").arg(++tour.shot, 2, 10, QLatin1Char('0')).arg(QString::fromLatin1(name)));
-  if (!Picture(tour).save(file)) std::fprintf(stderr, "velmora-tour: cannot write %s\n", qPrintable(file));
-  else std::printf("%s\n", qPrintable(file));
+  const QString file = QDir(tour.outDir)
+                           .filePath(QStringLiteral("%1-%2.png")
+                                         .arg(++tour.shot, 2, 10, QLatin1Char('0'))
+                                         .arg(QString::fromLatin1(name)));
+  if (!Picture(tour).save(file))
+    std::fprintf(stderr, "velmora-tour: cannot write %s\n", qPrintable(file));
+  else
+    std::printf("%s\n", qPrintable(file));
 }
 
 // Places a modal dialog in the middle of the window.
@@ -152,7 +161,9 @@ void WatchSavingWindow(Tour& tour) {
   saving->installEventFilter(watch);
 }
 
-CSQLiteOpenFile* SelectionDialog() { return qobject_cast<CSQLiteOpenFile*>(QApplication::activeModalWidget()); }
+CSQLiteOpenFile* SelectionDialog() {
+  return qobject_cast<CSQLiteOpenFile*>(QApplication::activeModalWidget());
+}
 
 // One step of the tour: what it does, when its picture may be taken, and
 // the picture's name. Steps run from a timer, so that they also run inside
@@ -178,14 +189,16 @@ int main(int argc, char* argv[]) {
   QDir().mkpath(tour.outDir);
 
   // The sample: the shop database with one of its table pages destroyed.
-  tour.sample = velmora::test::NewTestFolder(QStringLiteral("tour")) + QStringLiteral("/shop-damaged.db");
+  tour.sample =
+      velmora::test::NewTestFolder(QStringLiteral("tour")) + QStringLiteral("/shop-damaged.db");
   const QString made = velmora::test::MakeShopDatabase(tour.sample, velmora::test::DbOptions{1024});
   if (!made.isEmpty()) {
     std::fprintf(stderr, "velmora-tour: %s\n", qPrintable(made));
     return 1;
   }
   {
-    const std::int64_t root = velmora::test::PageProbe::RootPage(tour.sample, QStringLiteral("customers"));
+    const std::int64_t root =
+        velmora::test::PageProbe::RootPage(tour.sample, QStringLiteral("customers"));
     const velmora::test::PageProbe pages(tour.sample);
     const auto tree = pages.Tree(root);
     if (!tree.leaves.isEmpty()) velmora::test::GarbagePage(tour.sample, tree.leaves.last(), 2024);
@@ -334,7 +347,8 @@ int main(int argc, char* argv[]) {
       {"save-destination",
        [](Tour& t) {
          // Save runs its dialogs modally: start it from the event loop.
-         QTimer::singleShot(0, t.frame, [&t] { t.frame->Action(CMainFrame::ID_FILE_SAVE_DB)->trigger(); });
+         QTimer::singleShot(0, t.frame,
+                            [&t] { t.frame->Action(CMainFrame::ID_FILE_SAVE_DB)->trigger(); });
        },
        [](Tour& t) { return DestinationDialog(t) != nullptr; }},
       {"destination-browsed",
@@ -342,8 +356,8 @@ int main(int argc, char* argv[]) {
          CSaveSQLiteFile* dialog = DestinationDialog(t);
          if (dialog == nullptr) return;
          const QString folder = t.saveFolder;
-         const FolderPicker previous =
-             SetFolderPicker([folder](QWidget*, const QString&) { return std::optional<QString>(folder); });
+         const FolderPicker previous = SetFolderPicker(
+             [folder](QWidget*, const QString&) { return std::optional<QString>(folder); });
          dialog->BrowseButton()->click();
          SetFolderPicker(previous);
        },
@@ -366,7 +380,8 @@ int main(int argc, char* argv[]) {
        [](Tour& t) {
          if (auto* report = qobject_cast<CErrorDlg*>(QApplication::activeModalWidget()))
            report->accept();
-         QTimer::singleShot(0, t.frame, [&t] { t.frame->Action(CMainFrame::ID_APP_ABOUT)->trigger(); });
+         QTimer::singleShot(0, t.frame,
+                            [&t] { t.frame->Action(CMainFrame::ID_APP_ABOUT)->trigger(); });
        },
        [](Tour& t) {
          auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
@@ -440,6 +455,7 @@ int main(int argc, char* argv[]) {
   });
   driver.start();
   const int result = QApplication::exec();
-  for (const auto& box : boxes.boxes) std::fprintf(stderr, "message box: %s\n", qPrintable(box.text));
+  for (const auto& box : boxes.boxes)
+    std::fprintf(stderr, "message box: %s\n", qPrintable(box.text));
   return result;
 }

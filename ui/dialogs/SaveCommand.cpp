@@ -47,7 +47,8 @@ std::optional<SaveReport> RunSaveCommand(const SaveContext& context, const SaveO
     return std::nullopt;
   }
 
-  const std::optional<QString> folder = ops.askFolder ? ops.askFolder(context.dbName) : std::nullopt;
+  const std::optional<QString> folder =
+      ops.askFolder ? ops.askFolder(context.dbName) : std::nullopt;
   if (!folder) return std::nullopt;
 
   saving = true;

@@ -71,8 +71,7 @@ struct SaveOperations {
   std::function<std::optional<QString>(const QString& fileName)> askFolder;
   // Opens the recovered database; on success sets *path to the file, on
   // failure sets *error to a message for the user.
-  std::function<bool(const QString& folder, const QString& fileName, QString* path,
-                     QString* error)>
+  std::function<bool(const QString& folder, const QString& fileName, QString* path, QString* error)>
       open;
   // Writes one object (save mode); the outcome says how far it got.
   std::function<ObjectOutcome(const QString& name, int kind)> dispatch;

@@ -4,12 +4,12 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QPainter>
 #include <QLocale>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
-#include <algorithm>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "output/RecordOutput.h"
 #include "output/SaveDispatch.h"
@@ -120,9 +120,9 @@ void CSavingProcessDlg::SetProgress(int done, int total, const QString& name, in
                      : kind == kKindIndex   ? "index"
                      : kind == kKindTrigger ? "trigger"
                                             : "table";
-  m_pObject->setText(name.isEmpty() ? QStringLiteral("Closing the recovered database")
-                                    : QStringLiteral("Saving %1 \"%2\"")
-                                          .arg(QLatin1String(what), name.left(200)));
+  m_pObject->setText(
+      name.isEmpty() ? QStringLiteral("Closing the recovered database")
+                     : QStringLiteral("Saving %1 \"%2\"").arg(QLatin1String(what), name.left(200)));
   m_pBar->setRange(0, std::max(total, 1));
   m_pBar->setValue(std::min(done, std::max(total, 1)));
   RefreshCounts();
@@ -137,9 +137,8 @@ void CSavingProcessDlg::RefreshCounts() {
   // The running count belongs to the table being written; it restarts
   // at each table and is not part of recordsBefore until the table ends.
   const std::int64_t records =
-      m_nRecordsBefore + (m_pObject->text().startsWith(QLatin1String("Saving table"))
-                              ? CurrentSaveRecordCount()
-                              : 0);
+      m_nRecordsBefore +
+      (m_pObject->text().startsWith(QLatin1String("Saving table")) ? CurrentSaveRecordCount() : 0);
   m_pCounts->setText(QStringLiteral("%1 of %2 objects done, %3 records written")
                          .arg(m_nDone)
                          .arg(m_nTotal)

@@ -8,8 +8,8 @@
 #include <QStyleOptionViewItem>
 #include <QVBoxLayout>
 
-#include "ui/frame/CustomEvents.h"
 #include "res/ResourceIds.h"
+#include "ui/frame/CustomEvents.h"
 
 namespace velmora {
 
@@ -26,9 +26,7 @@ CTreeCtrlEx::CTreeCtrlEx(QWidget* parent) : QTreeWidget(parent) {
   setEditTriggers(QAbstractItemView::NoEditTriggers);
 }
 
-QIcon CTreeCtrlEx::TreeImage(int index) {
-  return QIcon(::velmora::TreeImage(index));
-}
+QIcon CTreeCtrlEx::TreeImage(int index) { return QIcon(::velmora::TreeImage(index)); }
 
 bool CTreeCtrlEx::IsTicked(const QTreeWidgetItem* item) {
   return item != nullptr && item->checkState(0) == Qt::Checked;

@@ -40,6 +40,7 @@
 #include "ui/frame/CustomEvents.h"
 #include "ui/frame/LeftView.h"
 #include "ui/frame/SQLiteOpenFile.h"
+#include "ui/frame/WidgetMessageBox.h"
 #include "ui/grid/RecordDisplay.h"
 #include "ui/grid/RightView.h"
 #include "ui/style/AppStyle.h"
@@ -55,7 +56,6 @@ UrlOpener& Opener() {
   static UrlOpener opener = DesktopOpener;
   return opener;
 }
-
 
 bool IsCtrlBreak(const QKeyEvent* key) {
   return key->key() == Qt::Key_Cancel ||
@@ -142,11 +142,9 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   });
 
   // The saving progress window lives as long as the frame, hidden between saves.
-  m_pSavingDlg = new CSavingProcessDlg(this, [this] {
-    return SendCustom(this, WMU_STOP_PROCESS) != nullptr;
-  });
+  m_pSavingDlg =
+      new CSavingProcessDlg(this, [this] { return SendCustom(this, WMU_STOP_PROCESS) != nullptr; });
   m_pSavingDlg->hide();
-
 
   qApp->installEventFilter(this);
   // The stored look is applied as the window is made.
@@ -205,7 +203,8 @@ void CMainFrame::CreateActions() {
   Action(ID_HELP_DB)->setIcon(QIcon(ToolbarPicture(2)));
   // The toolbar pictures carry their captions; shrunk into a menu they
   // would only be smudges.
-  for (int id : {ID_FILE_OPEN_DB, ID_FILE_SAVE_DB, ID_HELP_DB}) Action(id)->setIconVisibleInMenu(false);
+  for (int id : {ID_FILE_OPEN_DB, ID_FILE_SAVE_DB, ID_HELP_DB})
+    Action(id)->setIconVisibleInMenu(false);
 
   // The look commands (menu 200, attached to no bar).
   m_pLookMenu = new QMenu(QStringLiteral("Application Look"), this);
@@ -248,13 +247,15 @@ void CMainFrame::CreateMenus() {
   // F6 and Tab move between the tree and the right pane; the menu shows F6.
   for (const auto& [id, text, key, step] :
        {std::tuple{int(ID_NEXT_PANE), "&Next Pane", QKeySequence(Qt::Key_F6), 1},
-        std::tuple{int(ID_PREV_PANE), "&Previous Pane", QKeySequence(Qt::SHIFT | Qt::Key_F6), -1}}) {
+        std::tuple{int(ID_PREV_PANE), "&Previous Pane", QKeySequence(Qt::SHIFT | Qt::Key_F6),
+                   -1}}) {
     auto* action = new QAction(QString::fromLatin1(text), this);
     action->setObjectName(QStringLiteral("command%1").arg(id));
     action->setData(id);
     action->setShortcut(key);
     action->setShortcutContext(Qt::WindowShortcut);
-    action->setStatusTip(QStringLiteral("Move the keyboard focus between the tree and the right pane (also Tab)"));
+    action->setStatusTip(
+        QStringLiteral("Move the keyboard focus between the tree and the right pane (also Tab)"));
     connect(action, &QAction::triggered, this, [this, step = step] { FocusPane(step); });
     m_actions.insert(id, action);
     addAction(action);
@@ -299,8 +300,10 @@ void CMainFrame::CreateStatusBar() {
   bar->setSizeGripEnabled(false);
   m_pMessagePane = new QLabel(QStringLiteral("Ready"), bar);
   m_pMessagePane->setObjectName(QStringLiteral("messagePane"));
+  m_pMessagePane->setTextFormat(Qt::PlainText);
   bar->addWidget(m_pMessagePane, 1);
-  const int indicatorWidth = m_pMessagePane->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) + 12;
+  const int indicatorWidth =
+      m_pMessagePane->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) + 12;
   for (auto [pane, name] : {std::pair{&m_pCapsPane, "CAP"}, std::pair{&m_pNumPane, "NUM"},
                             std::pair{&m_pScrollPane, "SCRL"}}) {
     // The indicator's text is greyed while its lock is off (or unknown).
@@ -317,6 +320,7 @@ void CMainFrame::CreateStatusBar() {
   // The three progress controls sit over the panes at fixed places.
   m_wndStatusText = new QLabel(bar);
   m_wndStatusText->setObjectName(QStringLiteral("id%1").arg(int(IDC_STATUS_TEXT)));
+  m_wndStatusText->setTextFormat(Qt::PlainText);
   m_wndStatusText->setGeometry(0, 2, 130, 16);
   m_wndStatusText->setAutoFillBackground(true);
   m_wndProgress = new QProgressBar(bar);
@@ -358,14 +362,16 @@ CTreeCtrlEx* CMainFrame::TreeCtrl() const {
 }
 
 QWidget* CMainFrame::ListCtrl() const {
-  if (void* answer = SendCustom(m_pRightView, WMU_GET_LIST_CTRL)) return static_cast<QWidget*>(answer);
+  if (void* answer = SendCustom(m_pRightView, WMU_GET_LIST_CTRL))
+    return static_cast<QWidget*>(answer);
   return m_pRightView->Grid();
 }
 
 IRecordGrid* CMainFrame::RecordGrid() const { return dynamic_cast<IRecordGrid*>(ListCtrl()); }
 
 QPlainTextEdit* CMainFrame::TextCtrl() const {
-  if (void* answer = SendCustom(m_pRightView, WMU_GET_TEXT_CTRL)) return static_cast<QPlainTextEdit*>(answer);
+  if (void* answer = SendCustom(m_pRightView, WMU_GET_TEXT_CTRL))
+    return static_cast<QPlainTextEdit*>(answer);
   return m_pRightView->StatementEdit();
 }
 
@@ -613,7 +619,8 @@ void CMainFrame::FillTree(CTreeCtrlEx* tree) {
       // the text; the tooltip says what they are.
       const QString note = ObjectTreeNote(engine, kind, name);
       if (!note.isEmpty()) {
-        item->setToolTip(0, ObjectTreeText(kind, name) + QStringLiteral(" — ") + note);
+        item->setToolTip(0,
+                         PlainToolTip(ObjectTreeText(kind, name) + QStringLiteral(" — ") + note));
         QFont font = item->font(0);
         font.setItalic(true);
         item->setFont(0, font);
@@ -730,7 +737,8 @@ void CMainFrame::OnToolbarCustomize() {
   // Hiding an action would also hide it in the menus: toggle the toolbar's
   // own button instead.
   for (const auto& [box, action] : boxes)
-    if (QWidget* button = m_wndToolBar->widgetForAction(action)) button->setVisible(box->isChecked());
+    if (QWidget* button = m_wndToolBar->widgetForAction(action))
+      button->setVisible(box->isChecked());
 }
 
 void CMainFrame::OnHelp() {
@@ -765,8 +773,10 @@ void CMainFrame::FocusPane(int step) {
   // The right pane is whichever of its views is shown: the summary, the
   // grid or the statement.
   QWidget* panes[2] = {TreeCtrl(), ListCtrl()};
-  if (m_pRightView->Summary()->isVisible()) panes[1] = m_pRightView->Summary();
-  else if (panes[1] == nullptr || !panes[1]->isVisible()) panes[1] = TextCtrl();
+  if (m_pRightView->Summary()->isVisible())
+    panes[1] = m_pRightView->Summary();
+  else if (panes[1] == nullptr || !panes[1]->isVisible())
+    panes[1] = TextCtrl();
   int current = -1;
   for (int i = 0; i < 2; ++i)
     if (panes[i] != nullptr && (panes[i]->hasFocus() || panes[i]->isAncestorOf(focusWidget())))

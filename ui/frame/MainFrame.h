@@ -188,8 +188,8 @@ class CMainFrame : public QMainWindow {
   // value to show (no table, other work running, stopped, row not found).
   bool OnViewValue(const QModelIndex& index);
   // Writes the value of record `row` (its place in the order the table is
-  // read, which is the grid's row while the grid is not sorted), column `column`, of the shown table whole to
-  // `path`; the error text when it could not be (empty on success).
+  // read, which is the grid's row while the grid is not sorted), column `column`, of the shown
+  // table whole to `path`; the error text when it could not be (empty on success).
   QString SaveValueTo(std::int64_t row, int column, const QString& path);
   // Writes table `table` as CSV to `path` (replacing an existing file only
   // when `overwrite`), with the progress bar and Stop.

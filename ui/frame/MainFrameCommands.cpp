@@ -17,6 +17,7 @@
 
 #include "platform/MessageBox.h"
 #include "ui/frame/MainFrame.h"
+#include "ui/frame/WidgetMessageBox.h"
 #include "ui/grid/RightView.h"
 #include "ui/style/AppStyle.h"
 
@@ -62,7 +63,7 @@ void CMainFrame::UpdateRecentMenu() {
     text.replace(QLatin1Char('&'), QLatin1String("&&"));
     QAction* action = m_pRecentMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(text));
     action->setData(int(ID_FILE_MRU_FIRST) + i);
-    action->setToolTip(files.at(i));
+    action->setToolTip(PlainToolTip(files.at(i)));
     const QString path = files.at(i);
     // Queued: the Open runs after the menu has closed, not inside its loop.
     connect(action, &QAction::triggered, this,
@@ -157,6 +158,7 @@ void CMainFrame::CreateFindBar() {
   previous->setObjectName(QStringLiteral("findPrevious"));
   m_pFindStatus = new QLabel(m_pFindBar);
   m_pFindStatus->setObjectName(QStringLiteral("findStatus"));
+  m_pFindStatus->setTextFormat(Qt::PlainText);
   m_pFindStatus->setContentsMargins(8, 0, 8, 0);
   m_pFindBar->addWidget(m_pFindStatus);
   QAction* close = m_pFindBar->addAction(QStringLiteral("Close"));
@@ -242,7 +244,8 @@ bool CMainFrame::OnSortColumn(int column) {
   RunGridWork([&](const std::function<bool()>& stop) {
     sorted = grid->SortByColumn(column, grid->NextSortState(column), stop);
   });
-  m_pMessagePane->setText(sorted ? QStringLiteral("Ready") : QStringLiteral("The sort was stopped."));
+  m_pMessagePane->setText(sorted ? QStringLiteral("Ready")
+                                 : QStringLiteral("The sort was stopped."));
   return sorted;
 }
 

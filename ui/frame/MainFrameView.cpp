@@ -15,6 +15,7 @@
 #include "platform/MessageBox.h"
 #include "ui/frame/LeftView.h"
 #include "ui/frame/MainFrame.h"
+#include "ui/frame/WidgetMessageBox.h"
 #include "ui/grid/RecordDisplay.h"
 #include "ui/grid/RightView.h"
 #include "ui/grid/ValueViewer.h"
@@ -84,7 +85,7 @@ void CMainFrame::MarkLosses() {
     const TableSummary table = TableLosses(ObjectNameOfItem(item));
     if (!table.HasLosses()) continue;
     item->setIcon(0, style()->standardIcon(QStyle::SP_MessageBoxWarning));
-    item->setToolTip(0, QStringLiteral("Lost: ") + table.LossText());
+    item->setToolTip(0, PlainToolTip(QStringLiteral("Lost: ") + table.LossText()));
   }
 }
 
@@ -130,7 +131,7 @@ bool CMainFrame::OnViewValue(const QModelIndex& index) {
   const QString columnName =
       m_pRightView->Grid()->model()->headerData(column, Qt::Horizontal).toString();
   const QString where = value.hasRowid ? QStringLiteral("rowid %1").arg(value.rowid)
-                                        : QStringLiteral("row %1").arg(row + 1);
+                                       : QStringLiteral("row %1").arg(row + 1);
   CValueViewerDlg viewer(
       this, QStringLiteral("%1.%2, %3").arg(table, columnName, where), value,
       m_pRecovery->geometry().textEncoding, [&] {

@@ -67,6 +67,7 @@ CSQLiteOpenFile::CSQLiteOpenFile(QWidget* parent) : QDialog(parent) {
   // out (they are only ever read).
   m_pCompanions = new QLabel(this);
   m_pCompanions->setObjectName(QStringLiteral("companionFiles"));
+  m_pCompanions->setTextFormat(Qt::PlainText);
   place(m_pCompanions, 30, 51, 270, 10);
   m_pMainFileOnly = new QCheckBox(
       QStringLiteral("Read the database file alone (leave out the files beside it)"), this);
@@ -176,7 +177,8 @@ void CSQLiteOpenFile::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
     // Enter on a button presses that button; anywhere else it reaches the
     // hidden default button.
-    if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button != nullptr && button != m_pOk) {
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget());
+        button != nullptr && button != m_pOk) {
       button->click();
     } else {
       OnOK();

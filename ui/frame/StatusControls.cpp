@@ -40,8 +40,8 @@ void ProgressBarAdapter::SetRange(int low, int high) {
 
 void ProgressBarAdapter::SetBarColor(std::uint32_t rgb) {
   const QColor color(int((rgb >> 16) & 0xFF), int((rgb >> 8) & 0xFF), int(rgb & 0xFF));
-  m_pBar->setStyleSheet(QStringLiteral("QProgressBar::chunk { background-color: %1; }")
-                            .arg(color.name()));
+  m_pBar->setStyleSheet(
+      QStringLiteral("QProgressBar::chunk { background-color: %1; }").arg(color.name()));
 }
 
 }  // namespace velmora

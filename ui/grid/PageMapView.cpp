@@ -11,10 +11,12 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/Text.h"
+
 namespace velmora {
 namespace {
 
-constexpr int kMinPitch = 6;   // a 5-pixel square and a 1-pixel gap
+constexpr int kMinPitch = 6;  // a 5-pixel square and a 1-pixel gap
 constexpr int kMaxPitch = 24;
 
 QString Quoted(const QString& name) { return QStringLiteral("\"%1\"").arg(name); }
@@ -23,32 +25,52 @@ QString Quoted(const QString& name) { return QStringLiteral("\"%1\"").arg(name);
 
 QColor PageUseColor(PageUse use) {
   switch (use) {
-    case PageUse::NotClassified: return QColor(0xFF, 0xFF, 0xFF);
-    case PageUse::Schema: return QColor(0x1F, 0x3F, 0x8F);
-    case PageUse::Table: return QColor(0x2E, 0x9A, 0x47);
-    case PageUse::Index: return QColor(0x7C, 0xC7, 0xE8);
-    case PageUse::Freelist: return QColor(0xC9, 0xC9, 0xC9);
-    case PageUse::FileStructure: return QColor(0x7A, 0x7A, 0x7A);
-    case PageUse::PutBack: return QColor(0xF2, 0xC1, 0x2E);
-    case PageUse::LostAndFound: return QColor(0xF0, 0x7D, 0x1A);
-    case PageUse::Orphan: return QColor(0xA5, 0x7B, 0xD6);
-    case PageUse::Unreadable: return QColor(0xD0, 0x31, 0x2D);
+    case PageUse::NotClassified:
+      return QColor(0xFF, 0xFF, 0xFF);
+    case PageUse::Schema:
+      return QColor(0x1F, 0x3F, 0x8F);
+    case PageUse::Table:
+      return QColor(0x2E, 0x9A, 0x47);
+    case PageUse::Index:
+      return QColor(0x7C, 0xC7, 0xE8);
+    case PageUse::Freelist:
+      return QColor(0xC9, 0xC9, 0xC9);
+    case PageUse::FileStructure:
+      return QColor(0x7A, 0x7A, 0x7A);
+    case PageUse::PutBack:
+      return QColor(0xF2, 0xC1, 0x2E);
+    case PageUse::LostAndFound:
+      return QColor(0xF0, 0x7D, 0x1A);
+    case PageUse::Orphan:
+      return QColor(0xA5, 0x7B, 0xD6);
+    case PageUse::Unreadable:
+      return QColor(0xD0, 0x31, 0x2D);
   }
   return QColor(Qt::black);
 }
 
 QString PageUseName(PageUse use) {
   switch (use) {
-    case PageUse::NotClassified: return QStringLiteral("not classified");
-    case PageUse::Schema: return QStringLiteral("schema tree");
-    case PageUse::Table: return QStringLiteral("table tree");
-    case PageUse::Index: return QStringLiteral("index tree");
-    case PageUse::Freelist: return QStringLiteral("freelist");
-    case PageUse::FileStructure: return QStringLiteral("pointer map, lock byte");
-    case PageUse::PutBack: return QStringLiteral("orphan, put back into its table");
-    case PageUse::LostAndFound: return QStringLiteral("orphan, in lost and found");
-    case PageUse::Orphan: return QStringLiteral("orphan, nothing taken");
-    case PageUse::Unreadable: return QStringLiteral("unreadable");
+    case PageUse::NotClassified:
+      return QStringLiteral("not classified");
+    case PageUse::Schema:
+      return QStringLiteral("schema tree");
+    case PageUse::Table:
+      return QStringLiteral("table tree");
+    case PageUse::Index:
+      return QStringLiteral("index tree");
+    case PageUse::Freelist:
+      return QStringLiteral("freelist");
+    case PageUse::FileStructure:
+      return QStringLiteral("pointer map, lock byte");
+    case PageUse::PutBack:
+      return QStringLiteral("orphan, put back into its table");
+    case PageUse::LostAndFound:
+      return QStringLiteral("orphan, in lost and found");
+    case PageUse::Orphan:
+      return QStringLiteral("orphan, nothing taken");
+    case PageUse::Unreadable:
+      return QStringLiteral("unreadable");
   }
   return QString();
 }
@@ -62,8 +84,12 @@ QString DescribePage(const PagePicture& picture, std::int64_t page) {
     case PageUse::NotClassified:
       what = QStringLiteral("not classified: the counting was stopped before it");
       break;
-    case PageUse::Schema: what = QStringLiteral("a page of the schema tree"); break;
-    case PageUse::Table: what = QStringLiteral("a page of the tree of table %1").arg(name); break;
+    case PageUse::Schema:
+      what = QStringLiteral("a page of the schema tree");
+      break;
+    case PageUse::Table:
+      what = QStringLiteral("a page of the tree of table %1").arg(name);
+      break;
     case PageUse::Index:
       what = QStringLiteral("a page of the tree of index %1").arg(name);
       if (tree != nullptr && !tree->tableName.isEmpty())
@@ -83,12 +109,14 @@ QString DescribePage(const PagePicture& picture, std::int64_t page) {
                  .arg(name);
       break;
     case PageUse::Orphan:
-      what = QStringLiteral("an orphan b-tree page that no live tree reaches; no rows were taken "
-                            "from it");
+      what = QStringLiteral(
+          "an orphan b-tree page that no live tree reaches; no rows were taken "
+          "from it");
       break;
     case PageUse::Unreadable:
-      what = QStringLiteral("unreadable: not a usable b-tree page (damaged, zeroed, or missing "
-                            "from the file)");
+      what = QStringLiteral(
+          "unreadable: not a usable b-tree page (damaged, zeroed, or missing "
+          "from the file)");
       break;
   }
   QString text = QStringLiteral("Page %1 of %2: %3").arg(page).arg(picture.pageCount).arg(what);
@@ -136,8 +164,9 @@ void CPageMapCanvas::Layout() {
   m_columns = std::max(1, width / m_pitch);
   const std::int64_t rows = (PageCount() + m_columns - 1) / m_columns;
   const std::int64_t total = rows * m_pitch;
-  verticalScrollBar()->setRange(0, int(std::min<std::int64_t>(std::max<std::int64_t>(0, total - height),
-                                                             std::numeric_limits<int>::max())));
+  verticalScrollBar()->setRange(
+      0, int(std::min<std::int64_t>(std::max<std::int64_t>(0, total - height),
+                                    std::numeric_limits<int>::max())));
   verticalScrollBar()->setSingleStep(m_pitch);
   verticalScrollBar()->setPageStep(height);
 }
@@ -201,7 +230,8 @@ void CPageMapCanvas::paintEvent(QPaintEvent*) {
     if (!lit.empty()) {
       const std::uint32_t at = m_picture->treeOf[std::size_t(page - 1)];
       if (at == 0 || !lit[at - 1])  // faded two thirds of the way to white
-        color = QColor((color.red() + 510) / 3, (color.green() + 510) / 3, (color.blue() + 510) / 3);
+        color =
+            QColor((color.red() + 510) / 3, (color.green() + 510) / 3, (color.blue() + 510) / 3);
     }
     p.fillRect(square, color);
     if (use == PageUse::NotClassified) {
@@ -238,8 +268,10 @@ void CPageMapCanvas::mouseMoveEvent(QMouseEvent* event) {
     viewport()->update();
     emit pageHovered(page);
   }
+  // A table's name comes from the file: shown as it is, never as HTML.
   if (page > 0 && m_picture != nullptr)
-    QToolTip::showText(event->globalPosition().toPoint(), DescribePage(*m_picture, page), this);
+    QToolTip::showText(event->globalPosition().toPoint(),
+                       PlainToolTip(DescribePage(*m_picture, page)), this);
   else
     QToolTip::hideText();
 }
@@ -264,13 +296,26 @@ void CPageMapCanvas::keyPressEvent(QKeyEvent* event) {
   const std::int64_t at = m_selected > 0 ? m_selected : 1;
   std::int64_t to = at;
   switch (event->key()) {
-    case Qt::Key_Left: to = at - 1; break;
-    case Qt::Key_Right: to = at + 1; break;
-    case Qt::Key_Up: to = at - m_columns; break;
-    case Qt::Key_Down: to = at + m_columns; break;
-    case Qt::Key_Home: to = 1; break;
-    case Qt::Key_End: to = n; break;
-    default: return QAbstractScrollArea::keyPressEvent(event);
+    case Qt::Key_Left:
+      to = at - 1;
+      break;
+    case Qt::Key_Right:
+      to = at + 1;
+      break;
+    case Qt::Key_Up:
+      to = at - m_columns;
+      break;
+    case Qt::Key_Down:
+      to = at + m_columns;
+      break;
+    case Qt::Key_Home:
+      to = 1;
+      break;
+    case Qt::Key_End:
+      to = n;
+      break;
+    default:
+      return QAbstractScrollArea::keyPressEvent(event);
   }
   SelectPage(std::clamp<std::int64_t>(to, 1, n));
 }
@@ -293,14 +338,14 @@ CPageMapView::CPageMapView(QWidget* parent)
   layout->addWidget(title);
   layout->addWidget(m_pLegend);
   layout->addWidget(m_pCanvas, 1);
+  m_pPageLabel->setTextFormat(Qt::PlainText);  // it names tables read from the file
   m_pPageLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
   m_pPageLabel->setWordWrap(true);
   m_pPageLabel->setObjectName(QStringLiteral("pageMapPage"));
   layout->addWidget(m_pPageLabel);
   new QGridLayout(m_pLegend);
-  connect(m_pCanvas, &CPageMapCanvas::pageSelected, this, [this](qint64 page) {
-    m_pPageLabel->setText(DescribePage(m_picture, page));
-  });
+  connect(m_pCanvas, &CPageMapCanvas::pageSelected, this,
+          [this](qint64 page) { m_pPageLabel->setText(DescribePage(m_picture, page)); });
 }
 
 void CPageMapView::SetPicture(const PagePicture& picture) {
@@ -324,7 +369,8 @@ void CPageMapView::FillLegend() {
   grid->setHorizontalSpacing(16);
   grid->setVerticalSpacing(2);
   auto swatch = [](const QColor& color) {
-    return QStringLiteral("<span style=\"background-color:%1; color:%1\">&#9632;&#9632;</span>&nbsp;")
+    return QStringLiteral(
+               "<span style=\"background-color:%1; color:%1\">&#9632;&#9632;</span>&nbsp;")
         .arg(color.name());
   };
   int at = 0;
@@ -338,7 +384,8 @@ void CPageMapView::FillLegend() {
   for (int u = 1; u < kPageUseCount; ++u) {
     const PageUse use = static_cast<PageUse>(u);
     if (m_picture.Count(use) == 0 && use != PageUse::Table && use != PageUse::Unreadable) continue;
-    add(swatch(PageUseColor(use)), QStringLiteral("%1: %2").arg(PageUseName(use)).arg(m_picture.Count(use)));
+    add(swatch(PageUseColor(use)),
+        QStringLiteral("%1: %2").arg(PageUseName(use)).arg(m_picture.Count(use)));
   }
   if (m_picture.Count(PageUse::NotClassified) > 0)
     add(swatch(PageUseColor(PageUse::NotClassified)),

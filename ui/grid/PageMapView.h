@@ -59,7 +59,7 @@ class CPageMapCanvas : public QAbstractScrollArea {
   std::int64_t PageCount() const;
 
   const PagePicture* m_picture = nullptr;
-  int m_pitch = 10;     // square plus gap, in pixels
+  int m_pitch = 10;  // square plus gap, in pixels
   int m_columns = 1;
   std::int64_t m_hovered = 0;
   std::int64_t m_selected = 0;

@@ -173,7 +173,8 @@ QSize CGridCellDelegate::sizeHint(const QStyleOptionViewItem& option,
   // What one line can show: the start of a long text, line breaks as blanks.
   if (text.size() > 256) text.truncate(256);
   for (QChar& c : text)
-    if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('\t')) c = QLatin1Char(' ');
+    if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('\t'))
+      c = QLatin1Char(' ');
   const int width = option.fontMetrics.horizontalAdvance(text) + 2 * kGridCellMargin + 8;
   return {std::min(width, kGridFitMaxWidth), option.fontMetrics.height() + 2 * kGridCellMargin + 2};
 }
@@ -181,7 +182,8 @@ QSize CGridCellDelegate::sizeHint(const QStyleOptionViewItem& option,
 // ---------------------------------------------------------------------------
 // CListCtrlEx
 
-CListCtrlEx::CListCtrlEx(QWidget* parent) : QTableView(parent), m_pModel(new CRecordGridModel(this)) {
+CListCtrlEx::CListCtrlEx(QWidget* parent)
+    : QTableView(parent), m_pModel(new CRecordGridModel(this)) {
   setObjectName(QStringLiteral("list400"));
   setModel(m_pModel);
   setItemDelegate(new CGridCellDelegate(this));
@@ -215,7 +217,8 @@ CListCtrlEx::CListCtrlEx(QWidget* parent) : QTableView(parent), m_pModel(new CRe
   columns->setSectionsClickable(true);
   columns->setSortIndicatorShown(false);
   columns->setHighlightSections(false);
-  connect(columns, &QHeaderView::sectionClicked, this, [this](int column) { emit sortRequested(column); });
+  connect(columns, &QHeaderView::sectionClicked, this,
+          [this](int column) { emit sortRequested(column); });
   connect(m_pModel, &CRecordGridModel::sortCleared, this,
           [this] { horizontalHeader()->setSortIndicatorShown(false); });
   // The widths follow the first rows' texts as they arrive.

@@ -167,7 +167,9 @@ class CListCtrlEx : public QTableView, public IRecordGrid {
   void DeleteAllItems() override { m_pModel->DeleteAllItems(); }
   void Redraw() override;
   void AddGridColumn(int index, const QString& caption) override;
-  void AddGridCell(int column, const QString& text) override { m_pModel->AddGridCell(column, text); }
+  void AddGridCell(int column, const QString& text) override {
+    m_pModel->AddGridCell(column, text);
+  }
   void AddGridValue(int column, const QString& text, const CellSortKey& key) override {
     m_pModel->AddGridValue(column, text, key);
   }

@@ -60,10 +60,10 @@ class CRightView : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
-  CListCtrlEx* m_pGrid;      // 400
-  CStatementEdit* m_pEdit;   // 401
+  CListCtrlEx* m_pGrid;       // 400
+  CStatementEdit* m_pEdit;    // 401
   QSplitter* m_pSummaryPane;  // the summary text over the page map
-  CSummaryView* m_pSummary;    // 402
+  CSummaryView* m_pSummary;   // 402
   CPageMapView* m_pPageMap;
   QLabel* m_pHint;
   void LayoutChildren();

@@ -55,21 +55,24 @@ QString SuggestedValueFileName(const QString& table, const QString& column, std:
   if (value.storage == StorageClass::Blob) {
     const QByteArray& h = value.head;
     const QString picture = PictureFormat(h).toLower();
-    extension = !picture.isEmpty()                 ? (picture == QLatin1String("jpeg") ? QStringLiteral("jpg") : picture)
-                : h.startsWith("%PDF-")             ? QStringLiteral("pdf")
-                : h.startsWith("PK\x03\x04")        ? QStringLiteral("zip")
-                : h.startsWith("\x1f\x8b")          ? QStringLiteral("gz")
+    extension = !picture.isEmpty()
+                    ? (picture == QLatin1String("jpeg") ? QStringLiteral("jpg") : picture)
+                : h.startsWith("%PDF-")           ? QStringLiteral("pdf")
+                : h.startsWith("PK\x03\x04")      ? QStringLiteral("zip")
+                : h.startsWith("\x1f\x8b")        ? QStringLiteral("gz")
                 : h.startsWith("SQLite format 3") ? QStringLiteral("db")
-                                                    : QStringLiteral("bin");
+                                                  : QStringLiteral("bin");
   }
-  QString name = QStringLiteral("%1_%2_%3").arg(
-      table, column,
-      value.hasRowid ? QString::number(value.rowid) : QStringLiteral("row%1").arg(row + 1));
+  QString name = QStringLiteral("%1_%2_%3")
+                     .arg(table, column,
+                          value.hasRowid ? QString::number(value.rowid)
+                                         : QStringLiteral("row%1").arg(row + 1));
   // Only characters every file system takes; no hidden file.
   for (QChar& c : name)
-    if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20 || c == QLatin1Char(':') ||
-        c == QLatin1Char('*') || c == QLatin1Char('?') || c == QLatin1Char('"') ||
-        c == QLatin1Char('<') || c == QLatin1Char('>') || c == QLatin1Char('|'))
+    if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20 ||
+        c == QLatin1Char(':') || c == QLatin1Char('*') || c == QLatin1Char('?') ||
+        c == QLatin1Char('"') || c == QLatin1Char('<') || c == QLatin1Char('>') ||
+        c == QLatin1Char('|'))
       c = QLatin1Char('_');
   while (name.startsWith(QLatin1Char('.'))) name[0] = QLatin1Char('_');
   return name.left(200) + QLatin1Char('.') + extension;
@@ -83,6 +86,7 @@ CValueViewerDlg::CValueViewerDlg(QWidget* parent, const QString& caption, const 
   auto* layout = new QVBoxLayout(this);
   m_pInfo = new QLabel(this);
   m_pInfo->setObjectName(QStringLiteral("valueInfo"));
+  m_pInfo->setTextFormat(Qt::PlainText);
   m_pInfo->setWordWrap(true);
   layout->addWidget(m_pInfo);
   m_pText = new QPlainTextEdit(this);
