@@ -90,10 +90,10 @@ class TerminalEdit : public IStatementEdit {
 
 int RunShow(const QStringList& args) {
   QStringList positional;
-  int kind = kKindTable;
+  ObjectKind kind = ObjectKind::Table;
   for (int i = 0; i < args.size(); ++i) {
     if (args.at(i) == QLatin1String("--kind")) {
-      if (i + 1 >= args.size() || (kind = KindFromWord(args.at(i + 1))) == 0) {
+      if (i + 1 >= args.size() || !KindFromWord(args.at(i + 1), &kind)) {
         PrintError(QStringLiteral("--kind takes table, view, index or trigger"));
         return kExitUsage;
       }
@@ -123,9 +123,11 @@ int RunShow(const QStringList& args) {
   grid.ResetRecordGrid();
   grid.DeleteAllColumns();
   status.SetText(QStringLiteral("Records:"));
-  DispatchObject(engine, name, kind, nullptr, &grid, &edit, &status, nullptr, nullptr);
+  SilentProgressBar bar;  // the terminal shows no bar
+  SilentControl stop;     // Ctrl+C stops
+  DispatchObject(engine, {kind, name}, DisplayPane{grid, edit, status, bar, stop});
   // A virtual table has no records of its own: its statement is shown.
-  if (kind == kKindTable && ObjectSql(engine, kind, name).isEmpty()) {
+  if (kind == ObjectKind::Table && ObjectSql(engine, kind, name).isEmpty()) {
     grid.Finish();
     if (grid.ItemCount() > 0) status.SetText(RecordsCountText(grid.ItemCount()));
     QTextStream(stderr) << status.Text() << '\n';

@@ -13,23 +13,6 @@
 namespace velmora {
 namespace {
 
-// Counts the records of a table walk as the grid would show them.
-class RowCounter : public CTableReader {
- public:
-  RowCounter(CSQLiteRecovery& engine, const TableLayout& layout)
-      : CTableReader(engine, false), m_layout(layout) {}
-  std::int64_t rows = 0;
-
- protected:
-  bool OnRecord(const RecordView& record, const QString&) override {
-    if (!record.values.empty() && record.Size() <= m_layout.ColumnCount()) ++rows;
-    return !m_engine.ProgressStop();
-  }
-
- private:
-  const TableLayout& m_layout;
-};
-
 // Walks an index tree only for the page map: its cells are not decoded.
 class PageOnlyVisitor : public ICellVisitor, public IWalkProgress {
  public:
@@ -77,7 +60,7 @@ RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgressBar* progressBar) 
   summary.encoding = g.textEncoding;
   summary.pageCount = g.pageCount;
 
-  const QStringList tables = CategoryNames(engine, kKindTable);
+  const QStringList tables = CategoryNames(engine, ObjectKind::Table);
   std::vector<std::int64_t> indexRoots;
   for (const SchemaObject* index : engine.Catalog().OfKind(SchemaKind::Index))
     if (index->rootPage > 0) indexRoots.push_back(index->rootPage);
@@ -102,39 +85,35 @@ RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgressBar* progressBar) 
     const SchemaObject* object = engine.Catalog().FindTable(name);
     table.rootPage = object != nullptr ? object->rootPage : 0;
     table.inSchema = object != nullptr;
+    const bool recovered = object != nullptr && object->origin == SchemaOrigin::RecoveredTree;
+    const bool lost = object != nullptr && object->origin == SchemaOrigin::LostAndFound;
     TableLayout layout;
-    if (!summary.stopped && table.rootPage > 0 &&
-        ReadColumnInfo(engine.WorkingDb(), name, &layout)) {
-      RowCounter counter(engine, layout);
-      WalkReport report;
-      try {
-        report = engine.WalkPage(table.rootPage, counter, &counter);
-      } catch (const std::exception&) {
-        report.complete = false;
+    if (!summary.stopped && (table.rootPage > 0 || recovered || lost) &&
+        ReadTableLayout(engine.WorkingDb(), name, &layout)) {
+      // The rows as the save and the grid take them: one table read.
+      RowCounter counter(engine);
+      const TableRead read = ReadTable(engine, layout, counter);
+      table.pagesLost = read.tree.pagesUnusable;
+      table.cellsSkipped = read.tree.cellsSkipped;
+      summary.pagesUnusable += read.tree.pagesUnusable;
+      if (recovered) {
+        // Its rows are on orphan pages; it has no tree of its own.
+        table.rowsFromOrphans = counter.tree;
+      } else {
+        table.rows = counter.tree;
+        table.rowsFromOrphans = counter.putBack;
       }
-      table.rows = counter.rows;
-      table.pagesLost = report.pagesUnusable;
-      table.cellsSkipped = report.cellsSkipped;
-      summary.pagesUnusable += report.pagesUnusable;
-      if (report.stopped) {
+      if (read.stopped) {
         summary.stopped = true;
       } else {
         table.counted = true;
       }
     }
-    if (const PutBackPages* back = engine.PutBack(name)) table.rowsFromOrphans = back->rows;
-    if (object != nullptr && object->origin == SchemaOrigin::RecoveredTree) {
-      // Its rows are on orphan pages; it has no tree of its own.
+    if (recovered) {
       table.recoveredTree = true;
       table.note = object->repairNote;
-      table.counted = true;
       ++summary.tablesRecovered;
       summary.rowsRecovered += table.rowsFromOrphans;
-    }
-    if (object != nullptr && object->origin == SchemaOrigin::LostAndFound) {
-      // The rows that fit no table: the orphan pass counted them.
-      table.rows = engine.Orphans().lostRows;
-      table.counted = true;
     }
     summary.tables.push_back(table);
     advance();

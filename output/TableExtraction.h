@@ -13,22 +13,20 @@ struct sqlite3;
 
 namespace velmora {
 
-// Fills `layout` with the columns that the working database `workDb` reports
-// for the table `tableName` (its real name, bound, never pasted). Virtual
-// generated columns are not stored in records and are left out. False when
-// the table is unknown there or has no columns.
-bool ReadColumnInfo(sqlite3* workDb, const QString& tableName, TableLayout* layout);
-
 // Runs `sql` on `db` when it is exactly one statement beginning with CREATE
 // (a statement read from a damaged file never gets to run anything else).
 // False with *error set otherwise, or when the library rejects it.
 bool ExecCreateStatement(sqlite3* db, const QString& sql, QString* error);
 
-// Shows (`target` null: into `grid`, which may be null) or saves (into
-// `target`) the table `name`; the records inserted and what went wrong are in
-// the result.
-ObjectOutcome ExtractTable(CSQLiteRecovery& engine, const QString& name, RecoveredDatabase* target,
-                           IRecordGrid* grid, IStatusText* statusText, IProgressBar* progressBar);
+// Saves the table `name` (real name) into `target`: creates it, then
+// inserts every row a table read gives (output/TableReader.h). The records
+// inserted and what went wrong are in the result.
+ObjectOutcome SaveTable(CSQLiteRecovery& engine, const QString& name, RecoveredDatabase& target);
+
+// Shows the table `name` (real name) in `grid`: its columns, then every row
+// a table read gives, the record-count text and the bar kept as it goes.
+ObjectOutcome ShowTable(CSQLiteRecovery& engine, const QString& name, IRecordGrid& grid,
+                        IStatusText& statusText, IProgressBar& progressBar);
 
 // Rows of one table as a save would take them: from its own tree, put back
 // from orphan pages, and (the lost-and-found table) kept there.
@@ -38,9 +36,10 @@ struct TableRowCounts {
   std::int64_t lost = 0;
   bool stopped = false;
 };
-// Counts the rows of table `name` (real name): its own tree is walked and
-// its records counted; the other two come from the orphan pass. A table made
-// from orphan trees (no schema row) counts the rows of its pages as `own`.
+// Counts the rows of table `name` (real name) by a table read, as the save
+// takes them: `own` from its tree (for a table made from orphan trees, its
+// pages), `putBack` from the pages put back into it; the lost-and-found
+// table's rows are `lost`.
 TableRowCounts CountTableRows(CSQLiteRecovery& engine, const QString& name);
 
 }  // namespace velmora

@@ -103,20 +103,15 @@ void CheckVirtualTable(sqlite3* db, const VirtualTableStatement& statement, QStr
 std::int64_t FillShadowTable(CSQLiteRecovery& engine, sqlite3* db, const SchemaObject& shadow,
                              QStringList& problems, bool* incomplete, QString* lost) {
   TableLayout layout;
-  if (!ReadColumnInfo(engine.WorkingDb(), shadow.name, &layout)) {
+  if (!ReadTableLayout(engine.WorkingDb(), shadow.name, &layout)) {
     problems << QStringLiteral("the columns of %1 are not known").arg(shadow.name);
     return 0;
   }
   // The module writes first rows of its own (a version, an empty index);
   // the file's rows take their place.
   ExecSql(db, (QStringLiteral("DELETE FROM ") + QuoteIdentifier(shadow.name)).toUtf8());
-  CRecordWriter writer(engine, layout, db);
-  bool complete = true;
-  try {
-    complete = engine.WalkPage(shadow.rootPage, writer, &writer).complete;
-  } catch (const std::exception&) {
-    complete = false;
-  }
+  TableSaver writer(engine, layout, db);
+  const bool complete = ReadTable(engine, layout, writer).complete;
   if (!complete || writer.ValuesCut() > 0) *incomplete = true;
   *lost = writer.TransactionLostError();
   if (writer.RecordsRejected() > 0)

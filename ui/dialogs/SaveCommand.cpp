@@ -75,7 +75,7 @@ std::optional<SaveReport> RunSaveCommand(const SaveContext& context, const SaveO
     entry.name = object.name;
     entry.kind = object.kind;
     if (ops.dispatch) {
-      entry.outcome = ops.dispatch(object.name, object.kind);
+      entry.outcome = ops.dispatch(object);
     } else {
       entry.outcome.error = QStringLiteral("nothing to write it with");
     }

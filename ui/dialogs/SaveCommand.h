@@ -61,7 +61,7 @@ struct SaveOperations {
                      QString* error)>
       open;
   // Writes one object (save mode); the outcome says how far it got.
-  std::function<ObjectOutcome(const QString& name, int kind)> dispatch;
+  std::function<ObjectOutcome(const ObjectRef& object)> dispatch;
   // Closes the recovered database.
   std::function<void()> close;
   // Shows the completion report.
