@@ -8,7 +8,16 @@ namespace velmora::test {
 
 RecordCollector::RecordCollector(CSQLiteRecovery& engine, bool save, IRecordGrid* grid,
                                  IStatusText* statusText, IProgressBar* progressBar)
-    : CTableReader(engine, save, grid, statusText, progressBar) {}
+    : CTableReader(engine, save ? DecodeMode::Save : DecodeMode::Display),
+      m_pGrid(save ? nullptr : grid),
+      m_pStatusText(statusText) {
+  (void)progressBar;
+}
+
+CellUse RecordCollector::VisitCell(const CellRef& cell) {
+  if (m_pGrid != nullptr) m_recordStatus = FormatRecordStatus(m_pGrid);
+  return CTableReader::VisitCell(cell);
+}
 RecordCollector::~RecordCollector() = default;
 
 QString RecordCollector::PathFor(std::int64_t) {
@@ -18,11 +27,12 @@ QString RecordCollector::PathFor(std::int64_t) {
   return path;
 }
 
-bool RecordCollector::OnRecord(const RecordView& view, const QString& recordStatus) {
+bool RecordCollector::OnRecord(const RecordView& view) {
+  const QString recordStatus = m_recordStatus;
   CollectedRecord record;
   record.hasRowid = view.hasRowid;
   record.rowid = view.rowid;
-  const RecordValues items = MakeItems(view, m_engine.geometry().textEncoding, !m_bSave);
+  const RecordValues items = MakeItems(view, m_engine.geometry().textEncoding, m_mode != DecodeMode::Save);
   for (const ITEM& item : items) {
     DecodedValue value;
     value.item = item;
