@@ -197,8 +197,11 @@ int main(int argc, char** argv) {
   const long rssBefore = RssKb();
   pump.sinceStart.start();
   pump.sincePump.start();
-  DispatchObject(engine, pump, QString::fromStdString(table), kKindTable, nullptr, pane.Grid(),
-                 pane.StatementEdit(), nullptr, nullptr, nullptr);
+  SilentStatusText status;
+  SilentProgressBar bar;
+  SilentControl stop;
+  DispatchObject(engine, pump, ObjectRef{ObjectKind::Table, QString::fromStdString(table)},
+                 DisplayPane{*pane.Grid(), *pane.StatementEdit(), status, bar, stop});
   pane.Grid()->Redraw();
   const double load = pump.sinceStart.nsecsElapsed() / 1e9;
   const long rssAfter = RssKb();

@@ -71,11 +71,10 @@ bool Save(const QString& file, const QString& folder) {
   QString error;
   if (!target.Open(engine, folder, QFileInfo(file).fileName(), &error)) return false;
   const auto plan =
-      MakeSavePlan(CategoryNames(engine, kKindTable), CategoryNames(engine, kKindView),
-                   CategoryNames(engine, kKindTrigger), CategoryNames(engine, kKindIndex));
+      MakeSavePlan(CategoryNames(engine, ObjectKind::Table), CategoryNames(engine, ObjectKind::View),
+                   CategoryNames(engine, ObjectKind::Trigger), CategoryNames(engine, ObjectKind::Index));
   for (const PlannedObject& object : plan)
-    DispatchObject(engine, NoProgress(), object.name, object.kind, &target, nullptr, nullptr, nullptr, nullptr,
-                   nullptr);
+    DispatchObject(engine, NoProgress(), ObjectRef{object.kind, object.name}, target);
   target.Close();
   return true;
 }

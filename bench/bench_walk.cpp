@@ -30,18 +30,18 @@ namespace {
 class CountingReader : public CTableReader {
  public:
   CountingReader(CSQLiteRecovery& engine, bool save)
-      : CTableReader(engine, NoProgress(), save) {}
+      : CTableReader(engine, NoProgress(), save ? DecodeMode::Save : DecodeMode::Display) {}
   std::int64_t records = 0;
   std::int64_t values = 0;
   std::int64_t bytes = 0;
 
  protected:
-  bool OnRecord(const RecordView& view, const QString&) override {
+  bool OnRecord(const RecordView& view) override {
     ++records;
     values += view.Size();
     for (const ValueView& v : view.values) {
       bytes += v.tempFile >= 0 ? v.length : v.held;
-      if (!m_bSave) m_text = RenderDisplay(view, v, m_engine.geometry().textEncoding);
+      if (m_mode != DecodeMode::Save) m_text = RenderDisplay(view, v, m_engine.geometry().textEncoding);
     }
     return true;
   }

@@ -45,17 +45,18 @@ int RunExport(const QStringList& args) {
   }
   QStringList tables;
   for (const QString& wanted : given) {
-    const QString name = ResolveName(engine, kKindTable, wanted);
+    const QString name = ResolveName(engine, ObjectKind::Table, wanted);
     if (name.isEmpty()) {
       PrintError(QStringLiteral("no table named %1").arg(wanted));
       return kExitUsage;
     }
     if (!tables.contains(name)) tables << name;
   }
-  if (given.isEmpty()) tables = CategoryNames(engine, kKindTable);
+  if (given.isEmpty()) tables = CategoryNames(engine, ObjectKind::Table);
 
   QTextStream out(stdout);
   out.setEncoding(QStringConverter::Utf8);
+  SilentProgressBar noBar;  // the tool prints one line per table
   bool allWritten = true;
   QSet<QString> used;  // file names of this run, compared without case
   for (const QString& table : tables) {
@@ -71,7 +72,7 @@ int RunExport(const QStringList& args) {
       fileName = CsvFileName(table).chopped(4) + QStringLiteral(" (%1).csv").arg(n);
     used.insert(fileName.toLower());
     const QString path = folder.filePath(fileName);
-    const CsvOutcome outcome = ExportTableCsv(engine, stop, table, path, false);
+    const CsvOutcome outcome = ExportTableCsv(engine, stop, table, path, false, noBar);
     QString text;
     if (!outcome.written) {
       text = QStringLiteral("not exported: ") + outcome.error;

@@ -31,14 +31,14 @@ int RunList(const QStringList& args) {
   // quotes, the other objects by their name. With --counts a table's line
   // goes on with its rows from its own tree, its rows put back from orphan
   // pages and what of it was lost ("-" when nothing).
-  const std::pair<int, const char*> categories[] = {{kKindTable, "Tables"},
-                                                    {kKindIndex, "Indexes"},
-                                                    {kKindView, "Views"},
-                                                    {kKindTrigger, "Triggers"}};
+  const std::pair<ObjectKind, const char*> categories[] = {{ObjectKind::Table, "Tables"},
+                                                    {ObjectKind::Index, "Indexes"},
+                                                    {ObjectKind::View, "Views"},
+                                                    {ObjectKind::Trigger, "Triggers"}};
   for (const auto& [kind, caption] : categories) {
     for (const QString& name : CategoryNames(engine, kind)) {
       out << caption << '\t' << EscapeCell(ObjectTreeText(kind, name));
-      const TableSummary* table = kind == kKindTable && counts ? summary.Table(name) : nullptr;
+      const TableSummary* table = kind == ObjectKind::Table && counts ? summary.Table(name) : nullptr;
       if (table != nullptr) {
         const QString loss = table->HasLosses() ? table->LossText() : QStringLiteral("-");
         const bool known = table->counted || (table->inSchema && table->rootPage <= 0);

@@ -7,6 +7,7 @@
 
 #include "engine/SQLiteRecovery.h"
 #include "platform/Text.h"
+#include "output/SaveDispatch.h"
 
 namespace velmora::cli {
 
@@ -90,10 +91,10 @@ class ProgressLine : public IProgress {
 
 // Finds `given` among the objects of `kind`: a real name first, then a tree
 // text. Empty when nothing matches.
-QString ResolveName(const CSQLiteRecovery& engine, int kind, const QString& given);
+QString ResolveName(const CSQLiteRecovery& engine, ObjectKind kind, const QString& given);
 
-// "table", "view", "index", "trigger" and back; 0 for an unknown word.
-int KindFromWord(const QString& word);
-QString KindWord(int kind);
+// "table", "view", "index", "trigger" and back; false for an unknown word.
+bool KindFromWord(const QString& word, ObjectKind* kind);
+QString KindWord(ObjectKind kind);
 
 }  // namespace velmora::cli

@@ -89,10 +89,10 @@ void ProgressLine::Clear() {
   m_bShown = false;
 }
 
-QString ResolveName(const CSQLiteRecovery& engine, int kind, const QString& given) {
+QString ResolveName(const CSQLiteRecovery& engine, ObjectKind kind, const QString& given) {
   const QStringList names = CategoryNames(engine, kind);
   if (names.contains(given)) return given;
-  if (kind == kKindTable) {
+  if (kind == ObjectKind::Table) {
     for (const QString& name : names) {
       if (TableTreeText(name) == given) return name;
     }
@@ -100,27 +100,24 @@ QString ResolveName(const CSQLiteRecovery& engine, int kind, const QString& give
   return QString();
 }
 
-int KindFromWord(const QString& word) {
-  if (word == QLatin1String("table")) return kKindTable;
-  if (word == QLatin1String("view")) return kKindView;
-  if (word == QLatin1String("index")) return kKindIndex;
-  if (word == QLatin1String("trigger")) return kKindTrigger;
-  return 0;
+bool KindFromWord(const QString& word, ObjectKind* kind) {
+  for (ObjectKind k : {ObjectKind::Table, ObjectKind::View, ObjectKind::Index, ObjectKind::Trigger}) {
+    if (word == KindWord(k)) {
+      *kind = k;
+      return true;
+    }
+  }
+  return false;
 }
 
-QString KindWord(int kind) {
+QString KindWord(ObjectKind kind) {
   switch (kind) {
-    case kKindTable:
-      return QStringLiteral("table");
-    case kKindView:
-      return QStringLiteral("view");
-    case kKindIndex:
-      return QStringLiteral("index");
-    case kKindTrigger:
-      return QStringLiteral("trigger");
-    default:
-      return QStringLiteral("object");
+    case ObjectKind::Table: return QStringLiteral("table");
+    case ObjectKind::View: return QStringLiteral("view");
+    case ObjectKind::Index: return QStringLiteral("index");
+    case ObjectKind::Trigger: return QStringLiteral("trigger");
   }
+  return QStringLiteral("object");
 }
 
 namespace {

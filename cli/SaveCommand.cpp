@@ -9,24 +9,24 @@ namespace velmora::cli {
 namespace {
 
 struct Selected {
-  int kind;
+  ObjectKind kind;
   QString name;
 };
 
 // What one object's line says after its kind and name.
-QString OutcomeText(int kind, const ObjectOutcome& outcome, bool* ok) {
+QString OutcomeText(ObjectKind kind, const ObjectOutcome& outcome, bool* ok) {
   QString text;
   *ok = outcome.written && !outcome.stopped && outcome.error.isEmpty();
   if (outcome.written) {
     text = QStringLiteral("saved");
-    if (kind == kKindTable) text += QStringLiteral(", %1 records").arg(outcome.records);
-    if (kind == kKindTable && outcome.putBack > 0)
+    if (kind == ObjectKind::Table) text += QStringLiteral(", %1 records").arg(outcome.records);
+    if (kind == ObjectKind::Table && outcome.putBack > 0)
       text += QStringLiteral(" (%1 from its own tree, %2 put back from orphan pages)")
                   .arg(outcome.records - outcome.putBack)
                   .arg(outcome.putBack);
-    if (kind == kKindTable && outcome.recoveredTree)
+    if (kind == ObjectKind::Table && outcome.recoveredTree)
       text += QStringLiteral(" (from orphan pages: its schema row is lost)");
-    if (kind == kKindTable && outcome.lostAndFound)
+    if (kind == ObjectKind::Table && outcome.lostAndFound)
       text += QStringLiteral(" (rows of orphan pages that fit no table, or more than one)");
     if (outcome.stopped) text += QStringLiteral("; stopped");
     if (outcome.incomplete) text += QStringLiteral("; damaged pages skipped");
@@ -48,8 +48,8 @@ int RunSave(const QStringList& args) {
   for (int i = 0; i < args.size(); ++i) {
     const QString& arg = args.at(i);
     if (arg.startsWith(QLatin1String("--"))) {
-      const int kind = KindFromWord(arg.mid(2));
-      if (kind == 0 || i + 1 >= args.size()) {
+      ObjectKind kind = ObjectKind::Table;
+      if (!KindFromWord(arg.mid(2), &kind) || i + 1 >= args.size()) {
         PrintError(QStringLiteral("unknown option or missing NAME: %1").arg(arg));
         return kExitUsage;
       }
@@ -70,9 +70,9 @@ int RunSave(const QStringList& args) {
   if (!OpenDamagedFile(engine, positional.at(0), stop)) return kExitFailure;
 
   QStringList names[4];  // tables, views, triggers, indexes
-  const int kinds[] = {kKindTable, kKindView, kKindTrigger, kKindIndex};
+  const ObjectKind kinds[] = {ObjectKind::Table, ObjectKind::View, ObjectKind::Trigger, ObjectKind::Index};
   for (int k = 0; k < 4; ++k) {
-    const int kind = kinds[k];
+    const ObjectKind kind = kinds[k];
     if (given.isEmpty()) {
       names[k] = CategoryNames(engine, kind);
       continue;
@@ -107,16 +107,12 @@ int RunSave(const QStringList& args) {
   for (const PlannedObject& object : selection) {
     progress.SetObject(++index, object.name);
     const ObjectOutcome outcome =
-        DispatchObject(engine, progress, object.name, object.kind, &target, nullptr, nullptr,
-                       nullptr, nullptr, nullptr);
+        DispatchObject(engine, progress, object, target);
     progress.AddFinishedRecords(outcome.records);
-    if (object.kind == kKindTable && outcome.written) {
-      if (outcome.lostAndFound)
-        lost += outcome.records;
-      else if (outcome.recoveredTree)
-        recovered += outcome.records;
-      else
-        putBack += outcome.putBack;
+    if (object.kind == ObjectKind::Table && outcome.written) {
+      if (outcome.lostAndFound) lost += outcome.records;
+      else if (outcome.recoveredTree) recovered += outcome.records;
+      else putBack += outcome.putBack;
     }
     bool ok = false;
     const QString text = OutcomeText(object.kind, outcome, &ok);

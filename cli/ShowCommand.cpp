@@ -90,13 +90,15 @@ class TerminalEdit : public IStatementEdit {
 
 int RunShow(const QStringList& args) {
   QStringList positional;
-  int kind = 0;  // any kind, until --kind names one
+  ObjectKind kind = ObjectKind::Table;
+  bool kindGiven = false;  // any kind, until --kind names one
   for (int i = 0; i < args.size(); ++i) {
     if (args.at(i) == QLatin1String("--kind")) {
-      if (i + 1 >= args.size() || (kind = KindFromWord(args.at(i + 1))) == 0) {
+      if (i + 1 >= args.size() || !KindFromWord(args.at(i + 1), &kind)) {
         PrintError(QStringLiteral("--kind takes table, view, index or trigger"));
         return kExitUsage;
       }
+      kindGiven = true;
       ++i;
     } else {
       positional << args.at(i);
@@ -111,7 +113,7 @@ int RunShow(const QStringList& args) {
   InterruptStop stop;
   if (!OpenDamagedFile(engine, positional.at(0), stop)) return kExitFailure;
   QString name;
-  if (kind != 0) {
+  if (kindGiven) {
     name = ResolveName(engine, kind, positional.at(1));
     if (name.isEmpty()) {
       PrintError(QStringLiteral("no %1 named %2").arg(KindWord(kind), positional.at(1)));
@@ -122,7 +124,8 @@ int RunShow(const QStringList& args) {
     // hold (a trigger and a table, or a row whose damaged type lists it
     // twice) needs --kind.
     QStringList kinds;
-    for (const int each : {kKindTable, kKindView, kKindIndex, kKindTrigger}) {
+    for (const ObjectKind each :
+         {ObjectKind::Table, ObjectKind::View, ObjectKind::Index, ObjectKind::Trigger}) {
       const QString found = ResolveName(engine, each, positional.at(1));
       if (found.isEmpty()) continue;
       kinds << KindWord(each);
@@ -149,9 +152,11 @@ int RunShow(const QStringList& args) {
   grid.ResetRecordGrid();
   grid.DeleteAllColumns();
   status.SetText(QStringLiteral("Records:"));
-  DispatchObject(engine, stop, name, kind, nullptr, &grid, &edit, &status, nullptr, nullptr);
+  SilentProgressBar bar;  // the terminal shows no bar
+  SilentControl stopButton;  // Ctrl+C stops
+  DispatchObject(engine, stop, {kind, name}, DisplayPane{grid, edit, status, bar, stopButton});
   // A virtual table has no records of its own: its statement is shown.
-  if (kind == kKindTable && ObjectSql(engine, kind, name).isEmpty()) {
+  if (kind == ObjectKind::Table && ObjectSql(engine, kind, name).isEmpty()) {
     grid.Finish();
     if (grid.ItemCount() > 0) status.SetText(RecordsCountText(grid.ItemCount()));
     PrintErrorLine(status.Text());

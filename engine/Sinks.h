@@ -3,8 +3,8 @@
 // statement edit.
 //
 // The graphical program implements them with widgets, the command-line tool
-// with the terminal, tests with recorders. Every pointer to one of them may be
-// null: the save passes none of the display ones. The engine's own walks know
+// with the terminal, tests with recorders; a caller without one of the
+// controls passes the silent stand-in below. The engine's own walks know
 // none of them.
 #pragma once
 
@@ -70,6 +70,30 @@ class IRecordGrid : public IControl {
   virtual void AddGridColumn(int index, const QString& caption) = 0;
   // Column 0 starts a new row; any other column fills the last row.
   virtual void AddGridCell(int column, const QString& text) = 0;
+};
+
+// Stand-ins that show nothing, for a caller that has no such control.
+class SilentControl : public IControl {
+ public:
+  void SetVisible(bool) override {}
+};
+class SilentStatusText : public IStatusText {
+ public:
+  void SetVisible(bool) override {}
+  void SetText(const QString&) override {}
+};
+class SilentProgressBar : public IProgressBar {
+ public:
+  void SetVisible(bool) override {}
+  void SetRange(int, int) override {}
+  void SetPos(int) override {}
+  void SetBarColor(std::uint32_t) override {}
+};
+class SilentStatementEdit : public IStatementEdit {
+ public:
+  void SetVisible(bool) override {}
+  void SetText(const QString&) override {}
+  void SetFocus() override {}
 };
 
 }  // namespace velmora

@@ -80,39 +80,35 @@ QString CsvFileName(const QString& table) {
   return name + QStringLiteral(".csv");
 }
 
-CCsvWriter::CCsvWriter(CSQLiteRecovery& engine, IProgress& progress, const TableLayout& layout,
-                       QFile& out, IProgressBar* progressBar)
-    : CTableReader(engine, progress, true),
+CsvSink::CsvSink(CSQLiteRecovery& engine, IProgress& progress, const TableLayout& layout,
+                 QFile& out, IProgressBar& progressBar)
+    : m_engine(engine),
+      m_progress(progress),
       m_layout(layout),
       m_out(out),
-      m_pBar(progressBar),
+      m_bar(progressBar),
       m_nEncoding(engine.geometry().textEncoding) {}
 
-bool CCsvWriter::Step(const WalkStep& step) {
-  if (m_pBar != nullptr) {
-    // As a table display: the children of the root page, or its cells when
-    // the root is a leaf.
-    if ((step.kind == WalkStep::Kind::InteriorBegin || step.kind == WalkStep::Kind::LeafBegin) &&
-        step.depth == 0) {
-      m_pBar->SetRange(0, 100);
-      m_pBar->SetPos(0);
-    } else if ((step.kind == WalkStep::Kind::InteriorChild ||
-                step.kind == WalkStep::Kind::LeafCell) &&
-               step.depth == 0) {
-      m_pBar->SetPos(
-          static_cast<int>((step.index + 1) * 100 / std::max<std::int64_t>(step.count, 1)));
-      m_pBar->SetBarColor(0x0000FF);
-    }
+void CsvSink::Walked(const WalkStep& step) {
+  // As a table display: the children of the root page, or its cells when
+  // the root is a leaf.
+  if ((step.kind == WalkStep::Kind::InteriorBegin || step.kind == WalkStep::Kind::LeafBegin) &&
+      step.depth == 0) {
+    m_bar.SetRange(0, 100);
+    m_bar.SetPos(0);
+  } else if ((step.kind == WalkStep::Kind::InteriorChild || step.kind == WalkStep::Kind::LeafCell) &&
+             step.depth == 0) {
+    m_bar.SetPos(static_cast<int>((step.index + 1) * 100 / std::max<std::int64_t>(step.count, 1)));
+    m_bar.SetBarColor(0x0000FF);
   }
-  return CTableReader::Step(step);
 }
 
-void CCsvWriter::Write(const QByteArray& bytes) {
+void CsvSink::Write(const QByteArray& bytes) {
   if (m_bWriteFailed || bytes.isEmpty()) return;
   if (m_out.write(bytes) != bytes.size()) m_bWriteFailed = true;
 }
 
-bool CCsvWriter::WriteHeader() {
+bool CsvSink::WriteHeader() {
   m_line.clear();
   for (int c = 0; c < m_layout.ColumnCount(); ++c) {
     if (c > 0) m_line.append(',');
@@ -123,12 +119,7 @@ bool CCsvWriter::WriteHeader() {
   return !m_bWriteFailed;
 }
 
-bool CCsvWriter::OnRecord(const RecordView& record, const QString&) {
-  if (record.values.empty()) return !m_progress.Poll();
-  if (record.Size() > m_layout.ColumnCount()) {
-    ++m_nSkipped;
-    return !m_progress.Poll();
-  }
+bool CsvSink::Take(const RecordView& record, RowOrigin) {
   m_line.clear();
   for (int c = 0; c < m_layout.ColumnCount(); ++c) {
     if (c > 0) m_line.append(',');
@@ -144,7 +135,7 @@ bool CCsvWriter::OnRecord(const RecordView& record, const QString&) {
   return !m_progress.Poll();
 }
 
-void CCsvWriter::WriteValue(const RecordView& record, const ValueView& value) {
+void CsvSink::WriteValue(const RecordView& record, const ValueView& value) {
   if (!value.complete) ++m_nCut;
   switch (value.storage) {
     case StorageClass::Null:
@@ -181,7 +172,7 @@ void CCsvWriter::WriteValue(const RecordView& record, const ValueView& value) {
   }
 }
 
-void CCsvWriter::WriteLongText(const QString& path) {
+void CsvSink::WriteLongText(const QString& path) {
   // Two passes over the file: whether the text needs quotes, then the text.
   // Only one piece is held at a time.
   bool quote = false;
@@ -203,7 +194,7 @@ void CCsvWriter::WriteLongText(const QString& path) {
   if (quote) m_line.append('"');
 }
 
-void CCsvWriter::WriteLongBlob(const QString& path) {
+void CsvSink::WriteLongBlob(const QString& path) {
   QFile in(path);
   if (!in.open(QIODevice::ReadOnly)) {
     ++m_nCut;
@@ -219,7 +210,7 @@ void CCsvWriter::WriteLongBlob(const QString& path) {
 }
 
 CsvOutcome ExportTableCsv(CSQLiteRecovery& engine, IProgress& progress, const QString& table,
-                          const QString& path, bool overwrite, IProgressBar* progressBar) {
+                          const QString& path, bool overwrite, IProgressBar& progressBar) {
   CsvOutcome outcome;
   const QString source = engine.FilePath();
   if (!source.isEmpty()) {
@@ -230,9 +221,9 @@ CsvOutcome ExportTableCsv(CSQLiteRecovery& engine, IProgress& progress, const QS
       }
     }
   }
-  const SchemaObject* object = engine.Catalog().FindTable(table);
   TableLayout layout;
-  if (object == nullptr || !ReadColumnInfo(engine.WorkingDb(), table, &layout)) {
+  if (!engine.TableNames().contains(table) ||
+      !ReadTableLayout(engine.WorkingDb(), table, &layout)) {
     outcome.error = QStringLiteral("the table \"%1\" is not known").arg(table);
     return outcome;
   }
@@ -248,18 +239,17 @@ CsvOutcome ExportTableCsv(CSQLiteRecovery& engine, IProgress& progress, const QS
   outcome.written = true;
   bool complete = true;
   {
-    CCsvWriter writer(engine, progress, layout, out, progressBar);
-    if (writer.WriteHeader() && object->rootPage > 0) {
-      const WalkReport report = engine.WalkPage(object->rootPage, writer, writer);
-      complete = report.complete;
-      outcome.stopped = report.stopped && !writer.WriteFailed();
-    } else {
-      complete = object->rootPage > 0;
+    CsvSink sink(engine, progress, layout, out, progressBar);
+    if (sink.WriteHeader()) {
+      const TableRead read = ReadTable(engine, layout, sink, progress);
+      complete = read.complete;
+      outcome.stopped = read.stopped && !sink.WriteFailed();
+      outcome.recordsSkipped = read.recordsSkipped;
+      outcome.rowsPutBack = read.rowsPutBack;
     }
-    outcome.rows = writer.Rows();
-    outcome.valuesCut = writer.ValuesCut();
-    outcome.recordsSkipped = writer.RecordsSkipped();
-    if (writer.WriteFailed())
+    outcome.rows = sink.Rows();
+    outcome.valuesCut = sink.ValuesCut();
+    if (sink.WriteFailed())
       outcome.error = QStringLiteral("writing %1 failed: %2").arg(path, out.errorString());
   }
   // Every write, the last buffer and the close are checked: a full disk (or

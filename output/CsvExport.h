@@ -1,5 +1,6 @@
 // A recovered table as a CSV file (RFC 4180): a line of column names, then
-// one line per record as the table walk finds it, lines ending in CR LF,
+// one line per row as a table read gives it (output/TableReader.h: the rows
+// of its own tree and those put back into it, as the save takes them), lines ending in CR LF,
 // UTF-8 throughout. Values are exact: integers and reals as SQLite prints
 // them (reals with "%!.15g"), texts whole, blobs as upper-case hexadecimal,
 // NULL as an empty field. A field holding a comma, a double quote, a CR or a
@@ -39,31 +40,29 @@ struct CsvOutcome {
   std::int64_t valuesCut =
       0;  // values that damage cut short (written as far as they could be read)
   std::int64_t recordsSkipped = 0;  // records with more values than the table has columns
+  std::int64_t rowsPutBack = 0;     // of `rows`, those from orphan pages put back into the table
   bool incomplete = false;          // pages or cells of the table could not be used
   QString error;                    // why the file could not be written; empty on success
 };
 
-// Reads the cells of one table walk and writes each record as a CSV line to
-// an open file, formatting straight from the record view (long values are
-// streamed from their temporary files). Drives the progress bar (may be
-// null) as a table display does.
-class CCsvWriter : public CTableReader {
+// Writes each row of a table read as a CSV line to an open file, formatting
+// straight from the record view (long values are streamed from their
+// temporary files). Moves the progress bar as a table display does.
+class CsvSink : public ITableSink {
  public:
-  CCsvWriter(CSQLiteRecovery& engine, IProgress& progress, const TableLayout& layout, QFile& out,
-             IProgressBar* progressBar = nullptr);
+  CsvSink(CSQLiteRecovery& engine, IProgress& progress, const TableLayout& layout, QFile& out,
+          IProgressBar& progressBar);
 
-  bool Step(const WalkStep& step) override;
+  DecodeMode Decoding() const override { return DecodeMode::Save; }
+  bool Take(const RecordView& row, RowOrigin origin) override;
+  void Walked(const WalkStep& step) override;
 
   // Writes the line of column names; false on a write error.
   bool WriteHeader();
 
   std::int64_t Rows() const { return m_nRows; }
   std::int64_t ValuesCut() const { return m_nCut; }
-  std::int64_t RecordsSkipped() const { return m_nSkipped; }
   bool WriteFailed() const { return m_bWriteFailed; }
-
- protected:
-  bool OnRecord(const RecordView& record, const QString& recordStatus) override;
 
  private:
   void WriteValue(const RecordView& record, const ValueView& value);
@@ -71,12 +70,14 @@ class CCsvWriter : public CTableReader {
   void WriteLongBlob(const QString& path);
   void Write(const QByteArray& bytes);
 
+  CSQLiteRecovery& m_engine;
+  IProgress& m_progress;
   const TableLayout& m_layout;
   QFile& m_out;
-  IProgressBar* const m_pBar;
+  IProgressBar& m_bar;
   const std::uint32_t m_nEncoding;
   QByteArray m_line;  // the line being built, reused
-  std::int64_t m_nRows = 0, m_nCut = 0, m_nSkipped = 0;
+  std::int64_t m_nRows = 0, m_nCut = 0;
   bool m_bWriteFailed = false;
 };
 
@@ -84,9 +85,10 @@ class CCsvWriter : public CTableReader {
 // file is created new; an existing file is never replaced unless
 // `overwrite`, and never when it is the damaged file or one of its
 // companions (-wal, -journal, -shm). `progress` stops the export; the rows
-// written so far stay in the file.
+// written so far stay in the file. Any table the
+// session lists is exported, the internal ones (sqlite_sequence, the
+// statistics) and the lost-and-found table included.
 CsvOutcome ExportTableCsv(CSQLiteRecovery& engine, IProgress& progress, const QString& table,
-                          const QString& path, bool overwrite,
-                          IProgressBar* progressBar = nullptr);
+                          const QString& path, bool overwrite, IProgressBar& progressBar);
 
 }  // namespace velmora

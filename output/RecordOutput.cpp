@@ -24,16 +24,11 @@ namespace {
 
 // Long values up to this size are read from their temporary file into one
 // buffer; longer blobs of rowid tables are written into the row in pieces
-// when the record allows it (see CRecordWriter::MarkStreams).
+// when the record allows it (see TableSaver::MarkStreams).
 constexpr std::int64_t kInMemoryLimit = 8 * 1024 * 1024;
-// Long values of this size and more get a temporary file of their own, which
-// goes as soon as the record has been handed on; smaller ones reuse a few
-// files from record to record.
+// Long values of this size and more have a temporary file of their own (see
+// CTableReader::PathFor), which is not needed once the value has been read.
 constexpr std::int64_t kOwnFileLength = 1024 * 1024;
-// Smaller long values are held in the record view while a record holds no
-// more than this in all: a temporary file per value costs system calls (and
-// file system work) worth far more than the bytes.
-constexpr std::int64_t kHeldPerRecord = 4 * 1024 * 1024;
 constexpr std::int64_t kStreamPiece = 1024 * 1024;
 // Records without long values in temporary files go into the recovered
 // database several per INSERT: one statement per row costs the library a
@@ -75,156 +70,20 @@ std::int64_t ReadSome(int fd, std::int64_t offset, char* out, std::int64_t count
 
 }  // namespace
 
-void TableLayout::Derive() {
-  recordToColumn.clear();
-  rowidAlias = -1;
-  rowidName.clear();
-  const int count = ColumnCount();
-  if (withoutRowid) {
-    std::vector<std::pair<int, int>> keys;  // (key position, column)
-    for (int c = 0; c < count; ++c) {
-      const int pk = columns[size_t(c)].primaryKey.toInt();
-      if (pk > 0) keys.emplace_back(pk, c);
-    }
-    std::stable_sort(keys.begin(), keys.end());
-    for (const auto& key : keys) recordToColumn.push_back(key.second);
-    for (int c = 0; c < count; ++c) {
-      if (columns[size_t(c)].primaryKey.toInt() <= 0) recordToColumn.push_back(c);
-    }
-    return;
-  }
-  int keyColumns = 0;
-  for (int c = 0; c < count; ++c) {
-    recordToColumn.push_back(c);
-    if (columns[size_t(c)].primaryKey.toInt() > 0) {
-      ++keyColumns;
-      if (columns[size_t(c)].declaredType.compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) ==
-          0)
-        rowidAlias = c;
-    }
-  }
-  if (keyColumns != 1 || primaryKeyIndexed) rowidAlias = -1;
-  if (rowidAlias >= 0) return;
-  for (const char* candidate : {"rowid", "_rowid_", "oid"}) {
-    bool taken = false;
-    for (const SQLiteColumnInfo& column : columns) {
-      if (column.name.compare(QLatin1String(candidate), Qt::CaseInsensitive) == 0) taken = true;
-    }
-    if (!taken) {
-      rowidName = QLatin1String(candidate);
-      return;
-    }
-  }
-}
-
 QString FormatRecordStatus(IRecordGrid* grid) {
   const int n = grid != nullptr ? grid->ItemCount() : 0;
   if (n == 50 && grid != nullptr) grid->Redraw();
   return QStringLiteral(" Records: %1").arg(n);
 }
 
-CTableReader::CTableReader(CSQLiteRecovery& engine, IProgress& progress, bool save,
-                           IRecordGrid* grid, IStatusText* statusText, IProgressBar* progressBar)
+TableSaver::TableSaver(CSQLiteRecovery& engine, IProgress& progress, const TableLayout& layout,
+                       sqlite3* db)
     : m_engine(engine),
       m_progress(progress),
-      m_bSave(save),
-      m_pGrid(save ? nullptr : grid),
-      m_pStatusText(statusText),
-      m_pProgressBar(save ? nullptr : progressBar) {
-  if (m_bSave) {
-    EmptyTempFolder();  // whatever an earlier walk left
-    m_strTempFolder = GetTempFolderPath();
-    m_strDiskTempFolder = GetDiskTempFolderPath();
-  }
-}
-
-CTableReader::~CTableReader() {
-  for (const QString& path : m_lstTempFiles) QFile::remove(path);
-  RemoveOwnTempFiles();
-}
-
-void CTableReader::RemoveOwnTempFiles() {
-  if (m_lstBigTempFiles.isEmpty()) return;
-  for (const QString& path : m_lstBigTempFiles) QFile::remove(path);
-  m_lstBigTempFiles.clear();
-}
-
-QString CTableReader::PathFor(std::int64_t length) {
-  if (length < kOwnFileLength && m_nHeldInRecord + length <= kHeldPerRecord) {
-    m_nHeldInRecord += length;
-    return QString();  // held in memory
-  }
-  const QString folder = GetTempFolderPathFor(length);
-  if (!folder.isEmpty() &&
-      (length >= kOwnFileLength || (folder != m_strTempFolder && folder == m_strDiskTempFolder))) {
-    // A large value, or one too big for the memory folder: a file of its own,
-    // removed once the record has been handed on (a value of hundreds of
-    // megabytes must not stay in a memory file system until the table ends).
-    const QString path = folder + MakeGuidName();
-    m_lstBigTempFiles << path;
-    return path;
-  }
-  if (m_nNextTempFile < m_lstTempFiles.size()) return m_lstTempFiles.at(m_nNextTempFile++);
-  if (m_strTempFolder.isEmpty()) return QString();
-  const QString path = m_strTempFolder + MakeGuidName();
-  m_lstTempFiles << path;
-  ++m_nNextTempFile;
-  return path;
-}
-
-bool CTableReader::Step(const WalkStep& step) {
-  if (m_pGrid != nullptr && m_pProgressBar != nullptr) {
-    // The bar follows the children of each interior page, and the cells of
-    // the root page when the root is a leaf.
-    switch (step.kind) {
-      case WalkStep::Kind::InteriorBegin:
-        m_pProgressBar->SetRange(0, 100);
-        m_pProgressBar->SetPos(0);
-        break;
-      case WalkStep::Kind::LeafBegin:
-        if (step.depth == 0) {
-          m_pProgressBar->SetRange(0, 100);
-          m_pProgressBar->SetPos(0);
-        }
-        break;
-      case WalkStep::Kind::InteriorChild:
-      case WalkStep::Kind::LeafCell:
-        if (step.kind == WalkStep::Kind::InteriorChild || step.depth == 0) {
-          m_pProgressBar->SetPos(
-              static_cast<int>((step.index + 1) * 100 / std::max<std::int64_t>(step.count, 1)));
-          m_pProgressBar->SetBarColor(0x0000FF);
-        }
-        break;
-      case WalkStep::Kind::Poll:
-        break;
-    }
-  }
-  // Polled at every step: before each cell and again after it, so a stop
-  // is seen between any two records.
-  return m_progress.Step(step);
-}
-
-CellUse CTableReader::VisitCell(const CellRef& cell) {
-  QString recordStatus;
-  if (m_pGrid != nullptr) recordStatus = velmora::FormatRecordStatus(m_pGrid);
-  // The previous record has been handed on: its files may be written again.
-  m_nNextTempFile = 0;
-  m_nHeldInRecord = 0;
-  const bool fits =
-      m_engine.DecodeCell(cell, m_bSave ? DecodeMode::Save : DecodeMode::Display, this, m_view);
-  CellUse use = CellUse::Skipped;
-  if (fits) use = OnRecord(m_view, recordStatus) ? CellUse::Used : CellUse::Stop;
-  // The files of the large values of this record go now, not at the next one.
-  RemoveOwnTempFiles();
-  return use;
-}
-
-CRecordWriter::CRecordWriter(CSQLiteRecovery& engine, IProgress& progress,
-                             const TableLayout& layout, sqlite3* db, IRecordGrid* grid,
-                             IStatusText* statusText, IProgressBar* progressBar)
-    : CTableReader(engine, progress, db != nullptr, grid, statusText, progressBar),
       m_layout(layout),
-      m_db(db) {
+      m_db(db),
+      m_strTempFolder(GetTempFolderPath()),
+      m_strDiskTempFolder(GetDiskTempFolderPath()) {
   switch (engine.geometry().textEncoding) {
     case 2:
       m_nTextEncoding = SQLITE_UTF16LE;
@@ -236,40 +95,29 @@ CRecordWriter::CRecordWriter(CSQLiteRecovery& engine, IProgress& progress,
       m_nTextEncoding = SQLITE_UTF8;
       break;
   }
-  if (m_db != nullptr) ReportWritten();
+  ReportWritten();
 }
 
-CRecordWriter::~CRecordWriter() { Flush(); }
+TableSaver::~TableSaver() { Flush(); }
 
-void CRecordWriter::NoteError(const QString& error) {
+void TableSaver::NoteError(const QString& error) {
   if (m_strFirstError.isEmpty()) m_strFirstError = error;
 }
 
-bool CRecordWriter::OnRecord(const RecordView& record, const QString& recordStatus) {
+bool TableSaver::Take(const RecordView& record, RowOrigin origin) {
   if (record.values.empty()) return true;
-  if (record.Size() > m_layout.ColumnCount()) {
-    // Not a record of this table as the working database describes it.
-    ++m_nSkipped;
-    if (!m_progress.Poll()) return true;
-    Flush();
-    return false;
-  }
-  if (m_db != nullptr) {
-    if (m_nTransaction < 0) m_nTransaction = sqlite3_get_autocommit(m_db) == 0 ? 1 : 0;
-    SaveRecord(record);
-    // Nothing written since the transaction began is left: no use going on.
-    if (!m_strLostError.isEmpty()) return false;
-    // The record has been handed on whole; a stop takes effect after it, with
-    // every record held back inserted.
-    if (!m_progress.Poll()) return true;
-    Flush();
-    return false;
-  }
-  if (m_pGrid == nullptr) return true;  // neither saving nor showing
-  return ShowRecord(record, recordStatus);
+  if (m_nTransaction < 0) m_nTransaction = sqlite3_get_autocommit(m_db) == 0 ? 1 : 0;
+  SaveRecord(record, origin);
+  // Nothing written since the transaction began is left: no use going on.
+  if (!m_strLostError.isEmpty()) return false;
+  // The record has been handed on whole; a stop takes effect after it, with
+  // every record held back inserted.
+  if (!m_progress.Poll()) return true;
+  Flush();
+  return false;
 }
 
-CRecordWriter::Insert* CRecordWriter::InsertFor(int valueCount) {
+TableSaver::Insert* TableSaver::InsertFor(int valueCount) {
   if (valueCount < 0) return nullptr;
   if (static_cast<std::size_t>(valueCount) >= m_inserts.size()) {
     m_inserts.resize(static_cast<std::size_t>(valueCount) + 1);
@@ -284,17 +132,17 @@ CRecordWriter::Insert* CRecordWriter::InsertFor(int valueCount) {
   for (int k = 0; k < valueCount; ++k) {
     const int column = m_layout.recordToColumn[size_t(k)];
     present[size_t(column)] = true;
-    if (m_layout.hidden[size_t(column)] != 0) continue;  // a stored generated column
+    if (m_layout.columns[size_t(column)].generated) continue;  // a stored generated column
     names << QuoteIdentifier(m_layout.columns[size_t(column)].name);
     insert.params.push_back({Source::Value, k, column});
   }
   for (int column = 0; column < m_layout.ColumnCount(); ++column) {
-    if (present[size_t(column)] || m_layout.hidden[size_t(column)] != 0) continue;
-    const SQLiteColumnInfo& info = m_layout.columns[size_t(column)];
+    if (present[size_t(column)] || m_layout.columns[size_t(column)].generated) continue;
+    const TableColumn& info = m_layout.columns[size_t(column)];
     if (column == m_layout.rowidAlias) {
       names << QuoteIdentifier(info.name);
       insert.params.push_back({Source::Rowid, -1, column});
-    } else if (info.notNull == QLatin1String("1") && info.defaultValue.isEmpty()) {
+    } else if (info.notNull && info.defaultValue.isEmpty()) {
       // Left out it would fail the NOT NULL constraint and lose the record.
       names << QuoteIdentifier(info.name);
       insert.params.push_back({Source::EmptyText, -1, column});
@@ -325,7 +173,7 @@ CRecordWriter::Insert* CRecordWriter::InsertFor(int valueCount) {
   return &insert;
 }
 
-bool CRecordWriter::BatchAllowed() {
+bool TableSaver::BatchAllowed() {
   if (m_nBatchAllowed >= 0) return m_nBatchAllowed == 1;
   m_nBatchAllowed = 0;
   const QByteArray name = m_layout.name.toUtf8();
@@ -354,7 +202,7 @@ bool CRecordWriter::BatchAllowed() {
   return m_nBatchAllowed == 1;
 }
 
-CRecordWriter::Batch* CRecordWriter::BatchFor(int valueCount, const Insert& insert) {
+TableSaver::Batch* TableSaver::BatchFor(int valueCount, const Insert& insert) {
   if (valueCount < 0 || static_cast<std::size_t>(valueCount) >= m_inserts.size()) return nullptr;
   if (static_cast<std::size_t>(valueCount) >= m_batches.size())
     m_batches.resize(static_cast<std::size_t>(valueCount) + 1);
@@ -392,7 +240,7 @@ CRecordWriter::Batch* CRecordWriter::BatchFor(int valueCount, const Insert& inse
   return &batch;
 }
 
-void CRecordWriter::Flush() {
+void TableSaver::Flush() {
   if (m_nPending == 0) return;
   const int count = m_nPending;
   const int size = m_nPendingSize;
@@ -414,6 +262,8 @@ void CRecordWriter::Flush() {
     sqlite3_reset(batch->stmt);
     if (rc == SQLITE_DONE) {
       m_nWritten += count;
+      for (int row = 0; row < count; ++row)
+        if (m_pendingOrigin[size_t(row)] == RowOrigin::PutBack) ++m_nWrittenPutBack;
       ReportWritten();
       if (m_rowids.known) {
         m_rowids = plan;
@@ -433,20 +283,21 @@ void CRecordWriter::Flush() {
     if (TransactionLost()) return;
   }
   for (int row = 0; row < count && m_strLostError.isEmpty(); ++row)
-    InsertOne(m_pending[size_t(row)]);
+    InsertOne(m_pending[size_t(row)], m_pendingOrigin[size_t(row)]);
 }
 
-bool CRecordWriter::TransactionLost() {
+bool TableSaver::TransactionLost() {
   if (!m_strLostError.isEmpty()) return true;
   if (m_nTransaction != 1 || sqlite3_get_autocommit(m_db) == 0) return false;
   m_strLostError = QString::fromUtf8(sqlite3_errmsg(m_db));
   if (m_strLostError.isEmpty()) m_strLostError = QStringLiteral("the transaction was rolled back");
   m_nWritten = 0;
+  m_nWrittenPutBack = 0;
   ReportWritten();
   return true;
 }
 
-void CRecordWriter::MarkStreams(const RecordView& record) {
+void TableSaver::MarkStreams(const RecordView& record) {
   const int count = m_layout.ColumnCount();
   m_stream.assign(size_t(record.Size()), false);
   if (m_layout.withoutRowid) return;  // incremental blob I/O needs a rowid
@@ -460,14 +311,14 @@ void CRecordWriter::MarkStreams(const RecordView& record) {
   bool bytesAfter = false;
   for (int column = count - 1; column >= 0 && !bytesAfter; --column) {
     if (column == m_layout.rowidAlias) continue;
-    if (m_layout.hidden[size_t(column)] != 0) {
+    if (m_layout.columns[size_t(column)].generated) {
       bytesAfter = true;  // computed by the library
       continue;
     }
     if (column >= record.Size()) {
       // Not in the record: its default, the empty text, or NULL.
-      const SQLiteColumnInfo& info = m_layout.columns[size_t(column)];
-      const bool emptyText = info.notNull == QLatin1String("1") && info.defaultValue.isEmpty();
+      const TableColumn& info = m_layout.columns[size_t(column)];
+      const bool emptyText = info.notNull && info.defaultValue.isEmpty();
       bytesAfter = !emptyText && !info.defaultValue.isEmpty() &&
                    info.defaultValue.compare(QLatin1String("NULL"), Qt::CaseInsensitive) != 0;
       continue;
@@ -486,7 +337,7 @@ void CRecordWriter::MarkStreams(const RecordView& record) {
   }
 }
 
-bool CRecordWriter::BindValue(sqlite3_stmt* stmt, int index, const RecordView& record,
+bool TableSaver::BindValue(sqlite3_stmt* stmt, int index, const RecordView& record,
                               const ValueView& value, int column, bool stream) {
   switch (value.storage) {
     case StorageClass::Null:
@@ -533,7 +384,7 @@ bool CRecordWriter::BindValue(sqlite3_stmt* stmt, int index, const RecordView& r
     ::close(fd);
     // A file of its own is not needed any more: it goes now rather than after
     // the insert, so the value is not held in a memory file system meanwhile.
-    if (m_lstBigTempFiles.contains(path)) QFile::remove(path);
+    if (value.length >= kOwnFileLength) QFile::remove(path);
     bytes.truncate(static_cast<qsizetype>(got));
     m_keep.push_back(std::move(bytes));
     data = m_keep.back().constData();
@@ -550,7 +401,7 @@ bool CRecordWriter::BindValue(sqlite3_stmt* stmt, int index, const RecordView& r
          SQLITE_OK;
 }
 
-bool CRecordWriter::SaveRecord(const RecordView& record) {
+bool TableSaver::SaveRecord(const RecordView& record, RowOrigin origin) {
   for (const ValueView& value : record.values)
     if (!value.complete) ++m_nCut;
   if (record.tempFiles.empty() &&
@@ -559,7 +410,11 @@ bool CRecordWriter::SaveRecord(const RecordView& record) {
     const Batch* batch = insert != nullptr ? BatchFor(record.Size(), *insert) : nullptr;
     if (batch != nullptr) {
       if (m_nPending > 0 && m_nPendingSize != record.Size()) Flush();
-      if (static_cast<std::size_t>(m_nPending) >= m_pending.size()) m_pending.emplace_back();
+      if (static_cast<std::size_t>(m_nPending) >= m_pending.size()) {
+        m_pending.emplace_back();
+        m_pendingOrigin.push_back(origin);
+      }
+      m_pendingOrigin[size_t(m_nPending)] = origin;
       RecordView& slot = m_pending[size_t(m_nPending)];
       slot.values = record.values;  // the slots keep their capacity
       slot.bytes = record.bytes;
@@ -576,10 +431,10 @@ bool CRecordWriter::SaveRecord(const RecordView& record) {
   }
   // Records are inserted in the order they were handed on.
   Flush();
-  return InsertOne(record);
+  return InsertOne(record, origin);
 }
 
-void CRecordWriter::BindParams(sqlite3_stmt* stmt, const Insert& insert, const RecordView& record,
+void TableSaver::BindParams(sqlite3_stmt* stmt, const Insert& insert, const RecordView& record,
                                int base, bool longValues, RowidPlan* plan) {
   // What the row's rowid parameter received: the record's rowid, NULL (the
   // library gives the next rowid), or a stored value of the INTEGER PRIMARY
@@ -637,7 +492,7 @@ void CRecordWriter::BindParams(sqlite3_stmt* stmt, const Insert& insert, const R
   }
 }
 
-bool CRecordWriter::RowidPlan::Next(std::int64_t* next) const {
+bool TableSaver::RowidPlan::Next(std::int64_t* next) const {
   if (empty) {
     *next = 1;
     return true;
@@ -647,18 +502,16 @@ bool CRecordWriter::RowidPlan::Next(std::int64_t* next) const {
   return true;
 }
 
-void CRecordWriter::RowidPlan::Took(std::int64_t rowid) {
+void TableSaver::RowidPlan::Took(std::int64_t rowid) {
   largest = empty ? rowid : std::max(largest, rowid);
   empty = false;
   last = rowid;
 }
 
-bool CRecordWriter::NextRowidKnown() {
+bool TableSaver::NextRowidKnown() {
   if (m_bRowidsRead) return m_rowids.known;
   m_bRowidsRead = true;
-  const bool autoincrement =
-      std::any_of(m_layout.columns.begin(), m_layout.columns.end(),
-                  [](const SQLiteColumnInfo& c) { return c.autoIncrement == QLatin1String("1"); });
+  const bool autoincrement = m_layout.autoIncrement;
   if (m_db == nullptr || autoincrement || m_layout.withoutRowid || !BatchAllowed()) return false;
   QString rowid;
   if (m_layout.rowidAlias >= 0)
@@ -681,11 +534,11 @@ bool CRecordWriter::NextRowidKnown() {
   return m_rowids.known;
 }
 
-void CRecordWriter::NoteInsertedRowid() {
+void TableSaver::NoteInsertedRowid() {
   if (m_rowids.known) m_rowids.Took(sqlite3_last_insert_rowid(m_db));
 }
 
-bool CRecordWriter::InsertOne(const RecordView& record) {
+bool TableSaver::InsertOne(const RecordView& record, RowOrigin origin) {
   Insert* insert = InsertFor(record.Size());
   if (insert == nullptr) {
     ++m_nRejected;
@@ -736,6 +589,7 @@ bool CRecordWriter::InsertOne(const RecordView& record) {
   }
   if (rc == SQLITE_DONE) {
     ++m_nWritten;
+    if (origin == RowOrigin::PutBack) ++m_nWrittenPutBack;
     ReportWritten();
     NoteInsertedRowid();
   } else if (!TransactionLost()) {
@@ -744,7 +598,42 @@ bool CRecordWriter::InsertOne(const RecordView& record) {
   return ok;
 }
 
-bool CRecordWriter::ShowRecord(const RecordView& record, const QString& recordStatus) {
+GridSink::GridSink(CSQLiteRecovery& engine, IProgress& progress, const TableLayout& layout,
+                   IRecordGrid& grid, IStatusText& statusText, IProgressBar& progressBar)
+    : m_engine(engine),
+      m_progress(progress),
+      m_layout(layout),
+      m_grid(grid),
+      m_status(statusText),
+      m_bar(progressBar) {}
+
+void GridSink::Walked(const WalkStep& step) {
+  // The bar follows the children of each interior page, and the cells of
+  // the root page when the root is a leaf.
+  switch (step.kind) {
+    case WalkStep::Kind::InteriorBegin:
+      m_bar.SetRange(0, 100);
+      m_bar.SetPos(0);
+      break;
+    case WalkStep::Kind::LeafBegin:
+      if (step.depth == 0) {
+        m_bar.SetRange(0, 100);
+        m_bar.SetPos(0);
+      }
+      break;
+    case WalkStep::Kind::InteriorChild:
+    case WalkStep::Kind::LeafCell:
+      if (step.kind == WalkStep::Kind::InteriorChild || step.depth == 0) {
+        m_bar.SetPos(static_cast<int>((step.index + 1) * 100 / std::max<std::int64_t>(step.count, 1)));
+        m_bar.SetBarColor(0x0000FF);
+      }
+      break;
+    case WalkStep::Kind::Poll: break;
+  }
+}
+
+bool GridSink::Take(const RecordView& record, RowOrigin) {
+  const QString recordStatus = FormatRecordStatus(&m_grid);
   // The values in declared column order; a column the record lacks stays empty.
   const int count = m_layout.ColumnCount();
   const std::uint32_t encoding = m_engine.geometry().textEncoding;
@@ -752,7 +641,7 @@ bool CRecordWriter::ShowRecord(const RecordView& record, const QString& recordSt
   for (QString& text : m_texts) text.clear();
   m_present.assign(size_t(count), false);
   m_keys.assign(size_t(count), CellSortKey{});
-  for (int k = 0; k < record.Size(); ++k) {
+  for (int k = 0; k < record.Size() && k < static_cast<int>(m_layout.recordToColumn.size()); ++k) {
     const int column = m_layout.recordToColumn[size_t(k)];
     const ValueView& value = record.values[size_t(k)];
     m_present[size_t(column)] = true;
@@ -787,8 +676,8 @@ bool CRecordWriter::ShowRecord(const RecordView& record, const QString& recordSt
   for (int column = 0; column < count; ++column) {
     if (!m_present[size_t(column)] && column != 0) continue;
     if (m_progress.Poll()) return false;
-    m_pGrid->AddGridValue(column, m_texts[size_t(column)], m_keys[size_t(column)]);
-    if (column == 0 && m_pStatusText != nullptr) m_pStatusText->SetText(recordStatus);
+    m_grid.AddGridValue(column, m_texts[size_t(column)], m_keys[size_t(column)]);
+    if (column == 0) m_status.SetText(recordStatus);
   }
   ++m_nShown;
   return true;

@@ -14,23 +14,6 @@
 namespace velmora {
 namespace {
 
-// Counts the records of a table walk as the grid would show them.
-class RowCounter : public CTableReader {
- public:
-  RowCounter(CSQLiteRecovery& engine, IProgress& progress, const TableLayout& layout)
-      : CTableReader(engine, progress, false), m_layout(layout) {}
-  std::int64_t rows = 0;
-
- protected:
-  bool OnRecord(const RecordView& record, const QString&) override {
-    if (!record.values.empty() && record.Size() <= m_layout.ColumnCount()) ++rows;
-    return !m_progress.Poll();
-  }
-
- private:
-  const TableLayout& m_layout;
-};
-
 // Walks an index tree only for the page map: its cells are not decoded.
 class PageOnlyVisitor : public ICellVisitor {
  public:
@@ -116,7 +99,7 @@ const TableSummary* RecoverySummary::Table(const QString& name) const {
 }
 
 bool WalkTableTrees(CSQLiteRecovery& engine, IProgress& progress, IProgressBar* progressBar) {
-  const QStringList tables = CategoryNames(engine, kKindTable);
+  const QStringList tables = CategoryNames(engine, ObjectKind::Table);
   if (progressBar != nullptr) {
     progressBar->SetRange(0, 100);
     progressBar->SetPos(0);
@@ -144,7 +127,7 @@ RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgress& progress,
   summary.encoding = g.textEncoding;
   summary.pageCount = g.pageCount;
 
-  const QStringList tables = CategoryNames(engine, kKindTable);
+  const QStringList tables = CategoryNames(engine, ObjectKind::Table);
   std::vector<std::int64_t> indexRoots;
   for (const SchemaObject* index : engine.Catalog().OfKind(SchemaKind::Index))
     if (index->rootPage > 0) indexRoots.push_back(index->rootPage);
@@ -166,37 +149,34 @@ RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgress& progress,
   for (const QString& name : tables) {
     TableSummary table = OpenedTableSummary(engine, name);
     const SchemaObject* object = engine.Catalog().FindTable(name);
+    const bool lost = object != nullptr && object->origin == SchemaOrigin::LostAndFound;
     TableLayout layout;
-    if (!summary.stopped && table.rootPage > 0 &&
-        ReadColumnInfo(engine.WorkingDb(), name, &layout)) {
-      RowCounter counter(engine, progress, layout);
-      WalkReport report;
-      try {
-        report = engine.WalkPage(table.rootPage, counter, counter);
-      } catch (const std::exception&) {
-        report.complete = false;
+    if (!summary.stopped && (table.rootPage > 0 || table.recoveredTree || lost) &&
+        ReadTableLayout(engine.WorkingDb(), name, &layout)) {
+      // The rows as the save, the export and the grid take them: one table
+      // read.
+      RowCounter counter;
+      const TableRead read = ReadTable(engine, layout, counter, progress);
+      if (table.recoveredTree) {
+        // Its rows are on orphan pages; it has no tree of its own.
+        table.rowsFromOrphans = counter.tree;
+      } else {
+        table.rows = counter.tree;
+        table.rowsFromOrphans = counter.putBack;
+        table.pagesLost = read.tree.pagesUnusable;
+        table.cellsSkipped = read.tree.cellsSkipped;
+        table.treeDamaged = !read.tree.stopped && !read.tree.complete && !lost;
+        summary.pagesUnusable += read.tree.pagesUnusable;
       }
-      table.rows = counter.rows;
-      table.pagesLost = report.pagesUnusable;
-      table.cellsSkipped = report.cellsSkipped;
-      table.treeDamaged = !report.stopped && !report.complete;
-      summary.pagesUnusable += report.pagesUnusable;
-      if (report.stopped) {
+      if (read.stopped) {
         summary.stopped = true;
       } else {
         table.counted = true;
       }
     }
     if (table.recoveredTree) {
-      // Its rows are on orphan pages; it has no tree of its own.
-      table.counted = true;
       ++summary.tablesRecovered;
       summary.rowsRecovered += table.rowsFromOrphans;
-    }
-    if (object != nullptr && object->origin == SchemaOrigin::LostAndFound) {
-      // The rows that fit no table: the orphan pass counted them.
-      table.rows = engine.Orphans().lostRows;
-      table.counted = true;
     }
     summary.tables.push_back(table);
     advance();

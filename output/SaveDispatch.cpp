@@ -8,37 +8,31 @@
 namespace velmora {
 namespace {
 
-bool SchemaKindOf(int kind, SchemaKind* out) {
+bool SchemaKindOf(ObjectKind kind, SchemaKind* out) {
   switch (kind) {
-    case kKindTable:
+    case ObjectKind::Table:
       *out = SchemaKind::Table;
       return true;
-    case kKindView:
+    case ObjectKind::View:
       *out = SchemaKind::View;
       return true;
-    case kKindIndex:
+    case ObjectKind::Index:
       *out = SchemaKind::Index;
       return true;
-    case kKindTrigger:
+    case ObjectKind::Trigger:
       *out = SchemaKind::Trigger;
       return true;
-    default:
-      return false;
   }
+  return false;
 }
 
-ObjectOutcome GetObjectSql(CSQLiteRecovery& engine, int kind, const QString& name,
-                           RecoveredDatabase* target, IStatementEdit* statementEdit) {
+// Runs the statement of a view, index or trigger in the recovered database.
+ObjectOutcome SaveObjectSql(CSQLiteRecovery& engine, ObjectKind kind, const QString& name,
+                            RecoveredDatabase& target) {
   ObjectOutcome outcome;
-  if (target == nullptr) {
-    if (statementEdit != nullptr) {
-      statementEdit->SetText(ObjectSqlForDisplay(engine, kind, name));
-      statementEdit->SetFocus();
-    }
-    return outcome;
-  }
   const QString sql = ObjectSql(engine, kind, name);
-  if (target->Db() == nullptr) {
+  sqlite3* db = target.Db();
+  if (db == nullptr) {
     outcome.error = QStringLiteral("the recovered database is not open");
   } else if (sql.isEmpty()) {
     outcome.error = QStringLiteral("its statement was not found");
@@ -46,9 +40,8 @@ ObjectOutcome GetObjectSql(CSQLiteRecovery& engine, int kind, const QString& nam
     SchemaKind schemaKind = SchemaKind::Table;
     SchemaKindOf(kind, &schemaKind);
     outcome.written =
-        ExecCreateStatement(*target, schemaKind, name, sql, &outcome.error, &outcome.stopped);
-    sqlite3* db = target->Db();
-    if (outcome.written && kind == kKindIndex &&
+        ExecCreateStatement(target, schemaKind, name, sql, &outcome.error, &outcome.stopped);
+    if (outcome.written && kind == ObjectKind::Index &&
         IndexesNeedingReindex(db, StandInCollations(db), StandInFunctions(db)).contains(name)) {
       outcome.note =
           QStringLiteral(
@@ -62,8 +55,8 @@ ObjectOutcome GetObjectSql(CSQLiteRecovery& engine, int kind, const QString& nam
 
 }  // namespace
 
-QString ObjectSql(const CSQLiteRecovery& engine, int kind, const QString& name) {
-  if (kind == kKindTable) {
+QString ObjectSql(const CSQLiteRecovery& engine, ObjectKind kind, const QString& name) {
+  if (kind == ObjectKind::Table) {
     const SchemaObject* table = engine.Catalog().FindTable(name);
     return table != nullptr && table->virtualTable ? table->sql : QString();
   }
@@ -73,14 +66,14 @@ QString ObjectSql(const CSQLiteRecovery& engine, int kind, const QString& name) 
   return object != nullptr ? object->sql : QString();
 }
 
-QString ObjectSqlForDisplay(const CSQLiteRecovery& engine, int kind, const QString& name) {
+QString ObjectSqlForDisplay(const CSQLiteRecovery& engine, ObjectKind kind, const QString& name) {
   QString sql = ObjectSql(engine, kind, name);
   sql.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
   return sql;
 }
 
-QStringList CategoryNames(const CSQLiteRecovery& engine, int kind) {
-  if (kind == kKindTable) return engine.TableNames();
+QStringList CategoryNames(const CSQLiteRecovery& engine, ObjectKind kind) {
+  if (kind == ObjectKind::Table) return engine.TableNames();
   SchemaKind schemaKind;
   QStringList names;
   if (!SchemaKindOf(kind, &schemaKind)) return names;
@@ -88,12 +81,12 @@ QStringList CategoryNames(const CSQLiteRecovery& engine, int kind) {
   return names;
 }
 
-QString ObjectTreeText(int kind, const QString& name) {
-  return kind == kKindTable ? TableTreeText(name) : name;
+QString ObjectTreeText(ObjectKind kind, const QString& name) {
+  return kind == ObjectKind::Table ? TableTreeText(name) : name;
 }
 
-QString ObjectTreeNote(const CSQLiteRecovery& engine, int kind, const QString& name) {
-  if (kind != kKindTable) return QString();
+QString ObjectTreeNote(const CSQLiteRecovery& engine, ObjectKind kind, const QString& name) {
+  if (kind != ObjectKind::Table) return QString();
   const SchemaObject* table = engine.Catalog().FindTable(name);
   if (table == nullptr) return QString();
   if (table->virtualTable)
@@ -108,10 +101,8 @@ QString ObjectTreeNote(const CSQLiteRecovery& engine, int kind, const QString& n
 std::vector<PlannedObject> MakeSavePlan(const QStringList& tables, const QStringList& views,
                                         const QStringList& triggers, const QStringList& indexes) {
   std::vector<PlannedObject> plan;
-  const std::pair<const QStringList*, int> groups[] = {{&tables, kKindTable},
-                                                       {&views, kKindView},
-                                                       {&triggers, kKindTrigger},
-                                                       {&indexes, kKindIndex}};
+  const std::pair<const QStringList*, ObjectKind> groups[] = {
+      {&tables, ObjectKind::Table}, {&views, ObjectKind::View}, {&triggers, ObjectKind::Trigger}, {&indexes, ObjectKind::Index}};
   for (const auto& [names, kind] : groups) {
     for (const QString& name : *names) {
       bool twice = false;
@@ -125,43 +116,45 @@ std::vector<PlannedObject> MakeSavePlan(const QStringList& tables, const QString
 QString RecordCountText(std::int64_t count) { return QStringLiteral("  Record : %1").arg(count); }
 QString RecordsCountText(std::int64_t count) { return QStringLiteral("  Records : %1").arg(count); }
 
-ObjectOutcome DispatchObject(CSQLiteRecovery& engine, IProgress& progress, const QString& name,
-                             int kind, RecoveredDatabase* target, IRecordGrid* grid,
-                             IStatementEdit* statementEdit, IStatusText* statusText,
-                             IProgressBar* progressBar, IControl* stopButton) {
+ObjectOutcome DispatchObject(CSQLiteRecovery& engine, IProgress& progress, const ObjectRef& object,
+                             RecoveredDatabase& target) {
   if (progress.Poll()) {
     ObjectOutcome outcome;
     outcome.stopped = true;
     outcome.error = QStringLiteral("the save was stopped before it");
     return outcome;
   }
-  const RecoveredDatabase::ProgressScope stopReplays(target, progress);
-  const bool saveMode = target != nullptr;
-  if (saveMode) {
-    grid = nullptr;
-    statementEdit = nullptr;
+  if (object.kind == ObjectKind::Table) return SaveTable(engine, progress, object.name, target);
+  const RecoveredDatabase::ProgressScope stopReplays(&target, progress);
+  return SaveObjectSql(engine, object.kind, object.name, target);
+}
+
+ObjectOutcome DispatchObject(CSQLiteRecovery& engine, IProgress& progress, const ObjectRef& object,
+                             const DisplayPane& pane) {
+  if (progress.Poll()) {
+    ObjectOutcome outcome;
+    outcome.stopped = true;
+    return outcome;
   }
-  const SchemaObject* table = kind == kKindTable ? engine.Catalog().FindTable(name) : nullptr;
-  // A virtual table has no records of its own: the display shows its
-  // statement; the save recreates it (TableExtraction).
-  if (kind == kKindTable && (saveMode || table == nullptr || !table->virtualTable)) {
-    if (!saveMode) {
-      EmptyTempFolder();
-      if (grid != nullptr) grid->SetVisible(true);
-      if (statementEdit != nullptr) statementEdit->SetVisible(false);
-      if (statusText != nullptr) statusText->SetVisible(true);
-      if (progressBar != nullptr) progressBar->SetVisible(true);
-      if (stopButton != nullptr) stopButton->SetVisible(true);
-    }
-    return ExtractTable(engine, progress, name, target, grid, statusText, progressBar);
+  const SchemaObject* table =
+      object.kind == ObjectKind::Table ? engine.Catalog().FindTable(object.name) : nullptr;
+  // A virtual table has no records of its own: the display shows its statement.
+  if (object.kind == ObjectKind::Table && (table == nullptr || !table->virtualTable)) {
+    EmptyTempFolder();
+    pane.grid.SetVisible(true);
+    pane.statement.SetVisible(false);
+    pane.status.SetVisible(true);
+    pane.bar.SetVisible(true);
+    pane.stopButton.SetVisible(true);
+    return ShowTable(engine, progress, object.name, pane.grid, pane.status, pane.bar);
   }
-  if (!saveMode) {
-    if (grid != nullptr) grid->SetVisible(false);
-    if (statementEdit != nullptr) statementEdit->SetVisible(true);
-    if (statusText != nullptr) statusText->SetVisible(false);
-    if (progressBar != nullptr) progressBar->SetVisible(false);
-  }
-  return GetObjectSql(engine, kind, name, target, statementEdit);
+  pane.grid.SetVisible(false);
+  pane.statement.SetVisible(true);
+  pane.status.SetVisible(false);
+  pane.bar.SetVisible(false);
+  pane.statement.SetText(ObjectSqlForDisplay(engine, object.kind, object.name));
+  pane.statement.SetFocus();
+  return ObjectOutcome();
 }
 
 }  // namespace velmora

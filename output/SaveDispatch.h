@@ -16,8 +16,8 @@ struct sqlite3;
 
 namespace velmora {
 
-// Kind code of a database object, decided from its category in the tree.
-enum ObjectKind : int { kKindTable = 8, kKindView = 9, kKindIndex = 10, kKindTrigger = 11 };
+// The kind of a database object, decided from its category in the tree.
+enum class ObjectKind { Table = 8, View = 9, Index = 10, Trigger = 11 };
 
 // What became of one object handed to DispatchObject in save mode.
 struct ObjectOutcome {
@@ -36,38 +36,51 @@ struct ObjectOutcome {
   bool recoveredTree = false;
 };
 
-// Displays (`target` null) or saves (into `target`) the object `name` of kind
-// `kind`. For a table, `name` is its real name as TableNames() holds it; for
-// the other kinds it is the name field of its schema row. Display mode talks
-// to the grid, edit and status controls (any may be null).
-ObjectOutcome DispatchObject(CSQLiteRecovery& engine, IProgress& progress, const QString& name,
-                             int kind,
-                             RecoveredDatabase* target, IRecordGrid* grid,
-                             IStatementEdit* statementEdit, IStatusText* statusText,
-                             IProgressBar* progressBar, IControl* stopButton);
+// One object of the tree: its kind and its name (for a table its real name
+// as TableNames() holds it; for the other kinds the name field of its
+// schema row).
+struct ObjectRef {
+  ObjectKind kind = ObjectKind::Table;
+  QString name;
+};
+
+// The right pane and the status bar, where a display goes.
+struct DisplayPane {
+  IRecordGrid& grid;
+  IStatementEdit& statement;
+  IStatusText& status;
+  IProgressBar& bar;
+  IControl& stopButton;
+};
+
+// Writes `object` into the recovered database `target`.
+// `progress` is told of the work and asked whether to stop.
+ObjectOutcome DispatchObject(CSQLiteRecovery& engine, IProgress& progress, const ObjectRef& object,
+                             RecoveredDatabase& target);
+// Shows `object` in `pane`: a table's rows in the grid, any other object's
+// statement in the statement edit (a virtual table's too).
+ObjectOutcome DispatchObject(CSQLiteRecovery& engine, IProgress& progress, const ObjectRef& object,
+                             const DisplayPane& pane);
 
 // The statement of the view, index, trigger or virtual table `name` exactly
 // as stored; empty when there is none (and for an ordinary table).
-QString ObjectSql(const CSQLiteRecovery& engine, int kind, const QString& name);
+QString ObjectSql(const CSQLiteRecovery& engine, ObjectKind kind, const QString& name);
 // The same with line feeds turned into CR LF, as the statement pane shows it.
-QString ObjectSqlForDisplay(const CSQLiteRecovery& engine, int kind, const QString& name);
+QString ObjectSqlForDisplay(const CSQLiteRecovery& engine, ObjectKind kind, const QString& name);
 
 // The real names of the objects of one tree category, in tree order: table
 // names as the working database holds them; for the other kinds the name
 // field of each schema row.
-QStringList CategoryNames(const CSQLiteRecovery& engine, int kind);
+QStringList CategoryNames(const CSQLiteRecovery& engine, ObjectKind kind);
 // The text the tree and the tool show for an object.
-QString ObjectTreeText(int kind, const QString& name);
+QString ObjectTreeText(ObjectKind kind, const QString& name);
 // What marks an object in the tree (its tooltip) and in the tool's list:
 // "virtual table (module M)" or "statement rebuilt: ..." for a table; empty
 // for an object with nothing to mark.
-QString ObjectTreeNote(const CSQLiteRecovery& engine, int kind, const QString& name);
+QString ObjectTreeNote(const CSQLiteRecovery& engine, ObjectKind kind, const QString& name);
 
 // One object of a save, in the order the save writes them.
-struct PlannedObject {
-  int kind = 0;
-  QString name;
-};
+using PlannedObject = ObjectRef;
 // The save order: tables first, so that their records exist before any view,
 // trigger or index is created (triggers do not fire during the inserts and
 // indexes are built once); then views, triggers, indexes. Each object once.

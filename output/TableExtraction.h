@@ -14,12 +14,6 @@ struct sqlite3;
 
 namespace velmora {
 
-// Fills `layout` with the columns that the working database `workDb` reports
-// for the table `tableName` (its real name, bound, never pasted). Virtual
-// generated columns are not stored in records and are left out. False when
-// the table is unknown there or has no columns.
-bool ReadColumnInfo(sqlite3* workDb, const QString& tableName, TableLayout* layout);
-
 // Runs `sql`, read from the damaged file, on the recovered database when it
 // is exactly one statement beginning with CREATE, confined: it may create
 // only the object of kind `kind` named `name` (case-insensitive) in the main
@@ -30,13 +24,17 @@ bool ReadColumnInfo(sqlite3* workDb, const QString& tableName, TableLayout* layo
 bool ExecCreateStatement(RecoveredDatabase& target, SchemaKind kind, const QString& name,
                          const QString& sql, QString* error, bool* stopped = nullptr);
 
-// Shows (`target` null: into `grid`, which may be null) or saves (into
-// `target`) the table `name`; the records inserted and what went wrong are in
-// the result.
-// `progress` paints the work and asks it to stop.
-ObjectOutcome ExtractTable(CSQLiteRecovery& engine, IProgress& progress, const QString& name,
-                           RecoveredDatabase* target, IRecordGrid* grid, IStatusText* statusText,
-                           IProgressBar* progressBar);
+// Saves the table `name` (real name) into `target`: creates it, then
+// inserts every row a table read gives (output/TableReader.h). The records
+// inserted and what went wrong are in the result. `progress` is told of the
+// work and asked whether to stop.
+ObjectOutcome SaveTable(CSQLiteRecovery& engine, IProgress& progress, const QString& name,
+                        RecoveredDatabase& target);
+
+// Shows the table `name` (real name) in `grid`: its columns, then every row
+// a table read gives, the record-count text and the bar kept as it goes.
+ObjectOutcome ShowTable(CSQLiteRecovery& engine, IProgress& progress, const QString& name,
+                        IRecordGrid& grid, IStatusText& statusText, IProgressBar& progressBar);
 
 // Rows of one table as a save would take them: from its own tree, put back
 // from orphan pages, and (the lost-and-found table) kept there.
@@ -46,9 +44,10 @@ struct TableRowCounts {
   std::int64_t lost = 0;
   bool stopped = false;
 };
-// Counts the rows of table `name` (real name): its own tree is walked and
-// its records counted; the other two come from the orphan pass. A table made
-// from orphan trees (no schema row) counts the rows of its pages as `own`.
+// Counts the rows of table `name` (real name) by a table read, as the save
+// takes them: `own` from its tree (for a table made from orphan trees, its
+// pages), `putBack` from the pages put back into it; the lost-and-found
+// table's rows are `lost`.
 TableRowCounts CountTableRows(CSQLiteRecovery& engine, IProgress& progress, const QString& name);
 
 }  // namespace velmora

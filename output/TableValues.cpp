@@ -15,26 +15,8 @@ namespace {
 
 constexpr std::int64_t kCopyPiece = 1024 * 1024;
 
-// Temporary files for the long values of the one record decoded in save
-// mode; removed with the object.
-class FetchFiles : public ILongValueFiles {
- public:
-  ~FetchFiles() override {
-    for (const QString& path : m_paths) QFile::remove(path);
-  }
-  QString PathFor(std::int64_t length) override {
-    const QString folder = GetTempFolderPathFor(length);
-    if (folder.isEmpty()) return QString();
-    m_paths << folder + MakeGuidName();
-    return m_paths.last();
-  }
-
- private:
-  QStringList m_paths;
-};
-
-// Walks to grid row `row` and copies out what FetchValue returns.
-class ValueFinder : public ICellVisitor {
+// Reads to grid row `row` and copies out what FetchValue returns.
+class ValueFinder : public ITableSink {
  public:
   ValueFinder(CSQLiteRecovery& engine, IProgress& progress, const TableLayout& layout,
               std::int64_t row, int column, std::int64_t headLimit, const QString& saveTo,
@@ -48,31 +30,31 @@ class ValueFinder : public ICellVisitor {
         m_saveTo(saveTo),
         m_out(out) {}
 
-  CellUse VisitCell(const CellRef& cell) override {
-    // The record that would be row `row` is decoded whole; the ones before it
-    // only as far as counting them needs.
-    const bool candidate = m_shown == m_row;
-    FetchFiles files;
-    m_engine.DecodeCell(cell, candidate ? DecodeMode::Save : DecodeMode::Display, &files, m_view);
-    if (!IsTableRow(cell, m_view, m_layout)) return CellUse::Skipped;
-    if (!candidate) {
+  // The row that is row `row` is decoded whole; the ones before it only as
+  // far as counting them needs.
+  DecodeMode Decoding() const override {
+    return m_shown == m_row ? DecodeMode::Save : DecodeMode::Display;
+  }
+
+  bool Take(const RecordView& row, RowOrigin) override {
+    if (m_shown != m_row) {
       ++m_shown;
-      return m_progress.Poll() ? CellUse::Stop : CellUse::Used;
+      return !m_progress.Poll();
     }
-    Take();
+    Copy(row);
     found = true;
-    return CellUse::Stop;  // nothing after it is needed
+    return false;  // nothing after it is needed
   }
 
   bool found = false;
 
  private:
-  void Take() {
+  void Copy(const RecordView& view) {
     ValueView rowid;
-    const ValueView* value = ColumnValue(m_layout, m_view, m_column, &rowid);
+    const ValueView* value = ColumnValue(m_layout, view, m_column, &rowid);
     m_out.result = FetchedValue::Result::Found;
-    m_out.hasRowid = m_view.hasRowid;
-    m_out.rowid = m_view.rowid;
+    m_out.hasRowid = view.hasRowid;
+    m_out.rowid = view.rowid;
     if (value == nullptr) {
       if (!m_saveTo.isEmpty()) m_out.saved = WriteAll(QByteArray(), QString());
       return;
@@ -90,11 +72,11 @@ class ValueFinder : public ICellVisitor {
       }
       return;
     }
-    const QString* temp = m_view.TempFile(*value);
+    const QString* temp = view.TempFile(*value);
     if (temp == nullptr) {
       m_out.length = value->held;
-      m_out.head = m_view.Bytes(*value).left(static_cast<qsizetype>(m_headLimit));
-      if (!m_saveTo.isEmpty()) m_out.saved = WriteAll(m_view.Bytes(*value), QString());
+      m_out.head = view.Bytes(*value).left(static_cast<qsizetype>(m_headLimit));
+      if (!m_saveTo.isEmpty()) m_out.saved = WriteAll(view.Bytes(*value), QString());
       return;
     }
     QFile in(*temp);
@@ -145,24 +127,10 @@ class ValueFinder : public ICellVisitor {
   const std::int64_t m_headLimit;
   const QString m_saveTo;
   FetchedValue& m_out;
-  RecordView m_view;
   std::int64_t m_shown = 0;
 };
 
 }  // namespace
-
-bool IsTableRow(const CellRef& cell, const RecordView& view, const TableLayout& layout) {
-  if (!format::RecordFitsCell(view.localPayload, cell.space, cell.pageSize)) return false;
-  return !view.values.empty() && view.Size() <= layout.ColumnCount();
-}
-
-bool HasRealAffinity(const QString& declaredType) {
-  const QString type = declaredType.toUpper();
-  for (const char* other : {"INT", "CHAR", "CLOB", "TEXT", "BLOB"})
-    if (type.contains(QLatin1String(other))) return false;
-  return type.contains(QLatin1String("REAL")) || type.contains(QLatin1String("FLOA")) ||
-         type.contains(QLatin1String("DOUB"));
-}
 
 const ValueView* ColumnValue(const TableLayout& layout, const RecordView& view, int column,
                              ValueView* scratch) {
@@ -177,7 +145,7 @@ const ValueView* ColumnValue(const TableLayout& layout, const RecordView& view, 
       return scratch;
     }
     if (value.storage == StorageClass::Integer && column < layout.ColumnCount() &&
-        HasRealAffinity(layout.columns[size_t(column)].declaredType)) {
+        layout.columns[size_t(column)].affinity == ColumnAffinity::Real) {
       *scratch = value;
       scratch->storage = StorageClass::Real;
       scratch->serialType = 7;
@@ -212,16 +180,15 @@ FetchedValue FetchValue(CSQLiteRecovery& engine, IProgress& progress, const QStr
                         std::int64_t row, int column, std::int64_t headLimit,
                         const QString& saveTo) {
   FetchedValue out;
-  const SchemaObject* object = engine.Catalog().FindTable(table);
   TableLayout layout;
-  if (object == nullptr || object->rootPage <= 0 ||
-      !ReadColumnInfo(engine.WorkingDb(), table, &layout)) {
+  if (!engine.TableNames().contains(table) ||
+      !ReadTableLayout(engine.WorkingDb(), table, &layout)) {
     out.result = FetchedValue::Result::NoSuchTable;
     return out;
   }
   if (row < 0 || column < 0 || column >= layout.ColumnCount()) return out;
   ValueFinder finder(engine, progress, layout, row, column, headLimit, saveTo, out);
-  engine.WalkPage(object->rootPage, finder, progress);
+  ReadTable(engine, layout, finder, progress);
   if (!finder.found) {
     out = FetchedValue();
     out.result =

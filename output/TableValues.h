@@ -2,10 +2,8 @@
 // viewer of the window takes one cell of the grid whole, without the grid's
 // stores holding it.
 //
-// The grid's row index is the record's position in the table walk, counting
-// only the records the grid shows (cells that fit their page, records with at
-// least one value and no more values than the table has columns). A fetch
-// walks the table the same way and stops at that record.
+// The grid's row index is the row's position in the table read
+// (output/TableReader.h), which a fetch repeats up to that row.
 #pragma once
 
 #include <QByteArray>
@@ -13,20 +11,10 @@
 #include <cstdint>
 
 #include "engine/SQLiteRecovery.h"
-#include "output/RecordOutput.h"
+#include "engine/TableLayout.h"
+#include "output/TableReader.h"
 
 namespace velmora {
-
-// Whether a decoded cell becomes a row of the grid (and of a CSV export):
-// its payload fits the space its page leaves it, it holds at least one value
-// and no more values than `layout` has columns.
-bool IsTableRow(const CellRef& cell, const RecordView& view, const TableLayout& layout);
-
-// Whether a column of declared type `declaredType` has REAL affinity (the
-// type names no INT, CHAR, CLOB, TEXT or BLOB, and names REAL, FLOA or DOUB).
-// SQLite stores a real of such a column that has no fractional part as an
-// integer and reads it back as a real.
-bool HasRealAffinity(const QString& declaredType);
 
 // The value of declared column `column` in `view` as SQLite reads it: the
 // record position that holds it, or null when the record is too short to
@@ -66,10 +54,10 @@ struct FetchedValue {
   std::int64_t rowid = 0;
 };
 
-// Walks the table `table` (real name) of `engine` to its grid row `row`
-// (0-based) and reads declared column `column` of it whole. Records before it
-// are decoded in display mode (long values skipped); the record itself in
-// save mode, its long values through temporary files that are removed before
+// Reads the table `table` (real name) of `engine` to its grid row `row`
+// (0-based) and reads declared column `column` of it whole. Rows before it
+// are decoded in display mode (long values skipped); the row itself in save
+// mode, its long values through temporary files that are removed before
 // returning, so memory stays within `headLimit` bytes plus a page whatever
 // the value's size. When `saveTo` is given, the value's exact bytes (a text in
 // the database's encoding; a number as SQLite prints it; NULL as no bytes)

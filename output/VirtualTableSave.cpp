@@ -118,20 +118,15 @@ std::int64_t FillShadowTable(CSQLiteRecovery& engine, IProgress& progress, sqlit
                              bool* whole, QString* lost) {
   *whole = false;
   TableLayout layout;
-  if (!ReadColumnInfo(engine.WorkingDb(), shadow.name, &layout)) {
+  if (!ReadTableLayout(engine.WorkingDb(), shadow.name, &layout)) {
     problems << QStringLiteral("the columns of %1 are not known").arg(shadow.name);
     return 0;
   }
   // The module writes first rows of its own (a version, an empty index);
   // the file's rows take their place.
   ExecSql(db, (QStringLiteral("DELETE FROM ") + QuoteIdentifier(shadow.name)).toUtf8());
-  CRecordWriter writer(engine, progress, layout, db);
-  bool complete = true;
-  try {
-    complete = engine.WalkPage(shadow.rootPage, writer, writer).complete;
-  } catch (const std::exception&) {
-    complete = false;
-  }
+  TableSaver writer(engine, progress, layout, db);
+  const bool complete = ReadTable(engine, layout, writer, progress).complete;
   if (!complete || writer.ValuesCut() > 0) *incomplete = true;
   *whole = complete && writer.ValuesCut() == 0 && writer.RecordsRejected() == 0;
   *lost = writer.TransactionLostError();

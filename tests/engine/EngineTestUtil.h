@@ -50,7 +50,8 @@ class RecordRecorder : public velmora::CTableReader {
  public:
   RecordRecorder(velmora::CSQLiteRecovery& engine, bool save,
                  velmora::IProgress& progress = velmora::NoProgress())
-      : velmora::CTableReader(engine, progress, save) {}
+      : velmora::CTableReader(engine, progress,
+                              save ? velmora::DecodeMode::Save : velmora::DecodeMode::Display) {}
   struct Record {
     bool hasRowid = false;
     std::int64_t rowid = 0;
@@ -73,9 +74,9 @@ class RecordRecorder : public velmora::CTableReader {
   }
 
  protected:
-  bool OnRecord(const velmora::RecordView& view, const QString&) override {
+  bool OnRecord(const velmora::RecordView& view) override {
     records.push_back(
-        {view.hasRowid, view.rowid, velmora::MakeItems(view, m_engine.geometry().textEncoding, !m_bSave)});
+        {view.hasRowid, view.rowid, velmora::MakeItems(view, m_engine.geometry().textEncoding, m_mode != velmora::DecodeMode::Save)});
     return stopAfter < 0 || static_cast<int>(records.size()) < stopAfter;
   }
 

@@ -581,11 +581,10 @@ void CompanionsTest::savedSettings() {
     QString error;
     QVERIFY2(target.Open(engine, outDir, QStringLiteral("saved.db"), &error), qPrintable(error));
     const auto plan =
-        MakeSavePlan(CategoryNames(engine, kKindTable), CategoryNames(engine, kKindView),
-                     CategoryNames(engine, kKindTrigger), CategoryNames(engine, kKindIndex));
+        MakeSavePlan(CategoryNames(engine, ObjectKind::Table), CategoryNames(engine, ObjectKind::View),
+                     CategoryNames(engine, ObjectKind::Trigger), CategoryNames(engine, ObjectKind::Index));
     for (const PlannedObject& object : plan) {
-      const ObjectOutcome outcome = DispatchObject(engine, NoProgress(), object.name, object.kind, &target,
-                                                   nullptr, nullptr, nullptr, nullptr, nullptr);
+      const ObjectOutcome outcome = DispatchObject(engine, NoProgress(), ObjectRef{object.kind, object.name}, target);
       QVERIFY2(outcome.written && outcome.error.isEmpty(),
                qPrintable(object.name + QStringLiteral(": ") + outcome.error));
     }

@@ -179,9 +179,8 @@ void TestSchemaSearch::recovery() {
     RecoveredDatabase target;
     QString error;
     QVERIFY2(target.Open(engine, out, QStringLiteral("out.db"), &error), qPrintable(error));
-    for (const QString& name : CategoryNames(engine, kKindTable))
-      DispatchObject(engine, NoProgress(), name, kKindTable, &target, nullptr, nullptr, nullptr, nullptr,
-                     nullptr);
+    for (const QString& name : CategoryNames(engine, ObjectKind::Table))
+      DispatchObject(engine, NoProgress(), ObjectRef{ObjectKind::Table, name}, target);
     target.Close();
   }
 

@@ -54,11 +54,10 @@ SaveRun SaveAll(CSQLiteRecovery& engine, const QString& source, const QString& f
   }
   run.path = folder + "/" + fileName;
   const std::vector<PlannedObject> plan =
-      MakeSavePlan(CategoryNames(engine, kKindTable), CategoryNames(engine, kKindView),
-                   CategoryNames(engine, kKindTrigger), CategoryNames(engine, kKindIndex));
+      MakeSavePlan(CategoryNames(engine, ObjectKind::Table), CategoryNames(engine, ObjectKind::View),
+                   CategoryNames(engine, ObjectKind::Trigger), CategoryNames(engine, ObjectKind::Index));
   for (const PlannedObject& object : plan) {
-    const ObjectOutcome outcome = DispatchObject(engine, progress, object.name, object.kind, &target,
-                                                 nullptr, nullptr, nullptr, nullptr, nullptr);
+    const ObjectOutcome outcome = DispatchObject(engine, progress, ObjectRef{object.kind, object.name}, target);
     run.outcomes << outcome;
     if (!outcome.written || !outcome.error.isEmpty() || outcome.stopped)
       run.failures << object.name + ": " + outcome.error;
@@ -800,7 +799,7 @@ class OutputSaveTest : public QObject {
     QVERIFY(f.readAll() == sourceBytes);
     // Nothing is written without an open recovered database.
     const ObjectOutcome outcome =
-        DispatchObject(engine, NoProgress(), "customers", kKindTable, &target, nullptr, nullptr, nullptr, nullptr, nullptr);
+        DispatchObject(engine, NoProgress(), ObjectRef{ObjectKind::Table, "customers"}, target);
     QVERIFY(!outcome.written);
     QVERIFY(!outcome.error.isEmpty());
   }
@@ -873,15 +872,13 @@ class OutputSaveTest : public QObject {
     CSQLiteRecovery engine;
     TableLayout layout;
     layout.name = "t";
-    SQLiteColumnInfo column;
+    TableColumn column;
     column.name = "b";
     column.declaredType = "BLOB";
-    column.notNull = column.primaryKey = column.autoIncrement = "0";
     layout.columns.push_back(column);
-    layout.hidden.push_back(0);
     layout.Derive();
     {
-      CRecordWriter writer(engine, NoProgress(), layout, db);
+      TableSaver writer(engine, NoProgress(), layout, db);
       for (const QString& path : {secret.fileName(), GetTempFolderPath() + "../secret"}) {
         RecordView record;
         ValueView value;
@@ -939,7 +936,7 @@ class OutputSaveTest : public QObject {
     StatementEditRecorder edit;
     ControlRecorder stop;
     const ObjectOutcome outcome =
-        DispatchObject(engine, NoProgress(), table, kKindTable, nullptr, &grid, &edit, &status, &bar, &stop);
+        DispatchObject(engine, NoProgress(), ObjectRef{ObjectKind::Table, table}, DisplayPane{grid, edit, status, bar, stop});
     QVERIFY(!outcome.stopped);
     QCOMPARE(grid.captions, captions);
     QVERIFY(!grid.rows.isEmpty());
@@ -972,7 +969,9 @@ class OutputSaveTest : public QObject {
     GridRecorder grid;
     StatusTextRecorder status;
     ProgressBarRecorder bar;
-    DispatchObject(engine, NoProgress(), "t", kKindTable, nullptr, &grid, nullptr, &status, &bar, nullptr);
+    SilentStatementEdit edit;
+    SilentControl stop;
+    DispatchObject(engine, NoProgress(), ObjectRef{ObjectKind::Table, "t"}, DisplayPane{grid, edit, status, bar, stop});
     QCOMPARE(grid.rows.size(), 120);
     QCOMPARE(status.texts.size(), 121);
     for (int i = 0; i < 120; ++i) QCOMPARE(status.texts[i + 1], QString(" Records: %1").arg(i));
@@ -1040,7 +1039,11 @@ class OutputSaveTest : public QObject {
     CSQLiteRecovery engine;
     Scan(engine, source);
     StoreBackedGrid grid;
-    DispatchObject(engine, NoProgress(), "tags", kKindTable, nullptr, &grid, nullptr, nullptr, nullptr, nullptr);
+    SilentStatementEdit edit;
+    SilentStatusText status;
+    SilentProgressBar bar;
+    SilentControl stop;
+    DispatchObject(engine, NoProgress(), ObjectRef{ObjectKind::Table, "tags"}, DisplayPane{grid, edit, status, bar, stop});
     const RefTable ref = ReadReferenceTable(source, "tags");
     QCOMPARE(grid.ItemCount(), ref.rows.size());
     QCOMPARE(grid.ColumnCount(), 2);
@@ -1060,10 +1063,11 @@ class OutputSaveTest : public QObject {
     StatusTextRecorder status;
     ProgressBarRecorder bar;
     StatementEditRecorder edit;
+    SilentControl stop;
     for (const auto& [kind, name] :
-         {std::pair{int(kKindView), QString("order_totals")}, std::pair{int(kKindTrigger), QString("orders_stock")},
-          std::pair{int(kKindIndex), QString("idx_orders_customer")}}) {
-      DispatchObject(engine, NoProgress(), name, kind, nullptr, &grid, &edit, &status, &bar, nullptr);
+         {std::pair{int(ObjectKind::View), QString("order_totals")}, std::pair{int(ObjectKind::Trigger), QString("orders_stock")},
+          std::pair{int(ObjectKind::Index), QString("idx_orders_customer")}}) {
+      DispatchObject(engine, NoProgress(), ObjectRef{ObjectKind(kind), name}, DisplayPane{grid, edit, status, bar, stop});
       QVERIFY2(edit.text.startsWith("CREATE "), qPrintable(edit.text));
       QVERIFY(edit.text.contains(name));
       QVERIFY(!edit.text.contains(QRegularExpression("[^\r]\n")));
@@ -1071,7 +1075,7 @@ class OutputSaveTest : public QObject {
       QVERIFY(!grid.visible);
       QVERIFY(edit.focusCalls > 0);
     }
-    DispatchObject(engine, NoProgress(), "no such view", kKindView, nullptr, &grid, &edit, &status, &bar, nullptr);
+    DispatchObject(engine, NoProgress(), ObjectRef{ObjectKind::View, "no such view"}, DisplayPane{grid, edit, status, bar, stop});
     QCOMPARE(edit.text, QString());
   }
 

@@ -365,8 +365,9 @@ class OutputViewTest : public QObject {
     const auto want = ParseCsv(p.readAllStandardOutput());
 
     RecoveryHarness h(path);
+    SilentProgressBar noBar;
     const QString out = folder + "/t.csv";
-    const CsvOutcome outcome = ExportTableCsv(h.engine, NoProgress(), "t", out, false);
+    const CsvOutcome outcome = ExportTableCsv(h.engine, NoProgress(), "t", out, false, noBar);
     QVERIFY2(outcome.error.isEmpty(), qPrintable(outcome.error));
     QCOMPARE(outcome.rows, std::int64_t(10));
     const QByteArray written = ReadAll(out);
@@ -376,10 +377,10 @@ class OutputViewTest : public QObject {
     for (int r = 0; r < got.size(); ++r) QCOMPARE(got.at(r), want.at(r));
 
     // Never over an existing file, never over the damaged file itself.
-    QVERIFY(!ExportTableCsv(h.engine, NoProgress(), "t", out, false).written);
+    QVERIFY(!ExportTableCsv(h.engine, NoProgress(), "t", out, false, noBar).written);
     QCOMPARE(ReadAll(out), written);
-    QVERIFY(!ExportTableCsv(h.engine, NoProgress(), "t", path, true).written);
-    QVERIFY(!ExportTableCsv(h.engine, NoProgress(), "t", path + "-wal", true).written);
+    QVERIFY(!ExportTableCsv(h.engine, NoProgress(), "t", path, true, noBar).written);
+    QVERIFY(!ExportTableCsv(h.engine, NoProgress(), "t", path + "-wal", true, noBar).written);
     QVERIFY(!QFile::exists(path + "-wal"));
   }
 

@@ -38,10 +38,9 @@ SaveRun SaveAll(const QString& source, const QString& folder) {
   }
   run.path = target.Path();
   for (const PlannedObject& object :
-       MakeSavePlan(CategoryNames(engine, kKindTable), CategoryNames(engine, kKindView),
-                    CategoryNames(engine, kKindTrigger), CategoryNames(engine, kKindIndex))) {
-    const ObjectOutcome outcome = DispatchObject(engine, NoProgress(), object.name, object.kind, &target, nullptr,
-                                                 nullptr, nullptr, nullptr, nullptr);
+       MakeSavePlan(CategoryNames(engine, ObjectKind::Table), CategoryNames(engine, ObjectKind::View),
+                    CategoryNames(engine, ObjectKind::Trigger), CategoryNames(engine, ObjectKind::Index))) {
+    const ObjectOutcome outcome = DispatchObject(engine, NoProgress(), ObjectRef{object.kind, object.name}, target);
     run.outcomes.insert(object.name, outcome);
     if (!outcome.written || !outcome.error.isEmpty() || outcome.stopped)
       run.failures << object.name + ": " + outcome.error;
@@ -205,7 +204,7 @@ class SchemaRecoveryTest : public QObject {
       const SchemaObject* table = engine.Catalog().FindTable("people");
       QVERIFY(table != nullptr && table->sqlRebuilt);
       QVERIFY2(table->originalSql.contains("####"), qPrintable(table->originalSql));
-      QVERIFY(ObjectTreeNote(engine, kKindTable, "people").contains("rebuilt"));
+      QVERIFY(ObjectTreeNote(engine, ObjectKind::Table, "people").contains("rebuilt"));
     }
     // The tool says what was done about the damaged statement, not the
     // library's complaint about its text.
@@ -297,8 +296,8 @@ class SchemaRecoveryTest : public QObject {
       engine.ScanDatabase(source);
       engine.BuildWorkingDatabase();
       QVERIFY(engine.TableNames().contains("t"));
-      QVERIFY(ObjectTreeNote(engine, kKindTable, "t").startsWith("virtual table"));
-      QCOMPARE(ObjectSql(engine, kKindTable, "t"), create);
+      QVERIFY(ObjectTreeNote(engine, ObjectKind::Table, "t").startsWith("virtual table"));
+      QCOMPARE(ObjectSql(engine, ObjectKind::Table, "t"), create);
     }
     const SaveRun run = SaveAll(source, folder + "/out");
     QVERIFY2(run.failures.isEmpty(), qPrintable(run.failures.join('\n')));

@@ -9,7 +9,16 @@ namespace velmora::test {
 RecordCollector::RecordCollector(CSQLiteRecovery& engine, IProgress& progress, bool save,
                                  IRecordGrid* grid, IStatusText* statusText,
                                  IProgressBar* progressBar)
-    : CTableReader(engine, progress, save, grid, statusText, progressBar) {}
+    : CTableReader(engine, progress, save ? DecodeMode::Save : DecodeMode::Display),
+      m_pGrid(save ? nullptr : grid),
+      m_pStatusText(statusText) {
+  (void)progressBar;
+}
+
+CellUse RecordCollector::VisitCell(const CellRef& cell) {
+  if (m_pGrid != nullptr) m_recordStatus = FormatRecordStatus(m_pGrid);
+  return CTableReader::VisitCell(cell);
+}
 RecordCollector::~RecordCollector() = default;
 
 QString RecordCollector::PathFor(std::int64_t) {
@@ -19,11 +28,12 @@ QString RecordCollector::PathFor(std::int64_t) {
   return path;
 }
 
-bool RecordCollector::OnRecord(const RecordView& view, const QString& recordStatus) {
+bool RecordCollector::OnRecord(const RecordView& view) {
+  const QString recordStatus = m_recordStatus;
   CollectedRecord record;
   record.hasRowid = view.hasRowid;
   record.rowid = view.rowid;
-  const RecordValues items = MakeItems(view, m_engine.geometry().textEncoding, !m_bSave);
+  const RecordValues items = MakeItems(view, m_engine.geometry().textEncoding, m_mode != DecodeMode::Save);
   for (const ITEM& item : items) {
     DecodedValue value;
     value.item = item;

@@ -37,6 +37,8 @@ class RecordCollector : public CTableReader {
   ~RecordCollector() override;
 
   QString PathFor(std::int64_t length) override;
+  // The record-count text is taken before each cell, as the grid keeps it.
+  CellUse VisitCell(const CellRef& cell) override;
 
   QList<CollectedRecord> records;
   QStringList tempPaths;        // every path handed out
@@ -49,9 +51,12 @@ class RecordCollector : public CTableReader {
   bool refuseTempFiles = false;
 
  protected:
-  bool OnRecord(const RecordView& record, const QString& recordStatus) override;
+  bool OnRecord(const RecordView& record) override;
 
  private:
+  IRecordGrid* m_pGrid;
+  IStatusText* m_pStatusText;
+  QString m_recordStatus;
   QTemporaryDir m_dir;
   int m_nextFile = 0;
 };

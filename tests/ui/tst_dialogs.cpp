@@ -297,16 +297,16 @@ void TestDialogs::report_data() {
   QTest::addColumn<QStringList>("absent");
 
   QTest::newRow("everything written")
-      << false << QList<int>{kKindTable, kKindView, kKindIndex} << QList<int>{0, 0, 0}
+      << false << QList<int>{int(ObjectKind::Table), int(ObjectKind::View), int(ObjectKind::Index)} << QList<int>{0, 0, 0}
       << QStringList{"saving done successfully...", "Recovered database: /out/a.db",
                      "Table \"o0\": 10 records", "View \"o1\"", "Index \"o2\""}
       << QStringList{"Not saved", "stopped"};
   QTest::newRow("one record")
-      << false << QList<int>{kKindTable} << QList<int>{0}
+      << false << QList<int>{int(ObjectKind::Table)} << QList<int>{0}
       << QStringList{"saving done successfully...", "Table \"o0\": 1 record"}
       << QStringList{"1 records"};
   QTest::newRow("stopped during the second of three tables")
-      << true << QList<int>{kKindTable, kKindTable, kKindTable, kKindTrigger}
+      << true << QList<int>{int(ObjectKind::Table), int(ObjectKind::Table), int(ObjectKind::Table), int(ObjectKind::Trigger)}
       << QList<int>{0, 3, 1, 1}
       << QStringList{"The save was stopped: 1 of 4 object(s) were saved completely.",
                      "Recovered database: /out/a.db", "Saved:", "Table \"o0\": 10 records",
@@ -315,18 +315,18 @@ void TestDialogs::report_data() {
                      "Trigger \"o3\": passed over, the save was stopped"}
       << QStringList{"successfully"};
   QTest::newRow("an index failed")
-      << false << QList<int>{kKindTable, kKindIndex} << QList<int>{0, 2}
+      << false << QList<int>{int(ObjectKind::Table), int(ObjectKind::Index)} << QList<int>{0, 2}
       << QStringList{"could not be saved completely", "Index \"o1\": no such table: main.t",
                      "Table \"o0\": 10 records"}
       << QStringList{"successfully", "stopped"};
   QTest::newRow("a table with unreadable pages")
-      << false << QList<int>{kKindTable} << QList<int>{4}
+      << false << QList<int>{int(ObjectKind::Table)} << QList<int>{4}
       << QStringList{"Saving done: every ticked object was written, but 1 table(s)\n"
                      "could not be read completely from the damaged file.",
                      "Table \"o0\": 1 record (part of it could not be read from the damaged file)"}
       << QStringList{"Not saved", "successfully"};
   QTest::newRow("stopped before anything")
-      << true << QList<int>{kKindView} << QList<int>{1}
+      << true << QList<int>{int(ObjectKind::View)} << QList<int>{1}
       << QStringList{"0 of 1 object(s)", "View \"o0\": passed over"} << QStringList{"Saved:"};
 }
 
@@ -342,10 +342,10 @@ void TestDialogs::report() {
   for (int i = 0; i < kinds.size(); ++i) {
     SaveReportEntry e;
     e.name = QStringLiteral("o%1").arg(i);
-    e.kind = kinds[i];
+    e.kind = ObjectKind(kinds[i]);
     const std::int64_t n = kinds.size() == 1 && !stopped ? 1 : 10 + i;
     switch (states[i]) {
-      case 0: e.outcome = Outcome(true, false, e.kind == kKindTable ? n : 0); break;
+      case 0: e.outcome = Outcome(true, false, e.kind == ObjectKind::Table ? n : 0); break;
       case 1: e.outcome = Outcome(false, true, 0); break;
       case 2: e.outcome = Outcome(false, false, 0, QStringLiteral("no such table: main.t")); break;
       case 3: e.outcome = Outcome(true, true, n); break;

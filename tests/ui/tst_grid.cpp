@@ -69,7 +69,8 @@ struct DisplayFixture {
   // `rows` rows named after the object.
   std::function<void(const QString&, int)> body;
   DisplayFixture() {
-    display.SetDispatch([this](const QString& name, int kind) {
+    display.SetDispatch([this](const QString& name, ObjectKind objectKind) {
+      const int kind = int(objectKind);
       calls << Call{name, kind};
       if (body) body(name, kind);
     });
@@ -576,21 +577,21 @@ void TestGrid::statementLineBreaks() {
 void TestGrid::kindFromCategory_data() {
   QTest::addColumn<QString>("category");
   QTest::addColumn<int>("kind");
-  QTest::newRow("Tables") << "Tables" << int(kKindTable);
-  QTest::newRow("Views") << "Views" << int(kKindView);
-  QTest::newRow("Triggers") << "Triggers" << int(kKindTrigger);
-  QTest::newRow("Indexes") << "Indexes" << int(kKindIndex);
-  QTest::newRow("suffix") << "Views(3)" << int(kKindView);
-  QTest::newRow("cut at the last paren only") << "Triggers(a)(b)" << int(kKindTable);
-  QTest::newRow("blank before paren") << "Views (3)" << int(kKindTable);
-  QTest::newRow("case matters") << "views" << int(kKindTable);
-  QTest::newRow("other") << "Something" << int(kKindTable);
+  QTest::newRow("Tables") << "Tables" << int(ObjectKind::Table);
+  QTest::newRow("Views") << "Views" << int(ObjectKind::View);
+  QTest::newRow("Triggers") << "Triggers" << int(ObjectKind::Trigger);
+  QTest::newRow("Indexes") << "Indexes" << int(ObjectKind::Index);
+  QTest::newRow("suffix") << "Views(3)" << int(ObjectKind::View);
+  QTest::newRow("cut at the last paren only") << "Triggers(a)(b)" << int(ObjectKind::Table);
+  QTest::newRow("blank before paren") << "Views (3)" << int(ObjectKind::Table);
+  QTest::newRow("case matters") << "views" << int(ObjectKind::Table);
+  QTest::newRow("other") << "Something" << int(ObjectKind::Table);
 }
 
 void TestGrid::kindFromCategory() {
   QFETCH(QString, category);
   QFETCH(int, kind);
-  QCOMPARE(KindFromCategory(category), kind);
+  QCOMPARE(int(KindFromCategory(category)), kind);
 }
 
 void TestGrid::displayRootOrCategory_data() {
@@ -628,7 +629,7 @@ void TestGrid::displayTable() {
   QCOMPARE(d.display.OnShowRecords(t), 1);
   QCOMPARE(d.calls.size(), 1);
   QCOMPARE(d.calls[0].name, QStringLiteral("my \"table\""));  // the real name
-  QCOMPARE(d.calls[0].kind, int(kKindTable));
+  QCOMPARE(d.calls[0].kind, int(ObjectKind::Table));
   QCOMPARE(d.status.Last(), QStringLiteral("  Records : 7"));
   QCOMPARE(d.status.visibility.last(), true);
   QCOMPARE(d.stopButton.visibility.last(), false);
@@ -659,7 +660,7 @@ void TestGrid::displayView() {
   auto* tr = d.tree.Add(d.tree.triggers, QStringLiteral("tr"));
   auto* ix = d.tree.Add(d.tree.indexes, QStringLiteral("ix"));
   d.body = [&](const QString& name, int kind) {
-    if (kind == kKindTable) d.Fill(name, 2);
+    if (kind == int(ObjectKind::Table)) d.Fill(name, 2);
     else d.pane.StatementEdit()->SetText(QStringLiteral("CREATE ... ") + name);
   };
   d.display.OnShowRecords(t);
@@ -671,9 +672,9 @@ void TestGrid::displayView() {
   d.display.OnShowRecords(tr);
   d.display.OnShowRecords(ix);
   QCOMPARE(d.calls.size(), 4);
-  QCOMPARE(d.calls[1].kind, int(kKindView));
-  QCOMPARE(d.calls[2].kind, int(kKindTrigger));
-  QCOMPARE(d.calls[3].kind, int(kKindIndex));
+  QCOMPARE(d.calls[1].kind, int(ObjectKind::View));
+  QCOMPARE(d.calls[2].kind, int(ObjectKind::Trigger));
+  QCOMPARE(d.calls[3].kind, int(ObjectKind::Index));
   d.display.OnShowRecords(t);
   QCOMPARE(d.pane.StatementEdit()->toPlainText(), QString());  // emptied by the next display
 }

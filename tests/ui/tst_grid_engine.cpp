@@ -102,9 +102,9 @@ struct Pane {
   explicit Pane(Opened& o) {
     display = std::make_unique<CRecordDisplay>(o.progress.stop, &o.tree, &right, &status, &bar,
                                                 &stopButton);
-    display->SetDispatch([this, &o](const QString& name, int kind) {
-      DispatchObject(o.engine, o.progress, name, kind, nullptr, right.Grid(), right.StatementEdit(), &status, &bar,
-                     &stopButton);
+    display->SetDispatch([this, &o](const QString& name, ObjectKind kind) {
+      DispatchObject(o.engine, o.progress, ObjectRef{kind, name},
+                     DisplayPane{*right.Grid(), *right.StatementEdit(), status, bar, stopButton});
     });
   }
   QString Cell(int row, int column) const {
@@ -223,8 +223,8 @@ void TestGridEngine::saveWritesTickedObjects() {
     *path = target.Path();
     return true;
   };
-  ops.dispatch = [&](const QString& name, int kind) {
-    return DispatchObject(o.engine, o.progress, name, kind, &target, nullptr, nullptr, nullptr, nullptr, nullptr);
+  ops.dispatch = [&](const ObjectRef& object) {
+    return DispatchObject(o.engine, o.progress, object, target);
   };
   ops.close = [&] { target.Close(); };
   const auto report = RunSaveCommand(context, ops);
@@ -279,8 +279,8 @@ void TestGridEngine::stopDuringSave() {
     *path = folder + QLatin1Char('/') + name;
     return target.Open(o.engine, folder, name, error);
   };
-  ops.dispatch = [&](const QString& name, int kind) {
-    return DispatchObject(o.engine, o.progress, name, kind, &target, nullptr, nullptr, nullptr, nullptr, nullptr);
+  ops.dispatch = [&](const ObjectRef& object) {
+    return DispatchObject(o.engine, o.progress, object, target);
   };
   ops.close = [&] { target.Close(); };
   // The Stop is confirmed in the middle of the first table.
@@ -296,7 +296,7 @@ void TestGridEngine::stopDuringSave() {
   QVERIFY(text.contains(QStringLiteral("View \"rich\"")));
   QVERIFY(text.contains(QStringLiteral("Trigger \"keep\"")));
   QVERIFY(text.contains(dest));
-  for (const SaveReportEntry& e : report->entries) QVERIFY(!FullySaved(e.outcome) || e.kind == kKindTable);
+  for (const SaveReportEntry& e : report->entries) QVERIFY(!FullySaved(e.outcome) || e.kind == ObjectKind::Table);
   QVERIFY(!saving);
   QVERIFY(o.tree.isEnabled());
   QVERIFY(target.Db() == nullptr);

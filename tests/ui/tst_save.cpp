@@ -70,12 +70,14 @@ struct Fixture {
       *path = f + QLatin1Char('/') + name;
       return true;
     };
-    ops.dispatch = [this](const QString& name, int kind) {
+    ops.dispatch = [this](const ObjectRef& object) {
+      const QString& name = object.name;
+      const int kind = int(object.kind);
       calls << Call{name, kind, tree.isEnabled(), saving, dialog.isVisible()};
       if (body) return body(name, kind);
       ObjectOutcome o;
       o.written = true;
-      o.records = kind == kKindTable ? 3 : 0;
+      o.records = kind == int(ObjectKind::Table) ? 3 : 0;
       return o;
     };
     ops.close = [this] { ++closes; };
@@ -276,7 +278,7 @@ void TestSave::stopDuringSecondOfFiveTables() {
       return o;
     }
     o.written = true;
-    o.records = kind == kKindTable ? 100 : 0;
+    o.records = kind == int(ObjectKind::Table) ? 100 : 0;
     return o;
   };
   const auto report = RunSaveCommand(f.context, f.ops);
@@ -319,7 +321,7 @@ void TestSave::failedObjectsReported() {
   f.Add(f.indexes, QStringLiteral("i"), true);
   f.body = [&](const QString&, int kind) {
     ObjectOutcome o;
-    if (kind == kKindIndex) {
+    if (kind == int(ObjectKind::Index)) {
       o.error = QStringLiteral("no such table: main.gone");
     } else {
       o.written = true;

@@ -9,19 +9,18 @@
 namespace velmora {
 namespace {
 
-QString KindWord(int kind) {
+QString KindWord(ObjectKind kind) {
   switch (kind) {
-    case kKindTable:
+    case ObjectKind::Table:
       return QStringLiteral("Table");
-    case kKindView:
+    case ObjectKind::View:
       return QStringLiteral("View");
-    case kKindIndex:
+    case ObjectKind::Index:
       return QStringLiteral("Index");
-    case kKindTrigger:
+    case ObjectKind::Trigger:
       return QStringLiteral("Trigger");
-    default:
-      return QStringLiteral("Object");
   }
+  return QStringLiteral("Object");
 }
 
 QString Records(std::int64_t n) {
@@ -56,7 +55,7 @@ QString FormatSaveReport(const SaveReport& report) {
   std::int64_t putBack = 0, lost = 0, recovered = 0;
   for (const SaveReportEntry& e : report.entries) {
     const ObjectOutcome& o = e.outcome;
-    const bool isTable = e.kind == kKindTable;
+    const bool isTable = e.kind == ObjectKind::Table;
     if (isTable && o.written) {
       if (o.lostAndFound) lost += o.records;
       else if (o.recoveredTree) recovered += o.records;

@@ -21,7 +21,7 @@ namespace velmora {
 // One ticked object and what became of it.
 struct SaveReportEntry {
   QString name;
-  int kind = kKindTable;  // ObjectKind
+  ObjectKind kind = ObjectKind::Table;
   ObjectOutcome outcome;
 };
 

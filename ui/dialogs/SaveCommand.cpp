@@ -81,7 +81,7 @@ std::optional<SaveReport> RunSaveCommand(const SaveContext& context, const SaveO
     progress.kind = object.kind;
     if (context.progress) context.progress(progress);
     if (ops.dispatch) {
-      entry.outcome = ops.dispatch(object.name, object.kind);
+      entry.outcome = ops.dispatch(object);
     } else {
       entry.outcome.error = QStringLiteral("nothing to write it with");
     }

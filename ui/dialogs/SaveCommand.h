@@ -74,7 +74,7 @@ struct SaveOperations {
   std::function<bool(const QString& folder, const QString& fileName, QString* path, QString* error)>
       open;
   // Writes one object (save mode); the outcome says how far it got.
-  std::function<ObjectOutcome(const QString& name, int kind)> dispatch;
+  std::function<ObjectOutcome(const ObjectRef& object)> dispatch;
   // Closes the recovered database.
   std::function<void()> close;
   // Shows the completion report.

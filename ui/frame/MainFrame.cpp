@@ -130,14 +130,15 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
 
   m_pDisplay = std::make_unique<CRecordDisplay>(m_bStopRequested, TreeCtrl(), m_pRightView,
                                                 StatusText(), ProgressBar(), StopControl());
-  m_pDisplay->SetDispatch([this](const QString& name, int kind) {
+  m_pDisplay->SetDispatch([this](const QString& name, ObjectKind kind) {
     // The engine is in use until the display has returned: no Open replaces
     // it meanwhile, and a confirmed close waits for it.
     EngineCall call(*this);
     m_bShowingRecords = true;
     m_pRightView->HideSummary();
-    DispatchObject(*m_pRecovery, m_engineProgress, name, kind, nullptr, m_pRightView->Grid(),
-                   m_pRightView->StatementEdit(), StatusText(), ProgressBar(), StopControl());
+    DispatchObject(*m_pRecovery, m_engineProgress, {kind, name},
+                   DisplayPane{*m_pRightView->Grid(), *m_pRightView->StatementEdit(), *StatusText(),
+                               *ProgressBar(), *StopControl()});
     m_bShowingRecords = false;
   });
 
@@ -610,7 +611,7 @@ void CMainFrame::FillTree(CTreeCtrlEx* tree) {
   m_hRootItem->setExpanded(true);
   // Every object item carries its real name: displays and saves address the
   // object by it, not by the tree's text.
-  auto addCategory = [&](const QString& text, int kind) {
+  auto addCategory = [&](const QString& text, ObjectKind kind) {
     QTreeWidgetItem* category = AddItem(m_hRootItem, text, 2);
     for (const QString& name : CategoryNames(engine, kind)) {
       QTreeWidgetItem* item = AddItem(category, ObjectTreeText(kind, name), 1);
@@ -628,11 +629,11 @@ void CMainFrame::FillTree(CTreeCtrlEx* tree) {
     }
     return category;
   };
-  m_hTablesItem = addCategory(QStringLiteral("Tables"), kKindTable);
+  m_hTablesItem = addCategory(QStringLiteral("Tables"), ObjectKind::Table);
   m_hTablesItem->setExpanded(true);
-  m_hIndexesItem = addCategory(QStringLiteral("Indexes"), kKindIndex);
-  m_hViewsItem = addCategory(QStringLiteral("Views"), kKindView);
-  m_hTriggersItem = addCategory(QStringLiteral("Triggers"), kKindTrigger);
+  m_hIndexesItem = addCategory(QStringLiteral("Indexes"), ObjectKind::Index);
+  m_hViewsItem = addCategory(QStringLiteral("Views"), ObjectKind::View);
+  m_hTriggersItem = addCategory(QStringLiteral("Triggers"), ObjectKind::Trigger);
 }
 
 void CMainFrame::OnFileSave() {
@@ -668,10 +669,14 @@ void CMainFrame::OnFileSave() {
     *path = QFileInfo(m_pTarget->Path()).absoluteFilePath();
     return true;
   };
-  ops.dispatch = [this](const QString& name, int kind) {
+  ops.dispatch = [this](const ObjectRef& object) {
     EngineCall call(*this);
-    return DispatchObject(*m_pRecovery, m_engineProgress, name, kind, m_pTarget.get(), nullptr,
-                          nullptr, StatusText(), ProgressBar(), StopControl());
+    if (m_pTarget == nullptr) {
+      ObjectOutcome outcome;
+      outcome.error = QStringLiteral("the recovered database is not open");
+      return outcome;
+    }
+    return DispatchObject(*m_pRecovery, m_engineProgress, object, *m_pTarget);
   };
   ops.close = [this] { m_pTarget.reset(); };
   ops.report = [this](const SaveReport& report) { ShowSaveReport(this, report); };

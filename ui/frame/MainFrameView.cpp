@@ -174,7 +174,8 @@ CsvOutcomeText CMainFrame::ExportCsvTo(const QString& table, const QString& path
   }
   CsvOutcome outcome;
   RunEngineWork(
-      [&] { outcome = ExportTableCsv(*m_pRecovery, m_engineProgress, table, path, overwrite, ProgressBar()); });
+      [&] { outcome = ExportTableCsv(*m_pRecovery, m_engineProgress, table, path, overwrite,
+                                              *ProgressBar()); });
   if (!outcome.written) {
     result.text = QStringLiteral("The table \"%1\" was not exported: %2").arg(table, outcome.error);
     return result;

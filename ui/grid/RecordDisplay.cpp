@@ -13,15 +13,15 @@ QString RecordsStoppedText(int count) {
   return RecordsCountText(count) + QStringLiteral(" (load stopped)");
 }
 
-int KindFromCategory(const QString& categoryText) {
+ObjectKind KindFromCategory(const QString& categoryText) {
   QString category = categoryText;
   const qsizetype paren = category.lastIndexOf(QLatin1Char('('));
   if (paren >= 0) category.truncate(paren);
-  if (category == QLatin1String("Tables")) return kKindTable;
-  if (category == QLatin1String("Views")) return kKindView;
-  if (category == QLatin1String("Triggers")) return kKindTrigger;
-  if (category == QLatin1String("Indexes")) return kKindIndex;
-  return kKindTable;
+  if (category == QLatin1String("Tables")) return ObjectKind::Table;
+  if (category == QLatin1String("Views")) return ObjectKind::View;
+  if (category == QLatin1String("Triggers")) return ObjectKind::Trigger;
+  if (category == QLatin1String("Indexes")) return ObjectKind::Index;
+  return ObjectKind::Table;
 }
 
 QString ObjectNameOfItem(const QTreeWidgetItem* item) {
@@ -113,7 +113,7 @@ bool CRecordDisplay::ShowOne(QTreeWidgetItem* item) {
   if (edit) edit->SetText(QString());
   if (grid) grid->DeleteAllColumns();
 
-  const int kind = KindFromCategory(category);
+  const ObjectKind kind = KindFromCategory(category);
 
   m_bShowingRecords = true;
   if (m_pTree) m_pTree->setCurrentItem(item);

@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "engine/Sinks.h"
+#include "output/SaveDispatch.h"
 
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -28,7 +29,7 @@ QString RecordsStoppedText(int count);
 
 // The ObjectKind of a tree category text: "Tables" 8, "Views" 9, "Triggers" 11,
 // "Indexes" 10 (after cutting the text before its last "("); anything else 8.
-int KindFromCategory(const QString& categoryText);
+ObjectKind KindFromCategory(const QString& categoryText);
 
 // The name a tree item stands for: a table item's real name (Qt::UserRole
 // data) when it carries one, otherwise its text.
@@ -37,7 +38,7 @@ QString ObjectNameOfItem(const QTreeWidgetItem* item);
 class CRecordDisplay {
  public:
   // Runs one object through the output's dispatch in display mode.
-  using Dispatch = std::function<void(const QString& name, int kind)>;
+  using Dispatch = std::function<void(const QString& name, ObjectKind kind)>;
 
   // `stopRequested` is the frame's stop flag (the progress callback returns
   // it). The controls are the status bar's record-count text, progress bar and
