@@ -176,11 +176,10 @@ std::int64_t SaveWithSchemaRow(const std::uint8_t* data, std::size_t size) {
   if (!target.Open(engine, folder, QStringLiteral("saved.db"), nullptr)) std::abort();
   std::int64_t written = 0;
   const std::vector<PlannedObject> plan =
-      MakeSavePlan(CategoryNames(engine, kKindTable), CategoryNames(engine, kKindView),
-                   CategoryNames(engine, kKindTrigger), CategoryNames(engine, kKindIndex));
+      MakeSavePlan(CategoryNames(engine, ObjectKind::Table), CategoryNames(engine, ObjectKind::View),
+                   CategoryNames(engine, ObjectKind::Trigger), CategoryNames(engine, ObjectKind::Index));
   for (const PlannedObject& object : plan)
-    written += DispatchObject(engine, progress, object.name, object.kind, &target, nullptr,
-                              nullptr, nullptr, nullptr, nullptr).written;
+    written += DispatchObject(engine, progress, ObjectRef{object.kind, object.name}, target).written;
   target.Close();
   QFile::remove(folder + QStringLiteral("/saved.db"));
   return written;

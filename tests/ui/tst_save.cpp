@@ -180,7 +180,7 @@ void TestSave::order() {
       break;
     }
     QCOMPARE(QStringLiteral("%1:%2").arg(p.kind).arg(p.name), expected.at(i));
-    if (p.kind == kKindTable) records += 3;
+    if (p.kind == int(ObjectKind::Table)) records += 3;
   }
   QCOMPARE(f.closes, 1);
   QVERIFY(f.tree.isEnabled());
@@ -196,7 +196,7 @@ void TestSave::order() {
 void TestSave::savingWindowShowsProgress() {
   CSavingProcessDlg dialog(nullptr, [] { return true; });
   dialog.show();
-  dialog.SetProgress(2, 5, QStringLiteral("<b>orders</b>"), kKindTable, 1234);
+  dialog.SetProgress(2, 5, QStringLiteral("<b>orders</b>"), int(ObjectKind::Table), 1234);
   QCOMPARE(dialog.ObjectLabel()->text(), QStringLiteral("Saving table \"<b>orders</b>\""));
   QCOMPARE(dialog.ObjectLabel()->textFormat(), Qt::PlainText);
   QCOMPARE(dialog.CountLabel()->text(), QStringLiteral("2 of 5 objects done, 1234 records written"));

@@ -116,9 +116,10 @@ void CSavingProcessDlg::SetProgress(int done, int total, const QString& name, in
   m_nDone = done;
   m_nTotal = total;
   m_nRecordsBefore = recordsBefore;
-  const char* what = kind == kKindView      ? "view"
-                     : kind == kKindIndex   ? "index"
-                     : kind == kKindTrigger ? "trigger"
+  const auto objectKind = static_cast<ObjectKind>(kind);
+  const char* what = objectKind == ObjectKind::View      ? "view"
+                     : objectKind == ObjectKind::Index   ? "index"
+                     : objectKind == ObjectKind::Trigger ? "trigger"
                                             : "table";
   m_pObject->setText(
       name.isEmpty() ? QStringLiteral("Closing the recovered database")
