@@ -5,7 +5,7 @@
 
 #include "engine/Format.h"
 #include "engine/PageLayout.h"
-#include "engine/SQLiteRecovery.h"
+#include "engine/RecoveryState.h"
 
 namespace velmora {
 namespace {
@@ -15,8 +15,8 @@ namespace {
 
 class Painter {
  public:
-  Painter(const CSQLiteRecovery& session, PagePicture& picture)
-      : m_session(session), m_picture(picture) {}
+  Painter(const RecoveryState& state, PagePicture& picture)
+      : m_state(state), m_picture(picture) {}
 
   // The tree of root page `root`; 0 when no object names it.
   std::uint32_t TreeOfRoot(std::int64_t root) const {
@@ -41,35 +41,35 @@ class Painter {
 
   void Trees() {
     AddRoot(1, QStringLiteral("sqlite_schema"), QStringLiteral("sqlite_schema"), PageUse::Schema);
-    for (const SchemaObject& object : m_session.Catalog().Objects()) {
+    for (const SchemaObject& object : m_state.catalog.Objects()) {
       if (object.rootPage <= 0) continue;
       if (object.Is(SchemaKind::Table))
         AddRoot(object.rootPage, object.name, object.name, PageUse::Table);
       else if (object.Is(SchemaKind::Index))
         AddRoot(object.rootPage, object.name, object.tableName, PageUse::Index);
     }
-    for (const SchemaIndexRow& index : m_session.AutoIndexRows())
+    for (const SchemaIndexRow& index : m_state.autoIndexes)
       AddRoot(index.rootPage, index.name, index.tableName, PageUse::Index);
     for (const char* internal : {"sqlite_sequence", "sqlite_stat1", "sqlite_stat4"}) {
       const QString name = QString::fromLatin1(internal);
-      AddRoot(m_session.InternalTableRoot(name), name, name, PageUse::Table);
+      AddRoot(m_state.InternalTableRoot(name), name, name, PageUse::Table);
     }
   }
 
  private:
-  const CSQLiteRecovery& m_session;
+  const RecoveryState& m_state;
   PagePicture& m_picture;
   std::unordered_map<std::int64_t, std::uint32_t> m_roots;
 };
 
 }  // namespace
 
-PagePicture DrawPagePicture(const CSQLiteRecovery& session, IProgress& progress) {
+PagePicture DrawPagePicture(const RecoveryState& state, IProgress& progress) {
   PagePicture picture;
-  const PageSource& source = session.Source();
+  const PageSource& source = state.source;
   const Geometry& g = source.geometry();
   if (!source.Usable()) return picture;
-  const PageMap& map = session.Pages();
+  const PageMap& map = state.pages;
   // A cut last page of the file is pictured after the whole pages.
   const bool cutPage = map.Role(g.pageCount + 1) == PageRole::Unreadable;
   picture.pageCount = g.pageCount + (cutPage ? 1 : 0);
@@ -77,7 +77,7 @@ PagePicture DrawPagePicture(const CSQLiteRecovery& session, IProgress& progress)
   picture.pages.assign(std::size_t(pictured), 0);
   picture.treeOf.assign(std::size_t(pictured), 0);
 
-  Painter painter(session, picture);
+  Painter painter(state, picture);
   painter.Trees();
   auto set = [&picture](std::int64_t page, PageUse use, std::uint32_t tree) {
     if (page < 1 || page > std::int64_t(picture.pages.size())) return;
@@ -87,13 +87,15 @@ PagePicture DrawPagePicture(const CSQLiteRecovery& session, IProgress& progress)
   };
 
   // The orphan leaves the orphan pass gave away.
-  const OrphanPassResult& orphans = session.Orphans();
+  const OrphanPassResult& orphans = state.orphans;
   for (const auto& [table, back] : orphans.putBack) {
     const std::uint32_t tree = painter.TreeOfTable(table);
     for (const std::int64_t page : back.pages) set(page, PageUse::PutBack, tree);
   }
   if (!orphans.lostPages.empty()) {
-    const SchemaObject* lost = session.LostAndFound();
+    const SchemaObject* lost = nullptr;
+    for (const SchemaObject& object : state.catalog.Objects())
+      if (object.origin == SchemaOrigin::LostAndFound) lost = &object;
     const std::uint32_t tree = lost != nullptr ? painter.TreeOfTable(lost->name) : 0;
     for (const std::int64_t page : orphans.lostPages) set(page, PageUse::LostAndFound, tree);
   }

@@ -1,7 +1,7 @@
 // What the recovery made of every page of the file, one byte a page, for a
 // picture of the whole file (the page map of the recovery summary).
 //
-// Made from the session's page map once the whole-file passes ran: the live
+// Made from the recovery state's page map once the whole-file passes ran: the live
 // trees (schema, tables, indexes, their overflow pages), the freelist, the
 // pointer-map and lock-byte pages, and the orphan pages as the orphan pass
 // judged them (put back into their table, kept in lost and found, or left).
@@ -16,7 +16,7 @@
 
 namespace velmora {
 
-class CSQLiteRecovery;
+struct RecoveryState;
 class IProgress;
 
 // What a page was to the recovery. The numbers are kept in PagePicture::pages.
@@ -85,10 +85,10 @@ struct PagePicture {
 // up to there, and pageCount says how many it has.
 inline constexpr std::int64_t kMaxPicturedPages = std::int64_t(1) << 24;
 
-// Draws the picture of `session`'s file (scanned; the working database built,
+// Draws the picture of the file of `state` (scanned; the working database built,
 // so that the orphan pass ran). Reads the orphan pages once to tell a usable
 // b-tree page from an unreadable one; `progress` is polled
 // between pages, and a stop leaves the rest NotClassified.
-PagePicture DrawPagePicture(const CSQLiteRecovery& session, IProgress& progress);
+PagePicture DrawPagePicture(const RecoveryState& state, IProgress& progress);
 
 }  // namespace velmora

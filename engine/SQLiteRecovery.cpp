@@ -129,6 +129,10 @@ const PutBackPages* CSQLiteRecovery::PutBack(const QString& name) const {
   return found != m_state->orphans.putBack.end() ? &found->second : nullptr;
 }
 
+PagePicture CSQLiteRecovery::PageUses(IProgress& progress) const {
+  return DrawPagePicture(*m_state, progress);
+}
+
 const SchemaObject* CSQLiteRecovery::LostAndFound() const {
   for (const SchemaObject& object : m_state->catalog.Objects())
     if (object.origin == SchemaOrigin::LostAndFound) return &object;

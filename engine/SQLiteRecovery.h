@@ -188,7 +188,7 @@ class CSQLiteRecovery {
   // engine/PagePicture.h), for the page map of the summary. Meaningful once
   // BuildWorkingDatabase ran the orphan pass; `progress` is polled
   // between pages.
-  PagePicture PageUses(IProgress& progress) const { return DrawPagePicture(*this, progress); }
+  PagePicture PageUses(IProgress& progress) const;
   // The automatic-index schema rows the scan read.
   const std::vector<SchemaIndexRow>& AutoIndexRows() const;
   // Tables the working database accepted, by real name, and the virtual

@@ -17,6 +17,7 @@
 #include <functional>
 #include <vector>
 
+#include "engine/Progress.h"
 #include "engine/Sinks.h"
 #include "engine/SqliteDb.h"
 
@@ -59,11 +60,10 @@ class ColumnStoreSet {
 
   // The rows 0..rowCount-1 ordered by the cells of store `column`: by Key as
   // SQLite orders values, then by text, then by row (rows the store lacks
-  // count as empty and come first, last when `descending`). `stop` (may be
-  // empty) is polled while the library sorts; a stop, or a closed store,
-  // gives an empty list.
-  std::vector<int> SortedRows(int column, bool descending, int rowCount,
-                              const std::function<bool()>& stop);
+  // count as empty and come first, last when `descending`). `progress` is
+  // polled while the library sorts; a stop, or a closed store, gives an
+  // empty list.
+  std::vector<int> SortedRows(int column, bool descending, int rowCount, IProgress& progress);
 
   // Commits what every store holds so far.
   void Flush();

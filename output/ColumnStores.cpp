@@ -198,7 +198,7 @@ QString ColumnStoreSet::QueryStoreText(int column, int row, bool* isNull) const 
 }
 
 std::vector<int> ColumnStoreSet::SortedRows(int column, bool descending, int rowCount,
-                                            const std::function<bool()>& stop) {
+                                            IProgress& progress) {
   std::vector<int> rows;
   if (column < 0 || column >= Count() || rowCount <= 0) return rows;
   Store& store = m_stores[static_cast<size_t>(column)];
@@ -207,18 +207,15 @@ std::vector<int> ColumnStoreSet::SortedRows(int column, bool descending, int row
   const char* sql =
       descending ? "SELECT \"id\" FROM \"table\" ORDER BY \"Key\" DESC, \"Column\" DESC, \"id\""
                  : "SELECT \"id\" FROM \"table\" ORDER BY \"Key\", \"Column\", \"id\"";
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(store.db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
-    std::fprintf(stderr, "SQL error: %s\n", sqlite3_errmsg(store.db));
+  Statement stmt;
+  if (stmt.Prepare(store.db, sql) != SQLITE_OK) {
+    ReportSqlError(store.db);
     return rows;
   }
-  // The library polls the stop function while it sorts.
-  struct Poll {
-    const std::function<bool()>* stop;
-  } poll{&stop};
-  if (stop)
-    sqlite3_progress_handler(
-        store.db, 4096, [](void* p) { return (*static_cast<Poll*>(p)->stop)() ? 1 : 0; }, &poll);
+  // The library polls the progress while it sorts.
+  sqlite3_progress_handler(
+      store.db, 4096, [](void* p) { return static_cast<IProgress*>(p)->Poll() ? 1 : 0; },
+      &progress);
   std::vector<bool> seen(static_cast<size_t>(rowCount), false);
   rows.reserve(static_cast<size_t>(rowCount));
   int rc = SQLITE_ROW;
@@ -228,8 +225,8 @@ std::vector<int> ColumnStoreSet::SortedRows(int column, bool descending, int row
     seen[size_t(id)] = true;
     rows.push_back(static_cast<int>(id));
   }
-  sqlite3_finalize(stmt);
-  if (stop) sqlite3_progress_handler(store.db, 0, nullptr, nullptr);
+  stmt.Finalize();
+  sqlite3_progress_handler(store.db, 0, nullptr, nullptr);
   if (rc != SQLITE_DONE) return {};
   // Rows without a cell in this store show empty: before the rest ascending,
   // after it descending.
@@ -350,8 +347,8 @@ void StoreBackedGrid::AddGridCell(int column, const QString& text) {
 }
 
 std::vector<int> StoreBackedGrid::SortedRows(int column, bool descending,
-                                             const std::function<bool()>& stop) const {
-  return m_stores->SortedRows(column, descending, m_nRows, stop);
+                                             IProgress& progress) const {
+  return m_stores->SortedRows(column, descending, m_nRows, progress);
 }
 
 void StoreBackedGrid::ResetRecordGrid() {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/Progress.h"
 #include "engine/Sinks.h"
 
 namespace velmora {
@@ -45,7 +46,7 @@ class StoreBackedGrid : public IRecordGrid {
   // The rows ordered by column `column` (ColumnStoreSet::SortedRows); empty
   // when stopped or when the column has no store.
   std::vector<int> SortedRows(int column, bool descending,
-                              const std::function<bool()>& stop = {}) const;
+                              IProgress& progress = NoProgress()) const;
   QString ColumnCaption(int column) const;
 
   // Commits what the stores hold so far (writes are grouped in transactions).

@@ -199,7 +199,7 @@ class OutputViewTest : public QObject {
     if (zeroed != 0) QVERIFY(ZeroPage(opened, zeroed));
 
     RecoveryHarness h(opened);
-    const RecoverySummary s = MakeSummary(h.engine);
+    const RecoverySummary s = MakeSummary(h.engine, NoProgress());
     const PagePicture& map = s.pageMap;
     QVERIFY(!s.stopped && !map.stopped);
     QCOMPARE(map.pageCount, h.engine.geometry().pageCount);

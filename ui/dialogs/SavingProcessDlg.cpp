@@ -114,6 +114,7 @@ CSavingProcessDlg::CSavingProcessDlg(QWidget* parent, std::function<bool()> requ
 void CSavingProcessDlg::SetProgress(int done, int total, const QString& name, int kind,
                                     std::int64_t recordsBefore) {
   m_nDone = done;
+  m_nTableRecords = 0;  // a new object: its own count starts from nothing
   m_nTotal = total;
   m_nRecordsBefore = recordsBefore;
   const auto objectKind = static_cast<ObjectKind>(kind);
@@ -139,7 +140,7 @@ void CSavingProcessDlg::RefreshCounts() {
   // at each table and is not part of recordsBefore until the table ends.
   const std::int64_t records =
       m_nRecordsBefore +
-      (m_pObject->text().startsWith(QLatin1String("Saving table")) ? CurrentSaveRecordCount() : 0);
+      (m_pObject->text().startsWith(QLatin1String("Saving table")) ? m_nTableRecords : 0);
   m_pCounts->setText(QStringLiteral("%1 of %2 objects done, %3 records written")
                          .arg(m_nDone)
                          .arg(m_nTotal)

@@ -54,6 +54,9 @@ class CSavingProcessDlg : public QDialog {
   // running count of the table being written, refreshed while the window is
   // shown.
   void SetProgress(int done, int total, const QString& name, int kind, std::int64_t recordsBefore);
+  // The records the table being saved has written so far (shown with the
+  // next refresh of the counts).
+  void SetTableRecords(std::int64_t records) { m_nTableRecords = records; }
 
  public slots:
   // Stop (command 1013): asks for confirmation, then requests the stop and
@@ -78,6 +81,7 @@ class CSavingProcessDlg : public QDialog {
   QTimer m_refresh;
   int m_nDone = 0, m_nTotal = 0;
   std::int64_t m_nRecordsBefore = 0;
+  std::int64_t m_nTableRecords = 0;  // of the table being saved
 };
 
 }  // namespace velmora

@@ -416,6 +416,11 @@ bool CMainFrame::IsWithin(QObject* object, QWidget* ancestor) const {
          (widget == ancestor || ancestor->isAncestorOf(widget));
 }
 
+void CMainFrame::FrameProgress::RecordsSaved(std::int64_t records) {
+  if (auto* saving = qobject_cast<CSavingProcessDlg*>(m_frame.m_pSavingDlg.data()))
+    saving->SetTableRecords(records);
+}
+
 bool CMainFrame::ProgressCallback() {
   if (!m_pumpTimer.isValid() || m_pumpTimer.elapsed() >= kPumpIntervalMs) {
     PumpRecord record;

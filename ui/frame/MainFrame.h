@@ -290,6 +290,8 @@ class CMainFrame : public QMainWindow {
    public:
     explicit FrameProgress(CMainFrame& frame) : m_frame(frame) {}
     bool Step(const WalkStep&) override { return m_frame.ProgressCallback(); }
+    // The running count of the table being saved, for the saving window.
+    void RecordsSaved(std::int64_t records) override;
 
    private:
     CMainFrame& m_frame;

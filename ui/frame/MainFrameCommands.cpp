@@ -241,8 +241,8 @@ bool CMainFrame::OnSortColumn(int column) {
     return false;
   }
   bool sorted = false;
-  RunGridWork([&](const std::function<bool()>& stop) {
-    sorted = grid->SortByColumn(column, grid->NextSortState(column), stop);
+  RunGridWork([&](IProgress& progress) {
+    sorted = grid->SortByColumn(column, grid->NextSortState(column), progress);
   });
   m_pMessagePane->setText(sorted ? QStringLiteral("Ready")
                                  : QStringLiteral("The sort was stopped."));

@@ -72,13 +72,12 @@ void CRecordGridModel::ClearSort() {
   emit sortCleared();
 }
 
-bool CRecordGridModel::SortByColumn(int column, SortState state,
-                                    const std::function<bool()>& stop) {
+bool CRecordGridModel::SortByColumn(int column, SortState state, IProgress& progress) {
   FlushPendingRows();
   std::vector<int> order;
   if (state != SortState::None) {
     if (column < 0 || column >= m_nShownColumns) return false;
-    order = SortedRows(column, state == SortState::Descending, stop);
+    order = SortedRows(column, state == SortState::Descending, progress);
     if (order.size() != size_t(ItemCount())) return false;  // stopped, or no store
   }
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
@@ -378,10 +377,10 @@ CRecordGridModel::SortState CListCtrlEx::NextSortState(int column) const {
 }
 
 bool CListCtrlEx::SortByColumn(int column, CRecordGridModel::SortState state,
-                               const std::function<bool()>& stop) {
+                               IProgress& progress) {
   // A selection of rows means nothing in another order.
   selectionModel()->clearSelection();
-  if (!m_pModel->SortByColumn(column, state, stop)) return false;
+  if (!m_pModel->SortByColumn(column, state, progress)) return false;
   QHeaderView* header = horizontalHeader();
   header->setSortIndicatorShown(state != CRecordGridModel::SortState::None);
   if (state != CRecordGridModel::SortState::None)

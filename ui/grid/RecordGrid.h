@@ -77,7 +77,7 @@ class CRecordGridModel : public QAbstractTableModel, public StoreBackedGrid {
   enum class SortState { None, Ascending, Descending };
   // Orders the rows by column `column` (None: back to the order the table
   // was read in). False, changing nothing, when stopped or not possible.
-  bool SortByColumn(int column, SortState state, const std::function<bool()>& stop = {});
+  bool SortByColumn(int column, SortState state, IProgress& progress = NoProgress());
   int SortColumn() const { return m_nSortColumn; }
   SortState Sort() const { return m_sort; }
 
@@ -154,7 +154,7 @@ class CListCtrlEx : public QTableView, public IRecordGrid {
   // Sorts by `column` and shows the header's sort mark; the current cell
   // goes to the top. False when stopped.
   bool SortByColumn(int column, CRecordGridModel::SortState state,
-                    const std::function<bool()>& stop = {});
+                    IProgress& progress = NoProgress());
   // Fits every column to its caption and the texts of the first
   // kGridFitRows rows, at most kGridAutoMaxWidth wide; the last column
   // stretches to the pane's edge.
