@@ -56,8 +56,7 @@ void AddNote(QString& note, const QString& more) {
 TableRowCounts CountTableRows(CSQLiteRecovery& engine, IProgress& progress, const QString& name) {
   TableRowCounts counts;
   TableLayout layout;
-  if (engine.Catalog().FindTable(name) == nullptr ||
-      !ReadTableLayout(engine.WorkingDb(), name, &layout))
+  if (!engine.TableNames().contains(name) || !ReadTableLayout(engine.WorkingDb(), name, &layout))
     return counts;
   RowCounter counter;
   const TableRead read = ReadTable(engine, layout, counter, progress);

@@ -142,7 +142,7 @@ void CheckReadersAgree(CSQLiteRecovery& engine, const QString& name, const Objec
                        const QString& folder) {
   const QString csv = folder + QStringLiteral("/") + CsvFileName(name);
   SilentProgressBar noBar;
-  const CsvOutcome exported = ExportTableCsv(engine, name, csv, false, noBar);
+  const CsvOutcome exported = ExportTableCsv(engine, NoProgress(), name, csv, false, noBar);
   QVERIFY2(exported.written && exported.error.isEmpty(), qPrintable(name + exported.error));
   const QList<QStringList> rows = CsvRecords(csv);
   QCOMPARE(exported.rows, saved.records);
@@ -159,7 +159,7 @@ void CheckReadersAgree(CSQLiteRecovery& engine, const QString& name, const Objec
   for (int r = 0; r < rows.size(); ++r)
     if (!rows[r].isEmpty() && !grid.rows[r].isEmpty() && rows[r][0].toLongLong() != 0)
       QCOMPARE(grid.rows[r][0], rows[r][0]);
-  const TableRowCounts counts = CountTableRows(engine, name);
+  const TableRowCounts counts = CountTableRows(engine, NoProgress(), name);
   QCOMPARE(counts.own + counts.putBack + counts.lost, saved.records);
 }
 

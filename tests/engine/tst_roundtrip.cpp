@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "output/SaveDispatch.h"
 #include "tests/support/EngineHarness.h"
 #include "tests/support/TestSupport.h"
 
@@ -274,6 +275,15 @@ void RoundTripTest::progressAndGrid() {
   const int rows = int(all.records().size());
   QVERIFY(rows > 100);
   QVERIFY(all.progressCalls >= 2 * rows);
+  // The display of the table moves the bar as the walk goes.
+  {
+    GridRecorder shown;
+    SilentStatementEdit edit;
+    SilentControl stopButton;
+    DispatchObject(run.engine, NoProgress(), ObjectRef{ObjectKind::Table, QStringLiteral("deep")},
+                   DisplayPane{shown, edit, status, bar, stopButton});
+    QCOMPARE(int(shown.rows.size()), rows);
+  }
   QVERIFY(!bar.Positions().isEmpty());
   for (int p : bar.Positions()) QVERIFY(p >= 0 && p <= 100);
   // Record-count texts count the rows already in the grid.

@@ -264,6 +264,23 @@ class OutputCliTest : public QObject {
     QCOMPARE(r.code, 3);
     QVERIFY(r.out.contains("orders\tnot exported"));
     QCOMPARE(Tool({"export", source, out, "--table", "nope"}).code, 2);
+
+    // An intact file with AUTOINCREMENT: every table exports, sqlite_sequence
+    // with its counter, and the tool exits 0.
+    const QString counters = folder + "/counters.db";
+    {
+      DbBuilder db(counters);
+      db.Exec("CREATE TABLE c (id INTEGER PRIMARY KEY AUTOINCREMENT, v TEXT)");
+      for (int i = 0; i < 5; ++i) db.Insert("c", {QVariant(), QString("v%1").arg(i)});
+      db.Close();
+    }
+    const QString all = folder + "/all";
+    QVERIFY(QDir().mkpath(all));
+    r = Tool({"export", counters, all});
+    QCOMPARE(r.code, 0);
+    QFile sequence(all + "/sqlite_sequence.csv");
+    QVERIFY(sequence.open(QIODevice::ReadOnly));
+    QCOMPARE(sequence.readAll(), QByteArray("name,seq\r\nc,5\r\n"));
   }
 
   void interruptedSave() {

@@ -78,7 +78,7 @@ std::optional<SaveReport> RunSaveCommand(const SaveContext& context, const SaveO
     entry.name = object.name;
     entry.kind = object.kind;
     progress.name = object.name;
-    progress.kind = object.kind;
+    progress.kind = static_cast<int>(object.kind);
     if (context.progress) context.progress(progress);
     if (ops.dispatch) {
       entry.outcome = ops.dispatch(object);
