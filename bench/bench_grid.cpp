@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/SQLiteRecovery.h"
-#include "engine/SqliteDb.h"
+#include "engine/schema/SqliteDb.h"
+#include "engine/session/SQLiteRecovery.h"
 #include "output/SaveDispatch.h"
 #include "ui/grid/RecordDisplay.h"
 #include "ui/grid/RightView.h"
@@ -124,10 +124,16 @@ double PaintMs(CListCtrlEx* grid, bool bottom) {
   double total = 0;
   for (int i = 0; i < rounds; ++i) {
     // Away and back, so that each round paints a fresh page.
-    if (bottom) grid->scrollToTop(); else grid->scrollToBottom();
+    if (bottom)
+      grid->scrollToTop();
+    else
+      grid->scrollToBottom();
     grid->viewport()->repaint();
     t.start();
-    if (bottom) grid->scrollToBottom(); else grid->scrollToTop();
+    if (bottom)
+      grid->scrollToBottom();
+    else
+      grid->scrollToTop();
     grid->viewport()->repaint();
     total += t.nsecsElapsed() / 1e6;
   }
@@ -145,12 +151,17 @@ int main(int argc, char** argv) {
   bool hidden = false;  // --hidden: the grid's view not shown (measures the stores alone)
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--db" && i + 1 < argc) db = argv[++i];
-    else if (a == "--table" && i + 1 < argc) table = argv[++i];
-    else if (a == "--data" && i + 1 < argc) data = argv[++i];
-    else if (a == "--hidden") hidden = true;
+    if (a == "--db" && i + 1 < argc)
+      db = argv[++i];
+    else if (a == "--table" && i + 1 < argc)
+      table = argv[++i];
+    else if (a == "--data" && i + 1 < argc)
+      data = argv[++i];
+    else if (a == "--hidden")
+      hidden = true;
     else {
-      std::fprintf(stderr, "usage: %s [--db PATH] [--table NAME] [--data DIR] [--hidden]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--db PATH] [--table NAME] [--data DIR] [--hidden]\n",
+                   argv[0]);
       return 2;
     }
   }
@@ -208,14 +219,15 @@ int main(int argc, char** argv) {
 
   const int rows = pane.Grid()->ItemCount();
   const long long values = static_cast<long long>(rows) * pane.Grid()->ColumnCount();
-  std::printf("rows %d, columns %d, values %lld (peer read %lld)\n", rows, pane.Grid()->ColumnCount(),
-              values, peerValues);
+  std::printf("rows %d, columns %d, values %lld (peer read %lld)\n", rows,
+              pane.Grid()->ColumnCount(), values, peerValues);
   std::printf("load into the grid: %.2f s, %.0f values/s (goal >= 300000)\n", load, values / load);
   std::printf("peer SELECT * as text: %.2f s, %.0f values/s; grid/peer time %.1fx\n", peer,
               peerValues / peer, load / peer);
-  std::printf("first 50 rows in the view after %.1f ms (goal <= 100); columns and stores made "
-              "after %.1f ms, first row after %.1f ms\n",
-              pump.firstRowsNs / 1e6, pump.columnsNs / 1e6, pump.firstRowNs / 1e6);
+  std::printf(
+      "first 50 rows in the view after %.1f ms (goal <= 100); columns and stores made "
+      "after %.1f ms, first row after %.1f ms\n",
+      pump.firstRowsNs / 1e6, pump.columnsNs / 1e6, pump.firstRowNs / 1e6);
   const double top = PaintMs(pane.Grid(), false);
   const double bottom = PaintMs(pane.Grid(), true);
   std::printf("paint after scrolling: first page %.2f ms, last page %.2f ms\n", top, bottom);

@@ -26,8 +26,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "engine/PagePasses.h"
-#include "engine/SQLiteRecovery.h"
+#include "engine/passes/PagePasses.h"
+#include "engine/session/SQLiteRecovery.h"
 #include "output/RecoveredDatabase.h"
 #include "output/SaveDispatch.h"
 
@@ -70,9 +70,9 @@ bool Save(const QString& file, const QString& folder) {
   RecoveredDatabase target;
   QString error;
   if (!target.Open(engine, folder, QFileInfo(file).fileName(), &error)) return false;
-  const auto plan =
-      MakeSavePlan(CategoryNames(engine, ObjectKind::Table), CategoryNames(engine, ObjectKind::View),
-                   CategoryNames(engine, ObjectKind::Trigger), CategoryNames(engine, ObjectKind::Index));
+  const auto plan = MakeSavePlan(
+      CategoryNames(engine, ObjectKind::Table), CategoryNames(engine, ObjectKind::View),
+      CategoryNames(engine, ObjectKind::Trigger), CategoryNames(engine, ObjectKind::Index));
   for (const PlannedObject& object : plan)
     DispatchObject(engine, NoProgress(), ObjectRef{object.kind, object.name}, target);
   target.Close();
@@ -94,9 +94,9 @@ int main(int argc, char** argv) {
   }
   if (files.isEmpty()) {
     const QDir data(QStringLiteral(VELMORA_BENCH_DATA_DIR));
-    for (const QString& name : data.entryList({QStringLiteral("bench-source.db"),
-                                               QStringLiteral("bench-shaped-*.db")},
-                                              QDir::Files, QDir::Name))
+    for (const QString& name :
+         data.entryList({QStringLiteral("bench-source.db"), QStringLiteral("bench-shaped-*.db")},
+                        QDir::Files, QDir::Name))
       files << data.filePath(name);
   }
   if (files.isEmpty()) {

@@ -23,6 +23,9 @@
 //   bench_save [--make-only] [--data DIR] [--tool PATH] [--sqlite3 PATH] [--rounds N]
 //              [--rows N] [--cases mixed,shaped,large,large-mid] [--no-dump]
 #include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -32,13 +35,10 @@
 #include <filesystem>
 #include <random>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
-#include "engine/SqliteDb.h"
+#include "engine/schema/SqliteDb.h"
 
 namespace fs = std::filesystem;
 using velmora::Statement;
@@ -61,7 +61,8 @@ void Exec(sqlite3* db, const std::string& sql) {
 }
 
 std::string RandomText(std::mt19937_64& rng, size_t len) {
-  static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789'\",.";
+  static const char alphabet[] =
+      "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789'\",.";
   std::string s(len, ' ');
   for (char& c : s) c = alphabet[rng() % (sizeof(alphabet) - 1)];
   return s;
@@ -118,7 +119,10 @@ void MakeMixed(const fs::path& path) {
     const std::string label = RandomText(rng, 8 + rng() % 24);
     sqlite3_bind_text(st, 3, label.data(), static_cast<int>(label.size()), SQLITE_TRANSIENT);
     sqlite3_bind_int64(st, 4, static_cast<sqlite3_int64>(rng() % 1000000));
-    if (i % 7 == 0) sqlite3_bind_null(st, 5); else sqlite3_bind_int(st, 5, static_cast<int>(rng() % 2));
+    if (i % 7 == 0)
+      sqlite3_bind_null(st, 5);
+    else
+      sqlite3_bind_int(st, 5, static_cast<int>(rng() % 2));
     Check(sqlite3_step(st), db, "measures");
     sqlite3_reset(st);
   }
@@ -127,7 +131,8 @@ void MakeMixed(const fs::path& path) {
   for (int i = 1; i <= 300000; ++i) {
     sqlite3_bind_int64(st, 1, i);
     const std::string title = RandomText(rng, 10 + rng() % 40);
-    const std::string body = RandomText(rng, i % 100 == 0 ? 6000 + rng() % 4000 : 150 + rng() % 300);
+    const std::string body =
+        RandomText(rng, i % 100 == 0 ? 6000 + rng() % 4000 : 150 + rng() % 300);
     sqlite3_bind_text(st, 2, title.data(), static_cast<int>(title.size()), SQLITE_TRANSIENT);
     sqlite3_bind_text(st, 3, body.data(), static_cast<int>(body.size()), SQLITE_TRANSIENT);
     Check(sqlite3_step(st), db, "notes");
@@ -180,8 +185,10 @@ void MakeShaped(const fs::path& path, long rows) {
     sqlite3_bind_double(st, 4, price(rng));
     sqlite3_bind_int64(st, 5, static_cast<sqlite3_int64>(1 + rng() % 50));
     const std::string note = RandomText(rng, 5 + rng() % 30);
-    if (i % 5 == 0) sqlite3_bind_null(st, 6);
-    else sqlite3_bind_text(st, 6, note.data(), static_cast<int>(note.size()), SQLITE_TRANSIENT);
+    if (i % 5 == 0)
+      sqlite3_bind_null(st, 6);
+    else
+      sqlite3_bind_text(st, 6, note.data(), static_cast<int>(note.size()), SQLITE_TRANSIENT);
     RandomBytes(rng, code, 8 + rng() % 9);
     sqlite3_bind_blob(st, 7, code.data(), static_cast<int>(code.size()), SQLITE_TRANSIENT);
     Check(sqlite3_step(st), db, "orders");
@@ -329,7 +336,8 @@ std::string CopyScript(const fs::path& src) {
         db, "schema");
   std::string script =
       "PRAGMA synchronous = OFF;\nPRAGMA journal_mode = MEMORY;\nPRAGMA cache_size = -2048;\n"
-      "ATTACH " + SqlQuote(src.string()) + " AS src;\nBEGIN;\n";
+      "ATTACH " +
+      SqlQuote(src.string()) + " AS src;\nBEGIN;\n";
   while (sqlite3_step(st) == SQLITE_ROW) {
     const std::string type = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
     const std::string name = reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
@@ -387,14 +395,16 @@ int Compare(const Options& opt, const std::string& label, const fs::path& src, b
   for (int round = 0; round < opt.rounds; ++round) {
     fs::remove_all(work);
     fs::create_directories(work / "save");
-    RunResult r = Run({opt.tool, "save", src.string(), (work / "save").string()}, "/dev/null", large);
+    RunResult r =
+        Run({opt.tool, "save", src.string(), (work / "save").string()}, "/dev/null", large);
     note("save", r);
     save.Add(r);
     fs::remove_all(work / "save");
 
     const fs::path vacuumOut = work / "vacuum.db";
-    r = Run({opt.sqlite3Tool, "-readonly", src.string(), "VACUUM INTO " + SqlQuote(vacuumOut.string())},
-            "/dev/null", large);
+    r = Run(
+        {opt.sqlite3Tool, "-readonly", src.string(), "VACUUM INTO " + SqlQuote(vacuumOut.string())},
+        "/dev/null", large);
     note("VACUUM INTO", r);
     vacuum.Add(r);
     fs::remove(vacuumOut);
@@ -438,7 +448,8 @@ int Compare(const Options& opt, const std::string& label, const fs::path& src, b
   if (withDump)
     std::printf("  sqlite3 .dump | sqlite3    : %7.2f s %7.2f s\n", Median(dump.times),
                 Median(dump.cpu));
-  std::printf("  save / VACUUM INTO         : %5.2fx   %5.2fx   (goal <= 3x, aim 2x)\n", s / v, sc / vc);
+  std::printf("  save / VACUUM INTO         : %5.2fx   %5.2fx   (goal <= 3x, aim 2x)\n", s / v,
+              sc / vc);
   std::printf("  save / INSERT ... SELECT   : %5.2fx   %5.2fx   (aim <= 1x)\n", s / c, sc / cc);
   if (withDump)
     std::printf("  save / .dump pipeline      : %5.2fx   %5.2fx\n", s / Median(dump.times),
@@ -493,10 +504,11 @@ int main(int argc, char** argv) {
         at = comma + 1;
       }
     } else {
-      std::fprintf(stderr,
-                   "usage: %s [--make-only] [--data DIR] [--tool PATH] [--sqlite3 PATH]\n"
-                   "          [--rounds N] [--rows N] [--cases mixed,shaped,large,large-mid] [--no-dump]\n",
-                   argv[0]);
+      std::fprintf(
+          stderr,
+          "usage: %s [--make-only] [--data DIR] [--tool PATH] [--sqlite3 PATH]\n"
+          "          [--rounds N] [--rows N] [--cases mixed,shaped,large,large-mid] [--no-dump]\n",
+          argv[0]);
       return 2;
     }
   }

@@ -15,9 +15,9 @@
 #include <cstdio>
 #include <ctime>
 
-#include "engine/SQLiteRecovery.h"
-#include "engine/SqliteDb.h"
-#include "engine/Values.h"
+#include "engine/core/Values.h"
+#include "engine/schema/SqliteDb.h"
+#include "engine/session/SQLiteRecovery.h"
 #include "output/RecordOutput.h"
 #include "platform/Folders.h"
 
@@ -41,7 +41,8 @@ class CountingReader : public CTableReader {
     values += view.Size();
     for (const ValueView& v : view.values) {
       bytes += v.tempFile >= 0 ? v.length : v.held;
-      if (m_mode != DecodeMode::Save) m_text = RenderDisplay(view, v, m_engine.geometry().textEncoding);
+      if (m_mode != DecodeMode::Save)
+        m_text = RenderDisplay(view, v, m_engine.geometry().textEncoding);
     }
     return true;
   }

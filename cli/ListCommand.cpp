@@ -2,7 +2,7 @@
 
 #include "cli/Commands.h"
 #include "cli/OutputCommands.h"
-#include "engine/SQLiteRecovery.h"
+#include "engine/session/SQLiteRecovery.h"
 #include "output/RecoverySummary.h"
 #include "output/SaveDispatch.h"
 #include "output/TableExtraction.h"
@@ -32,13 +32,14 @@ int RunList(const QStringList& args) {
   // goes on with its rows from its own tree, its rows put back from orphan
   // pages and what of it was lost ("-" when nothing).
   const std::pair<ObjectKind, const char*> categories[] = {{ObjectKind::Table, "Tables"},
-                                                    {ObjectKind::Index, "Indexes"},
-                                                    {ObjectKind::View, "Views"},
-                                                    {ObjectKind::Trigger, "Triggers"}};
+                                                           {ObjectKind::Index, "Indexes"},
+                                                           {ObjectKind::View, "Views"},
+                                                           {ObjectKind::Trigger, "Triggers"}};
   for (const auto& [kind, caption] : categories) {
     for (const QString& name : CategoryNames(engine, kind)) {
       out << caption << '\t' << EscapeCell(ObjectTreeText(kind, name));
-      const TableSummary* table = kind == ObjectKind::Table && counts ? summary.Table(name) : nullptr;
+      const TableSummary* table =
+          kind == ObjectKind::Table && counts ? summary.Table(name) : nullptr;
       if (table != nullptr) {
         const QString loss = table->HasLosses() ? table->LossText() : QStringLiteral("-");
         const bool known = table->counted || (table->inSchema && table->rootPage <= 0);

@@ -5,9 +5,9 @@
 #include <QStringList>
 #include <cstdint>
 
-#include "engine/SQLiteRecovery.h"
-#include "platform/Text.h"
+#include "engine/session/SQLiteRecovery.h"
 #include "output/SaveDispatch.h"
+#include "platform/Text.h"
 
 namespace velmora::cli {
 

@@ -6,8 +6,8 @@
 #include <cstdio>
 
 #include "cli/OutputCommands.h"
-#include "engine/SchemaRows.h"
-#include "engine/SchemaSearch.h"
+#include "engine/passes/SchemaSearch.h"
+#include "engine/schema/SchemaRows.h"
 #include "output/RecordOutput.h"
 #include "output/SaveDispatch.h"
 #include "platform/Text.h"
@@ -101,7 +101,8 @@ QString ResolveName(const CSQLiteRecovery& engine, ObjectKind kind, const QStrin
 }
 
 bool KindFromWord(const QString& word, ObjectKind* kind) {
-  for (ObjectKind k : {ObjectKind::Table, ObjectKind::View, ObjectKind::Index, ObjectKind::Trigger}) {
+  for (ObjectKind k :
+       {ObjectKind::Table, ObjectKind::View, ObjectKind::Index, ObjectKind::Trigger}) {
     if (word == KindWord(k)) {
       *kind = k;
       return true;
@@ -112,10 +113,14 @@ bool KindFromWord(const QString& word, ObjectKind* kind) {
 
 QString KindWord(ObjectKind kind) {
   switch (kind) {
-    case ObjectKind::Table: return QStringLiteral("table");
-    case ObjectKind::View: return QStringLiteral("view");
-    case ObjectKind::Index: return QStringLiteral("index");
-    case ObjectKind::Trigger: return QStringLiteral("trigger");
+    case ObjectKind::Table:
+      return QStringLiteral("table");
+    case ObjectKind::View:
+      return QStringLiteral("view");
+    case ObjectKind::Index:
+      return QStringLiteral("index");
+    case ObjectKind::Trigger:
+      return QStringLiteral("trigger");
   }
   return QStringLiteral("object");
 }

@@ -70,7 +70,8 @@ int RunSave(const QStringList& args) {
   if (!OpenDamagedFile(engine, positional.at(0), stop)) return kExitFailure;
 
   QStringList names[4];  // tables, views, triggers, indexes
-  const ObjectKind kinds[] = {ObjectKind::Table, ObjectKind::View, ObjectKind::Trigger, ObjectKind::Index};
+  const ObjectKind kinds[] = {ObjectKind::Table, ObjectKind::View, ObjectKind::Trigger,
+                              ObjectKind::Index};
   for (int k = 0; k < 4; ++k) {
     const ObjectKind kind = kinds[k];
     if (given.isEmpty()) {
@@ -106,13 +107,15 @@ int RunSave(const QStringList& args) {
   std::int64_t putBack = 0, lost = 0, recovered = 0;
   for (const PlannedObject& object : selection) {
     progress.SetObject(++index, object.name);
-    const ObjectOutcome outcome =
-        DispatchObject(engine, progress, object, target);
+    const ObjectOutcome outcome = DispatchObject(engine, progress, object, target);
     progress.AddFinishedRecords(outcome.records);
     if (object.kind == ObjectKind::Table && outcome.written) {
-      if (outcome.lostAndFound) lost += outcome.records;
-      else if (outcome.recoveredTree) recovered += outcome.records;
-      else putBack += outcome.putBack;
+      if (outcome.lostAndFound)
+        lost += outcome.records;
+      else if (outcome.recoveredTree)
+        recovered += outcome.records;
+      else
+        putBack += outcome.putBack;
     }
     bool ok = false;
     const QString text = OutcomeText(object.kind, outcome, &ok);

@@ -152,7 +152,7 @@ int RunShow(const QStringList& args) {
   grid.ResetRecordGrid();
   grid.DeleteAllColumns();
   status.SetText(QStringLiteral("Records:"));
-  SilentProgressBar bar;  // the terminal shows no bar
+  SilentProgressBar bar;     // the terminal shows no bar
   SilentControl stopButton;  // Ctrl+C stops
   DispatchObject(engine, stop, {kind, name}, DisplayPane{grid, edit, status, bar, stopButton});
   // A virtual table has no records of its own: its statement is shown.

@@ -11,7 +11,7 @@
 
 #include "cli/Commands.h"
 #include "cli/OutputCommands.h"
-#include "engine/WorkingDatabase.h"
+#include "engine/schema/WorkingDatabase.h"
 #include "platform/Text.h"
 
 namespace velmora::cli {

@@ -74,7 +74,8 @@ int Read(sqlite3_file* file, void* out, int amount, sqlite3_int64 offset) {
     sqlite3_int64 size = 0;
     if (f->read == nullptr) f->read = static_cast<char*>(sqlite3_malloc(kBufferBytes));
     if (f->read != nullptr && Real(f)->xFileSize(f->real, &size) == SQLITE_OK && size >= end) {
-      const int length = static_cast<int>(size - offset < kBufferBytes ? size - offset : kBufferBytes);
+      const int length =
+          static_cast<int>(size - offset < kBufferBytes ? size - offset : kBufferBytes);
       f->readLength = 0;
       if (Real(f)->xRead(f->real, f->read, length, offset) == SQLITE_OK) {
         f->readStart = offset;
@@ -99,7 +100,8 @@ int Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset
     return SQLITE_OK;
   }
   if (const int rc = FlushWrites(f); rc != SQLITE_OK) return rc;
-  if (amount <= 0 || amount > kBufferBytes / 4) return Real(f)->xWrite(f->real, data, amount, offset);
+  if (amount <= 0 || amount > kBufferBytes / 4)
+    return Real(f)->xWrite(f->real, data, amount, offset);
   if (f->write == nullptr) f->write = static_cast<char*>(sqlite3_malloc(kBufferBytes));
   if (f->write == nullptr) return Real(f)->xWrite(f->real, data, amount, offset);
   std::memcpy(f->write, data, static_cast<size_t>(amount));
@@ -166,10 +168,24 @@ int DeviceCharacteristics(sqlite3_file* file) {
 
 // Version 1: no shared memory (the recovered database never uses a
 // write-ahead log) and no memory mapping (mmap_size is 0).
-const sqlite3_io_methods kMethods = {1,        Close,       Read,       Write,   Truncate,
-                                     Sync,     FileSize,    Lock,       Unlock,  CheckReservedLock,
-                                     FileControl, SectorSize, DeviceCharacteristics,
-                                     nullptr,  nullptr,     nullptr,    nullptr, nullptr,
+const sqlite3_io_methods kMethods = {1,
+                                     Close,
+                                     Read,
+                                     Write,
+                                     Truncate,
+                                     Sync,
+                                     FileSize,
+                                     Lock,
+                                     Unlock,
+                                     CheckReservedLock,
+                                     FileControl,
+                                     SectorSize,
+                                     DeviceCharacteristics,
+                                     nullptr,
+                                     nullptr,
+                                     nullptr,
+                                     nullptr,
+                                     nullptr,
                                      nullptr};
 
 int Open(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* outFlags) {

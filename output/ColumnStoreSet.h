@@ -17,9 +17,9 @@
 #include <functional>
 #include <vector>
 
-#include "engine/Progress.h"
-#include "engine/Sinks.h"
-#include "engine/SqliteDb.h"
+#include "engine/core/Progress.h"
+#include "engine/schema/SqliteDb.h"
+#include "engine/session/Sinks.h"
 
 struct sqlite3;
 struct sqlite3_stmt;

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "engine/SqliteDb.h"
+#include "engine/schema/SqliteDb.h"
 #include "output/ColumnStoreSet.h"
 #include "output/SaveDispatch.h"
 #include "platform/TempFolder.h"
@@ -108,14 +108,13 @@ bool ColumnStoreSet::CreateColumnStore(int index, int position) {
           "CREATE TABLE \"table\" (\"id\" INTEGER PRIMARY KEY ,\"Column\" TEXT, \"Key\")");
   ExecSql(store.db, "PRAGMA cache_size = -1024");
   // A row written again (rows restarted without a reset) replaces the old one.
-  sqlite3_prepare_v2(store.db,
-                     "INSERT OR REPLACE INTO \"table\" (\"id\",\"Column\",\"Key\") VALUES (?1, ?2, ?3)",
-                     -1,
-                     store.insert.Out(), nullptr);
+  sqlite3_prepare_v2(
+      store.db, "INSERT OR REPLACE INTO \"table\" (\"id\",\"Column\",\"Key\") VALUES (?1, ?2, ?3)",
+      -1, store.insert.Out(), nullptr);
   QByteArray batch = "INSERT OR REPLACE INTO \"table\" (\"id\",\"Column\",\"Key\") VALUES (?,?,?)";
   for (int i = 1; i < kBatchRows; ++i) batch += ",(?,?,?)";
-  sqlite3_prepare_v2(store.db, batch.constData(), static_cast<int>(batch.size()), store.insertBatch.Out(),
-                     nullptr);
+  sqlite3_prepare_v2(store.db, batch.constData(), static_cast<int>(batch.size()),
+                     store.insertBatch.Out(), nullptr);
   store.pending.reserve(kBatchRows);
   sqlite3_prepare_v2(store.db,
                      "SELECT \"Column\", \"Key\" IS NULL FROM \"table\" WHERE \"id\" = ?1", -1,

@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "engine/Progress.h"
-#include "engine/Sinks.h"
+#include "engine/core/Progress.h"
+#include "engine/session/Sinks.h"
 
 namespace velmora {
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "engine/Format.h"
+#include "engine/core/Format.h"
 #include "output/TableExtraction.h"
 #include "output/TableValues.h"
 
@@ -82,12 +82,11 @@ QString CsvFileName(const QString& table) {
 
 CsvSink::CsvSink(CSQLiteRecovery& engine, IProgress& progress, const TableLayout& layout,
                  QFile& out, IProgressBar& progressBar)
-    : m_engine(engine),
-      m_progress(progress),
+    : m_progress(progress),
       m_layout(layout),
       m_out(out),
       m_bar(progressBar),
-      m_nEncoding(engine.geometry().textEncoding) {}
+      m_encoding(engine.geometry().textEncoding) {}
 
 void CsvSink::Walked(const WalkStep& step) {
   // As a table display: the children of the root page, or its cells when
@@ -96,7 +95,8 @@ void CsvSink::Walked(const WalkStep& step) {
       step.depth == 0) {
     m_bar.SetRange(0, 100);
     m_bar.SetPos(0);
-  } else if ((step.kind == WalkStep::Kind::InteriorChild || step.kind == WalkStep::Kind::LeafCell) &&
+  } else if ((step.kind == WalkStep::Kind::InteriorChild ||
+              step.kind == WalkStep::Kind::LeafCell) &&
              step.depth == 0) {
     m_bar.SetPos(static_cast<int>((step.index + 1) * 100 / std::max<std::int64_t>(step.count, 1)));
     m_bar.SetBarColor(0x0000FF);
@@ -104,8 +104,8 @@ void CsvSink::Walked(const WalkStep& step) {
 }
 
 void CsvSink::Write(const QByteArray& bytes) {
-  if (m_bWriteFailed || bytes.isEmpty()) return;
-  if (m_out.write(bytes) != bytes.size()) m_bWriteFailed = true;
+  if (m_writeFailed || bytes.isEmpty()) return;
+  if (m_out.write(bytes) != bytes.size()) m_writeFailed = true;
 }
 
 bool CsvSink::WriteHeader() {
@@ -116,7 +116,7 @@ bool CsvSink::WriteHeader() {
   }
   m_line.append("\r\n");
   Write(m_line);
-  return !m_bWriteFailed;
+  return !m_writeFailed;
 }
 
 bool CsvSink::Take(const RecordView& record, RowOrigin) {
@@ -129,14 +129,14 @@ bool CsvSink::Take(const RecordView& record, RowOrigin) {
   }
   m_line.append("\r\n");
   Write(m_line);
-  if (m_bWriteFailed) return false;
-  ++m_nRows;
+  if (m_writeFailed) return false;
+  ++m_rows;
   // The line has been written whole; a stop takes effect after it.
   return !m_progress.Poll();
 }
 
 void CsvSink::WriteValue(const RecordView& record, const ValueView& value) {
-  if (!value.complete) ++m_nCut;
+  if (!value.complete) ++m_cut;
   switch (value.storage) {
     case StorageClass::Null:
       return;
@@ -151,12 +151,12 @@ void CsvSink::WriteValue(const RecordView& record, const ValueView& value) {
       }
       const QByteArray bytes = record.Bytes(value);
       const bool utf16 =
-          m_nEncoding == format::kEncodingUtf16le || m_nEncoding == format::kEncodingUtf16be;
+          m_encoding == format::kEncodingUtf16le || m_encoding == format::kEncodingUtf16be;
       if (!utf16) {
         m_line.append(CsvField(bytes));
       } else {
-        QStringDecoder decoder(m_nEncoding == format::kEncodingUtf16be ? QStringConverter::Utf16BE
-                                                                       : QStringConverter::Utf16LE);
+        QStringDecoder decoder(m_encoding == format::kEncodingUtf16be ? QStringConverter::Utf16BE
+                                                                      : QStringConverter::Utf16LE);
         m_line.append(CsvField(QString(decoder.decode(bytes)).toUtf8()));
       }
       return;
@@ -176,14 +176,14 @@ void CsvSink::WriteLongText(const QString& path) {
   // Two passes over the file: whether the text needs quotes, then the text.
   // Only one piece is held at a time.
   bool quote = false;
-  if (!ForEachUtf8Piece(path, m_nEncoding, [&](const QByteArray& piece) {
+  if (!ForEachUtf8Piece(path, m_encoding, [&](const QByteArray& piece) {
         quote = quote || NeedsQuotes(piece.constData(), piece.size());
       })) {
-    ++m_nCut;
+    ++m_cut;
     return;
   }
   if (quote) m_line.append('"');
-  ForEachUtf8Piece(path, m_nEncoding, [&](const QByteArray& piece) {
+  ForEachUtf8Piece(path, m_encoding, [&](const QByteArray& piece) {
     if (quote)
       AppendQuotedBody(m_line, piece.constData(), piece.size());
     else
@@ -197,7 +197,7 @@ void CsvSink::WriteLongText(const QString& path) {
 void CsvSink::WriteLongBlob(const QString& path) {
   QFile in(path);
   if (!in.open(QIODevice::ReadOnly)) {
-    ++m_nCut;
+    ++m_cut;
     return;
   }
   while (!in.atEnd()) {

@@ -15,8 +15,8 @@
 #include <QString>
 #include <cstdint>
 
-#include "engine/SQLiteRecovery.h"
-#include "engine/Sinks.h"
+#include "engine/session/SQLiteRecovery.h"
+#include "engine/session/Sinks.h"
 #include "output/RecordOutput.h"
 
 namespace velmora {
@@ -60,9 +60,9 @@ class CsvSink : public ITableSink {
   // Writes the line of column names; false on a write error.
   bool WriteHeader();
 
-  std::int64_t Rows() const { return m_nRows; }
-  std::int64_t ValuesCut() const { return m_nCut; }
-  bool WriteFailed() const { return m_bWriteFailed; }
+  std::int64_t Rows() const { return m_rows; }
+  std::int64_t ValuesCut() const { return m_cut; }
+  bool WriteFailed() const { return m_writeFailed; }
 
  private:
   void WriteValue(const RecordView& record, const ValueView& value);
@@ -70,15 +70,14 @@ class CsvSink : public ITableSink {
   void WriteLongBlob(const QString& path);
   void Write(const QByteArray& bytes);
 
-  CSQLiteRecovery& m_engine;
   IProgress& m_progress;
   const TableLayout& m_layout;
   QFile& m_out;
   IProgressBar& m_bar;
-  const std::uint32_t m_nEncoding;
+  const std::uint32_t m_encoding;
   QByteArray m_line;  // the line being built, reused
-  std::int64_t m_nRows = 0, m_nCut = 0;
-  bool m_bWriteFailed = false;
+  std::int64_t m_rows = 0, m_cut = 0;
+  bool m_writeFailed = false;
 };
 
 // Writes the table `table` (real name) of `engine` to the file `path`. The

@@ -1,6 +1,6 @@
 #include <sqlite3.h>
 
-#include "engine/SqliteDb.h"
+#include "engine/schema/SqliteDb.h"
 #include "output/SaveDispatch.h"
 
 namespace velmora {

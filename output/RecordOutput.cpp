@@ -13,10 +13,10 @@
 #include <string>
 #include <string_view>
 
-#include "engine/SqlQuote.h"
-#include "engine/SqliteDb.h"
-#include "engine/StandIns.h"
-#include "engine/Values.h"
+#include "engine/core/SqlQuote.h"
+#include "engine/core/Values.h"
+#include "engine/schema/SqliteDb.h"
+#include "engine/schema/StandIns.h"
 #include "platform/TempFolder.h"
 
 namespace velmora {
@@ -78,21 +78,20 @@ QString FormatRecordStatus(IRecordGrid* grid) {
 
 TableSaver::TableSaver(CSQLiteRecovery& engine, IProgress& progress, const TableLayout& layout,
                        sqlite3* db)
-    : m_engine(engine),
-      m_progress(progress),
+    : m_progress(progress),
       m_layout(layout),
       m_db(db),
-      m_strTempFolder(GetTempFolderPath()),
-      m_strDiskTempFolder(GetDiskTempFolderPath()) {
+      m_tempFolder(GetTempFolderPath()),
+      m_diskTempFolder(GetDiskTempFolderPath()) {
   switch (engine.geometry().textEncoding) {
     case 2:
-      m_nTextEncoding = SQLITE_UTF16LE;
+      m_textEncoding = SQLITE_UTF16LE;
       break;
     case 3:
-      m_nTextEncoding = SQLITE_UTF16BE;
+      m_textEncoding = SQLITE_UTF16BE;
       break;
     default:
-      m_nTextEncoding = SQLITE_UTF8;
+      m_textEncoding = SQLITE_UTF8;
       break;
   }
   ReportWritten();
@@ -101,15 +100,15 @@ TableSaver::TableSaver(CSQLiteRecovery& engine, IProgress& progress, const Table
 TableSaver::~TableSaver() { Flush(); }
 
 void TableSaver::NoteError(const QString& error) {
-  if (m_strFirstError.isEmpty()) m_strFirstError = error;
+  if (m_firstError.isEmpty()) m_firstError = error;
 }
 
 bool TableSaver::Take(const RecordView& record, RowOrigin origin) {
   if (record.values.empty()) return true;
-  if (m_nTransaction < 0) m_nTransaction = sqlite3_get_autocommit(m_db) == 0 ? 1 : 0;
+  if (m_transaction < 0) m_transaction = sqlite3_get_autocommit(m_db) == 0 ? 1 : 0;
   SaveRecord(record, origin);
   // Nothing written since the transaction began is left: no use going on.
-  if (!m_strLostError.isEmpty()) return false;
+  if (!m_lostError.isEmpty()) return false;
   // The record has been handed on whole; a stop takes effect after it, with
   // every record held back inserted.
   if (!m_progress.Poll()) return true;
@@ -174,8 +173,8 @@ TableSaver::Insert* TableSaver::InsertFor(int valueCount) {
 }
 
 bool TableSaver::BatchAllowed() {
-  if (m_nBatchAllowed >= 0) return m_nBatchAllowed == 1;
-  m_nBatchAllowed = 0;
+  if (m_batchAllowed >= 0) return m_batchAllowed == 1;
+  m_batchAllowed = 0;
   const QByteArray name = m_layout.name.toUtf8();
   Statement stmt;
   if (sqlite3_prepare_v2(m_db,
@@ -198,8 +197,8 @@ bool TableSaver::BatchAllowed() {
     // keeps the rows one per statement.
     if (QByteArray(sql).toUpper().contains("CONFLICT")) other = true;
   }
-  m_nBatchAllowed = table && !other ? 1 : 0;
-  return m_nBatchAllowed == 1;
+  m_batchAllowed = table && !other ? 1 : 0;
+  return m_batchAllowed == 1;
 }
 
 TableSaver::Batch* TableSaver::BatchFor(int valueCount, const Insert& insert) {
@@ -241,11 +240,11 @@ TableSaver::Batch* TableSaver::BatchFor(int valueCount, const Insert& insert) {
 }
 
 void TableSaver::Flush() {
-  if (m_nPending == 0) return;
-  const int count = m_nPending;
-  const int size = m_nPendingSize;
-  m_nPending = 0;
-  m_nPendingBytes = 0;
+  if (m_pendingCount == 0) return;
+  const int count = m_pendingCount;
+  const int size = m_pendingSize;
+  m_pendingCount = 0;
+  m_pendingBytes = 0;
   const Insert* insert = size >= 0 && static_cast<std::size_t>(size) < m_inserts.size()
                              ? &m_inserts[static_cast<std::size_t>(size)]
                              : nullptr;
@@ -261,9 +260,9 @@ void TableSaver::Flush() {
     const int rc = sqlite3_step(batch->stmt);
     sqlite3_reset(batch->stmt);
     if (rc == SQLITE_DONE) {
-      m_nWritten += count;
+      m_written += count;
       for (int row = 0; row < count; ++row)
-        if (m_pendingOrigin[size_t(row)] == RowOrigin::PutBack) ++m_nWrittenPutBack;
+        if (m_pendingOrigin[size_t(row)] == RowOrigin::PutBack) ++m_writtenPutBack;
       ReportWritten();
       if (m_rowids.known) {
         m_rowids = plan;
@@ -282,17 +281,17 @@ void TableSaver::Flush() {
     // the rejected count and the first error are the ones of single rows.
     if (TransactionLost()) return;
   }
-  for (int row = 0; row < count && m_strLostError.isEmpty(); ++row)
+  for (int row = 0; row < count && m_lostError.isEmpty(); ++row)
     InsertOne(m_pending[size_t(row)], m_pendingOrigin[size_t(row)]);
 }
 
 bool TableSaver::TransactionLost() {
-  if (!m_strLostError.isEmpty()) return true;
-  if (m_nTransaction != 1 || sqlite3_get_autocommit(m_db) == 0) return false;
-  m_strLostError = QString::fromUtf8(sqlite3_errmsg(m_db));
-  if (m_strLostError.isEmpty()) m_strLostError = QStringLiteral("the transaction was rolled back");
-  m_nWritten = 0;
-  m_nWrittenPutBack = 0;
+  if (!m_lostError.isEmpty()) return true;
+  if (m_transaction != 1 || sqlite3_get_autocommit(m_db) == 0) return false;
+  m_lostError = QString::fromUtf8(sqlite3_errmsg(m_db));
+  if (m_lostError.isEmpty()) m_lostError = QStringLiteral("the transaction was rolled back");
+  m_written = 0;
+  m_writtenPutBack = 0;
   ReportWritten();
   return true;
 }
@@ -338,7 +337,7 @@ void TableSaver::MarkStreams(const RecordView& record) {
 }
 
 bool TableSaver::BindValue(sqlite3_stmt* stmt, int index, const RecordView& record,
-                              const ValueView& value, int column, bool stream) {
+                           const ValueView& value, int column, bool stream) {
   switch (value.storage) {
     case StorageClass::Null:
       return sqlite3_bind_null(stmt, index) == SQLITE_OK;
@@ -360,7 +359,7 @@ bool TableSaver::BindValue(sqlite3_stmt* stmt, int index, const RecordView& reco
       return !folder.isEmpty() && path.startsWith(folder) &&
              path.indexOf(QLatin1Char('/'), folder.size()) < 0;
     };
-    if (!inFolder(m_strTempFolder) && !inFolder(m_strDiskTempFolder)) {
+    if (!inFolder(m_tempFolder) && !inFolder(m_diskTempFolder)) {
       NoteError(QStringLiteral("a long value was not in the temporary folder"));
       return sqlite3_bind_null(stmt, index) == SQLITE_OK;
     }
@@ -392,10 +391,10 @@ bool TableSaver::BindValue(sqlite3_stmt* stmt, int index, const RecordView& reco
   }
   if (data == nullptr) data = "";
   if (text) {
-    if (m_nTextEncoding != SQLITE_UTF8)
+    if (m_textEncoding != SQLITE_UTF8)
       size &= ~std::int64_t{1};  // a lone last byte is no character
     return sqlite3_bind_text64(stmt, index, data, static_cast<sqlite3_uint64>(size), SQLITE_STATIC,
-                               static_cast<unsigned char>(m_nTextEncoding)) == SQLITE_OK;
+                               static_cast<unsigned char>(m_textEncoding)) == SQLITE_OK;
   }
   return sqlite3_bind_blob64(stmt, index, data, static_cast<sqlite3_uint64>(size), SQLITE_STATIC) ==
          SQLITE_OK;
@@ -403,29 +402,29 @@ bool TableSaver::BindValue(sqlite3_stmt* stmt, int index, const RecordView& reco
 
 bool TableSaver::SaveRecord(const RecordView& record, RowOrigin origin) {
   for (const ValueView& value : record.values)
-    if (!value.complete) ++m_nCut;
+    if (!value.complete) ++m_cut;
   if (record.tempFiles.empty() &&
       static_cast<std::int64_t>(record.bytes.size()) <= kBatchRecordBytes && BatchAllowed()) {
     const Insert* insert = InsertFor(record.Size());
     const Batch* batch = insert != nullptr ? BatchFor(record.Size(), *insert) : nullptr;
     if (batch != nullptr) {
-      if (m_nPending > 0 && m_nPendingSize != record.Size()) Flush();
-      if (static_cast<std::size_t>(m_nPending) >= m_pending.size()) {
+      if (m_pendingCount > 0 && m_pendingSize != record.Size()) Flush();
+      if (static_cast<std::size_t>(m_pendingCount) >= m_pending.size()) {
         m_pending.emplace_back();
         m_pendingOrigin.push_back(origin);
       }
-      m_pendingOrigin[size_t(m_nPending)] = origin;
-      RecordView& slot = m_pending[size_t(m_nPending)];
+      m_pendingOrigin[size_t(m_pendingCount)] = origin;
+      RecordView& slot = m_pending[size_t(m_pendingCount)];
       slot.values = record.values;  // the slots keep their capacity
       slot.bytes = record.bytes;
       slot.tempFiles.clear();
       slot.hasRowid = record.hasRowid;
       slot.rowid = record.rowid;
       slot.localPayload = record.localPayload;
-      ++m_nPending;
-      m_nPendingSize = record.Size();
-      m_nPendingBytes += static_cast<std::int64_t>(record.bytes.size());
-      if (m_nPending >= batch->rows || m_nPendingBytes >= kBatchBytes) Flush();
+      ++m_pendingCount;
+      m_pendingSize = record.Size();
+      m_pendingBytes += static_cast<std::int64_t>(record.bytes.size());
+      if (m_pendingCount >= batch->rows || m_pendingBytes >= kBatchBytes) Flush();
       return true;
     }
   }
@@ -435,7 +434,7 @@ bool TableSaver::SaveRecord(const RecordView& record, RowOrigin origin) {
 }
 
 void TableSaver::BindParams(sqlite3_stmt* stmt, const Insert& insert, const RecordView& record,
-                               int base, bool longValues, RowidPlan* plan) {
+                            int base, bool longValues, RowidPlan* plan) {
   // What the row's rowid parameter received: the record's rowid, NULL (the
   // library gives the next rowid), or a stored value of the INTEGER PRIMARY
   // KEY column (nothing to foresee).
@@ -509,8 +508,8 @@ void TableSaver::RowidPlan::Took(std::int64_t rowid) {
 }
 
 bool TableSaver::NextRowidKnown() {
-  if (m_bRowidsRead) return m_rowids.known;
-  m_bRowidsRead = true;
+  if (m_rowidsRead) return m_rowids.known;
+  m_rowidsRead = true;
   const bool autoincrement = m_layout.autoIncrement;
   if (m_db == nullptr || autoincrement || m_layout.withoutRowid || !BatchAllowed()) return false;
   QString rowid;
@@ -541,7 +540,7 @@ void TableSaver::NoteInsertedRowid() {
 bool TableSaver::InsertOne(const RecordView& record, RowOrigin origin) {
   Insert* insert = InsertFor(record.Size());
   if (insert == nullptr) {
-    ++m_nRejected;
+    ++m_rejected;
     return false;
   }
   sqlite3_stmt* stmt = insert->stmt;
@@ -554,7 +553,7 @@ bool TableSaver::InsertOne(const RecordView& record, RowOrigin origin) {
   // A record that breaks a CHECK constraint is kept as the file holds it.
   bool brokeCheck = false;
   const int rc = StepKeepingCheckFailures(stmt, &brokeCheck);
-  if (brokeCheck && rc == SQLITE_DONE) ++m_nCheckBroken;
+  if (brokeCheck && rc == SQLITE_DONE) ++m_checkBroken;
   bool ok = rc == SQLITE_DONE;
   if (!ok) NoteError(QString::fromUtf8(sqlite3_errmsg(m_db)));
   sqlite3_reset(stmt);  // every parameter is bound again for the next record
@@ -588,12 +587,12 @@ bool TableSaver::InsertOne(const RecordView& record, RowOrigin origin) {
     }
   }
   if (rc == SQLITE_DONE) {
-    ++m_nWritten;
-    if (origin == RowOrigin::PutBack) ++m_nWrittenPutBack;
+    ++m_written;
+    if (origin == RowOrigin::PutBack) ++m_writtenPutBack;
     ReportWritten();
     NoteInsertedRowid();
   } else if (!TransactionLost()) {
-    ++m_nRejected;
+    ++m_rejected;
   }
   return ok;
 }
@@ -624,11 +623,13 @@ void GridSink::Walked(const WalkStep& step) {
     case WalkStep::Kind::InteriorChild:
     case WalkStep::Kind::LeafCell:
       if (step.kind == WalkStep::Kind::InteriorChild || step.depth == 0) {
-        m_bar.SetPos(static_cast<int>((step.index + 1) * 100 / std::max<std::int64_t>(step.count, 1)));
+        m_bar.SetPos(
+            static_cast<int>((step.index + 1) * 100 / std::max<std::int64_t>(step.count, 1)));
         m_bar.SetBarColor(0x0000FF);
       }
       break;
-    case WalkStep::Kind::Poll: break;
+    case WalkStep::Kind::Poll:
+      break;
   }
 }
 
@@ -679,7 +680,7 @@ bool GridSink::Take(const RecordView& record, RowOrigin) {
     m_grid.AddGridValue(column, m_texts[size_t(column)], m_keys[size_t(column)]);
     if (column == 0) m_status.SetText(recordStatus);
   }
-  ++m_nShown;
+  ++m_shown;
   return true;
 }
 

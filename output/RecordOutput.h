@@ -7,12 +7,12 @@
 #include <map>
 #include <vector>
 
-#include "engine/RecordDecoder.h"
-#include "engine/SQLiteRecovery.h"
-#include "engine/Sinks.h"
-#include "engine/SqliteDb.h"
-#include "engine/TableLayout.h"
-#include "engine/TreeWalk.h"
+#include "engine/pages/RecordDecoder.h"
+#include "engine/pages/TreeWalk.h"
+#include "engine/schema/SqliteDb.h"
+#include "engine/schema/TableLayout.h"
+#include "engine/session/SQLiteRecovery.h"
+#include "engine/session/Sinks.h"
 #include "output/TableReader.h"
 
 struct sqlite3;
@@ -58,24 +58,36 @@ class TableSaver : public ITableSink {
   // record handed on.
   void Flush();
 
-  std::int64_t RecordsWritten() { Flush(); return m_nWritten; }
+  std::int64_t RecordsWritten() {
+    Flush();
+    return m_written;
+  }
   // Of RecordsWritten, the rows from pages put back into the table.
-  std::int64_t RecordsWrittenPutBack() { Flush(); return m_nWrittenPutBack; }
-  std::int64_t RecordsRejected() { Flush(); return m_nRejected; }
-  QString FirstError() { Flush(); return m_strFirstError; }
+  std::int64_t RecordsWrittenPutBack() {
+    Flush();
+    return m_writtenPutBack;
+  }
+  std::int64_t RecordsRejected() {
+    Flush();
+    return m_rejected;
+  }
+  QString FirstError() {
+    Flush();
+    return m_firstError;
+  }
   // Records that break a CHECK constraint (saved as the file holds them).
   std::int64_t RecordsBreakingChecks() {
     Flush();
-    return m_nCheckBroken;
+    return m_checkBroken;
   }
   // Values that damage (or a failed temporary file) cut short.
-  std::int64_t ValuesCut() const { return m_nCut; }
+  std::int64_t ValuesCut() const { return m_cut; }
   // The library's message when it rolled back the transaction the records
   // went into (a full disk, an I/O error): none of them are kept, and the
   // walk was stopped. Empty otherwise.
   QString TransactionLostError() {
     Flush();
-    return m_strLostError;
+    return m_lostError;
   }
 
  private:
@@ -149,7 +161,7 @@ class TableSaver : public ITableSink {
   // whose rows go several to a statement (no trigger inserts meanwhile).
   bool NextRowidKnown();
   // Tells the progress how many records are written now.
-  void ReportWritten() { m_progress.RecordsSaved(m_nWritten); }
+  void ReportWritten() { m_progress.RecordsSaved(m_written); }
   // After a row went in alone: the next rowid follows the one it received.
   void NoteInsertedRowid();
   // Fills m_stream: per record position, whether the value is a long blob
@@ -163,33 +175,32 @@ class TableSaver : public ITableSink {
   bool TransactionLost();
   void NoteError(const QString& error);
 
-  CSQLiteRecovery& m_engine;
   IProgress& m_progress;
   const TableLayout& m_layout;
   sqlite3* m_db;
-  QString m_strTempFolder;      // the folders long values' temporary files may lie in
-  QString m_strDiskTempFolder;
-  int m_nTextEncoding;  // SQLITE_UTF8, SQLITE_UTF16LE or SQLITE_UTF16BE
-  std::vector<Insert> m_inserts;          // by value count; stmt null until prepared
-  std::vector<Batch> m_batches;           // by value count; stmt null until prepared
-  int m_nBatchAllowed = -1;               // BatchAllowed: -1 not yet known, 0 no, 1 yes
-  bool m_bRowidsRead = false;             // NextRowidKnown has read the table
-  RowidPlan m_rowids;                     // the table's rowids so far
-  std::vector<RecordView> m_pending;      // records held back (copies; slots reused)
+  QString m_tempFolder;  // the folders long values' temporary files may lie in
+  QString m_diskTempFolder;
+  int m_textEncoding;                      // SQLITE_UTF8, SQLITE_UTF16LE or SQLITE_UTF16BE
+  std::vector<Insert> m_inserts;           // by value count; stmt null until prepared
+  std::vector<Batch> m_batches;            // by value count; stmt null until prepared
+  int m_batchAllowed = -1;                 // BatchAllowed: -1 not yet known, 0 no, 1 yes
+  bool m_rowidsRead = false;               // NextRowidKnown has read the table
+  RowidPlan m_rowids;                      // the table's rowids so far
+  std::vector<RecordView> m_pending;       // records held back (copies; slots reused)
   std::vector<RowOrigin> m_pendingOrigin;  // ... where each came from
-  int m_nPending = 0;                     // ... how many of the slots hold one
-  int m_nPendingSize = -1;                // ... their value count
-  std::int64_t m_nPendingBytes = 0;       // ... their held bytes
-  std::vector<bool> m_insertFailed;       // by value count: the INSERT could not be prepared
-  std::vector<PendingStream> m_streams;   // reused from record to record
-  std::vector<bool> m_stream;             // by record position, from MarkStreams
-  std::vector<QByteArray> m_keep;         // long values read from their files, kept until the step
-  int m_nTransaction = -1;  // at the first record: 1 inside a transaction, 0 not
-  QString m_strLostError;
-  std::int64_t m_nCut = 0;
-  std::int64_t m_nCheckBroken = 0;
-  std::int64_t m_nWritten = 0, m_nWrittenPutBack = 0, m_nRejected = 0;
-  QString m_strFirstError;
+  int m_pendingCount = 0;                  // ... how many of the slots hold one
+  int m_pendingSize = -1;                  // ... their value count
+  std::int64_t m_pendingBytes = 0;         // ... their held bytes
+  std::vector<bool> m_insertFailed;        // by value count: the INSERT could not be prepared
+  std::vector<PendingStream> m_streams;    // reused from record to record
+  std::vector<bool> m_stream;              // by record position, from MarkStreams
+  std::vector<QByteArray> m_keep;          // long values read from their files, kept until the step
+  int m_transaction = -1;                  // at the first record: 1 inside a transaction, 0 not
+  QString m_lostError;
+  std::int64_t m_cut = 0;
+  std::int64_t m_checkBroken = 0;
+  std::int64_t m_written = 0, m_writtenPutBack = 0, m_rejected = 0;
+  QString m_firstError;
 };
 
 // Shows the rows of a table read in the record grid: one grid row per
@@ -203,7 +214,7 @@ class GridSink : public ITableSink {
   DecodeMode Decoding() const override { return DecodeMode::Display; }
   bool Take(const RecordView& row, RowOrigin origin) override;
   void Walked(const WalkStep& step) override;
-  std::int64_t RecordsShown() const { return m_nShown; }
+  std::int64_t RecordsShown() const { return m_shown; }
 
  private:
   CSQLiteRecovery& m_engine;
@@ -215,7 +226,7 @@ class GridSink : public ITableSink {
   std::vector<QString> m_texts;     // one text per column, reused
   std::vector<bool> m_present;      // per column, whether the record holds it
   std::vector<CellSortKey> m_keys;  // per column, how its value sorts
-  std::int64_t m_nShown = 0;
+  std::int64_t m_shown = 0;
 };
 
 }  // namespace velmora

@@ -1,7 +1,5 @@
 #include "output/RecoveredDatabase.h"
 
-#include "engine/Progress.h"
-
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -14,9 +12,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/SQLiteRecovery.h"
-#include "engine/SqliteDb.h"
-#include "engine/StandIns.h"
+#include "engine/core/Progress.h"
+#include "engine/schema/SqliteDb.h"
+#include "engine/schema/StandIns.h"
+#include "engine/session/SQLiteRecovery.h"
 #include "output/BufferedVfs.h"
 #include "output/SaveDispatch.h"
 #include "platform/Text.h"

@@ -73,11 +73,11 @@ class RecoveredDatabase {
   struct Guard {
     sqlite3* db = nullptr;
     IProgress* progress = nullptr;  // asked between runs of a replayed statement
-    bool replaying = false;      // a statement from the file is running
-    bool unbounded = false;      // it may run past the budget (CREATE INDEX)
-    bool stopped = false;        // the handler interrupted it for a stop
-    bool exhausted = false;      // the handler interrupted it at the budget
-    sqlite3_stmt* stmt = nullptr;  // the run being counted
+    bool replaying = false;         // a statement from the file is running
+    bool unbounded = false;         // it may run past the budget (CREATE INDEX)
+    bool stopped = false;           // the handler interrupted it for a stop
+    bool exhausted = false;         // the handler interrupted it at the budget
+    sqlite3_stmt* stmt = nullptr;   // the run being counted
     int run = -1;
     std::int64_t instructions = 0;
   };

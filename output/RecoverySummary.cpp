@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <exception>
 
-#include "engine/Format.h"
-#include "engine/OrphanPass.h"
-#include "engine/SchemaSearch.h"
+#include "engine/core/Format.h"
+#include "engine/passes/OrphanPass.h"
+#include "engine/passes/SchemaSearch.h"
 #include "output/RecordOutput.h"
 #include "output/SaveDispatch.h"
 #include "output/TableExtraction.h"

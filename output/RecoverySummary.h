@@ -13,9 +13,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/SQLiteRecovery.h"
-#include "engine/Sinks.h"
-#include "engine/Values.h"
+#include "engine/core/Values.h"
+#include "engine/session/SQLiteRecovery.h"
+#include "engine/session/Sinks.h"
 
 namespace velmora {
 
@@ -74,7 +74,8 @@ TableSummary OpenedTableSummary(const CSQLiteRecovery& engine, const QString& na
 // OpenedTableSummary) cover the leaf pages too, not only what the mapping of
 // the live trees read. Polls the engine's progress callback; moves
 // `progressBar` (may be null) from table to table. False when stopped.
-bool WalkTableTrees(CSQLiteRecovery& engine, IProgress& progress, IProgressBar* progressBar = nullptr);
+bool WalkTableTrees(CSQLiteRecovery& engine, IProgress& progress,
+                    IProgressBar* progressBar = nullptr);
 
 // The whole summary. Page figures count pages of the file (page 1 included).
 //

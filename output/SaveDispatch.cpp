@@ -1,7 +1,7 @@
 #include "output/SaveDispatch.h"
 
-#include "engine/SchemaRows.h"
-#include "engine/StandIns.h"
+#include "engine/schema/SchemaRows.h"
+#include "engine/schema/StandIns.h"
 #include "output/TableExtraction.h"
 #include "platform/TempFolder.h"
 
@@ -101,8 +101,10 @@ QString ObjectTreeNote(const CSQLiteRecovery& engine, ObjectKind kind, const QSt
 std::vector<PlannedObject> MakeSavePlan(const QStringList& tables, const QStringList& views,
                                         const QStringList& triggers, const QStringList& indexes) {
   std::vector<PlannedObject> plan;
-  const std::pair<const QStringList*, ObjectKind> groups[] = {
-      {&tables, ObjectKind::Table}, {&views, ObjectKind::View}, {&triggers, ObjectKind::Trigger}, {&indexes, ObjectKind::Index}};
+  const std::pair<const QStringList*, ObjectKind> groups[] = {{&tables, ObjectKind::Table},
+                                                              {&views, ObjectKind::View},
+                                                              {&triggers, ObjectKind::Trigger},
+                                                              {&indexes, ObjectKind::Index}};
   for (const auto& [names, kind] : groups) {
     for (const QString& name : *names) {
       bool twice = false;

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/SQLiteRecovery.h"
-#include "engine/Sinks.h"
+#include "engine/session/SQLiteRecovery.h"
+#include "engine/session/Sinks.h"
 #include "output/RecoveredDatabase.h"
 
 struct sqlite3;
@@ -26,7 +26,7 @@ struct ObjectOutcome {
   std::int64_t records = 0;  // table: records inserted
   QString error;             // why it was not (fully) written; empty when it was
   bool incomplete = false;   // table: part of its b-tree could not be read (damage)
-  QString note;              // what the user should know although it was written (stand-ins, CHECKs)
+  QString note;  // what the user should know although it was written (stand-ins, CHECKs)
   // table: of `records`, those put back from orphan pages (the rest came from
   // its own tree)
   std::int64_t putBack = 0;

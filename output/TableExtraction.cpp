@@ -6,10 +6,10 @@
 #include <exception>
 #include <memory>
 
-#include "engine/SqlQuote.h"
-#include "engine/SqliteDb.h"
-#include "engine/StandIns.h"
-#include "engine/WorkingDatabase.h"
+#include "engine/core/SqlQuote.h"
+#include "engine/schema/SqliteDb.h"
+#include "engine/schema/StandIns.h"
+#include "engine/schema/WorkingDatabase.h"
 #include "output/VirtualTableSave.h"
 #include "platform/TempFolder.h"
 
@@ -233,8 +233,9 @@ ObjectOutcome SaveTable(CSQLiteRecovery& engine, IProgress& progress, const QStr
     for (const QString& f : StandInFunctions(db))
       if (!functionsBefore.contains(f)) standIns << QStringLiteral("function ") + f;
     if (!standIns.isEmpty())
-      outcome.note = QStringLiteral("created with stand-ins for %1, which only the database's "
-                                    "own application has; its statement is kept as written")
+      outcome.note = QStringLiteral(
+                         "created with stand-ins for %1, which only the database's "
+                         "own application has; its statement is kept as written")
                          .arg(standIns.join(QStringLiteral(", ")));
   }
   outcome.written = true;
@@ -243,11 +244,10 @@ ObjectOutcome SaveTable(CSQLiteRecovery& engine, IProgress& progress, const QStr
     outcome.note = outcome.note.isEmpty() ? made : made + QStringLiteral("; ") + outcome.note;
   }
   if (object != nullptr && object->sqlRebuilt) {
-    const QString rebuilt =
-        QStringLiteral(
-            "its statement was damaged and has been rebuilt (%1); the damaged "
-            "original: %2")
-            .arg(object->repairNote, PrintableSql(object->originalSql));
+    const QString rebuilt = QStringLiteral(
+                                "its statement was damaged and has been rebuilt (%1); the damaged "
+                                "original: %2")
+                                .arg(object->repairNote, PrintableSql(object->originalSql));
     outcome.note = outcome.note.isEmpty() ? rebuilt : rebuilt + QStringLiteral("; ") + outcome.note;
   }
 
@@ -291,7 +291,8 @@ ObjectOutcome SaveTable(CSQLiteRecovery& engine, IProgress& progress, const QStr
     const QString generated =
         RestoreOriginalStatement(db, name, object->sql, &error)
             ? QStringLiteral("its generated columns keep the values the file holds")
-            : QStringLiteral("saved with its generated columns as ordinary columns (%1)").arg(error);
+            : QStringLiteral("saved with its generated columns as ordinary columns (%1)")
+                  .arg(error);
     AddNote(outcome.note, generated);
   }
 
@@ -314,13 +315,15 @@ ObjectOutcome SaveTable(CSQLiteRecovery& engine, IProgress& progress, const QStr
     problems << QStringLiteral("%1 records held more values than the table has columns")
                     .arg(read.recordsSkipped);
   if (saver.RecordsBreakingChecks() > 0)
-    AddNote(outcome.note,
-            QStringLiteral("%1 records break a CHECK constraint and are saved as the file holds them")
-                .arg(saver.RecordsBreakingChecks()));
+    AddNote(
+        outcome.note,
+        QStringLiteral("%1 records break a CHECK constraint and are saved as the file holds them")
+            .arg(saver.RecordsBreakingChecks()));
   if (saver.ValuesCut() > 0)
     problems << QStringLiteral("%1 values could not be read completely").arg(saver.ValuesCut());
   outcome.error = problems.join(QStringLiteral("; "));
-  outcome.incomplete = (!read.complete || saver.ValuesCut() > 0) && !outcome.stopped && lost.isEmpty();
+  outcome.incomplete =
+      (!read.complete || saver.ValuesCut() > 0) && !outcome.stopped && lost.isEmpty();
   return outcome;
 }
 

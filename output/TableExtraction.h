@@ -4,9 +4,9 @@
 
 #include <QString>
 
-#include "engine/SQLiteRecovery.h"
-#include "engine/SchemaRows.h"
-#include "engine/Sinks.h"
+#include "engine/schema/SchemaRows.h"
+#include "engine/session/SQLiteRecovery.h"
+#include "engine/session/Sinks.h"
 #include "output/RecordOutput.h"
 #include "output/SaveDispatch.h"
 

@@ -6,7 +6,7 @@
 #include <exception>
 #include <vector>
 
-#include "engine/Format.h"
+#include "engine/core/Format.h"
 #include "platform/TempFolder.h"
 
 namespace velmora {
@@ -202,41 +202,41 @@ class RowReader : public CTableReader {
 CTableReader::CTableReader(CSQLiteRecovery& engine, IProgress& progress, DecodeMode mode)
     : m_engine(engine), m_progress(progress), m_mode(mode) {
   if (m_mode == DecodeMode::Save) EmptyTempFolder();  // whatever an earlier walk left
-  m_strTempFolder = GetTempFolderPath();
-  m_strDiskTempFolder = GetDiskTempFolderPath();
+  m_tempFolder = GetTempFolderPath();
+  m_diskTempFolder = GetDiskTempFolderPath();
 }
 
 CTableReader::~CTableReader() {
-  for (const QString& path : m_lstTempFiles) QFile::remove(path);
+  for (const QString& path : m_tempFiles) QFile::remove(path);
   RemoveOwnTempFiles();
 }
 
 void CTableReader::RemoveOwnTempFiles() {
-  if (m_lstBigTempFiles.isEmpty()) return;
-  for (const QString& path : m_lstBigTempFiles) QFile::remove(path);
-  m_lstBigTempFiles.clear();
+  if (m_bigTempFiles.isEmpty()) return;
+  for (const QString& path : m_bigTempFiles) QFile::remove(path);
+  m_bigTempFiles.clear();
 }
 
 QString CTableReader::PathFor(std::int64_t length) {
-  if (length < kOwnFileLength && m_nHeldInRecord + length <= kHeldPerRecord) {
-    m_nHeldInRecord += length;
+  if (length < kOwnFileLength && m_heldInRecord + length <= kHeldPerRecord) {
+    m_heldInRecord += length;
     return QString();  // held in memory
   }
   const QString folder = GetTempFolderPathFor(length);
-  if (!folder.isEmpty() && (length >= kOwnFileLength ||
-                            (folder != m_strTempFolder && folder == m_strDiskTempFolder))) {
+  if (!folder.isEmpty() &&
+      (length >= kOwnFileLength || (folder != m_tempFolder && folder == m_diskTempFolder))) {
     // A large value, or one too big for the memory folder: a file of its own,
     // removed once the record has been handed on (a value of hundreds of
     // megabytes must not stay in a memory file system until the table ends).
     const QString path = folder + MakeGuidName();
-    m_lstBigTempFiles << path;
+    m_bigTempFiles << path;
     return path;
   }
-  if (m_nNextTempFile < m_lstTempFiles.size()) return m_lstTempFiles.at(m_nNextTempFile++);
-  if (m_strTempFolder.isEmpty()) return QString();
-  const QString path = m_strTempFolder + MakeGuidName();
-  m_lstTempFiles << path;
-  ++m_nNextTempFile;
+  if (m_nextTempFile < m_tempFiles.size()) return m_tempFiles.at(m_nextTempFile++);
+  if (m_tempFolder.isEmpty()) return QString();
+  const QString path = m_tempFolder + MakeGuidName();
+  m_tempFiles << path;
+  ++m_nextTempFile;
   return path;
 }
 
@@ -248,8 +248,8 @@ bool CTableReader::Step(const WalkStep& step) {
 
 CellUse CTableReader::VisitCell(const CellRef& cell) {
   // The previous record has been handed on: its files may be written again.
-  m_nNextTempFile = 0;
-  m_nHeldInRecord = 0;
+  m_nextTempFile = 0;
+  m_heldInRecord = 0;
   CellUse use = CellUse::Skipped;
   if (m_engine.DecodeCell(cell, m_mode, this, m_view))
     use = OnRecord(m_view) ? CellUse::Used : CellUse::Stop;

@@ -15,10 +15,10 @@
 #include <QStringList>
 #include <cstdint>
 
-#include "engine/RecordDecoder.h"
-#include "engine/SQLiteRecovery.h"
-#include "engine/TableLayout.h"
-#include "engine/TreeWalk.h"
+#include "engine/pages/RecordDecoder.h"
+#include "engine/pages/TreeWalk.h"
+#include "engine/schema/TableLayout.h"
+#include "engine/session/SQLiteRecovery.h"
 
 namespace velmora {
 
@@ -54,18 +54,18 @@ class CTableReader : public ICellVisitor, public IProgress, public ILongValueFil
   // Removes the files of values of a megabyte and more.
   void RemoveOwnTempFiles();
 
-  RecordView m_view;            // reused from cell to cell
-  QString m_strTempFolder;      // long-value files of the memory folder
-  QString m_strDiskTempFolder;  // ... and of the disk folder, for values too big for memory
+  RecordView m_view;         // reused from cell to cell
+  QString m_tempFolder;      // long-value files of the memory folder
+  QString m_diskTempFolder;  // ... and of the disk folder, for values too big for memory
   // Long-value files are reused from record to record (the decoder truncates
   // a file when it writes it): creating and deleting a file per value costs
   // far more than the value itself on common file systems.
-  QStringList m_lstTempFiles;
+  QStringList m_tempFiles;
   // Files of large values and of the disk folder, removed once their record
   // has been handed on.
-  QStringList m_lstBigTempFiles;
-  int m_nNextTempFile = 0;
-  std::int64_t m_nHeldInRecord = 0;  // long-value bytes of this record held in memory
+  QStringList m_bigTempFiles;
+  int m_nextTempFile = 0;
+  std::int64_t m_heldInRecord = 0;  // long-value bytes of this record held in memory
 };
 
 // Where a row was found: on the table's own pages (its b-tree; for a table
@@ -90,12 +90,12 @@ class ITableSink {
 
 // What one read of a table came to.
 struct TableRead {
-  bool found = true;     // the table is known to the session
-  bool complete = true;  // every page and cell of its own b-tree was used
-  bool stopped = false;  // a stop request (or the sink) ended it
-  WalkReport tree;       // the walk of its own b-tree (empty when it has none)
-  std::int64_t rows = 0;         // rows handed to the sink
-  std::int64_t rowsPutBack = 0;  // ... of them from pages put back into it
+  bool found = true;                // the table is known to the session
+  bool complete = true;             // every page and cell of its own b-tree was used
+  bool stopped = false;             // a stop request (or the sink) ended it
+  WalkReport tree;                  // the walk of its own b-tree (empty when it has none)
+  std::int64_t rows = 0;            // rows handed to the sink
+  std::int64_t rowsPutBack = 0;     // ... of them from pages put back into it
   std::int64_t recordsSkipped = 0;  // records with more values than the table has columns
 };
 

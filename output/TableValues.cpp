@@ -6,7 +6,7 @@
 #include <QStringList>
 #include <algorithm>
 
-#include "engine/Format.h"
+#include "engine/core/Format.h"
 #include "output/TableExtraction.h"
 #include "platform/TempFolder.h"
 
@@ -191,8 +191,7 @@ FetchedValue FetchValue(CSQLiteRecovery& engine, IProgress& progress, const QStr
   ReadTable(engine, layout, finder, progress);
   if (!finder.found) {
     out = FetchedValue();
-    out.result =
-        progress.Poll() ? FetchedValue::Result::Stopped : FetchedValue::Result::NoSuchRow;
+    out.result = progress.Poll() ? FetchedValue::Result::Stopped : FetchedValue::Result::NoSuchRow;
   }
   return out;
 }

@@ -10,8 +10,8 @@
 #include <QString>
 #include <cstdint>
 
-#include "engine/SQLiteRecovery.h"
-#include "engine/TableLayout.h"
+#include "engine/schema/TableLayout.h"
+#include "engine/session/SQLiteRecovery.h"
 #include "output/TableReader.h"
 
 namespace velmora {

@@ -7,9 +7,9 @@
 #include <exception>
 #include <vector>
 
-#include "engine/SqlQuote.h"
-#include "engine/SqliteDb.h"
-#include "engine/VirtualTables.h"
+#include "engine/core/SqlQuote.h"
+#include "engine/schema/SqliteDb.h"
+#include "engine/schema/VirtualTables.h"
 #include "output/RecordOutput.h"
 #include "output/TableExtraction.h"
 

@@ -10,7 +10,7 @@
 
 #include <QString>
 
-#include "engine/SQLiteRecovery.h"
+#include "engine/session/SQLiteRecovery.h"
 #include "output/RecoveredDatabase.h"
 #include "output/SaveDispatch.h"
 

@@ -20,7 +20,8 @@ enum class MsgButtons { Ok, YesNo };
 enum class MsgIcon { Default, Warning, Question, Information };
 enum class MsgResult { Ok, Yes, No };
 
-using MessageBoxHook = std::function<MsgResult(const QString& text, MsgButtons buttons, MsgIcon icon)>;
+using MessageBoxHook =
+    std::function<MsgResult(const QString& text, MsgButtons buttons, MsgIcon icon)>;
 
 // Installs the hook; returns the previous one. An empty hook restores the
 // default (standard error; OK boxes answer Ok, Yes/No boxes answer No).

@@ -1,21 +1,22 @@
 #include "platform/TempFolder.h"
 
-#include <QDir>
-#include <QUuid>
-#include <atomic>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
-#include <mutex>
-#include <string>
 #include <linux/magic.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+
+#include <QDir>
+#include <QUuid>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
 #include <vector>
 
 namespace velmora {
@@ -160,11 +161,13 @@ void RemoveStaleWorkFolders(const QByteArray& userFolder) {
     if (!IsAllDigits(entry->d_name) || std::strlen(entry->d_name) > 9) continue;
     const long pid = std::strtol(entry->d_name, nullptr, 10);
     if (pid <= 0 || pid == self) continue;
-    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) stale.emplace_back(entry->d_name);
+    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+      stale.emplace_back(entry->d_name);
   }
   ::closedir(dir);
   for (const std::string& name : stale) {
-    DeleteFolderTree(QFile::decodeName(userFolder) + QLatin1Char('/') + QFile::decodeName(name.c_str()));
+    DeleteFolderTree(QFile::decodeName(userFolder) + QLatin1Char('/') +
+                     QFile::decodeName(name.c_str()));
   }
 }
 
@@ -205,9 +208,9 @@ QString GetTempFolderPathFor(std::int64_t bytes) {
   if (base != disk) {
     struct statvfs vfs {};
     const QByteArray native = QFile::encodeName(base);
-    const bool room = ::statvfs(native.constData(), &vfs) == 0 &&
-                      std::int64_t(vfs.f_bavail) * std::int64_t(vfs.f_frsize) - bytes >=
-                          kMemoryFolderMinFree;
+    const bool room =
+        ::statvfs(native.constData(), &vfs) == 0 &&
+        std::int64_t(vfs.f_bavail) * std::int64_t(vfs.f_frsize) - bytes >= kMemoryFolderMinFree;
     if (!room) return EnsureWorkFolder(disk);
   }
   return EnsureWorkFolder(base);

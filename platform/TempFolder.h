@@ -22,8 +22,8 @@
 #pragma once
 
 #include <QString>
-#include <cstdint>
 #include <QUuid>
+#include <cstdint>
 
 namespace velmora {
 

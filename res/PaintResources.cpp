@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
     save(LoadIcon(IDR_MAINFRAME).pixmap(size, size).toImage(),
          QStringLiteral("icon128-%1.png").arg(size));
   // The 22 animation frames side by side.
-  QImage strip(kAnimationSize * kAnimationFrames, kAnimationSize, QImage::Format_ARGB32_Premultiplied);
+  QImage strip(kAnimationSize * kAnimationFrames, kAnimationSize,
+               QImage::Format_ARGB32_Premultiplied);
   strip.fill(Qt::transparent);
   QPainter p(&strip);
   for (int i = 0; i < kAnimationFrames; ++i) p.drawImage(i * kAnimationSize, 0, AnimationFrame(i));

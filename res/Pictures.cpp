@@ -112,8 +112,9 @@ void DrawDiskette(QPainter& p, const QRectF& r) {
   p.drawRect(shutter);
   p.setPen(Qt::NoPen);
   p.setBrush(QColor(0x2B, 0x3B, 0x55));
-  p.drawRect(QRectF(shutter.left() + shutter.width() * 0.58, shutter.top() + shutter.height() * 0.18,
-                    shutter.width() * 0.2, shutter.height() * 0.62));
+  p.drawRect(QRectF(shutter.left() + shutter.width() * 0.58,
+                    shutter.top() + shutter.height() * 0.18, shutter.width() * 0.2,
+                    shutter.height() * 0.62));
 
   // Label.
   const QRectF label(r.left() + r.width() * 0.14, r.top() + r.height() * 0.48, r.width() * 0.72,
@@ -159,11 +160,11 @@ void DrawRecoveryBadge(QPainter& p, const QRectF& r) {
   disc.setColorAt(1.0, QColor(0x1F, 0x6E, 0x1A));
   p.setPen(QPen(QColor(0xFF, 0xFF, 0xFF), std::max<qreal>(1.0, r.width() * 0.07)));
   p.setBrush(disc);
-  p.drawEllipse(r.adjusted(r.width() * 0.03, r.height() * 0.03, -r.width() * 0.03,
-                           -r.height() * 0.03));
+  p.drawEllipse(
+      r.adjusted(r.width() * 0.03, r.height() * 0.03, -r.width() * 0.03, -r.height() * 0.03));
   if (r.width() < 10) return;
-  const QRectF arc = r.adjusted(r.width() * 0.27, r.height() * 0.27, -r.width() * 0.27,
-                                -r.height() * 0.27);
+  const QRectF arc =
+      r.adjusted(r.width() * 0.27, r.height() * 0.27, -r.width() * 0.27, -r.height() * 0.27);
   QPen arrow(Qt::white, r.width() * 0.11, Qt::SolidLine, Qt::FlatCap);
   p.setPen(arrow);
   p.setBrush(Qt::NoBrush);

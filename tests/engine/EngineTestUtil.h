@@ -11,8 +11,8 @@
 #include <QtTest>
 #include <vector>
 
-#include "engine/SQLiteRecovery.h"
-#include "engine/Values.h"
+#include "engine/core/Values.h"
+#include "engine/session/SQLiteRecovery.h"
 #include "output/RecordOutput.h"
 #include "platform/MessageBox.h"
 
@@ -58,7 +58,7 @@ class RecordRecorder : public velmora::CTableReader {
     velmora::RecordValues values;
   };
   std::vector<Record> records;
-  int stopAfter = -1;  // OnRecord reports a stop after this many records
+  int stopAfter = -1;        // OnRecord reports a stop after this many records
   bool noTempFiles = false;  // PathFor has none to give
 
   // Walks the tree under `root` into the recorder; true when it was complete.
@@ -75,8 +75,9 @@ class RecordRecorder : public velmora::CTableReader {
 
  protected:
   bool OnRecord(const velmora::RecordView& view) override {
-    records.push_back(
-        {view.hasRowid, view.rowid, velmora::MakeItems(view, m_engine.geometry().textEncoding, m_mode != velmora::DecodeMode::Save)});
+    records.push_back({view.hasRowid, view.rowid,
+                       velmora::MakeItems(view, m_engine.geometry().textEncoding,
+                                          m_mode != velmora::DecodeMode::Save)});
     return stopAfter < 0 || static_cast<int>(records.size()) < stopAfter;
   }
 

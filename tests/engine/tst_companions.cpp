@@ -7,7 +7,7 @@
 
 #include <QtTest/QtTest>
 
-#include "engine/Companions.h"
+#include "engine/pages/Companions.h"
 #include "output/RecoveredDatabase.h"
 #include "output/SaveDispatch.h"
 #include "platform/File64.h"
@@ -433,9 +433,10 @@ void CompanionsTest::claimedSizeBounded() {
   const QString db = NewTestFolder(QStringLiteral("claimed")) + QStringLiteral("/app.db");
   sqlite3* handle = nullptr;
   QCOMPARE(sqlite3_open(db.toUtf8().constData(), &handle), SQLITE_OK);
-  QVERIFY(Exec(handle, "PRAGMA page_size=4096; CREATE TABLE t(a, b); CREATE TABLE u(c);"
-                       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 40)"
-                       " INSERT INTO t SELECT i, printf('%.*c', i, 'x') FROM n;"));
+  QVERIFY(Exec(handle,
+               "PRAGMA page_size=4096; CREATE TABLE t(a, b); CREATE TABLE u(c);"
+               "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 40)"
+               " INSERT INTO t SELECT i, printf('%.*c', i, 'x') FROM n;"));
   sqlite3_close(handle);
   QFile file(db);
   QVERIFY(file.open(QIODevice::ReadOnly));
@@ -580,11 +581,12 @@ void CompanionsTest::savedSettings() {
     RecoveredDatabase target;
     QString error;
     QVERIFY2(target.Open(engine, outDir, QStringLiteral("saved.db"), &error), qPrintable(error));
-    const auto plan =
-        MakeSavePlan(CategoryNames(engine, ObjectKind::Table), CategoryNames(engine, ObjectKind::View),
-                     CategoryNames(engine, ObjectKind::Trigger), CategoryNames(engine, ObjectKind::Index));
+    const auto plan = MakeSavePlan(
+        CategoryNames(engine, ObjectKind::Table), CategoryNames(engine, ObjectKind::View),
+        CategoryNames(engine, ObjectKind::Trigger), CategoryNames(engine, ObjectKind::Index));
     for (const PlannedObject& object : plan) {
-      const ObjectOutcome outcome = DispatchObject(engine, NoProgress(), ObjectRef{object.kind, object.name}, target);
+      const ObjectOutcome outcome =
+          DispatchObject(engine, NoProgress(), ObjectRef{object.kind, object.name}, target);
       QVERIFY2(outcome.written && outcome.error.isEmpty(),
                qPrintable(object.name + QStringLiteral(": ") + outcome.error));
     }

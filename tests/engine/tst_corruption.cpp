@@ -3,10 +3,9 @@
 // probe says, scans the copy and walks its tables, and checks that
 // every record outside the damaged pages comes back exact, that the walk
 // ends, and that the loss is reported as such (a false walk result).
-#include <QtTest/QtTest>
-
 #include <QElapsedTimer>
 #include <QSet>
+#include <QtTest/QtTest>
 
 #include "tests/support/EngineHarness.h"
 #include "tests/support/TestSupport.h"
@@ -18,7 +17,8 @@ namespace {
 
 // Rowids of the table-leaf cells reachable from `root` in the intact file
 // when the pages in `lost` (and everything below them) cannot be used.
-QSet<std::int64_t> ReachableRowids(const PageProbe& in, std::int64_t root, const QSet<std::int64_t>& lost) {
+QSet<std::int64_t> ReachableRowids(const PageProbe& in, std::int64_t root,
+                                   const QSet<std::int64_t>& lost) {
   QSet<std::int64_t> rowids, seen;
   QList<std::int64_t> stack{root};
   while (!stack.isEmpty()) {
@@ -48,7 +48,8 @@ struct Intact {
 
 // Builds the intact database once per `key` in this process; the cases that
 // share a layout damage copies of the same file.
-Intact Build(const QString& key, const std::function<QString(const QString&)>& make, const QString& table) {
+Intact Build(const QString& key, const std::function<QString(const QString&)>& make,
+             const QString& table) {
   static QHash<QString, QString> built;
   Intact intact;
   if (built.contains(key)) {
@@ -87,7 +88,8 @@ QSet<std::int64_t> CheckRecords(const QList<CollectedRecord>& records, const Int
     const auto it = intact.byRowid.constFind(record.rowid);
     if (it == intact.byRowid.cend()) continue;  // garbage that happened to decode
     if (lenient) {
-      if (CompareRecord(record.values, *it, intact.ref, mode, pageSize).isEmpty()) rowids.insert(record.rowid);
+      if (CompareRecord(record.values, *it, intact.ref, mode, pageSize).isEmpty())
+        rowids.insert(record.rowid);
       continue;
     }
     if (rowids.contains(record.rowid)) {
@@ -104,7 +106,8 @@ QSet<std::int64_t> CheckRecords(const QList<CollectedRecord>& records, const Int
         const RefValue& truth = want.values[got.size()];
         const QByteArray bytes = last.item.inTempFile ? last.fileBytes : last.item.bytes;
         if (last.item.storage != truth.storage || !truth.bytes.startsWith(bytes)) {
-          *error = QStringLiteral("rowid %1: the cut value is not a prefix of the truth").arg(record.rowid);
+          *error = QStringLiteral("rowid %1: the cut value is not a prefix of the truth")
+                       .arg(record.rowid);
           return rowids;
         }
       }
@@ -127,7 +130,9 @@ QString Missing(const QSet<std::int64_t>& expected, const QSet<std::int64_t>& go
   std::sort(list.begin(), list.end());
   QStringList texts;
   for (std::int64_t r : list.mid(0, 10)) texts << QString::number(r);
-  return QStringLiteral("%1 rowids lost that should survive, e.g. %2").arg(list.size()).arg(texts.join(u','));
+  return QStringLiteral("%1 rowids lost that should survive, e.g. %2")
+      .arg(list.size())
+      .arg(texts.join(u','));
 }
 
 DbOptions Layout(int pageSize, int encoding = 1, int reserved = 0) {
@@ -167,14 +172,17 @@ void CorruptionTest::lostPage_data() {
   QTest::addColumn<int>("pageSize");
   QTest::addColumn<int>("encoding");
   QTest::addColumn<int>("reserved");
-  QTest::addColumn<QString>("which");  // first-leaf, middle-leaf, last-leaf, interior, interior-last
+  QTest::addColumn<QString>(
+      "which");  // first-leaf, middle-leaf, last-leaf, interior, interior-last
   QTest::addColumn<bool>("garbage");
   const struct {
     const char* name;
     int pageSize, encoding, reserved;
-  } layouts[] = {{"512", 512, 1, 0}, {"1024 utf16le reserved 40", 1024, 2, 40}, {"2048 utf16be", 2048, 3, 0}};
+  } layouts[] = {
+      {"512", 512, 1, 0}, {"1024 utf16le reserved 40", 1024, 2, 40}, {"2048 utf16be", 2048, 3, 0}};
   for (const auto& l : layouts)
-    for (const char* which : {"first-leaf", "middle-leaf", "last-leaf", "interior", "interior-last"})
+    for (const char* which :
+         {"first-leaf", "middle-leaf", "last-leaf", "interior", "interior-last"})
       for (bool garbage : {false, true})
         QTest::addRow("%s %s %s", l.name, which, garbage ? "garbage" : "zeroed")
             << l.pageSize << l.encoding << l.reserved << QString::fromLatin1(which) << garbage;
@@ -186,9 +194,12 @@ void CorruptionTest::lostPage() {
   QFETCH(int, reserved);
   QFETCH(QString, which);
   QFETCH(bool, garbage);
-  const Intact intact = Build(QStringLiteral("deep %1 %2 %3").arg(pageSize).arg(encoding).arg(reserved), [&](const QString& p) {
-    return MakeDeepTreeDatabase(p, Layout(pageSize, encoding, reserved), 3);
-  }, QStringLiteral("deep"));
+  const Intact intact = Build(
+      QStringLiteral("deep %1 %2 %3").arg(pageSize).arg(encoding).arg(reserved),
+      [&](const QString& p) {
+        return MakeDeepTreeDatabase(p, Layout(pageSize, encoding, reserved), 3);
+      },
+      QStringLiteral("deep"));
   const PageProbe in(intact.path);
   const std::int64_t root = PageProbe::RootPage(intact.path, QStringLiteral("deep"));
   const TreePages tree = in.Tree(root);
@@ -196,15 +207,21 @@ void CorruptionTest::lostPage() {
   // The interior pages one level below the root.
   const QList<std::int64_t> middle = in.Children(root);
   std::int64_t victim = 0;
-  if (which == QLatin1String("first-leaf")) victim = tree.leaves.first();
-  else if (which == QLatin1String("middle-leaf")) victim = tree.leaves[tree.leaves.size() / 2];
-  else if (which == QLatin1String("last-leaf")) victim = tree.leaves.last();
-  else if (which == QLatin1String("interior")) victim = middle.first();
-  else victim = middle.last();  // the right-most child of the root
+  if (which == QLatin1String("first-leaf"))
+    victim = tree.leaves.first();
+  else if (which == QLatin1String("middle-leaf"))
+    victim = tree.leaves[tree.leaves.size() / 2];
+  else if (which == QLatin1String("last-leaf"))
+    victim = tree.leaves.last();
+  else if (which == QLatin1String("interior"))
+    victim = middle.first();
+  else
+    victim = middle.last();  // the right-most child of the root
   QVERIFY(victim > 1);
 
   const QString path = Damaged(intact);
-  QVERIFY(garbage ? GarbagePage(path, victim, std::uint32_t(victim) * 2654435761u) : ZeroPage(path, victim));
+  QVERIFY(garbage ? GarbagePage(path, victim, std::uint32_t(victim) * 2654435761u)
+                  : ZeroPage(path, victim));
 
   RecoveryHarness run(path);
   QVERIFY(run.engine.TableNames().contains(QStringLiteral("deep")));
@@ -214,9 +231,9 @@ void CorruptionTest::lostPage() {
   for (bool saveMode : {true, false}) {
     RecoveryHarness::Walk walk = run.WalkRoot(root, saveMode);
     QString error;
-    const QSet<std::int64_t> got = CheckRecords(walk.records(), intact,
-                                                saveMode ? CompareMode::Exact : CompareMode::Display, pageSize, &error,
-                                                {}, garbage);
+    const QSet<std::int64_t> got =
+        CheckRecords(walk.records(), intact, saveMode ? CompareMode::Exact : CompareMode::Display,
+                     pageSize, &error, {}, garbage);
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QVERIFY2(Missing(expected, got).isEmpty(), qPrintable(Missing(expected, got)));
     if (!garbage) {
@@ -231,8 +248,8 @@ void CorruptionTest::lostPage() {
 // --- the file ends early ------------------------------------------------------
 
 void CorruptionTest::truncated_data() {
-  QTest::addColumn<double>("keep");       // share of the file kept
-  QTest::addColumn<int>("extraBytes");    // bytes of a partial page after that
+  QTest::addColumn<double>("keep");     // share of the file kept
+  QTest::addColumn<int>("extraBytes");  // bytes of a partial page after that
   QTest::newRow("three quarters") << 0.75 << 0;
   QTest::newRow("half and a partial page") << 0.5 << 300;
   QTest::newRow("all but one byte") << 1.0 << -1;
@@ -242,9 +259,10 @@ void CorruptionTest::truncated_data() {
 void CorruptionTest::truncated() {
   QFETCH(double, keep);
   QFETCH(int, extraBytes);
-  const Intact intact = Build(QStringLiteral("deep 1024 1 0"), [](const QString& p) {
-    return MakeDeepTreeDatabase(p, Layout(1024), 3);
-  }, QStringLiteral("deep"));
+  const Intact intact = Build(
+      QStringLiteral("deep 1024 1 0"),
+      [](const QString& p) { return MakeDeepTreeDatabase(p, Layout(1024), 3); },
+      QStringLiteral("deep"));
   const PageProbe in(intact.path);
   const std::int64_t root = PageProbe::RootPage(intact.path, QStringLiteral("deep"));
   const std::int64_t pages = std::int64_t(in.PageCount() * keep);
@@ -260,7 +278,8 @@ void CorruptionTest::truncated() {
   const QSet<std::int64_t> expected = ReachableRowids(in, root, cut);
   RecoveryHarness::Walk walk = run.WalkRoot(root, true);
   QString error;
-  const QSet<std::int64_t> got = CheckRecords(walk.records(), intact, CompareMode::Exact, in.PageSize(), &error);
+  const QSet<std::int64_t> got =
+      CheckRecords(walk.records(), intact, CompareMode::Exact, in.PageSize(), &error);
   QVERIFY2(error.isEmpty(), qPrintable(error));
   QCOMPARE(got, expected);
   if (expected.size() < intact.ref.rows.size()) QVERIFY(!walk.result);
@@ -273,15 +292,17 @@ void CorruptionTest::childLoop_data() {
   QTest::addColumn<bool>("rightMost");
   for (const char* target : {"root", "self", "sibling", "page1", "beyond"})
     for (bool rightMost : {false, true})
-      QTest::addRow("%s %s", target, rightMost ? "right-most" : "left") << QString::fromLatin1(target) << rightMost;
+      QTest::addRow("%s %s", target, rightMost ? "right-most" : "left")
+          << QString::fromLatin1(target) << rightMost;
 }
 
 void CorruptionTest::childLoop() {
   QFETCH(QString, target);
   QFETCH(bool, rightMost);
-  const Intact intact = Build(QStringLiteral("deep 512 1 0"), [](const QString& p) {
-    return MakeDeepTreeDatabase(p, Layout(512), 3);
-  }, QStringLiteral("deep"));
+  const Intact intact = Build(
+      QStringLiteral("deep 512 1 0"),
+      [](const QString& p) { return MakeDeepTreeDatabase(p, Layout(512), 3); },
+      QStringLiteral("deep"));
   const PageProbe in(intact.path);
   const std::int64_t root = PageProbe::RootPage(intact.path, QStringLiteral("deep"));
   // An interior page one level below the root, not the first one (so that a
@@ -294,11 +315,16 @@ void CorruptionTest::childLoop() {
   const int cell = rightMost ? -1 : 1;
   const std::int64_t replaced = rightMost ? children.last() : children[1];
   std::uint32_t to = 0;
-  if (target == QLatin1String("root")) to = std::uint32_t(root);
-  else if (target == QLatin1String("self")) to = std::uint32_t(page);
-  else if (target == QLatin1String("sibling")) to = std::uint32_t(middle[0]);
-  else if (target == QLatin1String("page1")) to = 1;
-  else to = 0xFFFFFFF0u;
+  if (target == QLatin1String("root"))
+    to = std::uint32_t(root);
+  else if (target == QLatin1String("self"))
+    to = std::uint32_t(page);
+  else if (target == QLatin1String("sibling"))
+    to = std::uint32_t(middle[0]);
+  else if (target == QLatin1String("page1"))
+    to = 1;
+  else
+    to = 0xFFFFFFF0u;
 
   const QString path = Damaged(intact);
   QVERIFY(SetChildPointer(path, page, cell, to));
@@ -313,8 +339,8 @@ void CorruptionTest::childLoop() {
   // tell that it belongs to another tree.
   if (target != QLatin1String("page1")) QVERIFY(!walk.result);
   QString error;
-  const QSet<std::int64_t> got = CheckRecords(walk.records(), intact, CompareMode::Exact, 512, &error, {},
-                                              target == QLatin1String("page1"));
+  const QSet<std::int64_t> got = CheckRecords(walk.records(), intact, CompareMode::Exact, 512,
+                                              &error, {}, target == QLatin1String("page1"));
   QVERIFY2(error.isEmpty(), qPrintable(error));
   // Everything but the replaced child's subtree survives.
   const QSet<std::int64_t> expected = ReachableRowids(in, root, {replaced});
@@ -330,7 +356,9 @@ void CorruptionTest::schemaTreeLoop() {
   {
     DbBuilder db(intactPath, Layout(512));
     for (int i = 0; i < 60; ++i)
-      db.Exec(QStringLiteral("CREATE TABLE t%1 (a INTEGER, b TEXT, c TEXT DEFAULT 'some default text')").arg(i));
+      db.Exec(
+          QStringLiteral("CREATE TABLE t%1 (a INTEGER, b TEXT, c TEXT DEFAULT 'some default text')")
+              .arg(i));
     QVERIFY2(db.Close(), qPrintable(db.LastError()));
   }
   const PageProbe in(intactPath);
@@ -347,13 +375,15 @@ void CorruptionTest::schemaTreeLoop() {
     if (leaf == children[1]) continue;
     for (const CellInfo& cell : in.Cells(leaf)) {
       const auto fields = in.LocalFields(leaf, cell);
-      if (fields.size() >= 2) expected << QString::fromUtf8(in.Page(leaf).mid(fields[1].offset, fields[1].size));
+      if (fields.size() >= 2)
+        expected << QString::fromUtf8(in.Page(leaf).mid(fields[1].offset, fields[1].size));
     }
   }
   RecoveryHarness run(path);
   QVERIFY(run.scanProgressCalls < 50 * in.PageCount() + 1000);
   QVERIFY(!expected.isEmpty());
-  for (const QString& name : expected) QVERIFY2(run.engine.TableNames().contains(name), qPrintable(name));
+  for (const QString& name : expected)
+    QVERIFY2(run.engine.TableNames().contains(name), qPrintable(name));
   // The leaf cut off by the loop is found by the search of the whole file.
   QVERIFY(run.engine.SchemaRowsFound() > 0);
   QCOMPARE(run.engine.TableNames().size(), 60);
@@ -362,9 +392,11 @@ void CorruptionTest::schemaTreeLoop() {
 // --- overflow chains ----------------------------------------------------------
 
 void CorruptionTest::overflowDamage_data() {
-  QTest::addColumn<QString>("damage");  // loop-to-first, self-loop, beyond, zero-next, first-beyond, first-zero
+  QTest::addColumn<QString>(
+      "damage");  // loop-to-first, self-loop, beyond, zero-next, first-beyond, first-zero
   QTest::addColumn<int>("encoding");
-  for (const char* damage : {"loop-to-first", "self-loop", "beyond", "zero-next", "first-beyond", "first-zero"})
+  for (const char* damage :
+       {"loop-to-first", "self-loop", "beyond", "zero-next", "first-beyond", "first-zero"})
     for (int encoding : {1, 2})
       QTest::addRow("%s enc %d", damage, encoding) << QString::fromLatin1(damage) << encoding;
 }
@@ -372,9 +404,10 @@ void CorruptionTest::overflowDamage_data() {
 void CorruptionTest::overflowDamage() {
   QFETCH(QString, damage);
   QFETCH(int, encoding);
-  const Intact intact = Build(QStringLiteral("long 1024 %1").arg(encoding), [&](const QString& p) {
-    return MakeLongValuesDatabase(p, Layout(1024, encoding));
-  }, QStringLiteral("longs"));
+  const Intact intact = Build(
+      QStringLiteral("long 1024 %1").arg(encoding),
+      [&](const QString& p) { return MakeLongValuesDatabase(p, Layout(1024, encoding)); },
+      QStringLiteral("longs"));
   const PageProbe in(intact.path);
   const std::int64_t root = PageProbe::RootPage(intact.path, QStringLiteral("longs"));
   // The record with the longest chain.
@@ -395,20 +428,28 @@ void CorruptionTest::overflowDamage() {
   QVERIFY(chain.size() >= 4);
 
   const QString path = Damaged(intact);
-  const std::int64_t pointerAt = in.PageOffset(victimLeaf) + victim.payloadOffset + victim.localSize;
-  if (damage == QLatin1String("loop-to-first")) QVERIFY(SetOverflowNext(path, chain[2], std::uint32_t(chain[0])));
-  else if (damage == QLatin1String("self-loop")) QVERIFY(SetOverflowNext(path, chain[1], std::uint32_t(chain[1])));
-  else if (damage == QLatin1String("beyond")) QVERIFY(SetOverflowNext(path, chain[1], 0x7FFFFFFFu));
-  else if (damage == QLatin1String("zero-next")) QVERIFY(SetOverflowNext(path, chain[1], 0));
-  else if (damage == QLatin1String("first-beyond")) QVERIFY(PatchBe32(path, pointerAt, 0xFFFFFFFFu));
-  else QVERIFY(PatchBe32(path, pointerAt, 0));
+  const std::int64_t pointerAt =
+      in.PageOffset(victimLeaf) + victim.payloadOffset + victim.localSize;
+  if (damage == QLatin1String("loop-to-first"))
+    QVERIFY(SetOverflowNext(path, chain[2], std::uint32_t(chain[0])));
+  else if (damage == QLatin1String("self-loop"))
+    QVERIFY(SetOverflowNext(path, chain[1], std::uint32_t(chain[1])));
+  else if (damage == QLatin1String("beyond"))
+    QVERIFY(SetOverflowNext(path, chain[1], 0x7FFFFFFFu));
+  else if (damage == QLatin1String("zero-next"))
+    QVERIFY(SetOverflowNext(path, chain[1], 0));
+  else if (damage == QLatin1String("first-beyond"))
+    QVERIFY(PatchBe32(path, pointerAt, 0xFFFFFFFFu));
+  else
+    QVERIFY(PatchBe32(path, pointerAt, 0));
 
   RecoveryHarness run(path);
   for (bool saveMode : {true, false}) {
     RecoveryHarness::Walk walk = run.WalkRoot(root, saveMode);
     QString error;
-    const QSet<std::int64_t> got = CheckRecords(walk.records(), intact, saveMode ? CompareMode::Exact : CompareMode::Display,
-                                                1024, &error, {victimRowid});
+    const QSet<std::int64_t> got =
+        CheckRecords(walk.records(), intact, saveMode ? CompareMode::Exact : CompareMode::Display,
+                     1024, &error, {victimRowid});
     QVERIFY2(error.isEmpty(), qPrintable(error));
     // Every other record survives whole.
     QSet<std::int64_t> expected = ReachableRowids(in, root, {});
@@ -531,11 +572,16 @@ void CorruptionTest::header() {
 void CorruptionTest::unusableFiles_data() {
   QTest::addColumn<QString>("kind");
   QTest::addColumn<QString>("message");
-  QTest::newRow("missing") << "missing" << "File Not Open !";
-  QTest::newRow("folder") << "folder" << "File Not Open !";
-  QTest::newRow("empty") << "empty" << "File Corrupted";
-  QTest::newRow("header only") << "header" << "File Corrupted";
-  QTest::newRow("less than one page") << "short" << "File Corrupted";
+  QTest::newRow("missing") << "missing"
+                           << "File Not Open !";
+  QTest::newRow("folder") << "folder"
+                          << "File Not Open !";
+  QTest::newRow("empty") << "empty"
+                         << "File Corrupted";
+  QTest::newRow("header only") << "header"
+                               << "File Corrupted";
+  QTest::newRow("less than one page") << "short"
+                                      << "File Corrupted";
 }
 
 void CorruptionTest::unusableFiles() {
@@ -551,7 +597,9 @@ void CorruptionTest::unusableFiles() {
     path = folder;
   } else {
     QVERIFY(CopyDatabase(intact, path));
-    const int size = kind == QLatin1String("empty") ? 0 : kind == QLatin1String("header") ? 100 : 4095;
+    const int size = kind == QLatin1String("empty")    ? 0
+                     : kind == QLatin1String("header") ? 100
+                                                       : 4095;
     QVERIFY(TruncateFile(path, size));
   }
   RecoveryHarness run(path);
@@ -566,18 +614,21 @@ void CorruptionTest::unusableFiles() {
 void CorruptionTest::hostilePageHeader_data() {
   QTest::addColumn<QString>("damage");
   QTest::addColumn<int>("pageSize");
-  for (const char* d : {"cell count 0xFFFF", "cell count just fits", "pointers to 0xFFFF", "pointers into the header",
-                        "pointers all equal", "payload size huge", "header size huge", "serial type huge"})
+  for (const char* d : {"cell count 0xFFFF", "cell count just fits", "pointers to 0xFFFF",
+                        "pointers into the header", "pointers all equal", "payload size huge",
+                        "header size huge", "serial type huge"})
     QTest::newRow(d) << QString::fromLatin1(d) << 1024;
-  QTest::newRow("cell count 0xFFFF, 65536-byte pages") << QStringLiteral("cell count 0xFFFF") << 65536;
+  QTest::newRow("cell count 0xFFFF, 65536-byte pages")
+      << QStringLiteral("cell count 0xFFFF") << 65536;
 }
 
 void CorruptionTest::hostilePageHeader() {
   QFETCH(QString, damage);
   QFETCH(int, pageSize);
-  const Intact intact = Build(QStringLiteral("long %1 1").arg(pageSize), [pageSize](const QString& p) {
-    return MakeLongValuesDatabase(p, Layout(pageSize));
-  }, QStringLiteral("longs"));
+  const Intact intact = Build(
+      QStringLiteral("long %1 1").arg(pageSize),
+      [pageSize](const QString& p) { return MakeLongValuesDatabase(p, Layout(pageSize)); },
+      QStringLiteral("longs"));
   const PageProbe in(intact.path);
   const std::int64_t root = PageProbe::RootPage(intact.path, QStringLiteral("longs"));
   const TreePages tree = in.Tree(root);
@@ -594,12 +645,19 @@ void CorruptionTest::hostilePageHeader() {
     for (int i = 0; i < cells.size(); ++i) {
       const std::int64_t pointer = base + in.CellPointerOffset(leaf, i);
       const std::int64_t cell = base + cells[i].offset;
-      if (damage == QLatin1String("pointers to 0xFFFF")) QVERIFY(PatchBe16(path, pointer, 0xFFFF));
-      else if (damage == QLatin1String("pointers into the header")) QVERIFY(PatchBe16(path, pointer, std::uint16_t(i % 8)));
-      else if (damage == QLatin1String("pointers all equal")) QVERIFY(PatchBe16(path, pointer, std::uint16_t(cells[0].offset)));
-      else if (damage == QLatin1String("payload size huge")) QVERIFY(PatchBytes(path, cell, QByteArray(9, char(0xFF))));
-      else if (damage == QLatin1String("header size huge")) QVERIFY(PatchBytes(path, base + cells[i].payloadOffset, QByteArray(3, char(0xFF))));
-      else QVERIFY(PatchBytes(path, base + cells[i].payloadOffset + 1, QByteArray("\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x7F", 8)));
+      if (damage == QLatin1String("pointers to 0xFFFF"))
+        QVERIFY(PatchBe16(path, pointer, 0xFFFF));
+      else if (damage == QLatin1String("pointers into the header"))
+        QVERIFY(PatchBe16(path, pointer, std::uint16_t(i % 8)));
+      else if (damage == QLatin1String("pointers all equal"))
+        QVERIFY(PatchBe16(path, pointer, std::uint16_t(cells[0].offset)));
+      else if (damage == QLatin1String("payload size huge"))
+        QVERIFY(PatchBytes(path, cell, QByteArray(9, char(0xFF))));
+      else if (damage == QLatin1String("header size huge"))
+        QVERIFY(PatchBytes(path, base + cells[i].payloadOffset, QByteArray(3, char(0xFF))));
+      else
+        QVERIFY(PatchBytes(path, base + cells[i].payloadOffset + 1,
+                           QByteArray("\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x7F", 8)));
     }
   }
   RecoveryHarness run(path);
@@ -608,13 +666,15 @@ void CorruptionTest::hostilePageHeader() {
   for (bool saveMode : {true, false}) {
     RecoveryHarness::Walk walk = run.WalkRoot(root, saveMode);
     QString error;
-    const QSet<std::int64_t> got = CheckRecords(walk.records(), intact, saveMode ? CompareMode::Exact : CompareMode::Display,
-                                                1024, &error, {}, true);
+    const QSet<std::int64_t> got =
+        CheckRecords(walk.records(), intact, saveMode ? CompareMode::Exact : CompareMode::Display,
+                     1024, &error, {}, true);
     QVERIFY2(error.isEmpty(), qPrintable(error));
     // A leaf whose cell count is past what its page holds is scanned: none
     // of its records is lost.
     const bool scanned = damage.startsWith(QLatin1String("cell count"));
-    const QSet<std::int64_t> expected = ReachableRowids(in, root, scanned ? QSet<std::int64_t>{} : QSet<std::int64_t>{leaf});
+    const QSet<std::int64_t> expected =
+        ReachableRowids(in, root, scanned ? QSet<std::int64_t>{} : QSet<std::int64_t>{leaf});
     QVERIFY2(Missing(expected, got).isEmpty(), qPrintable(Missing(expected, got)));
   }
   QVERIFY(timer.elapsed() < 60000);
@@ -682,7 +742,8 @@ void CorruptionTest::readOnlyFileUntouched() {
   QFile::setPermissions(inner, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
   QCOMPARE(PageProbe(path).Data(), before);
-  QCOMPARE(QDir(inner).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{QStringLiteral("damaged.db")});
+  QCOMPARE(QDir(inner).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+           QStringList{QStringLiteral("damaged.db")});
 }
 
 VELMORA_TEST_MAIN(CorruptionTest)

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <random>
 
-#include "engine/Format.h"
-#include "engine/SQLiteRecovery.h"
-#include "engine/Values.h"
+#include "engine/core/Format.h"
+#include "engine/core/Values.h"
+#include "engine/session/SQLiteRecovery.h"
 
 using namespace velmora;
 

@@ -7,8 +7,8 @@
 #include <QtTest>
 
 #include "EngineTestUtil.h"
-#include "engine/SQLiteRecovery.h"
-#include "engine/Values.h"
+#include "engine/core/Values.h"
+#include "engine/session/SQLiteRecovery.h"
 #include "platform/Folders.h"
 #include "tests/support/PageProbe.h"
 

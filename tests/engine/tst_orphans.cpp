@@ -12,7 +12,7 @@
 #include <functional>
 #include <map>
 
-#include "engine/RecoveredTrees.h"
+#include "engine/passes/RecoveredTrees.h"
 #include "output/CsvExport.h"
 #include "output/RecoveredDatabase.h"
 #include "output/SaveDispatch.h"
@@ -153,7 +153,8 @@ void CheckReadersAgree(CSQLiteRecovery& engine, const QString& name, const Objec
   ProgressBarRecorder bar;
   SilentStatementEdit edit;
   SilentControl stop;
-  DispatchObject(engine, NoProgress(), ObjectRef{ObjectKind::Table, name}, DisplayPane{grid, edit, status, bar, stop});
+  DispatchObject(engine, NoProgress(), ObjectRef{ObjectKind::Table, name},
+                 DisplayPane{grid, edit, status, bar, stop});
   QCOMPARE(std::int64_t(grid.rows.size()), saved.records);
   // The first column: an integer key in these tables, the same text in both.
   for (int r = 0; r < rows.size(); ++r)
@@ -306,8 +307,9 @@ void TestOrphans::recovery_data() {
       << QString();
   QTest::newRow("AUTOINCREMENT, inner page zeroed")
       << 0
-      << QStringLiteral("CREATE TABLE t(id INTEGER PRIMARY KEY AUTOINCREMENT, a TEXT, b REAL, c BLOB);"
-                        "CREATE TABLE u(id INTEGER PRIMARY KEY, a TEXT, b REAL, c BLOB);") +
+      << QStringLiteral(
+             "CREATE TABLE t(id INTEGER PRIMARY KEY AUTOINCREMENT, a TEXT, b REAL, c BLOB);"
+             "CREATE TABLE u(id INTEGER PRIMARY KEY, a TEXT, b REAL, c BLOB);") +
              FillSql("t", 6000, "t") + FillSql("u", 300, "u")
       << QStringList{"t"} << QStringList{} << QString() << true << false << QString() << QString();
   QTest::newRow("root page of a table zeroed")
@@ -316,8 +318,9 @@ void TestOrphans::recovery_data() {
   // An INTEGER PRIMARY KEY DESC column is a stored column beside the rowid.
   QTest::newRow("INTEGER PRIMARY KEY DESC, inner page zeroed")
       << 0
-      << QStringLiteral("CREATE TABLE t(id INTEGER PRIMARY KEY DESC, a TEXT, b REAL, c BLOB);"
-                        "CREATE TABLE u(id INTEGER PRIMARY KEY, a TEXT, b REAL, c BLOB);") +
+      << QStringLiteral(
+             "CREATE TABLE t(id INTEGER PRIMARY KEY DESC, a TEXT, b REAL, c BLOB);"
+             "CREATE TABLE u(id INTEGER PRIMARY KEY, a TEXT, b REAL, c BLOB);") +
              FillSql("t", 6000, "t") + "UPDATE t SET id = rowid * 2;" + FillSql("u", 300, "u")
       << QStringList{"t"} << QStringList{} << QString() << true << false << QString() << QString();
 
@@ -487,9 +490,10 @@ void TestOrphans::treesWithoutSchemaRow() {
   auto filler = [](int from, int to) {
     QString sql;
     for (int i = from; i < to; ++i)
-      sql += QStringLiteral("CREATE TABLE filler_%1(first_column_with_a_long_name_%1 TEXT, "
-                            "second_column_with_a_long_name_%1 INTEGER, "
-                            "third_column_with_a_long_name_%1 BLOB);")
+      sql += QStringLiteral(
+                 "CREATE TABLE filler_%1(first_column_with_a_long_name_%1 TEXT, "
+                 "second_column_with_a_long_name_%1 INTEGER, "
+                 "third_column_with_a_long_name_%1 BLOB);")
                  .arg(i);
     return sql;
   };
@@ -609,16 +613,15 @@ void TestOrphans::lostTreeGrouping() {
     return g;
   };
   const std::vector<LostGroup> groups{
-      group(10, 1, 50, {8, 2 | 4}),      group(11, 51, 90, {8 | 1, 2 | 4}),
-      group(12, 91, 99, {8, 2}),         group(20, 1, 40, {8, 16}),
-      group(21, 30, 60, {8, 16}),        group(30, 5, 6, {2, 2, 2})};
+      group(10, 1, 50, {8, 2 | 4}), group(11, 51, 90, {8 | 1, 2 | 4}), group(12, 91, 99, {8, 2}),
+      group(20, 1, 40, {8, 16}),    group(21, 30, 60, {8, 16}),        group(30, 5, 6, {2, 2, 2})};
   const auto trees = GroupLostTrees(groups, {0, 1, 2, 3, 4, 5});
   const std::vector<std::vector<std::size_t>> want{{0, 1, 2}, {3}, {4}, {5}};
   QCOMPARE(trees, want);
   QString table;
   QStringList names;
-  QVERIFY(IndexKeyNames("CREATE INDEX i ON \"my t\"(b COLLATE NOCASE DESC, lower(c), [d])",
-                        &table, &names));
+  QVERIFY(IndexKeyNames("CREATE INDEX i ON \"my t\"(b COLLATE NOCASE DESC, lower(c), [d])", &table,
+                        &names));
   QCOMPARE(table, QStringLiteral("my t"));
   QCOMPARE(names, (QStringList{"b", QString(), "d"}));
   QVERIFY(!IndexKeyNames("CREATE INDEX i ON t(b) WHERE b > 0", &table, &names));
@@ -643,7 +646,8 @@ void TestOrphans::schemaPagesCutOff() {
       "INSERT INTO q SELECT 'q-' || i, i * 3, CASE i % 3 WHEN 0 THEN i ELSE i + 0.5 END FROM n;");
   build += FillSql("p", 1500, "p");
   for (int i = 0; i < 40; ++i)
-    build += QStringLiteral("CREATE TABLE later_%1(a_long_column_name_%1 TEXT, b_%1 INTEGER);").arg(i);
+    build +=
+        QStringLiteral("CREATE TABLE later_%1(a_long_column_name_%1 TEXT, b_%1 INTEGER);").arg(i);
   {
     DbOptions options;
     options.pageSize = 1024;
@@ -682,7 +686,6 @@ void TestOrphans::schemaPagesCutOff() {
     QVERIFY2(holders == 1, qPrintable(want));
   }
 }
-
 
 // One byte of the payload-size varint of the first cell of a table leaf
 // changed: the leaf is still reached through its table's tree, so its other
@@ -730,7 +733,8 @@ void TestOrphans::damagedCellPayloadSize() {
   QCOMPARE(tally.lostAndFound, std::int64_t{0});
   QCOMPARE(tally.putBack, std::int64_t{0});
   QVERIFY2(tally.own >= tally.reference - 1,
-           qPrintable(QStringLiteral("%1 of %2 rows in their table").arg(tally.own).arg(tally.reference)));
+           qPrintable(
+               QStringLiteral("%1 of %2 rows in their table").arg(tally.own).arg(tally.reference)));
 }
 
 #include "tst_orphans.moc"

@@ -1,10 +1,9 @@
 // Round trip: databases built with SQLite are scanned and every table is
 // walked in display and in save mode; each decoded record must equal, value
 // by value and type by type, what SQLite itself reads from the intact file.
-#include <QtTest/QtTest>
-
 #include <QLocale>
 #include <QRegularExpression>
+#include <QtTest/QtTest>
 #include <cmath>
 #include <cstring>
 
@@ -28,27 +27,33 @@ enum class Sample { AllTypes, LongValues, Shop, OddNames, Deep };
 
 QString Make(Sample sample, const QString& path, const DbOptions& options) {
   switch (sample) {
-    case Sample::AllTypes: return MakeAllTypesDatabase(path, options);
-    case Sample::LongValues: return MakeLongValuesDatabase(path, options);
-    case Sample::Shop: return MakeShopDatabase(path, options);
-    case Sample::OddNames: return MakeOddNamesDatabase(path, options);
-    case Sample::Deep: return MakeDeepTreeDatabase(path, options, 3);
+    case Sample::AllTypes:
+      return MakeAllTypesDatabase(path, options);
+    case Sample::LongValues:
+      return MakeLongValuesDatabase(path, options);
+    case Sample::Shop:
+      return MakeShopDatabase(path, options);
+    case Sample::OddNames:
+      return MakeOddNamesDatabase(path, options);
+    case Sample::Deep:
+      return MakeDeepTreeDatabase(path, options, 3);
   }
   return QStringLiteral("unknown sample");
 }
 
 // Records written before ALTER TABLE ADD COLUMN hold fewer fields than the
 // table has columns; SQLite fills in the defaults when it reads them.
-int FieldsBeforeAlter(const QString& table) {
-  return table == QLatin1String("customers") ? 5 : -1;
-}
+int FieldsBeforeAlter(const QString& table) { return table == QLatin1String("customers") ? 5 : -1; }
 
 // The display text the grid must show for a value, derived from the value
 // as SQLite reads it.
-QString ExpectedDisplay(const RefValue& ref, const ITEM& item, int encoding, std::int64_t pageSize) {
+QString ExpectedDisplay(const RefValue& ref, const ITEM& item, int encoding,
+                        std::int64_t pageSize) {
   switch (item.storage) {
-    case StorageClass::Null: return QStringLiteral("NULL");
-    case StorageClass::Integer: return QString::number(item.intValue);
+    case StorageClass::Null:
+      return QStringLiteral("NULL");
+    case StorageClass::Integer:
+      return QString::number(item.intValue);
     case StorageClass::Real: {
       // "%f", unless it shows a non-zero value as zero or holds more than 15
       // significant digits: then the shortest text that reads back the same.
@@ -61,12 +66,15 @@ QString ExpectedDisplay(const RefValue& ref, const ITEM& item, int encoding, std
         return fixed;
       return QString::number(v, 'g', QLocale::FloatingPointShortest);
     }
-    case StorageClass::Blob: return QStringLiteral("Blob");
-    case StorageClass::Text: break;
+    case StorageClass::Blob:
+      return QStringLiteral("Blob");
+    case StorageClass::Text:
+      break;
   }
   QString text;
   if (encoding == 2)
-    text = QString::fromUtf16(reinterpret_cast<const char16_t*>(ref.bytes.constData()), ref.bytes.size() / 2);
+    text = QString::fromUtf16(reinterpret_cast<const char16_t*>(ref.bytes.constData()),
+                              ref.bytes.size() / 2);
   else if (encoding == 3) {
     for (int i = 0; i + 1 < ref.bytes.size(); i += 2)
       text += QChar(char16_t((uchar(ref.bytes[i]) << 8) | uchar(ref.bytes[i + 1])));
@@ -110,7 +118,8 @@ QList<RefRow> InWalkOrder(const RefTable& ref, const QList<CollectedRecord>& got
     const ITEM& k = record.values[0].item;
     const auto it = byKey.constFind(KeyOf(k.storage, k.intValue, k.bytes));
     if (it == byKey.cend()) {
-      *error = QStringLiteral("decoded key %1 is not in the table, or came twice").arg(Describe(k.bytes));
+      *error = QStringLiteral("decoded key %1 is not in the table, or came twice")
+                   .arg(Describe(k.bytes));
       return {};
     }
     ordered << ref.rows[*it];
@@ -156,16 +165,19 @@ void RoundTripTest::tables_data() {
   const struct {
     const char* name;
     Sample sample;
-  } samples[] = {{"all types", Sample::AllTypes}, {"long values", Sample::LongValues},
-                 {"shop", Sample::Shop}, {"odd names", Sample::OddNames}, {"deep", Sample::Deep}};
+  } samples[] = {{"all types", Sample::AllTypes},
+                 {"long values", Sample::LongValues},
+                 {"shop", Sample::Shop},
+                 {"odd names", Sample::OddNames},
+                 {"deep", Sample::Deep}};
   for (const Layout& l : layouts)
     for (const auto& s : samples) {
       // Three-level trees at 64 KiB pages need far too many rows for a test.
       if (s.sample == Sample::Deep && l.pageSize > 4096) continue;
       // One UTF-16 layout with deep trees at 4096 is enough (and slow).
       if (s.sample == Sample::Deep && l.pageSize == 4096 && l.encoding == 3) continue;
-      QTest::addRow("%s, %s", l.name, s.name) << l.pageSize << l.encoding << l.reserved << l.autoVacuum
-                                              << int(s.sample);
+      QTest::addRow("%s, %s", l.name, s.name)
+          << l.pageSize << l.encoding << l.reserved << l.autoVacuum << int(s.sample);
     }
 }
 
@@ -197,7 +209,8 @@ void RoundTripTest::tables() {
     for (bool saveMode : {false, true}) {
       const QString what = QStringLiteral("%1 (%2)").arg(name, saveMode ? "save" : "display");
       GridRecorder grid;
-      RecoveryHarness::Walk walk = run.WalkRoot(object->rootPage, saveMode, saveMode ? nullptr : &grid);
+      RecoveryHarness::Walk walk =
+          run.WalkRoot(object->rootPage, saveMode, saveMode ? nullptr : &grid);
       QVERIFY2(walk.result, qPrintable(what));
       QCOMPARE(walk.records().size(), ref.rows.size());
       QString orderError;
@@ -212,8 +225,9 @@ void RoundTripTest::tables() {
         const int short_ = FieldsBeforeAlter(name);
         if (short_ > 0 && got.values.size() >= short_ && got.values.size() < want.values.size())
           expected.values = want.values.mid(0, got.values.size());
-        const QString diff = CompareRecord(got.values, expected, ref,
-                                           saveMode ? CompareMode::Exact : CompareMode::Display, pageSize);
+        const QString diff =
+            CompareRecord(got.values, expected, ref,
+                          saveMode ? CompareMode::Exact : CompareMode::Display, pageSize);
         VELMORA_VERIFY(diff.isEmpty(), QStringLiteral("%1 row %2: %3").arg(what).arg(r).arg(diff));
         if (saveMode) continue;
         for (int c = 0; c < got.values.size(); ++c) {
@@ -221,7 +235,10 @@ void RoundTripTest::tables() {
           const QString display = ExpectedDisplay(expected.values[c], item, encoding, pageSize);
           VELMORA_VERIFY(item.display == display,
                          QStringLiteral("%1 row %2 column %3: display \"%4\", expected \"%5\"")
-                             .arg(what).arg(r).arg(c).arg(item.display.left(80), display.left(80)));
+                             .arg(what)
+                             .arg(r)
+                             .arg(c)
+                             .arg(item.display.left(80), display.left(80)));
         }
       }
       if (!saveMode) QCOMPARE(grid.rows.size(), ref.rows.size());

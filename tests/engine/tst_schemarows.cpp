@@ -1,7 +1,7 @@
 // Name helpers of schema objects and the sorting of schema rows.
 #include <QtTest>
 
-#include "engine/SchemaRows.h"
+#include "engine/schema/SchemaRows.h"
 
 using namespace velmora;
 

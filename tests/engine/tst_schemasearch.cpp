@@ -8,7 +8,7 @@
 
 #include <QtTest>
 
-#include "engine/SchemaSearch.h"
+#include "engine/passes/SchemaSearch.h"
 #include "output/RecoveredDatabase.h"
 #include "output/SaveDispatch.h"
 #include "tests/support/Damager.h"
@@ -116,8 +116,9 @@ void TestSchemaSearch::recovery_data() {
   // (the old statement among them) are left in its free space.
   QTest::newRow("interior page 1 over stale schema rows, header zeroed")
       << QStringLiteral("PRAGMA secure_delete=OFF;") + Schema(5, 0, 30) +
-             QStringLiteral("ALTER TABLE t2 ADD COLUMN added_later TEXT DEFAULT 'x';"
-                            "DROP TABLE t4;") +
+             QStringLiteral(
+                 "ALTER TABLE t2 ADD COLUMN added_later TEXT DEFAULT 'x';"
+                 "DROP TABLE t4;") +
              Schema(60, 4, 6, QStringLiteral("v"))
       << QString() << "header-zero" << true << false;
 }

@@ -6,8 +6,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "engine/SqlQuote.h"
-#include "engine/StandIns.h"
+#include "engine/core/SqlQuote.h"
+#include "engine/schema/StandIns.h"
 
 using namespace velmora;
 

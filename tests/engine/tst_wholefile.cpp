@@ -6,8 +6,8 @@
 #include <QtTest/QtTest>
 #include <functional>
 
-#include "engine/Format.h"
-#include "engine/PagePasses.h"
+#include "engine/core/Format.h"
+#include "engine/passes/PagePasses.h"
 #include "tests/support/EngineHarness.h"
 #include "tests/support/TestSupport.h"
 

@@ -7,9 +7,9 @@
 #include <QtTest>
 
 #include "EngineTestUtil.h"
-#include "engine/SQLiteRecovery.h"
-#include "engine/SqliteDb.h"
-#include "engine/WorkingDatabase.h"
+#include "engine/schema/SqliteDb.h"
+#include "engine/schema/WorkingDatabase.h"
+#include "engine/session/SQLiteRecovery.h"
 #include "platform/Folders.h"
 
 using namespace velmora;
@@ -29,7 +29,8 @@ QString TableSql(sqlite3* db, const QString& name) {
 }
 
 // Replays `statements` into a fresh working database at `path`; the tables it accepted.
-QStringList ReplayAll(WorkingDatabase& working, const QString& folder, const QStringList& statements) {
+QStringList ReplayAll(WorkingDatabase& working, const QString& folder,
+                      const QStringList& statements) {
   QString error;
   if (!working.CreateIn(folder, &error)) return {QStringLiteral("create failed: ") + error};
   for (const QString& sql : statements) working.Replay(sql);
@@ -53,14 +54,11 @@ class TestWorkingDb : public QObject {
     QTest::newRow("plain") << QStringList{"CREATE TABLE t1(a INTEGER, b TEXT)"}
                            << QStringList{"t1"};
     QTest::newRow("truncated statement fails alone")
-        << QStringList{"CREATE TABLE a(x", "CREATE TABLE b(y)"}
-        << QStringList{"b"};
+        << QStringList{"CREATE TABLE a(x", "CREATE TABLE b(y)"} << QStringList{"b"};
     QTest::newRow("duplicate name listed once")
-        << QStringList{"CREATE TABLE d(x)", "CREATE TABLE d(y, z)"}
-        << QStringList{"d"};
+        << QStringList{"CREATE TABLE d(x)", "CREATE TABLE d(y, z)"} << QStringList{"d"};
     QTest::newRow("schema order kept")
-        << QStringList{"CREATE TABLE z(x)", "CREATE TABLE a(x)"}
-        << QStringList{"z", "a"};
+        << QStringList{"CREATE TABLE z(x)", "CREATE TABLE a(x)"} << QStringList{"z", "a"};
     QTest::newRow("without rowid and unique")
         << QStringList{"CREATE TABLE w(k TEXT PRIMARY KEY, v UNIQUE) WITHOUT ROWID"}
         << QStringList{"w"};
@@ -71,10 +69,8 @@ class TestWorkingDb : public QObject {
         << QStringList{};
     QTest::newRow("second statement ignored")
         << QStringList{"CREATE TABLE s(x); CREATE TABLE extra(y)"} << QStringList{"s"};
-    QTest::newRow("attach refused")
-        << QStringList{"ATTACH 'evil.db' AS e"} << QStringList{};
-    QTest::newRow("temp table refused")
-        << QStringList{"CREATE TEMP TABLE tt(x)"} << QStringList{};
+    QTest::newRow("attach refused") << QStringList{"ATTACH 'evil.db' AS e"} << QStringList{};
+    QTest::newRow("temp table refused") << QStringList{"CREATE TEMP TABLE tt(x)"} << QStringList{};
   }
   void replay() {
     QFETCH(QStringList, statements);
@@ -153,10 +149,12 @@ class TestWorkingDb : public QObject {
   // do: a "folder" that is a regular file (never writable, whoever runs the
   // test), or the folder of an installed program (never written into).
   void programFolderNotUsed_data() {
-    QTest::addColumn<QString>("program");  // relative to the test folder
+    QTest::addColumn<QString>("program");        // relative to the test folder
     QTest::addColumn<QString>("installedDocs");  // made beside it; empty: none
-    QTest::newRow("not a folder") << "blocker/bin" << "";
-    QTest::newRow("an installed program") << "usr/bin" << "usr/share/doc/velmora-sqlite-recovery";
+    QTest::newRow("not a folder") << "blocker/bin"
+                                  << "";
+    QTest::newRow("an installed program") << "usr/bin"
+                                          << "usr/share/doc/velmora-sqlite-recovery";
   }
 
   void programFolderNotUsed() {

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "engine/SQLiteRecovery.h"
+#include "engine/session/SQLiteRecovery.h"
 #include "output/RecoveredDatabase.h"
 #include "output/SaveDispatch.h"
 #include "platform/Folders.h"
@@ -35,7 +35,8 @@ void InitFuzzEnvironment() {
   Environment& env = Env();
   if (env.root) return;
   const QString shm = QStringLiteral("/dev/shm");
-  const QString base = QFileInfo(shm).isDir() && QFileInfo(shm).isWritable() ? shm : QDir::tempPath();
+  const QString base =
+      QFileInfo(shm).isDir() && QFileInfo(shm).isWritable() ? shm : QDir::tempPath();
   env.root = std::make_unique<QTemporaryDir>(base + QStringLiteral("/velmora-fuzz-XXXXXX"));
   if (!env.root->isValid()) std::abort();
   QDir dir(env.root->path());
@@ -58,8 +59,10 @@ std::int64_t RecoverFile(const QString& path) {
   engine.BuildWorkingDatabase(progress);
 
   std::vector<std::int64_t> roots;
-  for (const SchemaObject* o : engine.Catalog().OfKind(SchemaKind::Table)) roots.push_back(o->rootPage);
-  for (const SchemaObject* o : engine.Catalog().OfKind(SchemaKind::Index)) roots.push_back(o->rootPage);
+  for (const SchemaObject* o : engine.Catalog().OfKind(SchemaKind::Table))
+    roots.push_back(o->rootPage);
+  for (const SchemaObject* o : engine.Catalog().OfKind(SchemaKind::Index))
+    roots.push_back(o->rootPage);
   for (const std::int64_t root : roots) {
     for (const bool saveMode : {false, true}) {
       test::GridRecorder grid;
@@ -79,7 +82,8 @@ std::int64_t RecoverBytes(const std::uint8_t* data, std::size_t size) {
   {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) std::abort();
-    if (size > 0 && file.write(reinterpret_cast<const char*>(data), qint64(size)) != qint64(size)) std::abort();
+    if (size > 0 && file.write(reinterpret_cast<const char*>(data), qint64(size)) != qint64(size))
+      std::abort();
   }
   return RecoverFile(path);
 }
@@ -175,11 +179,12 @@ std::int64_t SaveWithSchemaRow(const std::uint8_t* data, std::size_t size) {
   RecoveredDatabase target;
   if (!target.Open(engine, folder, QStringLiteral("saved.db"), nullptr)) std::abort();
   std::int64_t written = 0;
-  const std::vector<PlannedObject> plan =
-      MakeSavePlan(CategoryNames(engine, ObjectKind::Table), CategoryNames(engine, ObjectKind::View),
-                   CategoryNames(engine, ObjectKind::Trigger), CategoryNames(engine, ObjectKind::Index));
+  const std::vector<PlannedObject> plan = MakeSavePlan(
+      CategoryNames(engine, ObjectKind::Table), CategoryNames(engine, ObjectKind::View),
+      CategoryNames(engine, ObjectKind::Trigger), CategoryNames(engine, ObjectKind::Index));
   for (const PlannedObject& object : plan)
-    written += DispatchObject(engine, progress, ObjectRef{object.kind, object.name}, target).written;
+    written +=
+        DispatchObject(engine, progress, ObjectRef{object.kind, object.name}, target).written;
   target.Close();
   QFile::remove(folder + QStringLiteral("/saved.db"));
   return written;

@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "engine/Format.h"
-#include "engine/SQLiteRecovery.h"
+#include "engine/core/Format.h"
+#include "engine/session/SQLiteRecovery.h"
 
 namespace velmora::fuzz {
 namespace {
@@ -236,8 +236,8 @@ CompanionInput UnpackCompanions(const std::uint8_t* data, std::size_t size) {
   CompanionInput input;
   if (size < 9) return input;
   auto le32 = [&](int at) {
-    return std::size_t(data[at]) | std::size_t(data[at + 1]) << 8 | std::size_t(data[at + 2]) << 16 |
-           std::size_t(data[at + 3]) << 24;
+    return std::size_t(data[at]) | std::size_t(data[at + 1]) << 8 |
+           std::size_t(data[at + 2]) << 16 | std::size_t(data[at + 3]) << 24;
   };
   input.flags = data[0];
   std::size_t at = 9;

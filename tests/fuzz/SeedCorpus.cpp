@@ -21,11 +21,13 @@ QStringList WriteSeedCorpus(const QString& folder, bool withLargePages, QString*
     const char* name;
     std::function<QString(const QString&)> make;
   };
-  auto opts = [](int pageSize, TextEncoding e = TextEncoding::Utf8, int reserved = 0, bool av = false) {
+  auto opts = [](int pageSize, TextEncoding e = TextEncoding::Utf8, int reserved = 0,
+                 bool av = false) {
     return DbOptions{pageSize, e, reserved, av};
   };
   // Damage applied to a copy of an intact seed, found with the probe.
-  auto damaged = [&](std::function<QString(const QString&)> make, std::function<bool(const QString&)> damage) {
+  auto damaged = [&](std::function<QString(const QString&)> make,
+                     std::function<bool(const QString&)> damage) {
     return [make, damage](const QString& path) {
       const QString e = make(path);
       if (!e.isEmpty()) return e;
@@ -38,53 +40,86 @@ QStringList WriteSeedCorpus(const QString& folder, bool withLargePages, QString*
   };
   std::vector<Seed> seeds = {
       {"shop-512-utf8", [&](const QString& p) { return MakeShopDatabase(p, opts(512)); }},
-      {"shop-1024-utf16le", [&](const QString& p) { return MakeShopDatabase(p, opts(1024, TextEncoding::Utf16le)); }},
-      {"shop-1024-utf16be", [&](const QString& p) { return MakeShopDatabase(p, opts(1024, TextEncoding::Utf16be)); }},
-      {"shop-2048-reserved32", [&](const QString& p) { return MakeShopDatabase(p, opts(2048, TextEncoding::Utf8, 32)); }},
-      {"shop-1024-autovacuum", [&](const QString& p) { return MakeShopDatabase(p, opts(1024, TextEncoding::Utf8, 0, true)); }},
+      {"shop-1024-utf16le",
+       [&](const QString& p) { return MakeShopDatabase(p, opts(1024, TextEncoding::Utf16le)); }},
+      {"shop-1024-utf16be",
+       [&](const QString& p) { return MakeShopDatabase(p, opts(1024, TextEncoding::Utf16be)); }},
+      {"shop-2048-reserved32",
+       [&](const QString& p) { return MakeShopDatabase(p, opts(2048, TextEncoding::Utf8, 32)); }},
+      {"shop-1024-autovacuum",
+       [&](const QString& p) {
+         return MakeShopDatabase(p, opts(1024, TextEncoding::Utf8, 0, true));
+       }},
       {"odd-names-512", [&](const QString& p) { return MakeOddNamesDatabase(p, opts(512)); }},
-      {"odd-names-1024-utf16be", [&](const QString& p) { return MakeOddNamesDatabase(p, opts(1024, TextEncoding::Utf16be)); }},
+      {"odd-names-1024-utf16be",
+       [&](const QString& p) {
+         return MakeOddNamesDatabase(p, opts(1024, TextEncoding::Utf16be));
+       }},
       {"all-types-512", [&](const QString& p) { return MakeAllTypesDatabase(p, opts(512)); }},
-      {"all-types-1024-utf16le", [&](const QString& p) { return MakeAllTypesDatabase(p, opts(1024, TextEncoding::Utf16le)); }},
-      {"all-types-512-utf16be-reserved40", [&](const QString& p) { return MakeAllTypesDatabase(p, opts(512, TextEncoding::Utf16be, 40)); }},
+      {"all-types-1024-utf16le",
+       [&](const QString& p) {
+         return MakeAllTypesDatabase(p, opts(1024, TextEncoding::Utf16le));
+       }},
+      {"all-types-512-utf16be-reserved40",
+       [&](const QString& p) {
+         return MakeAllTypesDatabase(p, opts(512, TextEncoding::Utf16be, 40));
+       }},
       {"long-values-512", [&](const QString& p) { return MakeLongValuesDatabase(p, opts(512)); }},
-      {"long-values-1024-utf16le-reserved16", [&](const QString& p) { return MakeLongValuesDatabase(p, opts(1024, TextEncoding::Utf16le, 16)); }},
+      {"long-values-1024-utf16le-reserved16",
+       [&](const QString& p) {
+         return MakeLongValuesDatabase(p, opts(1024, TextEncoding::Utf16le, 16));
+       }},
       {"deep-512", [&](const QString& p) { return MakeDeepTreeDatabase(p, opts(512), 3); }},
-      {"many-tables-512", [&](const QString& p) {
+      {"many-tables-512",
+       [&](const QString& p) {
          DbBuilder db(p, opts(512));
          for (int i = 0; i < 40; ++i)
-           db.Exec(QStringLiteral("CREATE TABLE t%1 (a INTEGER PRIMARY KEY, b TEXT UNIQUE, c REAL);"
-                                  "CREATE INDEX i%1 ON t%1(c); INSERT INTO t%1 VALUES (%1, 'v%1', %1.5);").arg(i));
+           db.Exec(QStringLiteral(
+                       "CREATE TABLE t%1 (a INTEGER PRIMARY KEY, b TEXT UNIQUE, c REAL);"
+                       "CREATE INDEX i%1 ON t%1(c); INSERT INTO t%1 VALUES (%1, 'v%1', %1.5);")
+                       .arg(i));
          db.Close();
          return db.LastError();
        }},
-      {"freelist-512", [&](const QString& p) {
+      {"freelist-512",
+       [&](const QString& p) {
          // Deleted rows leave free pages and freeblocks behind.
          const QString e = MakeLongValuesDatabase(p, opts(512));
-         return e.isEmpty() ? ExecOnFile(p, QStringLiteral("DELETE FROM longs WHERE id % 2 = 0")) : e;
+         return e.isEmpty() ? ExecOnFile(p, QStringLiteral("DELETE FROM longs WHERE id % 2 = 0"))
+                            : e;
        }},
-      {"zeroed-leaf-512", damaged([&](const QString& p) { return MakeLongValuesDatabase(p, opts(512)); },
-                                  [&](const QString& p) { return ZeroPage(p, firstLeaf(p, "longs")); })},
-      {"overflow-loop-1024", damaged([&](const QString& p) { return MakeLongValuesDatabase(p, opts(1024)); },
-                                     [&](const QString& p) {
-                                       PageProbe in(p);
-                                       const TreePages t = in.Tree(PageProbe::RootPage(p, QStringLiteral("longs")));
-                                       return t.overflow.size() > 2 && SetOverflowNext(p, t.overflow[1], std::uint32_t(t.overflow[0]));
-                                     })},
-      {"child-loop-512", damaged([&](const QString& p) { return MakeDeepTreeDatabase(p, opts(512), 3); },
-                                 [&](const QString& p) {
-                                   const std::int64_t root = PageProbe::RootPage(p, QStringLiteral("deep"));
-                                   return SetChildPointer(p, root, 0, std::uint32_t(root));
-                                 })},
-      {"garbage-schema-1024", damaged([&](const QString& p) { return MakeShopDatabase(p, opts(1024)); },
-                                      [&](const QString& p) { return DamageSchemaSql(p, QStringLiteral("orders"), 10, 12, '\xff'); })},
-      {"truncated-1024", damaged([&](const QString& p) { return MakeShopDatabase(p, opts(1024)); },
-                                 [&](const QString& p) { return TruncateFile(p, QFileInfo(p).size() / 2 + 77); })},
+      {"zeroed-leaf-512",
+       damaged([&](const QString& p) { return MakeLongValuesDatabase(p, opts(512)); },
+               [&](const QString& p) { return ZeroPage(p, firstLeaf(p, "longs")); })},
+      {"overflow-loop-1024",
+       damaged([&](const QString& p) { return MakeLongValuesDatabase(p, opts(1024)); },
+               [&](const QString& p) {
+                 PageProbe in(p);
+                 const TreePages t = in.Tree(PageProbe::RootPage(p, QStringLiteral("longs")));
+                 return t.overflow.size() > 2 &&
+                        SetOverflowNext(p, t.overflow[1], std::uint32_t(t.overflow[0]));
+               })},
+      {"child-loop-512",
+       damaged([&](const QString& p) { return MakeDeepTreeDatabase(p, opts(512), 3); },
+               [&](const QString& p) {
+                 const std::int64_t root = PageProbe::RootPage(p, QStringLiteral("deep"));
+                 return SetChildPointer(p, root, 0, std::uint32_t(root));
+               })},
+      {"garbage-schema-1024",
+       damaged([&](const QString& p) { return MakeShopDatabase(p, opts(1024)); },
+               [&](const QString& p) {
+                 return DamageSchemaSql(p, QStringLiteral("orders"), 10, 12, '\xff');
+               })},
+      {"truncated-1024",
+       damaged([&](const QString& p) { return MakeShopDatabase(p, opts(1024)); },
+               [&](const QString& p) { return TruncateFile(p, QFileInfo(p).size() / 2 + 77); })},
   };
   if (withLargePages)
-    seeds.push_back({"shop-65536", [&](const QString& p) { return MakeShopDatabase(p, opts(65536)); }});
+    seeds.push_back(
+        {"shop-65536", [&](const QString& p) { return MakeShopDatabase(p, opts(65536)); }});
   for (const Seed& seed : seeds) {
-    const QString path = QDir(folder).filePath(QString::fromLatin1(seed.name) + QStringLiteral(".db"));
+    const QString path =
+        QDir(folder).filePath(QString::fromLatin1(seed.name) + QStringLiteral(".db"));
     const QString e = seed.make(path);
     if (!e.isEmpty()) {
       if (error) *error = QStringLiteral("%1: %2").arg(QString::fromLatin1(seed.name), e);
@@ -103,29 +138,37 @@ QStringList WriteSmallSeeds(const QString& folder, QString* error) {
   };
   const Seed seeds[] = {
       {"small-empty", "PRAGMA user_version = 7;"},
-      {"small-table", "CREATE TABLE t (a INTEGER PRIMARY KEY, b, c);"
-                      "INSERT INTO t VALUES (1, 'one', 1.5), (2, x'0102', NULL), (-3, 4, 'x');"},
-      {"small-index", "CREATE TABLE t (a, b); CREATE INDEX ti ON t (b, a);"
-                      "INSERT INTO t VALUES (1, 'b'), (2, 'a'), (3, NULL);"},
-      {"small-without-rowid", "CREATE TABLE w (k TEXT PRIMARY KEY, v) WITHOUT ROWID;"
-                              "INSERT INTO w VALUES ('k1', 1), ('k2', 2.25);"},
-      {"small-overflow", "CREATE TABLE o (a INTEGER PRIMARY KEY, b);"
-                         "INSERT INTO o VALUES (1, zeroblob(1200)), (2, printf('%.900c', 'z'));"},
-      {"small-interior", "CREATE TABLE r (a INTEGER PRIMARY KEY, b);"
-                         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 60)"
-                         " INSERT INTO r SELECT i, printf('%.20c', 'r') FROM n;"},
-      {"small-interior-index", "CREATE TABLE s (a); CREATE INDEX si ON s (a);"
-                               "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 40)"
-                               " INSERT INTO s SELECT printf('%.30c', char(64 + i % 26)) || i FROM n;"},
+      {"small-table",
+       "CREATE TABLE t (a INTEGER PRIMARY KEY, b, c);"
+       "INSERT INTO t VALUES (1, 'one', 1.5), (2, x'0102', NULL), (-3, 4, 'x');"},
+      {"small-index",
+       "CREATE TABLE t (a, b); CREATE INDEX ti ON t (b, a);"
+       "INSERT INTO t VALUES (1, 'b'), (2, 'a'), (3, NULL);"},
+      {"small-without-rowid",
+       "CREATE TABLE w (k TEXT PRIMARY KEY, v) WITHOUT ROWID;"
+       "INSERT INTO w VALUES ('k1', 1), ('k2', 2.25);"},
+      {"small-overflow",
+       "CREATE TABLE o (a INTEGER PRIMARY KEY, b);"
+       "INSERT INTO o VALUES (1, zeroblob(1200)), (2, printf('%.900c', 'z'));"},
+      {"small-interior",
+       "CREATE TABLE r (a INTEGER PRIMARY KEY, b);"
+       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 60)"
+       " INSERT INTO r SELECT i, printf('%.20c', 'r') FROM n;"},
+      {"small-interior-index",
+       "CREATE TABLE s (a); CREATE INDEX si ON s (a);"
+       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 40)"
+       " INSERT INTO s SELECT printf('%.30c', char(64 + i % 26)) || i FROM n;"},
   };
   QStringList paths;
   for (const Seed& seed : seeds) {
-    const QString path = QDir(folder).filePath(QString::fromLatin1(seed.name) + QStringLiteral(".db"));
+    const QString path =
+        QDir(folder).filePath(QString::fromLatin1(seed.name) + QStringLiteral(".db"));
     DbBuilder db(path, DbOptions{512, TextEncoding::Utf8, 0, false});
     db.Exec(QString::fromLatin1(seed.sql));
     db.Close();
     if (!db.Ok()) {
-      if (error) *error = QStringLiteral("%1: %2").arg(QString::fromLatin1(seed.name), db.LastError());
+      if (error)
+        *error = QStringLiteral("%1: %2").arg(QString::fromLatin1(seed.name), db.LastError());
       return {};
     }
     paths << path;
@@ -173,9 +216,10 @@ QStringList WriteCompanionSeeds(const QString& folder, QString* error) {
       "PRAGMA page_size = 512; CREATE TABLE t (a INTEGER PRIMARY KEY, b, c);"
       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 12)"
       " INSERT INTO t SELECT i, printf('%.*c', i * 3, 'w'), i * 0.5 FROM n;";
-  const QString setupWal = QString::fromLatin1(rows) +
-                           QStringLiteral("PRAGMA journal_mode = WAL; PRAGMA wal_autocheckpoint = 0;"
-                                          "PRAGMA wal_checkpoint(TRUNCATE);");
+  const QString setupWal =
+      QString::fromLatin1(rows) + QStringLiteral(
+                                      "PRAGMA journal_mode = WAL; PRAGMA wal_autocheckpoint = 0;"
+                                      "PRAGMA wal_checkpoint(TRUNCATE);");
   const QString setupJournal = QString::fromLatin1(rows) + QStringLiteral("PRAGMA cache_size = 1;");
   CompanionInput wal, journal;
   const QString live = folder + QStringLiteral("/live/seed.db");
@@ -200,8 +244,11 @@ QStringList WriteCompanionSeeds(const QString& folder, QString* error) {
   sealedJournal.flags = 2;
   QStringList paths;
   const std::pair<const char*, const CompanionInput*> seeds[] = {
-      {"wal", &wal}, {"wal-sealed", &sealedWal}, {"wal-claims", &claims},
-      {"journal", &journal}, {"journal-sealed", &sealedJournal}};
+      {"wal", &wal},
+      {"wal-sealed", &sealedWal},
+      {"wal-claims", &claims},
+      {"journal", &journal},
+      {"journal-sealed", &sealedJournal}};
   for (const auto& [name, input] : seeds) {
     if (!WriteSeed(QDir(folder).filePath(QLatin1String(name)), PackCompanions(*input), &paths)) {
       if (error) *error = QStringLiteral("cannot write the seed %1").arg(QLatin1String(name));
@@ -221,13 +268,16 @@ QStringList WriteSchemaSeeds(const QString& folder, QString* error) {
   const Seed seeds[] = {
       {0, "t", "CREATE TABLE t (a INTEGER PRIMARY KEY, b CHECK (b > 0), c)"},
       {0, "t", "CREATE TABLE t (a INTEGER PRIMARY KEY, b, c CHECK (json_valid(c) OR json(c)))"},
-      {0, "t", "CREATE TABLE t (a INTEGER PRIMARY KEY, b, c CHECK (length(randomblob(900000000))))"},
+      {0, "t",
+       "CREATE TABLE t (a INTEGER PRIMARY KEY, b, c CHECK (length(randomblob(900000000))))"},
       {0, "t", "CREATE TABLE t (a INTEGER PRIMARY KEY AUTOINCREMENT, b UNIQUE, c NOT NULL)"},
-      {0, "t", "CREATE TABLE t (a INTEGER PRIMARY KEY, b COLLATE LOCALIZED, c, d AS (myfunc(b)) STORED)"},
+      {0, "t",
+       "CREATE TABLE t (a INTEGER PRIMARY KEY, b COLLATE LOCALIZED, c, d AS (myfunc(b)) STORED)"},
       {0, "t", "CREATE TABLE t AS SELECT 1 AS a"},
       {1, "v", "CREATE VIEW v AS SELECT * FROM t WHERE b > 0"},
-      {1, "v", "CREATE TABLE v AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) "
-               "SELECT x FROM c"},
+      {1, "v",
+       "CREATE TABLE v AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) "
+       "SELECT x FROM c"},
       {1, "v", "CREATE TEMP VIEW v AS SELECT 1"},
       {2, "i", "CREATE INDEX i ON t (c COLLATE NOCASE) WHERE b > 0"},
       {2, "i", "CREATE UNIQUE INDEX i ON t (b)"},

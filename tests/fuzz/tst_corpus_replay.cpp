@@ -2,11 +2,10 @@
 // them go through the entries of both fuzz targets under the sanitizers of
 // the test build, so that crash regressions are caught without libFuzzer too.
 // The only check is that each run ends (in bounded time) without a report.
+#include <QElapsedTimer>
 #include <QtTest/QtTest>
 
-#include <QElapsedTimer>
-
-#include "engine/SQLiteRecovery.h"
+#include "engine/session/SQLiteRecovery.h"
 #include "tests/fuzz/FuzzEntry.h"
 #include "tests/fuzz/PagesEntry.h"
 #include "tests/fuzz/SeedCorpus.h"
@@ -53,8 +52,7 @@ void CorpusReplayTest::seeds() {
 void CorpusReplayTest::mutations_data() {
   QTest::addColumn<int>("seed");
   QTest::addColumn<int>("kind");  // 0 byte flips anywhere, 1 flips in b-tree headers, 2 splices
-  for (int seed = 0; seed < 3 * 100; ++seed)
-    QTest::addRow("mutation %d", seed) << seed << seed % 3;
+  for (int seed = 0; seed < 3 * 100; ++seed) QTest::addRow("mutation %d", seed) << seed << seed % 3;
 }
 
 void CorpusReplayTest::mutations() {
@@ -76,7 +74,8 @@ void CorpusReplayTest::mutations() {
     if (kind == 2 && i == 0) {
       // A block of the file copied over another place.
       const qsizetype from = qsizetype(random.Below(std::uint32_t(bytes.size())));
-      const qsizetype len = std::min<qsizetype>(qsizetype(random.Below(2048)), bytes.size() - std::max(at, from));
+      const qsizetype len =
+          std::min<qsizetype>(qsizetype(random.Below(2048)), bytes.size() - std::max(at, from));
       if (len > 0) bytes.replace(at, len, bytes.mid(from, len));
       continue;
     }
@@ -86,8 +85,10 @@ void CorpusReplayTest::mutations() {
   if (random.Below(10) == 0) bytes.truncate(qsizetype(random.Below(std::uint32_t(bytes.size()))));
   QElapsedTimer timer;
   timer.start();
-  fuzz::RecoverBytes(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()));
-  fuzz::WalkPagesOfBytes(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()));
+  fuzz::RecoverBytes(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                     std::size_t(bytes.size()));
+  fuzz::WalkPagesOfBytes(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                         std::size_t(bytes.size()));
   // Generous: only a run away walk takes this long.
   QVERIFY2(timer.elapsed() < 30000, qPrintable(QString::number(timer.elapsed())));
 }
@@ -101,14 +102,17 @@ void CorpusReplayTest::headerFields() {
     QByteArray bytes = seed;
     bytes[16] = char(raw >> 8);
     bytes[17] = char(raw);
-    fuzz::RecoverBytes(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()));
+    fuzz::RecoverBytes(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                       std::size_t(bytes.size()));
   }
   for (int value : {0, 2, 3, 4, 255}) {
     QByteArray enc = seed, reserved = seed;
     enc[59] = char(value);
     reserved[20] = char(value);
-    fuzz::RecoverBytes(reinterpret_cast<const std::uint8_t*>(enc.constData()), std::size_t(enc.size()));
-    fuzz::RecoverBytes(reinterpret_cast<const std::uint8_t*>(reserved.constData()), std::size_t(reserved.size()));
+    fuzz::RecoverBytes(reinterpret_cast<const std::uint8_t*>(enc.constData()),
+                       std::size_t(enc.size()));
+    fuzz::RecoverBytes(reinterpret_cast<const std::uint8_t*>(reserved.constData()),
+                       std::size_t(reserved.size()));
   }
 }
 

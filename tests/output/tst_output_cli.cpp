@@ -82,12 +82,18 @@ class OutputCliTest : public QObject {
   void namesWithSeparators_data() {
     QTest::addColumn<QString>("table");
     QTest::addColumn<QString>("listed");
-    QTest::newRow("comma") << "," << ",";
-    QTest::newRow("two commas") << "a,b,c" << "a,b,c";
-    QTest::newRow("apostrophe") << "O'Hara" << "O'Hara";
-    QTest::newRow("double quote") << "x\"y" << "xy";
-    QTest::newRow("brackets") << "[br]" << "br";
-    QTest::newRow("tab and line break") << "t\tn\nl" << "t\\tn\\nl";
+    QTest::newRow("comma") << ","
+                           << ",";
+    QTest::newRow("two commas") << "a,b,c"
+                                << "a,b,c";
+    QTest::newRow("apostrophe") << "O'Hara"
+                                << "O'Hara";
+    QTest::newRow("double quote") << "x\"y"
+                                  << "xy";
+    QTest::newRow("brackets") << "[br]"
+                              << "br";
+    QTest::newRow("tab and line break") << "t\tn\nl"
+                                        << "t\\tn\\nl";
   }
   void namesWithSeparators() {
     QFETCH(QString, table);
@@ -146,24 +152,27 @@ class OutputCliTest : public QObject {
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("out");  // the start of standard output
     QTest::addColumn<QString>("err");  // standard error, exactly
-    QTest::newRow("a missing file: one message")
-        << QStringList{"list", "DIR/missing.db"} << 1 << "" << "File Not Open !\n";
+    QTest::newRow("a missing file: one message") << QStringList{"list", "DIR/missing.db"} << 1 << ""
+                                                 << "File Not Open !\n";
     QTest::newRow("a view found by its name alone")
-        << QStringList{"show", "SRC", "order_totals"} << 0 << "CREATE VIEW order_totals" << "";
+        << QStringList{"show", "SRC", "order_totals"} << 0 << "CREATE VIEW order_totals"
+        << "";
     QTest::newRow("a trigger found by its name alone")
-        << QStringList{"show", "SRC", "orders_stock"} << 0 << "CREATE TRIGGER orders_stock" << "";
+        << QStringList{"show", "SRC", "orders_stock"} << 0 << "CREATE TRIGGER orders_stock"
+        << "";
     QTest::newRow("a name two kinds hold")
         << QStringList{"show", "SRC", "orders"} << 2 << ""
         << "velmora-recover: orders names a table and a trigger: say which with --kind "
            "table|trigger\n";
     QTest::newRow("the ambiguity settled by --kind")
         << QStringList{"show", "SRC", "orders", "--kind", "trigger"} << 0
-        << "CREATE TRIGGER orders AFTER" << "";
-    QTest::newRow("no such object")
-        << QStringList{"show", "SRC", "nothing"} << 2 << ""
-        << "velmora-recover: no object named nothing\n";
+        << "CREATE TRIGGER orders AFTER"
+        << "";
+    QTest::newRow("no such object") << QStringList{"show", "SRC", "nothing"} << 2 << ""
+                                    << "velmora-recover: no object named nothing\n";
     QTest::newRow("export into a folder still to be made")
-        << QStringList{"export", "SRC", "DIR/new/csv", "--table", "tags"} << 0 << "table\ttags\texported"
+        << QStringList{"export", "SRC", "DIR/new/csv", "--table", "tags"} << 0
+        << "table\ttags\texported"
         << "";
   }
 
@@ -179,8 +188,9 @@ class OutputCliTest : public QObject {
       // A trigger that bears a table's name (triggers have names of their own).
       sqlite3* db = nullptr;
       QCOMPARE(sqlite3_open(source.toUtf8(), &db), SQLITE_OK);
-      const int rc = sqlite3_exec(db, "CREATE TRIGGER orders AFTER DELETE ON tags BEGIN SELECT 1; END",
-                                  nullptr, nullptr, nullptr);
+      const int rc =
+          sqlite3_exec(db, "CREATE TRIGGER orders AFTER DELETE ON tags BEGIN SELECT 1; END",
+                       nullptr, nullptr, nullptr);
       sqlite3_close(db);
       QCOMPARE(rc, SQLITE_OK);
     }
@@ -224,7 +234,8 @@ class OutputCliTest : public QObject {
     QVERIFY(f.readAll() == before);
 
     // An index without its table fails: exit 3, the other objects are saved.
-    r = Tool({"save", source, folder + "/partial", "--table", "tags", "--index", "idx_orders_customer"});
+    r = Tool(
+        {"save", source, folder + "/partial", "--table", "tags", "--index", "idx_orders_customer"});
     QCOMPARE(r.code, 3);
     QVERIFY(r.out.contains("table\ttags\tsaved"));
     QVERIFY(r.out.contains("index\tidx_orders_customer\tnot saved"));
@@ -291,7 +302,8 @@ class OutputCliTest : public QObject {
       db.Begin();
       for (int t = 0; t < 12; ++t) {
         db.Exec(QString("CREATE TABLE t%1 (id INTEGER PRIMARY KEY, v TEXT, n REAL)").arg(t));
-        for (int i = 0; i < 20000; ++i) db.Insert(QString("t%1").arg(t), {i, QString("value %1").arg(i), i * 0.5});
+        for (int i = 0; i < 20000; ++i)
+          db.Insert(QString("t%1").arg(t), {i, QString("value %1").arg(i), i * 0.5});
       }
       db.Commit();
       db.Close();

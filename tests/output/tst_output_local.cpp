@@ -1,16 +1,17 @@
 // Declared-type affinity, the private temporary folder and the column value
 // stores: the parts of the output that need no damaged file.
+#include <linux/magic.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
-#include <sqlite3.h>
-#include <linux/magic.h>
-#include <sys/stat.h>
-#include <sys/statfs.h>
-#include <unistd.h>
 
 #include "output/ColumnStoreSet.h"
 #include "output/ColumnStores.h"
@@ -60,7 +61,8 @@ class OutputLocalTest : public QObject {
     QCOMPARE(FormatGuidName(id), QStringLiteral("12ABCD-F0-4001-8A5-01C2D3E4F6"));
     const QString a = MakeGuidName(), b = MakeGuidName();
     QVERIFY(a != b);
-    QVERIFY(QRegularExpression("^[0-9A-F]{1,8}-[0-9A-F]{1,4}-[0-9A-F]{1,4}-[0-9A-F]{2,4}-[0-9A-F]{6,12}$")
+    QVERIFY(QRegularExpression(
+                "^[0-9A-F]{1,8}-[0-9A-F]{1,4}-[0-9A-F]{1,4}-[0-9A-F]{2,4}-[0-9A-F]{6,12}$")
                 .match(a)
                 .hasMatch());
   }
@@ -214,14 +216,20 @@ class OutputLocalTest : public QObject {
     QTest::newRow("2000 chars, second column") << 1 << k2000 << k2000.left(1000) + "<more data>...";
     QTest::newRow("exactly 1000") << 1 << k1000 << k1000;
     QTest::newRow("1001 gives 1014") << 2 << k1001 << k1001.left(1000) + "<more data>...";
-    QTest::newRow("quotes, second column") << 1 << "say \"hi\"" << "say \"hi\"";
-    QTest::newRow("quote, first column") << 0 << "a\"b" << "a\"b";
-    QTest::newRow("apostrophe") << 1 << "O'Brien" << "O'Brien";
-    QTest::newRow("SQL-looking") << 2 << "x\"); DROP TABLE \"table\"; --" << "x\"); DROP TABLE \"table\"; --";
-    QTest::newRow("empty") << 1 << "" << "";
+    QTest::newRow("quotes, second column") << 1 << "say \"hi\""
+                                           << "say \"hi\"";
+    QTest::newRow("quote, first column") << 0 << "a\"b"
+                                         << "a\"b";
+    QTest::newRow("apostrophe") << 1 << "O'Brien"
+                                << "O'Brien";
+    QTest::newRow("SQL-looking") << 2 << "x\"); DROP TABLE \"table\"; --"
+                                 << "x\"); DROP TABLE \"table\"; --";
+    QTest::newRow("empty") << 1 << ""
+                           << "";
     const QString pair = QString(999, 'a') + QString::fromUtf8("\xf0\x9f\x98\x80") + "tail";
     QTest::newRow("surrogate pair at the cut") << 1 << pair << QString(999, 'a') + "<more data>...";
-    QTest::newRow("non-ascii") << 1 << QString::fromUtf8("\xc3\xa9t\xc3\xa9 \xe6\x97\xa5") << QString::fromUtf8("\xc3\xa9t\xc3\xa9 \xe6\x97\xa5");
+    QTest::newRow("non-ascii") << 1 << QString::fromUtf8("\xc3\xa9t\xc3\xa9 \xe6\x97\xa5")
+                               << QString::fromUtf8("\xc3\xa9t\xc3\xa9 \xe6\x97\xa5");
   }
   void storeCellTexts() {
     QFETCH(int, column);
@@ -269,8 +277,8 @@ class OutputLocalTest : public QObject {
       sqlite3_close(db);
     }
     QCOMPARE(grid.CellText(1, 2), QStringLiteral("r1c2"));
-    QCOMPARE(grid.CellText(2, 0), QString());   // never stored
-    QCOMPARE(grid.CellText(0, 3), QString());   // no such column
+    QCOMPARE(grid.CellText(2, 0), QString());  // never stored
+    QCOMPARE(grid.CellText(0, 3), QString());  // no such column
     QCOMPARE(grid.CellText(-1, 0), QString());
 
     grid.ResetRecordGrid();

@@ -2,6 +2,7 @@
 // own reading of the intact file, the recovered database's refusals, display
 // mode through recorders, and stops in the middle of a save.
 #include <sqlite3.h>
+#include <sys/resource.h>
 
 #include <QDir>
 #include <QFile>
@@ -9,11 +10,10 @@
 #include <QtTest>
 #include <csignal>
 #include <cstring>
-#include <sys/resource.h>
 
-#include "engine/SQLiteRecovery.h"
-#include "engine/SqlQuote.h"
-#include "engine/StandIns.h"
+#include "engine/core/SqlQuote.h"
+#include "engine/schema/StandIns.h"
+#include "engine/session/SQLiteRecovery.h"
 #include "output/BufferedVfs.h"
 #include "output/ColumnStores.h"
 #include "output/RecordOutput.h"
@@ -43,7 +43,7 @@ struct SaveRun {
 
 // Saves every object of the tree into `folder`, in the Save command's order.
 SaveRun SaveAll(CSQLiteRecovery& engine, const QString& source, const QString& folder,
-               IProgress& progress = NoProgress()) {
+                IProgress& progress = NoProgress()) {
   SaveRun run;
   QString error;
   const QString fileName = QFileInfo(source).fileName();
@@ -53,11 +53,12 @@ SaveRun SaveAll(CSQLiteRecovery& engine, const QString& source, const QString& f
     return run;
   }
   run.path = folder + "/" + fileName;
-  const std::vector<PlannedObject> plan =
-      MakeSavePlan(CategoryNames(engine, ObjectKind::Table), CategoryNames(engine, ObjectKind::View),
-                   CategoryNames(engine, ObjectKind::Trigger), CategoryNames(engine, ObjectKind::Index));
+  const std::vector<PlannedObject> plan = MakeSavePlan(
+      CategoryNames(engine, ObjectKind::Table), CategoryNames(engine, ObjectKind::View),
+      CategoryNames(engine, ObjectKind::Trigger), CategoryNames(engine, ObjectKind::Index));
   for (const PlannedObject& object : plan) {
-    const ObjectOutcome outcome = DispatchObject(engine, progress, ObjectRef{object.kind, object.name}, target);
+    const ObjectOutcome outcome =
+        DispatchObject(engine, progress, ObjectRef{object.kind, object.name}, target);
     run.outcomes << outcome;
     if (!outcome.written || !outcome.error.isEmpty() || outcome.stopped)
       run.failures << object.name + ": " + outcome.error;
@@ -69,20 +70,29 @@ SaveRun SaveAll(CSQLiteRecovery& engine, const QString& source, const QString& f
 bool SameValue(const RefValue& a, const RefValue& b) {
   if (a.storage != b.storage) return false;
   switch (a.storage) {
-    case StorageClass::Null: return true;
-    case StorageClass::Integer: return a.intValue == b.intValue;
-    case StorageClass::Real: return std::memcmp(&a.realValue, &b.realValue, sizeof(double)) == 0;
-    default: return a.bytes == b.bytes;
+    case StorageClass::Null:
+      return true;
+    case StorageClass::Integer:
+      return a.intValue == b.intValue;
+    case StorageClass::Real:
+      return std::memcmp(&a.realValue, &b.realValue, sizeof(double)) == 0;
+    default:
+      return a.bytes == b.bytes;
   }
 }
 
 QString Show(const RefValue& v) {
   switch (v.storage) {
-    case StorageClass::Null: return "NULL";
-    case StorageClass::Integer: return QString::number(v.intValue);
-    case StorageClass::Real: return QString::number(v.realValue, 'g', 17);
-    case StorageClass::Text: return "text " + Describe(v.bytes);
-    case StorageClass::Blob: return "blob " + Describe(v.bytes);
+    case StorageClass::Null:
+      return "NULL";
+    case StorageClass::Integer:
+      return QString::number(v.intValue);
+    case StorageClass::Real:
+      return QString::number(v.realValue, 'g', 17);
+    case StorageClass::Text:
+      return "text " + Describe(v.bytes);
+    case StorageClass::Blob:
+      return "blob " + Describe(v.bytes);
   }
   return {};
 }
@@ -120,7 +130,8 @@ QString Pragma(const QString& path, const char* sql) {
   QString result;
   if (sqlite3_open_v2(path.toUtf8(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW)
       result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
     sqlite3_finalize(st);
   }
@@ -147,7 +158,8 @@ QString MakeRowidsDatabase(const QString& path, const DbOptions& options) {
   db.Run("INSERT INTO plain (rowid, x, y) VALUES (?1, ?2, ?3)",
          {qint64(1) << 40, "/tmp/ZORSQLI-0/not-a-file", QByteArray("\x00\x01", 2)});
   db.Run("INSERT INTO plain (rowid, x, y) VALUES (?1, ?2, ?3)", {-7, "negative rowid", 1});
-  db.Run("INSERT INTO shadowed (_rowid_, rowid, oid, v) VALUES (?1, ?2, ?3, ?4)", {42, "r", 1, "v"});
+  db.Run("INSERT INTO shadowed (_rowid_, rowid, oid, v) VALUES (?1, ?2, ?3, ?4)",
+         {42, "r", 1, "v"});
   db.Run("INSERT INTO shadowed (_rowid_, rowid, oid, v) VALUES (?1, ?2, ?3, ?4)", {7, "s", 2, "w"});
   db.Insert("pairs", {1, 2, "one two"});
   db.Insert("pairs", {2, 1, "two one"});
@@ -178,7 +190,6 @@ QString MakeAddedColumnsDatabase(const QString& path, const DbOptions& options) 
   db.Close();
   return db.Ok() ? QString() : db.LastError();
 }
-
 
 // Stand-ins for the application's own collations and function: LOCALIZED
 // and UNICODE compare like the real ones would not (reverse order), myfunc
@@ -216,9 +227,9 @@ QStringList DumpWithStandIns(const QString& path) {
   sqlite3* db = nullptr;
   sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
   InstallStandInCollations(db);
-  sqlite3_create_function(db, "myfunc", -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                          [](sqlite3_context* c, int, sqlite3_value**) { sqlite3_result_null(c); },
-                          nullptr, nullptr);
+  sqlite3_create_function(
+      db, "myfunc", -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+      [](sqlite3_context* c, int, sqlite3_value**) { sqlite3_result_null(c); }, nullptr, nullptr);
   auto rows = [&](const QString& sql, QStringList* out) {
     sqlite3_stmt* stmt = nullptr;
     const QByteArray utf8 = sql.toUtf8();
@@ -240,7 +251,8 @@ QStringList DumpWithStandIns(const QString& path) {
     return true;
   };
   QStringList tables;
-  rows(QStringLiteral("SELECT type, name, tbl_name, sql FROM sqlite_schema ORDER BY type, name"), &lines);
+  rows(QStringLiteral("SELECT type, name, tbl_name, sql FROM sqlite_schema ORDER BY type, name"),
+       &lines);
   sqlite3_stmt* stmt = nullptr;
   sqlite3_prepare_v2(db, "SELECT name FROM sqlite_schema WHERE type = 'table' ORDER BY name", -1,
                      &stmt, nullptr);
@@ -278,17 +290,17 @@ class OutputSaveTest : public QObject {
     const struct {
       const char* name;
       Maker maker;
-    } samples[] = {{"shop", MakeShopDatabase},
-                   {"odd names", MakeOddNamesDatabase},
-                   {"all types", MakeAllTypesDatabase},
-                   {"long values", MakeLongValuesDatabase},
-                   {"rowids", MakeRowidsDatabase},
-                   {"added columns", MakeAddedColumnsDatabase}};
+    } samples[] = {
+        {"shop", MakeShopDatabase},          {"odd names", MakeOddNamesDatabase},
+        {"all types", MakeAllTypesDatabase}, {"long values", MakeLongValuesDatabase},
+        {"rowids", MakeRowidsDatabase},      {"added columns", MakeAddedColumnsDatabase}};
     for (const auto& s : samples) {
       for (int enc = 1; enc <= 3; ++enc) {
-        QTest::addRow("%s utf%d 4096", s.name, enc) << reinterpret_cast<void*>(s.maker) << 4096 << enc << 0;
+        QTest::addRow("%s utf%d 4096", s.name, enc)
+            << reinterpret_cast<void*>(s.maker) << 4096 << enc << 0;
       }
-      QTest::addRow("%s 512 reserved 8", s.name) << reinterpret_cast<void*>(s.maker) << 512 << 1 << 8;
+      QTest::addRow("%s 512 reserved 8", s.name)
+          << reinterpret_cast<void*>(s.maker) << 512 << 1 << 8;
       QTest::addRow("%s 65536", s.name) << reinterpret_cast<void*>(s.maker) << 65536 << 2 << 0;
     }
   }
@@ -319,7 +331,10 @@ class OutputSaveTest : public QObject {
 
     const RefSchema want = ReadReferenceSchema(source);
     const RefSchema got = ReadReferenceSchema(run.path);
-    auto sorted = [](QStringList l) { l.sort(); return l; };
+    auto sorted = [](QStringList l) {
+      l.sort();
+      return l;
+    };
     QCOMPARE(sorted(got.tables), sorted(want.tables));
     QCOMPARE(sorted(got.views), sorted(want.views));
     QCOMPARE(sorted(got.triggers), sorted(want.triggers));
@@ -393,7 +408,8 @@ class OutputSaveTest : public QObject {
     QStringList got = DumpWithStandIns(run.path);
     const QStringList integrity = got.filter(QRegularExpression("^integrity: "));
     for (const QString& line : integrity)
-      QVERIFY2(line == "integrity: ok" || line.contains("CHECK constraint failed"), qPrintable(line));
+      QVERIFY2(line == "integrity: ok" || line.contains("CHECK constraint failed"),
+               qPrintable(line));
     want.removeIf([](const QString& l) { return l.startsWith("integrity: "); });
     got.removeIf([](const QString& l) { return l.startsWith("integrity: "); });
     QCOMPARE(got, want);
@@ -412,35 +428,47 @@ class OutputSaveTest : public QObject {
         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100) "
         "INSERT INTO t SELECT i, CASE WHEN i % 37 = 0 THEN %1 ELSE i END, printf('row %d', i) "
         "FROM n;";
-    const QString notNull = "PRAGMA writable_schema = ON; UPDATE sqlite_schema SET sql = "
-                            "'CREATE TABLE t(id INTEGER PRIMARY KEY, v NOT NULL%1, s TEXT)' "
-                            "WHERE name = 't';";
+    const QString notNull =
+        "PRAGMA writable_schema = ON; UPDATE sqlite_schema SET sql = "
+        "'CREATE TABLE t(id INTEGER PRIMARY KEY, v NOT NULL%1, s TEXT)' "
+        "WHERE name = 't';";
     QTest::newRow("CHECK broken: saved as the file holds them")
         << "CREATE TABLE t(id INTEGER PRIMARY KEY, v INTEGER CHECK(v > 0), s TEXT);"
-           "PRAGMA ignore_check_constraints = 1;" + fill.arg("-i")
-        << 100 << "" << "2 records break a CHECK constraint";
+           "PRAGMA ignore_check_constraints = 1;" +
+               fill.arg("-i")
+        << 100 << ""
+        << "2 records break a CHECK constraint";
     // A CHECK that raises an error decides nothing either: those rows are
     // kept and counted like rows that break it.
     QTest::newRow("CHECK raising malformed JSON")
         << "CREATE TABLE t(id INTEGER PRIMARY KEY, v CHECK(json(v) IS NOT NULL), s TEXT);"
-           "PRAGMA ignore_check_constraints = 1;" + fill.arg("'{bad'")
-        << 100 << "" << "2 records break a CHECK constraint";
+           "PRAGMA ignore_check_constraints = 1;" +
+               fill.arg("'{bad'")
+        << 100 << ""
+        << "2 records break a CHECK constraint";
     QTest::newRow("CHECK calling load_extension")
-        << "CREATE TABLE t(id INTEGER PRIMARY KEY, v CHECK(v > 0 OR load_extension('none')), s TEXT);"
-           "PRAGMA ignore_check_constraints = 1;" + fill.arg("-i")
-        << 100 << "" << "2 records break a CHECK constraint";
+        << "CREATE TABLE t(id INTEGER PRIMARY KEY, v CHECK(v > 0 OR load_extension('none')), s "
+           "TEXT);"
+           "PRAGMA ignore_check_constraints = 1;" +
+               fill.arg("-i")
+        << 100 << ""
+        << "2 records break a CHECK constraint";
     QTest::newRow("CHECK building a blob larger than the file")
-        << "CREATE TABLE t(id INTEGER PRIMARY KEY, v CHECK(v > 0 OR length(randomblob(900000000))), s TEXT);"
-           "PRAGMA ignore_check_constraints = 1;" + fill.arg("-i")
-        << 100 << "" << "2 records break a CHECK constraint";
+        << "CREATE TABLE t(id INTEGER PRIMARY KEY, v CHECK(v > 0 OR "
+           "length(randomblob(900000000))), s TEXT);"
+           "PRAGMA ignore_check_constraints = 1;" +
+               fill.arg("-i")
+        << 100 << ""
+        << "2 records break a CHECK constraint";
     QTest::newRow("NOT NULL broken: those rows refused")
-        << "CREATE TABLE t(id INTEGER PRIMARY KEY, v, s TEXT);" + fill.arg("NULL") +
-               notNull.arg("")
-        << 98 << "2 records could not be inserted (NOT NULL constraint failed: t.v)" << "";
+        << "CREATE TABLE t(id INTEGER PRIMARY KEY, v, s TEXT);" + fill.arg("NULL") + notNull.arg("")
+        << 98 << "2 records could not be inserted (NOT NULL constraint failed: t.v)"
+        << "";
     QTest::newRow("ON CONFLICT FAIL keeps the rows before the refused one")
         << "CREATE TABLE t(id INTEGER PRIMARY KEY, v, s TEXT);" + fill.arg("NULL") +
                notNull.arg(" ON CONFLICT FAIL")
-        << 98 << "2 records could not be inserted (NOT NULL constraint failed: t.v)" << "";
+        << 98 << "2 records could not be inserted (NOT NULL constraint failed: t.v)"
+        << "";
   }
   void rowsRefusedInsideBatches() {
     QFETCH(QString, sql);
@@ -486,19 +514,22 @@ class OutputSaveTest : public QObject {
     QFETCH(QString, row);
     const QString folder = NewTestFolder("confined");
     const QString source = folder + "/schema.db";
-    QVERIFY(BuildOwnerDb(source, "CREATE TABLE t(a, b); INSERT INTO t VALUES (1, 2), (3, 4);"
-                                 "CREATE VIEW gv AS SELECT a FROM t; CREATE INDEX gi ON t(b);"
-                                 "CREATE TRIGGER gt AFTER DELETE ON t BEGIN SELECT 1; END;"
-                                 "PRAGMA writable_schema = ON;"
-                                 "INSERT INTO sqlite_schema VALUES (" + row + ", 0);"));
+    QVERIFY(BuildOwnerDb(source,
+                         "CREATE TABLE t(a, b); INSERT INTO t VALUES (1, 2), (3, 4);"
+                         "CREATE VIEW gv AS SELECT a FROM t; CREATE INDEX gi ON t(b);"
+                         "CREATE TRIGGER gt AFTER DELETE ON t BEGIN SELECT 1; END;"
+                         "PRAGMA writable_schema = ON;"
+                         "INSERT INTO sqlite_schema VALUES (" +
+                             row + ", 0);"));
     CSQLiteRecovery engine;
     Scan(engine, source);
     const SaveRun run = SaveAll(engine, source, folder + "/out");
     const QString name = row.section(QLatin1Char('\''), 3, 3);
     QCOMPARE(run.failures.size(), 1);
     QVERIFY2(run.failures.first().startsWith(name + ": "), qPrintable(run.failures.first()));
-    QCOMPARE(Pragma(run.path, "SELECT group_concat(type || ' ' || name, ',') FROM "
-                              "(SELECT type, name FROM sqlite_schema ORDER BY name)"),
+    QCOMPARE(Pragma(run.path,
+                    "SELECT group_concat(type || ' ' || name, ',') FROM "
+                    "(SELECT type, name FROM sqlite_schema ORDER BY name)"),
              QStringLiteral("index gi,trigger gt,view gv,table t"));
     QCOMPARE(Pragma(run.path, "SELECT count(*) FROM t"), QStringLiteral("2"));
   }
@@ -511,40 +542,50 @@ class OutputSaveTest : public QObject {
   void rowidsKeptInBatches_data() {
     QTest::addColumn<QString>("sql");
     QTest::addColumn<int>("refused");
-    const QString run = "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) ";
+    const QString run =
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) ";
     QTest::newRow("a run from 1, then a gap and a run")
         << "CREATE TABLE t(id INTEGER PRIMARY KEY, v TEXT);" + run.arg(200) +
-               "INSERT INTO t SELECT CASE WHEN i <= 100 THEN i ELSE i + 1000 END, 'r' || i FROM n;" << 0;
+               "INSERT INTO t SELECT CASE WHEN i <= 100 THEN i ELSE i + 1000 END, 'r' || i FROM n;"
+        << 0;
     QTest::newRow("negative rowids into positive ones")
         << "CREATE TABLE t(a TEXT, b);" + run.arg(150) +
-               "INSERT INTO t(rowid, a, b) SELECT i - 75, 'r' || i, i * 0.5 FROM n;" << 0;
+               "INSERT INTO t(rowid, a, b) SELECT i - 75, 'r' || i, i * 0.5 FROM n;"
+        << 0;
     QTest::newRow("one negative rowid, then a run from 1")
         << "CREATE TABLE t(id INTEGER PRIMARY KEY, v);" + run.arg(100) +
-               "INSERT INTO t SELECT CASE WHEN i = 1 THEN -10 ELSE i - 1 END, i FROM n;" << 0;
+               "INSERT INTO t SELECT CASE WHEN i = 1 THEN -10 ELSE i - 1 END, i FROM n;"
+        << 0;
     QTest::newRow("INTEGER PRIMARY KEY DESC: a column beside the rowid")
         << "CREATE TABLE t(id INTEGER PRIMARY KEY DESC, v);" + run.arg(100) +
-               "INSERT INTO t(rowid, id, v) SELECT i * 3, 101 - i, i FROM n;" << 0;
-    QTest::newRow("every other rowid")
-        << "CREATE TABLE t(id INTEGER PRIMARY KEY, v);" + run.arg(150) +
-               "INSERT INTO t SELECT i * 2, i FROM n;" << 0;
+               "INSERT INTO t(rowid, id, v) SELECT i * 3, 101 - i, i FROM n;"
+        << 0;
+    QTest::newRow("every other rowid") << "CREATE TABLE t(id INTEGER PRIMARY KEY, v);" +
+                                              run.arg(150) + "INSERT INTO t SELECT i * 2, i FROM n;"
+                                       << 0;
     QTest::newRow("up to the largest rowid")
         << "CREATE TABLE t(id INTEGER PRIMARY KEY, v);" + run.arg(100) +
-               "INSERT INTO t SELECT 9223372036854775807 - 100 + i, i FROM n;" << 0;
+               "INSERT INTO t SELECT 9223372036854775807 - 100 + i, i FROM n;"
+        << 0;
     QTest::newRow("rowid shadowed by a column")
         << "CREATE TABLE t(rowid TEXT, v);" + run.arg(100) +
-               "INSERT INTO t(_rowid_, rowid, v) SELECT i + 3, 'x' || i, i FROM n;" << 0;
+               "INSERT INTO t(_rowid_, rowid, v) SELECT i + 3, 'x' || i, i FROM n;"
+        << 0;
     QTest::newRow("a refused row inside a batch")
         << "CREATE TABLE t(id INTEGER PRIMARY KEY, v);" + run.arg(100) +
                "INSERT INTO t SELECT i, CASE WHEN i = 40 THEN NULL ELSE i END FROM n;"
                "PRAGMA writable_schema = ON; UPDATE sqlite_schema SET sql = "
-               "'CREATE TABLE t(id INTEGER PRIMARY KEY, v NOT NULL)' WHERE name = 't';" << 1;
+               "'CREATE TABLE t(id INTEGER PRIMARY KEY, v NOT NULL)' WHERE name = 't';"
+        << 1;
     // sqlite_sequence comes after the first AUTOINCREMENT table in the
     // schema, so its rows are saved before those of t.
     QTest::newRow("AUTOINCREMENT with sqlite_sequence ahead")
         << "CREATE TABLE a(id INTEGER PRIMARY KEY AUTOINCREMENT);"
-           "CREATE TABLE t(id INTEGER PRIMARY KEY AUTOINCREMENT, v);" + run.arg(100) +
+           "CREATE TABLE t(id INTEGER PRIMARY KEY AUTOINCREMENT, v);" +
+               run.arg(100) +
                "INSERT INTO t SELECT i, i FROM n;"
-               "UPDATE sqlite_sequence SET seq = 5000 WHERE name = 't';" << 0;
+               "UPDATE sqlite_sequence SET seq = 5000 WHERE name = 't';"
+        << 0;
   }
   void rowidsKeptInBatches() {
     QFETCH(QString, sql);
@@ -596,14 +637,16 @@ class OutputSaveTest : public QObject {
         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
         "INSERT INTO t SELECT i, CAST(printf('%0*d', i % 300, i) AS BLOB), "
         "printf('%08d', (i * 7919) % 20000) FROM n;";
-    QTest::newRow("spilled transaction and index") << "BEGIN;" + fill + "COMMIT; CREATE INDEX tc ON t(c);";
-    QTest::newRow("rolled back") << fill + "BEGIN; UPDATE t SET b = zeroblob(500); DELETE FROM t "
-                                            "WHERE a % 3 = 0; ROLLBACK;";
+    QTest::newRow("spilled transaction and index")
+        << "BEGIN;" + fill + "COMMIT; CREATE INDEX tc ON t(c);";
+    QTest::newRow("rolled back") << fill +
+                                        "BEGIN; UPDATE t SET b = zeroblob(500); DELETE FROM t "
+                                        "WHERE a % 3 = 0; ROLLBACK;";
     QTest::newRow("savepoint rolled back")
         << "BEGIN;" + fill + "SAVEPOINT s; DELETE FROM t WHERE a > 100; ROLLBACK TO s; COMMIT;";
-    QTest::newRow("vacuum and auto-vacuum")
-        << "PRAGMA auto_vacuum = FULL;" + fill + "DELETE FROM t WHERE a % 2 = 0; VACUUM;"
-               "DELETE FROM t WHERE a > 5000;";
+    QTest::newRow("vacuum and auto-vacuum") << "PRAGMA auto_vacuum = FULL;" + fill +
+                                                   "DELETE FROM t WHERE a % 2 = 0; VACUUM;"
+                                                   "DELETE FROM t WHERE a > 5000;";
   }
   void bufferedFilesMatchPlainOnes() {
     QFETCH(QString, sql);
@@ -637,8 +680,9 @@ class OutputSaveTest : public QObject {
         QCOMPARE(sqlite3_blob_write(blob, piece.constData(), int(piece.size()), at), SQLITE_OK);
       sqlite3_blob_close(blob);
       sqlite3_close(db);
-      contents << Pragma(path, "SELECT count(*) || ' ' || total(length(b)) || ' ' || "
-                               "group_concat(hex(substr(b, 1, 8)) || c, ',') FROM t")
+      contents << Pragma(path,
+                         "SELECT count(*) || ' ' || total(length(b)) || ' ' || "
+                         "group_concat(hex(substr(b, 1, 8)) || c, ',') FROM t")
                << Pragma(path, "PRAGMA integrity_check");
     }
     QCOMPARE(contents[3], QStringLiteral("ok"));
@@ -710,8 +754,9 @@ class OutputSaveTest : public QObject {
   // WITHOUT ROWID tables, and texts of their own temporary file.
   void largeValuesSaved_data() {
     QTest::addColumn<QString>("sql");
-    QTest::newRow("blob last") << "CREATE TABLE t(id INTEGER PRIMARY KEY, s TEXT, b BLOB);"
-                                  "INSERT INTO t VALUES(1, 'a', randomblob(9000000)), (2, 'b', x'01');";
+    QTest::newRow("blob last")
+        << "CREATE TABLE t(id INTEGER PRIMARY KEY, s TEXT, b BLOB);"
+           "INSERT INTO t VALUES(1, 'a', randomblob(9000000)), (2, 'b', x'01');";
     QTest::newRow("text after blob")
         << "CREATE TABLE t(id INTEGER PRIMARY KEY, b BLOB, s TEXT);"
            "INSERT INTO t VALUES(1, randomblob(9000000), printf('%.*c', 3000000, 'y'));"
@@ -719,11 +764,10 @@ class OutputSaveTest : public QObject {
     QTest::newRow("empty values after blob")
         << "CREATE TABLE t(id INTEGER PRIMARY KEY, a BLOB, b BLOB, n, e TEXT, z BLOB);"
            "INSERT INTO t VALUES(7, randomblob(9000000), randomblob(8500000), NULL, '', x'');";
-    QTest::newRow("default after blob")
-        << "CREATE TABLE t(id INTEGER PRIMARY KEY, b BLOB);"
-           "INSERT INTO t VALUES(1, randomblob(9000000));"
-           "ALTER TABLE t ADD COLUMN d TEXT DEFAULT 'dflt';"
-           "ALTER TABLE t ADD COLUMN m TEXT NOT NULL DEFAULT '';";
+    QTest::newRow("default after blob") << "CREATE TABLE t(id INTEGER PRIMARY KEY, b BLOB);"
+                                           "INSERT INTO t VALUES(1, randomblob(9000000));"
+                                           "ALTER TABLE t ADD COLUMN d TEXT DEFAULT 'dflt';"
+                                           "ALTER TABLE t ADD COLUMN m TEXT NOT NULL DEFAULT '';";
     QTest::newRow("many values under a megabyte")
         << "CREATE TABLE t(id INTEGER PRIMARY KEY, a, b, c, d, e, f);"
            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3)"
@@ -827,8 +871,9 @@ class OutputSaveTest : public QObject {
     const QString source = folder + "/h.db";
     {
       DbBuilder db(source);
-      db.Exec("CREATE TABLE t (a INTEGER); CREATE VIEW v AS SELECT a FROM t;"
-              "CREATE VIEW w AS SELECT 1;");
+      db.Exec(
+          "CREATE TABLE t (a INTEGER); CREATE VIEW v AS SELECT a FROM t;"
+          "CREATE VIEW w AS SELECT 1;");
       db.Insert("t", {1});
       db.Close();
       QVERIFY2(db.Ok(), qPrintable(db.LastError()));
@@ -895,7 +940,8 @@ class OutputSaveTest : public QObject {
       QVERIFY(!writer.FirstError().isEmpty());
     }
     sqlite3_stmt* st = nullptr;
-    QCOMPARE(sqlite3_prepare_v2(db, "SELECT count(*) FROM t WHERE b IS NULL", -1, &st, nullptr), SQLITE_OK);
+    QCOMPARE(sqlite3_prepare_v2(db, "SELECT count(*) FROM t WHERE b IS NULL", -1, &st, nullptr),
+             SQLITE_OK);
     QCOMPARE(sqlite3_step(st), SQLITE_ROW);
     QCOMPARE(sqlite3_column_int(st, 0), 2);
     sqlite3_finalize(st);
@@ -913,7 +959,8 @@ class OutputSaveTest : public QObject {
     QTest::newRow("WITHOUT ROWID, declared order")
         << "wr" << QStringList{"k2", "v", "k1"} << QStringList{"a", "say \"hi\"", "1"};
     QTest::newRow("odd names, apostrophes kept")
-        << "O'Hara's" << QStringList{"a b", "select", "q\"uote"} << QStringList{"x'y", "1", "2.250000"};
+        << "O'Hara's" << QStringList{"a b", "select", "q\"uote"}
+        << QStringList{"x'y", "1", "2.250000"};
     QTest::newRow("stored generated column shown, virtual left out")
         << "gen" << QStringList{"a", "b", "d"} << QStringList{"3", "6", "three"};
     QTest::newRow("INTEGER PRIMARY KEY shows the rowid")
@@ -936,7 +983,8 @@ class OutputSaveTest : public QObject {
     StatementEditRecorder edit;
     ControlRecorder stop;
     const ObjectOutcome outcome =
-        DispatchObject(engine, NoProgress(), ObjectRef{ObjectKind::Table, table}, DisplayPane{grid, edit, status, bar, stop});
+        DispatchObject(engine, NoProgress(), ObjectRef{ObjectKind::Table, table},
+                       DisplayPane{grid, edit, status, bar, stop});
     QVERIFY(!outcome.stopped);
     QCOMPARE(grid.captions, captions);
     QVERIFY(!grid.rows.isEmpty());
@@ -971,7 +1019,8 @@ class OutputSaveTest : public QObject {
     ProgressBarRecorder bar;
     SilentStatementEdit edit;
     SilentControl stop;
-    DispatchObject(engine, NoProgress(), ObjectRef{ObjectKind::Table, "t"}, DisplayPane{grid, edit, status, bar, stop});
+    DispatchObject(engine, NoProgress(), ObjectRef{ObjectKind::Table, "t"},
+                   DisplayPane{grid, edit, status, bar, stop});
     QCOMPARE(grid.rows.size(), 120);
     QCOMPARE(status.texts.size(), 121);
     for (int i = 0; i < 120; ++i) QCOMPARE(status.texts[i + 1], QString(" Records: %1").arg(i));
@@ -995,11 +1044,12 @@ class OutputSaveTest : public QObject {
       QVERIFY(db.Ok());
       sqlite3* raw = nullptr;
       QCOMPARE(sqlite3_open(source.toUtf8(), &raw), SQLITE_OK);
-      QCOMPARE(sqlite3_exec(raw,
-                            "PRAGMA writable_schema = ON;"
-                            "UPDATE sqlite_master SET sql = 'CREATE TABLE t (a INTEGER, b TEXT NOT NULL,"
-                            " c INTEGER DEFAULT 7, d REAL, e TEXT DEFAULT ''it''''s'')' WHERE name = 't';",
-                            nullptr, nullptr, nullptr),
+      QCOMPARE(sqlite3_exec(
+                   raw,
+                   "PRAGMA writable_schema = ON;"
+                   "UPDATE sqlite_master SET sql = 'CREATE TABLE t (a INTEGER, b TEXT NOT NULL,"
+                   " c INTEGER DEFAULT 7, d REAL, e TEXT DEFAULT ''it''''s'')' WHERE name = 't';",
+                   nullptr, nullptr, nullptr),
                SQLITE_OK);
       sqlite3_close(raw);
     }
@@ -1010,9 +1060,9 @@ class OutputSaveTest : public QObject {
     sqlite3* db = nullptr;
     QCOMPARE(sqlite3_open_v2(run.path.toUtf8(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
     sqlite3_stmt* st = nullptr;
-    QCOMPARE(sqlite3_prepare_v2(db,
-                                "SELECT a, typeof(b), b, typeof(c), c, typeof(d), e FROM t ORDER BY a",
-                                -1, &st, nullptr),
+    QCOMPARE(sqlite3_prepare_v2(
+                 db, "SELECT a, typeof(b), b, typeof(c), c, typeof(d), e FROM t ORDER BY a", -1,
+                 &st, nullptr),
              SQLITE_OK);
     for (int a = 1; a <= 2; ++a) {
       QCOMPARE(sqlite3_step(st), SQLITE_ROW);
@@ -1043,7 +1093,8 @@ class OutputSaveTest : public QObject {
     SilentStatusText status;
     SilentProgressBar bar;
     SilentControl stop;
-    DispatchObject(engine, NoProgress(), ObjectRef{ObjectKind::Table, "tags"}, DisplayPane{grid, edit, status, bar, stop});
+    DispatchObject(engine, NoProgress(), ObjectRef{ObjectKind::Table, "tags"},
+                   DisplayPane{grid, edit, status, bar, stop});
     const RefTable ref = ReadReferenceTable(source, "tags");
     QCOMPARE(grid.ItemCount(), ref.rows.size());
     QCOMPARE(grid.ColumnCount(), 2);
@@ -1065,9 +1116,11 @@ class OutputSaveTest : public QObject {
     StatementEditRecorder edit;
     SilentControl stop;
     for (const auto& [kind, name] :
-         {std::pair{int(ObjectKind::View), QString("order_totals")}, std::pair{int(ObjectKind::Trigger), QString("orders_stock")},
+         {std::pair{int(ObjectKind::View), QString("order_totals")},
+          std::pair{int(ObjectKind::Trigger), QString("orders_stock")},
           std::pair{int(ObjectKind::Index), QString("idx_orders_customer")}}) {
-      DispatchObject(engine, NoProgress(), ObjectRef{ObjectKind(kind), name}, DisplayPane{grid, edit, status, bar, stop});
+      DispatchObject(engine, NoProgress(), ObjectRef{ObjectKind(kind), name},
+                     DisplayPane{grid, edit, status, bar, stop});
       QVERIFY2(edit.text.startsWith("CREATE "), qPrintable(edit.text));
       QVERIFY(edit.text.contains(name));
       QVERIFY(!edit.text.contains(QRegularExpression("[^\r]\n")));
@@ -1075,7 +1128,8 @@ class OutputSaveTest : public QObject {
       QVERIFY(!grid.visible);
       QVERIFY(edit.focusCalls > 0);
     }
-    DispatchObject(engine, NoProgress(), ObjectRef{ObjectKind::View, "no such view"}, DisplayPane{grid, edit, status, bar, stop});
+    DispatchObject(engine, NoProgress(), ObjectRef{ObjectKind::View, "no such view"},
+                   DisplayPane{grid, edit, status, bar, stop});
     QCOMPARE(edit.text, QString());
   }
 
@@ -1140,7 +1194,8 @@ class OutputSaveTest : public QObject {
     for (const RefRow& row : got.rows) {  // every row saved is a row of the intact file
       while (w < want.rows.size() && want.rows[w].rowid != row.rowid) ++w;
       QVERIFY(w < want.rows.size());
-      for (int v = 0; v < row.values.size(); ++v) QVERIFY(SameValue(row.values[v], want.rows[w].values[v]));
+      for (int v = 0; v < row.values.size(); ++v)
+        QVERIFY(SameValue(row.values[v], want.rows[w].values[v]));
     }
     bool incomplete = false;
     for (const ObjectOutcome& o : run.outcomes) incomplete = incomplete || o.incomplete;

@@ -63,7 +63,8 @@ QString MakeTables(const QString& path, int tables, int rows) {
   db.Begin();
   for (int t = 0; t < tables; ++t) {
     db.Exec(QStringLiteral("CREATE TABLE t%1 (id INTEGER PRIMARY KEY, v TEXT)").arg(t));
-    for (int i = 0; i < rows; ++i) db.Insert(QStringLiteral("t%1").arg(t), {i, QStringLiteral("v%1").arg(i)});
+    for (int i = 0; i < rows; ++i)
+      db.Insert(QStringLiteral("t%1").arg(t), {i, QStringLiteral("v%1").arg(i)});
   }
   db.Commit();
   db.Close();
@@ -88,7 +89,8 @@ class OutputSurroundingsTest : public QObject {
     }
     for (int i = 0; i < 2; ++i)
       runs[i].start(QStringLiteral(VELMORA_RECOVER_PATH),
-                    {"save", folder + QStringLiteral("/db%1.db").arg(i), folder + QStringLiteral("/out%1").arg(i)});
+                    {"save", folder + QStringLiteral("/db%1.db").arg(i),
+                     folder + QStringLiteral("/out%1").arg(i)});
     for (QProcess& run : runs) {
       const Result r = Finish(run);
       QVERIFY2(r.code == 0, r.err.constData());
@@ -158,10 +160,11 @@ class OutputSurroundingsTest : public QObject {
       db.Insert("nul", {QStringLiteral("x")});
       // A name holding a zero byte, as only a damaged schema has it.
       db.Exec(QStringLiteral("PRAGMA writable_schema = ON"));
-      db.Exec(QStringLiteral("UPDATE sqlite_master SET name = CAST(X'6E756C0062' AS TEXT), "
-                             "tbl_name = CAST(X'6E756C0062' AS TEXT), "
-                             "sql = CAST(X'435245415445205441424C4520226E756C006222202876205445585429' "
-                             "AS TEXT) WHERE name = 'nul'"));
+      db.Exec(
+          QStringLiteral("UPDATE sqlite_master SET name = CAST(X'6E756C0062' AS TEXT), "
+                         "tbl_name = CAST(X'6E756C0062' AS TEXT), "
+                         "sql = CAST(X'435245415445205441424C4520226E756C006222202876205445585429' "
+                         "AS TEXT) WHERE name = 'nul'"));
       db.Close();
       QVERIFY2(db.Ok(), qPrintable(db.LastError()));
     }

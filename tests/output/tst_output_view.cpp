@@ -4,9 +4,9 @@
 
 #include <QDir>
 #include <QFile>
-#include <QtEndian>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QtEndian>
 #include <QtTest>
 
 #include "output/CsvExport.h"
@@ -164,10 +164,12 @@ class OutputViewTest : public QObject {
       DbOptions options;
       options.pageSize = 1024;
       DbBuilder db(path, options);
-      db.Exec("CREATE TABLE big (id INTEGER PRIMARY KEY, t TEXT); CREATE INDEX big_t ON big(t);"
-              "CREATE TABLE notes (n TEXT)");
+      db.Exec(
+          "CREATE TABLE big (id INTEGER PRIMARY KEY, t TEXT); CREATE INDEX big_t ON big(t);"
+          "CREATE TABLE notes (n TEXT)");
       db.Begin();
-      for (int i = 1; i <= 1500; ++i) db.Insert("big", {i, QStringLiteral("row %1 ").arg(i).repeated(30)});
+      for (int i = 1; i <= 1500; ++i)
+        db.Insert("big", {i, QStringLiteral("row %1 ").arg(i).repeated(30)});
       db.Insert("notes", {QString(5000, QLatin1Char('n'))});  // overflow pages
       db.Commit();
       if (damage == QLatin1String("freelist")) db.Exec("DELETE FROM big WHERE id > 700");
@@ -179,8 +181,10 @@ class OutputViewTest : public QObject {
       // both files as a crash would leave them.
       sqlite3* db = nullptr;
       QCOMPARE(sqlite3_open(path.toUtf8(), &db), SQLITE_OK);
-      sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"
-                   "UPDATE big SET t = t || 'changed' WHERE id % 7 = 0;", nullptr, nullptr, nullptr);
+      sqlite3_exec(db,
+                   "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"
+                   "UPDATE big SET t = t || 'changed' WHERE id % 7 = 0;",
+                   nullptr, nullptr, nullptr);
       QVERIFY(QFile::copy(path, folder + "/w.db"));
       QVERIFY(QFile::copy(path + "-wal", folder + "/w.db-wal"));
       sqlite3_close(db);
@@ -212,7 +216,8 @@ class OutputViewTest : public QObject {
              s.pagesInTrees);
     QCOMPARE(map.Count(PageUse::Freelist), s.pagesFreelist);
     const QByteArray header = ReadAll(opened).left(100);
-    QCOMPARE(map.Count(PageUse::Freelist), std::int64_t(qFromBigEndian<quint32>(header.constData() + 36)));
+    QCOMPARE(map.Count(PageUse::Freelist),
+             std::int64_t(qFromBigEndian<quint32>(header.constData() + 36)));
     QCOMPARE(map.Count(PageUse::Freelist) > 0, damage == QLatin1String("freelist"));
     QCOMPARE(map.Use(1), PageUse::Schema);
 
@@ -297,8 +302,10 @@ class OutputViewTest : public QObject {
       QCOMPARE(v.length, std::int64_t(want.size()));
       QCOMPARE(v.head, want.left(1000));
     }
-    QCOMPARE(FetchValue(h.engine, NoProgress(), "v", 3, 0, 10).result, FetchedValue::Result::NoSuchRow);
-    QCOMPARE(FetchValue(h.engine, NoProgress(), "nope", 0, 0, 10).result, FetchedValue::Result::NoSuchTable);
+    QCOMPARE(FetchValue(h.engine, NoProgress(), "v", 3, 0, 10).result,
+             FetchedValue::Result::NoSuchRow);
+    QCOMPARE(FetchValue(h.engine, NoProgress(), "nope", 0, 0, 10).result,
+             FetchedValue::Result::NoSuchTable);
   }
 
   void csvQuoting_data() {

@@ -10,7 +10,7 @@
 #include <QtTest>
 #include <cstring>
 
-#include "engine/SQLiteRecovery.h"
+#include "engine/session/SQLiteRecovery.h"
 #include "output/SaveDispatch.h"
 #include "tests/support/TestSupport.h"
 
@@ -37,10 +37,11 @@ SaveRun SaveAll(const QString& source, const QString& folder) {
     return run;
   }
   run.path = target.Path();
-  for (const PlannedObject& object :
-       MakeSavePlan(CategoryNames(engine, ObjectKind::Table), CategoryNames(engine, ObjectKind::View),
-                    CategoryNames(engine, ObjectKind::Trigger), CategoryNames(engine, ObjectKind::Index))) {
-    const ObjectOutcome outcome = DispatchObject(engine, NoProgress(), ObjectRef{object.kind, object.name}, target);
+  for (const PlannedObject& object : MakeSavePlan(
+           CategoryNames(engine, ObjectKind::Table), CategoryNames(engine, ObjectKind::View),
+           CategoryNames(engine, ObjectKind::Trigger), CategoryNames(engine, ObjectKind::Index))) {
+    const ObjectOutcome outcome =
+        DispatchObject(engine, NoProgress(), ObjectRef{object.kind, object.name}, target);
     run.outcomes.insert(object.name, outcome);
     if (!outcome.written || !outcome.error.isEmpty() || outcome.stopped)
       run.failures << object.name + ": " + outcome.error;
@@ -85,9 +86,9 @@ RowCount CompareRows(const RefTable& want, const RefTable& got) {
       // where a REAL column reads it as the equal real.
       const RefValue& w = want.rows[at].values[v];
       const RefValue& g = row.values[v];
-      same = SameValue(w, g) || (got.declaredTypes.value(v).isEmpty() &&
-                                 g.storage == StorageClass::Integer &&
-                                 w.storage == StorageClass::Real && double(g.intValue) == w.realValue);
+      same = SameValue(w, g) ||
+             (got.declaredTypes.value(v).isEmpty() && g.storage == StorageClass::Integer &&
+              w.storage == StorageClass::Real && double(g.intValue) == w.realValue);
     }
     if (same) {
       ++c.recovered;
@@ -210,9 +211,10 @@ class SchemaRecoveryTest : public QObject {
     // library's complaint about its text.
     const ToolResult listed = Tool({"list", damaged});
     QCOMPARE(listed.code, 0);
-    QVERIFY2(!listed.err.contains("SQL error") &&
-                 listed.err.contains("table people: its CREATE TABLE statement is damaged; rebuilt"),
-             qPrintable(listed.err));
+    QVERIFY2(
+        !listed.err.contains("SQL error") &&
+            listed.err.contains("table people: its CREATE TABLE statement is damaged; rebuilt"),
+        qPrintable(listed.err));
 
     const SaveRun run = SaveAll(damaged, folder + "/out");
     QVERIFY2(run.failures.isEmpty(), qPrintable(run.failures.join('\n')));
@@ -259,7 +261,8 @@ class SchemaRecoveryTest : public QObject {
         << rtree << boxes
         << "UPDATE sqlite_schema SET sql = CASE name "
            "WHEN 't_node' THEN 'CREATE TABLE \"t_node\"(nodeno INTEGER PRIMARY KEY, data BLOB)' "
-           "WHEN 't_rowid' THEN 'CREATE TABLE \"t_rowid\"(rowid INTEGER PRIMARY KEY, nodeno INTEGER)' "
+           "WHEN 't_rowid' THEN 'CREATE TABLE \"t_rowid\"(rowid INTEGER PRIMARY KEY, nodeno "
+           "INTEGER)' "
            "ELSE 'CREATE TABLE \"t_parent\"(nodeno INTEGER PRIMARY KEY, parentnode INTEGER)' END "
            "WHERE name IN ('t_node', 't_rowid', 't_parent')";
   }
@@ -332,7 +335,8 @@ class SchemaRecoveryTest : public QObject {
       QVERIFY2(db.Ok(), qPrintable(db.LastError()));
     }
     QVERIFY(CopyDatabase(intact, damaged));
-    const QString root = Query(intact, "SELECT rootpage FROM sqlite_schema WHERE name = 'words_content'");
+    const QString root =
+        Query(intact, "SELECT rootpage FROM sqlite_schema WHERE name = 'words_content'");
     QVERIFY(root.toLongLong() > 1);
     QVERIFY(ZeroPage(damaged, root.toLongLong()));
     const ToolResult r = Tool({"save", damaged, folder + "/out"});
@@ -366,18 +370,22 @@ class SchemaRecoveryTest : public QObject {
         << "CREATE TABLE odd_data(id INTEGER PRIMARY KEY, block BLOB);" + rows
         << "INSERT INTO sqlite_schema VALUES('table', 'odd', 'odd', 0, "
            "'CREATE VIRTUAL TABLE odd USING mystery(a, b)')"
-        << "module \"mystery\"" << "";
+        << "module \"mystery\""
+        << "";
     QString mail =
         "CREATE VIRTUAL TABLE mail USING fts3(subject, body, tokenize simple);"
         "CREATE VIRTUAL TABLE senders USING fts3(address, tokenize simple);";
     for (int i = 1; i <= 60; ++i)
-      mail += QString("INSERT INTO mail VALUES ('subject %1', 'body word%1 text');"
-                      "INSERT INTO senders VALUES ('person%1 example');").arg(i);
+      mail += QString(
+                  "INSERT INTO mail VALUES ('subject %1', 'body word%1 text');"
+                  "INSERT INTO senders VALUES ('person%1 example');")
+                  .arg(i);
     QTest::newRow("fts3 with the application's own tokenizer")
         << mail
         << "UPDATE sqlite_schema SET sql = replace(sql, 'tokenize simple', 'tokenize mailtok') "
            "WHERE rootpage = 0"
-        << "unknown tokenizer" << "SELECT rowid FROM mail WHERE mail MATCH 'word17 OR word3'";
+        << "unknown tokenizer"
+        << "SELECT rowid FROM mail WHERE mail MATCH 'word17 OR word3'";
   }
 
   void modulesTheLibraryLacks() {
@@ -397,7 +405,8 @@ class SchemaRecoveryTest : public QObject {
     const ToolResult r = Tool({"save", source, folder + "/out"});
     QVERIFY2(r.code == 0, qPrintable(r.out + r.err));
     const QString saved = folder + "/out/module.db";
-    const QString schema = "SELECT type, name, tbl_name, rootpage = 0, sql FROM sqlite_schema ORDER BY name";
+    const QString schema =
+        "SELECT type, name, tbl_name, rootpage = 0, sql FROM sqlite_schema ORDER BY name";
     QCOMPARE(Query(saved, schema), Query(source, schema));
     int virtualLines = 0;
     for (const QString& line : r.out.split('\n')) {
@@ -410,7 +419,8 @@ class SchemaRecoveryTest : public QObject {
         continue;
       }
       if (!line.startsWith("table\t")) continue;
-      const RowCount rows = CompareRows(ReadReferenceTable(source, name), ReadReferenceTable(saved, name));
+      const RowCount rows =
+          CompareRows(ReadReferenceTable(source, name), ReadReferenceTable(saved, name));
       QVERIFY2(rows.recovered == rows.wanted && rows.wrong == 0, qPrintable(name));
     }
     QVERIFY2(virtualLines == (query.isEmpty() ? 1 : 2), qPrintable(r.out));
@@ -426,7 +436,8 @@ class SchemaRecoveryTest : public QObject {
       sqlite3_stmt* st = nullptr;
       if (sqlite3_prepare_v2(db, query.toUtf8(), -1, &st, nullptr) != SQLITE_OK)
         result << QString::fromUtf8(sqlite3_errmsg(db));
-      while (st != nullptr && sqlite3_step(st) == SQLITE_ROW) result << QString::number(sqlite3_column_int64(st, 0));
+      while (st != nullptr && sqlite3_step(st) == SQLITE_ROW)
+        result << QString::number(sqlite3_column_int64(st, 0));
       sqlite3_finalize(st);
       sqlite3_close(db);
       return result.join(',');

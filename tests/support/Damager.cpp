@@ -73,7 +73,8 @@ bool DamageSchemaSql(const QString& path, const QString& name, int skip, int cou
   return DamageSchemaField(path, name, 4, skip, count, fill);
 }
 
-bool DamageSchemaField(const QString& path, const QString& name, int field, int skip, int count, char fill) {
+bool DamageSchemaField(const QString& path, const QString& name, int field, int skip, int count,
+                       char fill) {
   PageProbe in(path);
   if (!in.Ok()) return false;
   // The statement is stored in the database encoding; search for the name as
@@ -105,8 +106,10 @@ bool DamageSchemaField(const QString& path, const QString& name, int field, int 
       const QList<PageProbe::Field> fields = in.LocalFields(page, cell);
       if (fields.size() < 5) continue;
       if (image.mid(fields[1].offset, fields[1].size) != needle) continue;
-      if (field < 0 || field > 4 || skip < 0 || count < 0 || skip + count > fields[field].size) return false;
-      return PatchBytes(path, in.PageOffset(page) + fields[field].offset + skip, QByteArray(count, fill));
+      if (field < 0 || field > 4 || skip < 0 || count < 0 || skip + count > fields[field].size)
+        return false;
+      return PatchBytes(path, in.PageOffset(page) + fields[field].offset + skip,
+                        QByteArray(count, fill));
     }
   }
   return false;

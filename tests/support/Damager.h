@@ -37,7 +37,8 @@ bool SetOverflowNext(const QString& path, std::int64_t page, std::uint32_t next)
 bool DamageSchemaSql(const QString& path, const QString& name, int skip, int count, char fill);
 // The same for any field of the schema record: 0 type, 1 name, 2 tbl_name,
 // 3 rootpage, 4 sql.
-bool DamageSchemaField(const QString& path, const QString& name, int field, int skip, int count, char fill);
+bool DamageSchemaField(const QString& path, const QString& name, int field, int skip, int count,
+                       char fill);
 
 // Header fields: the raw page-size bytes 16-17 and the text encoding 56-59.
 bool SetHeaderPageSize(const QString& path, std::uint16_t raw);

@@ -1,15 +1,19 @@
 #include "tests/support/DbBuilder.h"
 
-#include <QFile>
 #include <sqlite3.h>
+
+#include <QFile>
 
 namespace velmora::test {
 
 QString EncodingName(TextEncoding encoding) {
   switch (encoding) {
-    case TextEncoding::Utf16le: return QStringLiteral("UTF-16le");
-    case TextEncoding::Utf16be: return QStringLiteral("UTF-16be");
-    case TextEncoding::Utf8: break;
+    case TextEncoding::Utf16le:
+      return QStringLiteral("UTF-16le");
+    case TextEncoding::Utf16be:
+      return QStringLiteral("UTF-16be");
+    case TextEncoding::Utf8:
+      break;
   }
   return QStringLiteral("UTF-8");
 }
@@ -49,7 +53,8 @@ bool DbBuilder::Exec(const QString& sql) {
   if (!Ok() || !m_db) return false;
   char* message = nullptr;
   if (sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &message) != SQLITE_OK) {
-    m_error = QStringLiteral("%1: %2").arg(sql.left(200), QString::fromUtf8(message ? message : "?"));
+    m_error =
+        QStringLiteral("%1: %2").arg(sql.left(200), QString::fromUtf8(message ? message : "?"));
     sqlite3_free(message);
     return false;
   }
@@ -116,8 +121,9 @@ bool DbBuilder::Insert(const QString& table, const QVariantList& values) {
   quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
   QStringList marks;
   for (int i = 0; i < values.size(); ++i) marks << QStringLiteral("?");
-  return Run(QStringLiteral("INSERT INTO \"%1\" VALUES (%2)").arg(quoted, marks.join(QLatin1Char(','))),
-             values);
+  return Run(
+      QStringLiteral("INSERT INTO \"%1\" VALUES (%2)").arg(quoted, marks.join(QLatin1Char(','))),
+      values);
 }
 
 bool DbBuilder::Close() {
@@ -133,7 +139,8 @@ bool DbBuilder::Close() {
 QString ExecOnFile(const QString& path, const QString& sql) {
   sqlite3* db = nullptr;
   QString error;
-  if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) !=
+      SQLITE_OK) {
     error = QString::fromUtf8(sqlite3_errmsg(db));
   } else {
     char* message = nullptr;

@@ -15,10 +15,10 @@ enum class TextEncoding { Utf8 = 1, Utf16le = 2, Utf16be = 3 };
 
 // Layout of a new database file; fixed before the first write.
 struct DbOptions {
-  int pageSize = 4096;        // 512 .. 65536, a power of two
+  int pageSize = 4096;  // 512 .. 65536, a power of two
   TextEncoding encoding = TextEncoding::Utf8;
-  int reservedBytes = 0;      // reserved space at the end of every page (0 .. 255)
-  bool autoVacuum = false;    // pointer-map pages between the b-tree pages
+  int reservedBytes = 0;    // reserved space at the end of every page (0 .. 255)
+  bool autoVacuum = false;  // pointer-map pages between the b-tree pages
 };
 
 QString EncodingName(TextEncoding encoding);  // "UTF-8", "UTF-16le", "UTF-16be"

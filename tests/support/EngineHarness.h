@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <memory>
 
-#include "engine/SQLiteRecovery.h"
+#include "engine/session/SQLiteRecovery.h"
 #include "platform/MessageBox.h"
 #include "tests/support/Recorders.h"
 
@@ -49,8 +49,7 @@ class RecoveryHarness {
   // Walks the b-tree rooted at `root` in display mode (saveMode false, with a
   // grid when one is given) or save mode, as the table extraction does.
   Walk WalkRoot(std::int64_t root, bool saveMode, IRecordGrid* grid = nullptr,
-                IStatusText* status = nullptr, IProgressBar* bar = nullptr,
-                int stopAtRecord = -1) {
+                IStatusText* status = nullptr, IProgressBar* bar = nullptr, int stopAtRecord = -1) {
     Walk walk;
     walk.sink = std::make_unique<RecordCollector>(engine, progress, saveMode, grid, status, bar);
     walk.sink->stopAtRecord = stopAtRecord;

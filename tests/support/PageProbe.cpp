@@ -1,7 +1,8 @@
 #include "tests/support/PageProbe.h"
 
-#include <QFile>
 #include <sqlite3.h>
+
+#include <QFile>
 
 namespace velmora::test {
 
@@ -20,7 +21,8 @@ std::uint32_t PageProbe::TextEncoding() const { return Be32(m_data, 56); }
 std::uint32_t PageProbe::Be32(const QByteArray& data, std::int64_t offset) {
   if (offset < 0 || offset + 4 > data.size()) return 0;
   const auto* p = reinterpret_cast<const unsigned char*>(data.constData()) + offset;
-  return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
+  return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
+         p[3];
 }
 
 std::uint32_t PageProbe::Be16(const QByteArray& data, std::int64_t offset) {
@@ -168,7 +170,8 @@ QList<std::int64_t> PageProbe::OverflowChain(std::int64_t first) const {
   return chain;
 }
 
-void PageProbe::Walk(std::int64_t page, int level, TreePages& out, QList<std::int64_t>& seen) const {
+void PageProbe::Walk(std::int64_t page, int level, TreePages& out,
+                     QList<std::int64_t>& seen) const {
   if (page < 1 || page > PageCount() || seen.contains(page)) return;
   seen << page;
   out.depth = std::max(out.depth, level);

@@ -30,13 +30,13 @@ struct TreePages {
 
 // One cell of a b-tree page as the file holds it.
 struct CellInfo {
-  int offset = 0;                 // start of the cell in its page
-  std::int64_t leftChild = 0;     // interior pages: child page number
-  std::int64_t payloadSize = 0;   // record bytes (0 for type 5)
-  std::int64_t rowid = 0;         // types 5 and 13
-  int payloadOffset = 0;          // start of the payload in the page
-  std::int64_t localSize = 0;     // payload bytes stored in the cell
-  std::int64_t firstOverflow = 0; // 0 when the payload is all local
+  int offset = 0;                  // start of the cell in its page
+  std::int64_t leftChild = 0;      // interior pages: child page number
+  std::int64_t payloadSize = 0;    // record bytes (0 for type 5)
+  std::int64_t rowid = 0;          // types 5 and 13
+  int payloadOffset = 0;           // start of the payload in the page
+  std::int64_t localSize = 0;      // payload bytes stored in the cell
+  std::int64_t firstOverflow = 0;  // 0 when the payload is all local
 };
 
 class PageProbe {

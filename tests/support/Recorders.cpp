@@ -2,7 +2,7 @@
 
 #include <QFile>
 
-#include "engine/Values.h"
+#include "engine/core/Values.h"
 
 namespace velmora::test {
 
@@ -33,7 +33,8 @@ bool RecordCollector::OnRecord(const RecordView& view) {
   CollectedRecord record;
   record.hasRowid = view.hasRowid;
   record.rowid = view.rowid;
-  const RecordValues items = MakeItems(view, m_engine.geometry().textEncoding, m_mode != DecodeMode::Save);
+  const RecordValues items =
+      MakeItems(view, m_engine.geometry().textEncoding, m_mode != DecodeMode::Save);
   for (const ITEM& item : items) {
     DecodedValue value;
     value.item = item;

@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-#include "engine/Sinks.h"
+#include "engine/session/Sinks.h"
 #include "output/RecordOutput.h"
 #include "platform/MessageBox.h"
 #include "tests/support/ReferenceReader.h"
@@ -41,8 +41,8 @@ class RecordCollector : public CTableReader {
   CellUse VisitCell(const CellRef& cell) override;
 
   QList<CollectedRecord> records;
-  QStringList tempPaths;        // every path handed out
-  QStringList recordStatuses;   // the status text passed with each record
+  QStringList tempPaths;       // every path handed out
+  QStringList recordStatuses;  // the status text passed with each record
 
   // OnRecord answers false (a stop) from the record with this 0-based index
   // on; -1 never.

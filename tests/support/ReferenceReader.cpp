@@ -1,8 +1,9 @@
 #include "tests/support/ReferenceReader.h"
 
+#include <sqlite3.h>
+
 #include <QFile>
 #include <cstring>
-#include <sqlite3.h>
 
 namespace velmora::test {
 namespace {
@@ -77,7 +78,8 @@ RefValue ReadValue(sqlite3_stmt* stmt, int column, int encoding) {
     }
     case SQLITE_BLOB:
       v.storage = StorageClass::Blob;
-      v.bytes = QByteArray(static_cast<const char*>(sqlite3_value_blob(value)), sqlite3_value_bytes(value));
+      v.bytes = QByteArray(static_cast<const char*>(sqlite3_value_blob(value)),
+                           sqlite3_value_bytes(value));
       break;
     default:
       v.storage = StorageClass::Null;
@@ -87,11 +89,16 @@ RefValue ReadValue(sqlite3_stmt* stmt, int column, int encoding) {
 
 const char* ClassName(StorageClass c) {
   switch (c) {
-    case StorageClass::Null: return "NULL";
-    case StorageClass::Integer: return "INTEGER";
-    case StorageClass::Real: return "REAL";
-    case StorageClass::Text: return "TEXT";
-    case StorageClass::Blob: return "BLOB";
+    case StorageClass::Null:
+      return "NULL";
+    case StorageClass::Integer:
+      return "INTEGER";
+    case StorageClass::Real:
+      return "REAL";
+    case StorageClass::Text:
+      return "TEXT";
+    case StorageClass::Blob:
+      return "BLOB";
   }
   return "?";
 }
@@ -100,7 +107,8 @@ bool HasRealAffinity(const QString& declared) {
   // Affinity rules of the SQLite file format, in their order.
   const QString t = declared.toUpper();
   if (t.contains(QLatin1String("INT"))) return false;
-  if (t.contains(QLatin1String("CHAR")) || t.contains(QLatin1String("CLOB")) || t.contains(QLatin1String("TEXT")))
+  if (t.contains(QLatin1String("CHAR")) || t.contains(QLatin1String("CLOB")) ||
+      t.contains(QLatin1String("TEXT")))
     return false;
   if (t.contains(QLatin1String("BLOB")) || t.isEmpty()) return false;
   return t.contains(QLatin1String("REAL")) || t.contains(QLatin1String("FLOA")) ||
@@ -131,15 +139,18 @@ RefTable ReadReferenceTable(const QString& dbPath, const QString& table) {
     }
   }
   {
-    Stmt list(db.db, QStringLiteral("SELECT wr FROM pragma_table_list WHERE name = %1 AND schema = 'main'")
-                         .arg(SqlString(table)));
+    Stmt list(db.db,
+              QStringLiteral("SELECT wr FROM pragma_table_list WHERE name = %1 AND schema = 'main'")
+                  .arg(SqlString(table)));
     if (list.Row()) out.withoutRowid = sqlite3_column_int(list.stmt, 0) != 0;
   }
   // Columns in declaration order with their key positions.
   QStringList names, types;
   QList<int> pk;
   {
-    Stmt info(db.db, QStringLiteral("SELECT name, type, pk FROM pragma_table_info(%1)").arg(SqlString(table)));
+    Stmt info(
+        db.db,
+        QStringLiteral("SELECT name, type, pk FROM pragma_table_info(%1)").arg(SqlString(table)));
     while (info.Row()) {
       names << info.Text(0);
       types << info.Text(1);
@@ -153,7 +164,8 @@ RefTable ReadReferenceTable(const QString& dbPath, const QString& table) {
   if (out.withoutRowid) {
     // The record of a WITHOUT ROWID table stores the key columns first, then
     // the others, as the primary-key index lists them.
-    Stmt x(db.db, QStringLiteral("SELECT cid FROM pragma_index_xinfo(%1) ORDER BY seqno").arg(SqlString(table)));
+    Stmt x(db.db, QStringLiteral("SELECT cid FROM pragma_index_xinfo(%1) ORDER BY seqno")
+                      .arg(SqlString(table)));
     while (x.Row()) {
       const int cid = sqlite3_column_int(x.stmt, 0);
       if (cid < 0 || cid >= names.size()) continue;
@@ -177,7 +189,8 @@ RefTable ReadReferenceTable(const QString& dbPath, const QString& table) {
   QStringList select;
   if (!out.withoutRowid) select << QStringLiteral("_rowid_");
   for (const QString& c : out.columns) select << Quote(c);
-  Stmt rows(db.db, QStringLiteral("SELECT %1 FROM %2 NOT INDEXED").arg(select.join(QLatin1Char(',')), Quote(table)));
+  Stmt rows(db.db, QStringLiteral("SELECT %1 FROM %2 NOT INDEXED")
+                       .arg(select.join(QLatin1Char(',')), Quote(table)));
   if (!rows.stmt) {
     out.error = QString::fromUtf8(sqlite3_errmsg(db.db));
     return out;
@@ -207,7 +220,8 @@ RefSchema ReadReferenceSchema(const QString& dbPath) {
     const QString type = s.Text(0), name = s.Text(1);
     const bool hasSql = sqlite3_column_type(s.stmt, 2) != SQLITE_NULL;
     if (type == QLatin1String("table")) {
-      if (name != QLatin1String("sqlite_sequence") && !name.startsWith(QLatin1String("sqlite_stat")))
+      if (name != QLatin1String("sqlite_sequence") &&
+          !name.startsWith(QLatin1String("sqlite_stat")))
         out.tables << name;
     } else if (type == QLatin1String("index")) {
       if (hasSql) out.indexes << name;
@@ -227,7 +241,9 @@ QString CompareRecord(const QList<DecodedValue>& got, const RefRow& want, const 
   for (int i = 0; i < got.size(); ++i) {
     const ITEM& item = got[i].item;
     const RefValue& ref = want.values[i];
-    const auto where = [&] { return QStringLiteral("column %1 (%2): ").arg(i).arg(table.columns.value(i)); };
+    const auto where = [&] {
+      return QStringLiteral("column %1 (%2): ").arg(i).arg(table.columns.value(i));
+    };
     StorageClass expected = ref.storage;
     // A REAL column stores a whole-numbered real as an integer to save room;
     // SQLite turns it back into a real when it reads it.
@@ -235,31 +251,39 @@ QString CompareRecord(const QList<DecodedValue>& got, const RefRow& want, const 
         HasRealAffinity(table.declaredTypes.value(i)) && double(item.intValue) == ref.realValue)
       continue;
     if (item.storage != expected)
-      return where() + QStringLiteral("storage class %1, expected %2").arg(ClassName(item.storage), ClassName(expected));
+      return where() + QStringLiteral("storage class %1, expected %2")
+                           .arg(ClassName(item.storage), ClassName(expected));
     switch (expected) {
       case StorageClass::Null:
         break;
       case StorageClass::Integer:
         if (item.intValue != ref.intValue)
-          return where() + QStringLiteral("integer %1, expected %2").arg(item.intValue).arg(ref.intValue);
+          return where() +
+                 QStringLiteral("integer %1, expected %2").arg(item.intValue).arg(ref.intValue);
         break;
       case StorageClass::Real:
         if (std::memcmp(&item.realValue, &ref.realValue, sizeof(double)) != 0)
-          return where() + QStringLiteral("real %1, expected %2").arg(item.realValue, 0, 'g', 17).arg(ref.realValue, 0, 'g', 17);
+          return where() + QStringLiteral("real %1, expected %2")
+                               .arg(item.realValue, 0, 'g', 17)
+                               .arg(ref.realValue, 0, 'g', 17);
         break;
       case StorageClass::Text:
       case StorageClass::Blob: {
         if (item.length != ref.bytes.size())
-          return where() + QStringLiteral("length %1, expected %2").arg(item.length).arg(ref.bytes.size());
+          return where() +
+                 QStringLiteral("length %1, expected %2").arg(item.length).arg(ref.bytes.size());
         QByteArray bytes = item.bytes;
         if (item.inTempFile) {
-          if (!got[i].fileRead) return where() + QStringLiteral("temporary file %1 was not readable").arg(item.tempFilePath);
+          if (!got[i].fileRead)
+            return where() +
+                   QStringLiteral("temporary file %1 was not readable").arg(item.tempFilePath);
           bytes = got[i].fileBytes;
         }
         const bool skipped = !item.inTempFile && bytes.isEmpty() && !ref.bytes.isEmpty();
         if (skipped && mode == CompareMode::Display && ref.bytes.size() > longLimit) break;
         if (bytes != ref.bytes)
-          return where() + QStringLiteral("bytes %1, expected %2").arg(Describe(bytes), Describe(ref.bytes));
+          return where() +
+                 QStringLiteral("bytes %1, expected %2").arg(Describe(bytes), Describe(ref.bytes));
         if (!item.complete) return where() + QStringLiteral("marked incomplete although intact");
         break;
       }

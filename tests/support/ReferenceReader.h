@@ -8,7 +8,7 @@
 #include <QStringList>
 #include <cstdint>
 
-#include "engine/Item.h"
+#include "engine/core/Item.h"
 
 namespace velmora::test {
 

@@ -28,8 +28,10 @@ void InitTestEnvironment() {
   Environment& env = Env();
   if (env.root) return;
   // The base must exist before TMPDIR is changed; QTemporaryDir reads it.
-  env.root = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/velmora-test-XXXXXX"));
-  if (!env.root->isValid()) qFatal("cannot create the test folder: %s", qPrintable(env.root->errorString()));
+  env.root =
+      std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/velmora-test-XXXXXX"));
+  if (!env.root->isValid())
+    qFatal("cannot create the test folder: %s", qPrintable(env.root->errorString()));
   QDir base(env.root->path());
   base.mkpath(QStringLiteral("tmp"));
   base.mkpath(QStringLiteral("program"));
@@ -39,7 +41,8 @@ void InitTestEnvironment() {
   // Settings (the window look) are written into the test folder, never into
   // the settings of the user who runs the tests.
   base.mkpath(QStringLiteral("config"));
-  ::setenv("XDG_CONFIG_HOME", QFile::encodeName(base.filePath(QStringLiteral("config"))).constData(), 1);
+  ::setenv("XDG_CONFIG_HOME",
+           QFile::encodeName(base.filePath(QStringLiteral("config"))).constData(), 1);
   // Every test process keeps its working database in its own folder.
   velmora::SetProgramFolderOverride(env.programFolder);
 }

@@ -29,8 +29,8 @@ QString ProgramFolder();
 
 // QVERIFY2 whose message is built only when the check fails (QVERIFY2
 // builds it every time, which costs much in loops over thousands of values).
-#define VELMORA_VERIFY(condition, message) \
-  do {                                     \
+#define VELMORA_VERIFY(condition, message)        \
+  do {                                            \
     if (!(condition)) QFAIL(qPrintable(message)); \
   } while (false)
 

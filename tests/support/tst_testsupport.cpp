@@ -115,24 +115,30 @@ void TestSupportTest::samplesMatchSqlite() {
 void TestSupportTest::referenceReader() {
   const QString folder = NewTestFolder(QStringLiteral("ref"));
   QCOMPARE(MakeShopDatabase(folder + QStringLiteral("/shop.db")), QString());
-  const RefTable customers = ReadReferenceTable(folder + QStringLiteral("/shop.db"), QStringLiteral("customers"));
+  const RefTable customers =
+      ReadReferenceTable(folder + QStringLiteral("/shop.db"), QStringLiteral("customers"));
   QCOMPARE(customers.error, QString());
   QCOMPARE(customers.rowidAlias, 0);
   QCOMPARE(customers.rows.size(), 7);
-  QCOMPARE(customers.rows[0].values[0].storage, StorageClass::Null);  // stored as NULL: it is the rowid
+  QCOMPARE(customers.rows[0].values[0].storage,
+           StorageClass::Null);  // stored as NULL: it is the rowid
   QCOMPARE(customers.rows[0].rowid, 1);
-  const RefTable tags = ReadReferenceTable(folder + QStringLiteral("/shop.db"), QStringLiteral("tags"));
+  const RefTable tags =
+      ReadReferenceTable(folder + QStringLiteral("/shop.db"), QStringLiteral("tags"));
   QVERIFY(tags.withoutRowid);
   QCOMPARE(tags.columns, (QStringList{QStringLiteral("tag"), QStringLiteral("weight")}));
   QCOMPARE(tags.rows.size(), 4);
   QCOMPARE(tags.rows[0].values[0].bytes, QByteArray("bio"));  // key order
 
-  QCOMPARE(MakeAllTypesDatabase(folder + QStringLiteral("/types.db"), {4096, TextEncoding::Utf16be, 0, false}),
+  QCOMPARE(MakeAllTypesDatabase(folder + QStringLiteral("/types.db"),
+                                {4096, TextEncoding::Utf16be, 0, false}),
            QString());
-  const RefTable vals = ReadReferenceTable(folder + QStringLiteral("/types.db"), QStringLiteral("vals"));
+  const RefTable vals =
+      ReadReferenceTable(folder + QStringLiteral("/types.db"), QStringLiteral("vals"));
   bool sawZeroInside = false;
   for (const RefRow& row : vals.rows)
-    if (row.values[1].storage == StorageClass::Text && row.values[1].bytes == QByteArray("\0a\0\0\0b", 6))
+    if (row.values[1].storage == StorageClass::Text &&
+        row.values[1].bytes == QByteArray("\0a\0\0\0b", 6))
       sawZeroInside = true;
   QVERIFY2(sawZeroInside, "a text with a zero character keeps all its bytes in UTF-16be");
 }
@@ -220,7 +226,8 @@ void TestSupportTest::collector() {
   QCOMPARE(ShowMessageBox(QStringLiteral("File Corrupted")), MsgResult::Ok);
   QCOMPARE(ShowMessageBox(QStringLiteral("Sure?"), MsgButtons::YesNo), MsgResult::Yes);
   QCOMPARE(ShowMessageBox(QStringLiteral("Again?"), MsgButtons::YesNo), MsgResult::No);
-  QCOMPARE(boxes.Texts(), (QStringList{QStringLiteral("File Corrupted"), QStringLiteral("Sure?"), QStringLiteral("Again?")}));
+  QCOMPARE(boxes.Texts(), (QStringList{QStringLiteral("File Corrupted"), QStringLiteral("Sure?"),
+                                       QStringLiteral("Again?")}));
 
   // Each process has its own TMPDIR below its private root.
   QVERIFY(QDir::tempPath().startsWith(TestRoot()));

@@ -76,24 +76,32 @@ class TestDialogs : public QObject {
 // ---- save destination --------------------------------------------------------
 
 void TestDialogs::destinationOk_data() {
-  QTest::addColumn<QString>("path");           // relative to the temporary folder, or absolute
-  QTest::addColumn<QString>("fileName");       // the recovered database's name
+  QTest::addColumn<QString>("path");      // relative to the temporary folder, or absolute
+  QTest::addColumn<QString>("fileName");  // the recovered database's name
   QTest::addColumn<bool>("accepted");
-  QTest::addColumn<QString>("message");        // start of the expected message
+  QTest::addColumn<QString>("message");  // start of the expected message
 
-  QTest::newRow("empty") << "<empty>" << "db.sqlite" << false << "Please, enter a valid file path.";
-  QTest::newRow("missing folder") << "no/such/folder" << "db.sqlite" << false
-                                  << "Please, enter a valid file path.";
-  QTest::newRow("existing folder") << "out" << "db.sqlite" << true << "";
-  QTest::newRow("existing file is accepted") << "plainfile" << "db.sqlite" << true << "";
-  QTest::newRow("160 characters") << "<len160>" << "db.sqlite" << true << "";
-  QTest::newRow("161 characters") << "<len161>" << "db.sqlite" << false
+  QTest::newRow("empty") << "<empty>"
+                         << "db.sqlite" << false << "Please, enter a valid file path.";
+  QTest::newRow("missing folder") << "no/such/folder"
+                                  << "db.sqlite" << false << "Please, enter a valid file path.";
+  QTest::newRow("existing folder") << "out"
+                                   << "db.sqlite" << true << "";
+  QTest::newRow("existing file is accepted") << "plainfile"
+                                             << "db.sqlite" << true << "";
+  QTest::newRow("160 characters") << "<len160>"
+                                  << "db.sqlite" << true << "";
+  QTest::newRow("161 characters") << "<len161>"
+                                  << "db.sqlite" << false
                                   << "Path is to long to save data, please enter a valid file fath";
-  QTest::newRow("folder holds the file already") << "holder" << "db.sqlite" << false
-                                                 << "The folder already holds a file named \"db.sqlite\"";
-  QTest::newRow("dangling link of that name") << "linker" << "db.sqlite" << false
-                                              << "The folder already holds a file named \"db.sqlite\"";
-  QTest::newRow("no name given skips that check") << "holder" << "" << true << "";
+  QTest::newRow("folder holds the file already")
+      << "holder"
+      << "db.sqlite" << false << "The folder already holds a file named \"db.sqlite\"";
+  QTest::newRow("dangling link of that name")
+      << "linker"
+      << "db.sqlite" << false << "The folder already holds a file named \"db.sqlite\"";
+  QTest::newRow("no name given skips that check") << "holder"
+                                                  << "" << true << "";
 }
 
 void TestDialogs::destinationOk() {
@@ -179,9 +187,12 @@ void TestDialogs::destinationBrowse_data() {
   QTest::addColumn<QString>("field");  // expected field text; "<dir>" = the folder
   QTest::addColumn<QString>("message");
 
-  QTest::newRow("cancel keeps the field") << 0 << false << "typed" << "";
-  QTest::newRow("no file-system path empties it") << 1 << false << "" << "";
-  QTest::newRow("folder") << 2 << false << "<dir>" << "";
+  QTest::newRow("cancel keeps the field") << 0 << false << "typed"
+                                          << "";
+  QTest::newRow("no file-system path empties it") << 1 << false << ""
+                                                  << "";
+  QTest::newRow("folder") << 2 << false << "<dir>"
+                          << "";
   QTest::newRow("folder on a CD-ROM") << 2 << true << ""
                                       << "Please accurate  path for saving repaired file(s)";
 }
@@ -193,12 +204,13 @@ void TestDialogs::destinationBrowse() {
   QFETCH(QString, message);
   const QString dir = m_dir.path();
   QString askedTitle;
-  FolderPicker previous = SetFolderPicker([&](QWidget*, const QString& title) -> std::optional<QString> {
-    askedTitle = title;
-    if (pick == 0) return std::nullopt;
-    if (pick == 1) return QString();
-    return dir;
-  });
+  FolderPicker previous =
+      SetFolderPicker([&](QWidget*, const QString& title) -> std::optional<QString> {
+        askedTitle = title;
+        if (pick == 0) return std::nullopt;
+        if (pick == 1) return QString();
+        return dir;
+      });
   QStringList probed;
   CdromProbe previousProbe = SetCdromProbe([&](const QString& p) {
     probed << p;
@@ -297,21 +309,28 @@ void TestDialogs::report_data() {
   QTest::addColumn<QStringList>("absent");
 
   QTest::newRow("everything written")
-      << false << QList<int>{int(ObjectKind::Table), int(ObjectKind::View), int(ObjectKind::Index)} << QList<int>{0, 0, 0}
+      << false << QList<int>{int(ObjectKind::Table), int(ObjectKind::View), int(ObjectKind::Index)}
+      << QList<int>{0, 0, 0}
       << QStringList{"saving done successfully...", "Recovered database: /out/a.db",
                      "Table \"o0\": 10 records", "View \"o1\"", "Index \"o2\""}
       << QStringList{"Not saved", "stopped"};
-  QTest::newRow("one record")
-      << false << QList<int>{int(ObjectKind::Table)} << QList<int>{0}
-      << QStringList{"saving done successfully...", "Table \"o0\": 1 record"}
-      << QStringList{"1 records"};
+  QTest::newRow("one record") << false << QList<int>{int(ObjectKind::Table)} << QList<int>{0}
+                              << QStringList{"saving done successfully...",
+                                             "Table \"o0\": 1 record"}
+                              << QStringList{"1 records"};
   QTest::newRow("stopped during the second of three tables")
-      << true << QList<int>{int(ObjectKind::Table), int(ObjectKind::Table), int(ObjectKind::Table), int(ObjectKind::Trigger)}
+      << true
+      << QList<int>{int(ObjectKind::Table), int(ObjectKind::Table), int(ObjectKind::Table),
+                    int(ObjectKind::Trigger)}
       << QList<int>{0, 3, 1, 1}
       << QStringList{"The save was stopped: 1 of 4 object(s) were saved completely.",
-                     "Recovered database: /out/a.db", "Saved:", "Table \"o0\": 10 records",
-                     "Saved in part:", "Table \"o1\": 11 records written, then the save was stopped",
-                     "Not saved:", "Table \"o2\": passed over, the save was stopped",
+                     "Recovered database: /out/a.db",
+                     "Saved:",
+                     "Table \"o0\": 10 records",
+                     "Saved in part:",
+                     "Table \"o1\": 11 records written, then the save was stopped",
+                     "Not saved:",
+                     "Table \"o2\": passed over, the save was stopped",
                      "Trigger \"o3\": passed over, the save was stopped"}
       << QStringList{"successfully"};
   QTest::newRow("an index failed")
@@ -345,10 +364,18 @@ void TestDialogs::report() {
     e.kind = ObjectKind(kinds[i]);
     const std::int64_t n = kinds.size() == 1 && !stopped ? 1 : 10 + i;
     switch (states[i]) {
-      case 0: e.outcome = Outcome(true, false, e.kind == ObjectKind::Table ? n : 0); break;
-      case 1: e.outcome = Outcome(false, true, 0); break;
-      case 2: e.outcome = Outcome(false, false, 0, QStringLiteral("no such table: main.t")); break;
-      case 3: e.outcome = Outcome(true, true, n); break;
+      case 0:
+        e.outcome = Outcome(true, false, e.kind == ObjectKind::Table ? n : 0);
+        break;
+      case 1:
+        e.outcome = Outcome(false, true, 0);
+        break;
+      case 2:
+        e.outcome = Outcome(false, false, 0, QStringLiteral("no such table: main.t"));
+        break;
+      case 3:
+        e.outcome = Outcome(true, true, n);
+        break;
       default:
         e.outcome = Outcome(true, false, n);
         e.outcome.incomplete = true;
@@ -408,7 +435,8 @@ void TestDialogs::aboutLinks() {
 void TestDialogs::aboutVersionText() {
   CAboutDlg dlg;
   QCOMPARE(dlg.windowTitle(), QStringLiteral("Velmora SQLite Database Recovery"));
-  QVERIFY(dlg.VersionLabel()->text().startsWith(QStringLiteral("\t Velmora SQLite Version 23.1\n\t ")));
+  QVERIFY(
+      dlg.VersionLabel()->text().startsWith(QStringLiteral("\t Velmora SQLite Version 23.1\n\t ")));
   QVERIFY(AboutLinkTarget(1234).isEmpty());
 }
 

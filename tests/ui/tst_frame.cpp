@@ -17,8 +17,8 @@
 #include <QtTest/QtTest>
 #include <optional>
 
-#include "tst_frame_helpers.h"
 #include "platform/Folders.h"
+#include "tst_frame_helpers.h"
 #include "ui/grid/RightView.h"
 #include "ui/style/AppStyle.h"
 
@@ -97,7 +97,8 @@ void TestFrame::commandsAndCaptions() {
            (QList<QAction*>{m_frame->Action(CMainFrame::ID_FILE_OPEN_DB),
                             m_frame->Action(CMainFrame::ID_FILE_SAVE_DB),
                             m_frame->Action(CMainFrame::ID_HELP_DB)}));
-  QCOMPARE(m_frame->Action(CMainFrame::ID_FILE_OPEN_DB)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+  QCOMPARE(m_frame->Action(CMainFrame::ID_FILE_OPEN_DB)->shortcut(),
+           QKeySequence(Qt::CTRL | Qt::Key_O));
   QCOMPARE(m_frame->Action(CMainFrame::ID_FILE_OPEN_DB)->statusTip(),
            QStringLiteral("Select SQLite database objects "));
   QStringList menus;
@@ -123,7 +124,8 @@ void TestFrame::openFailures_data() {
   QTest::addColumn<QString>("lastMessage");
   QTest::newRow("missing file") << "missing"
                                 << "The file \"%1\" does not exist.";
-  QTest::newRow("not a database") << "garbage" << "File Corrupted";
+  QTest::newRow("not a database") << "garbage"
+                                  << "File Corrupted";
 }
 
 void TestFrame::schemaPageGarbageKeepsRows() {
@@ -214,7 +216,8 @@ void TestFrame::treeDisabledDuringScan() {
   {
     DbBuilder db(path, DbOptions{512});
     db.Begin();
-    for (int i = 0; i < 60; ++i) db.Exec(QStringLiteral("CREATE TABLE t%1 (a INTEGER, b TEXT)").arg(i));
+    for (int i = 0; i < 60; ++i)
+      db.Exec(QStringLiteral("CREATE TABLE t%1 (a INTEGER, b TEXT)").arg(i));
     db.Commit();
     QVERIFY2(db.Close(), qPrintable(db.LastError()));
   }
@@ -444,7 +447,8 @@ void TestFrame::help() {
   QVERIFY(QDir::setCurrent(current));
   QString placed;
   if (where == QLatin1String("current")) placed = QDir(current).filePath(name);
-  if (where == QLatin1String("program")) placed = QDir(QCoreApplication::applicationDirPath()).filePath(name);
+  if (where == QLatin1String("program"))
+    placed = QDir(QCoreApplication::applicationDirPath()).filePath(name);
   const QString installed =
       QDir::cleanPath(QDir(QCoreApplication::applicationDirPath()).filePath(kInstalledDocFolder));
   const bool installedBefore = QFileInfo::exists(installed);
@@ -467,7 +471,8 @@ void TestFrame::help() {
     f.write("%PDF-1.4\n");
   }
   // Nothing is found next to the test program unless placed there.
-  const bool programCopy = QFileInfo::exists(QDir(QCoreApplication::applicationDirPath()).filePath(name));
+  const bool programCopy =
+      QFileInfo::exists(QDir(QCoreApplication::applicationDirPath()).filePath(name));
   MessageBoxRecorder boxes(MsgResult::Yes);
   m_frame->Action(CMainFrame::ID_HELP_DB)->trigger();
   if (noViewer) SetUrlOpener(opener);

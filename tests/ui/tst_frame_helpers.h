@@ -9,10 +9,10 @@
 #include <functional>
 
 #include "tests/support/TestSupport.h"
-#include "ui/frame/CustomEvents.h"
 #include "ui/frame/LeftView.h"
 #include "ui/frame/MainFrame.h"
 #include "ui/frame/SQLiteOpenFile.h"
+#include "ui/grid/CustomEvents.h"
 
 namespace velmora::test {
 

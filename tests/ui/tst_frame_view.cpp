@@ -8,12 +8,11 @@
 #include <QTextDocumentFragment>
 #include <QToolTip>
 #include <QtTest/QtTest>
-
 #include <vector>
 
 #include "tst_frame_helpers.h"
-#include "ui/grid/RightView.h"
 #include "ui/frame/WidgetMessageBox.h"
+#include "ui/grid/RightView.h"
 #include "ui/grid/ValueViewer.h"
 
 using namespace velmora;
@@ -70,8 +69,9 @@ void TestFrameView::summaryAndMarks() {
     DbOptions options;
     options.pageSize = 1024;
     DbBuilder db(path, options);
-    db.Exec("CREATE TABLE big (id INTEGER PRIMARY KEY, t TEXT); CREATE TABLE small (a);"
-            "CREATE TABLE seq (id INTEGER PRIMARY KEY AUTOINCREMENT, v)");
+    db.Exec(
+        "CREATE TABLE big (id INTEGER PRIMARY KEY, t TEXT); CREATE TABLE small (a);"
+        "CREATE TABLE seq (id INTEGER PRIMARY KEY AUTOINCREMENT, v)");
     db.Begin();
     for (int i = 0; i < rows; ++i) db.Insert("big", {i, QString(40, QChar('a' + i % 26))});
     db.Insert("small", {1});
@@ -103,8 +103,9 @@ void TestFrameView::summaryAndMarks() {
   const PutBackPages* back = frame.Recovery().PutBack(QStringLiteral("big"));
   if (inner) {
     QVERIFY(back != nullptr && back->rows > 0);
-    QVERIFY2(tip.contains(QStringLiteral("%1 rows were put back from orphan pages").arg(back->rows)),
-             qPrintable(tip));
+    QVERIFY2(
+        tip.contains(QStringLiteral("%1 rows were put back from orphan pages").arg(back->rows)),
+        qPrintable(tip));
   } else {
     QVERIFY(back == nullptr);
     QVERIFY2(tip.contains("they are lost"), qPrintable(tip));
@@ -128,7 +129,8 @@ void TestFrameView::summaryAndMarks() {
   const QString text = view->toPlainText();
   if (!inner)
     QVERIFY2(text.contains(QStringLiteral("big: %1 rows").arg(rows - lost)), qPrintable(text));
-  QVERIFY2(text.contains(QStringLiteral("sqlite_sequence: 1 row from its own tree")), qPrintable(text));
+  QVERIFY2(text.contains(QStringLiteral("sqlite_sequence: 1 row from its own tree")),
+           qPrintable(text));
   QVERIFY(TableItem(frame, "big")->toolTip(0).contains("Lost: 1 page of its tree"));
 
   // The page map under it: one square per page; a click names the page.
@@ -144,7 +146,8 @@ void TestFrameView::summaryAndMarks() {
   // it were put back, so the sound page clicked is one outside its span.
   const std::vector<Click> clicks = {
       {inner ? tree.interior.at(1) : tree.leaves.first(), QStringLiteral("unreadable")},
-      {tree.leaves.last(), inner ? QString() : QStringLiteral("a page of the tree of table \"big\"")},
+      {tree.leaves.last(),
+       inner ? QString() : QStringLiteral("a page of the tree of table \"big\"")},
       {1, QStringLiteral("a page of the schema tree")},
   };
   for (const auto& click : clicks) {
@@ -154,7 +157,8 @@ void TestFrameView::summaryAndMarks() {
     QCOMPARE(canvas->PageAt(square.center()), click.page);
     QTest::mouseClick(canvas->viewport(), Qt::LeftButton, {}, square.center());
     QCOMPARE(canvas->SelectedPage(), click.page);
-    QVERIFY2(map->PageText().startsWith(QStringLiteral("Page %1 of %2: ").arg(click.page).arg(probe.PageCount())) &&
+    QVERIFY2(map->PageText().startsWith(
+                 QStringLiteral("Page %1 of %2: ").arg(click.page).arg(probe.PageCount())) &&
                  map->PageText().contains(click.text),
              qPrintable(map->PageText()));
   }
@@ -247,8 +251,8 @@ void TestFrameView::suggestedFileName_data() {
   QTest::newRow("pdf") << "docs" << blob << QByteArray("%PDF-1.4") << true << "docs_body_42.pdf";
   QTest::newRow("unknown blob") << "b" << blob << QByteArray("\x01\x02") << true << "b_body_42.bin";
   QTest::newRow("no rowid") << "w" << text << QByteArray("x") << false << "w_body_row8.txt";
-  QTest::newRow("unsafe characters") << "../a/b:c" << text << QByteArray("x") << true
-                                     << "_._a_b_c_body_42.txt";
+  QTest::newRow("unsafe characters")
+      << "../a/b:c" << text << QByteArray("x") << true << "_._a_b_c_body_42.txt";
 }
 
 void TestFrameView::suggestedFileName() {
@@ -291,8 +295,10 @@ void TestFrameView::namesThatLookLikeTags() {
   const QString path = folder + QStringLiteral("/tags.db");
   {
     DbBuilder db(path);
-    db.Exec(QStringLiteral("CREATE VIRTUAL TABLE \"%1\" USING rtree(id, a, b)").arg(QString(zero).replace('"', "\"\"")));
-    db.Exec(QStringLiteral("CREATE VIRTUAL TABLE \"%1\" USING rtree(id, a, b)").arg(QString(local).replace('"', "\"\"")));
+    db.Exec(QStringLiteral("CREATE VIRTUAL TABLE \"%1\" USING rtree(id, a, b)")
+                .arg(QString(zero).replace('"', "\"\"")));
+    db.Exec(QStringLiteral("CREATE VIRTUAL TABLE \"%1\" USING rtree(id, a, b)")
+                .arg(QString(local).replace('"', "\"\"")));
     db.Exec(QStringLiteral("CREATE TABLE \"<b>bold</b>\" (\"<i>x</i>\")"));
     db.Insert("<b>bold</b>", {QStringLiteral("<img src=\"/dev/zero\">")});
     db.Close();

@@ -153,18 +153,25 @@ void TestGrid::cellTexts_data() {
   QTest::addColumn<QString>("value");
   QTest::addColumn<QString>("shown");
   const QString long2000 = QString(1990, QLatin1Char('a')) + QStringLiteral("0123456789");
-  QTest::newRow("plain") << 1 << "hello" << "hello";
-  QTest::newRow("double quotes stay, column 0") << 0 << "say \"hi\"" << "say \"hi\"";
-  QTest::newRow("double quotes stay, column 1") << 1 << "say \"hi\"" << "say \"hi\"";
-  QTest::newRow("apostrophes") << 2 << "it's" << "it's";
-  QTest::newRow("sql-like text") << 1 << "x'); DROP TABLE \"table\";--" << "x'); DROP TABLE \"table\";--";
-  QTest::newRow("empty") << 1 << "" << "";
-  QTest::newRow("non-latin") << 1 << QStringLiteral("Grüße 日本 \U0001F600") << QStringLiteral("Grüße 日本 \U0001F600");
+  QTest::newRow("plain") << 1 << "hello"
+                         << "hello";
+  QTest::newRow("double quotes stay, column 0") << 0 << "say \"hi\""
+                                                << "say \"hi\"";
+  QTest::newRow("double quotes stay, column 1") << 1 << "say \"hi\""
+                                                << "say \"hi\"";
+  QTest::newRow("apostrophes") << 2 << "it's"
+                               << "it's";
+  QTest::newRow("sql-like text") << 1 << "x'); DROP TABLE \"table\";--"
+                                 << "x'); DROP TABLE \"table\";--";
+  QTest::newRow("empty") << 1 << ""
+                         << "";
+  QTest::newRow("non-latin") << 1 << QStringLiteral("Grüße 日本 \U0001F600")
+                             << QStringLiteral("Grüße 日本 \U0001F600");
   QTest::newRow("2000 chars, column 0 whole") << 0 << long2000 << long2000;
-  QTest::newRow("2000 chars, column 1 cut") << 1 << long2000
-                                            << QString(1000, QLatin1Char('a')) + "<more data>...";
-  QTest::newRow("1000 chars kept whole") << 2 << QString(1000, QLatin1Char('b'))
-                                         << QString(1000, QLatin1Char('b'));
+  QTest::newRow("2000 chars, column 1 cut")
+      << 1 << long2000 << QString(1000, QLatin1Char('a')) + "<more data>...";
+  QTest::newRow("1000 chars kept whole")
+      << 2 << QString(1000, QLatin1Char('b')) << QString(1000, QLatin1Char('b'));
 }
 
 void TestGrid::cellTexts() {
@@ -175,7 +182,8 @@ void TestGrid::cellTexts() {
   for (int c = 0; c < 3; ++c) grid.AddGridColumn(c, QStringLiteral("c%1").arg(c));
   // Row 0 holds other values, row 1 the one under test.
   for (int c = 0; c < 3; ++c) grid.AddGridCell(c, QStringLiteral("first%1").arg(c));
-  for (int c = 0; c < 3; ++c) grid.AddGridCell(c, c == column ? value : QStringLiteral("o%1").arg(c));
+  for (int c = 0; c < 3; ++c)
+    grid.AddGridCell(c, c == column ? value : QStringLiteral("o%1").arg(c));
   grid.Redraw();
   QCOMPARE(grid.ItemCount(), 2);
   QCOMPARE(grid.model()->index(1, column).data().toString(), shown);
@@ -418,10 +426,10 @@ void TestGrid::sortByColumn() {
     std::int64_t i;
     double r;
   };
-  const Cell cells[] = {{Kind::Text, "b", 0, 0},     {Kind::Integer, "10", 10, 0},
-                        {Kind::Null, "NULL", 0, 0},  {Kind::Real, "2.500000", 0, 2.5},
-                        {Kind::Blob, "Blob", 0, 0},  {Kind::Text, "a", 0, 0},
-                        {Kind::Integer, "-3", -3, 0}, {Kind::Null, "", 0, 0},
+  const Cell cells[] = {{Kind::Text, "b", 0, 0},         {Kind::Integer, "10", 10, 0},
+                        {Kind::Null, "NULL", 0, 0},      {Kind::Real, "2.500000", 0, 2.5},
+                        {Kind::Blob, "Blob", 0, 0},      {Kind::Text, "a", 0, 0},
+                        {Kind::Integer, "-3", -3, 0},    {Kind::Null, "", 0, 0},
                         {Kind::Real, "9.900000", 0, 9.9}};
   CListCtrlEx grid;
   QAbstractItemModelTester tester(grid.model());
@@ -441,9 +449,11 @@ void TestGrid::sortByColumn() {
   }
   QVERIFY(grid.SortByColumn(1, target));
   QStringList shown;
-  for (int r = 0; r < grid.model()->rowCount(); ++r) shown << grid.model()->index(r, 0).data().toString();
+  for (int r = 0; r < grid.model()->rowCount(); ++r)
+    shown << grid.model()->index(r, 0).data().toString();
   QCOMPARE(shown.join(QLatin1Char(',')), rows);
-  QCOMPARE(grid.horizontalHeader()->isSortIndicatorShown(), target != CRecordGridModel::SortState::None);
+  QCOMPARE(grid.horizontalHeader()->isSortIndicatorShown(),
+           target != CRecordGridModel::SortState::None);
   // The store row behind each view row is the record the value viewer reads.
   QCOMPARE(grid.GridModel()->ShownCellText(0, 0),
            QStringLiteral("r%1").arg(grid.GridModel()->StoreRow(0)));
@@ -475,8 +485,10 @@ void TestGrid::columnWidths() {
   grid.show();
   QVERIFY(QTest::qWaitForWindowExposed(&grid));
   QHeaderView* header = grid.horizontalHeader();
-  const int nameWidth = grid.fontMetrics().horizontalAdvance(QStringLiteral("a rather longer name here"));
-  QVERIFY2(header->sectionSize(0) < kGridColumnWidth, qPrintable(QString::number(header->sectionSize(0))));
+  const int nameWidth =
+      grid.fontMetrics().horizontalAdvance(QStringLiteral("a rather longer name here"));
+  QVERIFY2(header->sectionSize(0) < kGridColumnWidth,
+           qPrintable(QString::number(header->sectionSize(0))));
   QVERIFY(header->sectionSize(1) > nameWidth);
   QVERIFY(header->sectionSize(1) <= kGridAutoMaxWidth);
   QCOMPARE(header->sectionViewportPosition(2) + header->sectionSize(2), grid.viewport()->width());
@@ -516,7 +528,8 @@ void TestGrid::cellMarginAndClipping() {
   for (int x = next.left(); x <= next.right(); ++x)
     QCOMPARE(image.pixelColor(x, y), QColor(Qt::white));
   int dark = 0;
-  for (int x = inner.left(); x <= inner.right(); ++x) dark += image.pixelColor(x, y).lightness() < 128;
+  for (int x = inner.left(); x <= inner.right(); ++x)
+    dark += image.pixelColor(x, y).lightness() < 128;
   QVERIFY(dark > 0);
 }
 
@@ -538,7 +551,8 @@ void TestGrid::scrollToLastRow() {
   const QModelIndex last = grid.indexAt(QPoint(5, grid.viewport()->height() - 8));
   QCOMPARE(last.row(), rows - 1);
   QCOMPARE(last.data().toString(), QString::number(rows - 1));
-  QCOMPARE(grid.model()->index(rows - 1, 1).data().toString(), QStringLiteral("row %1").arg(rows - 1));
+  QCOMPARE(grid.model()->index(rows - 1, 1).data().toString(),
+           QStringLiteral("row %1").arg(rows - 1));
   Render(grid);  // painting the last page reads only its cells
 }
 
@@ -560,10 +574,14 @@ void TestGrid::rightPaneCoversBoth() {
 void TestGrid::statementLineBreaks_data() {
   QTest::addColumn<QString>("text");
   QTest::addColumn<QString>("shown");
-  QTest::newRow("CR LF") << "CREATE VIEW v AS\r\nSELECT 1" << "CREATE VIEW v AS\nSELECT 1";
-  QTest::newRow("CR CR LF") << "CREATE VIEW v AS\r\r\nSELECT 1" << "CREATE VIEW v AS\nSELECT 1";
-  QTest::newRow("one line") << "CREATE INDEX i ON t(a)" << "CREATE INDEX i ON t(a)";
-  QTest::newRow("empty") << "" << "";
+  QTest::newRow("CR LF") << "CREATE VIEW v AS\r\nSELECT 1"
+                         << "CREATE VIEW v AS\nSELECT 1";
+  QTest::newRow("CR CR LF") << "CREATE VIEW v AS\r\r\nSELECT 1"
+                            << "CREATE VIEW v AS\nSELECT 1";
+  QTest::newRow("one line") << "CREATE INDEX i ON t(a)"
+                            << "CREATE INDEX i ON t(a)";
+  QTest::newRow("empty") << ""
+                         << "";
 }
 
 void TestGrid::statementLineBreaks() {
@@ -660,8 +678,10 @@ void TestGrid::displayView() {
   auto* tr = d.tree.Add(d.tree.triggers, QStringLiteral("tr"));
   auto* ix = d.tree.Add(d.tree.indexes, QStringLiteral("ix"));
   d.body = [&](const QString& name, int kind) {
-    if (kind == int(ObjectKind::Table)) d.Fill(name, 2);
-    else d.pane.StatementEdit()->SetText(QStringLiteral("CREATE ... ") + name);
+    if (kind == int(ObjectKind::Table))
+      d.Fill(name, 2);
+    else
+      d.pane.StatementEdit()->SetText(QStringLiteral("CREATE ... ") + name);
   };
   d.display.OnShowRecords(t);
   d.display.OnShowRecords(v);

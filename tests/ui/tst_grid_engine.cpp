@@ -4,13 +4,13 @@
 #include <sqlite3.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QFileInfo>
 #include <QTreeWidget>
 #include <QtTest>
 
-#include "engine/SQLiteRecovery.h"
+#include "engine/session/SQLiteRecovery.h"
 #include "output/SaveDispatch.h"
 #include "platform/MessageBox.h"
 #include "tests/support/Recorders.h"
@@ -64,9 +64,12 @@ struct Opened {
           "CREATE VIEW rich AS\nSELECT name FROM people\nWHERE score > 1;"
           "CREATE INDEX people_name ON people(name);"
           "CREATE TRIGGER keep AFTER DELETE ON people BEGIN SELECT 1; END;"));
-      db.Insert(QStringLiteral("people"), {1, QStringLiteral("Ann"), QStringLiteral("say \"hi\""), 2.5});
-      db.Insert(QStringLiteral("people"), {2, QStringLiteral("Bob"), QString(2000, QLatin1Char('x')), QVariant()});
-      db.Insert(QStringLiteral("people"), {3, QStringLiteral("Grüße \"Zoë\""), QStringLiteral("it's"), -0.5});
+      db.Insert(QStringLiteral("people"),
+                {1, QStringLiteral("Ann"), QStringLiteral("say \"hi\""), 2.5});
+      db.Insert(QStringLiteral("people"),
+                {2, QStringLiteral("Bob"), QString(2000, QLatin1Char('x')), QVariant()});
+      db.Insert(QStringLiteral("people"),
+                {3, QStringLiteral("Grüße \"Zoë\""), QStringLiteral("it's"), -0.5});
       db.Begin();
       for (int i = 0; i < numberRows; ++i) db.Insert(QStringLiteral("numbers"), {i, i * i});
       db.Commit();
@@ -101,7 +104,7 @@ struct Pane {
   std::unique_ptr<CRecordDisplay> display;
   explicit Pane(Opened& o) {
     display = std::make_unique<CRecordDisplay>(o.progress.stop, &o.tree, &right, &status, &bar,
-                                                &stopButton);
+                                               &stopButton);
     display->SetDispatch([this, &o](const QString& name, ObjectKind kind) {
       DispatchObject(o.engine, o.progress, ObjectRef{kind, name},
                      DisplayPane{*right.Grid(), *right.StatementEdit(), status, bar, stopButton});
@@ -192,7 +195,8 @@ void TestGridEngine::handOverBetweenRealLoads() {
   // The load of "numbers" had shown its partial count before it stopped.
   bool partial = false;
   for (const QString& t : p.status.texts)
-    partial = partial || (t.startsWith(QStringLiteral("  Records : ")) && t != QStringLiteral("  Records : 3"));
+    partial = partial || (t.startsWith(QStringLiteral("  Records : ")) &&
+                          t != QStringLiteral("  Records : 3"));
   QVERIFY(partial);
 }
 
@@ -238,7 +242,8 @@ void TestGridEngine::saveWritesTickedObjects() {
   QCOMPARE(Rows(out, QStringLiteral("SELECT note FROM people WHERE id = 2")).value(0).toString(),
            QString(2000, QLatin1Char('x')));  // the save keeps the value whole
   QCOMPARE(Rows(out, QStringLiteral("SELECT name FROM sqlite_schema ORDER BY name")),
-           (QVariantList{QStringLiteral("people"), QStringLiteral("people_name"), QStringLiteral("rich")}));
+           (QVariantList{QStringLiteral("people"), QStringLiteral("people_name"),
+                         QStringLiteral("rich")}));
 
   // The same objects again into the same folder: refused, nothing touched.
   QStringList boxes;
@@ -252,12 +257,14 @@ void TestGridEngine::saveWritesTickedObjects() {
   QVERIFY2(boxes[0].contains(QStringLiteral("already exists")), qPrintable(boxes[0]));
   QVERIFY(o.tree.isEnabled());
   QVERIFY(!saving);
-  QCOMPARE(Rows(out, QStringLiteral("SELECT count(*) FROM people")).value(0).toString(), QStringLiteral("3"));
+  QCOMPARE(Rows(out, QStringLiteral("SELECT count(*) FROM people")).value(0).toString(),
+           QStringLiteral("3"));
 }
 
 void TestGridEngine::stopDuringSave() {
   Opened o(5000);
-  for (int i = 0; i < o.tables->childCount(); ++i) o.tables->child(i)->setCheckState(0, Qt::Checked);
+  for (int i = 0; i < o.tables->childCount(); ++i)
+    o.tables->child(i)->setCheckState(0, Qt::Checked);
   o.view->setCheckState(0, Qt::Checked);
   o.triggers->child(0)->setCheckState(0, Qt::Checked);
   const QString dest = NewTestFolder(QStringLiteral("stopdest"));
@@ -296,7 +303,8 @@ void TestGridEngine::stopDuringSave() {
   QVERIFY(text.contains(QStringLiteral("View \"rich\"")));
   QVERIFY(text.contains(QStringLiteral("Trigger \"keep\"")));
   QVERIFY(text.contains(dest));
-  for (const SaveReportEntry& e : report->entries) QVERIFY(!FullySaved(e.outcome) || e.kind == ObjectKind::Table);
+  for (const SaveReportEntry& e : report->entries)
+    QVERIFY(!FullySaved(e.outcome) || e.kind == ObjectKind::Table);
   QVERIFY(!saving);
   QVERIFY(o.tree.isEnabled());
   QVERIFY(target.Db() == nullptr);

@@ -23,10 +23,14 @@ class TestOpenDialog : public QObject {
 void TestOpenDialog::browseStoresPathAndName_data() {
   QTest::addColumn<QString>("chosen");
   QTest::addColumn<QString>("name");
-  QTest::newRow("plain") << "/data/shop.db" << "shop.db";
-  QTest::newRow("trailing blanks") << "/data/shop.db  " << "shop.db";
-  QTest::newRow("leading blank in name") << "/da ta/ my file.sqlite" << "my file.sqlite";
-  QTest::newRow("no folder") << "shop.db" << "shop.db";
+  QTest::newRow("plain") << "/data/shop.db"
+                         << "shop.db";
+  QTest::newRow("trailing blanks") << "/data/shop.db  "
+                                   << "shop.db";
+  QTest::newRow("leading blank in name") << "/da ta/ my file.sqlite"
+                                         << "my file.sqlite";
+  QTest::newRow("no folder") << "shop.db"
+                             << "shop.db";
 }
 
 void TestOpenDialog::browseStoresPathAndName() {
@@ -127,7 +131,8 @@ void TestOpenDialog::refusals() {
 
 void TestOpenDialog::cancelledBrowseKeepsPrevious() {
   CSQLiteOpenFile dialog;
-  const OpenFileChooser previous = SetOpenFileChooser([](QWidget*) { return QStringLiteral("/a/b.db"); });
+  const OpenFileChooser previous =
+      SetOpenFileChooser([](QWidget*) { return QStringLiteral("/a/b.db"); });
   dialog.OnBrowse();
   SetOpenFileChooser([](QWidget*) { return QString(); });
   dialog.OnBrowse();

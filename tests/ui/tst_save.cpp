@@ -1,15 +1,14 @@
 // The Save command: what is saved and in which order, its refusals, a failed
 // open, and a stop in the middle.
 #include <QApplication>
-#include <QTreeWidget>
+#include <QLabel>
+#include <QProgressBar>
 #include <QTest>
+#include <QTreeWidget>
 
 #include "platform/MessageBox.h"
 #include "ui/dialogs/SaveCommand.h"
 #include "ui/dialogs/SavingProcessDlg.h"
-
-#include <QLabel>
-#include <QProgressBar>
 
 using namespace velmora;
 
@@ -121,14 +120,14 @@ class TestSave : public QObject {
 };
 
 void TestSave::order_data() {
-  QTest::addColumn<QStringList>("tables");     // "name" ticked, "-name" not ticked
+  QTest::addColumn<QStringList>("tables");  // "name" ticked, "-name" not ticked
   QTest::addColumn<QStringList>("views");
   QTest::addColumn<QStringList>("triggers");
   QTest::addColumn<QStringList>("indexes");
   QTest::addColumn<QStringList>("expected");  // kind:name in dispatch order
   QTest::newRow("all kinds, tables first then views, triggers, indexes")
-      << QStringList{"t1", "t2"} << QStringList{"v1"} << QStringList{"tr1"} << QStringList{"i1", "i2"}
-      << QStringList{"8:t1", "8:t2", "9:v1", "11:tr1", "10:i1", "10:i2"};
+      << QStringList{"t1", "t2"} << QStringList{"v1"} << QStringList{"tr1"}
+      << QStringList{"i1", "i2"} << QStringList{"8:t1", "8:t2", "9:v1", "11:tr1", "10:i1", "10:i2"};
   QTest::newRow("tree order within a kind, unticked left out")
       << QStringList{"b", "-c", "a"} << QStringList{} << QStringList{} << QStringList{"-x"}
       << QStringList{"8:b", "8:a"};
@@ -199,12 +198,14 @@ void TestSave::savingWindowShowsProgress() {
   dialog.SetProgress(2, 5, QStringLiteral("<b>orders</b>"), int(ObjectKind::Table), 1234);
   QCOMPARE(dialog.ObjectLabel()->text(), QStringLiteral("Saving table \"<b>orders</b>\""));
   QCOMPARE(dialog.ObjectLabel()->textFormat(), Qt::PlainText);
-  QCOMPARE(dialog.CountLabel()->text(), QStringLiteral("2 of 5 objects done, 1234 records written"));
+  QCOMPARE(dialog.CountLabel()->text(),
+           QStringLiteral("2 of 5 objects done, 1234 records written"));
   QCOMPARE(dialog.Bar()->maximum(), 5);
   QCOMPARE(dialog.Bar()->value(), 2);
   dialog.SetProgress(5, 5, QString(), 0, 2000);
   QCOMPARE(dialog.Bar()->value(), 5);
-  QCOMPARE(dialog.CountLabel()->text(), QStringLiteral("5 of 5 objects done, 2000 records written"));
+  QCOMPARE(dialog.CountLabel()->text(),
+           QStringLiteral("5 of 5 objects done, 2000 records written"));
 }
 
 void TestSave::refusals_data() {
@@ -212,8 +213,8 @@ void TestSave::refusals_data() {
   QTest::addColumn<bool>("tickChild");
   QTest::addColumn<QString>("message");
   QTest::newRow("no database, whatever is ticked") << false << true << "No database is opened.";
-  QTest::newRow("ticked category, children unticked") << true << false
-                                                      << "Please Choose object(s) to save.";
+  QTest::newRow("ticked category, children unticked")
+      << true << false << "Please Choose object(s) to save.";
 }
 
 void TestSave::refusals() {
@@ -293,7 +294,8 @@ void TestSave::stopDuringSecondOfFiveTables() {
   const QString text = FormatSaveReport(f.reports[0]);
   QVERIFY2(!text.contains(QStringLiteral("successfully")), qPrintable(text));
   QVERIFY(text.contains(QStringLiteral("Table \"t1\": 100 records")));
-  QVERIFY(text.contains(QStringLiteral("Table \"t2\": 40 records written, then the save was stopped")));
+  QVERIFY(
+      text.contains(QStringLiteral("Table \"t2\": 40 records written, then the save was stopped")));
   QVERIFY(text.contains(QStringLiteral("Table \"t5\": passed over, the save was stopped")));
   QVERIFY(text.contains(QStringLiteral("Index \"i\": passed over")));
   QVERIFY(text.contains(QStringLiteral("/dest/shop.db")));

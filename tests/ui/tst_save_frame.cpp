@@ -25,10 +25,10 @@ namespace {
 QString MakeSource(const QString& folder, int numberRows) {
   const QString path = folder + QStringLiteral("/work.db");
   DbBuilder db(path);
-  db.Exec(QStringLiteral(
-      "CREATE TABLE people(id INTEGER PRIMARY KEY, name TEXT);"
-      "CREATE TABLE numbers(n INTEGER, t TEXT);"
-      "CREATE VIEW named AS SELECT name FROM people;"));
+  db.Exec(
+      QStringLiteral("CREATE TABLE people(id INTEGER PRIMARY KEY, name TEXT);"
+                     "CREATE TABLE numbers(n INTEGER, t TEXT);"
+                     "CREATE VIEW named AS SELECT name FROM people;"));
   db.Insert(QStringLiteral("people"), {1, QStringLiteral("Ann \"A\"")});
   db.Insert(QStringLiteral("people"), {2, QStringLiteral("Bob")});
   db.Begin();
@@ -120,7 +120,8 @@ void TestSaveFrame::clickShowsRecordsAndStatement() {
   SendCustom(&frame, WMU_SHOW_RECORDS, Child(frame.m_hViewsItem, QStringLiteral("named")));
   QVERIFY(frame.TextCtrl()->isVisible());
   QVERIFY(!grid->isVisible());
-  QCOMPARE(frame.TextCtrl()->toPlainText(), QStringLiteral("CREATE VIEW named AS SELECT name FROM people"));
+  QCOMPARE(frame.TextCtrl()->toPlainText(),
+           QStringLiteral("CREATE VIEW named AS SELECT name FROM people"));
 
   SendCustom(&frame, WMU_SHOW_RECORDS, frame.m_hTablesItem);  // a category
   QCOMPARE(frame.StatusTextCtl()->text(), QStringLiteral("Records:"));

@@ -45,7 +45,8 @@ class TestSingleInstance : public QObject {
 
 void TestSingleInstance::initTestCase() {
   m_runtime = NewTestFolder(QStringLiteral("run"));
-  QFile::setPermissions(m_runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  QFile::setPermissions(m_runtime,
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
   m_instance = QStringLiteral("velmora-test-%1").arg(QCoreApplication::applicationPid());
 }
 
@@ -66,8 +67,10 @@ void TestSingleInstance::Start(QProcess& process, const QStringList& arguments) 
 void TestSingleInstance::handOver_data() {
   QTest::addColumn<QString>("commandLine");
   QTest::addColumn<QString>("received");
-  QTest::newRow("short") << "velmora-sqlite-recovery /tmp/x.db" << "velmora-sqlite-recovery /tmp/x.db";
-  QTest::newRow("255 characters") << QString(255, QLatin1Char('a')) << QString(255, QLatin1Char('a'));
+  QTest::newRow("short") << "velmora-sqlite-recovery /tmp/x.db"
+                         << "velmora-sqlite-recovery /tmp/x.db";
+  QTest::newRow("255 characters") << QString(255, QLatin1Char('a'))
+                                  << QString(255, QLatin1Char('a'));
   QTest::newRow("256 characters are not handed over") << QString(256, QLatin1Char('b')) << "";
   QTest::newRow("non-ASCII") << QStringLiteral("prog /tmp/d\u00e9j\u00e0 \u4e2d.db")
                              << QStringLiteral("prog /tmp/d\u00e9j\u00e0 \u4e2d.db");
@@ -97,13 +100,14 @@ void TestSingleInstance::secondProcessEnds() {
   QProcess second;
   Start(second, {QStringLiteral("second-copy")});
   QVERIFY(second.waitForFinished(20000));
-  QVERIFY(QString::fromUtf8(second.readAllStandardError()).contains(QLatin1String(kAlreadyRunning)));
+  QVERIFY(
+      QString::fromUtf8(second.readAllStandardError()).contains(QLatin1String(kAlreadyRunning)));
   // The first copy was woken with the second one's command line.
   QString firstOutput;
-  QTRY_VERIFY_WITH_TIMEOUT(
-      (firstOutput += QString::fromUtf8(first.readAllStandardError())).contains(QLatin1String("woken up: ")) &&
-          firstOutput.contains(QLatin1String("second-copy")),
-      10000);
+  QTRY_VERIFY_WITH_TIMEOUT((firstOutput += QString::fromUtf8(first.readAllStandardError()))
+                                   .contains(QLatin1String("woken up: ")) &&
+                               firstOutput.contains(QLatin1String("second-copy")),
+                           10000);
   QCOMPARE(first.state(), QProcess::Running);
   first.kill();
   first.waitForFinished(10000);
@@ -148,7 +152,8 @@ void TestSingleInstance::silentFirstCopyCannotHang() {
   // No event loop runs here while the program waits: the hand-over must
   // give up on its own.
   QVERIFY(second.waitForFinished(30000));
-  QVERIFY(QString::fromUtf8(second.readAllStandardError()).contains(QLatin1String(kAlreadyRunning)));
+  QVERIFY(
+      QString::fromUtf8(second.readAllStandardError()).contains(QLatin1String(kAlreadyRunning)));
   silent.close();
   lock.unlock();
 
@@ -162,7 +167,8 @@ void TestSingleInstance::silentFirstCopyCannotHang() {
 }
 
 void TestSingleInstance::startupOpensSelection() {
-  qputenv("VELMORA_INSTANCE_NAME", QStringLiteral("startup-%1").arg(QCoreApplication::applicationPid()).toUtf8());
+  qputenv("VELMORA_INSTANCE_NAME",
+          QStringLiteral("startup-%1").arg(QCoreApplication::applicationPid()).toUtf8());
   qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime));
   qputenv("VELMORA_MESSAGES_TO_STDERR", "1");
   MessageBoxRecorder boxes;
@@ -182,7 +188,8 @@ void TestSingleInstance::startupOpensSelection() {
   QTRY_VERIFY_WITH_TIMEOUT(seen, 10000);
   QVERIFY(boxes.boxes.isEmpty());
   // A second guard of the same name finds this one running.
-  CSingleInstance second(CSingleInstance::DefaultInstanceName(), CSingleInstance::DefaultRuntimeFolder());
+  CSingleInstance second(CSingleInstance::DefaultInstanceName(),
+                         CSingleInstance::DefaultRuntimeFolder());
   QVERIFY(!second.Create(QStringLiteral("again")));
 }
 

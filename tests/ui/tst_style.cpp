@@ -79,8 +79,8 @@ void TestStyle::iconSizes() {
 
 void TestStyle::toolbarBackground_data() {
   QTest::addColumn<int>("width");
-  QTest::addColumn<int>("whiteUntil");   // first column not forced white (exclusive)
-  QTest::addColumn<int>("bannerLeft");   // x of the banner's left edge; kNoBanner: none
+  QTest::addColumn<int>("whiteUntil");  // first column not forced white (exclusive)
+  QTest::addColumn<int>("bannerLeft");  // x of the banner's left edge; kNoBanner: none
   QTest::newRow("1000 wide") << 1000 << 500 << 432;
   QTest::newRow("401 wide") << 401 << -99 << -167;  // the banner starts left of the bar
   QTest::newRow("400 wide: plain white") << 400 << 400 << kNoBanner;
@@ -98,7 +98,8 @@ void TestStyle::toolbarBackground() {
     QPainter p(&image);
     CAppVisualManager2007::FillBarBackground(p, QRect(0, 0, width, height));
   }
-  const QImage banner = LoadBitmap(IDB_TOOLBAR_BANNER).toImage().convertToFormat(QImage::Format_ARGB32);
+  const QImage banner =
+      LoadBitmap(IDB_TOOLBAR_BANNER).toImage().convertToFormat(QImage::Format_ARGB32);
   for (int x = 0; x < width; ++x) {
     for (int y : {0, height - 54, height - 1}) {
       const QRgb got = image.pixel(x, y);

@@ -75,9 +75,12 @@ void TestTree::shopTree() {
   QStringList tables = engine.TableNames();
   tables.removeAll(QStringLiteral("sqlite_sequence"));
   QVERIFY2(tables == schema.tables, qPrintable(engine.TableNames().join(QLatin1Char('|'))));
-  for (const QString& name : schema.indexes) QVERIFY2(Find(name) && Find(name)->parent() == m_frame->m_hIndexesItem, qPrintable(name));
-  for (const QString& name : schema.views) QVERIFY2(Find(name) && Find(name)->parent() == m_frame->m_hViewsItem, qPrintable(name));
-  for (const QString& name : schema.triggers) QVERIFY2(Find(name) && Find(name)->parent() == m_frame->m_hTriggersItem, qPrintable(name));
+  for (const QString& name : schema.indexes)
+    QVERIFY2(Find(name) && Find(name)->parent() == m_frame->m_hIndexesItem, qPrintable(name));
+  for (const QString& name : schema.views)
+    QVERIFY2(Find(name) && Find(name)->parent() == m_frame->m_hViewsItem, qPrintable(name));
+  for (const QString& name : schema.triggers)
+    QVERIFY2(Find(name) && Find(name)->parent() == m_frame->m_hTriggersItem, qPrintable(name));
 
   // Expansion: the root and "Tables" only.
   QVERIFY(m_frame->m_hRootItem->isExpanded());
@@ -136,33 +139,42 @@ void TestTree::emptyCategories() {
 void TestTree::checkBoxClicks_data() {
   QTest::addColumn<QString>("select");  // item selected before the clicks ("" none)
   QTest::addColumn<QStringList>("clicks");
-  QTest::addColumn<QStringList>("ticked");    // every ticked item afterwards
+  QTest::addColumn<QStringList>("ticked");     // every ticked item afterwards
   QTest::addColumn<QStringList>("requested");  // items whose records were requested
   QTest::addColumn<QString>("selectedAfter");
 
   // "@tables" stands for every item under "Tables", in tree order.
   const QStringList allTables{"@tables"};
   QStringList everything{"SQLite Database Objects", "Tables"};
-  everything << allTables << "Indexes" << "idx_orders_customer" << "idx_products_title" << "Views"
-             << "order_totals" << "Triggers" << "orders_stock";
+  everything << allTables << "Indexes"
+             << "idx_orders_customer"
+             << "idx_products_title"
+             << "Views"
+             << "order_totals"
+             << "Triggers"
+             << "orders_stock";
 
   QTest::newRow("Tables box ticks every table")
-      << "Tables" << QStringList{"box:Tables"} << (QStringList{"Tables"} + allTables) << QStringList{} << "Tables";
+      << "Tables" << QStringList{"box:Tables"} << (QStringList{"Tables"} + allTables)
+      << QStringList{} << "Tables";
   QTest::newRow("root box ticks everything")
       << "SQLite Database Objects" << QStringList{"box:SQLite Database Objects"} << everything
       << QStringList{} << "SQLite Database Objects";
   QTest::newRow("second click unticks the branch")
-      << "Tables" << QStringList{"box:Tables", "box:Tables"} << QStringList{} << QStringList{} << "Tables";
+      << "Tables" << QStringList{"box:Tables", "box:Tables"} << QStringList{} << QStringList{}
+      << "Tables";
   QTest::newRow("unticking one table leaves Tables ticked")
       << "Tables" << QStringList{"box:Tables", "box:orders"}
       << QStringList{"Tables", "@tables-orders"} << QStringList{"orders"} << "Tables";
   QTest::newRow("box of unselected table ticks it, requests it, keeps selection")
-      << "customers" << QStringList{"box:products"} << QStringList{"products"} << QStringList{"products"}
-      << "customers";
+      << "customers" << QStringList{"box:products"} << QStringList{"products"}
+      << QStringList{"products"} << "customers";
   QTest::newRow("label of the selected item requests nothing")
-      << "customers" << QStringList{"label:customers"} << QStringList{} << QStringList{} << "customers";
+      << "customers" << QStringList{"label:customers"} << QStringList{} << QStringList{}
+      << "customers";
   QTest::newRow("label of another item requests it and selects it")
-      << "customers" << QStringList{"label:orders"} << QStringList{} << QStringList{"orders"} << "orders";
+      << "customers" << QStringList{"label:orders"} << QStringList{} << QStringList{"orders"}
+      << "orders";
   QTest::newRow("empty space does nothing")
       << "customers" << QStringList{"empty"} << QStringList{} << QStringList{} << "customers";
 }
@@ -215,7 +227,8 @@ void TestTree::checkBoxClicks() {
     }
     const QString except = t.section(QLatin1Char('-'), 1);
     for (int i = 0; i < m_frame->m_hTablesItem->childCount(); ++i)
-      if (m_frame->m_hTablesItem->child(i)->text(0) != except) expandedTicks << m_frame->m_hTablesItem->child(i)->text(0);
+      if (m_frame->m_hTablesItem->child(i)->text(0) != except)
+        expandedTicks << m_frame->m_hTablesItem->child(i)->text(0);
   }
   ticked = expandedTicks;
   QStringList tickedNow;

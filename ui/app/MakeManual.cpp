@@ -3,15 +3,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QImage>
-#include <QRegularExpression>
-#include <QUrl>
 #include <QFont>
 #include <QGuiApplication>
+#include <QImage>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPdfWriter>
+#include <QRegularExpression>
 #include <QTextDocument>
+#include <QUrl>
 #include <cstdio>
 
 int main(int argc, char* argv[]) {

@@ -8,10 +8,10 @@
 
 #include "platform/MessageBox.h"
 #include "res/ResourceIds.h"
-#include "ui/frame/CustomEvents.h"
 #include "ui/frame/MainFrame.h"
 #include "ui/frame/SQLiteOpenFile.h"
 #include "ui/frame/WidgetMessageBox.h"
+#include "ui/grid/CustomEvents.h"
 
 namespace velmora {
 
@@ -77,7 +77,8 @@ CSQLiteApp::~CSQLiteApp() {
 bool CSQLiteApp::InitInstance(const QStringList& commandLine) {
   // VELMORA_MESSAGES_TO_STDERR=1 keeps the default hook (standard error), so
   // that scripted runs never wait on a message box.
-  if (qEnvironmentVariableIntValue("VELMORA_MESSAGES_TO_STDERR") == 0) InstallWidgetMessageBoxHook();
+  if (qEnvironmentVariableIntValue("VELMORA_MESSAGES_TO_STDERR") == 0)
+    InstallWidgetMessageBoxHook();
 
   // The file named on the command line, made absolute: a running copy that
   // receives it works in another folder.

@@ -92,7 +92,8 @@ void CSingleInstance::OnNewConnection() {
     auto finish = [this, socket, buffer, finished] {
       if (*finished) return;
       *finished = true;
-      if (buffer->size() < kMaxHandOverBytes) buffer->append(socket->read(kMaxHandOverBytes - buffer->size()));
+      if (buffer->size() < kMaxHandOverBytes)
+        buffer->append(socket->read(kMaxHandOverBytes - buffer->size()));
       WakeUp(QString::fromUtf8(*buffer));
       socket->deleteLater();
     };

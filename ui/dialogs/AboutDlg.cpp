@@ -21,7 +21,8 @@ QUrl AboutLinkTarget(int id) {
   }
 }
 
-CAboutLink::CAboutLink(int id, const QString& text, QWidget* parent) : QLabel(text, parent), m_nId(id) {
+CAboutLink::CAboutLink(int id, const QString& text, QWidget* parent)
+    : QLabel(text, parent), m_nId(id) {
   setObjectName(QStringLiteral("link%1").arg(id));
   setAlignment(Qt::AlignCenter);
   setCursor(Qt::PointingHandCursor);

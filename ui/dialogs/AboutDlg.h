@@ -49,8 +49,7 @@ class CAboutDlg : public QDialog {
   // `openLink` opens a link target (the frame passes its own opener, so that
   // every address the program opens goes one way); empty: the desktop's
   // handler (QDesktopServices::openUrl).
-  explicit CAboutDlg(QWidget* parent = nullptr,
-                     std::function<bool(const QUrl& url)> openLink = {});
+  explicit CAboutDlg(QWidget* parent = nullptr, std::function<bool(const QUrl& url)> openLink = {});
 
   CAboutLink* Link(int id) const;
   QLabel* VersionLabel() const { return m_pVersion; }

@@ -57,14 +57,17 @@ QString FormatSaveReport(const SaveReport& report) {
     const ObjectOutcome& o = e.outcome;
     const bool isTable = e.kind == ObjectKind::Table;
     if (isTable && o.written) {
-      if (o.lostAndFound) lost += o.records;
-      else if (o.recoveredTree) recovered += o.records;
-      else putBack += o.putBack;
+      if (o.lostAndFound)
+        lost += o.records;
+      else if (o.recoveredTree)
+        recovered += o.records;
+      else
+        putBack += o.putBack;
     }
     if (FullySaved(o)) {
-      QString line = isTable
-                         ? QStringLiteral("  %1: %2%3").arg(Subject(e), Records(o.records), Origins(o))
-                         : QStringLiteral("  %1").arg(Subject(e));
+      QString line =
+          isTable ? QStringLiteral("  %1: %2%3").arg(Subject(e), Records(o.records), Origins(o))
+                  : QStringLiteral("  %1").arg(Subject(e));
       if (o.incomplete) {
         line += QStringLiteral(" (part of it could not be read from the damaged file)");
         ++damaged;
@@ -92,21 +95,23 @@ QString FormatSaveReport(const SaveReport& report) {
     lines << QStringLiteral("saving done successfully...");
   } else if (allSaved) {
     // Written as far as the file allowed: say so, a lost page is lost data.
-    lines << QStringLiteral("Saving done: every ticked object was written, but %1 table(s)\n"
-                            "could not be read completely from the damaged file.")
+    lines << QStringLiteral(
+                 "Saving done: every ticked object was written, but %1 table(s)\n"
+                 "could not be read completely from the damaged file.")
                  .arg(damaged);
   } else if (report.stopped) {
     lines << QStringLiteral("The save was stopped: %1 of %2 object(s) were saved completely.")
                  .arg(saved.size())
                  .arg(report.entries.size());
   } else {
-    lines << QStringLiteral("The save has ended, but %1 of %2 object(s) could not be saved "
-                            "completely.")
+    lines << QStringLiteral(
+                 "The save has ended, but %1 of %2 object(s) could not be saved "
+                 "completely.")
                  .arg(partly.size() + notSaved.size())
                  .arg(report.entries.size());
   }
-  lines << QString() << QStringLiteral("Recovered database: %1")
-                            .arg(QDir::toNativeSeparators(report.filePath));
+  lines << QString()
+        << QStringLiteral("Recovered database: %1").arg(QDir::toNativeSeparators(report.filePath));
   // Pages that came from the write-ahead log or a hot journal, companions
   // left out, settings detected instead of read: the user learns what state
   // of the database the save holds.
@@ -117,8 +122,9 @@ QString FormatSaveReport(const SaveReport& report) {
   if (putBack > 0 || lost > 0 || recovered > 0) {
     // Rows that no live tree reached are told, not hidden.
     lines << QString()
-          << QStringLiteral("Orphan pages: %1 put back into their own tables, %2 in tables "
-                            "whose schema row is lost, %3 kept in the lost-and-found table.")
+          << QStringLiteral(
+                 "Orphan pages: %1 put back into their own tables, %2 in tables "
+                 "whose schema row is lost, %3 kept in the lost-and-found table.")
                  .arg(Records(putBack), Records(recovered), Records(lost));
   }
   if (!saved.isEmpty()) lines << QString() << QStringLiteral("Saved:") << saved;

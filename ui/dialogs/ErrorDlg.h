@@ -26,8 +26,8 @@ struct SaveReportEntry {
 };
 
 struct SaveReport {
-  QString filePath;      // the recovered database that was written
-  bool stopped = false;  // the user stopped the save
+  QString filePath;                      // the recovered database that was written
+  bool stopped = false;                  // the user stopped the save
   std::vector<SaveReportEntry> entries;  // in the order they were dispatched
   QStringList source;  // where the damaged file's pages came from (DescribeSource); may be empty
 };

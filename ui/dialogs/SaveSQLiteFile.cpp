@@ -73,7 +73,8 @@ CSaveSQLiteFile::CSaveSQLiteFile(QWidget* parent, const QString& recoveredFileNa
   setWindowTitle(QStringLiteral("Saving SQLite Database"));
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
-  auto* label = new QLabel(QStringLiteral("Please select folder to save recovered SQLite database"));
+  auto* label =
+      new QLabel(QStringLiteral("Please select folder to save recovered SQLite database"));
   label->setAlignment(Qt::AlignCenter);
   m_pEdit = new QLineEdit;
   m_pEdit->setObjectName(QStringLiteral("edit1007"));

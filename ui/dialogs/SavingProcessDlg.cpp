@@ -121,7 +121,7 @@ void CSavingProcessDlg::SetProgress(int done, int total, const QString& name, in
   const char* what = objectKind == ObjectKind::View      ? "view"
                      : objectKind == ObjectKind::Index   ? "index"
                      : objectKind == ObjectKind::Trigger ? "trigger"
-                                            : "table";
+                                                         : "table";
   m_pObject->setText(
       name.isEmpty() ? QStringLiteral("Closing the recovered database")
                      : QStringLiteral("Saving %1 \"%2\"").arg(QLatin1String(what), name.left(200)));

@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 
 #include "res/ResourceIds.h"
-#include "ui/frame/CustomEvents.h"
+#include "ui/grid/CustomEvents.h"
 
 namespace velmora {
 

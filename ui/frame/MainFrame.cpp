@@ -28,8 +28,8 @@
 #include <QVBoxLayout>
 #include <tuple>
 
-#include "engine/SchemaRows.h"
-#include "engine/SchemaSearch.h"
+#include "engine/passes/SchemaSearch.h"
+#include "engine/schema/SchemaRows.h"
 #include "output/SaveDispatch.h"
 #include "platform/Folders.h"
 #include "platform/MessageBox.h"
@@ -37,10 +37,10 @@
 #include "ui/dialogs/AboutDlg.h"
 #include "ui/dialogs/SaveCommand.h"
 #include "ui/dialogs/SavingProcessDlg.h"
-#include "ui/frame/CustomEvents.h"
 #include "ui/frame/LeftView.h"
 #include "ui/frame/SQLiteOpenFile.h"
 #include "ui/frame/WidgetMessageBox.h"
+#include "ui/grid/CustomEvents.h"
 #include "ui/grid/RecordDisplay.h"
 #include "ui/grid/RightView.h"
 #include "ui/style/AppStyle.h"
@@ -523,9 +523,7 @@ void CMainFrame::UpdateLockIndicators(Qt::KeyboardModifiers, quint32 nativeModif
 
 // --- commands ---
 
-void CMainFrame::CreateEngine() {
-  m_pRecovery = std::make_unique<CSQLiteRecovery>();
-}
+void CMainFrame::CreateEngine() { m_pRecovery = std::make_unique<CSQLiteRecovery>(); }
 
 void CMainFrame::OnFileOpen() {
   // The engine in use by a display or a save is never replaced under it.

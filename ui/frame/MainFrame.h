@@ -17,7 +17,7 @@
 #include <memory>
 #include <optional>
 
-#include "engine/SQLiteRecovery.h"
+#include "engine/session/SQLiteRecovery.h"
 #include "output/RecoveredDatabase.h"
 #include "output/RecoverySummary.h"
 #include "ui/frame/StatusControls.h"

@@ -121,7 +121,9 @@ bool CMainFrame::OnViewValue(const QModelIndex& index) {
   const std::int64_t row = m_pRightView->Grid()->GridModel()->StoreRow(index.row());
   const int column = index.column();
   FetchedValue value;
-  RunEngineWork([&] { value = FetchValue(*m_pRecovery, m_engineProgress, table, row, column, kViewerHeadBytes); });
+  RunEngineWork([&] {
+    value = FetchValue(*m_pRecovery, m_engineProgress, table, row, column, kViewerHeadBytes);
+  });
   if (value.result != FetchedValue::Result::Found) {
     if (value.result == FetchedValue::Result::NoSuchRow)
       ShowMessageBox(
@@ -159,7 +161,8 @@ QString CMainFrame::SaveValueTo(std::int64_t row, int column, const QString& pat
   if (EngineBusy() || m_bSaving || m_bCloseAfterWork)
     return QStringLiteral("Wait until the current work has ended.");
   FetchedValue value;
-  RunEngineWork([&] { value = FetchValue(*m_pRecovery, m_engineProgress, table, row, column, 0, path); });
+  RunEngineWork(
+      [&] { value = FetchValue(*m_pRecovery, m_engineProgress, table, row, column, 0, path); });
   if (value.result == FetchedValue::Result::Stopped) return QStringLiteral("The save was stopped.");
   if (!value.saved)
     return QStringLiteral("The value could not be saved to %1: %2").arg(path, value.error);
@@ -173,9 +176,10 @@ CsvOutcomeText CMainFrame::ExportCsvTo(const QString& table, const QString& path
     return result;
   }
   CsvOutcome outcome;
-  RunEngineWork(
-      [&] { outcome = ExportTableCsv(*m_pRecovery, m_engineProgress, table, path, overwrite,
-                                              *ProgressBar()); });
+  RunEngineWork([&] {
+    outcome =
+        ExportTableCsv(*m_pRecovery, m_engineProgress, table, path, overwrite, *ProgressBar());
+  });
   if (!outcome.written) {
     result.text = QStringLiteral("The table \"%1\" was not exported: %2").arg(table, outcome.error);
     return result;

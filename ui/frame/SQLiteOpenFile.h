@@ -26,7 +26,13 @@ class CSQLiteOpenFile : public QDialog {
   Q_OBJECT
  public:
   // Control ids of the dialog, also the widgets' object names ("id1000", ...).
-  enum : int { IDC_EDIT_PATH = 1001, IDC_BROWSE = 1000, IDC_RECOVER = 1003, IDCANCEL = 2, IDOK = 1 };
+  enum : int {
+    IDC_EDIT_PATH = 1001,
+    IDC_BROWSE = 1000,
+    IDC_RECOVER = 1003,
+    IDCANCEL = 2,
+    IDOK = 1
+  };
 
   explicit CSQLiteOpenFile(QWidget* parent = nullptr);
 

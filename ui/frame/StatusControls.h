@@ -6,7 +6,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include "engine/Sinks.h"
+#include "engine/session/Sinks.h"
 
 namespace velmora {
 

@@ -13,7 +13,7 @@
 #include <QLabel>
 #include <QWidget>
 
-#include "engine/PagePicture.h"
+#include "engine/passes/PagePicture.h"
 
 namespace velmora {
 

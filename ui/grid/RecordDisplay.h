@@ -11,7 +11,7 @@
 #include <QString>
 #include <functional>
 
-#include "engine/Sinks.h"
+#include "engine/session/Sinks.h"
 #include "output/SaveDispatch.h"
 
 class QTreeWidget;

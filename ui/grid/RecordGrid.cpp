@@ -317,8 +317,8 @@ QString CListCtrlEx::SelectionText(IProgress& progress, bool* stopped) const {
 }
 
 CListCtrlEx::FindOutcome CListCtrlEx::FindText(const QString& text, bool forward,
-                                               IProgress& progress,
-                                               QModelIndex* found, bool* wrapped) const {
+                                               IProgress& progress, QModelIndex* found,
+                                               bool* wrapped) const {
   if (wrapped != nullptr) *wrapped = false;
   const qint64 rowCount = m_pModel->rowCount(), columnCount = m_pModel->columnCount();
   const qint64 total = rowCount * columnCount;
@@ -376,8 +376,7 @@ CRecordGridModel::SortState CListCtrlEx::NextSortState(int column) const {
   return m_pModel->Sort() == State::Ascending ? State::Descending : State::None;
 }
 
-bool CListCtrlEx::SortByColumn(int column, CRecordGridModel::SortState state,
-                               IProgress& progress) {
+bool CListCtrlEx::SortByColumn(int column, CRecordGridModel::SortState state, IProgress& progress) {
   // A selection of rows means nothing in another order.
   selectionModel()->clearSelection();
   if (!m_pModel->SortByColumn(column, state, progress)) return false;

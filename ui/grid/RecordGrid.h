@@ -12,7 +12,7 @@
 #include <functional>
 #include <vector>
 
-#include "engine/Progress.h"
+#include "engine/core/Progress.h"
 #include "output/ColumnStores.h"
 
 namespace velmora {
@@ -145,8 +145,8 @@ class CListCtrlEx : public QTableView, public IRecordGrid {
   // current cell, wrapping round once. On Found, `*found` is the cell and
   // `*wrapped` says whether the search passed the end (or start). NotFound
   // for an empty text or grid. `progress` as in SelectionText.
-  FindOutcome FindText(const QString& text, bool forward, IProgress& progress,
-                       QModelIndex* found, bool* wrapped = nullptr) const;
+  FindOutcome FindText(const QString& text, bool forward, IProgress& progress, QModelIndex* found,
+                       bool* wrapped = nullptr) const;
 
   // The state a click on the header of `column` moves to: ascending for a
   // column not sorted yet, then descending, then the reading order again.

@@ -4,7 +4,7 @@
 #include <QResizeEvent>
 #include <algorithm>
 
-#include "ui/frame/CustomEvents.h"
+#include "ui/grid/CustomEvents.h"
 
 namespace velmora {
 

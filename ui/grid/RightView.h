@@ -8,7 +8,7 @@
 #include <QSplitter>
 #include <QWidget>
 
-#include "engine/Sinks.h"
+#include "engine/session/Sinks.h"
 #include "ui/grid/PageMapView.h"
 #include "ui/grid/RecordGrid.h"
 

@@ -12,7 +12,7 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 
-#include "engine/Values.h"
+#include "engine/core/Values.h"
 
 namespace velmora {
 

@@ -111,9 +111,9 @@ void CAppVisualManager2007::FillBarBackground(QPainter& painter, const QRect& r)
     const QPixmap banner = LoadBitmap(IDB_TOOLBAR_BANNER);
     if (!banner.isNull())
       painter.drawPixmap(right - banner.width(), bottom - banner.height(), banner);
-    painter.fillRect(QRect(QPoint(r.left(), r.top()), QPoint(right - kBannerVisibleWidth - 1,
-                                                              bottom - 1)),
-                     Qt::white);
+    painter.fillRect(
+        QRect(QPoint(r.left(), r.top()), QPoint(right - kBannerVisibleWidth - 1, bottom - 1)),
+        Qt::white);
   } else {
     painter.fillRect(r, Qt::white);
   }
@@ -133,14 +133,15 @@ void CAppVisualManager2007::drawControl(ControlElement element, const QStyleOpti
       }
       return;
     case CE_MenuBarEmptyArea:
-      painter->fillRect(option->rect, Vertical(option->rect, QColor(0xE4, 0xEE, 0xFA),
-                                               QColor(0xC6, 0xD9, 0xF1)));
+      painter->fillRect(option->rect,
+                        Vertical(option->rect, QColor(0xE4, 0xEE, 0xFA), QColor(0xC6, 0xD9, 0xF1)));
       return;
     case CE_MenuBarItem:
       if (const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option)) {
         QStyleOptionMenuItem plain = *item;
         const bool hot = (item->state & State_Selected) && (item->state & State_Enabled);
-        if (hot) DrawHotPanel(painter, item->rect.adjusted(0, 1, 0, -1), item->state & State_Sunken);
+        if (hot)
+          DrawHotPanel(painter, item->rect.adjusted(0, 1, 0, -1), item->state & State_Sunken);
         plain.state &= ~(State_Selected | State_Sunken);
         // The bar's own gradient shows through the item.
         plain.palette.setBrush(QPalette::Window, Qt::NoBrush);
