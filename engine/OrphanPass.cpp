@@ -16,47 +16,13 @@
 #include "engine/RecoveryState.h"
 #include "engine/SqlQuote.h"
 #include "engine/SqliteDb.h"
+#include "engine/TableColumns.h"
 #include "engine/WorkingDatabase.h"
 
 namespace velmora {
 namespace {
 
-// One bit per storage class, for the classes a record position holds.
-constexpr std::uint8_t kNull = 1, kInt = 2, kReal = 4, kText = 8, kBlob = 16;
-constexpr std::uint8_t kAnyClass = kNull | kInt | kReal | kText | kBlob;
-
-std::uint8_t ClassBit(StorageClass storage) {
-  switch (storage) {
-    case StorageClass::Null:
-      return kNull;
-    case StorageClass::Integer:
-      return kInt;
-    case StorageClass::Real:
-      return kReal;
-    case StorageClass::Text:
-      return kText;
-    case StorageClass::Blob:
-      return kBlob;
-  }
-  return kNull;
-}
-
-// The storage classes a column can hold in a record, from its declared type
-// as SQLite derives the column affinity: a TEXT column turns numbers into
-// text, so it never stores an integer or a real; the INTEGER PRIMARY KEY of
-// a rowid table is stored as NULL (the rowid carries it); a NOT NULL column
-// holds no NULL. Every other affinity can hold any class.
-std::uint8_t AllowedClasses(const QString& declaredType, bool notNull, bool rowidAlias) {
-  if (rowidAlias) return kNull;
-  const QString type = declaredType.toUpper();
-  std::uint8_t allowed = kAnyClass;
-  if (!type.contains(QLatin1String("INT")) &&
-      (type.contains(QLatin1String("CHAR")) || type.contains(QLatin1String("CLOB")) ||
-       type.contains(QLatin1String("TEXT"))))
-    allowed = kNull | kText | kBlob;
-  if (notNull) allowed &= static_cast<std::uint8_t>(~kNull);
-  return allowed;
-}
+constexpr std::uint8_t kNull = kClassNull, kInt = kClassInteger, kReal = kClassReal;
 
 // The next few helpers hash a key (values, then a rowid) for the index
 // evidence. A real with an integral value hashes as that integer, as the
@@ -171,55 +137,16 @@ struct Group : LostGroup {
   bool free = false;  // the pointer map calls it free
 };
 
-QString ColumnText(sqlite3_stmt* stmt, int column) {
-  const unsigned char* text = sqlite3_column_text(stmt, column);
-  return text == nullptr ? QString()
-                         : QString::fromUtf8(reinterpret_cast<const char*>(text),
-                                             sqlite3_column_bytes(stmt, column));
-}
-
 // The stored columns of table `name` in the working database, in record
 // order, and its rowid alias. False for a WITHOUT ROWID table (its rows live
 // in index pages, which the pass does not take) or an unknown one.
 bool ReadTableColumns(sqlite3* db, const QString& name, TableInfo* table) {
-  const QByteArray utf8 = name.toUtf8();
-  Statement stmt;
-  bool withoutRowid = true;
-  if (sqlite3_prepare_v2(db, "SELECT wr FROM pragma_table_list(?1) WHERE schema = 'main'", -1,
-                         stmt.Out(), nullptr) == SQLITE_OK) {
-    sqlite3_bind_text(stmt, 1, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_STATIC);
-    if (sqlite3_step(stmt) == SQLITE_ROW) withoutRowid = sqlite3_column_int(stmt, 0) != 0;
-  }
-  if (withoutRowid) return false;
-  if (sqlite3_prepare_v2(db,
-                         "SELECT name, type, \"notnull\", pk, hidden FROM "
-                         "pragma_table_xinfo(?1, 'main') ORDER BY cid",
-                         -1, stmt.Out(), nullptr) != SQLITE_OK) {
-    return false;
-  }
-  sqlite3_bind_text(stmt, 1, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_STATIC);
-  std::vector<QString> types;
-  std::vector<bool> notNull;
-  int keys = 0, aliasCandidate = -1;
-  while (sqlite3_step(stmt) == SQLITE_ROW) {
-    const int hidden = sqlite3_column_int(stmt, 4);
-    if (hidden == 1 || hidden == 2) continue;  // not stored in a record
-    const QString type = ColumnText(stmt, 1);
-    if (sqlite3_column_int(stmt, 3) > 0) {
-      ++keys;
-      if (type.compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) == 0)
-        aliasCandidate = static_cast<int>(table->columns.size());
-    }
-    table->columns.push_back({ColumnText(stmt, 0), kAnyClass});
-    types.push_back(type);
-    notNull.push_back(sqlite3_column_int(stmt, 2) != 0);
-  }
-  // An INTEGER key with an index of its own is a stored column beside the rowid.
-  table->alias = keys == 1 && !PrimaryKeyHasIndex(db, utf8) ? aliasCandidate : -1;
-  for (std::size_t c = 0; c < table->columns.size(); ++c)
-    table->columns[c].allowed =
-        AllowedClasses(types[c], notNull[c], static_cast<int>(c) == table->alias);
-  return !table->columns.empty();
+  StoredColumns stored;
+  if (!ReadStoredColumns(db, name, &stored)) return false;
+  for (const StoredColumn& column : stored.columns)
+    table->columns.push_back({column.name, column.allowed});
+  table->alias = stored.alias;
+  return true;
 }
 
 // The key columns of "CREATE [UNIQUE] INDEX name ON table (col, ...)" as

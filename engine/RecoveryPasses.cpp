@@ -5,6 +5,7 @@
 #include <array>
 #include <tuple>
 
+#include "engine/DeletedRecords.h"
 #include "engine/Format.h"
 #include "engine/OrphanPass.h"
 #include "engine/PagePasses.h"
@@ -468,6 +469,7 @@ constexpr std::array kPasses{
     RecoveryPass{"orphan pages", PassPhase::Build, PutBackOrphans},
     RecoveryPass{"recovered trees", PassPhase::Build, AdoptRecoveredTrees},
     RecoveryPass{"lost and found", PassPhase::Build, AddLostAndFound},
+    RecoveryPass{"deleted records", PassPhase::Build, FindDeletedRecords},
 };
 
 }  // namespace

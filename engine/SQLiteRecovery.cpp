@@ -116,6 +116,7 @@ bool CSQLiteRecovery::WalkComplete(std::int64_t root) const {
   return m_state->WalkComplete(root);
 }
 const OrphanPassResult& CSQLiteRecovery::Orphans() const { return m_state->orphans; }
+const DeletedRecords& CSQLiteRecovery::Deleted() const { return m_state->deleted; }
 const std::vector<SchemaIndexRow>& CSQLiteRecovery::AutoIndexRows() const {
   return m_state->autoIndexes;
 }
