@@ -153,7 +153,7 @@ class Pass {
         m_progress(progress),
         m_geometry(state.source.geometry()),
         m_usable(std::min(m_geometry.usableSize, m_geometry.pageSize)) {}
-  PassResult Run();
+  DeletedRecords Run();
 
  private:
   // One reading of a cell whose first bytes were overwritten.
@@ -1079,21 +1079,20 @@ void Pass::Collect() {
   for (auto& [key, table] : others) m_result.tables.push_back(std::move(table));
 }
 
-PassResult Pass::Run() {
+DeletedRecords Pass::Run() {
   if (!m_source.Usable() || m_state.working == nullptr || !m_state.orphans.ran ||
       m_usable < format::kMinUsableSize)
-    return PassResult::Skipped;
+    return DeletedRecords();
   ReadShapes();
-  if (!ScanPages() || Stopped()) {
-    m_state.deleted = DeletedRecords();
-    m_state.deleted.stopped = true;
-    return PassResult::Done;
+  bool stopped = !ScanPages() || Stopped();
+  if (!stopped) {
+    DropLiveRows();
+    stopped = Stopped();
   }
-  DropLiveRows();
-  if (Stopped()) {
-    m_state.deleted = DeletedRecords();
-    m_state.deleted.stopped = true;
-    return PassResult::Done;
+  if (stopped) {
+    DeletedRecords result;
+    result.stopped = true;
+    return result;
   }
   std::stable_sort(m_found.begin(), m_found.end(), [](const Found& a, const Found& b) {
     return std::make_pair(a.record.page, a.record.offset) <
@@ -1101,14 +1100,12 @@ PassResult Pass::Run() {
   });
   Collect();
   m_result.ran = true;
-  m_state.deleted = std::move(m_result);
-  return PassResult::Done;
+  return std::move(m_result);
 }
 
 }  // namespace
 
-PassResult FindDeletedRecords(RecoveryState& state, IProgress& progress) {
-  state.deleted = DeletedRecords();
+DeletedRecords FindDeletedRecords(RecoveryState& state, IProgress& progress) {
   return Pass(state, progress).Run();
 }
 

@@ -284,8 +284,9 @@ PassResult SearchWholeFile(RecoveryState& state, IProgress& progress) {
            state.pages.Role(root) == PageRole::Unknown && !state.RootRefused(root) &&
            !std::binary_search(free.begin(), free.end(), static_cast<std::uint32_t>(root));
   };
-  const std::vector<bool> take = ChooseFoundRows(
-      found.rows, known, rootFree, [&source](std::int64_t root) { return ProbeRoot(source, root); });
+  const std::vector<bool> take =
+      ChooseFoundRows(found.rows, known, rootFree,
+                      [&source](std::int64_t root) { return ProbeRoot(source, root); });
   std::vector<RootCandidate> candidates = scan.claims;
   for (std::size_t i = 0; i < found.rows.size(); ++i) {
     if (!take[i]) continue;
@@ -429,7 +430,8 @@ PassResult AdoptRecoveredTrees(RecoveryState& state, IProgress& progress) {
     LostGroup& group = orphans.lostGroups[g];
     orphans.lostPages.insert(orphans.lostPages.end(), group.leaves.begin(), group.leaves.end());
     orphans.lostRows += group.rows;
-    orphans.lostWidth = std::min(kLostAndFoundMaxWidth, std::max(orphans.lostWidth, group.maxFields));
+    orphans.lostWidth =
+        std::min(kLostAndFoundMaxWidth, std::max(orphans.lostWidth, group.maxFields));
     rest.push_back(std::move(group));
   }
   std::sort(orphans.lostPages.begin(), orphans.lostPages.end());
@@ -457,11 +459,16 @@ PassResult AddLostAndFound(RecoveryState& state, IProgress&) {
   return PassResult::Done;
 }
 
+// 9. Deleted records read from free space and free pages, kept apart.
+PassResult FindDeleted(RecoveryState& state, IProgress& progress) {
+  state.deleted = FindDeletedRecords(state, progress);
+  return state.deleted.ran ? PassResult::Done : PassResult::Skipped;
+}
+
 constexpr std::array kPasses{
-    RecoveryPass{"page 1", PassPhase::Scan,
-                 [](RecoveryState& state, IProgress&) {
-                   return ReadFirstPage(state.source, state.schema);
-                 }},
+    RecoveryPass{
+        "page 1", PassPhase::Scan,
+        [](RecoveryState& state, IProgress&) { return ReadFirstPage(state.source, state.schema); }},
     RecoveryPass{"schema tree", PassPhase::Scan, ReadSchemaTree},
     RecoveryPass{"live roots", PassPhase::Scan, ChooseLiveRoots},
     RecoveryPass{"schema search", PassPhase::Scan, SearchWholeFile},
@@ -469,7 +476,7 @@ constexpr std::array kPasses{
     RecoveryPass{"orphan pages", PassPhase::Build, PutBackOrphans},
     RecoveryPass{"recovered trees", PassPhase::Build, AdoptRecoveredTrees},
     RecoveryPass{"lost and found", PassPhase::Build, AddLostAndFound},
-    RecoveryPass{"deleted records", PassPhase::Build, FindDeletedRecords},
+    RecoveryPass{"deleted records", PassPhase::Build, FindDeleted},
 };
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/DeletedRecords.h"
 #include "engine/PageMap.h"
 #include "engine/PageSource.h"
 #include "engine/PassFindings.h"

@@ -20,7 +20,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/DeletedRecords.h"
 #include "engine/PageMap.h"
 #include "engine/PagePicture.h"
 #include "engine/PageSource.h"
