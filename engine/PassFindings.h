@@ -30,11 +30,11 @@ struct SchemaScan {
   // Schema-shaped cells of page 1 that no pointer lists, passed over for its
   // interior reading: they only fill objects no live schema row describes.
   std::vector<std::uint32_t> firstPageFragments;
-  bool walkStopped = false;           // the walk of the schema tree was stopped
-  bool walkComplete = false;          // ... and used every page under page 1
+  bool walkStopped = false;     // the walk of the schema tree was stopped
+  bool walkComplete = false;    // ... and used every page under page 1
   std::vector<RootCandidate> claims;  // every schema row's claim on a root page
-  bool searched = false;              // the whole file was searched for schema rows
-  std::int64_t rowsFound = 0;         // schema rows taken from pages outside the schema tree
+  bool searched = false;        // the whole file was searched for schema rows
+  std::int64_t rowsFound = 0;   // schema rows taken from pages outside the schema tree
 };
 
 // A schema row of an automatic index (sqlite_autoindex_TABLE_N, no

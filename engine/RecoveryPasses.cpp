@@ -284,9 +284,8 @@ PassResult SearchWholeFile(RecoveryState& state, IProgress& progress) {
            state.pages.Role(root) == PageRole::Unknown && !state.RootRefused(root) &&
            !std::binary_search(free.begin(), free.end(), static_cast<std::uint32_t>(root));
   };
-  const std::vector<bool> take =
-      ChooseFoundRows(found.rows, known, rootFree,
-                      [&source](std::int64_t root) { return ProbeRoot(source, root); });
+  const std::vector<bool> take = ChooseFoundRows(
+      found.rows, known, rootFree, [&source](std::int64_t root) { return ProbeRoot(source, root); });
   std::vector<RootCandidate> candidates = scan.claims;
   for (std::size_t i = 0; i < found.rows.size(); ++i) {
     if (!take[i]) continue;
@@ -430,8 +429,7 @@ PassResult AdoptRecoveredTrees(RecoveryState& state, IProgress& progress) {
     LostGroup& group = orphans.lostGroups[g];
     orphans.lostPages.insert(orphans.lostPages.end(), group.leaves.begin(), group.leaves.end());
     orphans.lostRows += group.rows;
-    orphans.lostWidth =
-        std::min(kLostAndFoundMaxWidth, std::max(orphans.lostWidth, group.maxFields));
+    orphans.lostWidth = std::min(kLostAndFoundMaxWidth, std::max(orphans.lostWidth, group.maxFields));
     rest.push_back(std::move(group));
   }
   std::sort(orphans.lostPages.begin(), orphans.lostPages.end());
@@ -466,9 +464,10 @@ PassResult FindDeleted(RecoveryState& state, IProgress& progress) {
 }
 
 constexpr std::array kPasses{
-    RecoveryPass{
-        "page 1", PassPhase::Scan,
-        [](RecoveryState& state, IProgress&) { return ReadFirstPage(state.source, state.schema); }},
+    RecoveryPass{"page 1", PassPhase::Scan,
+                 [](RecoveryState& state, IProgress&) {
+                   return ReadFirstPage(state.source, state.schema);
+                 }},
     RecoveryPass{"schema tree", PassPhase::Scan, ReadSchemaTree},
     RecoveryPass{"live roots", PassPhase::Scan, ChooseLiveRoots},
     RecoveryPass{"schema search", PassPhase::Scan, SearchWholeFile},
