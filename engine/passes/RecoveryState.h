@@ -52,6 +52,7 @@ struct RecoveryState {
   // tables by their schema row's name, in schema order.
   QStringList tableNames;
   OrphanPassResult orphans;
+  DeletedRecords deleted;  // rows the file still holds that were deleted
 
   bool RootRefused(std::int64_t root) const;
   // The holes of the last complete walk of `root`; the whole rowid range for

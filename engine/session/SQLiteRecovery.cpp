@@ -117,6 +117,7 @@ const std::vector<RowidRange>& CSQLiteRecovery::Holes(std::int64_t root) const {
 }
 bool CSQLiteRecovery::WalkComplete(std::int64_t root) const { return m_state->WalkComplete(root); }
 const OrphanPassResult& CSQLiteRecovery::Orphans() const { return m_state->orphans; }
+const DeletedRecords& CSQLiteRecovery::Deleted() const { return m_state->deleted; }
 const std::vector<SchemaIndexRow>& CSQLiteRecovery::AutoIndexRows() const {
   return m_state->autoIndexes;
 }

@@ -178,6 +178,9 @@ class CSQLiteRecovery {
   bool WalkComplete(std::int64_t root) const;
   // What the orphan pass found (empty before BuildWorkingDatabase).
   const OrphanPassResult& Orphans() const;
+  // The deleted records the file still holds (empty before
+  // BuildWorkingDatabase); never part of any table's rows.
+  const DeletedRecords& Deleted() const;
   // The orphan leaf pages put back into table `name` (real name), in walk
   // order; null when none.
   const PutBackPages* PutBack(const QString& name) const;
