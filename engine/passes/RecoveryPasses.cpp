@@ -461,6 +461,7 @@ PassResult AddLostAndFound(RecoveryState& state, IProgress&) {
 
 // 9. Deleted records read from free space and free pages, kept apart.
 PassResult FindDeleted(RecoveryState& state, IProgress& progress) {
+  if (!state.findDeleted) return PassResult::Skipped;
   state.deleted = FindDeletedRecords(state, progress);
   return state.deleted.ran ? PassResult::Done : PassResult::Skipped;
 }

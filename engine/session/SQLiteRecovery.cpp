@@ -41,6 +41,7 @@ CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path,
   // its holes, its working database nor the findings of its passes.
   m_state = std::make_unique<RecoveryState>();
   m_state->sourcePath = path;
+  m_state->findDeleted = options.findDeleted;
   switch (m_state->source.Open(path, options.useCompanions)) {
     case PageSource::OpenResult::NotOpen:
       return ScanOutcome::NotOpen;

@@ -66,6 +66,9 @@ class CSQLiteRecovery {
     // committed or original pages take the place of the file's); false reads
     // the database file alone.
     bool useCompanions = true;
+    // Also read back the records the application deleted (the "deleted
+    // records" pass of BuildWorkingDatabase); off, Deleted() stays empty.
+    bool findDeleted = false;
   };
 
   // The Open entry: replaces the state of the file opened before with a new

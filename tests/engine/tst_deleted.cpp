@@ -248,7 +248,9 @@ void TestDeleted::deletions() {
       }
 
   CSQLiteRecovery engine;
-  QCOMPARE(engine.ScanDatabase(path), CSQLiteRecovery::ScanOutcome::Opened);
+  CSQLiteRecovery::ScanOptions withDeleted;
+  withDeleted.findDeleted = true;
+  QCOMPARE(engine.ScanDatabase(path, withDeleted), CSQLiteRecovery::ScanOutcome::Opened);
   engine.BuildWorkingDatabase();
   const DeletedRecords& found = engine.Deleted();
   QVERIFY(found.ran);
@@ -319,7 +321,9 @@ void TestDeleted::hostileFreeblocks() {
     QVERIFY(PatchBe16(path, at + first + 2, static_cast<std::uint16_t>(size)));
   }
   CSQLiteRecovery engine;
-  QCOMPARE(engine.ScanDatabase(path), CSQLiteRecovery::ScanOutcome::Opened);
+  CSQLiteRecovery::ScanOptions withDeleted;
+  withDeleted.findDeleted = true;
+  QCOMPARE(engine.ScanDatabase(path, withDeleted), CSQLiteRecovery::ScanOutcome::Opened);
   engine.BuildWorkingDatabase();
   QVERIFY(engine.Deleted().ran);
   for (const DeletedTable& t : engine.Deleted().tables)
