@@ -258,8 +258,9 @@ DeletedSave SaveDeletedRows(const CSQLiteRecovery& engine, const DeletedTable& t
       save.error = QStringLiteral("the rows could not be committed");
     }
   };
-  const QString create = QStringLiteral("CREATE TABLE %1(%2)")
-                             .arg(QuoteIdentifier(save.name), definitions.join(QLatin1String(", ")));
+  const QString create =
+      QStringLiteral("CREATE TABLE %1(%2)")
+          .arg(QuoteIdentifier(save.name), definitions.join(QLatin1String(", ")));
   if (!ExecSql(db, create.toUtf8())) {
     save.error = QStringLiteral("the table could not be created: %1")
                      .arg(QString::fromUtf8(sqlite3_errmsg(db)));

@@ -237,6 +237,9 @@ class Pass {
   std::map<std::int64_t, std::pair<QString, QString>> m_droppedRows;
   std::int64_t m_held = 0;
   std::vector<std::uint8_t> m_seekPage;  // the page SeekRow reads
+  // The page scanned is free: an intact cell is taken whatever its shape
+  // (its table may be a dropped one). A live leaf's cells must fit its table.
+  bool m_anyShape = false;
   DeletedRecords m_result;
 };
 
@@ -584,7 +587,7 @@ void Pass::ScanRegion(std::int64_t page, const std::uint8_t* data, std::int64_t 
       bool fits = false;
       for (int t : tables)
         fits = fits || Fits(m_shapes[static_cast<std::size_t>(t)], found.record.values);
-      if (!fits && tables.size() == m_shapes.size()) fits = true;  // a free page: any shape
+      if (!fits && m_anyShape) fits = true;  // a free page: any shape (a dropped table's)
       if (fits) {
         found.record.source = source;
         out->push_back(std::move(found));
@@ -684,6 +687,7 @@ void Pass::ScanLiveLeaf(std::int64_t page, const std::uint8_t* data, int table) 
   if (!ParsePageLayout(data, m_geometry.pageSize, m_usable, false, &layout) ||
       layout.type != format::kLeafTable || layout.pointersDamaged || layout.scanned)
     return;  // a damaged page's free space is not trusted
+  m_anyShape = false;
   const std::int64_t arrayEnd = format::kLeafHeaderSize + 2 * layout.CellCount();
   std::int64_t contentStart = format::ReadBigEndian16(data + kContentStart);
   if (contentStart == 0) contentStart = format::kMaxPageSize;
@@ -712,6 +716,7 @@ void Pass::ScanLiveLeaf(std::int64_t page, const std::uint8_t* data, int table) 
 }
 
 void Pass::ScanFreePage(std::int64_t page, const std::uint8_t* data, bool trunk) {
+  m_anyShape = true;
   std::vector<int> all(m_shapes.size());
   for (std::size_t t = 0; t < all.size(); ++t) all[t] = static_cast<int>(t);
   std::vector<Found> found;

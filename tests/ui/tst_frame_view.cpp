@@ -386,11 +386,11 @@ void TestFrameView::deletedRecords() {
   frame.OnShowRecords(item);
   CListCtrlEx* grid = frame.RightPane()->Grid();
   QCOMPARE(grid->ColumnCount(), 7);
-  QCOMPARE(grid->ColumnCaption(1), QStringLiteral("name"));
-  QCOMPARE(grid->ColumnCaption(5), QStringLiteral("found_in"));
+  QCOMPARE(grid->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("name"));
+  QCOMPARE(grid->model()->headerData(5, Qt::Horizontal).toString(), QStringLiteral("found_in"));
   QVERIFY(grid->ItemCount() > 0);
   for (int row = 0; row < grid->ItemCount(); ++row) {
-    const QString name = grid->CellText(row, 1);
+    const QString name = grid->model()->index(row, 1).data().toString();
     if (name.startsWith(QStringLiteral("name of row ")))
       QCOMPARE(name.mid(12).toInt() % 5, 0);  // a deleted row, never a live one
   }
