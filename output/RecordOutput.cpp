@@ -175,6 +175,12 @@ TableSaver::Insert* TableSaver::InsertFor(int valueCount) {
 bool TableSaver::BatchAllowed() {
   if (m_batchAllowed >= 0) return m_batchAllowed == 1;
   m_batchAllowed = 0;
+  // Conservative: the word anywhere in the statement (a name, a comment)
+  // keeps the rows one per statement.
+  if (m_schemaKnown) {
+    m_batchAllowed = m_knownSql.contains(QLatin1String("CONFLICT"), Qt::CaseInsensitive) ? 0 : 1;
+    return m_batchAllowed == 1;
+  }
   const QByteArray name = m_layout.name.toUtf8();
   Statement stmt;
   if (sqlite3_prepare_v2(m_db,
@@ -193,8 +199,6 @@ bool TableSaver::BatchAllowed() {
       continue;
     }
     table = true;
-    // Conservative: the word anywhere in the statement (a name, a comment)
-    // keeps the rows one per statement.
     if (QByteArray(sql).toUpper().contains("CONFLICT")) other = true;
   }
   m_batchAllowed = table && !other ? 1 : 0;

@@ -57,6 +57,14 @@ class TableSaver : public ITableSink {
   // transaction; the counters below flush first, so they always include every
   // record handed on.
   void Flush();
+  // What the caller knows of the table it just created: the statement it ran
+  // and that the database holds no trigger. The multi-row INSERT is then
+  // decided from these instead of a search of the recovered schema, which
+  // grows with every table saved.
+  void KnowSchema(const QString& createSql) {
+    m_knownSql = createSql;
+    m_schemaKnown = true;
+  }
 
   std::int64_t RecordsWritten() {
     Flush();
@@ -180,10 +188,12 @@ class TableSaver : public ITableSink {
   sqlite3* m_db;
   QString m_tempFolder;  // the folders long values' temporary files may lie in
   QString m_diskTempFolder;
-  int m_textEncoding;                      // SQLITE_UTF8, SQLITE_UTF16LE or SQLITE_UTF16BE
-  std::vector<Insert> m_inserts;           // by value count; stmt null until prepared
-  std::vector<Batch> m_batches;            // by value count; stmt null until prepared
-  int m_batchAllowed = -1;                 // BatchAllowed: -1 not yet known, 0 no, 1 yes
+  int m_textEncoding;             // SQLITE_UTF8, SQLITE_UTF16LE or SQLITE_UTF16BE
+  std::vector<Insert> m_inserts;  // by value count; stmt null until prepared
+  std::vector<Batch> m_batches;   // by value count; stmt null until prepared
+  int m_batchAllowed = -1;        // BatchAllowed: -1 not yet known, 0 no, 1 yes
+  bool m_schemaKnown = false;     // KnowSchema: m_knownSql is the table's statement
+  QString m_knownSql;
   bool m_rowidsRead = false;               // NextRowidKnown has read the table
   RowidPlan m_rowids;                      // the table's rowids so far
   std::vector<RecordView> m_pending;       // records held back (copies; slots reused)

@@ -34,18 +34,6 @@ int SkipBlanks(const QString& sql, int at) {
   return at;
 }
 
-bool TableExists(sqlite3* db, const QString& name) {
-  Statement stmt;
-  bool exists = false;
-  if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?1", -1,
-                         stmt.Out(), nullptr) == SQLITE_OK) {
-    const QByteArray utf8 = name.toUtf8();
-    sqlite3_bind_text(stmt, 1, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
-    exists = sqlite3_step(stmt) == SQLITE_ROW;
-  }
-  return exists;
-}
-
 // Adds `more` to the note `note`, after a "; ".
 void AddNote(QString& note, const QString& more) {
   note = note.isEmpty() ? more : note + QStringLiteral("; ") + more;
@@ -56,8 +44,7 @@ void AddNote(QString& note, const QString& more) {
 TableRowCounts CountTableRows(CSQLiteRecovery& engine, IProgress& progress, const QString& name) {
   TableRowCounts counts;
   TableLayout layout;
-  if (!engine.TableNames().contains(name) || !ReadTableLayout(engine.WorkingDb(), name, &layout))
-    return counts;
+  if (!engine.HasTable(name) || !ReadTableLayout(engine.WorkingDb(), name, &layout)) return counts;
   RowCounter counter;
   const TableRead read = ReadTable(engine, layout, counter, progress);
   counts.stopped = read.stopped;
@@ -152,6 +139,7 @@ bool ExecCreateStatement(RecoveredDatabase& target, SchemaKind kind, const QStri
     const int rc = sqlite3_step(stmt);
     const RecoveredDatabase::Guard guard = target.EndReplay();
     ok = rc == SQLITE_DONE;
+    if (kind == SchemaKind::Trigger) target.NoteTrigger();
     if (!ok) {
       if (guard.stopped) {
         *error = QStringLiteral("the save was stopped while it was created");
@@ -183,7 +171,7 @@ ObjectOutcome SaveTable(CSQLiteRecovery& engine, IProgress& progress, const QStr
   }
   const QString internal = InternalTableStatement(name);
   if (object == nullptr && internal.isEmpty() &&
-      name.startsWith(QLatin1String("sqlite_"), Qt::CaseInsensitive) && TableExists(db, name)) {
+      name.startsWith(QLatin1String("sqlite_"), Qt::CaseInsensitive) && HasTable(db, name)) {
     // Another internal table that the library made itself.
     outcome.written = true;
     return outcome;
@@ -209,7 +197,7 @@ ObjectOutcome SaveTable(CSQLiteRecovery& engine, IProgress& progress, const QStr
     // replaced by the file's rows. Later inserts into an AUTOINCREMENT
     // table only ever raise its counter.
     QString error;
-    if (!TableExists(db, name) && !CreateInternalTable(db, internal, &error)) {
+    if (!HasTable(db, name) && !CreateInternalTable(db, internal, &error)) {
       outcome.error = QStringLiteral("the table could not be created: ") + error;
       return outcome;
     }
@@ -271,6 +259,9 @@ ObjectOutcome SaveTable(CSQLiteRecovery& engine, IProgress& progress, const QStr
   }
 
   TableSaver saver(engine, progress, layout, db);
+  // The statement just run is the one sqlite_schema holds; with no trigger
+  // made yet, nothing else decides how the rows go in.
+  if (!target.HasTriggers()) saver.KnowSchema(internal.isEmpty() ? plain.sql : internal);
   bool began = false;
   if (sqlite3_get_autocommit(db) != 0) began = ExecSql(db, "BEGIN");
   const TableRead read = ReadTable(engine, layout, saver, progress);

@@ -175,8 +175,8 @@ QString PrintableSql(const QString& sql, int limit) {
 
 const SchemaObject* OwningVirtualTable(const CSQLiteRecovery& engine, sqlite3* db,
                                        const QString& table) {
-  for (const SchemaObject* object : engine.Catalog().OfKind(SchemaKind::Table)) {
-    if (object->virtualTable && IsShadowTableOf(table, object->name, object->module) &&
+  for (const SchemaObject* object : engine.Catalog().VirtualTables()) {
+    if (IsShadowTableOf(table, object->name, object->module) &&
         IsRecreatableModule(db, object->module))
       return object;
   }

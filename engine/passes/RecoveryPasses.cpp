@@ -1,6 +1,7 @@
 // The passes of RecoveryPasses.h and their order.
 #include "engine/passes/RecoveryPasses.h"
 
+#include <QSet>
 #include <algorithm>
 #include <array>
 #include <tuple>
@@ -322,16 +323,17 @@ PassResult ReplaySchema(RecoveryState& state, IProgress& progress) {
   // names for the statements it took, the virtual tables by their names.
   // The internal tables whose rows a save keeps (AUTOINCREMENT counters,
   // planner statistics) are made with their fixed statements.
-  // Listed: shown by its name without being replayed.
+  // Listed: shown by its name without being replayed; Replayed: the tables
+  // its statement made (an AUTOINCREMENT table makes sqlite_sequence too).
   enum class Slot { Listed, Replayed };
-  std::vector<std::pair<Slot, const SchemaObject*>> order;
+  std::vector<std::pair<Slot, QString>> order;
   const std::size_t count = state.catalog.Objects().size();
   for (std::size_t i = 0; i < count; ++i) {
     SchemaObject& table = state.catalog.At(i);
     if (!table.Is(SchemaKind::Table)) continue;
     if (table.virtualTable) {
       // Never run here: it is recreated only in the recovered database.
-      order.emplace_back(Slot::Listed, &table);
+      order.emplace_back(Slot::Listed, table.name);
       continue;
     }
     if (table.name.contains(QChar(0))) {
@@ -339,10 +341,9 @@ PassResult ReplaySchema(RecoveryState& state, IProgress& progress) {
       // written in a statement: the library reads SQL text up to its first
       // zero byte. The table is listed all the same, and its save reports
       // why it cannot be made.
-      order.emplace_back(Slot::Listed, &table);
+      order.emplace_back(Slot::Listed, table.name);
       continue;
     }
-    const int before = working.TableCount();
     if (!InternalTableStatement(table.name).isEmpty()) {
       working.ReplayInternal(table.name);
     } else if (!working.Accepts(table.sql)) {
@@ -353,24 +354,18 @@ PassResult ReplaySchema(RecoveryState& state, IProgress& progress) {
     } else if (!working.Replay(table.sql)) {
       RepairStatement(state, table, progress);
     }
-    // One slot per table the statement made (an AUTOINCREMENT table makes
-    // sqlite_sequence too).
-    for (int made = working.TableCount(); made > before; --made)
-      order.emplace_back(Slot::Replayed, &table);
+    for (QString& made : working.NewTables()) order.emplace_back(Slot::Replayed, std::move(made));
   }
-  working.Commit();
+  // A commit the library refused rolled every replayed table back.
+  const bool kept = working.Commit();
   QStringList& names = state.tableNames;
-  const QStringList accepted = working.TableNames();
-  qsizetype next = 0;
-  for (const auto& [slot, table] : order) {
-    if (slot == Slot::Listed) {
-      if (!names.contains(table->name)) names << table->name;
-    } else if (next < accepted.size()) {
-      names << accepted.at(next++);
-    }
+  QSet<QString> seen;
+  for (auto& [slot, name] : order) {
+    if (slot == Slot::Replayed && !kept) continue;
+    if (slot == Slot::Listed && seen.contains(name)) continue;
+    seen.insert(name);
+    names << std::move(name);
   }
-  for (; next < accepted.size(); ++next)
-    if (!names.contains(accepted.at(next))) names << accepted.at(next);
   return PassResult::Done;
 }
 
@@ -407,7 +402,7 @@ PassResult AdoptRecoveredTrees(RecoveryState& state, IProgress& progress) {
     if (!names.contains(table.name)) names << table.name;
     // An AUTOINCREMENT table makes sqlite_sequence in the working database.
     if (!names.contains(QStringLiteral("sqlite_sequence")) &&
-        working.TableNames().contains(QStringLiteral("sqlite_sequence")))
+        working.Holds(QStringLiteral("sqlite_sequence")))
       names << QStringLiteral("sqlite_sequence");
     SchemaObject object;
     object.type = QStringLiteral("table");
