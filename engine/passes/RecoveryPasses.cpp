@@ -1,8 +1,11 @@
 // The passes of RecoveryPasses.h and their order.
 #include "engine/passes/RecoveryPasses.h"
 
+#include <QSet>
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <map>
 #include <tuple>
 
 #include "engine/core/Format.h"
@@ -13,6 +16,7 @@
 #include "engine/passes/RecoveredTrees.h"
 #include "engine/passes/RecoveryState.h"
 #include "engine/passes/SchemaSearch.h"
+#include "engine/schema/IndexStatement.h"
 #include "engine/schema/SchemaRepair.h"
 #include "engine/schema/StandIns.h"
 #include "engine/schema/WorkingDatabase.h"
@@ -97,12 +101,40 @@ class SchemaCollector : public ICellVisitor {
   RecordView m_view;
 };
 
+// One value of a record, held for comparing with an index's entries.
+struct HeldValue {
+  StorageClass storage = StorageClass::Null;
+  std::int64_t intValue = 0;
+  std::uint64_t realBits = 0;
+  QByteArray bytes;
+  std::int64_t length = 0;
+  bool operator==(const HeldValue&) const = default;
+};
+
+HeldValue Hold(const RecordView& view, const ValueView& v) {
+  HeldValue held;
+  held.storage = v.storage;
+  held.intValue = v.storage == StorageClass::Integer ? v.intValue : 0;
+  if (v.storage == StorageClass::Real) std::memcpy(&held.realBits, &v.realValue, sizeof(double));
+  if (v.storage == StorageClass::Text || v.storage == StorageClass::Blob) {
+    held.bytes = view.Bytes(v);
+    held.length = v.length;
+  }
+  return held;
+}
+
+// The records a repair compares with the table's index entries: at most
+// this many, by rowid.
+constexpr std::size_t kMaxSampledRecords = 2000;
+
 // Counts what the records of a table's b-tree show of its shape, up to
-// kMaxProfiledRecords records.
+// kMaxProfiledRecords records, and keeps the first records of a rowid tree.
 class ProfileCollector : public ICellVisitor {
  public:
   ProfileCollector(const PageSource& source, RecordProfile& profile)
       : m_source(source), m_profile(profile) {}
+  std::map<std::int64_t, std::vector<HeldValue>> sample;
+
   CellUse VisitCell(const CellRef& cell) override {
     if (m_profile.records >= kMaxProfiledRecords) {
       m_profile.cut = true;
@@ -113,6 +145,12 @@ class ProfileCollector : public ICellVisitor {
     m_profile.indexTree =
         cell.pageType == format::kInteriorIndex || cell.pageType == format::kLeafIndex;
     AddToProfile(m_view, m_profile);
+    if (fits && m_view.hasRowid && sample.size() < kMaxSampledRecords) {
+      std::vector<HeldValue> values;
+      values.reserve(m_view.values.size());
+      for (const ValueView& v : m_view.values) values.push_back(Hold(m_view, v));
+      sample.emplace(m_view.rowid, std::move(values));
+    }
     return fits ? CellUse::Used : CellUse::Skipped;
   }
 
@@ -121,6 +159,101 @@ class ProfileCollector : public ICellVisitor {
   RecordProfile& m_profile;
   RecordView m_view;
 };
+
+// Names for the columns a repair had to make up, from the indexes of the
+// table: an index key column the rebuilt table lacks names the one position
+// whose values equal that key in every sampled entry (matched by rowid). A
+// key equal to the rowid where every record holds NULL marks the rowid
+// alias. Nothing is named when the entries fit no position or more than one.
+ColumnHints HintsFromIndexes(RecoveryState& state, const SchemaObject& table,
+                             const SchemaRepairResult& repair,
+                             const std::map<std::int64_t, std::vector<HeldValue>>& sample,
+                             IProgress& progress) {
+  ColumnHints hints;
+  if (sample.empty()) return hints;
+  QSet<QString> taken;
+  for (const QString& n : repair.names) taken.insert(n.toLower());
+  std::vector<int> open;  // positions with a made-up name
+  for (int i = 0; i < int(repair.madeUp.size()); ++i)
+    if (repair.madeUp[size_t(i)]) open.push_back(i);
+  if (open.empty()) return hints;
+  hints.names.resize(repair.names.size());
+  for (const SchemaObject& index : state.catalog.Objects()) {
+    if (!index.Is(SchemaKind::Index) || index.rootPage <= 1 || index.sql.isEmpty()) continue;
+    QString on;
+    QStringList keys;
+    if (!IndexKeyNames(index.sql, &on, &keys) || on.compare(table.name, Qt::CaseInsensitive) != 0)
+      continue;
+    std::vector<int> wanted;  // key slots naming a column the table lacks
+    for (int k = 0; k < int(keys.size()); ++k)
+      if (!keys[k].isEmpty() && !taken.contains(keys[k].toLower())) wanted.push_back(k);
+    if (wanted.empty()) continue;
+    // Per wanted key slot and open position: entries that agree, disagree.
+    std::vector<std::vector<std::pair<int, int>>> votes(
+        wanted.size(), std::vector<std::pair<int, int>>(open.size(), {0, 0}));
+    std::vector<std::pair<int, int>> aliasVotes(wanted.size(), {0, 0});
+    std::int64_t entries = 0;
+    RecordVisitor visitor(state.source, [&](const CellRef&, const RecordView& entry) {
+      if (++entries > std::int64_t(kMaxSampledRecords)) return false;
+      const ValueView& last = entry.values.back();
+      if (last.storage != StorageClass::Integer) return true;
+      const auto row = sample.find(last.intValue);
+      if (row == sample.end()) return true;
+      for (std::size_t w = 0; w < wanted.size(); ++w) {
+        const int k = wanted[w];
+        if (k + 1 >= entry.Size()) continue;
+        const HeldValue key = Hold(entry, entry.values[size_t(k)]);
+        for (std::size_t o = 0; o < open.size(); ++o) {
+          const int p = open[o];
+          const bool same = p < int(row->second.size()) && row->second[size_t(p)] == key;
+          ++(same ? votes[w][o].first : votes[w][o].second);
+        }
+        const bool rowid = key.storage == StorageClass::Integer && key.intValue == last.intValue;
+        ++(rowid ? aliasVotes[w].first : aliasVotes[w].second);
+      }
+      return true;
+    });
+    state.Walk(index.rootPage, visitor, progress);
+    for (std::size_t w = 0; w < wanted.size(); ++w) {
+      int found = -1;
+      int fits = 0;
+      for (std::size_t o = 0; o < open.size(); ++o) {
+        if (votes[w][o].first > 0 && votes[w][o].second == 0) {
+          found = open[o];
+          ++fits;
+        }
+      }
+      const QString& key = keys[wanted[w]];
+      if (fits == 1) {
+        hints.names[size_t(found)] = key;
+      } else if (fits == 0 && aliasVotes[w].first > 0 && aliasVotes[w].second == 0) {
+        // The key is the rowid: the alias, the one open position NULL in
+        // every sampled record.
+        int nullPosition = -1;
+        int nulls = 0;
+        for (const int p : open) {
+          bool allNull = true;
+          for (const auto& [rowid, values] : sample)
+            allNull = allNull &&
+                      (p >= int(values.size()) || values[size_t(p)].storage == StorageClass::Null);
+          if (allNull) {
+            nullPosition = p;
+            ++nulls;
+          }
+        }
+        if (nulls == 1) {
+          hints.names[size_t(nullPosition)] = key;
+          hints.rowidAlias = nullPosition;
+        }
+      }
+      if (fits == 1 || hints.rowidAlias >= 0) {
+        taken.insert(key.toLower());
+        std::erase(open, hints.rowidAlias >= 0 && fits != 1 ? hints.rowidAlias : found);
+      }
+    }
+  }
+  return hints;
+}
 
 // Chooses the live roots among `candidates` (schema rows' claims) and maps
 // their trees in the page map: page 1 first, then every root kept, each once.
@@ -178,9 +311,20 @@ bool RepairStatement(RecoveryState& state, SchemaObject& table, IProgress& progr
   ProfileCollector collector(state.source, profile);
   state.Walk(table.rootPage, collector, progress);
   WorkingDatabase& working = *state.working;
-  const SchemaRepairResult repair =
-      RepairTableStatement(table.name, table.sql, profile,
-                           [&working](const QString& sql) { return working.Accepts(sql); });
+  const auto accepts = [&working](const QString& sql) { return working.Accepts(sql); };
+  SchemaRepairResult repair = RepairTableStatement(table.name, table.sql, profile, accepts);
+  if (repair.ok) {
+    // Columns the text no longer names may be named by the table's indexes,
+    // which then build on the rebuilt table.
+    const ColumnHints hints = HintsFromIndexes(state, table, repair, collector.sample, progress);
+    bool named = hints.rowidAlias >= 0;
+    for (const QString& n : hints.names) named = named || !n.isEmpty();
+    if (named) {
+      SchemaRepairResult hinted =
+          RepairTableStatement(table.name, table.sql, profile, accepts, hints);
+      if (hinted.ok) repair = std::move(hinted);
+    }
+  }
   if (!repair.ok || !working.Replay(repair.sql)) return false;
   table.originalSql = table.sql;
   table.sql = repair.sql;

@@ -240,6 +240,72 @@ class SchemaRecoveryTest : public QObject {
     QCOMPARE(others.recovered, others.wanted);
   }
 
+  // A damaged statement of a table with indexes: every definition the
+  // damage spared is used wherever it stands, the rowid alias is found, a
+  // column whose name was hit is named from an index whose entries hold its
+  // values, and the indexes are made in the saved file.
+  void rebuiltKeepsShape_data() {
+    QTest::addColumn<QString>("hit");     // the text whose first four bytes are overwritten
+    QTest::addColumn<bool>("namesKept");  // every column keeps its name
+
+    QTest::newRow("the opening parenthesis") << "(\n" << true;
+    QTest::newRow("an indexed column's name") << "customer TEXT" << true;
+    QTest::newRow("the key column's name") << "id INTEGER" << false;
+    QTest::newRow("the comma before an indexed column") << ",\n    customer" << false;
+    QTest::newRow("a comma past the middle") << ",\n    note" << false;
+  }
+
+  void rebuiltKeepsShape() {
+    QFETCH(QString, hit);
+    QFETCH(bool, namesKept);
+    const QString create =
+        "CREATE TABLE orders (\n    id INTEGER PRIMARY KEY,\n    customer TEXT NOT NULL,\n"
+        "    placed_at TEXT,\n    total REAL,\n    quantity INTEGER,\n"
+        "    status TEXT DEFAULT 'new',\n    note TEXT,\n    weight REAL,\n    payload BLOB\n)";
+    const QString folder = NewTestFolder("rebuiltshape");
+    const QString intact = folder + "/intact.db";
+    const QString damaged = folder + "/damaged.db";
+    {
+      DbBuilder db(intact);
+      db.Exec(create);
+      db.Exec(
+          "CREATE INDEX orders_customer ON orders(customer, placed_at);"
+          "CREATE INDEX orders_status ON orders(status)");
+      db.Begin();
+      for (int i = 1; i <= 300; ++i)
+        db.Insert("orders", {i * 3, QString("customer %1").arg(i % 37),
+                             QString("2024-%1-%2").arg(1 + i % 12).arg(1 + i % 28), i * 1.25, i % 7,
+                             i % 5 == 0 ? "paid" : "new",
+                             i % 4 == 0 ? QVariant() : QVariant(QString("note %1").arg(i)), i / 8.0,
+                             QByteArray(i % 11, char(i))});
+      db.Commit();
+      db.Close();
+      QVERIFY2(db.Ok(), qPrintable(db.LastError()));
+    }
+    QVERIFY(CopyDatabase(intact, damaged));
+    const int at = create.indexOf(hit);
+    QVERIFY(at >= 0);
+    QVERIFY(DamageSchemaSql(damaged, "orders", at, 4, '#'));
+
+    const SaveRun run = SaveAll(damaged, folder + "/out");
+    QVERIFY2(run.failures.isEmpty(), qPrintable(run.failures.join('\n')));
+    const RefTable want = ReadReferenceTable(intact, "orders");
+    const RefTable got = ReadReferenceTable(run.path, "orders");
+    QVERIFY2(got.error.isEmpty(), qPrintable(got.error));
+    QCOMPARE(got.columns.size(), want.columns.size());
+    if (namesKept) QCOMPARE(got.columns, want.columns);
+    QCOMPARE(got.rowidAlias, 0);
+    const RowCount rows = CompareRows(want, got);
+    QVERIFY2(rows.wrong == 0, qPrintable(rows.firstWrong));
+    QCOMPARE(rows.recovered, rows.wanted);
+    for (const QString& index : {"orders_customer", "orders_status"})
+      QCOMPARE(Query(run.path, "SELECT count(*) FROM sqlite_schema WHERE name = '" + index + "'"),
+               QStringLiteral("1"));
+    QCOMPARE(Query(run.path, "PRAGMA integrity_check"), QStringLiteral("ok"));
+    const ToolResult r = Tool({"save", damaged, folder + "/tool"});
+    QVERIFY2(r.code == 0, qPrintable(r.out + r.err));
+  }
+
   void virtualTables_data() {
     QTest::addColumn<QString>("create");
     QTest::addColumn<QStringList>("queries");
