@@ -19,6 +19,7 @@
 #include "engine/schema/IndexStatement.h"
 #include "engine/schema/SchemaRepair.h"
 #include "engine/schema/StandIns.h"
+#include "engine/schema/TableLayout.h"
 #include "engine/schema/WorkingDatabase.h"
 
 namespace velmora {
@@ -518,13 +519,204 @@ PassResult ReplaySchema(RecoveryState& state, IProgress& progress) {
   return PassResult::Done;
 }
 
-// 6. Orphan table pages put back into their tables.
+// Index entries held for checking which tree holds a table's rows.
+constexpr int kCheckedEntries = 16;
+
+// Reads `page` and parses it; false when it is not a readable b-tree page.
+bool ReadTreePage(const PageSource& source, std::int64_t page, std::vector<std::uint8_t>& buffer,
+                  PageLayout& layout) {
+  const Geometry& g = source.geometry();
+  return page > 1 && page <= g.pageCount && source.ReadPage(page, buffer.data()) == PageRead::Ok &&
+         ParsePageLayout(buffer.data(), g.pageSize, g.usableSize, false, &layout);
+}
+
+// The first entries of the index tree under `root` (its left-most leaf), at
+// most kCheckedEntries, each as its values.
+std::vector<std::vector<HeldValue>> FirstIndexEntries(const PageSource& source, std::int64_t root) {
+  const Geometry& g = source.geometry();
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(g.pageSize));
+  PageLayout layout;
+  std::vector<std::vector<HeldValue>> entries;
+  std::int64_t page = root;
+  for (int depth = 0; depth < format::kMaxTreeDepth; ++depth) {
+    if (!ReadTreePage(source, page, buffer, layout) ||
+        layout.type != (layout.interior ? format::kInteriorIndex : format::kLeafIndex))
+      return entries;
+    if (!layout.interior) break;
+    page = layout.CellCount() > 0 ? InteriorChild(buffer.data(), g.pageSize, layout, 0)
+                                  : std::int64_t{layout.rightChild};
+  }
+  if (layout.interior) return entries;
+  RecordView view;
+  for (std::size_t i = 0; i < layout.cells.size() && int(entries.size()) < kCheckedEntries; ++i) {
+    if (!DecodeCellPayload(source, {layout.type, buffer.data(), g.pageSize, layout.cells[i]},
+                           DecodeMode::Display, view) ||
+        view.values.size() < 2)
+      continue;
+    std::vector<HeldValue> values;
+    for (const ValueView& v : view.values) values.push_back(Hold(view, v));
+    entries.push_back(std::move(values));
+  }
+  return entries;
+}
+
+// The record of `rowid` in the table tree under `root`, searched by key
+// (bounded depth); false when the tree does not hold it or cannot be read.
+bool FindRowid(const PageSource& source, std::int64_t root, std::int64_t rowid, RecordView& view) {
+  const Geometry& g = source.geometry();
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(g.pageSize));
+  PageLayout layout;
+  std::int64_t page = root;
+  for (int depth = 0; depth < format::kMaxTreeDepth; ++depth) {
+    if (!ReadTreePage(source, page, buffer, layout)) return false;
+    if (layout.type == format::kLeafTable) {
+      for (const std::uint32_t cell : layout.cells) {
+        std::int64_t key = 0;
+        if (TableCellKey(buffer.data(), g.pageSize, layout.type, cell, &key) && key == rowid)
+          return DecodeCellPayload(source, {layout.type, buffer.data(), g.pageSize, cell},
+                                   DecodeMode::Display, view) &&
+                 !view.values.empty();
+      }
+      return false;
+    }
+    if (layout.type != format::kInteriorTable) return false;
+    std::int64_t next = layout.rightChild;
+    for (std::int64_t i = 0; i < layout.CellCount(); ++i) {
+      std::int64_t key = 0;
+      if (TableCellKey(buffer.data(), g.pageSize, layout.type, layout.cells[size_t(i)], &key) &&
+          rowid <= key) {
+        next = InteriorChild(buffer.data(), g.pageSize, layout, i);
+        break;
+      }
+    }
+    page = next;
+  }
+  return false;
+}
+
+// How the entries of an index of a table compare with the rows a tree holds.
+struct EntryVerdict {
+  int agree = 0;     // the tree holds the entry's rowid with the entry's key values
+  int disagree = 0;  // the rowid is missing or its record holds other values
+  bool Agrees(int entries) const { return agree >= std::min(3, entries) && disagree == 0; }
+  bool Contradicts(int entries) const { return disagree >= std::min(3, entries) && agree == 0; }
+};
+
+EntryVerdict CheckEntries(const PageSource& source, std::int64_t root,
+                          const std::vector<std::vector<HeldValue>>& entries,
+                          const std::vector<int>& positions) {
+  EntryVerdict verdict;
+  RecordView record;
+  for (const std::vector<HeldValue>& entry : entries) {
+    const HeldValue& last = entry.back();
+    if (last.storage != StorageClass::Integer || entry.size() < positions.size() + 1) continue;
+    if (!FindRowid(source, root, last.intValue, record)) {
+      ++verdict.disagree;
+      continue;
+    }
+    bool same = true;
+    bool known = true;
+    for (std::size_t k = 0; k < positions.size(); ++k) {
+      const int p = positions[k];
+      if (p < 0) {
+        same =
+            same && entry[k].storage == StorageClass::Integer && entry[k].intValue == record.rowid;
+      } else if (p < record.Size()) {
+        same = same && Hold(record, record.values[size_t(p)]) == entry[k];
+      } else {
+        known = false;  // a row written before the column was added: its default
+      }
+    }
+    if (known) ++(same ? verdict.agree : verdict.disagree);
+  }
+  return verdict;
+}
+
+// Refuses `root` after the trees were mapped: its pages are forgotten, so
+// that the orphan pass finds them and decides where their rows belong.
+void RefuseMappedRoot(RecoveryState& state, std::int64_t root) {
+  const std::int64_t count = state.source.geometry().pageCount;
+  const std::uint32_t owner = static_cast<std::uint32_t>(root);
+  for (std::int64_t page = 2; page <= count; ++page) {
+    const PageRole role = state.pages.Role(page);
+    if ((role == PageRole::Btree || role == PageRole::Overflow) && state.pages.Owner(page) == owner)
+      state.pages.Set(page, PageRole::Unknown, 0);
+  }
+  std::erase(state.liveRoots, root);
+  state.refusedRoots.insert(
+      std::lower_bound(state.refusedRoots.begin(), state.refusedRoots.end(), root), root);
+}
+
+// 6. The roots checked against the tables' indexes: when the entries of a
+// table's index contradict the tree its schema row names and agree with the
+// tree another table's schema row names (root pages swapped), neither table
+// keeps that tree; the orphan pass then puts the rows where the evidence
+// says they belong.
+PassResult CheckRootsByIndexes(RecoveryState& state, IProgress&) {
+  if (state.working == nullptr) return PassResult::Skipped;
+  struct Table {
+    const SchemaObject* object;
+    std::int64_t root;
+    TableLayout layout;
+  };
+  std::vector<Table> tables;
+  for (const SchemaObject& object : state.catalog.Objects()) {
+    if (!object.Is(SchemaKind::Table) || object.virtualTable || object.rootPage <= 1 ||
+        state.RootRefused(object.rootPage))
+      continue;
+    Table table{&object, object.rootPage, {}};
+    if (ReadTableLayout(state.working->Db(), object.name, &table.layout) &&
+        !table.layout.withoutRowid)
+      tables.push_back(std::move(table));
+  }
+  std::vector<std::int64_t> refuse;
+  for (const Table& table : tables) {
+    for (const SchemaObject& index : state.catalog.Objects()) {
+      QString on;
+      QStringList keys;
+      if (!index.Is(SchemaKind::Index) || index.rootPage <= 1 ||
+          state.RootRefused(index.rootPage) || !IndexKeyNames(index.sql, &on, &keys) ||
+          on.compare(table.object->name, Qt::CaseInsensitive) != 0)
+        continue;
+      std::vector<int> positions;
+      for (const QString& key : keys) {
+        int position = -2;
+        for (int r = 0; r < int(table.layout.recordToColumn.size()); ++r) {
+          const int c = table.layout.recordToColumn[size_t(r)];
+          if (table.layout.columns[size_t(c)].name.compare(key, Qt::CaseInsensitive) == 0)
+            position = c == table.layout.rowidAlias ? -1 : r;
+        }
+        if (key.isEmpty() || position == -2) positions.clear();
+        if (key.isEmpty() || position == -2) break;
+        positions.push_back(position);
+      }
+      if (positions.empty()) continue;
+      const auto entries = FirstIndexEntries(state.source, index.rootPage);
+      const int n = int(entries.size());
+      if (n == 0 || !CheckEntries(state.source, table.root, entries, positions).Contradicts(n))
+        continue;
+      for (const Table& other : tables) {
+        if (other.root == table.root ||
+            !CheckEntries(state.source, other.root, entries, positions).Agrees(n))
+          continue;
+        refuse.push_back(table.root);
+        refuse.push_back(other.root);
+      }
+    }
+  }
+  std::sort(refuse.begin(), refuse.end());
+  refuse.erase(std::unique(refuse.begin(), refuse.end()), refuse.end());
+  for (const std::int64_t root : refuse) RefuseMappedRoot(state, root);
+  return refuse.empty() ? PassResult::Skipped : PassResult::Done;
+}
+
+// 7. Orphan table pages put back into their tables.
 PassResult PutBackOrphans(RecoveryState& state, IProgress& progress) {
   state.orphans = RunOrphanPass(state, progress);
   return state.orphans.ran ? PassResult::Done : PassResult::Skipped;
 }
 
-// 7. Tables made of the orphan trees without a schema row; their groups
+// 8. Tables made of the orphan trees without a schema row; their groups
 // leave lost and found.
 PassResult AdoptRecoveredTrees(RecoveryState& state, IProgress& progress) {
   if (!state.orphans.ran) return PassResult::Skipped;
@@ -582,7 +774,7 @@ PassResult AdoptRecoveredTrees(RecoveryState& state, IProgress& progress) {
   return PassResult::Done;
 }
 
-// 8. Rows that fit no table are kept in a table of their own, made here: it
+// 9. Rows that fit no table are kept in a table of their own, made here: it
 // has no schema row in the file.
 PassResult AddLostAndFound(RecoveryState& state, IProgress&) {
   if (state.orphans.lostRows <= 0) return PassResult::Skipped;
@@ -610,6 +802,7 @@ constexpr std::array kPasses{
     RecoveryPass{"live roots", PassPhase::Scan, ChooseLiveRoots},
     RecoveryPass{"schema search", PassPhase::Scan, SearchWholeFile},
     RecoveryPass{"working database", PassPhase::Build, ReplaySchema},
+    RecoveryPass{"index evidence", PassPhase::Build, CheckRootsByIndexes},
     RecoveryPass{"orphan pages", PassPhase::Build, PutBackOrphans},
     RecoveryPass{"recovered trees", PassPhase::Build, AdoptRecoveredTrees},
     RecoveryPass{"lost and found", PassPhase::Build, AddLostAndFound},
