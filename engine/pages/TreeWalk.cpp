@@ -103,9 +103,12 @@ bool TreeWalk::WalkAt(std::int64_t pageNumber, int depth, RowidRange range) {
     const PageRole role = m_map->Role(pageNumber);
     if (role != PageRole::Unknown &&
         !(role == PageRole::Btree && m_map->Owner(pageNumber) == m_root)) {
-      if (m_rules.interiorOnly && depth == m_leafDepth && role == PageRole::Btree &&
-          m_rules.leafChildren != nullptr)
-        m_rules.leafChildren->LeafChild(m_root, pageNumber, range, false);
+      if (m_rules.interiorOnly && role == PageRole::Btree && m_rules.leafChildren != nullptr) {
+        if (depth == m_leafDepth)
+          m_rules.leafChildren->LeafChild(m_root, pageNumber, range, false);
+        else if (m_leafDepth < 0 || depth < m_leafDepth)
+          m_rules.leafChildren->InnerChild(m_root, pageNumber, range, false);
+      }
       Refuse(0, depth, range);
       return false;
     }
@@ -138,7 +141,9 @@ bool TreeWalk::WalkAt(std::int64_t pageNumber, int depth, RowidRange range) {
   if (!layout.interior && m_leafDepth < 0) m_leafDepth = depth;
   ++m_report.pagesWalked;
   if (layout.scanned) ++m_report.pagesScanned;
-  if (m_map != nullptr) m_map->Claim(pageNumber, PageRole::Btree, m_root);
+  const bool claimed = m_map == nullptr || m_map->Claim(pageNumber, PageRole::Btree, m_root);
+  if (m_rules.interiorOnly && depth > 0 && layout.interior && m_rules.leafChildren != nullptr)
+    m_rules.leafChildren->InnerChild(m_root, pageNumber, range, claimed);
   bool result = !layout.cellCountCut && !layout.pointersDamaged;
   const std::int64_t count = layout.CellCount();
 

@@ -74,6 +74,10 @@ class ILeafChildren {
  public:
   virtual ~ILeafChildren() = default;
   virtual void LeafChild(std::uint32_t tree, std::int64_t page, RowidRange range, bool claimed) = 0;
+  // The same for a child above leaf depth: an interior page the descent
+  // claimed and walked, or (claimed false) one the page map already gave to
+  // another tree.
+  virtual void InnerChild(std::uint32_t, std::int64_t, RowidRange, bool) {}
 };
 
 // Which pages a walk may take as children. A child is used only when it lies

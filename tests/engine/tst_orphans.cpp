@@ -296,8 +296,9 @@ void TestOrphans::recovery_data() {
   QTest::addColumn<QString>("lostName");
   // Other damage, "swap:A,B" (the schema rows of A and B name each other's
   // root page), "aim:A,B" (A's first child pointer aimed at B's last leaf)
-  // or "aimsame:A,B" (a child pointer of A aimed at B's leaf over the same
-  // rowids as the leaf it named).
+  // "aimsame:A,B" (a child pointer of A aimed at B's leaf over the same
+  // rowids as the leaf it named) or "aimsub:A,B" (A's root's second child
+  // aimed at B's root's second child, an inner page over the same rowids).
   QTest::addColumn<QString>("edit");
 
   const QString one = QStringLiteral(
@@ -369,6 +370,9 @@ void TestOrphans::recovery_data() {
   QTest::newRow("same columns, no index, child pointer into the other's same rowids")
       << 0 << bare << QStringList{} << QStringList{} << QString() << false << true
       << QStringLiteral("lost_and_found_1") << QStringLiteral("aimsame:t,u");
+  QTest::newRow("same columns, no index, child pointer into the other's same subtree")
+      << 0 << bare << QStringList{} << QStringList{} << QString() << false << true
+      << QStringLiteral("lost_and_found_1") << QStringLiteral("aimsub:t,u");
   // Roots swapped between tables of one shape: t's index shows that the
   // root its schema row names holds other rows.
   QTest::newRow("same columns, one indexed, root pages swapped")
@@ -443,6 +447,13 @@ void TestOrphans::recovery() {
       if (probe.Cells(leaf).at(0).rowid == first) twin = leaf;
     QVERIFY(twin > 0);
     QVERIFY(SetChildPointer(damaged, parent, 1, std::uint32_t(twin)));
+  } else if (edit.startsWith(QLatin1String("aimsub:"))) {
+    PageProbe probe(intact);
+    const std::int64_t from = RootPage(intact, pair[0]);
+    const std::int64_t into = probe.Children(RootPage(intact, pair[1])).at(1);
+    QCOMPARE(probe.Type(into), int(kInteriorTable));
+    QCOMPARE(probe.Cells(probe.Children(from).at(1)).at(0).rowid, probe.Cells(into).at(0).rowid);
+    QVERIFY(SetChildPointer(damaged, from, 1, std::uint32_t(into)));
   }
 
   const Tally tally = Recover(intact, damaged);
