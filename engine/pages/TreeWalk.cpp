@@ -56,6 +56,7 @@ void TreeWalk::Refuse(std::int64_t page, int depth, RowidRange range) {
 
 bool TreeWalk::Fits(const std::uint8_t* buffer, const PageLayout& layout, int depth,
                     RowidRange range) {
+  m_strayKeys = false;
   if (depth == 0) {
     m_tableTree = IsTableType(layout.type);
     return true;
@@ -84,6 +85,7 @@ bool TreeWalk::Fits(const std::uint8_t* buffer, const PageLayout& layout, int de
     else
       ++inside;
   }
+  m_strayKeys = outside > 0;
   return outside == 0 || inside > 2 * outside;
 }
 
@@ -181,6 +183,9 @@ bool TreeWalk::WalkAt(std::int64_t pageNumber, int depth, RowidRange range) {
   }
   if (m_rules.interiorOnly) return result;
 
+  // Fits read every cell's key: only a page with keys outside its range
+  // has cells to check one by one (the root's range holds every key).
+  const bool strayKeys = m_strayKeys;
   Poll(WalkStep::Kind::LeafBegin, depth, 0, count);
   CellRef cell;
   cell.pageNumber = pageNumber;
@@ -200,7 +205,7 @@ bool TreeWalk::WalkAt(std::int64_t pageNumber, int depth, RowidRange range) {
     std::int64_t key = 0;
     if (cell.offset >= g.pageSize) {
       ++m_report.cellsSkipped;
-    } else if (layout.type == format::kLeafTable &&
+    } else if (strayKeys && layout.type == format::kLeafTable &&
                TableCellKey(buffer.data(), g.pageSize, layout.type, cell.offset, &key) &&
                (key < range.first || key > range.last)) {
       // A rowid outside what the parent's keys allow: the cell is damaged

@@ -131,8 +131,9 @@ class TreeWalk {
   IProgress* m_progress = nullptr;
   std::uint32_t m_root = 0;
   WalkRules m_rules;
-  bool m_tableTree = true;  // the root's family
-  int m_leafDepth = -1;     // depth of the first leaf, -1 until one is seen
+  bool m_tableTree = true;   // the root's family
+  bool m_strayKeys = false;  // Fits found keys outside the page's range
+  int m_leafDepth = -1;      // depth of the first leaf, -1 until one is seen
   WalkReport m_report;
   PageSet m_visited;
   PageSet m_overflow;
