@@ -18,11 +18,9 @@ constexpr std::int64_t kCopyPiece = 1024 * 1024;
 // Reads to grid row `row` and copies out what FetchValue returns.
 class ValueFinder : public ITableSink {
  public:
-  ValueFinder(CSQLiteRecovery& engine, IProgress& progress, const TableLayout& layout,
-              std::int64_t row, int column, std::int64_t headLimit, const QString& saveTo,
-              FetchedValue& out)
-      : m_engine(engine),
-        m_progress(progress),
+  ValueFinder(IProgress& progress, const TableLayout& layout, std::int64_t row, int column,
+              std::int64_t headLimit, const QString& saveTo, FetchedValue& out)
+      : m_progress(progress),
         m_layout(layout),
         m_row(row),
         m_column(column),
@@ -119,7 +117,6 @@ class ValueFinder : public ITableSink {
     return ok;
   }
 
-  CSQLiteRecovery& m_engine;
   IProgress& m_progress;
   const TableLayout& m_layout;
   const std::int64_t m_row;
@@ -187,7 +184,7 @@ FetchedValue FetchValue(CSQLiteRecovery& engine, IProgress& progress, const QStr
     return out;
   }
   if (row < 0 || column < 0 || column >= layout.ColumnCount()) return out;
-  ValueFinder finder(engine, progress, layout, row, column, headLimit, saveTo, out);
+  ValueFinder finder(progress, layout, row, column, headLimit, saveTo, out);
   ReadTable(engine, layout, finder, progress);
   if (!finder.found) {
     out = FetchedValue();

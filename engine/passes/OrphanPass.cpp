@@ -16,44 +16,13 @@
 #include "engine/passes/RecoveryState.h"
 #include "engine/schema/IndexStatement.h"
 #include "engine/schema/SqliteDb.h"
-#include "engine/schema/TableLayout.h"
+#include "engine/schema/TableColumns.h"
 #include "engine/schema/WorkingDatabase.h"
 
 namespace velmora {
 namespace {
 
-// One bit per storage class, for the classes a record position holds.
-constexpr std::uint8_t kNull = 1, kInt = 2, kReal = 4, kText = 8, kBlob = 16;
-constexpr std::uint8_t kAnyClass = kNull | kInt | kReal | kText | kBlob;
-
-std::uint8_t ClassBit(StorageClass storage) {
-  switch (storage) {
-    case StorageClass::Null:
-      return kNull;
-    case StorageClass::Integer:
-      return kInt;
-    case StorageClass::Real:
-      return kReal;
-    case StorageClass::Text:
-      return kText;
-    case StorageClass::Blob:
-      return kBlob;
-  }
-  return kNull;
-}
-
-// The storage classes a column can hold in a record, from its affinity: a
-// TEXT column turns numbers into text, so it never stores an integer or a
-// real; the INTEGER PRIMARY KEY of a rowid table is stored as NULL (the rowid
-// carries it); a NOT NULL column holds no NULL. Every other affinity can hold
-// any class.
-std::uint8_t AllowedClasses(const TableColumn& column, bool rowidAlias) {
-  if (rowidAlias) return kNull;
-  std::uint8_t allowed = kAnyClass;
-  if (column.affinity == ColumnAffinity::Text) allowed = kNull | kText | kBlob;
-  if (column.notNull) allowed &= static_cast<std::uint8_t>(~kNull);
-  return allowed;
-}
+constexpr std::uint8_t kNull = kClassNull, kInt = kClassInteger, kReal = kClassReal;
 
 // The next few helpers hash a key (values, then a rowid) for the index
 // evidence. A real with an integral value hashes as that integer, as the
@@ -173,13 +142,11 @@ struct Group : LostGroup {
 // ROWID table (its rows live in index pages, which the pass does not take)
 // or an unknown one.
 bool ReadTableColumns(sqlite3* db, const QString& name, TableInfo* table) {
-  TableLayout layout;
-  if (!ReadTableLayout(db, name, &layout) || layout.withoutRowid) return false;
-  table->alias = layout.rowidAlias;
-  for (int c = 0; c < layout.ColumnCount(); ++c) {
-    const TableColumn& column = layout.columns[size_t(c)];
-    table->columns.push_back({column.name, AllowedClasses(column, c == layout.rowidAlias)});
-  }
+  StoredColumns stored;
+  if (!ReadStoredColumns(db, name, &stored)) return false;
+  for (const StoredColumn& column : stored.columns)
+    table->columns.push_back({column.name, column.allowed});
+  table->alias = stored.alias;
   return true;
 }
 

@@ -1,6 +1,7 @@
 // What the recovery passes find, as values: the claims of schema rows on
 // root pages, the rows the catalog does not keep, the pages of the file by
-// role, and what the orphan pass put back or kept for lost and found. The
+// role, what the orphan pass put back or kept for lost and found, and the
+// deleted records the file still holds. The
 // recovery state (RecoveryState.h) holds one of each; the passes fill them.
 #pragma once
 
@@ -9,6 +10,7 @@
 #include <map>
 #include <vector>
 
+#include "engine/core/Item.h"
 #include "engine/core/PageLayout.h"
 #include "engine/core/PageMap.h"
 
@@ -91,6 +93,56 @@ struct OrphanPassResult {
   int lostWidth = 0;  // the most values a lost record holds (capped)
   // The groups behind lostPages, in the order they were decided.
   std::vector<LostGroup> lostGroups;
+};
+
+// Where a deleted record was found.
+enum class DeletedSource : std::uint8_t {
+  FreeSpace,     // the unallocated space of a live leaf, or of a free page
+  Freeblock,     // a freeblock of a live leaf, or of a freed leaf
+  FreelistPage,  // a cell of a freed leaf (or what a trunk page still holds)
+  DroppedTable,  // a cell of a free page of a table that no longer exists
+  WalFrame,      // an older page image of the write-ahead log (not searched yet)
+  Journal,       // an original page image of a rollback journal (not searched yet)
+};
+
+struct DeletedRecord {
+  std::int64_t page = 0;  // the page whose bytes held the cell
+  int offset = 0;         // the cell's offset in that page
+  DeletedSource source = DeletedSource::Freeblock;
+  int walFrame = -1;  // the log frame, for WalFrame; else -1
+  // Some value is not known (its bytes were overwritten, or several readings
+  // of the cell disagree on it: kept as NULL with complete false) or was
+  // kept cut (complete false, the bytes that survive held).
+  bool partial = false;
+  // The cell's rowid survived. A freed cell's rowid is usually overwritten
+  // by the freeblock header; for a table whose INTEGER PRIMARY KEY is the
+  // rowid, that key is then lost too (its column reads NULL, complete false).
+  bool rowidKnown = false;
+  std::int64_t rowid = 0;
+  RecordValues values;  // in the table's record order; display texts left empty
+};
+
+struct DeletedTable {
+  // The live table's real name, the dropped table's name from its deleted
+  // schema row, or deleted_table_N.
+  QString table;
+  bool dropped = false;  // no live table of that name
+  int columns = 0;       // the table's stored columns (the most values a record has, for N)
+  QString sql;           // a dropped table's statement when its schema row was found
+  // For deleted_table_N only: the live tables whose columns take its records
+  // as well, when evidence did not decide between them.
+  std::vector<QString> candidates;
+  std::vector<DeletedRecord> records;
+};
+
+struct DeletedRecords {
+  bool ran = false;      // the pass ran to its end
+  bool stopped = false;  // a stop request ended it; nothing is kept
+  std::vector<DeletedTable> tables;
+  std::int64_t whole = 0, partial = 0;
+  std::int64_t dropped = 0;    // records found past the pass's cap (DeletedRecords.h), not kept
+  std::int64_t ambiguous = 0;  // rebuilt cells that several readings fit, not kept
+  std::int64_t pagesRead = 0;  // live leaves and free pages read
 };
 
 // The most value columns the lost-and-found table gets: the library's column

@@ -11,6 +11,7 @@
 #include "engine/core/Format.h"
 #include "engine/core/Values.h"
 #include "engine/pages/RecordVisitor.h"
+#include "engine/passes/DeletedRecords.h"
 #include "engine/passes/OrphanPass.h"
 #include "engine/passes/PagePasses.h"
 #include "engine/passes/RecoveredTrees.h"
@@ -794,6 +795,13 @@ PassResult AddLostAndFound(RecoveryState& state, IProgress&) {
   return PassResult::Done;
 }
 
+// 9. Deleted records read from free space and free pages, kept apart.
+PassResult FindDeleted(RecoveryState& state, IProgress& progress) {
+  if (!state.findDeleted) return PassResult::Skipped;
+  state.deleted = FindDeletedRecords(state, progress);
+  return state.deleted.ran ? PassResult::Done : PassResult::Skipped;
+}
+
 constexpr std::array kPasses{
     RecoveryPass{
         "page 1", PassPhase::Scan,
@@ -806,6 +814,7 @@ constexpr std::array kPasses{
     RecoveryPass{"orphan pages", PassPhase::Build, PutBackOrphans},
     RecoveryPass{"recovered trees", PassPhase::Build, AdoptRecoveredTrees},
     RecoveryPass{"lost and found", PassPhase::Build, AddLostAndFound},
+    RecoveryPass{"deleted records", PassPhase::Build, FindDeleted},
 };
 
 }  // namespace

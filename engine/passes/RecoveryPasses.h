@@ -19,7 +19,10 @@
 //        back into their tables or kept for lost and found;
 //     7. "recovered trees": orphan trees that no table fits become tables of
 //        their own;
-//     8. "lost and found": the rows left get the lost-and-found table.
+//     8. "lost and found": the rows left get the lost-and-found table;
+//     9. "deleted records": the rows the file still holds in free space and
+//        on free pages (engine/DeletedRecords.h), kept apart from every
+//        table's live rows.
 // Each pass reads what the passes before it found and adds its own
 // findings; none shows anything. A stop ends the pass at work after the
 // unit in progress; the passes after it see the stop at their first poll.

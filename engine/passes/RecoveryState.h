@@ -52,6 +52,8 @@ struct RecoveryState {
   // tables by their schema row's name, in schema order.
   QStringList tableNames;
   OrphanPassResult orphans;
+  bool findDeleted = false;  // the Open asked for the deleted records
+  DeletedRecords deleted;    // rows the file still holds that were deleted
 
   bool RootRefused(std::int64_t root) const;
   // The holes of the last complete walk of `root`; the whole rowid range for

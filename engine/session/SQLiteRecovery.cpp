@@ -41,6 +41,7 @@ CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path,
   // its holes, its working database nor the findings of its passes.
   m_state = std::make_unique<RecoveryState>();
   m_state->sourcePath = path;
+  m_state->findDeleted = options.findDeleted;
   switch (m_state->source.Open(path, options.useCompanions)) {
     case PageSource::OpenResult::NotOpen:
       return ScanOutcome::NotOpen;
@@ -117,6 +118,7 @@ const std::vector<RowidRange>& CSQLiteRecovery::Holes(std::int64_t root) const {
 }
 bool CSQLiteRecovery::WalkComplete(std::int64_t root) const { return m_state->WalkComplete(root); }
 const OrphanPassResult& CSQLiteRecovery::Orphans() const { return m_state->orphans; }
+const DeletedRecords& CSQLiteRecovery::Deleted() const { return m_state->deleted; }
 const std::vector<SchemaIndexRow>& CSQLiteRecovery::AutoIndexRows() const {
   return m_state->autoIndexes;
 }

@@ -66,6 +66,9 @@ class CSQLiteRecovery {
     // committed or original pages take the place of the file's); false reads
     // the database file alone.
     bool useCompanions = true;
+    // Also read back the records the application deleted (the "deleted
+    // records" pass of BuildWorkingDatabase); off, Deleted() stays empty.
+    bool findDeleted = false;
   };
 
   // The Open entry: replaces the state of the file opened before with a new
@@ -178,6 +181,9 @@ class CSQLiteRecovery {
   bool WalkComplete(std::int64_t root) const;
   // What the orphan pass found (empty before BuildWorkingDatabase).
   const OrphanPassResult& Orphans() const;
+  // The deleted records the file still holds (empty before
+  // BuildWorkingDatabase); never part of any table's rows.
+  const DeletedRecords& Deleted() const;
   // The orphan leaf pages put back into table `name` (real name), in walk
   // order; null when none.
   const PutBackPages* PutBack(const QString& name) const;

@@ -13,6 +13,7 @@
 #include <map>
 
 #include "engine/passes/RecoveredTrees.h"
+#include "engine/schema/TableLayout.h"
 #include "output/CsvExport.h"
 #include "output/RecoveredDatabase.h"
 #include "output/SaveDispatch.h"
@@ -160,6 +161,13 @@ void CheckReadersAgree(CSQLiteRecovery& engine, const QString& name, const Objec
   for (int r = 0; r < rows.size(); ++r)
     if (!rows[r].isEmpty() && !grid.rows[r].isEmpty() && rows[r][0].toLongLong() != 0)
       QCOMPARE(grid.rows[r][0], rows[r][0]);
+  // Rows put back from orphan pages come among the others in rowid order,
+  // not after the last rowid of the table's own tree.
+  TableLayout layout;
+  if (ReadTableLayout(engine.WorkingDb(), name, &layout) && layout.rowidAlias == 0)
+    for (int r = 1; r < grid.rows.size(); ++r)
+      QVERIFY2(grid.rows[r][0].toLongLong() > grid.rows[r - 1][0].toLongLong(),
+               qPrintable(QStringLiteral("%1: row %2 out of rowid order").arg(name).arg(r)));
   const TableRowCounts counts = CountTableRows(engine, NoProgress(), name);
   QCOMPARE(counts.own + counts.putBack + counts.lost, saved.records);
 }
