@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -90,6 +91,27 @@ class TableSaver : public ITableSink {
   }
   // Values that damage (or a failed temporary file) cut short.
   std::int64_t ValuesCut() const { return m_cut; }
+
+  // Values of a storage class their column's declared type would convert
+  // (a text that reads as a number in an INTEGER column, a number in a TEXT
+  // column, an integral real in an INTEGER column) or, in a STRICT table,
+  // refuse. Their records are not inserted as they come: they are held
+  // back (at most kMaxHeldBack; the rest are counted in RecordsNotHeld), for
+  // the caller to insert with InsertHeldBack once the table's statement
+  // lets those columns take every value as it is bound.
+  static constexpr std::size_t kMaxHeldBack = 100000;
+  // Off until this is called: such records are inserted as they come.
+  void HoldForeignValues(bool strict) {
+    m_holdForeign = true;
+    m_strict = strict;
+  }
+  std::int64_t ForeignValues() const { return m_foreignValues; }
+  std::size_t RecordsHeldBack() const { return m_heldBack.size(); }
+  std::int64_t RecordsNotHeld() const { return m_notHeld; }
+  // The names of the columns that hold such values.
+  QStringList ForeignColumns() const;
+  // Inserts the records held back; returns how many went in.
+  std::int64_t InsertHeldBack();
   // The library's message when it rolled back the transaction the records
   // went into (a full disk, an I/O error): none of them are kept, and the
   // walk was stopped. Empty otherwise.
@@ -209,6 +231,15 @@ class TableSaver : public ITableSink {
   QString m_lostError;
   std::int64_t m_cut = 0;
   std::int64_t m_checkBroken = 0;
+  bool m_holdForeign = false;
+  bool m_strict = false;
+  std::vector<RecordView> m_heldBack;
+  std::vector<RowOrigin> m_heldBackOrigin;
+  std::vector<bool> m_foreignColumn;  // per column: holds a value of another class
+  std::int64_t m_foreignValues = 0, m_notHeld = 0;
+  // Counts the record's values of a class their column would change;
+  // true when there is one.
+  bool HoldsForeignValues(const RecordView& record);
   std::int64_t m_written = 0, m_writtenPutBack = 0, m_rejected = 0;
   QString m_firstError;
 };

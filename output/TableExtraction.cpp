@@ -262,6 +262,10 @@ ObjectOutcome SaveTable(CSQLiteRecovery& engine, IProgress& progress, const QStr
   // The statement just run is the one sqlite_schema holds; with no trigger
   // made yet, nothing else decides how the rows go in.
   if (!target.HasTriggers()) saver.KnowSchema(internal.isEmpty() ? plain.sql : internal);
+  const bool strict = IsStrictTable(plain.changed       ? plain.sql
+                                    : object != nullptr ? object->sql
+                                                        : QString());
+  if (internal.isEmpty()) saver.HoldForeignValues(strict);
   bool began = false;
   if (sqlite3_get_autocommit(db) != 0) began = ExecSql(db, "BEGIN");
   const TableRead read = ReadTable(engine, layout, saver, progress);
@@ -270,6 +274,47 @@ ObjectOutcome SaveTable(CSQLiteRecovery& engine, IProgress& progress, const QStr
   // Committed at the end and at a stop alike: what was written stays, the
   // records held back for a multi-row INSERT included.
   saver.Flush();
+  // Records holding values their column's declared type would convert (or
+  // a STRICT table refuse) go in while the table's statement declares no
+  // type for those columns; its own statement is then put back, the values
+  // staying as the file holds them.
+  QString heldBackNote;
+  if (saver.RecordsHeldBack() > 0 || saver.RecordsNotHeld() > 0) {
+    const QString made = plain.changed ? plain.sql : (object != nullptr ? object->sql : QString());
+    const std::int64_t held = std::int64_t(saver.RecordsHeldBack()) + saver.RecordsNotHeld();
+    QString why;
+    if (made.isEmpty()) {
+      why = QStringLiteral("the table's statement is not known");
+    } else if (strict) {
+      why = QStringLiteral("a STRICT table does not take them");
+    } else if (saver.RecordsNotHeld() > 0) {
+      why = QStringLiteral("too many to hold back");
+    } else {
+      const QString untyped = StatementWithoutTypes(made, saver.ForeignColumns());
+      QString error;
+      if (untyped == made || !RestoreOriginalStatement(db, name, untyped, &error, true)) {
+        why = error.isEmpty() ? QStringLiteral("the statement could not be changed") : error;
+      } else {
+        saver.InsertHeldBack();
+        if (!RestoreOriginalStatement(db, name, made, &error, true))
+          heldBackNote = QStringLiteral(
+                             "its columns %1 are saved without their declared types, which "
+                             "could not be put back (%2)")
+                             .arg(saver.ForeignColumns().join(QStringLiteral(", ")), error);
+      }
+    }
+    if (!why.isEmpty()) {
+      AddNote(heldBackNote,
+              QStringLiteral("%1 records are not kept: they hold values of a type their column "
+                             "does not declare (%2)")
+                  .arg(held)
+                  .arg(why));
+    } else {
+      AddNote(heldBackNote, QStringLiteral("%1 values of a type their column does not declare, "
+                                           "saved as the file holds them")
+                                .arg(saver.ForeignValues()));
+    }
+  }
   // A commit that fails (the file cannot grow: a full disk, an I/O error)
   // keeps none of the table's records.
   QString lost = saver.TransactionLostError();
@@ -287,6 +332,7 @@ ObjectOutcome SaveTable(CSQLiteRecovery& engine, IProgress& progress, const QStr
     AddNote(outcome.note, generated);
   }
 
+  if (!heldBackNote.isEmpty()) AddNote(outcome.note, heldBackNote);
   outcome.records = lost.isEmpty() ? saver.RecordsWritten() : 0;
   outcome.putBack = lost.isEmpty() ? saver.RecordsWrittenPutBack() : 0;
   if (read.stopped && progress.Poll()) outcome.stopped = true;
