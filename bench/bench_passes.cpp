@@ -9,9 +9,14 @@
 //   orphan   the orphan pass (page classification, orphan pages grouped and
 //            attributed), run again on its own
 //
+//   open     ScanDatabase and BuildWorkingDatabase, as the window's Open
+//            does without the deleted records
+//   deleted  the deleted-records pass, run on its own after that Open
+//
 // Both passes are part of the save; the figure printed is what they add to
-// the rest of it: (mapping + orphan) / (save - mapping - orphan). Medians
-// over the rounds, wall and processor time.
+// the rest of it: (mapping + orphan) / (save - mapping - orphan). The
+// deleted-records figure is what that pass adds to the Open: deleted / open.
+// Medians over the rounds, wall and processor time.
 //
 //   bench_passes [--rounds N] FILE...
 // With no FILE, the databases bench_save made in its data folder are used.
@@ -105,6 +110,8 @@ int main(int argc, char** argv) {
   }
   for (const QString& file : files) {
     std::vector<double> saveWall, saveCpu, passWall, passCpu, mapWall, orphanWall;
+    std::vector<double> openWall, openCpu, deletedWall, deletedCpu;
+    std::int64_t deletedFound = 0;
     for (int round = 0; round < rounds; ++round) {
       QTemporaryDir folder;
       bool opened = true;
@@ -124,6 +131,22 @@ int main(int argc, char** argv) {
         MapLiveTrees(engine.Source(), fresh, engine.LiveRoots(), indexTrees, NoProgress());
       });
       const Times orphan = Measure([&] { engine.RunPassAgain("orphan pages", NoProgress()); });
+      CSQLiteRecovery::ScanOptions options;
+      options.findDeleted = true;
+      CSQLiteRecovery opened2;
+      const Times open = Measure([&] {
+        CSQLiteRecovery plain;
+        plain.ScanDatabase(file);
+        plain.BuildWorkingDatabase();
+      });
+      opened2.ScanDatabase(file, options);
+      opened2.BuildWorkingDatabase();
+      const Times deleted = Measure([&] { opened2.RunPassAgain("deleted records", NoProgress()); });
+      deletedFound = opened2.Deleted().whole + opened2.Deleted().partial;
+      openWall.push_back(open.wall);
+      openCpu.push_back(open.cpu);
+      deletedWall.push_back(deleted.wall);
+      deletedCpu.push_back(deleted.cpu);
       saveWall.push_back(save.wall);
       saveCpu.push_back(save.cpu);
       passWall.push_back(mapping.wall + orphan.wall);
@@ -140,6 +163,13 @@ int main(int argc, char** argv) {
     std::printf("  passes          %8.2f s wall %8.2f s cpu\n", pw, pc);
     std::printf("  passes add      %7.1f %% wall %7.1f %% cpu to the rest of the save\n",
                 sw > pw ? 100 * pw / (sw - pw) : 0.0, sc > pc ? 100 * pc / (sc - pc) : 0.0);
+    const double ow = Median(openWall), oc = Median(openCpu);
+    const double dw = Median(deletedWall), dc = Median(deletedCpu);
+    std::printf("  open            %8.2f s wall %8.2f s cpu\n", ow, oc);
+    std::printf("  deleted records %8.2f s wall %8.2f s cpu (%lld found)\n", dw, dc,
+                static_cast<long long>(deletedFound));
+    std::printf("  deleted adds    %7.1f %% wall %7.1f %% cpu to the open\n",
+                ow > 0 ? 100 * dw / ow : 0.0, oc > 0 ? 100 * dc / oc : 0.0);
   }
   return 0;
 }

@@ -3,6 +3,7 @@
 #include "cli/Commands.h"
 #include "cli/OutputCommands.h"
 #include "engine/session/SQLiteRecovery.h"
+#include "output/DeletedOutput.h"
 #include "output/RecoverySummary.h"
 #include "output/SaveDispatch.h"
 #include "output/TableExtraction.h"
@@ -13,16 +14,20 @@ int RunList(const QStringList& args) {
   // --counts adds, per table, the rows from its own tree, the rows put back
   // from orphan pages and what was lost; the lost-and-found table is listed
   // with its own rows.
+  // --deleted adds a "Deleted Records" line per table that has deleted
+  // records, with how many are whole and how many partial.
   QStringList positional = args;
   const bool counts = positional.removeAll(QStringLiteral("--counts")) > 0;
+  const bool deleted = positional.removeAll(QStringLiteral("--deleted")) > 0;
   if (positional.size() != 1) {
-    PrintError(QStringLiteral("list takes exactly one FILE (and optionally --counts)"));
+    PrintError(
+        QStringLiteral("list takes exactly one FILE (and optionally --counts and --deleted)"));
     return kExitUsage;
   }
-  if (counts) InstallStopOnInterrupt();
+  if (counts || deleted) InstallStopOnInterrupt();
   CSQLiteRecovery engine;
   InterruptStop stop;
-  if (!OpenDamagedFile(engine, positional.at(0), stop)) return kExitFailure;
+  if (!OpenDamagedFile(engine, positional.at(0), stop, deleted)) return kExitFailure;
   RecoverySummary summary;
   if (counts) summary = MakeSummary(engine, stop);
   QTextStream out(stdout);
@@ -49,7 +54,16 @@ int RunList(const QStringList& args) {
       out << '\n';
     }
   }
+  if (deleted) {
+    for (const QString& name : CategoryNames(engine, ObjectKind::Deleted)) {
+      std::int64_t whole = 0, partial = 0;
+      CountDeleted(*FindDeletedTable(engine, name), &whole, &partial);
+      out << "Deleted Records\t" << EscapeCell(name) << '\t' << whole << " whole\t" << partial
+          << " partial\n";
+    }
+  }
   out.flush();
+  if (deleted && engine.Deleted().stopped) return kExitPartial;
   if (counts && summary.stopped) {
     PrintError(QStringLiteral("stopped; the counts are incomplete"));
     return kExitPartial;

@@ -14,15 +14,18 @@ namespace velmora::cli {
 // Some objects could not be saved, or the save was stopped.
 inline constexpr int kExitPartial = 3;
 
-// `show FILE NAME [--kind table|view|index|trigger]`: the record grid of a
-// table on standard output (a line of column captions, then one line per
-// row, cells separated by TAB), or the statement of a view, index or trigger.
-// The record-count text goes to standard error.
+// `show FILE NAME [--kind table|view|index|trigger] [--deleted]`: the record
+// grid of a table on standard output (a line of column captions, then one
+// line per row, cells separated by TAB), or the statement of a view, index
+// or trigger; with --deleted the deleted records of table NAME, with where
+// each was found. The record-count text goes to standard error.
 int RunShow(const QStringList& args);
 
 // `save FILE OUTDIR [--table NAME]... [--view NAME]... [--trigger NAME]...
-// [--index NAME]...`: writes OUTDIR/<file name of FILE> as the Save command
-// does, one line per object on standard output.
+// [--index NAME]... [--deleted]`: writes OUTDIR/<file name of FILE> as the
+// Save command does, one line per object on standard output; --deleted also
+// writes the deleted records of the tables saved (of every table that has
+// some when none is named) as <table>_deleted tables.
 int RunSave(const QStringList& args);
 
 // `export FILE OUTDIR [--table NAME]...`: writes each table (all when none is
@@ -37,7 +40,9 @@ int RunExport(const QStringList& args);
 // (companion files, detected settings). False, after "File Corrupted" on
 // standard error, when no table survived; false after the working database's
 // message alone when it cannot be created.
-bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file, IProgress& stop);
+// `findDeleted` also reads back the deleted records (the --deleted option).
+bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file, IProgress& stop,
+                     bool findDeleted = false);
 // --main-file-only: OpenDamagedFile reads FILE alone, without FILE-wal and
 // FILE-journal.
 void SetMainFileOnly(bool mainFileOnly);

@@ -92,7 +92,7 @@ void ProgressLine::Clear() {
 QString ResolveName(const CSQLiteRecovery& engine, ObjectKind kind, const QString& given) {
   const QStringList names = CategoryNames(engine, kind);
   if (names.contains(given)) return given;
-  if (kind == ObjectKind::Table) {
+  if (kind == ObjectKind::Table || kind == ObjectKind::Deleted) {
     for (const QString& name : names) {
       if (TableTreeText(name) == given) return name;
     }
@@ -121,6 +121,8 @@ QString KindWord(ObjectKind kind) {
       return QStringLiteral("index");
     case ObjectKind::Trigger:
       return QStringLiteral("trigger");
+    case ObjectKind::Deleted:
+      return QStringLiteral("deleted records");
   }
   return QStringLiteral("object");
 }
@@ -131,9 +133,11 @@ bool g_bMainFileOnly = false;
 
 void SetMainFileOnly(bool mainFileOnly) { g_bMainFileOnly = mainFileOnly; }
 
-bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file, IProgress& stop) {
+bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file, IProgress& stop,
+                     bool findDeleted) {
   CSQLiteRecovery::ScanOptions options;
   options.useCompanions = !g_bMainFileOnly;
+  options.findDeleted = findDeleted;
   const CSQLiteRecovery::ScanOutcome scan = engine.ScanDatabase(file, options, stop);
   if (scan != CSQLiteRecovery::ScanOutcome::Opened) {
     // One message: a file that cannot be opened is not said to be corrupted too.
@@ -162,6 +166,8 @@ bool OpenDamagedFile(CSQLiteRecovery& engine, const QString& file, IProgress& st
         QStringLiteral(": its CREATE TABLE statement is damaged; rebuilt from its surviving text") +
         (object.repairNote.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(object.repairNote)));
   }
+  if (findDeleted && engine.Deleted().stopped)
+    PrintErrorLine(QStringLiteral("velmora-recover: the search for deleted records was stopped"));
   if (!engine.TableNames().isEmpty()) return true;
   PrintErrorLine(QStringLiteral("File Corrupted"));
   return false;

@@ -26,6 +26,12 @@ QString OutcomeText(ObjectKind kind, const ObjectOutcome& outcome, bool* ok) {
                   .arg(outcome.putBack);
     if (kind == ObjectKind::Table && outcome.recoveredTree)
       text += QStringLiteral(" (from orphan pages: its schema row is lost)");
+    if (kind == ObjectKind::Deleted)
+      text = QStringLiteral("saved as %1, %2 records (%3 whole, %4 partial)")
+                 .arg(outcome.savedAs)
+                 .arg(outcome.records)
+                 .arg(outcome.whole)
+                 .arg(outcome.records - outcome.whole);
     if (kind == ObjectKind::Table && outcome.lostAndFound)
       text += QStringLiteral(" (rows of orphan pages that fit no table, or more than one)");
     if (outcome.stopped) text += QStringLiteral("; stopped");
@@ -45,9 +51,12 @@ QString OutcomeText(ObjectKind kind, const ObjectOutcome& outcome, bool* ok) {
 int RunSave(const QStringList& args) {
   QStringList positional;
   QList<Selected> given;
+  bool deleted = false;
   for (int i = 0; i < args.size(); ++i) {
     const QString& arg = args.at(i);
-    if (arg.startsWith(QLatin1String("--"))) {
+    if (arg == QLatin1String("--deleted")) {
+      deleted = true;
+    } else if (arg.startsWith(QLatin1String("--"))) {
       ObjectKind kind = ObjectKind::Table;
       if (!KindFromWord(arg.mid(2), &kind) || i + 1 >= args.size()) {
         PrintError(QStringLiteral("unknown option or missing NAME: %1").arg(arg));
@@ -61,13 +70,13 @@ int RunSave(const QStringList& args) {
   if (positional.size() != 2) {
     PrintError(QStringLiteral(
         "save takes FILE OUTDIR [--table NAME]... [--view NAME]... [--trigger NAME]... "
-        "[--index NAME]..."));
+        "[--index NAME]... [--deleted]"));
     return kExitUsage;
   }
   InstallStopOnInterrupt();
   CSQLiteRecovery engine;
   InterruptStop stop;
-  if (!OpenDamagedFile(engine, positional.at(0), stop)) return kExitFailure;
+  if (!OpenDamagedFile(engine, positional.at(0), stop, deleted)) return kExitFailure;
 
   QStringList names[4];  // tables, views, triggers, indexes
   const ObjectKind kinds[] = {ObjectKind::Table, ObjectKind::View, ObjectKind::Trigger,
@@ -88,7 +97,13 @@ int RunSave(const QStringList& args) {
       names[k] << name;
     }
   }
-  const std::vector<PlannedObject> selection = MakeSavePlan(names[0], names[1], names[2], names[3]);
+  // The deleted records of the tables saved (every table's when none is named).
+  QStringList deletedNames;
+  if (deleted)
+    for (const QString& name : CategoryNames(engine, ObjectKind::Deleted))
+      if (given.isEmpty() || names[0].contains(name, Qt::CaseInsensitive)) deletedNames << name;
+  const std::vector<PlannedObject> selection =
+      MakeSavePlan(names[0], names[1], names[2], names[3], deletedNames);
 
   const QString source = engine.FilePath().isEmpty() ? positional.at(0) : engine.FilePath();
   const QString fileName = QFileInfo(source).fileName();

@@ -92,8 +92,11 @@ int RunShow(const QStringList& args) {
   QStringList positional;
   ObjectKind kind = ObjectKind::Table;
   bool kindGiven = false;  // any kind, until --kind names one
+  bool deleted = false;
   for (int i = 0; i < args.size(); ++i) {
-    if (args.at(i) == QLatin1String("--kind")) {
+    if (args.at(i) == QLatin1String("--deleted")) {
+      deleted = true;
+    } else if (args.at(i) == QLatin1String("--kind")) {
       if (i + 1 >= args.size() || !KindFromWord(args.at(i + 1), &kind)) {
         PrintError(QStringLiteral("--kind takes table, view, index or trigger"));
         return kExitUsage;
@@ -104,16 +107,25 @@ int RunShow(const QStringList& args) {
       positional << args.at(i);
     }
   }
-  if (positional.size() != 2) {
-    PrintError(QStringLiteral("show takes FILE NAME [--kind table|view|index|trigger]"));
+  if (positional.size() != 2 || (deleted && kindGiven && kind != ObjectKind::Table)) {
+    PrintError(
+        QStringLiteral("show takes FILE NAME [--kind table|view|index|trigger] or FILE NAME "
+                       "--deleted"));
     return kExitUsage;
   }
   InstallStopOnInterrupt();
   CSQLiteRecovery engine;
   InterruptStop stop;
-  if (!OpenDamagedFile(engine, positional.at(0), stop)) return kExitFailure;
+  if (!OpenDamagedFile(engine, positional.at(0), stop, deleted)) return kExitFailure;
   QString name;
-  if (kindGiven) {
+  if (deleted) {
+    kind = ObjectKind::Deleted;
+    name = ResolveName(engine, kind, positional.at(1));
+    if (name.isEmpty()) {
+      PrintError(QStringLiteral("no deleted records of a table named %1").arg(positional.at(1)));
+      return engine.Deleted().stopped ? kExitPartial : kExitUsage;
+    }
+  } else if (kindGiven) {
     name = ResolveName(engine, kind, positional.at(1));
     if (name.isEmpty()) {
       PrintError(QStringLiteral("no %1 named %2").arg(KindWord(kind), positional.at(1)));
@@ -156,7 +168,8 @@ int RunShow(const QStringList& args) {
   SilentControl stopButton;  // Ctrl+C stops
   DispatchObject(engine, stop, {kind, name}, DisplayPane{grid, edit, status, bar, stopButton});
   // A virtual table has no records of its own: its statement is shown.
-  if (kind == ObjectKind::Table && ObjectSql(engine, kind, name).isEmpty()) {
+  if (kind == ObjectKind::Deleted ||
+      (kind == ObjectKind::Table && ObjectSql(engine, kind, name).isEmpty())) {
     grid.Finish();
     if (grid.ItemCount() > 0) status.SetText(RecordsCountText(grid.ItemCount()));
     PrintErrorLine(status.Text());

@@ -31,21 +31,25 @@ struct Verb {
 // One line per verb.
 const Verb kVerbs[] = {
     {"list",
-     "list [--counts] FILE  print the recovered objects, one CATEGORY<TAB>NAME line each;\n"
-     "                 --counts adds per table: rows from its own tree, rows put back from\n"
-     "                 orphan pages, and what was lost (the lost-and-found table is listed\n"
-     "                 with its rows)",
+     "list [--counts] [--deleted] FILE  print the recovered objects, one CATEGORY<TAB>NAME\n"
+     "                 line each; --counts adds per table: rows from its own tree, rows put\n"
+     "                 back from orphan pages, and what was lost (the lost-and-found table is\n"
+     "                 listed with its rows); --deleted adds a Deleted Records line per table\n"
+     "                 whose deleted rows the file still holds, with how many are whole",
      RunList},
     {"show",
-     "show FILE NAME [--kind table|view|index|trigger]\n"
+     "show FILE NAME [--kind table|view|index|trigger] [--deleted]\n"
      "                 print a table's records as the grid shows them (TAB separated),\n"
      "                 or the statement of a view, index or trigger; NAME is looked for\n"
-     "                 among every kind, --kind says which when two kinds hold it",
+     "                 among every kind, --kind says which when two kinds hold it;\n"
+     "                 --deleted prints the table's deleted records and where each was found",
      RunShow},
     {"save",
      "save FILE OUTDIR [--table NAME]... [--view NAME]... [--trigger NAME]... [--index NAME]...\n"
+     "                 [--deleted]\n"
      "                 write the objects (all when none is named) into OUTDIR/<file name>\n"
-     "                 (OUTDIR is made when missing), never over an existing file;\n"
+     "                 (OUTDIR is made when missing), never over an existing file; --deleted\n"
+     "                 also writes the deleted records of the tables saved as <table>_deleted;\n"
      "                 exit 3 when some object could not be saved or Ctrl+C stopped it",
      RunSave},
     {"export",

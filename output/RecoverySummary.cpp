@@ -7,6 +7,7 @@
 #include "engine/core/Format.h"
 #include "engine/passes/OrphanPass.h"
 #include "engine/passes/SchemaSearch.h"
+#include "output/DeletedOutput.h"
 #include "output/RecordOutput.h"
 #include "output/SaveDispatch.h"
 #include "output/TableExtraction.h"
@@ -207,6 +208,13 @@ RecoverySummary MakeSummary(CSQLiteRecovery& engine, IProgress& progress,
   }
   summary.companions = DescribeSource(engine.SourceInfo());
   summary.schema = DescribeSchemaRecovery(engine);
+  summary.deletedSearched = engine.Deleted().ran;
+  for (const DeletedTable& table : engine.Deleted().tables) {
+    DeletedSummary counts;
+    counts.table = table.table;
+    CountDeleted(table, &counts.whole, &counts.partial);
+    if (counts.whole + counts.partial > 0) summary.deleted.push_back(counts);
+  }
   return summary;
 }
 
@@ -261,6 +269,15 @@ QString FormatSummary(const RecoverySummary& s) {
       figures += QStringLiteral(", %1 put back from orphan pages").arg(t.rowsFromOrphans);
     if (t.HasLosses()) figures += QStringLiteral("; LOST: ") + t.LossText();
     text += QStringLiteral("  %1: %2\n").arg(t.name, figures);
+  }
+  if (s.deletedSearched) {
+    text += QStringLiteral("\nDeleted records (%1):\n").arg(s.deleted.size());
+    if (s.deleted.empty()) text += QStringLiteral("  none found\n");
+    for (const DeletedSummary& d : s.deleted)
+      text += QStringLiteral("  %1: %2, %3 whole, %4 partial\n")
+                  .arg(d.table, Plural(d.whole + d.partial, "record", "records"))
+                  .arg(d.whole)
+                  .arg(d.partial);
   }
   if (s.stopped)
     text += QStringLiteral("\nThe counting was stopped; the figures are incomplete.\n");

@@ -96,7 +96,16 @@ bool WalkTableTrees(CSQLiteRecovery& engine, IProgress& progress,
 //  tablesRecovered  tables made from orphan trees without a schema row
 //  rowsRecovered    the records those tables hold
 //  pageMap          every page by what the recovery made of it (engine/PagePicture.h)
+//  deleted          per table whose deleted rows the file still holds (the
+//                   live table's name, a dropped table's, or deleted_table_N):
+//                   how many came back whole and how many partial
+//  deletedSearched  the deleted records were looked for (the Open asked)
 //  stopped          the counting was stopped; tables not reached are not counted
+struct DeletedSummary {
+  QString table;
+  std::int64_t whole = 0;
+  std::int64_t partial = 0;
+};
 struct RecoverySummary {
   QString file;
   std::int64_t fileSize = 0;
@@ -115,6 +124,8 @@ struct RecoverySummary {
   std::int64_t rowsRecovered = 0;
   std::vector<TableSummary> tables;
   PagePicture pageMap;
+  std::vector<DeletedSummary> deleted;
+  bool deletedSearched = false;
   bool stopped = false;
 
   const TableSummary* Table(const QString& name) const;

@@ -4,6 +4,7 @@
 
 #include "engine/schema/SchemaRows.h"
 #include "engine/schema/StandIns.h"
+#include "output/DeletedOutput.h"
 #include "output/TableExtraction.h"
 #include "platform/TempFolder.h"
 
@@ -24,6 +25,8 @@ bool SchemaKindOf(ObjectKind kind, SchemaKind* out) {
     case ObjectKind::Trigger:
       *out = SchemaKind::Trigger;
       return true;
+    case ObjectKind::Deleted:
+      return false;
   }
   return false;
 }
@@ -76,6 +79,7 @@ QString ObjectSqlForDisplay(const CSQLiteRecovery& engine, ObjectKind kind, cons
 
 QStringList CategoryNames(const CSQLiteRecovery& engine, ObjectKind kind) {
   if (kind == ObjectKind::Table) return engine.TableNames();
+  if (kind == ObjectKind::Deleted) return DeletedTableNames(engine);
   SchemaKind schemaKind;
   QStringList names;
   if (!SchemaKindOf(kind, &schemaKind)) return names;
@@ -101,12 +105,14 @@ QString ObjectTreeNote(const CSQLiteRecovery& engine, ObjectKind kind, const QSt
 }
 
 std::vector<PlannedObject> MakeSavePlan(const QStringList& tables, const QStringList& views,
-                                        const QStringList& triggers, const QStringList& indexes) {
+                                        const QStringList& triggers, const QStringList& indexes,
+                                        const QStringList& deleted) {
   std::vector<PlannedObject> plan;
   const std::pair<const QStringList*, ObjectKind> groups[] = {{&tables, ObjectKind::Table},
                                                               {&views, ObjectKind::View},
                                                               {&triggers, ObjectKind::Trigger},
-                                                              {&indexes, ObjectKind::Index}};
+                                                              {&indexes, ObjectKind::Index},
+                                                              {&deleted, ObjectKind::Deleted}};
   for (const auto& [names, kind] : groups) {
     QSet<QString> planned;  // a name given twice is saved once
     for (const QString& name : *names) {
@@ -130,6 +136,23 @@ ObjectOutcome DispatchObject(CSQLiteRecovery& engine, IProgress& progress, const
     return outcome;
   }
   if (object.kind == ObjectKind::Table) return SaveTable(engine, progress, object.name, target);
+  if (object.kind == ObjectKind::Deleted) {
+    ObjectOutcome outcome;
+    const DeletedTable* table = FindDeletedTable(engine, object.name);
+    if (table == nullptr) {
+      outcome.error = QStringLiteral("no deleted records were found for it");
+      return outcome;
+    }
+    const DeletedSave save = SaveDeletedRows(engine, *table, target, progress);
+    outcome.written = save.written;
+    outcome.stopped = save.stopped;
+    outcome.records = save.records;
+    outcome.whole = save.whole;
+    outcome.savedAs = save.name;
+    outcome.error = save.error;
+    progress.RecordsSaved(save.records);
+    return outcome;
+  }
   const RecoveredDatabase::ProgressScope stopReplays(&target, progress);
   return SaveObjectSql(engine, object.kind, object.name, target);
 }
@@ -139,6 +162,26 @@ ObjectOutcome DispatchObject(CSQLiteRecovery& engine, IProgress& progress, const
   if (progress.Poll()) {
     ObjectOutcome outcome;
     outcome.stopped = true;
+    return outcome;
+  }
+  if (object.kind == ObjectKind::Deleted) {
+    EmptyTempFolder();
+    pane.grid.SetVisible(true);
+    pane.statement.SetVisible(false);
+    pane.status.SetVisible(true);
+    pane.bar.SetVisible(false);
+    pane.stopButton.SetVisible(false);
+    ObjectOutcome outcome;
+    const DeletedTable* deleted = FindDeletedTable(engine, object.name);
+    if (deleted == nullptr) {
+      pane.grid.DeleteAllItems();
+      pane.grid.DeleteAllColumns();
+      outcome.error = QStringLiteral("no deleted records were found for it");
+    } else {
+      outcome.records = ShowDeletedRows(engine, *deleted, pane.grid, progress);
+      outcome.written = true;
+    }
+    pane.status.SetText(RecordsCountText(outcome.records));
     return outcome;
   }
   const SchemaObject* table =

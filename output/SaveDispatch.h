@@ -17,7 +17,9 @@ struct sqlite3;
 namespace velmora {
 
 // The kind of a database object, decided from its category in the tree.
-enum class ObjectKind { Table = 8, View = 9, Index = 10, Trigger = 11 };
+// Deleted: the deleted records of a table (output/DeletedOutput.h), saved as
+// a table of their own.
+enum class ObjectKind { Table = 8, View = 9, Index = 10, Trigger = 11, Deleted = 12 };
 
 // What became of one object handed to DispatchObject in save mode.
 struct ObjectOutcome {
@@ -34,6 +36,9 @@ struct ObjectOutcome {
   // table: made from orphan trees without a schema row (every record came
   // from orphan pages)
   bool recoveredTree = false;
+  // deleted records: the table they were written as; of `records`, the whole ones
+  QString savedAs;
+  std::int64_t whole = 0;
 };
 
 // One object of the tree: its kind and its name (for a table its real name
@@ -83,9 +88,12 @@ QString ObjectTreeNote(const CSQLiteRecovery& engine, ObjectKind kind, const QSt
 using PlannedObject = ObjectRef;
 // The save order: tables first, so that their records exist before any view,
 // trigger or index is created (triggers do not fire during the inserts and
-// indexes are built once); then views, triggers, indexes. Each object once.
+// indexes are built once); then views, triggers, indexes; the deleted
+// records last, so that their tables take names no saved object holds. Each
+// object once.
 std::vector<PlannedObject> MakeSavePlan(const QStringList& tables, const QStringList& views,
-                                        const QStringList& triggers, const QStringList& indexes);
+                                        const QStringList& triggers, const QStringList& indexes,
+                                        const QStringList& deleted = QStringList());
 
 // The record-count texts of the status bar: "  Record : %d" when a table's
 // display starts, "  Records : %d" when it has finished (the running text of

@@ -59,6 +59,19 @@ int EncodeVarint(std::uint64_t v, std::uint8_t* out) {
   return n;
 }
 
+// Whether the bytes [p, p + n) are all zero: free space SQLite never wrote
+// (a new page, a page zeroed by secure deletion) holds nothing to look at.
+bool AllZero(const std::uint8_t* p, std::int64_t n) {
+  static const std::uint8_t kZeros[256] = {};
+  while (n > 0) {
+    const std::int64_t k = std::min<std::int64_t>(n, sizeof kZeros);
+    if (std::memcmp(p, kZeros, static_cast<std::size_t>(k)) != 0) return false;
+    p += k;
+    n -= k;
+  }
+  return true;
+}
+
 StorageClass ClassOf(std::uint64_t type) {
   if (type == 0 || type == 10 || type == 11) return StorageClass::Null;
   if (type <= 6 || type == 8 || type == 9) return StorageClass::Integer;
@@ -204,6 +217,9 @@ class Pass {
   bool Fits(const Shape& table, const RecordValues& values) const;
   std::int64_t Charge(std::int64_t bytes);
   void Attribute(std::vector<Found>& found, std::int64_t page, std::int64_t group);
+  // Looks up the live row of `rowid` in the tree at `root`.
+  enum class Seek { Found, Absent, Unsure };
+  Seek SeekRow(std::int64_t root, std::int64_t rowid, RecordView& view);
   void DropLiveRows();
   void Collect();
 
@@ -220,6 +236,10 @@ class Pass {
   // Deleted schema rows of tables: root page -> (name, sql).
   std::map<std::int64_t, std::pair<QString, QString>> m_droppedRows;
   std::int64_t m_held = 0;
+  std::vector<std::uint8_t> m_seekPage;  // the page SeekRow reads
+  // The page scanned is free: an intact cell is taken whatever its shape
+  // (its table may be a dropped one). A live leaf's cells must fit its table.
+  bool m_anyShape = false;
   DeletedRecords m_result;
 };
 
@@ -555,13 +575,19 @@ void Pass::ScanRegion(std::int64_t page, const std::uint8_t* data, std::int64_t 
   bool rebuildHere = headLost;
   int guard = 0;
   while (pos + 4 <= hi && ++guard < 70000) {
+    if (!rebuildHere && data[pos] == 0) {
+      // A cell starts with its payload size, a varint whose first byte is
+      // never zero: runs of zeros are passed over at once.
+      while (pos + 4 <= hi && data[pos] == 0) ++pos;
+      continue;
+    }
     Found found;
     std::int64_t extent = IntactCell(page, data, pos, hi, &found);
     if (extent > 0) {
       bool fits = false;
       for (int t : tables)
         fits = fits || Fits(m_shapes[static_cast<std::size_t>(t)], found.record.values);
-      if (!fits && tables.size() == m_shapes.size()) fits = true;  // a free page: any shape
+      if (!fits && m_anyShape) fits = true;  // a free page: any shape (a dropped table's)
       if (fits) {
         found.record.source = source;
         out->push_back(std::move(found));
@@ -644,10 +670,24 @@ void Pass::ScanRegion(std::int64_t page, const std::uint8_t* data, std::int64_t 
 }
 
 void Pass::ScanLiveLeaf(std::int64_t page, const std::uint8_t* data, int table) {
+  // Most leaves of a healthy file hold nothing freed: no freeblock and an
+  // unallocated gap that is all zeros. Those are passed over without
+  // parsing the page.
+  {
+    const std::int64_t arrayEnd =
+        format::kLeafHeaderSize + 2 * format::ReadBigEndian16(data + format::kPageCellCount);
+    std::int64_t contentStart = format::ReadBigEndian16(data + kContentStart);
+    if (contentStart == 0) contentStart = format::kMaxPageSize;
+    contentStart = std::min(contentStart, m_usable);
+    if (format::ReadBigEndian16(data + kFirstFreeblock) == 0 &&
+        (contentStart <= arrayEnd || AllZero(data + arrayEnd, contentStart - arrayEnd)))
+      return;
+  }
   PageLayout layout;
   if (!ParsePageLayout(data, m_geometry.pageSize, m_usable, false, &layout) ||
       layout.type != format::kLeafTable || layout.pointersDamaged || layout.scanned)
     return;  // a damaged page's free space is not trusted
+  m_anyShape = false;
   const std::int64_t arrayEnd = format::kLeafHeaderSize + 2 * layout.CellCount();
   std::int64_t contentStart = format::ReadBigEndian16(data + kContentStart);
   if (contentStart == 0) contentStart = format::kMaxPageSize;
@@ -676,6 +716,7 @@ void Pass::ScanLiveLeaf(std::int64_t page, const std::uint8_t* data, int table) 
 }
 
 void Pass::ScanFreePage(std::int64_t page, const std::uint8_t* data, bool trunk) {
+  m_anyShape = true;
   std::vector<int> all(m_shapes.size());
   for (std::size_t t = 0; t < all.size(); ++t) all[t] = static_cast<int>(t);
   std::vector<Found> found;
@@ -848,13 +889,12 @@ bool Pass::ScanPages() {
         const auto found = m_byRoot.find(owner);
         if (found == m_byRoot.end()) continue;
         table = found->second;
-        std::uint8_t type = 0;
-        if (m_source.ReadPart(page, 0, &type, 1) != 1 || type != format::kLeafTable) continue;
       }
     } else if (role != PageRole::FreeLeaf && role != PageRole::FreeTrunk) {
       continue;
     }
     if (m_source.ReadPage(page, data.data()) != PageRead::Ok) continue;
+    if (table >= 0 && data[0] != format::kLeafTable) continue;  // an interior page
     ++m_result.pagesRead;
     if (role == PageRole::Btree && table < 0)
       ScanSchemaLeaf(data.data(), page == 1 ? format::kHeaderSize : 0);
@@ -913,6 +953,20 @@ std::uint64_t HashDeleted(const DeletedRecord& record, std::uint64_t mask, bool 
   return h;
 }
 
+// The hash of a decoded live row under `mask`, as HashDeleted hashes a
+// deleted record.
+std::uint64_t HashView(const RecordView& view, std::uint64_t mask, bool withRowid) {
+  std::uint64_t h = Mix(0, view.values.size());
+  if (withRowid) h = Mix(h, static_cast<std::uint64_t>(view.rowid));
+  for (std::size_t c = 0; c < view.values.size(); ++c) {
+    if (c < 64 && (mask & (std::uint64_t{1} << c)) == 0) continue;
+    const ValueView& v = view.values[c];
+    h = HashValue(h, v.storage, v.intValue, v.realValue,
+                  reinterpret_cast<const char*>(view.Data(v)), v.held);
+  }
+  return h;
+}
+
 // Collects, for one live table, the hashes of its rows under each mask.
 class LiveRows : public ICellVisitor {
  public:
@@ -922,17 +976,8 @@ class LiveRows : public ICellVisitor {
     DecodeWalkedCell(m_source, cell, DecodeMode::Schema, nullptr, m_view);
     if (!m_view.hasRowid) return CellUse::Used;
     for (std::size_t m = 0; m < m_masks.size(); ++m) {
-      std::uint64_t h = Mix(0, m_view.values.size());
-      std::uint64_t hr = Mix(h, static_cast<std::uint64_t>(m_view.rowid));
-      for (std::size_t c = 0; c < m_view.values.size(); ++c) {
-        if (c < 64 && (m_masks[m] & (std::uint64_t{1} << c)) == 0) continue;
-        const ValueView& v = m_view.values[c];
-        const char* bytes = reinterpret_cast<const char*>(m_view.Data(v));
-        h = HashValue(h, v.storage, v.intValue, v.realValue, bytes, v.held);
-        hr = HashValue(hr, v.storage, v.intValue, v.realValue, bytes, v.held);
-      }
-      byMask[m].insert(h);
-      withRowid.insert(hr);
+      byMask[m].insert(HashView(m_view, m_masks[m], false));
+      withRowid.insert(HashView(m_view, m_masks[m], true));
     }
     return CellUse::Used;
   }
@@ -947,27 +992,108 @@ class LiveRows : public ICellVisitor {
   std::unordered_set<std::uint64_t> withRowid;
 };
 
+Pass::Seek Pass::SeekRow(std::int64_t root, std::int64_t rowid, RecordView& view) {
+  // Down the table's interior pages by their keys (a left child holds the
+  // rowids up to its cell's key) to the leaf that holds `rowid` if any row
+  // does. Only pages the page map gives to this tree are read; anything
+  // else leaves the answer to the walk.
+  m_seekPage.resize(static_cast<std::size_t>(m_geometry.pageSize));
+  std::uint8_t* const d = m_seekPage.data();
+  std::int64_t page = root;
+  for (int depth = 0; depth < format::kMaxTreeDepth; ++depth) {
+    if (page < 2 || page > m_geometry.pageCount || m_state.pages.Role(page) != PageRole::Btree ||
+        m_state.pages.Owner(page) != root || m_source.ReadPage(page, d) != PageRead::Ok)
+      return Seek::Unsure;
+    const std::uint8_t type = d[0];
+    const bool leaf = type == format::kLeafTable;
+    if (!leaf && type != format::kInteriorTable) return Seek::Unsure;
+    const std::int64_t header = leaf ? format::kLeafHeaderSize : format::kInteriorHeaderSize;
+    const std::int64_t count = format::ReadBigEndian16(d + format::kPageCellCount);
+    if (header + 2 * count > m_usable) return Seek::Unsure;
+    const std::uint8_t* const end = d + m_usable;
+    auto keyAt = [&](std::int64_t i, std::int64_t* offset, std::int64_t* key) {
+      *offset = format::ReadBigEndian16(d + header + 2 * i);
+      if (*offset < header + 2 * count || *offset + 4 >= m_usable) return false;
+      const std::uint8_t* p = d + *offset + (leaf ? 0 : 4);
+      std::uint64_t v = 0;
+      if (leaf) {
+        const int n = format::ReadVarint(p, end, &v);
+        if (n == 0) return false;
+        p += n;
+      }
+      if (format::ReadVarint(p, end, &v) == 0) return false;
+      *key = static_cast<std::int64_t>(v);
+      return true;
+    };
+    std::int64_t lo = 0, hi = count, offset = 0, key = 0;
+    while (lo < hi) {
+      const std::int64_t mid = lo + (hi - lo) / 2;
+      if (!keyAt(mid, &offset, &key)) return Seek::Unsure;
+      if (key < rowid)
+        lo = mid + 1;
+      else
+        hi = mid;
+    }
+    if (leaf) {
+      if (lo >= count) return Seek::Absent;
+      if (!keyAt(lo, &offset, &key)) return Seek::Unsure;
+      if (key != rowid) return Seek::Absent;
+      if (!DecodeCellPayload(m_source, {type, d, m_geometry.pageSize, offset}, DecodeMode::Schema,
+                             view) ||
+          !view.hasRowid)
+        return Seek::Unsure;
+      return Seek::Found;
+    }
+    if (lo < count) {
+      if (!keyAt(lo, &offset, &key)) return Seek::Unsure;
+      page = format::ReadBigEndian32(d + offset);
+    } else {
+      page = format::ReadBigEndian32(d + 8);  // the right child
+    }
+  }
+  return Seek::Unsure;
+}
+
 void Pass::DropLiveRows() {
-  // Per table that has candidates: its live rows hashed under the masks of
-  // known values its candidates have. A candidate equal to a live row (by
-  // rowid and values when its rowid is known, else by the values it still
-  // has) is the live row's old copy, not a deleted one.
+  // A candidate equal to a live row of its table (by rowid and values when
+  // its rowid is known, else by the values it still has) is the live row's
+  // old copy, not a deleted one. A known rowid is looked up in the table's
+  // tree; the others are compared with the hashes of every live row under
+  // the masks of known values the candidates have, for the tables that
+  // have such candidates only.
+  std::vector<bool> drop(m_found.size(), false);
+  std::vector<bool> walk(m_found.size(), false);
   std::map<int, std::vector<std::uint64_t>> masks;
-  for (const Found& f : m_found) {
+  RecordView view;
+  for (std::size_t i = 0; i < m_found.size(); ++i) {
+    const Found& f = m_found[i];
     if (f.table < 0) continue;
+    if (i % 256 == 0 && Stopped()) return;
+    const Shape& shape = m_shapes[size_t(f.table)];
+    const std::uint64_t mask = KnownMask(f.record, shape.alias);
+    if (f.record.rowidKnown) {
+      switch (SeekRow(shape.root, f.record.rowid, view)) {
+        case Seek::Found:
+          drop[i] = HashView(view, mask, false) == HashDeleted(f.record, mask, false);
+          continue;
+        case Seek::Absent:
+          continue;
+        case Seek::Unsure:
+          break;
+      }
+    }
+    walk[i] = true;
     std::vector<std::uint64_t>& list = masks[f.table];
-    const std::uint64_t mask = KnownMask(f.record, m_shapes[size_t(f.table)].alias);
     if (std::find(list.begin(), list.end(), mask) == list.end() && list.size() < kMaxMasks)
       list.push_back(mask);
   }
-  std::vector<bool> drop(m_found.size(), false);
   for (const auto& [table, list] : masks) {
     const Shape& shape = m_shapes[size_t(table)];
     LiveRows live(m_source, list);
     if (m_state.Walk(shape.root, live, m_progress).stopped) return;
     for (std::size_t i = 0; i < m_found.size(); ++i) {
       const Found& f = m_found[i];
-      if (f.table != table) continue;
+      if (f.table != table || !walk[i]) continue;
       const std::uint64_t mask = KnownMask(f.record, shape.alias);
       const auto at = std::find(list.begin(), list.end(), mask);
       if (at == list.end()) {

@@ -247,6 +247,81 @@ class OutputCliTest : public QObject {
     QCOMPARE(r.code, 2);
   }
 
+  // Deleted rows are shown and saved apart only with --deleted; the saved
+  // table takes a free name and holds what the tool says it holds.
+  void deletedRecords_data() {
+    QTest::addColumn<bool>("clash");  // a live table already has the name t_deleted
+    QTest::newRow("own name") << false;
+    QTest::newRow("name taken") << true;
+  }
+  void deletedRecords() {
+    QFETCH(bool, clash);
+    const QString folder = NewTestFolder(clash ? "deleted-clash" : "deleted");
+    const QString source = folder + "/gone.db";
+    {
+      DbBuilder db(source);
+      db.Exec("PRAGMA secure_delete=OFF");
+      db.Exec("CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT, n INTEGER)");
+      if (clash) db.Exec("CREATE TABLE t_deleted(x)");
+      for (int i = 1; i <= 60; ++i)
+        db.Insert("t", {i, QStringLiteral("row number %1 of the table").arg(i), i * 1000});
+      db.Exec("DELETE FROM t WHERE id % 4 = 0");
+      db.Close();
+      QVERIFY(db.Ok());
+    }
+    const QString plain = Tool({"list", source}).out;
+    QVERIFY(!plain.contains("Deleted Records"));
+    const Result list = Tool({"list", "--deleted", source});
+    QCOMPARE(list.code, 0);
+    QVERIFY2(list.out.startsWith(plain), qPrintable(list.out));
+    QVERIFY2(list.out.contains(QRegularExpression("Deleted Records\tt\t[1-9][0-9]* whole\t")),
+             qPrintable(list.out));
+
+    const Result show = Tool({"show", source, "t", "--deleted"});
+    QCOMPARE(show.code, 0);
+    const QStringList rows = show.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(rows.value(0),
+             QStringLiteral("id\tname\tn\told_rowid\tpage\toffset\tfound_in\twhole"));
+    QVERIFY(rows.size() > 1);
+    for (int i = 1; i < rows.size(); ++i) {
+      // Only deleted rows: a number that is a multiple of 4 wherever it is known.
+      const QRegularExpressionMatch m =
+          QRegularExpression("row number (\\d+) of").match(rows.at(i));
+      if (m.hasMatch()) QCOMPARE(m.captured(1).toInt() % 4, 0);
+    }
+    QVERIFY(Tool({"show", source, "t"}).out.count('\n') == 46);  // live rows unchanged
+
+    const QString out = folder + "/out";
+    const Result save = Tool({"save", source, out, "--deleted"});
+    QCOMPARE(save.code, 0);
+    const QString target = clash ? "t_deleted_2" : "t_deleted";
+    const QRegularExpressionMatch saved =
+        QRegularExpression("deleted records\tt\tsaved as (\\S+), (\\d+) records \\((\\d+) whole")
+            .match(save.out);
+    QVERIFY2(saved.hasMatch(), qPrintable(save.out));
+    QCOMPARE(saved.captured(1), target);
+    QCOMPARE(saved.captured(2).toInt(), rows.size() - 1);
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open_v2((out + "/gone.db").toUtf8(), &db, SQLITE_OPEN_READONLY, nullptr),
+             SQLITE_OK);
+    auto count = [&](const QString& sql) {
+      sqlite3_stmt* st = nullptr;
+      int n = -1;
+      if (sqlite3_prepare_v2(db, sql.toUtf8(), -1, &st, nullptr) == SQLITE_OK &&
+          sqlite3_step(st) == SQLITE_ROW)
+        n = sqlite3_column_int(st, 0);
+      sqlite3_finalize(st);
+      return n;
+    };
+    QCOMPARE(count("SELECT count(*) FROM " + target), saved.captured(2).toInt());
+    QCOMPARE(count("SELECT count(*) FROM " + target + " WHERE whole = 1"),
+             saved.captured(3).toInt());
+    QCOMPARE(count("SELECT count(*) FROM t"), 45);
+    sqlite3_close(db);
+    // Without --deleted the save writes no such table.
+    QVERIFY(!Tool({"save", source, folder + "/plain"}).out.contains("deleted records"));
+  }
+
   // Ctrl+C during a save: the save ends, what was written stays readable.
   void countsAndExport() {
     const QString folder = NewTestFolder("export");

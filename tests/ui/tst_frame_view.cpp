@@ -50,6 +50,8 @@ class TestFrameView : public QObject {
   void suggestedFileName();
   void hexDump();
   void namesThatLookLikeTags();
+  void deletedRecords_data();
+  void deletedRecords();
 };
 
 // The damaged table is marked as soon as the tree is filled, its tooltip and
@@ -349,3 +351,50 @@ void TestFrameView::namesThatLookLikeTags() {
 
 VELMORA_TEST_MAIN(TestFrameView)
 #include "tst_frame_view.moc"
+
+void TestFrameView::deletedRecords_data() {
+  QTest::addColumn<bool>("deletes");
+  QTest::newRow("rows deleted") << true;
+  QTest::newRow("nothing deleted") << false;
+}
+
+// Deleted rows get a category of their own, one item per table, whose grid
+// says where each record was found; a file without any shows no category.
+void TestFrameView::deletedRecords() {
+  QFETCH(bool, deletes);
+  const QString path = NewTestFolder(QStringLiteral("deleted")) + QStringLiteral("/gone.db");
+  {
+    DbBuilder db(path);
+    db.Exec(QStringLiteral("PRAGMA secure_delete=OFF"));
+    db.Exec(QStringLiteral("CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT)"));
+    for (int i = 1; i <= 40; ++i)
+      db.Insert(QStringLiteral("t"), {i, QStringLiteral("name of row %1").arg(i)});
+    if (deletes) db.Exec(QStringLiteral("DELETE FROM t WHERE id % 5 = 0"));
+    db.Close();
+    QVERIFY(db.Ok());
+  }
+  MessageBoxRecorder boxes;
+  CMainFrame frame;
+  frame.show();
+  QVERIFY(frame.OpenDatabasePath(path));
+  QCOMPARE(frame.m_hDeletedItem != nullptr, deletes);
+  QCOMPARE(TreeOutline(frame.TreeCtrl()).contains(QStringLiteral("1:Deleted Records")), deletes);
+  if (!deletes) return;
+  QCOMPARE(frame.m_hDeletedItem->childCount(), 1);
+  QTreeWidgetItem* item = frame.m_hDeletedItem->child(0);
+  QCOMPARE(item->text(0), QStringLiteral("t"));
+  frame.OnShowRecords(item);
+  CListCtrlEx* grid = frame.RightPane()->Grid();
+  QCOMPARE(grid->ColumnCount(), 7);
+  QCOMPARE(grid->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("name"));
+  QCOMPARE(grid->model()->headerData(5, Qt::Horizontal).toString(), QStringLiteral("found_in"));
+  QVERIFY(grid->ItemCount() > 0);
+  for (int row = 0; row < grid->ItemCount(); ++row) {
+    const QString name = grid->model()->index(row, 1).data().toString();
+    if (name.startsWith(QStringLiteral("name of row ")))
+      QCOMPARE(name.mid(12).toInt() % 5, 0);  // a deleted row, never a live one
+  }
+  // The live table still shows its own rows only.
+  frame.OnShowRecords(TableItem(frame, QStringLiteral("t")));
+  QCOMPARE(grid->ItemCount(), 32);
+}

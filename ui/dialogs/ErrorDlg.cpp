@@ -19,6 +19,8 @@ QString KindWord(ObjectKind kind) {
       return QStringLiteral("Index");
     case ObjectKind::Trigger:
       return QStringLiteral("Trigger");
+    case ObjectKind::Deleted:
+      return QStringLiteral("Deleted records");
   }
   return QStringLiteral("Object");
 }
@@ -68,6 +70,11 @@ QString FormatSaveReport(const SaveReport& report) {
       QString line =
           isTable ? QStringLiteral("  %1: %2%3").arg(Subject(e), Records(o.records), Origins(o))
                   : QStringLiteral("  %1").arg(Subject(e));
+      if (e.kind == ObjectKind::Deleted)
+        line = QStringLiteral("  %1: %2 as \"%3\" (%4 whole, %5 partial)")
+                   .arg(Subject(e), Records(o.records), o.savedAs)
+                   .arg(o.whole)
+                   .arg(o.records - o.whole);
       if (o.incomplete) {
         line += QStringLiteral(" (part of it could not be read from the damaged file)");
         ++damaged;

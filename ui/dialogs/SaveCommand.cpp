@@ -42,6 +42,7 @@ std::optional<SaveReport> RunSaveCommand(const SaveContext& context, const SaveO
   CollectCheckedChildren(context.views, ticked.views);
   CollectCheckedChildren(context.triggers, ticked.triggers);
   CollectCheckedChildren(context.indexes, ticked.indexes);
+  if (context.deleted != nullptr) CollectCheckedChildren(context.deleted, ticked.deleted);
   if (ticked.Empty()) {
     ShowMessageBox(QStringLiteral("Please Choose object(s) to save."));
     return std::nullopt;
@@ -70,7 +71,8 @@ std::optional<SaveReport> RunSaveCommand(const SaveContext& context, const SaveO
 
   // After a stop every remaining object is still handed over; the dispatch
   // passes it over at once and the report lists it.
-  const auto plan = MakeSavePlan(ticked.tables, ticked.views, ticked.triggers, ticked.indexes);
+  const auto plan =
+      MakeSavePlan(ticked.tables, ticked.views, ticked.triggers, ticked.indexes, ticked.deleted);
   SaveProgress progress;
   progress.total = static_cast<int>(plan.size());
   for (const PlannedObject& object : plan) {

@@ -28,9 +28,10 @@ void CollectCheckedChildren(const QTreeWidgetItem* category, QStringList& names)
 
 // The ticked objects, by category.
 struct SaveSelection {
-  QStringList tables, views, triggers, indexes;
+  QStringList tables, views, triggers, indexes, deleted;
   bool Empty() const {
-    return tables.isEmpty() && views.isEmpty() && triggers.isEmpty() && indexes.isEmpty();
+    return tables.isEmpty() && views.isEmpty() && triggers.isEmpty() && indexes.isEmpty() &&
+           deleted.isEmpty();
   }
 };
 
@@ -55,9 +56,10 @@ struct SaveContext {
   const QTreeWidgetItem* views = nullptr;
   const QTreeWidgetItem* triggers = nullptr;
   const QTreeWidgetItem* indexes = nullptr;
-  QWidget* savingDialog = nullptr;  // shown while saving
-  QString dbName;                   // file name of the opened database
-  QStringList sourceLines;          // where the pages came from (DescribeSource)
+  const QTreeWidgetItem* deleted = nullptr;  // the Deleted Records category, when there is one
+  QWidget* savingDialog = nullptr;           // shown while saving
+  QString dbName;                            // file name of the opened database
+  QStringList sourceLines;                   // where the pages came from (DescribeSource)
   // Told before each object is written and once all are (may be empty).
   std::function<void(const SaveProgress& progress)> progress;
 };

@@ -121,6 +121,7 @@ void CSavingProcessDlg::SetProgress(int done, int total, const QString& name, in
   const char* what = objectKind == ObjectKind::View      ? "view"
                      : objectKind == ObjectKind::Index   ? "index"
                      : objectKind == ObjectKind::Trigger ? "trigger"
+                     : objectKind == ObjectKind::Deleted ? "the deleted records of"
                                                          : "table";
   m_pObject->setText(
       name.isEmpty() ? QStringLiteral("Closing the recovered database")

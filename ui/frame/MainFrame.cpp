@@ -30,6 +30,7 @@
 
 #include "engine/passes/SchemaSearch.h"
 #include "engine/schema/SchemaRows.h"
+#include "output/DeletedOutput.h"
 #include "output/SaveDispatch.h"
 #include "platform/Folders.h"
 #include "platform/MessageBox.h"
@@ -557,6 +558,7 @@ bool CMainFrame::OpenDatabasePath(const QString& path, bool useCompanions) {
     tree->setEnabled(false);
   }
   m_hRootItem = m_hTablesItem = m_hIndexesItem = m_hViewsItem = m_hTriggersItem = nullptr;
+  m_hDeletedItem = nullptr;
   m_hRequestedItem = m_hShownItem = nullptr;
   if (IRecordGrid* grid = RecordGrid()) {
     grid->DeleteAllItems();
@@ -575,6 +577,9 @@ bool CMainFrame::OpenDatabasePath(const QString& path, bool useCompanions) {
     m_btnStop->show();
     CSQLiteRecovery::ScanOptions options;
     options.useCompanions = useCompanions;
+    // The deleted rows the file still holds are looked for too; they are
+    // shown and saved apart, in their own category.
+    options.findDeleted = true;
     scan = m_pRecovery->ScanDatabase(info.absoluteFilePath(), options, m_engineProgress);
     m_btnStop->hide();
   }
@@ -637,6 +642,24 @@ void CMainFrame::FillTree(CTreeCtrlEx* tree) {
   m_hIndexesItem = addCategory(QStringLiteral("Indexes"), ObjectKind::Index);
   m_hViewsItem = addCategory(QStringLiteral("Views"), ObjectKind::View);
   m_hTriggersItem = addCategory(QStringLiteral("Triggers"), ObjectKind::Trigger);
+  // One item per table whose deleted rows the file still holds; its tooltip
+  // says how many came back whole. Only a file that holds some shows it.
+  if (!CategoryNames(engine, ObjectKind::Deleted).isEmpty()) {
+    m_hDeletedItem = addCategory(QStringLiteral("Deleted Records"), ObjectKind::Deleted);
+    for (int i = 0; i < m_hDeletedItem->childCount(); ++i) {
+      QTreeWidgetItem* item = m_hDeletedItem->child(i);
+      const DeletedTable* table = FindDeletedTable(engine, item->data(0, Qt::UserRole).toString());
+      if (table == nullptr) continue;
+      std::int64_t whole = 0, partial = 0;
+      CountDeleted(*table, &whole, &partial);
+      item->setToolTip(0, PlainToolTip(QStringLiteral("%1: %2 deleted records found, %3 whole, "
+                                                      "%4 partial")
+                                           .arg(table->table)
+                                           .arg(whole + partial)
+                                           .arg(whole)
+                                           .arg(partial)));
+    }
+  }
 }
 
 void CMainFrame::OnFileSave() {
@@ -650,6 +673,7 @@ void CMainFrame::OnFileSave() {
   context.views = m_hViewsItem;
   context.triggers = m_hTriggersItem;
   context.indexes = m_hIndexesItem;
+  context.deleted = m_hDeletedItem;
   context.savingDialog = m_pSavingDlg;
   context.progress = [dialog = QPointer<QWidget>(m_pSavingDlg)](const SaveProgress& p) {
     if (auto* saving = qobject_cast<CSavingProcessDlg*>(dialog.data()))

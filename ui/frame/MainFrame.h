@@ -205,6 +205,7 @@ class CMainFrame : public QMainWindow {
   QTreeWidgetItem* m_hIndexesItem = nullptr;
   QTreeWidgetItem* m_hViewsItem = nullptr;
   QTreeWidgetItem* m_hTriggersItem = nullptr;
+  QTreeWidgetItem* m_hDeletedItem = nullptr;  // "Deleted Records", when the file holds some
   QTreeWidgetItem* m_hRequestedItem = nullptr;
   QTreeWidgetItem* m_hShownItem = nullptr;
   // The modeless saving progress dialog (owned by the Save command's code).

@@ -21,6 +21,7 @@ ObjectKind KindFromCategory(const QString& categoryText) {
   if (category == QLatin1String("Views")) return ObjectKind::View;
   if (category == QLatin1String("Triggers")) return ObjectKind::Trigger;
   if (category == QLatin1String("Indexes")) return ObjectKind::Index;
+  if (category == QLatin1String("Deleted Records")) return ObjectKind::Deleted;
   return ObjectKind::Table;
 }
 
