@@ -222,8 +222,7 @@ CsvOutcome ExportTableCsv(CSQLiteRecovery& engine, IProgress& progress, const QS
     }
   }
   TableLayout layout;
-  if (!engine.TableNames().contains(table) ||
-      !ReadTableLayout(engine.WorkingDb(), table, &layout)) {
+  if (!engine.HasTable(table) || !ReadTableLayout(engine.WorkingDb(), table, &layout)) {
     outcome.error = QStringLiteral("the table \"%1\" is not known").arg(table);
     return outcome;
   }

@@ -175,6 +175,12 @@ TableSaver::Insert* TableSaver::InsertFor(int valueCount) {
 bool TableSaver::BatchAllowed() {
   if (m_batchAllowed >= 0) return m_batchAllowed == 1;
   m_batchAllowed = 0;
+  // Conservative: the word anywhere in the statement (a name, a comment)
+  // keeps the rows one per statement.
+  if (m_schemaKnown) {
+    m_batchAllowed = m_knownSql.contains(QLatin1String("CONFLICT"), Qt::CaseInsensitive) ? 0 : 1;
+    return m_batchAllowed == 1;
+  }
   const QByteArray name = m_layout.name.toUtf8();
   Statement stmt;
   if (sqlite3_prepare_v2(m_db,
@@ -193,8 +199,6 @@ bool TableSaver::BatchAllowed() {
       continue;
     }
     table = true;
-    // Conservative: the word anywhere in the statement (a name, a comment)
-    // keeps the rows one per statement.
     if (QByteArray(sql).toUpper().contains("CONFLICT")) other = true;
   }
   m_batchAllowed = table && !other ? 1 : 0;
@@ -400,9 +404,131 @@ bool TableSaver::BindValue(sqlite3_stmt* stmt, int index, const RecordView& reco
          SQLITE_OK;
 }
 
+namespace {
+
+// True when `text` (bytes in the database encoding) reads as a number the
+// way a numeric column affinity takes one: white space, a sign, digits with
+// at most one point, an exponent, white space. A text taken for a number
+// wrongly only goes in by the exact route.
+bool LooksNumeric(const std::uint8_t* data, std::int64_t size, int encoding) {
+  const int step = encoding == SQLITE_UTF8 ? 1 : 2;
+  const int low = encoding == SQLITE_UTF16BE ? 1 : 0;
+  std::string text;
+  for (std::int64_t i = 0; i + step <= size && text.size() < 400; i += step) {
+    if (step == 2 && data[i + 1 - low] != 0) return false;
+    text += static_cast<char>(data[i + low]);
+  }
+  if (size / step > 400) return false;
+  std::size_t i = 0;
+  auto space = [&] {
+    while (i < text.size() && std::strchr(" \t\n\r\f", text[i]) != nullptr && text[i] != 0) ++i;
+  };
+  auto digits = [&] {
+    const std::size_t from = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    return i > from;
+  };
+  space();
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  bool mantissa = digits();
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    mantissa = digits() || mantissa;
+  }
+  if (!mantissa) return false;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    if (!digits()) return false;
+  }
+  space();
+  return i == text.size();
+}
+
+}  // namespace
+
+bool TableSaver::HoldsForeignValues(const RecordView& record) {
+  bool foreign = false;
+  const int count = std::min<int>(record.Size(), int(m_layout.recordToColumn.size()));
+  for (int k = 0; k < count; ++k) {
+    const int column = m_layout.recordToColumn[size_t(k)];
+    if (column == m_layout.rowidAlias || column < 0 || column >= m_layout.ColumnCount()) continue;
+    const TableColumn& info = m_layout.columns[size_t(column)];
+    if (info.generated) continue;
+    const ValueView& v = record.values[size_t(k)];
+    if (v.storage == StorageClass::Null) continue;
+    const bool numericText =
+        v.storage == StorageClass::Text && LooksNumeric(record.Data(v), v.held, m_textEncoding);
+    const bool integralReal =
+        v.storage == StorageClass::Real && v.realValue >= -9.2e18 && v.realValue <= 9.2e18 &&
+        v.realValue == static_cast<double>(static_cast<std::int64_t>(v.realValue));
+    bool changed = false;
+    if (m_strict) {
+      const QString type = info.declaredType.trimmed().toUpper();
+      if (type == QLatin1String("ANY")) continue;
+      if (type == QLatin1String("INT") || type == QLatin1String("INTEGER"))
+        changed = v.storage != StorageClass::Integer;
+      else if (type == QLatin1String("REAL"))
+        changed = v.storage != StorageClass::Real && v.storage != StorageClass::Integer;
+      else if (type == QLatin1String("TEXT"))
+        changed = v.storage != StorageClass::Text;
+      else if (type == QLatin1String("BLOB"))
+        changed = v.storage != StorageClass::Blob;
+    } else {
+      switch (info.affinity) {
+        case ColumnAffinity::Integer:
+        case ColumnAffinity::Numeric:
+          changed = numericText || integralReal;
+          break;
+        case ColumnAffinity::Real:
+          changed = numericText;
+          break;
+        case ColumnAffinity::Text:
+          changed = v.storage == StorageClass::Integer || v.storage == StorageClass::Real;
+          break;
+        case ColumnAffinity::Blob:
+          break;
+      }
+    }
+    if (!changed) continue;
+    foreign = true;
+    ++m_foreignValues;
+    if (m_foreignColumn.size() < m_layout.columns.size())
+      m_foreignColumn.resize(m_layout.columns.size(), false);
+    m_foreignColumn[size_t(column)] = true;
+  }
+  return foreign;
+}
+
+QStringList TableSaver::ForeignColumns() const {
+  QStringList names;
+  for (std::size_t c = 0; c < m_foreignColumn.size(); ++c)
+    if (m_foreignColumn[c]) names << m_layout.columns[c].name;
+  return names;
+}
+
+std::int64_t TableSaver::InsertHeldBack() {
+  Flush();
+  std::int64_t inserted = 0;
+  for (std::size_t i = 0; i < m_heldBack.size() && m_lostError.isEmpty(); ++i)
+    if (InsertOne(m_heldBack[i], m_heldBackOrigin[i])) ++inserted;
+  m_heldBack.clear();
+  m_heldBackOrigin.clear();
+  return inserted;
+}
+
 bool TableSaver::SaveRecord(const RecordView& record, RowOrigin origin) {
   for (const ValueView& value : record.values)
     if (!value.complete) ++m_cut;
+  if (m_holdForeign && HoldsForeignValues(record)) {
+    if (m_heldBack.size() < kMaxHeldBack) {
+      m_heldBack.push_back(record);
+      m_heldBackOrigin.push_back(origin);
+    } else {
+      ++m_notHeld;
+    }
+    return true;
+  }
   if (record.tempFiles.empty() &&
       static_cast<std::int64_t>(record.bytes.size()) <= kBatchRecordBytes && BatchAllowed()) {
     const Insert* insert = InsertFor(record.Size());

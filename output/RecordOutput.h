@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -57,6 +58,14 @@ class TableSaver : public ITableSink {
   // transaction; the counters below flush first, so they always include every
   // record handed on.
   void Flush();
+  // What the caller knows of the table it just created: the statement it ran
+  // and that the database holds no trigger. The multi-row INSERT is then
+  // decided from these instead of a search of the recovered schema, which
+  // grows with every table saved.
+  void KnowSchema(const QString& createSql) {
+    m_knownSql = createSql;
+    m_schemaKnown = true;
+  }
 
   std::int64_t RecordsWritten() {
     Flush();
@@ -82,6 +91,27 @@ class TableSaver : public ITableSink {
   }
   // Values that damage (or a failed temporary file) cut short.
   std::int64_t ValuesCut() const { return m_cut; }
+
+  // Values of a storage class their column's declared type would convert
+  // (a text that reads as a number in an INTEGER column, a number in a TEXT
+  // column, an integral real in an INTEGER column) or, in a STRICT table,
+  // refuse. Their records are not inserted as they come: they are held
+  // back (at most kMaxHeldBack; the rest are counted in RecordsNotHeld), for
+  // the caller to insert with InsertHeldBack once the table's statement
+  // lets those columns take every value as it is bound.
+  static constexpr std::size_t kMaxHeldBack = 100000;
+  // Off until this is called: such records are inserted as they come.
+  void HoldForeignValues(bool strict) {
+    m_holdForeign = true;
+    m_strict = strict;
+  }
+  std::int64_t ForeignValues() const { return m_foreignValues; }
+  std::size_t RecordsHeldBack() const { return m_heldBack.size(); }
+  std::int64_t RecordsNotHeld() const { return m_notHeld; }
+  // The names of the columns that hold such values.
+  QStringList ForeignColumns() const;
+  // Inserts the records held back; returns how many went in.
+  std::int64_t InsertHeldBack();
   // The library's message when it rolled back the transaction the records
   // went into (a full disk, an I/O error): none of them are kept, and the
   // walk was stopped. Empty otherwise.
@@ -180,10 +210,12 @@ class TableSaver : public ITableSink {
   sqlite3* m_db;
   QString m_tempFolder;  // the folders long values' temporary files may lie in
   QString m_diskTempFolder;
-  int m_textEncoding;                      // SQLITE_UTF8, SQLITE_UTF16LE or SQLITE_UTF16BE
-  std::vector<Insert> m_inserts;           // by value count; stmt null until prepared
-  std::vector<Batch> m_batches;            // by value count; stmt null until prepared
-  int m_batchAllowed = -1;                 // BatchAllowed: -1 not yet known, 0 no, 1 yes
+  int m_textEncoding;             // SQLITE_UTF8, SQLITE_UTF16LE or SQLITE_UTF16BE
+  std::vector<Insert> m_inserts;  // by value count; stmt null until prepared
+  std::vector<Batch> m_batches;   // by value count; stmt null until prepared
+  int m_batchAllowed = -1;        // BatchAllowed: -1 not yet known, 0 no, 1 yes
+  bool m_schemaKnown = false;     // KnowSchema: m_knownSql is the table's statement
+  QString m_knownSql;
   bool m_rowidsRead = false;               // NextRowidKnown has read the table
   RowidPlan m_rowids;                      // the table's rowids so far
   std::vector<RecordView> m_pending;       // records held back (copies; slots reused)
@@ -199,6 +231,15 @@ class TableSaver : public ITableSink {
   QString m_lostError;
   std::int64_t m_cut = 0;
   std::int64_t m_checkBroken = 0;
+  bool m_holdForeign = false;
+  bool m_strict = false;
+  std::vector<RecordView> m_heldBack;
+  std::vector<RowOrigin> m_heldBackOrigin;
+  std::vector<bool> m_foreignColumn;  // per column: holds a value of another class
+  std::int64_t m_foreignValues = 0, m_notHeld = 0;
+  // Counts the record's values of a class their column would change;
+  // true when there is one.
+  bool HoldsForeignValues(const RecordView& record);
   std::int64_t m_written = 0, m_writtenPutBack = 0, m_rejected = 0;
   QString m_firstError;
 };

@@ -102,6 +102,9 @@ class RecoveredDatabase {
   };
   // Ends the replay; how it was interrupted, if it was.
   Guard EndReplay();
+  // A trigger was made (only a replayed CREATE TRIGGER makes one).
+  void NoteTrigger() { m_triggers = true; }
+  bool HasTriggers() const { return m_triggers; }
 
  private:
   sqlite3* m_db = nullptr;
@@ -109,6 +112,7 @@ class RecoveredDatabase {
   QString m_folder;
   QString m_path;
   QHash<QString, VirtualSave> m_virtualSaves;
+  bool m_triggers = false;
 };
 
 }  // namespace velmora

@@ -1,5 +1,7 @@
 #include "output/SaveDispatch.h"
 
+#include <QSet>
+
 #include "engine/schema/SchemaRows.h"
 #include "engine/schema/StandIns.h"
 #include "output/DeletedOutput.h"
@@ -112,10 +114,11 @@ std::vector<PlannedObject> MakeSavePlan(const QStringList& tables, const QString
                                                               {&indexes, ObjectKind::Index},
                                                               {&deleted, ObjectKind::Deleted}};
   for (const auto& [names, kind] : groups) {
+    QSet<QString> planned;  // a name given twice is saved once
     for (const QString& name : *names) {
-      bool twice = false;
-      for (const PlannedObject& p : plan) twice = twice || (p.kind == kind && p.name == name);
-      if (!twice) plan.push_back({kind, name});
+      if (planned.contains(name)) continue;
+      planned.insert(name);
+      plan.push_back({kind, name});
     }
   }
   return plan;

@@ -34,18 +34,6 @@ int SkipBlanks(const QString& sql, int at) {
   return at;
 }
 
-bool TableExists(sqlite3* db, const QString& name) {
-  Statement stmt;
-  bool exists = false;
-  if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?1", -1,
-                         stmt.Out(), nullptr) == SQLITE_OK) {
-    const QByteArray utf8 = name.toUtf8();
-    sqlite3_bind_text(stmt, 1, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
-    exists = sqlite3_step(stmt) == SQLITE_ROW;
-  }
-  return exists;
-}
-
 // Adds `more` to the note `note`, after a "; ".
 void AddNote(QString& note, const QString& more) {
   note = note.isEmpty() ? more : note + QStringLiteral("; ") + more;
@@ -56,8 +44,7 @@ void AddNote(QString& note, const QString& more) {
 TableRowCounts CountTableRows(CSQLiteRecovery& engine, IProgress& progress, const QString& name) {
   TableRowCounts counts;
   TableLayout layout;
-  if (!engine.TableNames().contains(name) || !ReadTableLayout(engine.WorkingDb(), name, &layout))
-    return counts;
+  if (!engine.HasTable(name) || !ReadTableLayout(engine.WorkingDb(), name, &layout)) return counts;
   RowCounter counter;
   const TableRead read = ReadTable(engine, layout, counter, progress);
   counts.stopped = read.stopped;
@@ -152,6 +139,7 @@ bool ExecCreateStatement(RecoveredDatabase& target, SchemaKind kind, const QStri
     const int rc = sqlite3_step(stmt);
     const RecoveredDatabase::Guard guard = target.EndReplay();
     ok = rc == SQLITE_DONE;
+    if (kind == SchemaKind::Trigger) target.NoteTrigger();
     if (!ok) {
       if (guard.stopped) {
         *error = QStringLiteral("the save was stopped while it was created");
@@ -183,7 +171,7 @@ ObjectOutcome SaveTable(CSQLiteRecovery& engine, IProgress& progress, const QStr
   }
   const QString internal = InternalTableStatement(name);
   if (object == nullptr && internal.isEmpty() &&
-      name.startsWith(QLatin1String("sqlite_"), Qt::CaseInsensitive) && TableExists(db, name)) {
+      name.startsWith(QLatin1String("sqlite_"), Qt::CaseInsensitive) && HasTable(db, name)) {
     // Another internal table that the library made itself.
     outcome.written = true;
     return outcome;
@@ -209,7 +197,7 @@ ObjectOutcome SaveTable(CSQLiteRecovery& engine, IProgress& progress, const QStr
     // replaced by the file's rows. Later inserts into an AUTOINCREMENT
     // table only ever raise its counter.
     QString error;
-    if (!TableExists(db, name) && !CreateInternalTable(db, internal, &error)) {
+    if (!HasTable(db, name) && !CreateInternalTable(db, internal, &error)) {
       outcome.error = QStringLiteral("the table could not be created: ") + error;
       return outcome;
     }
@@ -271,6 +259,13 @@ ObjectOutcome SaveTable(CSQLiteRecovery& engine, IProgress& progress, const QStr
   }
 
   TableSaver saver(engine, progress, layout, db);
+  // The statement just run is the one sqlite_schema holds; with no trigger
+  // made yet, nothing else decides how the rows go in.
+  if (!target.HasTriggers()) saver.KnowSchema(internal.isEmpty() ? plain.sql : internal);
+  const bool strict = IsStrictTable(plain.changed       ? plain.sql
+                                    : object != nullptr ? object->sql
+                                                        : QString());
+  if (internal.isEmpty()) saver.HoldForeignValues(strict);
   bool began = false;
   if (sqlite3_get_autocommit(db) != 0) began = ExecSql(db, "BEGIN");
   const TableRead read = ReadTable(engine, layout, saver, progress);
@@ -279,6 +274,47 @@ ObjectOutcome SaveTable(CSQLiteRecovery& engine, IProgress& progress, const QStr
   // Committed at the end and at a stop alike: what was written stays, the
   // records held back for a multi-row INSERT included.
   saver.Flush();
+  // Records holding values their column's declared type would convert (or
+  // a STRICT table refuse) go in while the table's statement declares no
+  // type for those columns; its own statement is then put back, the values
+  // staying as the file holds them.
+  QString heldBackNote;
+  if (saver.RecordsHeldBack() > 0 || saver.RecordsNotHeld() > 0) {
+    const QString made = plain.changed ? plain.sql : (object != nullptr ? object->sql : QString());
+    const std::int64_t held = std::int64_t(saver.RecordsHeldBack()) + saver.RecordsNotHeld();
+    QString why;
+    if (made.isEmpty()) {
+      why = QStringLiteral("the table's statement is not known");
+    } else if (strict) {
+      why = QStringLiteral("a STRICT table does not take them");
+    } else if (saver.RecordsNotHeld() > 0) {
+      why = QStringLiteral("too many to hold back");
+    } else {
+      const QString untyped = StatementWithoutTypes(made, saver.ForeignColumns());
+      QString error;
+      if (untyped == made || !RestoreOriginalStatement(db, name, untyped, &error, true)) {
+        why = error.isEmpty() ? QStringLiteral("the statement could not be changed") : error;
+      } else {
+        saver.InsertHeldBack();
+        if (!RestoreOriginalStatement(db, name, made, &error, true))
+          heldBackNote = QStringLiteral(
+                             "its columns %1 are saved without their declared types, which "
+                             "could not be put back (%2)")
+                             .arg(saver.ForeignColumns().join(QStringLiteral(", ")), error);
+      }
+    }
+    if (!why.isEmpty()) {
+      AddNote(heldBackNote,
+              QStringLiteral("%1 records are not kept: they hold values of a type their column "
+                             "does not declare (%2)")
+                  .arg(held)
+                  .arg(why));
+    } else {
+      AddNote(heldBackNote, QStringLiteral("%1 values of a type their column does not declare, "
+                                           "saved as the file holds them")
+                                .arg(saver.ForeignValues()));
+    }
+  }
   // A commit that fails (the file cannot grow: a full disk, an I/O error)
   // keeps none of the table's records.
   QString lost = saver.TransactionLostError();
@@ -296,6 +332,7 @@ ObjectOutcome SaveTable(CSQLiteRecovery& engine, IProgress& progress, const QStr
     AddNote(outcome.note, generated);
   }
 
+  if (!heldBackNote.isEmpty()) AddNote(outcome.note, heldBackNote);
   outcome.records = lost.isEmpty() ? saver.RecordsWritten() : 0;
   outcome.putBack = lost.isEmpty() ? saver.RecordsWrittenPutBack() : 0;
   if (read.stopped && progress.Poll()) outcome.stopped = true;

@@ -178,8 +178,7 @@ FetchedValue FetchValue(CSQLiteRecovery& engine, IProgress& progress, const QStr
                         const QString& saveTo) {
   FetchedValue out;
   TableLayout layout;
-  if (!engine.TableNames().contains(table) ||
-      !ReadTableLayout(engine.WorkingDb(), table, &layout)) {
+  if (!engine.HasTable(table) || !ReadTableLayout(engine.WorkingDb(), table, &layout)) {
     out.result = FetchedValue::Result::NoSuchTable;
     return out;
   }

@@ -140,16 +140,15 @@ std::int64_t FillShadowTable(CSQLiteRecovery& engine, IProgress& progress, sqlit
 // The statement sqlite_schema holds for the table `table` of db (empty when
 // there is none).
 QString StoredStatement(sqlite3* db, const QString& table) {
-  sqlite3_stmt* stmt = nullptr;
+  Statement stmt;
   QString sql;
   if (sqlite3_prepare_v2(db, "SELECT sql FROM sqlite_schema WHERE type = 'table' AND name = ?1", -1,
-                         &stmt, nullptr) == SQLITE_OK) {
+                         stmt.Out(), nullptr) == SQLITE_OK) {
     const QByteArray name = table.toUtf8();
     sqlite3_bind_text(stmt, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
     if (sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_type(stmt, 0) != SQLITE_NULL)
       sql = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
   }
-  sqlite3_finalize(stmt);
   return sql;
 }
 
@@ -175,8 +174,8 @@ QString PrintableSql(const QString& sql, int limit) {
 
 const SchemaObject* OwningVirtualTable(const CSQLiteRecovery& engine, sqlite3* db,
                                        const QString& table) {
-  for (const SchemaObject* object : engine.Catalog().OfKind(SchemaKind::Table)) {
-    if (object->virtualTable && IsShadowTableOf(table, object->name, object->module) &&
+  for (const SchemaObject* object : engine.Catalog().VirtualTables()) {
+    if (IsShadowTableOf(table, object->name, object->module) &&
         IsRecreatableModule(db, object->module))
       return object;
   }

@@ -193,68 +193,20 @@ void TempFileSpill::Close() {
   m_file.reset();
 }
 
-bool DecodeCellPayload(const PageSource& source, const CellInput& cell, DecodeMode mode,
-                       RecordView& view, IOverflowClaims* claims, ILongValueSpill* spill) {
-  view.Clear();
-  const std::uint8_t* const page = cell.page;
-  const std::uint8_t pageType = cell.pageType;
-  const std::int64_t pageSize = cell.pageSize;
-  const std::int64_t cellOffset = cell.offset;
-  const std::int64_t space = cell.space;
-  // Whether the record, as far as it was read, fits its cell.
-  const auto fits = [&] { return format::RecordFitsCell(view.localPayload, space, pageSize); };
-  if (page == nullptr || cellOffset < 0 || cellOffset >= pageSize) return fits();
+namespace {
+
+// Decodes the record of a cell whose payload is `payloadSize` bytes, `localSize`
+// of them on the page from `p` (after the cell's payload-size and rowid
+// varints). Adds the values to `view`. `*recordSize` receives the size the
+// record header announces (header plus every value's size), read in the same
+// pass as the values; 0 when the header cannot be read whole inside the local
+// bytes.
+void DecodeRecord(const PageSource& source, const std::uint8_t* p, const std::uint8_t* end,
+                  std::uint64_t payloadSize, std::int64_t localSize, DecodeMode mode,
+                  RecordView& view, IOverflowClaims* claims, ILongValueSpill* spill,
+                  std::uint64_t* recordSize) {
+  *recordSize = 0;
   const Geometry& g = source.geometry();
-  const std::uint8_t* const end = page + pageSize;
-  const std::uint8_t* p = page + cellOffset;
-
-  if (pageType == format::kInteriorIndex || pageType == format::kInteriorTable) {
-    if (end - p < 4) return fits();
-    p += 4;                                                 // left child page number
-    if (pageType == format::kInteriorTable) return fits();  // holds no record
-  }
-  std::uint64_t payloadSize = 0;
-  int n = format::ReadVarint(p, end, &payloadSize);
-  if (n == 0) return fits();
-  p += n;
-  std::int64_t localSize = format::LocalPayloadSize(payloadSize, pageType, g.usableSize);
-  view.localPayload = localSize;
-  if (pageType == format::kLeafTable) {
-    std::uint64_t rowid = 0;
-    n = format::ReadVarint(p, end, &rowid);
-    if (n == 0) return fits();
-    p += n;
-    view.hasRowid = true;
-    view.rowid = static_cast<std::int64_t>(rowid);
-  }
-  if (space > 0 && (pageType == format::kLeafTable || pageType == format::kLeafIndex)) {
-    // The cell as its payload size lays it out runs past the next cell: the
-    // record header, read inside the cell's space, decides the size when the
-    // cell it lays out fits that space. Nothing is guessed: otherwise the
-    // payload size stands and the record ends where its bytes end.
-    const std::int64_t cellHeader = p - (page + cellOffset);
-    const std::int64_t limit = std::min(pageSize, cellOffset + space);
-    const std::int64_t overflow = payloadSize > static_cast<std::uint64_t>(localSize) ? 4 : 0;
-    const bool pastSpace = cellHeader + localSize + overflow > space;
-    if ((pastSpace || overflow == 0) && p < page + limit) {
-      const std::uint64_t record = RecordSizeFromHeader(
-          p, page + limit, static_cast<std::uint64_t>(page + limit - p), false);
-      const std::int64_t local = format::LocalPayloadSize(record, pageType, g.usableSize);
-      const std::int64_t extra = record > static_cast<std::uint64_t>(local) ? 4 : 0;
-      // A local payload whose size disagrees with its own record header: the
-      // header decides when the record it announces is local too and fits
-      // the cell's space (the payload size alone would cut the record or
-      // read into the next cell).
-      const bool disagrees = !pastSpace && record != payloadSize && extra == 0;
-      if (record > 0 && (pastSpace || disagrees) && cellHeader + local + extra <= space) {
-        payloadSize = record;
-        localSize = local;
-      }
-    }
-  }
-  view.localPayload = localSize;
-  if (localSize <= 0) return fits();
-
   const std::int64_t avail = end - p;
   const std::int64_t localAvail = std::min(localSize, avail);
   const bool overflows = payloadSize > static_cast<std::uint64_t>(localSize);
@@ -269,14 +221,16 @@ bool DecodeCellPayload(const PageSource& source, const CellInput& cell, DecodeMo
 
   // Record header: its size (counting itself), then one serial type per value.
   std::uint64_t headerSize = 0;
-  n = format::ReadVarint(p, p + localAvail, &headerSize);
-  if (n == 0) return fits();
+  int n = format::ReadVarint(p, p + localAvail, &headerSize);
+  if (n == 0) return;
   if (headerSize <= static_cast<std::uint64_t>(n) ||
       headerSize > static_cast<std::uint64_t>(localAvail))
-    return fits();  // no values
+    return;  // no values
   const std::uint8_t* types = p + n;
   const std::uint8_t* const typesEnd = p + headerSize;
   reader.Skip(static_cast<std::int64_t>(headerSize));
+  std::uint64_t total = headerSize;
+  bool headerRead = false;
 
   // A failed allocation ends the record; the values decoded so far stay.
   try {
@@ -286,6 +240,8 @@ bool DecodeCellPayload(const PageSource& source, const CellInput& cell, DecodeMo
       if (n == 0) break;
       types += n;
       const std::uint64_t size = format::SerialTypeSize(serialType);
+      total += size;
+      if (types == typesEnd) headerRead = true;
       // A header that announces more than the payload holds ends the record.
       if (size > reader.Remaining()) break;
 
@@ -355,6 +311,108 @@ bool DecodeCellPayload(const PageSource& source, const CellInput& cell, DecodeMo
       if (!complete) break;  // the payload ended inside this value
     }
   } catch (const std::bad_alloc&) {
+  }
+  // The rest of the header, when the values ended early: only its sizes.
+  while (!headerRead && types < typesEnd) {
+    std::uint64_t serialType = 0;
+    n = format::ReadVarint(types, typesEnd, &serialType);
+    if (n == 0) return;
+    types += n;
+    total += format::SerialTypeSize(serialType);
+    headerRead = types == typesEnd;
+  }
+  if (types == typesEnd && total <= (std::uint64_t{1} << 40)) *recordSize = total;
+}
+
+}  // namespace
+
+bool DecodeCellPayload(const PageSource& source, const CellInput& cell, DecodeMode mode,
+                       RecordView& view, IOverflowClaims* claims, ILongValueSpill* spill) {
+  view.Clear();
+  const std::uint8_t* const page = cell.page;
+  const std::uint8_t pageType = cell.pageType;
+  const std::int64_t pageSize = cell.pageSize;
+  const std::int64_t cellOffset = cell.offset;
+  const std::int64_t space = cell.space;
+  // Whether the record, as far as it was read, fits its cell.
+  const auto fits = [&] { return format::RecordFitsCell(view.localPayload, space, pageSize); };
+  if (page == nullptr || cellOffset < 0 || cellOffset >= pageSize) return fits();
+  const Geometry& g = source.geometry();
+  const std::uint8_t* const end = page + pageSize;
+  const std::uint8_t* p = page + cellOffset;
+
+  if (pageType == format::kInteriorIndex || pageType == format::kInteriorTable) {
+    if (end - p < 4) return fits();
+    p += 4;                                                 // left child page number
+    if (pageType == format::kInteriorTable) return fits();  // holds no record
+  }
+  std::uint64_t payloadSize = 0;
+  int n = format::ReadVarint(p, end, &payloadSize);
+  if (n == 0) return fits();
+  p += n;
+  std::int64_t localSize = format::LocalPayloadSize(payloadSize, pageType, g.usableSize);
+  view.localPayload = localSize;
+  if (pageType == format::kLeafTable) {
+    std::uint64_t rowid = 0;
+    n = format::ReadVarint(p, end, &rowid);
+    if (n == 0) return fits();
+    p += n;
+    view.hasRowid = true;
+    view.rowid = static_cast<std::int64_t>(rowid);
+  }
+  // A local record whose payload size disagrees with its own record header:
+  // the header decides when the record it announces is local too and fits
+  // the cell's space (the payload size alone would cut the record or read
+  // into the next cell). Its size is read in the decoding's own pass; only
+  // such a record is decoded a second time.
+  bool checkLocal = false;
+  std::int64_t cellHeader = 0;
+  if (space > 0 && (pageType == format::kLeafTable || pageType == format::kLeafIndex)) {
+    // The cell as its payload size lays it out runs past the next cell: the
+    // record header, read inside the cell's space, decides the size when the
+    // cell it lays out fits that space. Nothing is guessed: otherwise the
+    // payload size stands and the record ends where its bytes end.
+    cellHeader = p - (page + cellOffset);
+    const std::int64_t limit = std::min(pageSize, cellOffset + space);
+    const std::int64_t overflow = payloadSize > static_cast<std::uint64_t>(localSize) ? 4 : 0;
+    const bool pastSpace = cellHeader + localSize + overflow > space;
+    if (pastSpace && p < page + limit) {
+      const std::uint64_t record = RecordSizeFromHeader(
+          p, page + limit, static_cast<std::uint64_t>(page + limit - p), false);
+      const std::int64_t local = format::LocalPayloadSize(record, pageType, g.usableSize);
+      const std::int64_t extra = record > static_cast<std::uint64_t>(local) ? 4 : 0;
+      if (record > 0 && cellHeader + local + extra <= space) {
+        payloadSize = record;
+        localSize = local;
+      }
+    } else if (!pastSpace && overflow == 0 && p < page + limit) {
+      checkLocal = true;
+    }
+  }
+  view.localPayload = localSize;
+  if (localSize <= 0) return fits();
+
+  std::uint64_t record = 0;
+  DecodeRecord(source, p, end, payloadSize, localSize, mode, view, claims, spill, &record);
+  if (checkLocal && record != payloadSize) {
+    if (record == 0) {
+      // The header did not lie inside the payload the size gives: read inside
+      // the cell's space.
+      const std::int64_t limit = std::min(pageSize, cellOffset + space);
+      record = RecordSizeFromHeader(p, page + limit, static_cast<std::uint64_t>(page + limit - p),
+                                    false);
+    }
+    const std::int64_t local = format::LocalPayloadSize(record, pageType, g.usableSize);
+    const std::int64_t extra = record > static_cast<std::uint64_t>(local) ? 4 : 0;
+    if (record > 0 && record != payloadSize && extra == 0 && cellHeader + local <= space) {
+      const std::int64_t rowid = view.rowid;
+      const bool hasRowid = view.hasRowid;
+      view.Clear();
+      view.hasRowid = hasRowid;
+      view.rowid = rowid;
+      view.localPayload = local;
+      DecodeRecord(source, p, end, record, local, mode, view, claims, spill, &record);
+    }
   }
   return fits();
 }

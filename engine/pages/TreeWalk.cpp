@@ -56,6 +56,7 @@ void TreeWalk::Refuse(std::int64_t page, int depth, RowidRange range) {
 
 bool TreeWalk::Fits(const std::uint8_t* buffer, const PageLayout& layout, int depth,
                     RowidRange range) {
+  m_strayKeys = false;
   if (depth == 0) {
     m_tableTree = IsTableType(layout.type);
     return true;
@@ -84,6 +85,7 @@ bool TreeWalk::Fits(const std::uint8_t* buffer, const PageLayout& layout, int de
     else
       ++inside;
   }
+  m_strayKeys = outside > 0;
   return outside == 0 || inside > 2 * outside;
 }
 
@@ -103,9 +105,12 @@ bool TreeWalk::WalkAt(std::int64_t pageNumber, int depth, RowidRange range) {
     const PageRole role = m_map->Role(pageNumber);
     if (role != PageRole::Unknown &&
         !(role == PageRole::Btree && m_map->Owner(pageNumber) == m_root)) {
-      if (m_rules.interiorOnly && depth == m_leafDepth && role == PageRole::Btree &&
-          m_rules.leafChildren != nullptr)
-        m_rules.leafChildren->LeafChild(m_root, pageNumber, range, false);
+      if (m_rules.interiorOnly && role == PageRole::Btree && m_rules.leafChildren != nullptr) {
+        if (depth == m_leafDepth)
+          m_rules.leafChildren->LeafChild(m_root, pageNumber, range, false);
+        else if (m_leafDepth < 0 || depth < m_leafDepth)
+          m_rules.leafChildren->InnerChild(m_root, pageNumber, range, false);
+      }
       Refuse(0, depth, range);
       return false;
     }
@@ -138,7 +143,9 @@ bool TreeWalk::WalkAt(std::int64_t pageNumber, int depth, RowidRange range) {
   if (!layout.interior && m_leafDepth < 0) m_leafDepth = depth;
   ++m_report.pagesWalked;
   if (layout.scanned) ++m_report.pagesScanned;
-  if (m_map != nullptr) m_map->Claim(pageNumber, PageRole::Btree, m_root);
+  const bool claimed = m_map == nullptr || m_map->Claim(pageNumber, PageRole::Btree, m_root);
+  if (m_rules.interiorOnly && depth > 0 && layout.interior && m_rules.leafChildren != nullptr)
+    m_rules.leafChildren->InnerChild(m_root, pageNumber, range, claimed);
   bool result = !layout.cellCountCut && !layout.pointersDamaged;
   const std::int64_t count = layout.CellCount();
 
@@ -176,6 +183,9 @@ bool TreeWalk::WalkAt(std::int64_t pageNumber, int depth, RowidRange range) {
   }
   if (m_rules.interiorOnly) return result;
 
+  // Fits read every cell's key: only a page with keys outside its range
+  // has cells to check one by one (the root's range holds every key).
+  const bool strayKeys = m_strayKeys;
   Poll(WalkStep::Kind::LeafBegin, depth, 0, count);
   CellRef cell;
   cell.pageNumber = pageNumber;
@@ -195,7 +205,7 @@ bool TreeWalk::WalkAt(std::int64_t pageNumber, int depth, RowidRange range) {
     std::int64_t key = 0;
     if (cell.offset >= g.pageSize) {
       ++m_report.cellsSkipped;
-    } else if (layout.type == format::kLeafTable &&
+    } else if (strayKeys && layout.type == format::kLeafTable &&
                TableCellKey(buffer.data(), g.pageSize, layout.type, cell.offset, &key) &&
                (key < range.first || key > range.last)) {
       // A rowid outside what the parent's keys allow: the cell is damaged

@@ -74,6 +74,10 @@ class ILeafChildren {
  public:
   virtual ~ILeafChildren() = default;
   virtual void LeafChild(std::uint32_t tree, std::int64_t page, RowidRange range, bool claimed) = 0;
+  // The same for a child above leaf depth: an interior page the descent
+  // claimed and walked, or (claimed false) one the page map already gave to
+  // another tree.
+  virtual void InnerChild(std::uint32_t, std::int64_t, RowidRange, bool) {}
 };
 
 // Which pages a walk may take as children. A child is used only when it lies
@@ -127,8 +131,9 @@ class TreeWalk {
   IProgress* m_progress = nullptr;
   std::uint32_t m_root = 0;
   WalkRules m_rules;
-  bool m_tableTree = true;  // the root's family
-  int m_leafDepth = -1;     // depth of the first leaf, -1 until one is seen
+  bool m_tableTree = true;   // the root's family
+  bool m_strayKeys = false;  // Fits found keys outside the page's range
+  int m_leafDepth = -1;      // depth of the first leaf, -1 until one is seen
   WalkReport m_report;
   PageSet m_visited;
   PageSet m_overflow;

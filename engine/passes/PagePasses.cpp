@@ -103,7 +103,18 @@ struct LeafClaim {
 struct MappingState : ILeafChildren {
   std::unordered_set<std::int64_t> disputed;
   std::unordered_map<std::int64_t, std::vector<LeafClaim>> claims;
+  // The same for interior pages below a root that two trees reach.
+  std::unordered_set<std::int64_t> disputedInner;
+  std::unordered_map<std::int64_t, std::vector<LeafClaim>> innerClaims;
   bool collecting = false;
+
+  void InnerChild(std::uint32_t tree, std::int64_t page, RowidRange range, bool claimed) override {
+    if (!collecting) {
+      if (!claimed) disputedInner.insert(page);
+    } else if (disputedInner.count(page) != 0) {
+      innerClaims[page].push_back(LeafClaim{tree, range, false});
+    }
+  }
 
   void LeafChild(std::uint32_t tree, std::int64_t page, RowidRange range, bool claimed) override {
     if (!collecting) {
@@ -298,7 +309,7 @@ std::vector<std::int64_t> MapLiveTrees(const PageSource& source, PageMap& map,
   NoCells none;
   for (const std::int64_t root : roots)
     if (walk.Walk(root, none, progress, rules).stopped) return lost;
-  if (state.disputed.empty()) return lost;
+  if (state.disputed.empty() && state.disputedInner.empty()) return lost;
 
   // Every claim on a disputed leaf, with the range its parent gives it.
   state.collecting = true;
@@ -309,6 +320,53 @@ std::vector<std::int64_t> MapLiveTrees(const PageSource& source, PageMap& map,
   const Geometry& g = source.geometry();
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(g.pageSize));
   PageLayout layout;
+  // An interior page two trees reach (a child pointer aimed into another
+  // tree) stays with the tree that took it only when its keys fit that
+  // tree's range and no other claimant's; otherwise it and everything the
+  // taking tree claimed under it become orphans, whose rows the orphan pass
+  // places by evidence or keeps in lost and found.
+  for (const std::int64_t page : state.disputedInner) {
+    const std::uint32_t owner = map.Owner(page);
+    if (map.Role(page) != PageRole::Btree) continue;
+    const bool parsed = source.ReadPage(page, buffer.data()) == PageRead::Ok &&
+                        ParsePageLayout(buffer.data(), g.pageSize, g.usableSize, false, &layout);
+    int fitting = 0;
+    bool ownerFits = false;
+    for (const LeafClaim& claim : state.innerClaims[page]) {
+      const auto family = rootIndex.find(claim.tree);
+      if (!parsed || family == rootIndex.end() || family->second != IsIndexType(layout.type))
+        continue;
+      bool inside = true;
+      for (const std::uint32_t offset : layout.cells) {
+        std::int64_t key = 0;
+        if (!family->second && TableCellKey(buffer.data(), g.pageSize, layout.type, offset, &key) &&
+            (key < claim.range.first || key > claim.range.last))
+          inside = false;
+      }
+      if (!inside) continue;
+      ++fitting;
+      ownerFits = ownerFits || claim.tree == owner;
+    }
+    if (fitting == 1 && ownerFits) continue;
+    // Released top down, bounded by the page count: only pages the taking
+    // tree holds.
+    std::vector<std::int64_t> pending{page};
+    std::vector<std::uint8_t> below(static_cast<std::size_t>(g.pageSize));
+    PageLayout belowLayout;
+    for (std::int64_t guard = g.pageCount; !pending.empty() && guard > 0; --guard) {
+      const std::int64_t at = pending.back();
+      pending.pop_back();
+      if (map.Role(at) != PageRole::Btree || map.Owner(at) != owner) continue;
+      map.Set(at, at == page ? PageRole::Orphan : PageRole::Unknown, 0);
+      if (source.ReadPage(at, below.data()) != PageRead::Ok ||
+          !ParsePageLayout(below.data(), g.pageSize, g.usableSize, false, &belowLayout) ||
+          !belowLayout.interior)
+        continue;
+      for (std::int64_t i = 0; i < belowLayout.CellCount(); ++i)
+        pending.push_back(InteriorChild(below.data(), g.pageSize, belowLayout, i));
+      pending.push_back(belowLayout.rightChild);
+    }
+  }
   for (const std::int64_t page : state.disputed) {
     std::vector<LeafClaim>& claims = state.claims[page];
     if (rootIndex.count(page) != 0)

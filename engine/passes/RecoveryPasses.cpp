@@ -1,8 +1,11 @@
 // The passes of RecoveryPasses.h and their order.
 #include "engine/passes/RecoveryPasses.h"
 
+#include <QSet>
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <map>
 #include <tuple>
 
 #include "engine/core/Format.h"
@@ -14,8 +17,10 @@
 #include "engine/passes/RecoveredTrees.h"
 #include "engine/passes/RecoveryState.h"
 #include "engine/passes/SchemaSearch.h"
+#include "engine/schema/IndexStatement.h"
 #include "engine/schema/SchemaRepair.h"
 #include "engine/schema/StandIns.h"
+#include "engine/schema/TableLayout.h"
 #include "engine/schema/WorkingDatabase.h"
 
 namespace velmora {
@@ -98,12 +103,40 @@ class SchemaCollector : public ICellVisitor {
   RecordView m_view;
 };
 
+// One value of a record, held for comparing with an index's entries.
+struct HeldValue {
+  StorageClass storage = StorageClass::Null;
+  std::int64_t intValue = 0;
+  std::uint64_t realBits = 0;
+  QByteArray bytes;
+  std::int64_t length = 0;
+  bool operator==(const HeldValue&) const = default;
+};
+
+HeldValue Hold(const RecordView& view, const ValueView& v) {
+  HeldValue held;
+  held.storage = v.storage;
+  held.intValue = v.storage == StorageClass::Integer ? v.intValue : 0;
+  if (v.storage == StorageClass::Real) std::memcpy(&held.realBits, &v.realValue, sizeof(double));
+  if (v.storage == StorageClass::Text || v.storage == StorageClass::Blob) {
+    held.bytes = view.Bytes(v);
+    held.length = v.length;
+  }
+  return held;
+}
+
+// The records a repair compares with the table's index entries: at most
+// this many, by rowid.
+constexpr std::size_t kMaxSampledRecords = 2000;
+
 // Counts what the records of a table's b-tree show of its shape, up to
-// kMaxProfiledRecords records.
+// kMaxProfiledRecords records, and keeps the first records of a rowid tree.
 class ProfileCollector : public ICellVisitor {
  public:
   ProfileCollector(const PageSource& source, RecordProfile& profile)
       : m_source(source), m_profile(profile) {}
+  std::map<std::int64_t, std::vector<HeldValue>> sample;
+
   CellUse VisitCell(const CellRef& cell) override {
     if (m_profile.records >= kMaxProfiledRecords) {
       m_profile.cut = true;
@@ -114,6 +147,12 @@ class ProfileCollector : public ICellVisitor {
     m_profile.indexTree =
         cell.pageType == format::kInteriorIndex || cell.pageType == format::kLeafIndex;
     AddToProfile(m_view, m_profile);
+    if (fits && m_view.hasRowid && sample.size() < kMaxSampledRecords) {
+      std::vector<HeldValue> values;
+      values.reserve(m_view.values.size());
+      for (const ValueView& v : m_view.values) values.push_back(Hold(m_view, v));
+      sample.emplace(m_view.rowid, std::move(values));
+    }
     return fits ? CellUse::Used : CellUse::Skipped;
   }
 
@@ -122,6 +161,101 @@ class ProfileCollector : public ICellVisitor {
   RecordProfile& m_profile;
   RecordView m_view;
 };
+
+// Names for the columns a repair had to make up, from the indexes of the
+// table: an index key column the rebuilt table lacks names the one position
+// whose values equal that key in every sampled entry (matched by rowid). A
+// key equal to the rowid where every record holds NULL marks the rowid
+// alias. Nothing is named when the entries fit no position or more than one.
+ColumnHints HintsFromIndexes(RecoveryState& state, const SchemaObject& table,
+                             const SchemaRepairResult& repair,
+                             const std::map<std::int64_t, std::vector<HeldValue>>& sample,
+                             IProgress& progress) {
+  ColumnHints hints;
+  if (sample.empty()) return hints;
+  QSet<QString> taken;
+  for (const QString& n : repair.names) taken.insert(n.toLower());
+  std::vector<int> open;  // positions with a made-up name
+  for (int i = 0; i < int(repair.madeUp.size()); ++i)
+    if (repair.madeUp[size_t(i)]) open.push_back(i);
+  if (open.empty()) return hints;
+  hints.names.resize(repair.names.size());
+  for (const SchemaObject& index : state.catalog.Objects()) {
+    if (!index.Is(SchemaKind::Index) || index.rootPage <= 1 || index.sql.isEmpty()) continue;
+    QString on;
+    QStringList keys;
+    if (!IndexKeyNames(index.sql, &on, &keys) || on.compare(table.name, Qt::CaseInsensitive) != 0)
+      continue;
+    std::vector<int> wanted;  // key slots naming a column the table lacks
+    for (int k = 0; k < int(keys.size()); ++k)
+      if (!keys[k].isEmpty() && !taken.contains(keys[k].toLower())) wanted.push_back(k);
+    if (wanted.empty()) continue;
+    // Per wanted key slot and open position: entries that agree, disagree.
+    std::vector<std::vector<std::pair<int, int>>> votes(
+        wanted.size(), std::vector<std::pair<int, int>>(open.size(), {0, 0}));
+    std::vector<std::pair<int, int>> aliasVotes(wanted.size(), {0, 0});
+    std::int64_t entries = 0;
+    RecordVisitor visitor(state.source, [&](const CellRef&, const RecordView& entry) {
+      if (++entries > std::int64_t(kMaxSampledRecords)) return false;
+      const ValueView& last = entry.values.back();
+      if (last.storage != StorageClass::Integer) return true;
+      const auto row = sample.find(last.intValue);
+      if (row == sample.end()) return true;
+      for (std::size_t w = 0; w < wanted.size(); ++w) {
+        const int k = wanted[w];
+        if (k + 1 >= entry.Size()) continue;
+        const HeldValue key = Hold(entry, entry.values[size_t(k)]);
+        for (std::size_t o = 0; o < open.size(); ++o) {
+          const int p = open[o];
+          const bool same = p < int(row->second.size()) && row->second[size_t(p)] == key;
+          ++(same ? votes[w][o].first : votes[w][o].second);
+        }
+        const bool rowid = key.storage == StorageClass::Integer && key.intValue == last.intValue;
+        ++(rowid ? aliasVotes[w].first : aliasVotes[w].second);
+      }
+      return true;
+    });
+    state.Walk(index.rootPage, visitor, progress);
+    for (std::size_t w = 0; w < wanted.size(); ++w) {
+      int found = -1;
+      int fits = 0;
+      for (std::size_t o = 0; o < open.size(); ++o) {
+        if (votes[w][o].first > 0 && votes[w][o].second == 0) {
+          found = open[o];
+          ++fits;
+        }
+      }
+      const QString& key = keys[wanted[w]];
+      if (fits == 1) {
+        hints.names[size_t(found)] = key;
+      } else if (fits == 0 && aliasVotes[w].first > 0 && aliasVotes[w].second == 0) {
+        // The key is the rowid: the alias, the one open position NULL in
+        // every sampled record.
+        int nullPosition = -1;
+        int nulls = 0;
+        for (const int p : open) {
+          bool allNull = true;
+          for (const auto& [rowid, values] : sample)
+            allNull = allNull &&
+                      (p >= int(values.size()) || values[size_t(p)].storage == StorageClass::Null);
+          if (allNull) {
+            nullPosition = p;
+            ++nulls;
+          }
+        }
+        if (nulls == 1) {
+          hints.names[size_t(nullPosition)] = key;
+          hints.rowidAlias = nullPosition;
+        }
+      }
+      if (fits == 1 || hints.rowidAlias >= 0) {
+        taken.insert(key.toLower());
+        std::erase(open, hints.rowidAlias >= 0 && fits != 1 ? hints.rowidAlias : found);
+      }
+    }
+  }
+  return hints;
+}
 
 // Chooses the live roots among `candidates` (schema rows' claims) and maps
 // their trees in the page map: page 1 first, then every root kept, each once.
@@ -179,9 +313,20 @@ bool RepairStatement(RecoveryState& state, SchemaObject& table, IProgress& progr
   ProfileCollector collector(state.source, profile);
   state.Walk(table.rootPage, collector, progress);
   WorkingDatabase& working = *state.working;
-  const SchemaRepairResult repair =
-      RepairTableStatement(table.name, table.sql, profile,
-                           [&working](const QString& sql) { return working.Accepts(sql); });
+  const auto accepts = [&working](const QString& sql) { return working.Accepts(sql); };
+  SchemaRepairResult repair = RepairTableStatement(table.name, table.sql, profile, accepts);
+  if (repair.ok) {
+    // Columns the text no longer names may be named by the table's indexes,
+    // which then build on the rebuilt table.
+    const ColumnHints hints = HintsFromIndexes(state, table, repair, collector.sample, progress);
+    bool named = hints.rowidAlias >= 0;
+    for (const QString& n : hints.names) named = named || !n.isEmpty();
+    if (named) {
+      SchemaRepairResult hinted =
+          RepairTableStatement(table.name, table.sql, profile, accepts, hints);
+      if (hinted.ok) repair = std::move(hinted);
+    }
+  }
   if (!repair.ok || !working.Replay(repair.sql)) return false;
   table.originalSql = table.sql;
   table.sql = repair.sql;
@@ -323,16 +468,17 @@ PassResult ReplaySchema(RecoveryState& state, IProgress& progress) {
   // names for the statements it took, the virtual tables by their names.
   // The internal tables whose rows a save keeps (AUTOINCREMENT counters,
   // planner statistics) are made with their fixed statements.
-  // Listed: shown by its name without being replayed.
+  // Listed: shown by its name without being replayed; Replayed: the tables
+  // its statement made (an AUTOINCREMENT table makes sqlite_sequence too).
   enum class Slot { Listed, Replayed };
-  std::vector<std::pair<Slot, const SchemaObject*>> order;
+  std::vector<std::pair<Slot, QString>> order;
   const std::size_t count = state.catalog.Objects().size();
   for (std::size_t i = 0; i < count; ++i) {
     SchemaObject& table = state.catalog.At(i);
     if (!table.Is(SchemaKind::Table)) continue;
     if (table.virtualTable) {
       // Never run here: it is recreated only in the recovered database.
-      order.emplace_back(Slot::Listed, &table);
+      order.emplace_back(Slot::Listed, table.name);
       continue;
     }
     if (table.name.contains(QChar(0))) {
@@ -340,10 +486,9 @@ PassResult ReplaySchema(RecoveryState& state, IProgress& progress) {
       // written in a statement: the library reads SQL text up to its first
       // zero byte. The table is listed all the same, and its save reports
       // why it cannot be made.
-      order.emplace_back(Slot::Listed, &table);
+      order.emplace_back(Slot::Listed, table.name);
       continue;
     }
-    const int before = working.TableCount();
     if (!InternalTableStatement(table.name).isEmpty()) {
       working.ReplayInternal(table.name);
     } else if (!working.Accepts(table.sql)) {
@@ -354,34 +499,219 @@ PassResult ReplaySchema(RecoveryState& state, IProgress& progress) {
     } else if (!working.Replay(table.sql)) {
       RepairStatement(state, table, progress);
     }
-    // One slot per table the statement made (an AUTOINCREMENT table makes
-    // sqlite_sequence too).
-    for (int made = working.TableCount(); made > before; --made)
-      order.emplace_back(Slot::Replayed, &table);
+    for (QString& made : working.NewTables()) order.emplace_back(Slot::Replayed, std::move(made));
   }
-  working.Commit();
+  // A commit the library refused rolled every replayed table back.
+  const bool kept = working.Commit();
   QStringList& names = state.tableNames;
-  const QStringList accepted = working.TableNames();
-  qsizetype next = 0;
-  for (const auto& [slot, table] : order) {
-    if (slot == Slot::Listed) {
-      if (!names.contains(table->name)) names << table->name;
-    } else if (next < accepted.size()) {
-      names << accepted.at(next++);
-    }
+  QSet<QString> seen;
+  for (auto& [slot, name] : order) {
+    if (slot == Slot::Replayed && !kept) continue;
+    if (slot == Slot::Listed && seen.contains(name)) continue;
+    seen.insert(name);
+    names << std::move(name);
   }
-  for (; next < accepted.size(); ++next)
-    if (!names.contains(accepted.at(next))) names << accepted.at(next);
   return PassResult::Done;
 }
 
-// 6. Orphan table pages put back into their tables.
+// Index entries held for checking which tree holds a table's rows.
+constexpr int kCheckedEntries = 16;
+
+// Reads `page` and parses it; false when it is not a readable b-tree page.
+bool ReadTreePage(const PageSource& source, std::int64_t page, std::vector<std::uint8_t>& buffer,
+                  PageLayout& layout) {
+  const Geometry& g = source.geometry();
+  return page > 1 && page <= g.pageCount && source.ReadPage(page, buffer.data()) == PageRead::Ok &&
+         ParsePageLayout(buffer.data(), g.pageSize, g.usableSize, false, &layout);
+}
+
+// The first entries of the index tree under `root` (its left-most leaf), at
+// most kCheckedEntries, each as its values.
+std::vector<std::vector<HeldValue>> FirstIndexEntries(const PageSource& source, std::int64_t root) {
+  const Geometry& g = source.geometry();
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(g.pageSize));
+  PageLayout layout;
+  std::vector<std::vector<HeldValue>> entries;
+  std::int64_t page = root;
+  for (int depth = 0; depth < format::kMaxTreeDepth; ++depth) {
+    if (!ReadTreePage(source, page, buffer, layout) ||
+        layout.type != (layout.interior ? format::kInteriorIndex : format::kLeafIndex))
+      return entries;
+    if (!layout.interior) break;
+    page = layout.CellCount() > 0 ? InteriorChild(buffer.data(), g.pageSize, layout, 0)
+                                  : std::int64_t{layout.rightChild};
+  }
+  if (layout.interior) return entries;
+  RecordView view;
+  for (std::size_t i = 0; i < layout.cells.size() && int(entries.size()) < kCheckedEntries; ++i) {
+    if (!DecodeCellPayload(source, {layout.type, buffer.data(), g.pageSize, layout.cells[i]},
+                           DecodeMode::Display, view) ||
+        view.values.size() < 2)
+      continue;
+    std::vector<HeldValue> values;
+    for (const ValueView& v : view.values) values.push_back(Hold(view, v));
+    entries.push_back(std::move(values));
+  }
+  return entries;
+}
+
+// The record of `rowid` in the table tree under `root`, searched by key
+// (bounded depth); false when the tree does not hold it or cannot be read.
+bool FindRowid(const PageSource& source, std::int64_t root, std::int64_t rowid, RecordView& view) {
+  const Geometry& g = source.geometry();
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(g.pageSize));
+  PageLayout layout;
+  std::int64_t page = root;
+  for (int depth = 0; depth < format::kMaxTreeDepth; ++depth) {
+    if (!ReadTreePage(source, page, buffer, layout)) return false;
+    if (layout.type == format::kLeafTable) {
+      for (const std::uint32_t cell : layout.cells) {
+        std::int64_t key = 0;
+        if (TableCellKey(buffer.data(), g.pageSize, layout.type, cell, &key) && key == rowid)
+          return DecodeCellPayload(source, {layout.type, buffer.data(), g.pageSize, cell},
+                                   DecodeMode::Display, view) &&
+                 !view.values.empty();
+      }
+      return false;
+    }
+    if (layout.type != format::kInteriorTable) return false;
+    std::int64_t next = layout.rightChild;
+    for (std::int64_t i = 0; i < layout.CellCount(); ++i) {
+      std::int64_t key = 0;
+      if (TableCellKey(buffer.data(), g.pageSize, layout.type, layout.cells[size_t(i)], &key) &&
+          rowid <= key) {
+        next = InteriorChild(buffer.data(), g.pageSize, layout, i);
+        break;
+      }
+    }
+    page = next;
+  }
+  return false;
+}
+
+// How the entries of an index of a table compare with the rows a tree holds.
+struct EntryVerdict {
+  int agree = 0;     // the tree holds the entry's rowid with the entry's key values
+  int disagree = 0;  // the rowid is missing or its record holds other values
+  bool Agrees(int entries) const { return agree >= std::min(3, entries) && disagree == 0; }
+  bool Contradicts(int entries) const { return disagree >= std::min(3, entries) && agree == 0; }
+};
+
+EntryVerdict CheckEntries(const PageSource& source, std::int64_t root,
+                          const std::vector<std::vector<HeldValue>>& entries,
+                          const std::vector<int>& positions) {
+  EntryVerdict verdict;
+  RecordView record;
+  for (const std::vector<HeldValue>& entry : entries) {
+    const HeldValue& last = entry.back();
+    if (last.storage != StorageClass::Integer || entry.size() < positions.size() + 1) continue;
+    if (!FindRowid(source, root, last.intValue, record)) {
+      ++verdict.disagree;
+      continue;
+    }
+    bool same = true;
+    bool known = true;
+    for (std::size_t k = 0; k < positions.size(); ++k) {
+      const int p = positions[k];
+      if (p < 0) {
+        same =
+            same && entry[k].storage == StorageClass::Integer && entry[k].intValue == record.rowid;
+      } else if (p < record.Size()) {
+        same = same && Hold(record, record.values[size_t(p)]) == entry[k];
+      } else {
+        known = false;  // a row written before the column was added: its default
+      }
+    }
+    if (known) ++(same ? verdict.agree : verdict.disagree);
+  }
+  return verdict;
+}
+
+// Refuses `root` after the trees were mapped: its pages are forgotten, so
+// that the orphan pass finds them and decides where their rows belong.
+void RefuseMappedRoot(RecoveryState& state, std::int64_t root) {
+  const std::int64_t count = state.source.geometry().pageCount;
+  const std::uint32_t owner = static_cast<std::uint32_t>(root);
+  for (std::int64_t page = 2; page <= count; ++page) {
+    const PageRole role = state.pages.Role(page);
+    if ((role == PageRole::Btree || role == PageRole::Overflow) && state.pages.Owner(page) == owner)
+      state.pages.Set(page, PageRole::Unknown, 0);
+  }
+  std::erase(state.liveRoots, root);
+  state.refusedRoots.insert(
+      std::lower_bound(state.refusedRoots.begin(), state.refusedRoots.end(), root), root);
+}
+
+// 6. The roots checked against the tables' indexes: when the entries of a
+// table's index contradict the tree its schema row names and agree with the
+// tree another table's schema row names (root pages swapped), neither table
+// keeps that tree; the orphan pass then puts the rows where the evidence
+// says they belong.
+PassResult CheckRootsByIndexes(RecoveryState& state, IProgress&) {
+  if (state.working == nullptr) return PassResult::Skipped;
+  struct Table {
+    const SchemaObject* object;
+    std::int64_t root;
+    TableLayout layout;
+  };
+  std::vector<Table> tables;
+  for (const SchemaObject& object : state.catalog.Objects()) {
+    if (!object.Is(SchemaKind::Table) || object.virtualTable || object.rootPage <= 1 ||
+        state.RootRefused(object.rootPage))
+      continue;
+    Table table{&object, object.rootPage, {}};
+    if (ReadTableLayout(state.working->Db(), object.name, &table.layout) &&
+        !table.layout.withoutRowid)
+      tables.push_back(std::move(table));
+  }
+  std::vector<std::int64_t> refuse;
+  for (const Table& table : tables) {
+    for (const SchemaObject& index : state.catalog.Objects()) {
+      QString on;
+      QStringList keys;
+      if (!index.Is(SchemaKind::Index) || index.rootPage <= 1 ||
+          state.RootRefused(index.rootPage) || !IndexKeyNames(index.sql, &on, &keys) ||
+          on.compare(table.object->name, Qt::CaseInsensitive) != 0)
+        continue;
+      std::vector<int> positions;
+      for (const QString& key : keys) {
+        int position = -2;
+        for (int r = 0; r < int(table.layout.recordToColumn.size()); ++r) {
+          const int c = table.layout.recordToColumn[size_t(r)];
+          if (table.layout.columns[size_t(c)].name.compare(key, Qt::CaseInsensitive) == 0)
+            position = c == table.layout.rowidAlias ? -1 : r;
+        }
+        if (key.isEmpty() || position == -2) positions.clear();
+        if (key.isEmpty() || position == -2) break;
+        positions.push_back(position);
+      }
+      if (positions.empty()) continue;
+      const auto entries = FirstIndexEntries(state.source, index.rootPage);
+      const int n = int(entries.size());
+      if (n == 0 || !CheckEntries(state.source, table.root, entries, positions).Contradicts(n))
+        continue;
+      for (const Table& other : tables) {
+        if (other.root == table.root ||
+            !CheckEntries(state.source, other.root, entries, positions).Agrees(n))
+          continue;
+        refuse.push_back(table.root);
+        refuse.push_back(other.root);
+      }
+    }
+  }
+  std::sort(refuse.begin(), refuse.end());
+  refuse.erase(std::unique(refuse.begin(), refuse.end()), refuse.end());
+  for (const std::int64_t root : refuse) RefuseMappedRoot(state, root);
+  return refuse.empty() ? PassResult::Skipped : PassResult::Done;
+}
+
+// 7. Orphan table pages put back into their tables.
 PassResult PutBackOrphans(RecoveryState& state, IProgress& progress) {
   state.orphans = RunOrphanPass(state, progress);
   return state.orphans.ran ? PassResult::Done : PassResult::Skipped;
 }
 
-// 7. Tables made of the orphan trees without a schema row; their groups
+// 8. Tables made of the orphan trees without a schema row; their groups
 // leave lost and found.
 PassResult AdoptRecoveredTrees(RecoveryState& state, IProgress& progress) {
   if (!state.orphans.ran) return PassResult::Skipped;
@@ -408,7 +738,7 @@ PassResult AdoptRecoveredTrees(RecoveryState& state, IProgress& progress) {
     if (!names.contains(table.name)) names << table.name;
     // An AUTOINCREMENT table makes sqlite_sequence in the working database.
     if (!names.contains(QStringLiteral("sqlite_sequence")) &&
-        working.TableNames().contains(QStringLiteral("sqlite_sequence")))
+        working.Holds(QStringLiteral("sqlite_sequence")))
       names << QStringLiteral("sqlite_sequence");
     SchemaObject object;
     object.type = QStringLiteral("table");
@@ -439,7 +769,7 @@ PassResult AdoptRecoveredTrees(RecoveryState& state, IProgress& progress) {
   return PassResult::Done;
 }
 
-// 8. Rows that fit no table are kept in a table of their own, made here: it
+// 9. Rows that fit no table are kept in a table of their own, made here: it
 // has no schema row in the file.
 PassResult AddLostAndFound(RecoveryState& state, IProgress&) {
   if (state.orphans.lostRows <= 0) return PassResult::Skipped;
@@ -474,6 +804,7 @@ constexpr std::array kPasses{
     RecoveryPass{"live roots", PassPhase::Scan, ChooseLiveRoots},
     RecoveryPass{"schema search", PassPhase::Scan, SearchWholeFile},
     RecoveryPass{"working database", PassPhase::Build, ReplaySchema},
+    RecoveryPass{"index evidence", PassPhase::Build, CheckRootsByIndexes},
     RecoveryPass{"orphan pages", PassPhase::Build, PutBackOrphans},
     RecoveryPass{"recovered trees", PassPhase::Build, AdoptRecoveredTrees},
     RecoveryPass{"lost and found", PassPhase::Build, AddLostAndFound},

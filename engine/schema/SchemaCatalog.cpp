@@ -38,18 +38,39 @@ std::vector<const SchemaObject*> SchemaCatalog::OfKind(SchemaKind kind) const {
   return list;
 }
 
+void SchemaCatalog::Clear() {
+  m_objects.clear();
+  m_byName.clear();
+  m_tablesByLooseName.clear();
+  m_virtualTables.clear();
+}
+
+void SchemaCatalog::Add(SchemaObject object) {
+  const std::size_t at = m_objects.size();
+  m_byName[object.name].push_back(at);
+  if (object.Is(SchemaKind::Table)) m_tablesByLooseName[LooseName(object.name)].push_back(at);
+  if (object.Is(SchemaKind::Table) && object.virtualTable) m_virtualTables.push_back(at);
+  m_objects.push_back(std::move(object));
+}
+
+std::vector<const SchemaObject*> SchemaCatalog::VirtualTables() const {
+  std::vector<const SchemaObject*> list;
+  for (std::size_t at : m_virtualTables) list.push_back(&m_objects[at]);
+  return list;
+}
+
 const SchemaObject* SchemaCatalog::Find(SchemaKind kind, const QString& name) const {
-  for (const SchemaObject& object : m_objects)
-    if (object.Is(kind) && object.name == name) return &object;
+  const auto it = m_byName.constFind(name);
+  if (it == m_byName.cend()) return nullptr;
+  for (std::size_t at : *it)
+    if (m_objects[at].Is(kind)) return &m_objects[at];
   return nullptr;
 }
 
 const SchemaObject* SchemaCatalog::FindTable(const QString& name) const {
   if (const SchemaObject* exact = Find(SchemaKind::Table, name)) return exact;
-  const QString loose = LooseName(name);
-  for (const SchemaObject& object : m_objects)
-    if (object.Is(SchemaKind::Table) && LooseName(object.name) == loose) return &object;
-  return nullptr;
+  const auto it = m_tablesByLooseName.constFind(LooseName(name));
+  return it == m_tablesByLooseName.cend() || it->empty() ? nullptr : &m_objects[it->front()];
 }
 
 bool RecognizeSchemaRow(const RecordView& view, std::uint32_t encoding, SchemaObject* out) {

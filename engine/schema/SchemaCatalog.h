@@ -3,6 +3,7 @@
 // the statement pane, the tool and the save order all read it.
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <cstdint>
 #include <vector>
@@ -47,16 +48,22 @@ struct SchemaObject {
   bool Is(SchemaKind kind) const;
 };
 
+// Lookups by name go through an index kept as objects are added, so that a
+// schema of many thousands of objects is searched in constant time per name
+// rather than object by object.
 class SchemaCatalog {
  public:
-  void Clear() { m_objects.clear(); }
-  void Add(SchemaObject object) { m_objects.push_back(std::move(object)); }
+  void Clear();
+  void Add(SchemaObject object);
   const std::vector<SchemaObject>& Objects() const { return m_objects; }
-  // The object at `index` (< Objects().size()) for the session to amend.
+  // The object at `index` (< Objects().size()) for the session to amend: its
+  // statement and notes, never its name or kinds, which the index holds.
   SchemaObject& At(std::size_t index) { return m_objects.at(index); }
 
   // The objects listed under `kind`, in the order they were found.
   std::vector<const SchemaObject*> OfKind(SchemaKind kind) const;
+  // The virtual tables, in the order they were found.
+  std::vector<const SchemaObject*> VirtualTables() const;
   // The first object under `kind` whose name is exactly `name`; null when none.
   const SchemaObject* Find(SchemaKind kind, const QString& name) const;
   // A table by name: exact first; failing that, the first whose name matches
@@ -66,6 +73,11 @@ class SchemaCatalog {
 
  private:
   std::vector<SchemaObject> m_objects;
+  // Positions in m_objects, in catalog order: of every object by its exact
+  // name, and of the tables by their loose name (see FindTable).
+  QHash<QString, std::vector<std::size_t>> m_byName;
+  QHash<QString, std::vector<std::size_t>> m_tablesByLooseName;
+  std::vector<std::size_t> m_virtualTables;
 };
 
 // Reads a record of the schema table as a schema object: five fields (type,

@@ -49,23 +49,67 @@ struct SplitText {
   bool strict = false;        // "STRICT" there
 };
 
-// Splits the definitions at the commas outside parentheses, leniently: the
-// list runs from the first "(" after TABLE (else the first "(") to its
-// matching ")" or, when damage lost it, to the end of the text.
-SplitText SplitLeniently(const QString& sql) {
-  SplitText split;
-  const std::vector<SqlToken> tokens = TokenizeSql(sql);
-  const int count = int(tokens.size());
-  int open = -1;
-  bool afterTable = false;
-  for (int i = 0; i < count && open < 0; ++i) {
-    afterTable = afterTable || IsSqlKeyword(sql, tokens[size_t(i)], "TABLE");
-    if (afterTable && IsSymbol(sql, tokens[size_t(i)], '(')) open = i;
-  }
-  for (int i = 0; i < count && open < 0; ++i)
-    if (IsSymbol(sql, tokens[size_t(i)], '(')) open = i;
-  if (open < 0) return split;
+int NextSignificantToken(const std::vector<SqlToken>& tokens, int from) {
+  for (int k = from + 1; k < int(tokens.size()); ++k)
+    if (Significant(tokens[size_t(k)])) return k;
+  return -1;
+}
 
+bool IsNameToken(const SqlToken& token) {
+  return token.complete &&
+         (token.kind == SqlTokenKind::Word || token.kind == SqlTokenKind::QuotedName ||
+          token.kind == SqlTokenKind::String);
+}
+
+// Where the definitions may start: token indexes of their first token. When
+// the "(" after the table's name is intact, that is the one place. When
+// damage hit it, both the first "(" after TABLE that comes before the first
+// comma (the name was hit) and the token after the name (the parenthesis was
+// hit) are candidates. Failing both, the first "(" of the text.
+std::vector<int> ListStarts(const QString& sql, const std::vector<SqlToken>& tokens) {
+  const int count = int(tokens.size());
+  int table = -1;
+  for (int i = 0; i < count && table < 0; ++i)
+    if (IsSqlKeyword(sql, tokens[size_t(i)], "TABLE")) table = i;
+  std::vector<int> starts;
+  if (table >= 0) {
+    int k = NextSignificantToken(tokens, table);
+    if (k >= 0 && IsSqlKeyword(sql, tokens[size_t(k)], "IF")) {
+      for (int skip = 0; skip < 3 && k >= 0; ++skip) k = NextSignificantToken(tokens, k);
+    }
+    int afterName = -1;
+    if (k >= 0 && IsNameToken(tokens[size_t(k)])) {
+      afterName = NextSignificantToken(tokens, k);
+      if (afterName >= 0 && IsSymbol(sql, tokens[size_t(afterName)], '.')) {
+        const int second = NextSignificantToken(tokens, afterName);
+        afterName = second >= 0 && IsNameToken(tokens[size_t(second)])
+                        ? NextSignificantToken(tokens, second)
+                        : -1;
+      }
+    }
+    if (afterName >= 0 && IsSymbol(sql, tokens[size_t(afterName)], '(')) return {afterName + 1};
+    for (int i = table + 1; i < count; ++i) {
+      if (IsSymbol(sql, tokens[size_t(i)], ',')) break;
+      if (IsSymbol(sql, tokens[size_t(i)], '(')) {
+        starts.push_back(i + 1);
+        break;
+      }
+    }
+    if (afterName >= 0) starts.push_back(afterName);
+  }
+  if (starts.empty()) {
+    for (int i = 0; i < count; ++i)
+      if (IsSymbol(sql, tokens[size_t(i)], '(')) return {i + 1};
+  }
+  return starts;
+}
+
+// Splits the definitions at the commas outside parentheses, leniently, from
+// token `start` to the ")" that closes the list or, when damage lost it, to
+// the end of the text.
+SplitText SplitFrom(const QString& sql, const std::vector<SqlToken>& tokens, int start) {
+  SplitText split;
+  const int count = int(tokens.size());
   int depth = 0;
   int first = -1;
   int last = -1;
@@ -77,16 +121,14 @@ SplitText SplitLeniently(const QString& sql) {
                      tokens[size_t(last)].End() - tokens[size_t(first)].begin);
     const SqlToken& head = tokens[size_t(first)];
     d.constraint = IsAnyKeyword(sql, head, {"CONSTRAINT", "PRIMARY", "UNIQUE", "CHECK", "FOREIGN"});
-    if (!d.constraint && head.complete &&
-        (head.kind == SqlTokenKind::Word || head.kind == SqlTokenKind::QuotedName ||
-         head.kind == SqlTokenKind::String)) {
+    if (!d.constraint && IsNameToken(head)) {
       const QString name = SqlTokenName(sql, head);
       if (Readable(name)) d.name = name;
     }
     split.definitions.push_back(d);
     first = last = -1;
   };
-  for (int k = open + 1; k < count; ++k) {
+  for (int k = start; k < count; ++k) {
     const SqlToken& token = tokens[size_t(k)];
     if (!Significant(token)) continue;
     if (depth == 0 && IsSymbol(sql, token, ')')) {
@@ -108,6 +150,25 @@ SplitText SplitLeniently(const QString& sql) {
     if (IsSqlKeyword(sql, tokens[size_t(k)], "STRICT")) split.strict = true;
   }
   return split;
+}
+
+// The part of a damaged definition that follows the damaged bytes: when the
+// definition starts with characters that cannot start one, followed by white
+// space and a name, the text from that name on (white space is never part
+// of a name, so the name there is whole). Empty otherwise.
+QString SurvivingTail(const QString& text) {
+  const std::vector<SqlToken> tokens = TokenizeSql(text);
+  if (tokens.empty() || tokens.front().kind != SqlTokenKind::Symbol ||
+      IsSymbol(text, tokens.front(), '('))
+    return QString();
+  for (std::size_t k = 1; k + 1 < tokens.size(); ++k) {
+    if (tokens[k].kind == SqlTokenKind::Symbol && !IsSymbol(text, tokens[k], '(')) continue;
+    if (tokens[k].kind != SqlTokenKind::Space) return QString();
+    const SqlToken& next = tokens[k + 1];
+    if (next.kind != SqlTokenKind::Word && next.kind != SqlTokenKind::QuotedName) return QString();
+    return text.mid(next.begin);
+  }
+  return QString();
 }
 
 class StatementBuilder {
@@ -202,23 +263,65 @@ QString TypeFromProfile(const RecordProfile& profile, int position) {
   return TypeFromEvidence(profile.columns[size_t(position)]);
 }
 
+namespace {
+
+// One column slot of the damaged text as the first reading placed it.
+struct Slot {
+  QString column;        // the definition used (as written, or built from the records)
+  QString name;          // its name; empty when none could be read
+  bool written = false;  // the text's own definition (or the part the damage spared)
+  bool madeUp = false;   // named cN: neither the text nor the hints name it
+};
+
+QString HintName(const ColumnHints& hints, int position) {
+  return position >= 0 && position < int(hints.names.size()) ? hints.names[size_t(position)]
+                                                             : QString();
+}
+
+}  // namespace
+
 SchemaRepairResult RepairTableStatement(const QString& name, const QString& damagedSql,
                                         const RecordProfile& profile,
-                                        const std::function<bool(const QString&)>& accepts) {
+                                        const std::function<bool(const QString&)>& accepts,
+                                        const ColumnHints& hints) {
   SchemaRepairResult result;
-  const SplitText split = SplitLeniently(damagedSql);
   const StatementBuilder builder(name);
+  // Where damage hit the list's opening, the reading under which more
+  // definitions parse on their own is taken.
+  const std::vector<SqlToken> tokens = TokenizeSql(damagedSql);
+  SplitText split;
+  int bestParsed = -1;
+  for (const int start : ListStarts(damagedSql, tokens)) {
+    SplitText candidate = SplitFrom(damagedSql, tokens, start);
+    int parsed = 0;
+    for (const Definition& d : candidate.definitions)
+      if (!d.constraint && accepts(builder.Compose({d.text}, {}))) ++parsed;
+    if (parsed > bestParsed) {
+      bestParsed = parsed;
+      split = std::move(candidate);
+    }
+  }
   // The records decide whether the table is WITHOUT ROWID when there are any.
   const bool withoutRowid = profile.records > 0 ? profile.indexTree : split.withoutRowid;
   QStringList options;
   if (withoutRowid) options << QStringLiteral("WITHOUT ROWID");
   if (split.strict) options << QStringLiteral("STRICT");
+  auto allNull = [&profile](int position) {
+    return profile.records > 0 && position < int(profile.columns.size()) &&
+           profile.columns[size_t(position)].nulls == profile.records;
+  };
+  auto aliasColumn = [](const QString& columnName) {
+    return QuoteIdentifier(columnName) + QStringLiteral(" INTEGER PRIMARY KEY");
+  };
 
-  // First pass: keep every definition that parses where it stands; a column
-  // that does not is replaced by one built from the records.
+  // First pass: keep every definition that parses where it stands (or the
+  // part after its damaged bytes); a column that does not is replaced by one
+  // built from the records.
+  std::vector<Slot> placed;
   QStringList columns, constraints;
   QSet<QString> used;
-  int intactPrefix = -1;  // columns before the first damaged one
+  for (const QString& hint : hints.names)
+    if (!hint.isEmpty()) used.insert(hint.toLower());
   int damaged = 0;
   int dropped = 0;
   int trailingPlaceholders = 0;
@@ -233,37 +336,57 @@ SchemaRepairResult RepairTableStatement(const QString& name, const QString& dama
     }
     const int position = int(columns.size());
     if (position >= kMaxRebuiltColumns) break;
-    if (accepts(builder.Compose(columns + QStringList{d.text}, constraints))) {
-      columns << d.text;
-      used.insert(d.name.toLower());
+    QString text = d.text;
+    QString textName = d.name;
+    bool fits = accepts(builder.Compose(columns + QStringList{text}, constraints));
+    if (!fits) {
+      const QString tail = SurvivingTail(d.text);
+      if (!tail.isEmpty() && accepts(builder.Compose(columns + QStringList{tail}, constraints))) {
+        text = tail;
+        textName = SqlTokenName(tail, TokenizeSql(tail).front());
+        fits = Readable(textName);
+      }
+    }
+    if (fits) {
+      columns << text;
+      used.insert(textName.toLower());
+      placed.push_back({text, textName, true, false});
       trailingPlaceholders = 0;
       continue;
     }
-    if (intactPrefix < 0) intactPrefix = position;
     ++damaged;
     ++trailingPlaceholders;
-    const QString columnName = FreeName(d.name, position, used);
+    const QString hint = HintName(hints, position);
+    const QString columnName = !hint.isEmpty() ? hint : FreeName(d.name, position, used);
     QString column = PlaceholderColumn(columnName, profile, position);
     // A rowid table's INTEGER PRIMARY KEY holds NULL in every record: when
     // the surviving text says PRIMARY and the records agree, it is the rowid.
-    const ColumnEvidence e = position < int(profile.columns.size())
-                                 ? profile.columns[size_t(position)]
-                                 : ColumnEvidence();
-    if (!withoutRowid && profile.records > 0 && e.nulls == profile.records &&
-        d.text.contains(QLatin1String("PRIMARY"), Qt::CaseInsensitive))
-      column = QuoteIdentifier(columnName) + QStringLiteral(" INTEGER PRIMARY KEY");
+    if (!withoutRowid && allNull(position) &&
+        (hints.rowidAlias == position ||
+         d.text.contains(QLatin1String("PRIMARY"), Qt::CaseInsensitive)))
+      column = aliasColumn(columnName);
     columns << column;
+    placed.push_back({column, columnName, false,
+                      hint.isEmpty() && columnName.compare(d.name, Qt::CaseInsensitive) != 0});
   }
-  if (intactPrefix < 0) intactPrefix = int(columns.size());
   // Damaged definitions past the widest record hold no value: most likely a
   // table constraint whose keyword was hit. They are left out.
   while (profile.records > 0 && trailingPlaceholders > 0 && columns.size() > profile.widest &&
-         columns.size() > intactPrefix) {
+         !placed.back().written) {
     columns.removeLast();
+    placed.pop_back();
     --trailingPlaceholders;
     --damaged;
     ++dropped;
   }
+  auto finishNames = [&result](const std::vector<Slot>& made) {
+    result.names.clear();
+    result.madeUp.clear();
+    for (const Slot& slot : made) {
+      result.names << slot.name;
+      result.madeUp.push_back(slot.madeUp);
+    }
+  };
 
   const bool shapeFits =
       !columns.isEmpty() && (profile.records == 0 || int(columns.size()) >= profile.widest);
@@ -282,19 +405,29 @@ SchemaRepairResult RepairTableStatement(const QString& name, const QString& dama
               QStringLiteral(", %1 damaged column(s) typed from the records").arg(damaged);
         if (dropped > 0)
           result.note += QStringLiteral(", %1 damaged definition(s) left out").arg(dropped);
+        finishNames(placed);
         return result;
       }
     }
   }
 
-  // The text does not say how the values map to columns past the first
-  // damage: the table is built from its records.
+  // The text does not say how every value maps to a column: the table is
+  // built from its records. The definitions before the first damaged one
+  // stand at their own positions, and so do those after the last damaged
+  // one, counted from the last value of the widest record (damage that
+  // merged two definitions does not shift the ones after it).
   result.fromRecords = true;
   static const QRegularExpression aliasPattern(QStringLiteral("INTEGER\\s+PRIMARY\\s+KEY"),
                                                QRegularExpression::CaseInsensitiveOption);
   const bool aliasInText = aliasPattern.match(damagedSql).hasMatch();
   const int width = std::max(profile.records > 0 ? profile.widest : int(columns.size()), 1);
-  const int keep = std::min(intactPrefix, width);
+  int prefix = 0;
+  while (prefix < int(placed.size()) && placed[size_t(prefix)].written) ++prefix;
+  int suffix = 0;
+  while (suffix < int(placed.size()) - prefix && placed[placed.size() - 1 - size_t(suffix)].written)
+    ++suffix;
+  prefix = std::min(prefix, width);
+  if (prefix + suffix >= width) suffix = 0;
   // The leading columns that are never NULL make the key of a WITHOUT ROWID
   // table: the original key is among them (a key column is never NULL and
   // comes first in the record), so the rows stay distinct.
@@ -306,38 +439,51 @@ SchemaRepairResult RepairTableStatement(const QString& name, const QString& dama
   for (int attempt = 0; attempt < 2; ++attempt) {
     // First with the intact columns as written and the constraints that
     // still parse; then with every column built from the records.
-    const int written = attempt == 0 ? keep : 0;
-    QStringList built;
+    const int head = attempt == 0 ? prefix : 0;
+    const int tail = attempt == 0 ? suffix : 0;
+    std::vector<Slot> made(static_cast<std::size_t>(width));
     QSet<QString> names;
-    QStringList plainNames;
-    for (int i = 0; i < width; ++i) {
-      if (i < written) {
-        built << columns[i];
-        const QString n =
-            split.definitions.size() > size_t(i) ? split.definitions[size_t(i)].name : QString();
-        names.insert(n.toLower());
-        plainNames << n;
-      } else {
-        const QString n = FreeName(QString(), i, names);
-        built << PlaceholderColumn(n, profile, i);
-        plainNames << n;
+    for (const QString& hint : hints.names)
+      if (!hint.isEmpty()) names.insert(hint.toLower());
+    for (int i = 0; i < head; ++i) made[size_t(i)] = placed[size_t(i)];
+    for (int i = 0; i < tail; ++i)
+      made[size_t(width - tail + i)] = placed[placed.size() - size_t(tail) + size_t(i)];
+    for (const Slot& slot : made)
+      if (slot.written) names.insert(slot.name.toLower());
+    bool keyWritten = false;
+    for (const Slot& slot : made)
+      keyWritten = keyWritten || (slot.written && KeyAmong({slot.column}));
+    // The rowid alias: its value is the rowid and every record holds NULL in
+    // its place. Taken from an index's entries, or when the text still says
+    // INTEGER PRIMARY KEY, no column kept as written has a key, and exactly
+    // one built column is NULL in every record.
+    int alias = -1;
+    if (!withoutRowid && !keyWritten) {
+      if (hints.rowidAlias >= 0 && hints.rowidAlias < width && allNull(hints.rowidAlias) &&
+          !made[size_t(hints.rowidAlias)].written) {
+        alias = hints.rowidAlias;
+      } else if (aliasInText) {
+        int candidates = 0;
+        for (int i = 0; i < width; ++i) {
+          if (!made[size_t(i)].written && allNull(i)) {
+            alias = i;
+            ++candidates;
+          }
+        }
+        if (candidates != 1) alias = -1;
       }
     }
-    // The rowid alias: its value is the rowid and every record holds NULL in
-    // its place. Taken when the text still says INTEGER PRIMARY KEY, no
-    // column kept as written has a key, and exactly one built column is NULL
-    // in every record.
-    if (!withoutRowid && profile.records > 0 && aliasInText && !KeyAmong(built.mid(0, written))) {
-      int alias = -1;
-      int candidates = 0;
-      for (int i = written; i < width && i < int(profile.columns.size()); ++i) {
-        if (profile.columns[size_t(i)].nulls == profile.records) {
-          alias = i;
-          ++candidates;
-        }
+    QStringList built;
+    for (int i = 0; i < width; ++i) {
+      Slot& slot = made[size_t(i)];
+      if (!slot.written) {
+        const QString hint = HintName(hints, i);
+        slot.name = !hint.isEmpty() ? hint : FreeName(QString(), i, names);
+        slot.madeUp = hint.isEmpty();
+        slot.column =
+            i == alias ? aliasColumn(slot.name) : PlaceholderColumn(slot.name, profile, i);
       }
-      if (candidates == 1)
-        built[alias] = QuoteIdentifier(plainNames[alias]) + QStringLiteral(" INTEGER PRIMARY KEY");
+      built << slot.column;
     }
     QStringList kept;
     if (attempt == 0)
@@ -347,7 +493,8 @@ SchemaRepairResult RepairTableStatement(const QString& name, const QString& dama
         builder.Compose(built, kept, withoutRowid ? QStringLiteral("WITHOUT ROWID") : QString())};
     if (withoutRowid) {
       QStringList key;
-      for (int i = 0; i < std::min(keyColumns, width); ++i) key << QuoteIdentifier(plainNames[i]);
+      for (int i = 0; i < std::min(keyColumns, width); ++i)
+        key << QuoteIdentifier(made[size_t(i)].name);
       tries << builder.Compose(
           built, QStringList{QStringLiteral("PRIMARY KEY(%1)").arg(key.join(QStringLiteral(", ")))},
           QStringLiteral("WITHOUT ROWID"));
@@ -360,7 +507,8 @@ SchemaRepairResult RepairTableStatement(const QString& name, const QString& dama
                         "rebuilt from its records: %1 column(s), %2 named from the "
                         "surviving text")
                         .arg(width)
-                        .arg(written);
+                        .arg(head + tail);
+      finishNames(made);
       return result;
     }
   }

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -53,21 +54,36 @@ QString TypeFromEvidence(const ColumnEvidence& evidence);
 // profile did not see every record (a value it missed could be converted).
 QString TypeFromProfile(const RecordProfile& profile, int position);
 
+// What other evidence than the statement's text says about the columns, by
+// record position: a name (from an index whose entries hold that position's
+// values; empty when none) and the rowid alias (an index entry holds the rowid
+// where every record holds NULL; -1 when none is known).
+struct ColumnHints {
+  std::vector<QString> names;
+  int rowidAlias = -1;
+};
+
 // The outcome of a repair.
 struct SchemaRepairResult {
   bool ok = false;           // `sql` was accepted by `accepts`
   QString sql;               // the rebuilt CREATE TABLE statement
   bool fromRecords = false;  // the columns were built from the records
   QString note;              // how it was rebuilt, for the report
+  // Per record position of `sql`'s columns: the name given, and whether it
+  // is made up (cN) rather than read from the text or the hints.
+  QStringList names;
+  std::vector<bool> madeUp;
 };
 
 // Rebuilds the statement of the table `name` (its schema row's name field)
 // from the refused text `damagedSql` and the records' `profile`. `accepts`
 // tells whether the library takes a candidate statement (it is prepared,
 // confined, never run); it is called a bounded number of times (about twice
-// per definition). Returns ok false when no candidate was accepted.
+// per definition). `hints` name columns the text no longer names. Returns ok
+// false when no candidate was accepted.
 SchemaRepairResult RepairTableStatement(const QString& name, const QString& damagedSql,
                                         const RecordProfile& profile,
-                                        const std::function<bool(const QString&)>& accepts);
+                                        const std::function<bool(const QString&)>& accepts,
+                                        const ColumnHints& hints = {});
 
 }  // namespace velmora

@@ -131,9 +131,20 @@ PlainTable PlainTableForFilling(const QString& createTableSql);
 // (rows breaking a CHECK constraint are kept on purpose and not counted).
 // Returns true when the table now has originalSql. On any failure everything is
 // undone (the table keeps its statement), *error (when given) says why, and
-// returns false. No statement of db may be running.
+// returns false. No statement of db may be running. `typesMayDiffer`: the
+// columns' declared types may change (the names and their order may not).
 bool RestoreOriginalStatement(sqlite3* db, const QString& table, const QString& originalSql,
-                              QString* error);
+                              QString* error, bool typesMayDiffer = false);
+
+// "CREATE TABLE" statement `sql` with the declared types of the columns
+// `columns` (case-insensitive names) removed, all else as written; a
+// STRICT table's statement, or one that does not read that way, unchanged.
+// Filled through it, those columns take every value as it is bound: a
+// column without a type converts nothing.
+QString StatementWithoutTypes(const QString& sql, const QStringList& columns);
+
+// True when `sql` is a "CREATE TABLE" statement with the STRICT option.
+bool IsStrictTable(const QString& sql);
 
 // The indexes of db, in schema order, whose order or content depends on one of
 // the stand-in `collations` or `functions`: a key column compared with a

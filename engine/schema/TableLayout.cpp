@@ -105,7 +105,14 @@ bool ReadTableLayout(sqlite3* db, const QString& name, TableLayout* layout) {
     column.autoIncrement = autoIncrement != 0;
     layout->columns.push_back(std::move(column));
   }
-  if (stmt.Prepare(db, "SELECT wr FROM pragma_table_list(?1) WHERE schema = 'main'") == SQLITE_OK) {
+  // A WITHOUT ROWID table is stored in its primary key's index, whose
+  // columns hold no rowid (cid -1) as the index of a rowid table does. Both
+  // pragmas look their object up by name; the table list would compile a
+  // pass over every table of the schema for each table read.
+  if (stmt.Prepare(db,
+                   "SELECT NOT EXISTS (SELECT 1 FROM pragma_index_xinfo(l.name, 'main') "
+                   "WHERE cid = -1) FROM pragma_index_list(?1, 'main') AS l "
+                   "WHERE l.origin = 'pk'") == SQLITE_OK) {
     sqlite3_bind_text(stmt, 1, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_STATIC);
     if (sqlite3_step(stmt) == SQLITE_ROW) layout->withoutRowid = sqlite3_column_int(stmt, 0) != 0;
   }

@@ -99,9 +99,9 @@ bool Exec(sqlite3* db, const char* sql) {
 // Runs `sql` with the texts `binds` bound as ?1, ?2, ...; the first column
 // of its first row (0 without a row), or -1 when it fails.
 std::int64_t BoundScalar(sqlite3* db, const char* sql, const QList<QByteArray>& binds) {
-  sqlite3_stmt* stmt = nullptr;
+  Statement stmt;
   std::int64_t result = -1;
-  if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK) {
+  if (stmt.Prepare(db, sql) == SQLITE_OK) {
     for (int i = 0; i < binds.size(); ++i)
       sqlite3_bind_text(stmt, i + 1, binds[i].constData(), int(binds[i].size()), SQLITE_TRANSIENT);
     const int rc = sqlite3_step(stmt);
@@ -110,17 +110,16 @@ std::int64_t BoundScalar(sqlite3* db, const char* sql, const QList<QByteArray>& 
     else if (rc == SQLITE_DONE)
       result = 0;
   }
-  sqlite3_finalize(stmt);
   return result;
 }
 
 // Runs `sql` with the texts `binds` bound; the first column of its first row
 // as text (empty without one), *ok false when it fails.
 QString BoundText(sqlite3* db, const char* sql, const QList<QByteArray>& binds, bool* ok) {
-  sqlite3_stmt* stmt = nullptr;
+  Statement stmt;
   QString result;
   *ok = false;
-  if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK) {
+  if (stmt.Prepare(db, sql) == SQLITE_OK) {
     for (int i = 0; i < binds.size(); ++i)
       sqlite3_bind_text(stmt, i + 1, binds[i].constData(), int(binds[i].size()), SQLITE_TRANSIENT);
     const int rc = sqlite3_step(stmt);
@@ -128,7 +127,6 @@ QString BoundText(sqlite3* db, const char* sql, const QList<QByteArray>& binds, 
     if (rc == SQLITE_ROW && sqlite3_column_type(stmt, 0) != SQLITE_NULL)
       result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
   }
-  sqlite3_finalize(stmt);
   return result;
 }
 

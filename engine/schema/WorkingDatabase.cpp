@@ -102,6 +102,7 @@ bool WorkingDatabase::CreateIn(const QString& folder, QString* error) {
   const QString path = CreateUniqueFile(folder, error);
   if (path.isEmpty()) return false;
   m_path = path;
+  m_lastSchemaRowid = 0;
   m_db = OpenSqliteDb(NativePath(path), error);
   if (m_db == nullptr) {
     Close();
@@ -187,30 +188,51 @@ bool CreateInternalTable(sqlite3* db, const QString& statement, QString* error) 
 bool WorkingDatabase::ReplayInternal(const QString& name) {
   const QString statement = InternalTableStatement(name);
   if (m_db == nullptr || statement.isEmpty()) return false;
-  if (TableNames().contains(name, Qt::CaseInsensitive)) return true;
+  if (Holds(name)) return true;
   QString error;
   if (CreateInternalTable(m_db, statement, &error)) return true;
   ReportSqlError(error.toUtf8().constData());
   return false;
 }
 
-void WorkingDatabase::Commit() {
-  if (m_db == nullptr || sqlite3_get_autocommit(m_db) != 0) return;
+bool WorkingDatabase::Commit() {
+  if (m_db == nullptr || sqlite3_get_autocommit(m_db) != 0) return m_db != nullptr;
   if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
     ReportSqlError(sqlite3_errmsg(m_db));
     sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    return false;
   }
+  return true;
 }
 
-int WorkingDatabase::TableCount() const {
+bool HasTable(sqlite3* db, const QString& name) {
+  const QByteArray utf8 = name.toUtf8();
+  // The schema table itself is no row of sqlite_schema and is not counted.
+  for (const char* schema : {"sqlite_master", "sqlite_schema"})
+    if (sqlite3_stricmp(utf8.constData(), schema) == 0) return false;
+  // Without a column name the call only looks the table up; it refuses views.
+  return db != nullptr && !utf8.contains('\0') &&
+         sqlite3_table_column_metadata(db, "main", utf8.constData(), nullptr, nullptr, nullptr,
+                                       nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+QStringList WorkingDatabase::NewTables() {
+  QStringList names;
   Statement stmt;
-  int count = 0;
-  if (m_db != nullptr &&
-      sqlite3_prepare_v2(m_db, "SELECT count(*) FROM sqlite_master WHERE type = 'table'", -1,
-                         stmt.Out(), nullptr) == SQLITE_OK &&
-      sqlite3_step(stmt) == SQLITE_ROW)
-    count = sqlite3_column_int(stmt, 0);
-  return count;
+  if (m_db == nullptr ||
+      sqlite3_prepare_v2(
+          m_db,
+          "SELECT rowid, type = 'table', name FROM sqlite_master WHERE rowid > ?1 ORDER BY rowid",
+          -1, stmt.Out(), nullptr) != SQLITE_OK)
+    return names;
+  sqlite3_bind_int64(stmt, 1, m_lastSchemaRowid);
+  while (sqlite3_step(stmt) == SQLITE_ROW) {
+    m_lastSchemaRowid = sqlite3_column_int64(stmt, 0);
+    if (sqlite3_column_int(stmt, 1) == 0) continue;  // an automatic index
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 2));
+    names.append(Utf8ToText(text, sqlite3_column_bytes(stmt, 2)));
+  }
+  return names;
 }
 
 QStringList WorkingDatabase::TableNames() const {

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 
 struct sqlite3;
 
@@ -19,6 +20,11 @@ namespace velmora {
 // holds, so they are created with these fixed statements, never with
 // statements read from the file.
 QString InternalTableStatement(const QString& name);
+
+// True when `db` holds an ordinary table (not a view, not sqlite_schema
+// itself) called `name` in its main database, in any letter case, as the library's own name lookup
+// finds it: a lookup in its schema hash, not a scan of sqlite_schema.
+bool HasTable(sqlite3* db, const QString& name);
 
 // True when the primary key of table `name` in `db` has an index of its own.
 // Then a single INTEGER key column is not the rowid: the library's one such
@@ -64,13 +70,19 @@ class WorkingDatabase {
   // Creates the internal table `name` (see InternalTableStatement) unless it
   // exists already; false for another name or when the library refuses.
   bool ReplayInternal(const QString& name);
-  // Ends the replay's transaction.
-  void Commit();
+  // Ends the replay's transaction; false when the library refused the
+  // commit and the replayed tables were rolled back.
+  bool Commit();
 
-  // How many ordinary tables the database holds (0 when it is not open).
-  int TableCount() const;
   // The ordinary tables the database holds, in schema order.
   QStringList TableNames() const;
+  // The ordinary tables made since the last call (since CreateIn for the
+  // first), in schema order. The library gives each new schema row the next
+  // rowid, so only the rows past the last one seen are read: replaying a
+  // schema table by table costs no scan of all the tables made before.
+  QStringList NewTables();
+  // True when the database holds the ordinary table `name` (HasTable).
+  bool Holds(const QString& name) const { return m_db != nullptr && HasTable(m_db, name); }
 
   sqlite3* Db() const { return m_db; }
   const QString& Path() const { return m_path; }
@@ -80,6 +92,7 @@ class WorkingDatabase {
  private:
   sqlite3* m_db = nullptr;
   QString m_path;
+  std::int64_t m_lastSchemaRowid = 0;  // the last sqlite_schema row NewTables() read
 };
 
 }  // namespace velmora

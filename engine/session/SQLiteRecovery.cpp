@@ -29,7 +29,9 @@ QString CSQLiteRecovery::ScanMessage(ScanOutcome outcome) {
 bool CSQLiteRecovery::RunPasses(int phase, IProgress& progress) {
   for (const RecoveryPass& pass : RecoveryPasses()) {
     if (static_cast<int>(pass.phase) != phase) continue;
-    if (pass.run(*m_state, progress) == PassResult::Failed) return false;
+    const PassResult result = pass.run(*m_state, progress);
+    m_tableSet = QSet<QString>(m_state->tableNames.cbegin(), m_state->tableNames.cend());
+    if (result == PassResult::Failed) return false;
   }
   return true;
 }
@@ -40,6 +42,7 @@ CSQLiteRecovery::ScanOutcome CSQLiteRecovery::ScanDatabase(const QString& path,
   // Nothing of the file opened before survives: not its pages, its roots,
   // its holes, its working database nor the findings of its passes.
   m_state = std::make_unique<RecoveryState>();
+  m_tableSet.clear();
   m_state->sourcePath = path;
   m_state->findDeleted = options.findDeleted;
   switch (m_state->source.Open(path, options.useCompanions)) {
@@ -123,6 +126,8 @@ const std::vector<SchemaIndexRow>& CSQLiteRecovery::AutoIndexRows() const {
   return m_state->autoIndexes;
 }
 const QStringList& CSQLiteRecovery::TableNames() const { return m_state->tableNames; }
+
+bool CSQLiteRecovery::HasTable(const QString& name) const { return m_tableSet.contains(name); }
 std::int64_t CSQLiteRecovery::InternalTableRoot(const QString& name) const {
   return m_state->InternalTableRoot(name);
 }

@@ -11,6 +11,7 @@
 // that paints its progress and asks it to stop.
 #pragma once
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -200,6 +201,8 @@ class CSQLiteRecovery {
   // Tables the working database accepted, by real name, and the virtual
   // tables by their schema row's name, in schema order.
   const QStringList& TableNames() const;
+  // TableNames().contains(name), by a lookup instead of a pass over the list.
+  bool HasTable(const QString& name) const;
   // The working connection (null before BuildWorkingDatabase or when it failed).
   sqlite3* WorkingDb() const;
   QString WorkingDbPath() const;
@@ -209,6 +212,8 @@ class CSQLiteRecovery {
   bool RunPasses(int phase, IProgress& progress);
 
   std::unique_ptr<RecoveryState> m_state;  // never null
+  // The names of TableNames(), made again whenever the passes change it.
+  QSet<QString> m_tableSet;
 };
 
 // What the session did to recover the schema, one line each (see

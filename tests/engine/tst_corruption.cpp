@@ -663,12 +663,16 @@ void CorruptionTest::hostilePageHeader() {
   RecoveryHarness run(path);
   QElapsedTimer timer;
   timer.start();
+  // Damaged pointers or cell counts leave every cell's bytes as they were:
+  // every record read must be exact. Damaged cell bytes make records of
+  // their own, which are passed over.
+  const bool cellBytesDamaged = damage.contains(QLatin1String("huge"));
   for (bool saveMode : {true, false}) {
     RecoveryHarness::Walk walk = run.WalkRoot(root, saveMode);
     QString error;
     const QSet<std::int64_t> got =
         CheckRecords(walk.records(), intact, saveMode ? CompareMode::Exact : CompareMode::Display,
-                     1024, &error, {}, true);
+                     1024, &error, {}, cellBytesDamaged);
     QVERIFY2(error.isEmpty(), qPrintable(error));
     // A leaf whose cell count is past what its page holds is scanned: none
     // of its records is lost.

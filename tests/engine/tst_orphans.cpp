@@ -303,7 +303,10 @@ void TestOrphans::recovery_data() {
   QTest::addColumn<bool>("intoLostAndFound");  // the orphan rows go to lost and found
   QTest::addColumn<QString>("lostName");
   // Other damage, "swap:A,B" (the schema rows of A and B name each other's
-  // root page) or "aim:A,B" (A's first child pointer aimed at B's last leaf).
+  // root page), "aim:A,B" (A's first child pointer aimed at B's last leaf)
+  // "aimsame:A,B" (a child pointer of A aimed at B's leaf over the same
+  // rowids as the leaf it named) or "aimsub:A,B" (A's root's second child
+  // aimed at B's root's second child, an inner page over the same rowids).
   QTest::addColumn<QString>("edit");
 
   const QString one = QStringLiteral(
@@ -366,6 +369,23 @@ void TestOrphans::recovery_data() {
   QTest::newRow("child pointer into another table")
       << 0 << one << QStringList{} << QStringList{} << QString() << true << false << QString()
       << QStringLiteral("aim:t,u");
+  // Two tables of one shape over the same rowids: where a child pointer of t
+  // names u's leaf over the rowids of its own, that leaf fits both trees.
+  // The index of t decides; without it both leaves stay in lost and found.
+  QTest::newRow("same columns, one indexed, child pointer into the other's same rowids")
+      << 0 << twins << QStringList{} << QStringList{} << QString() << true << false << QString()
+      << QStringLiteral("aimsame:t,u");
+  QTest::newRow("same columns, no index, child pointer into the other's same rowids")
+      << 0 << bare << QStringList{} << QStringList{} << QString() << false << true
+      << QStringLiteral("lost_and_found_1") << QStringLiteral("aimsame:t,u");
+  QTest::newRow("same columns, no index, child pointer into the other's same subtree")
+      << 0 << bare << QStringList{} << QStringList{} << QString() << false << true
+      << QStringLiteral("lost_and_found_1") << QStringLiteral("aimsub:t,u");
+  // Roots swapped between tables of one shape: t's index shows that the
+  // root its schema row names holds other rows.
+  QTest::newRow("same columns, one indexed, root pages swapped")
+      << 0 << twins << QStringList{} << QStringList{} << QString() << true << false << QString()
+      << QStringLiteral("swap:t,u");
   // The schema rows of two tables of different shapes name each other's
   // root page: both roots are refused, and each tree goes back to the one
   // table whose columns its records fit.
@@ -426,6 +446,22 @@ void TestOrphans::recovery() {
     const TreePages into = probe.Tree(RootPage(intact, pair[1]));
     QVERIFY(!from.interior.isEmpty() && !into.leaves.isEmpty());
     QVERIFY(SetChildPointer(damaged, from.interior.last(), 0, std::uint32_t(into.leaves.last())));
+  } else if (edit.startsWith(QLatin1String("aimsame:"))) {
+    PageProbe probe(intact);
+    const std::int64_t parent = probe.Tree(RootPage(intact, pair[0])).interior.last();
+    const std::int64_t first = probe.Cells(probe.Children(parent).at(1)).at(0).rowid;
+    std::int64_t twin = 0;
+    for (const std::int64_t leaf : probe.Tree(RootPage(intact, pair[1])).leaves)
+      if (probe.Cells(leaf).at(0).rowid == first) twin = leaf;
+    QVERIFY(twin > 0);
+    QVERIFY(SetChildPointer(damaged, parent, 1, std::uint32_t(twin)));
+  } else if (edit.startsWith(QLatin1String("aimsub:"))) {
+    PageProbe probe(intact);
+    const std::int64_t from = RootPage(intact, pair[0]);
+    const std::int64_t into = probe.Children(RootPage(intact, pair[1])).at(1);
+    QCOMPARE(probe.Type(into), int(kInteriorTable));
+    QCOMPARE(probe.Cells(probe.Children(from).at(1)).at(0).rowid, probe.Cells(into).at(0).rowid);
+    QVERIFY(SetChildPointer(damaged, from, 1, std::uint32_t(into)));
   }
 
   const Tally tally = Recover(intact, damaged);

@@ -1,6 +1,7 @@
 // Name helpers of schema objects and the sorting of schema rows.
 #include <QtTest>
 
+#include "engine/schema/SchemaCatalog.h"
 #include "engine/schema/SchemaRows.h"
 
 using namespace velmora;
@@ -30,6 +31,55 @@ class TestSchemaRows : public QObject {
     QFETCH(QString, text);
     QFETCH(QString, stripped);
     QCOMPARE(StripBrackets(text), stripped);
+  }
+
+  // Lookups by name give the first object in catalog order, as a pass over
+  // the objects would, whatever the order in which kinds and names come.
+  void catalogLookup_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("kind");   // SchemaKind
+    QTest::addColumn<int>("found");  // position in the catalog, -1: none
+    QTest::newRow("table") << "t" << int(SchemaKind::Table) << 1;
+    QTest::newRow("index of the same name") << "t" << int(SchemaKind::Index) << 0;
+    QTest::newRow("first of two tables") << "dup" << int(SchemaKind::Table) << 2;
+    QTest::newRow("loose: brackets and quotes") << "[\"v t\"]" << int(SchemaKind::Table) << 4;
+    QTest::newRow("exact before loose") << "[x]" << int(SchemaKind::Table) << 6;
+    QTest::newRow("letter case differs") << "T" << int(SchemaKind::Table) << -1;
+    QTest::newRow("no such kind") << "dup" << int(SchemaKind::View) << -1;
+    QTest::newRow("unknown") << "none" << int(SchemaKind::Table) << -1;
+  }
+  void catalogLookup() {
+    QFETCH(QString, name);
+    QFETCH(int, kind);
+    QFETCH(int, found);
+    SchemaCatalog catalog;
+    SchemaObject stale;  // Clear drops it from the index as well
+    stale.name = QStringLiteral("none");
+    stale.kinds.table = true;
+    catalog.Add(stale);
+    catalog.Clear();
+    auto add = [&catalog](const QString& objectName, bool table, bool index, bool virtualTable) {
+      SchemaObject object;
+      object.name = objectName;
+      object.kinds.table = table;
+      object.kinds.index = index;
+      object.virtualTable = virtualTable;
+      catalog.Add(object);
+    };
+    add("t", false, true, false);    // 0
+    add("t", true, false, false);    // 1
+    add("dup", true, false, false);  // 2
+    add("dup", true, false, true);   // 3
+    add("v t", true, false, false);  // 4
+    add("x", true, false, false);    // 5
+    add("[x]", true, false, false);  // 6
+    const SchemaObject* object = kind == int(SchemaKind::Table)
+                                     ? catalog.FindTable(name)
+                                     : catalog.Find(static_cast<SchemaKind>(kind), name);
+    const int at = object == nullptr ? -1 : int(object - catalog.Objects().data());
+    QCOMPARE(at, found);
+    QCOMPARE(catalog.VirtualTables().size(), std::size_t(1));
+    QCOMPARE(catalog.VirtualTables().front(), &catalog.Objects()[3]);
   }
 
   void classify_data() {

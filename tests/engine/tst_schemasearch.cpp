@@ -6,6 +6,7 @@
 // row with what SQLite reads from the intact copy.
 #include <sqlite3.h>
 
+#include <QFileInfo>
 #include <QtTest>
 
 #include "engine/passes/SchemaSearch.h"
@@ -77,6 +78,8 @@ class TestSchemaSearch : public QObject {
  private slots:
   void recovery_data();
   void recovery();
+  void truncatedEncodings_data();
+  void truncatedEncodings();
 };
 
 void TestSchemaSearch::recovery_data() {
@@ -222,6 +225,68 @@ void TestSchemaSearch::recovery() {
     QCOMPARE(object.origin == SchemaOrigin::FoundInFile, false);
     QVERIFY(!engine.RootRefused(object.rootPage));
     QVERIFY(engine.Holes(object.rootPage).empty());
+  }
+}
+
+// A file cut short keeps the name of every table whose root page and schema
+// row are still in the file (the schema tree spans several pages), whatever the text
+// encoding: UTF-16 files come back as UTF-8 ones do.
+void TestSchemaSearch::truncatedEncodings_data() {
+  QTest::addColumn<int>("pageSize");
+  QTest::addColumn<int>("keptPercent");  // of the file's length
+  for (const int pageSize : {1024, 4096})
+    for (const int kept : {50, 90})
+      QTest::addRow("%d-byte pages, cut at %d%%", pageSize, kept) << pageSize << kept;
+}
+
+void TestSchemaSearch::truncatedEncodings() {
+  QFETCH(int, pageSize);
+  QFETCH(int, keptPercent);
+  for (const TextEncoding encoding :
+       {TextEncoding::Utf8, TextEncoding::Utf16le, TextEncoding::Utf16be}) {
+    const QString folder = NewTestFolder(QStringLiteral("cut"));
+    const QString intact = folder + QStringLiteral("/intact.db");
+    const QString cut = folder + QStringLiteral("/cut.db");
+    {
+      DbOptions options;
+      options.pageSize = pageSize;
+      options.encoding = encoding;
+      DbBuilder db(intact, options);
+      db.Exec(Schema(40, 6, 30));
+      QVERIFY2(db.Close(), qPrintable(db.LastError()));
+    }
+    QVERIFY(CopyDatabase(intact, cut));
+    const std::int64_t pages = QFileInfo(intact).size() * keptPercent / 100 / pageSize;
+    QVERIFY(TruncateFile(cut, pages * pageSize));
+    CSQLiteRecovery engine;
+    QCOMPARE(engine.ScanDatabase(cut), CSQLiteRecovery::ScanOutcome::Opened);
+    engine.BuildWorkingDatabase();
+    // The schema leaves left in the file.
+    QByteArray schemaLeaves;
+    const PageProbe probe(intact);
+    for (const std::int64_t leaf : probe.Tree(1).leaves)
+      if (leaf <= pages) schemaLeaves += probe.Page(leaf);
+    auto encoded = [encoding](const QString& text) {
+      if (encoding == TextEncoding::Utf8) return text.toUtf8();
+      QByteArray bytes;
+      for (const QChar c : text) {
+        const char low = char(c.unicode() & 0xFF), high = char(c.unicode() >> 8);
+        bytes += encoding == TextEncoding::Utf16le ? QByteArray{&low, 1} + QByteArray{&high, 1}
+                                                   : QByteArray{&high, 1} + QByteArray{&low, 1};
+      }
+      return bytes;
+    };
+    int inFile = 0;
+    for (const QString& name : ReadReferenceSchema(intact).tables) {
+      if (PageProbe::RootPage(intact, name) > pages ||
+          !schemaLeaves.contains(encoded(QStringLiteral("CREATE TABLE %1(").arg(name))))
+        continue;
+      ++inFile;
+      QVERIFY2(engine.TableNames().contains(name),
+               qPrintable(EncodingName(encoding) + QLatin1Char(' ') + name + QLatin1String(": ") +
+                          engine.TableNames().join(QLatin1Char(','))));
+    }
+    QVERIFY(inFile > 10);
   }
 }
 

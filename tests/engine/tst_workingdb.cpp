@@ -28,12 +28,16 @@ QString TableSql(sqlite3* db, const QString& name) {
   return sql;
 }
 
-// Replays `statements` into a fresh working database at `path`; the tables it accepted.
+// Replays `statements` into a fresh working database at `path`; the tables it
+// accepted. *made (when given) gathers NewTables() after each statement.
 QStringList ReplayAll(WorkingDatabase& working, const QString& folder,
-                      const QStringList& statements) {
+                      const QStringList& statements, QStringList* made = nullptr) {
   QString error;
   if (!working.CreateIn(folder, &error)) return {QStringLiteral("create failed: ") + error};
-  for (const QString& sql : statements) working.Replay(sql);
+  for (const QString& sql : statements) {
+    working.Replay(sql);
+    if (made != nullptr) *made += working.NewTables();
+  }
   working.Commit();
   return working.TableNames();
 }
@@ -71,12 +75,23 @@ class TestWorkingDb : public QObject {
         << QStringList{"CREATE TABLE s(x); CREATE TABLE extra(y)"} << QStringList{"s"};
     QTest::newRow("attach refused") << QStringList{"ATTACH 'evil.db' AS e"} << QStringList{};
     QTest::newRow("temp table refused") << QStringList{"CREATE TEMP TABLE tt(x)"} << QStringList{};
+    QTest::newRow("autoincrement brings sqlite_sequence")
+        << QStringList{"CREATE TABLE p(x)", "CREATE TABLE s(id INTEGER PRIMARY KEY AUTOINCREMENT)",
+                       "CREATE TABLE u(v UNIQUE)"}
+        << QStringList{"p", "s", "sqlite_sequence", "u"};
   }
   void replay() {
     QFETCH(QStringList, statements);
     QFETCH(QStringList, tables);
     WorkingDatabase working;
-    QCOMPARE(ReplayAll(working, m_dir.path(), statements), tables);
+    QStringList made;
+    QCOMPARE(ReplayAll(working, m_dir.path(), statements, &made), tables);
+    // The tables each statement made, read past the last schema row seen,
+    // are the tables of the schema in its order.
+    QCOMPARE(made, tables);
+    for (const QString& table : tables) QVERIFY(working.Holds(table.toUpper()));
+    QVERIFY(!working.Holds(QStringLiteral("sqlite_schema")));
+    QVERIFY(!working.Holds(QStringLiteral("extra")));
     const QString path = working.Path();
     QCOMPARE(QFileInfo(path).absolutePath(), m_dir.path());
     QVERIFY(!QFile::exists(m_dir.path() + QStringLiteral("/evil.db")));
