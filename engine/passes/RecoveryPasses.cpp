@@ -216,6 +216,7 @@ ColumnHints HintsFromIndexes(RecoveryState& state, const SchemaObject& table,
       return true;
     });
     state.Walk(index.rootPage, visitor, progress);
+    std::vector<int> assigned;  // taken out of `open` once every key was weighed
     for (std::size_t w = 0; w < wanted.size(); ++w) {
       int found = -1;
       int fits = 0;
@@ -226,12 +227,13 @@ ColumnHints HintsFromIndexes(RecoveryState& state, const SchemaObject& table,
         }
       }
       const QString& key = keys[wanted[w]];
+      int named = -1;
       if (fits == 1) {
-        hints.names[size_t(found)] = key;
-      } else if (fits == 0 && aliasVotes[w].first > 0 && aliasVotes[w].second == 0) {
+        named = found;
+      } else if (fits == 0 && hints.rowidAlias < 0 && aliasVotes[w].first > 0 &&
+                 aliasVotes[w].second == 0) {
         // The key is the rowid: the alias, the one open position NULL in
         // every sampled record.
-        int nullPosition = -1;
         int nulls = 0;
         for (const int p : open) {
           bool allNull = true;
@@ -239,20 +241,19 @@ ColumnHints HintsFromIndexes(RecoveryState& state, const SchemaObject& table,
             allNull = allNull &&
                       (p >= int(values.size()) || values[size_t(p)].storage == StorageClass::Null);
           if (allNull) {
-            nullPosition = p;
+            named = p;
             ++nulls;
           }
         }
-        if (nulls == 1) {
-          hints.names[size_t(nullPosition)] = key;
-          hints.rowidAlias = nullPosition;
-        }
+        if (nulls != 1) named = -1;
+        if (named >= 0) hints.rowidAlias = named;
       }
-      if (fits == 1 || hints.rowidAlias >= 0) {
-        taken.insert(key.toLower());
-        std::erase(open, hints.rowidAlias >= 0 && fits != 1 ? hints.rowidAlias : found);
-      }
+      if (named < 0 || !hints.names[size_t(named)].isEmpty()) continue;
+      hints.names[size_t(named)] = key;
+      taken.insert(key.toLower());
+      assigned.push_back(named);
     }
+    for (const int p : assigned) std::erase(open, p);
   }
   return hints;
 }
