@@ -144,6 +144,8 @@ QString FoundInText(const DeletedRecord& record) {
       return QStringLiteral("log frame %1").arg(record.walFrame);
     case DeletedSource::Journal:
       return QStringLiteral("journal");
+    case DeletedSource::ReplacedPage:
+      return QStringLiteral("replaced page image");
   }
   return QString();
 }

@@ -104,6 +104,8 @@ WalIndex ReadWal(const CFile64& file, std::int64_t fileSize) {
       break;
     ++wal.validFrames;
     pending[page] = offset + kWalFrameHeaderSize;
+    if (static_cast<std::int64_t>(wal.frames.size()) < kMaxListedFrames)
+      wal.frames.emplace_back(page, offset + kWalFrameHeaderSize);
     const std::int64_t commitSize = format::ReadBigEndian32(h + format::kWalFrameCommitSize);
     if (commitSize != 0) {
       for (const auto& [number, at] : pending) wal.pages[number] = at;

@@ -39,6 +39,8 @@
 #include <QString>
 #include <cstdint>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace velmora {
 
@@ -56,8 +58,13 @@ struct WalIndex {
   std::int64_t committedFrames = 0;  // frames up to and including the last commit frame
   std::int64_t databasePages = 0;    // database size that the last commit frame records
   PageImageOffsets pages;            // per page, the latest committed frame's image
-  QString note;                      // why the log is ignored, or what of it is left out
+  // Every valid frame in log order (committed or not), as (page, offset of
+  // its image); at most kMaxListedFrames. The older images of a page, that
+  // the deleted-records pass reads.
+  std::vector<std::pair<std::int64_t, std::int64_t>> frames;
+  QString note;  // why the log is ignored, or what of it is left out
 };
+inline constexpr std::int64_t kMaxListedFrames = std::int64_t{1} << 20;
 
 // Reads the write-ahead log `file`, `fileSize` bytes long. Returns the
 // committed state: frames are taken in order while their salts equal the

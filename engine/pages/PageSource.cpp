@@ -71,6 +71,8 @@ PageSource::OpenResult PageSource::Open(const QString& path, bool useCompanions)
   m_report = SourceReport();
   m_report.companionsAllowed = useCompanions;
   m_overlay.clear();
+  m_older.clear();
+  m_olderAt.clear();
   m_mainPages = 0;
   m_walFile.Close();
   m_journalFile.Close();
@@ -215,6 +217,24 @@ PageSource::OpenResult PageSource::Open(const QString& path, bool useCompanions)
     m_geometry.pageCount = lastHeld;
   }
 
+  // The images a reader no longer sees: the file's own image of each page a
+  // companion replaced, and the log's frames other than the one it reads.
+  for (std::int64_t page = 1; page <= std::min(m_mainPages, m_geometry.pageCount); ++page)
+    if (Locate(page).file != &m_file) {
+      m_older.push_back({page, Origin::File, 0});
+      m_olderAt.push_back({&m_file, (page - 1) * pageSize});
+    }
+  if (wal.used) {
+    std::int64_t number = 0;
+    for (const auto& [page, offset] : wal.frames) {
+      ++number;
+      const Overlay now = Locate(page);
+      if (page > m_geometry.pageCount || (now.file == &m_walFile && now.offset == offset)) continue;
+      m_older.push_back({page, Origin::Wal, number});
+      m_olderAt.push_back({&m_walFile, offset});
+    }
+  }
+
   // Page 1 as read gives the header fields from here on.
   if (const Overlay one = Locate(1); one.file != nullptr && one.file != &m_file) {
     std::uint8_t header[format::kHeaderSize] = {};
@@ -284,6 +304,16 @@ PageSource::Overlay PageSource::Locate(std::int64_t number) const {
   }
   if (number <= m_mainPages) return {&m_file, (number - 1) * m_geometry.pageSize};
   return {};
+}
+
+PageRead PageSource::ReadOlderImage(std::size_t index, std::uint8_t* out) const {
+  const std::int64_t size = m_geometry.pageSize;
+  if (index >= m_olderAt.size() || size <= 0) return PageRead::OutOfRange;
+  const Overlay where = m_olderAt[index];
+  const std::int64_t got = std::max<std::int64_t>(where.file->ReadAt(where.offset, out, size), 0);
+  if (got == size) return PageRead::Ok;
+  std::memset(out + got, 0, static_cast<std::size_t>(size - got));
+  return PageRead::Short;
 }
 
 PageRead PageSource::ReadPage(std::int64_t number, std::uint8_t* out) const {

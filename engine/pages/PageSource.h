@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <unordered_map>
+#include <vector>
 
 #include "engine/core/Format.h"
 #include "platform/File64.h"
@@ -139,6 +140,19 @@ class PageSource {
                                           : Origin::None;
   }
 
+  // A page image that a reader of the database no longer sees: a frame of
+  // the write-ahead log that a later one replaced or that no commit
+  // followed, or the database file's own image of a page that the log or a
+  // hot journal replaced. Deleted rows may live on in them.
+  struct OlderImage {
+    std::int64_t page = 0;
+    Origin origin = Origin::None;  // Wal, or File (the file's image, replaced)
+    std::int64_t frame = 0;        // for Wal: the frame's number in the log, from 1
+  };
+  const std::vector<OlderImage>& OlderImages() const { return m_older; }
+  // Reads the older image `index` of OlderImages() as ReadPage reads a page.
+  PageRead ReadOlderImage(std::size_t index, std::uint8_t* out) const;
+
   // Raw bytes of the file at `offset` (the header and the file's own tail);
   // the number of bytes read.
   std::int64_t ReadRaw(std::int64_t offset, void* out, std::int64_t count) const {
@@ -162,6 +176,8 @@ class PageSource {
   SourceReport m_report;
   std::int64_t m_mainPages = 0;  // whole pages in the database file itself
   std::unordered_map<std::int64_t, Overlay> m_overlay;
+  std::vector<OlderImage> m_older;
+  std::vector<Overlay> m_olderAt;  // where each of m_older lies
   std::uint8_t m_header[format::kHeaderSize] = {};
 };
 

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -72,11 +74,65 @@ bool AllZero(const std::uint8_t* p, std::int64_t n) {
   return true;
 }
 
+// The free space of a b-tree leaf whose header starts at `header`: the
+// unallocated gap between the cell pointer array and the cell content area,
+// and the freeblocks of the chain, rising and inside the content area. A
+// chain that goes back, leaves the page or holds a block too small ends
+// there; it is followed at most usable / 4 steps.
+struct FreeRegions {
+  std::int64_t gapStart = 0;  // the end of the cell pointer array
+  std::int64_t gapEnd = 0;    // the start of the cell content area (gapEnd <= gapStart: no gap)
+  std::vector<std::pair<std::int64_t, std::int64_t>> blocks;  // [start, end) of each freeblock
+};
+
+FreeRegions ReadFreeRegions(const std::uint8_t* data, std::int64_t header, std::int64_t cells,
+                            std::int64_t usable) {
+  FreeRegions regions;
+  regions.gapStart = header + format::kLeafHeaderSize + 2 * cells;
+  std::int64_t contentStart = format::ReadBigEndian16(data + header + kContentStart);
+  if (contentStart == 0) contentStart = format::kMaxPageSize;
+  regions.gapEnd = std::min(contentStart, usable);
+  std::int64_t at = format::ReadBigEndian16(data + header + kFirstFreeblock);
+  std::int64_t floor = std::max(regions.gapStart, regions.gapEnd);
+  for (std::int64_t guard = usable / 4; at != 0 && guard > 0; --guard) {
+    if (at < floor || at + 4 > usable) break;
+    const std::int64_t size = format::ReadBigEndian16(data + at + 2);
+    if (size < 4 || at + size > usable) break;
+    regions.blocks.emplace_back(at, at + size);
+    floor = at + size;
+    at = format::ReadBigEndian16(data + at);
+  }
+  return regions;
+}
+
+// Where the old cell pointers end that follow `pos` (the end of a page's
+// cell pointer array, or of a freelist trunk's used entries): entries of a
+// longer array the page once had, each the offset of a cell past them. They
+// are not cells, and a chance reading of them as one would be a phantom.
+std::int64_t SkipStalePointers(const std::uint8_t* data, std::int64_t pos, std::int64_t hi,
+                               std::int64_t usable) {
+  while (pos + 2 <= hi) {
+    const std::int64_t pointer = format::ReadBigEndian16(data + pos);
+    if (pointer < pos + 2 || pointer >= usable) break;
+    pos += 2;
+  }
+  return pos;
+}
+
 StorageClass ClassOf(std::uint64_t type) {
   if (type == 0 || type == 10 || type == 11) return StorageClass::Null;
   if (type <= 6 || type == 8 || type == 9) return StorageClass::Integer;
   if (type == 7) return StorageClass::Real;
   return type % 2 == 0 ? StorageClass::Blob : StorageClass::Text;
+}
+
+// The sizes of the fixed-size serial types of the classes `allowed`.
+std::vector<std::int64_t> FixedSizes(std::uint8_t allowed) {
+  std::vector<std::int64_t> sizes;
+  if ((allowed & (kClassNull | kClassInteger)) != 0) sizes.push_back(0);
+  if ((allowed & kClassInteger) != 0) sizes.insert(sizes.end(), {1, 2, 3, 4, 6});
+  if ((allowed & (kClassInteger | kClassReal)) != 0) sizes.push_back(8);
+  return sizes;
 }
 
 // Whether `bytes` is a text the library could have stored in `encoding`:
@@ -155,6 +211,7 @@ struct Found {
   int table = -1;               // index into the shapes; -1: a free page no live table took
   std::int64_t group = 0;       // free pages: the tree (cluster) the page belongs to
   std::vector<int> candidates;  // several live tables fit it
+  std::int64_t image = 0;       // 0: the page as read; n: older image n - 1 of the page source
   DeletedRecord record;
 };
 
@@ -190,7 +247,15 @@ class Pass {
   bool ScanPages();
   void ScanLiveLeaf(std::int64_t page, const std::uint8_t* data, int table);
   void ScanFreePage(std::int64_t page, const std::uint8_t* data, bool trunk);
-  void ScanSchemaLeaf(const std::uint8_t* data, int headerOffset);
+  // `allCells`: the page is an older image, whose cells are read too.
+  void ScanSchemaLeaf(const std::uint8_t* data, int headerOffset, bool allCells = false);
+  // Reads the older images of pages (PageSource::OlderImages).
+  bool ScanOlderImages();
+  void ScanOlderImage(std::int64_t page, const std::uint8_t* data);
+  // Scans the unallocated gap and the freeblocks of the leaf `data` holds
+  // (`cells` cells, its header at 0) for records of the shapes `tables`.
+  void ScanFreeRegions(std::int64_t page, const std::uint8_t* data, std::int64_t cells,
+                       const std::vector<int>& tables, std::vector<Found>* found);
   // Walks the free region [lo, hi) of page `page` for records. `headLost`:
   // it starts with a freeblock header (a rebuilt cell first); `exact`: a
   // cell starting at lo ends at hi or leaves room for another. `tables`:
@@ -198,6 +263,17 @@ class Pass {
   void ScanRegion(std::int64_t page, const std::uint8_t* data, std::int64_t lo, std::int64_t hi,
                   bool headLost, bool exact, const std::vector<int>& tables, DeletedSource source,
                   std::vector<Found>* out);
+  // Whether the four bytes at `pos` of the unallocated space [.., hi) are
+  // the header of a freeblock that the space took over when the cell before
+  // it was freed: a block that ends at `hi`, holds no whole cell, and links
+  // to no block below `hi`.
+  bool LeftoverFreeblock(std::int64_t page, const std::uint8_t* data, std::int64_t pos,
+                         std::int64_t hi);
+  // Whether the freeblock [pos, hi) reads as freed cells of the shapes
+  // `tables` from `pos` to its end; `budget` bounds the readings tried.
+  bool ReadsToEnd(const std::uint8_t* data, std::int64_t pos, std::int64_t hi,
+                  const std::vector<int>& tables, std::unordered_map<std::int64_t, bool>& memo,
+                  int& budget);
   // An intact cell at `x` (payload size, rowid and record header agree) that
   // ends by `hi`: its extent, and its record in `found`; 0 when none.
   std::int64_t IntactCell(std::int64_t page, const std::uint8_t* data, std::int64_t x,
@@ -221,6 +297,9 @@ class Pass {
   enum class Seek { Found, Absent, Unsure };
   Seek SeekRow(std::int64_t root, std::int64_t rowid, RecordView& view);
   void DropLiveRows();
+  // Drops records given twice (older images repeat what a page holds) and
+  // partial records that a whole one of the same table agrees with.
+  void DropRepeats();
   void Collect();
 
   RecoveryState& m_state;
@@ -455,107 +534,117 @@ void Pass::Rebuild(const std::uint8_t* data, std::int64_t x, std::int64_t hi, st
       for (int p = 1; p <= 4; ++p) {
         const int r = a - p - h;
         if (r < 1 || r > 9) continue;
-        Reading reading;
-        reading.types = types;
         const std::int64_t bodyStart = x + p + r + static_cast<std::int64_t>(headerSize);
-        std::int64_t payload = static_cast<std::int64_t>(headerSize) + known;
+        // The first value's size when its serial type was overwritten: the
+        // one that makes the cell fill its freeblock, and, since SQLite
+        // merges the freeblocks of neighbours freed together, each size of
+        // the column's fixed-size types (a cell that leaves room for
+        // another after it).
+        std::vector<std::int64_t> sizes{0};
         if (firstLost) {
-          // The sizes decide the first value's size: the cell fills its
-          // freeblock exactly.
+          sizes.clear();
           if (exactEnd < 0) continue;
-          const std::int64_t size0 = exactEnd - bodyStart - known;
-          if (size0 < 0) continue;
-          payload += size0;
-          if (VarintLength(static_cast<std::uint64_t>(payload)) != p) continue;
-          // The one-byte serial types of that size the column can hold.
-          std::vector<std::uint64_t> options;
-          const std::uint8_t allowed = table.allowed[0];
-          auto offer = [&](std::uint64_t type) {
-            if (type < 128 && format::SerialTypeSize(type) == static_cast<std::uint64_t>(size0) &&
-                (ClassBit(ClassOf(type)) & allowed) != 0)
-              options.push_back(type);
-          };
-          for (std::uint64_t type : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}) offer(type);
-          offer(12 + 2 * static_cast<std::uint64_t>(size0));
-          if (bodyStart + size0 <= hi &&
-              ValidText(data + bodyStart, size0, m_geometry.textEncoding))
-            offer(13 + 2 * static_cast<std::uint64_t>(size0));
-          if (options.empty()) continue;
-          reading.types[0] = options.front();
-          reading.firstKnown = options.size() == 1;
-        } else if (VarintLength(static_cast<std::uint64_t>(payload)) != p) {
-          continue;
+          if (exactEnd - bodyStart - known >= 0) sizes.push_back(exactEnd - bodyStart - known);
+          for (std::int64_t size : FixedSizes(table.allowed[0]))
+            if (bodyStart + known + size + 4 <= exactEnd) sizes.push_back(size);
         }
-        // The bytes of the prefix that survive must read as its varints.
-        std::uint8_t enc[9 * 3] = {};
-        EncodeVarint(static_cast<std::uint64_t>(payload), enc);
-        EncodeVarint(headerSize, enc + 9);
-        bool prefix = true;
-        for (int i = 4; i < a && prefix; ++i) {
-          const std::uint8_t b = data[x + i];
-          if (i < p) {
-            prefix = b == enc[i];
-          } else if (i < p + r) {
-            const int j = i - p;
-            const bool last = j == r - 1;
-            prefix = (r == 9 && last) || ((b & 0x80) != 0) == !last;
-            if (j == 0 && r > 1 && b == 0x80) prefix = false;  // not minimal
-          } else {
-            prefix = b == enc[9 + i - p - r];
-          }
-        }
-        if (!prefix) continue;
-        if (p >= 4) {
-          std::uint64_t rowid = 0;
-          if (format::ReadVarint(data + x + p, end, &rowid) == r) {
-            reading.rowidKnown = true;
-            reading.rowid = static_cast<std::int64_t>(rowid);
-          }
-        }
-        const std::int64_t local = format::LocalPayloadSize(static_cast<std::uint64_t>(payload),
-                                                            format::kLeafTable, m_usable);
-        const bool overflows = payload > local;
-        reading.payload = payload;
-        reading.bodyStart = bodyStart;
-        reading.localEnd = x + p + r + local;
-        reading.cellEnd = reading.localEnd + (overflows ? 4 : 0);
-        // Where the cell's bytes end for sure: the freeblock's end (a cell
-        // allocated later from its end overwrote the rest), else the region.
-        std::int64_t surviving = std::min(reading.localEnd, hi);
-        if (exactEnd >= 0) {
-          reading.exact = reading.cellEnd == exactEnd;
-          if (!reading.exact && reading.cellEnd < exactEnd && exactEnd - reading.cellEnd < 4)
-            continue;                          // a freeblock never leaves less than four bytes
-          if (bodyStart > exactEnd) continue;  // the header itself is not in the block
-          surviving = std::min(surviving, exactEnd);
-        } else if (reading.cellEnd > hi) {
-          continue;
-        }
-        if (overflows && reading.cellEnd <= (exactEnd >= 0 ? exactEnd : hi)) {
-          reading.overflow = format::ReadBigEndian32(data + reading.localEnd);
-          if (reading.overflow < 2 || m_state.pages.Role(reading.overflow) != PageRole::FreeLeaf)
+        for (const std::int64_t size0 : sizes) {
+          Reading reading;
+          reading.types = types;
+          std::int64_t payload = static_cast<std::int64_t>(headerSize) + known;
+          if (firstLost) {
+            payload += size0;
+            if (VarintLength(static_cast<std::uint64_t>(payload)) != p) continue;
+            // The one-byte serial types of that size the column can hold.
+            std::vector<std::uint64_t> options;
+            const std::uint8_t allowed = table.allowed[0];
+            auto offer = [&](std::uint64_t type) {
+              if (type < 128 && format::SerialTypeSize(type) == static_cast<std::uint64_t>(size0) &&
+                  (ClassBit(ClassOf(type)) & allowed) != 0)
+                options.push_back(type);
+            };
+            for (std::uint64_t type : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}) offer(type);
+            offer(12 + 2 * static_cast<std::uint64_t>(size0));
+            if (bodyStart + size0 <= hi &&
+                ValidText(data + bodyStart, size0, m_geometry.textEncoding))
+              offer(13 + 2 * static_cast<std::uint64_t>(size0));
+            if (options.empty()) continue;
+            reading.types[0] = options.front();
+            reading.firstKnown = options.size() == 1;
+          } else if (VarintLength(static_cast<std::uint64_t>(payload)) != p) {
             continue;
+          }
+          // The bytes of the prefix that survive must read as its varints.
+          std::uint8_t enc[9 * 3] = {};
+          EncodeVarint(static_cast<std::uint64_t>(payload), enc);
+          EncodeVarint(headerSize, enc + 9);
+          bool prefix = true;
+          for (int i = 4; i < a && prefix; ++i) {
+            const std::uint8_t b = data[x + i];
+            if (i < p) {
+              prefix = b == enc[i];
+            } else if (i < p + r) {
+              const int j = i - p;
+              const bool last = j == r - 1;
+              prefix = (r == 9 && last) || ((b & 0x80) != 0) == !last;
+              if (j == 0 && r > 1 && b == 0x80) prefix = false;  // not minimal
+            } else {
+              prefix = b == enc[9 + i - p - r];
+            }
+          }
+          if (!prefix) continue;
+          if (p >= 4) {
+            std::uint64_t rowid = 0;
+            if (format::ReadVarint(data + x + p, end, &rowid) == r) {
+              reading.rowidKnown = true;
+              reading.rowid = static_cast<std::int64_t>(rowid);
+            }
+          }
+          const std::int64_t local = format::LocalPayloadSize(static_cast<std::uint64_t>(payload),
+                                                              format::kLeafTable, m_usable);
+          const bool overflows = payload > local;
+          reading.payload = payload;
+          reading.bodyStart = bodyStart;
+          reading.localEnd = x + p + r + local;
+          reading.cellEnd = reading.localEnd + (overflows ? 4 : 0);
+          // Where the cell's bytes end for sure: the freeblock's end (a cell
+          // allocated later from its end overwrote the rest), else the region.
+          std::int64_t surviving = std::min(reading.localEnd, hi);
+          if (exactEnd >= 0) {
+            reading.exact = reading.cellEnd == exactEnd;
+            if (!reading.exact && reading.cellEnd < exactEnd && exactEnd - reading.cellEnd < 4)
+              continue;                          // a freeblock never leaves less than four bytes
+            if (bodyStart > exactEnd) continue;  // the header itself is not in the block
+            surviving = std::min(surviving, exactEnd);
+          } else if (reading.cellEnd > hi) {
+            continue;
+          }
+          if (overflows && reading.cellEnd <= (exactEnd >= 0 ? exactEnd : hi)) {
+            reading.overflow = format::ReadBigEndian32(data + reading.localEnd);
+            if (reading.overflow < 2 || m_state.pages.Role(reading.overflow) != PageRole::FreeLeaf)
+              continue;
+          }
+          std::vector<std::uint8_t> body(data + bodyStart, data + std::max(surviving, bodyStart));
+          if (reading.overflow != 0 && surviving == reading.localEnd)
+            ReadOverflow(reading.overflow, std::min(payload, kMaxPayloadBytes) - (local), &body);
+          const std::int64_t keep = m_held;
+          if (!DecodeValues(reading.types, body.data(), static_cast<std::int64_t>(body.size()),
+                            reading.firstKnown, &reading.values, &reading.partial, true)) {
+            m_held = keep;
+            continue;
+          }
+          m_held = keep;  // charged again when the reading is kept
+          // Zeroed bytes read as a record of NULLs: a reading must hold some
+          // value with bytes of its own.
+          if (!Fits(table, reading.values) ||
+              std::none_of(reading.types.begin(), reading.types.end(),
+                           [](std::uint64_t type) { return format::SerialTypeSize(type) > 0; }))
+            continue;
+          if (!reading.exact && exactEnd >= 0 && reading.cellEnd > exactEnd) reading.partial = true;
+          out->push_back(std::move(reading));
+          placed = true;
         }
-        std::vector<std::uint8_t> body(data + bodyStart, data + std::max(surviving, bodyStart));
-        if (reading.overflow != 0 && surviving == reading.localEnd)
-          ReadOverflow(reading.overflow, std::min(payload, kMaxPayloadBytes) - (local), &body);
-        const std::int64_t keep = m_held;
-        if (!DecodeValues(reading.types, body.data(), static_cast<std::int64_t>(body.size()),
-                          reading.firstKnown, &reading.values, &reading.partial, true)) {
-          m_held = keep;
-          continue;
-        }
-        m_held = keep;  // charged again when the reading is kept
-        // Zeroed bytes read as a record of NULLs: a reading must hold some
-        // value with bytes of its own.
-        if (!Fits(table, reading.values) ||
-            std::none_of(reading.types.begin(), reading.types.end(),
-                         [](std::uint64_t type) { return format::SerialTypeSize(type) > 0; }))
-          continue;
-        if (!reading.exact && exactEnd >= 0 && reading.cellEnd > exactEnd) reading.partial = true;
-        out->push_back(std::move(reading));
-        placed = true;
-        break;
+        if (placed) break;
       }
     }
   }
@@ -575,6 +664,17 @@ void Pass::ScanRegion(std::int64_t page, const std::uint8_t* data, std::int64_t 
   bool rebuildHere = headLost;
   int guard = 0;
   while (pos + 4 <= hi && ++guard < 70000) {
+    if (!rebuildHere && source == DeletedSource::FreeSpace && !m_anyShape) {
+      // A freeblock that the unallocated space of a live leaf took over
+      // when the cell before it was freed keeps its header, and ends where
+      // the cell content area starts: the cells it covered are read as a
+      // freeblock's.
+      if (LeftoverFreeblock(page, data, pos, hi)) {
+        const std::size_t before = out->size();
+        ScanRegion(page, data, pos, hi, true, true, tables, DeletedSource::Freeblock, out);
+        if (out->size() > before) return;
+      }
+    }
     if (!rebuildHere && data[pos] == 0) {
       // A cell starts with its payload size, a varint whose first byte is
       // never zero: runs of zeros are passed over at once.
@@ -616,6 +716,24 @@ void Pass::ScanRegion(std::int64_t page, const std::uint8_t* data, std::int64_t 
           }
         readings = std::move(exactOnes);
         owners = std::move(exactOwners);
+      }
+      // In a freeblock, a reading that leaves room after its cell holds only
+      // when the rest of the block reads as freed cells to its end
+      // (neighbours freed together share one freeblock).
+      if (exact && !readings.empty() && !readings.front().exact) {
+        std::vector<Reading> followed;
+        std::vector<int> followedOwners;
+        std::unordered_map<std::int64_t, bool> memo;
+        int budget = 256;
+        for (std::size_t i = 0; i < readings.size(); ++i) {
+          if (readings[i].cellEnd < hi &&
+              !ReadsToEnd(data, readings[i].cellEnd, hi, tables, memo, budget))
+            continue;
+          followed.push_back(std::move(readings[i]));
+          followedOwners.push_back(owners[i]);
+        }
+        readings = std::move(followed);
+        owners = std::move(followedOwners);
       }
       if (!readings.empty()) {
         Reading& first = readings.front();
@@ -669,18 +787,51 @@ void Pass::ScanRegion(std::int64_t page, const std::uint8_t* data, std::int64_t 
   }
 }
 
+bool Pass::LeftoverFreeblock(std::int64_t page, const std::uint8_t* data, std::int64_t pos,
+                             std::int64_t hi) {
+  const std::int64_t next = format::ReadBigEndian16(data + pos);
+  const std::int64_t size = format::ReadBigEndian16(data + pos + 2);
+  if (size < 4 || pos + size != hi || (next != 0 && (next < hi || next >= m_usable))) return false;
+  // Inside a freeblock every cell lost its head when it was freed: a whole
+  // cell in the block says the header is a chance pattern.
+  for (std::int64_t x = pos + 4; x + 4 <= hi; ++x) {
+    Found inside;
+    if (data[x] != 0 && IntactCell(page, data, x, hi, &inside) > 0) return false;
+  }
+  return true;
+}
+
+bool Pass::ReadsToEnd(const std::uint8_t* data, std::int64_t pos, std::int64_t hi,
+                      const std::vector<int>& tables, std::unordered_map<std::int64_t, bool>& memo,
+                      int& budget) {
+  // Fewer than four bytes left: a fragment that SQLite merged into the block.
+  if (hi - pos < 4) return true;
+  const auto known = memo.find(pos);
+  if (known != memo.end()) return known->second;
+  if (--budget < 0) return false;
+  bool reaches = false;
+  for (std::size_t t = 0; t < tables.size() && !reaches; ++t) {
+    std::vector<Reading> next;
+    Rebuild(data, pos, hi, hi, m_shapes[static_cast<std::size_t>(tables[t])], &next);
+    for (const Reading& r : next)
+      if (r.exact || (r.cellEnd < hi && ReadsToEnd(data, r.cellEnd, hi, tables, memo, budget))) {
+        reaches = true;
+        break;
+      }
+  }
+  memo[pos] = reaches;
+  return reaches;
+}
+
 void Pass::ScanLiveLeaf(std::int64_t page, const std::uint8_t* data, int table) {
   // Most leaves of a healthy file hold nothing freed: no freeblock and an
   // unallocated gap that is all zeros. Those are passed over without
   // parsing the page.
   {
-    const std::int64_t arrayEnd =
-        format::kLeafHeaderSize + 2 * format::ReadBigEndian16(data + format::kPageCellCount);
-    std::int64_t contentStart = format::ReadBigEndian16(data + kContentStart);
-    if (contentStart == 0) contentStart = format::kMaxPageSize;
-    contentStart = std::min(contentStart, m_usable);
-    if (format::ReadBigEndian16(data + kFirstFreeblock) == 0 &&
-        (contentStart <= arrayEnd || AllZero(data + arrayEnd, contentStart - arrayEnd)))
+    const FreeRegions quick =
+        ReadFreeRegions(data, 0, format::ReadBigEndian16(data + format::kPageCellCount), m_usable);
+    if (quick.blocks.empty() && (quick.gapEnd <= quick.gapStart ||
+                                 AllZero(data + quick.gapStart, quick.gapEnd - quick.gapStart)))
       return;
   }
   PageLayout layout;
@@ -688,31 +839,23 @@ void Pass::ScanLiveLeaf(std::int64_t page, const std::uint8_t* data, int table) 
       layout.type != format::kLeafTable || layout.pointersDamaged || layout.scanned)
     return;  // a damaged page's free space is not trusted
   m_anyShape = false;
-  const std::int64_t arrayEnd = format::kLeafHeaderSize + 2 * layout.CellCount();
-  std::int64_t contentStart = format::ReadBigEndian16(data + kContentStart);
-  if (contentStart == 0) contentStart = format::kMaxPageSize;
-  contentStart = std::min(contentStart, m_usable);
-  std::vector<int> tables{table};
   std::vector<Found> found;
-  if (contentStart > arrayEnd)
-    ScanRegion(page, data, arrayEnd, contentStart, false, false, tables, DeletedSource::FreeSpace,
-               &found);
-  // The freeblock chain, rising, inside the content area, bounded.
-  std::int64_t at = format::ReadBigEndian16(data + kFirstFreeblock);
-  std::int64_t floor = std::max(arrayEnd, contentStart);
-  for (std::int64_t guard = m_usable / 4; at != 0 && guard > 0; --guard) {
-    if (at < floor || at + 4 > m_usable) break;
-    const std::int64_t size = format::ReadBigEndian16(data + at + 2);
-    if (size < 4 || at + size > m_usable) break;
-    ScanRegion(page, data, at, at + size, true, true, tables, DeletedSource::Freeblock, &found);
-    floor = at + size;
-    at = format::ReadBigEndian16(data + at);
-  }
+  ScanFreeRegions(page, data, layout.CellCount(), {table}, &found);
   for (Found& f : found) {
     f.table = table;
     f.candidates.clear();
     m_found.push_back(std::move(f));
   }
+}
+
+void Pass::ScanFreeRegions(std::int64_t page, const std::uint8_t* data, std::int64_t cells,
+                           const std::vector<int>& tables, std::vector<Found>* found) {
+  const FreeRegions regions = ReadFreeRegions(data, 0, cells, m_usable);
+  if (regions.gapEnd > regions.gapStart)
+    ScanRegion(page, data, SkipStalePointers(data, regions.gapStart, regions.gapEnd, m_usable),
+               regions.gapEnd, false, true, tables, DeletedSource::FreeSpace, found);
+  for (const auto& [lo, hi] : regions.blocks)
+    ScanRegion(page, data, lo, hi, true, true, tables, DeletedSource::Freeblock, found);
 }
 
 void Pass::ScanFreePage(std::int64_t page, const std::uint8_t* data, bool trunk) {
@@ -724,8 +867,9 @@ void Pass::ScanFreePage(std::int64_t page, const std::uint8_t* data, bool trunk)
     // The bytes after the trunk's used entries keep what the page held.
     const std::int64_t used = std::min<std::int64_t>(
         format::ReadBigEndian32(data + format::kTrunkLeafCount), format::TrunkCapacity(m_usable));
-    ScanRegion(page, data, format::kTrunkLeaves + 4 * used, m_usable, false, false, all,
-               DeletedSource::FreeSpace, &found);
+    ScanRegion(page, data,
+               SkipStalePointers(data, format::kTrunkLeaves + 4 * used, m_usable, m_usable),
+               m_usable, false, false, all, DeletedSource::FreeSpace, &found);
     Attribute(found, page, page);
     return;
   }
@@ -744,45 +888,18 @@ void Pass::ScanFreePage(std::int64_t page, const std::uint8_t* data, bool trunk)
     return;
   }
   if (layout.type != format::kLeafTable) return;
-  const std::int64_t arrayEnd = format::kLeafHeaderSize + 2 * layout.CellCount();
-  if (!layout.pointersDamaged && !layout.scanned) {
-    for (std::size_t i = 0; i < layout.cells.size(); ++i) {
-      Found f;
-      const std::int64_t x = layout.cells[i];
-      if (IntactCell(page, data, x, std::min<std::int64_t>(x + layout.space[i], m_usable), &f) >
-          0) {
-        f.record.source = DeletedSource::FreelistPage;
-        found.push_back(std::move(f));
-      }
-    }
-    std::int64_t contentStart = format::ReadBigEndian16(data + kContentStart);
-    if (contentStart == 0) contentStart = format::kMaxPageSize;
-    contentStart = std::min(contentStart, m_usable);
-    if (contentStart > arrayEnd)
-      ScanRegion(page, data, arrayEnd, contentStart, false, false, all, DeletedSource::FreeSpace,
-                 &found);
-    std::int64_t at = format::ReadBigEndian16(data + kFirstFreeblock);
-    std::int64_t floor = std::max(arrayEnd, contentStart);
-    for (std::int64_t guard = m_usable / 4; at != 0 && guard > 0; --guard) {
-      if (at < floor || at + 4 > m_usable) break;
-      const std::int64_t size = format::ReadBigEndian16(data + at + 2);
-      if (size < 4 || at + size > m_usable) break;
-      ScanRegion(page, data, at, at + size, true, true, all, DeletedSource::Freeblock, &found);
-      floor = at + size;
-      at = format::ReadBigEndian16(data + at);
-    }
-  } else {
-    // Pointers that contradict the page: the cells the content scan found.
-    for (std::size_t i = 0; i < layout.cells.size(); ++i) {
-      Found f;
-      const std::int64_t x = layout.cells[i];
-      if (IntactCell(page, data, x, std::min<std::int64_t>(x + layout.space[i], m_usable), &f) >
-          0) {
-        f.record.source = DeletedSource::FreelistPage;
-        found.push_back(std::move(f));
-      }
+  // Its cells (those the content scan found when the pointers contradict
+  // the page), then its free space when the pointers can be trusted.
+  for (std::size_t i = 0; i < layout.cells.size(); ++i) {
+    Found f;
+    const std::int64_t x = layout.cells[i];
+    if (IntactCell(page, data, x, std::min<std::int64_t>(x + layout.space[i], m_usable), &f) > 0) {
+      f.record.source = DeletedSource::FreelistPage;
+      found.push_back(std::move(f));
     }
   }
+  if (!layout.pointersDamaged && !layout.scanned)
+    ScanFreeRegions(page, data, layout.CellCount(), all, &found);
   Attribute(found, page, page);
 }
 
@@ -822,7 +939,7 @@ void Pass::Attribute(std::vector<Found>& found, std::int64_t page, std::int64_t 
   }
 }
 
-void Pass::ScanSchemaLeaf(const std::uint8_t* data, int headerOffset) {
+void Pass::ScanSchemaLeaf(const std::uint8_t* data, int headerOffset, bool allCells) {
   // Deleted schema rows (type, name, tbl_name, rootpage, sql) name the
   // dropped tables whose pages are free.
   Shape schema;
@@ -834,8 +951,9 @@ void Pass::ScanSchemaLeaf(const std::uint8_t* data, int headerOffset) {
     if (values.size() != 5 || !values[0].complete || !values[1].complete || !values[3].complete ||
         values[0].storage != StorageClass::Text || values[1].storage != StorageClass::Text ||
         values[3].storage != StorageClass::Integer || values[3].intValue < 2 ||
-        QString::fromUtf8(values[0].bytes) != QLatin1String("table"))
-      return;
+        QString::fromUtf8(values[0].bytes) != QLatin1String("table") ||
+        m_state.catalog.FindTable(QString::fromUtf8(values[1].bytes)) != nullptr)
+      return;  // not a table's row, or the row of a table that lives
     m_droppedRows.emplace(
         values[3].intValue,
         std::make_pair(QString::fromUtf8(values[1].bytes),
@@ -843,31 +961,34 @@ void Pass::ScanSchemaLeaf(const std::uint8_t* data, int headerOffset) {
                            ? QString::fromUtf8(values[4].bytes)
                            : QString()));
   };
+  if (allCells) {
+    PageLayout layout;
+    if (ParsePageLayout(data, m_geometry.pageSize, m_usable, headerOffset != 0, &layout))
+      for (std::size_t i = 0; i < layout.cells.size(); ++i) {
+        Found found;
+        const std::int64_t x = layout.cells[i];
+        if (IntactCell(0, data, x, std::min<std::int64_t>(x + layout.space[i], m_usable), &found) >
+            0)
+          take(found.record.values);
+      }
+  }
   // A row freed at the start of the cell content area is left whole in the
   // unallocated space.
-  const std::int64_t arrayEnd =
-      headerOffset + format::kLeafHeaderSize +
-      2 * format::ReadBigEndian16(data + headerOffset + format::kPageCellCount);
-  std::int64_t contentStart = format::ReadBigEndian16(data + headerOffset + kContentStart);
-  if (contentStart == 0) contentStart = format::kMaxPageSize;
-  contentStart = std::min(contentStart, m_usable);
-  for (std::int64_t x = arrayEnd; x + 4 <= contentStart;) {
+  FreeRegions regions = ReadFreeRegions(
+      data, headerOffset, format::ReadBigEndian16(data + headerOffset + format::kPageCellCount),
+      m_usable);
+  for (std::int64_t x = regions.gapStart; x + 4 <= regions.gapEnd;) {
     Found found;
-    const std::int64_t extent = IntactCell(0, data, x, contentStart, &found);
+    const std::int64_t extent = IntactCell(0, data, x, regions.gapEnd, &found);
     if (extent > 0) take(found.record.values);
+    if (extent == 0 && LeftoverFreeblock(0, data, x, regions.gapEnd))
+      regions.blocks.emplace_back(x, regions.gapEnd);
     x += extent > 0 ? extent : 1;
   }
-  std::int64_t at = format::ReadBigEndian16(data + headerOffset + kFirstFreeblock);
-  std::int64_t floor = std::max(arrayEnd, contentStart);
-  for (std::int64_t guard = m_usable / 4; at != 0 && guard > 0; --guard) {
-    if (at < floor || at + 4 > m_usable) break;
-    const std::int64_t size = format::ReadBigEndian16(data + at + 2);
-    if (size < 4 || at + size > m_usable) break;
+  for (const auto& [lo, hi] : regions.blocks) {
     std::vector<Reading> readings;
-    Rebuild(data, at, at + size, at + size, schema, &readings);
+    Rebuild(data, lo, hi, hi, schema, &readings);
     if (readings.size() == 1) take(readings.front().values);
-    floor = at + size;
-    at = format::ReadBigEndian16(data + at);
   }
 }
 
@@ -903,7 +1024,79 @@ bool Pass::ScanPages() {
     else
       ScanFreePage(page, data.data(), role == PageRole::FreeTrunk);
   }
+  return ScanOlderImages();
+}
+
+bool Pass::ScanOlderImages() {
+  const std::vector<PageSource::OlderImage>& images = m_source.OlderImages();
+  std::vector<std::uint8_t> data(static_cast<std::size_t>(m_geometry.pageSize));
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    if (i % 64 == 0 && Stopped()) return false;
+    if (m_source.ReadOlderImage(i, data.data()) != PageRead::Ok) continue;
+    const std::size_t before = m_found.size();
+    ScanOlderImage(images[i].page, data.data());
+    for (std::size_t k = before; k < m_found.size(); ++k) {
+      DeletedRecord& record = m_found[k].record;
+      m_found[k].image = static_cast<std::int64_t>(i) + 1;
+      record.source = images[i].origin == PageSource::Origin::Wal ? DeletedSource::WalFrame
+                                                                  : DeletedSource::ReplacedPage;
+      record.walFrame = images[i].origin == PageSource::Origin::Wal
+                            ? static_cast<int>(std::min<std::int64_t>(images[i].frame, INT32_MAX))
+                            : -1;
+    }
+  }
   return true;
+}
+
+void Pass::ScanOlderImage(std::int64_t page, const std::uint8_t* data) {
+  // An older image held rows that were live when it was written: every cell
+  // is read, and what is still live is dropped later like any other copy of
+  // a live row. The image goes to the table that owns the page now when all
+  // its whole cells fit that table; else it is weighed like a free page.
+  const int header = page == 1 ? format::kHeaderSize : 0;
+  if (data[header] != format::kLeafTable) return;
+  ++m_result.pagesRead;
+  const bool btree = m_state.pages.Role(page) == PageRole::Btree;
+  if (page == 1 || (btree && m_state.pages.Owner(page) == 1)) {
+    if (!m_state.schema.firstPageLoose) ScanSchemaLeaf(data, header, true);
+    return;
+  }
+  PageLayout layout;
+  if (!ParsePageLayout(data, m_geometry.pageSize, m_usable, false, &layout)) return;
+  std::vector<Found> found;
+  m_anyShape = true;
+  for (std::size_t i = 0; i < layout.cells.size(); ++i) {
+    Found f;
+    const std::int64_t x = layout.cells[i];
+    if (IntactCell(page, data, x, std::min<std::int64_t>(x + layout.space[i], m_usable), &f) > 0)
+      found.push_back(std::move(f));
+  }
+  int table = -1;
+  if (btree) {
+    const auto owner = m_byRoot.find(m_state.pages.Owner(page));
+    if (owner != m_byRoot.end() && std::all_of(found.begin(), found.end(), [&](const Found& f) {
+          return Fits(m_shapes[static_cast<std::size_t>(owner->second)], f.record.values);
+        }))
+      table = owner->second;
+  }
+  std::vector<int> tables;
+  if (table >= 0) {
+    tables.push_back(table);
+  } else {
+    for (std::size_t t = 0; t < m_shapes.size(); ++t) tables.push_back(static_cast<int>(t));
+  }
+  m_anyShape = table < 0;
+  if (!layout.pointersDamaged && !layout.scanned)
+    ScanFreeRegions(page, data, layout.CellCount(), tables, &found);
+  if (table < 0) {
+    Attribute(found, page, page);
+    return;
+  }
+  for (Found& f : found) {
+    f.table = table;
+    f.candidates.clear();
+    m_found.push_back(std::move(f));
+  }
 }
 
 // A hash of the values at the positions of `mask` (bit c: value c is
@@ -1112,14 +1305,76 @@ void Pass::DropLiveRows() {
   }
   // The same cell read twice (a free region scanned from two starts) is one.
   std::vector<Found> kept;
-  std::unordered_set<std::uint64_t> places;
+  std::set<std::tuple<std::int64_t, std::int64_t, int>> places;
   for (std::size_t i = 0; i < m_found.size(); ++i) {
     if (drop[i]) continue;
-    const std::uint64_t place = (static_cast<std::uint64_t>(m_found[i].record.page) << 17) ^
-                                static_cast<std::uint64_t>(m_found[i].record.offset);
-    if (!places.insert(place).second) continue;
+    const Found& f = m_found[i];
+    if (!places.emplace(f.image, f.record.page, f.record.offset).second) continue;
     kept.push_back(std::move(m_found[i]));
   }
+  m_found = std::move(kept);
+}
+
+// Whether `whole` has every value `part` knows, and its rowid when both know it.
+bool Covers(const DeletedRecord& whole, const DeletedRecord& part) {
+  if (whole.values.size() != part.values.size()) return false;
+  if (whole.rowidKnown && part.rowidKnown && whole.rowid != part.rowid) return false;
+  for (std::size_t c = 0; c < part.values.size(); ++c)
+    if (part.values[c].complete && !SameItem(whole.values[c], part.values[c])) return false;
+  return true;
+}
+
+void Pass::DropRepeats() {
+  // An older image repeats what the page as read holds, and a balance of
+  // the tree leaves copies of cells in the free space of the pages they
+  // left: the same row is given once. A whole row (table, rowid, values)
+  // found twice is one, and so is a whole record whose rowid was lost that
+  // has the values of a whole row whose rowid is known. A partial record is
+  // the same row as a whole one that has every value it knows when that one
+  // lies at the same place of another image of the page, or in another
+  // image; within one image, records that only agree on what a partial one
+  // knows stay apart: they may be two rows.
+  std::vector<bool> drop(m_found.size(), false);
+  std::unordered_map<std::uint64_t, std::vector<std::size_t>> wholeRows, byValues;
+  for (std::size_t i = 0; i < m_found.size(); ++i) {
+    const Found& f = m_found[i];
+    if (f.record.partial) continue;
+    const std::uint64_t table = static_cast<std::uint64_t>(f.table + 1);
+    byValues[Mix(HashDeleted(f.record, ~std::uint64_t{0}, false), table)].push_back(i);
+    if (!f.record.rowidKnown) continue;
+    std::vector<std::size_t>& same =
+        wholeRows[Mix(HashDeleted(f.record, ~std::uint64_t{0}, true), table)];
+    for (const std::size_t j : same)
+      if (m_found[j].table == f.table && m_found[j].candidates == f.candidates &&
+          Covers(m_found[j].record, f.record))
+        drop[i] = true;
+    if (!drop[i]) same.push_back(i);
+  }
+  auto coveredBy = [&](std::size_t i, const std::vector<std::size_t>& wholes, bool elsewhere) {
+    const Found& part = m_found[i];
+    return std::any_of(wholes.begin(), wholes.end(), [&](std::size_t j) {
+      const Found& whole = m_found[j];
+      return j != i && !drop[j] && (!elsewhere || whole.image != part.image) &&
+             whole.table == part.table && !whole.record.partial && whole.record.rowidKnown &&
+             Covers(whole.record, part.record);
+    });
+  };
+  std::map<std::pair<std::int64_t, int>, std::vector<std::size_t>> byPlace;
+  for (std::size_t i = 0; i < m_found.size(); ++i)
+    byPlace[{m_found[i].record.page, m_found[i].record.offset}].push_back(i);
+  for (std::size_t i = 0; i < m_found.size(); ++i) {
+    const Found& f = m_found[i];
+    if (drop[i] || (!f.record.partial && f.record.rowidKnown)) continue;
+    if (!f.record.partial) {
+      const auto same = byValues.find(Mix(HashDeleted(f.record, ~std::uint64_t{0}, false),
+                                          static_cast<std::uint64_t>(f.table + 1)));
+      if (same != byValues.end() && coveredBy(i, same->second, false)) drop[i] = true;
+    }
+    if (!drop[i]) drop[i] = coveredBy(i, byPlace[{f.record.page, f.record.offset}], true);
+  }
+  std::vector<Found> kept;
+  for (std::size_t i = 0; i < m_found.size(); ++i)
+    if (!drop[i]) kept.push_back(std::move(m_found[i]));
   m_found = std::move(kept);
 }
 
@@ -1213,6 +1468,7 @@ DeletedRecords Pass::Run() {
   bool stopped = !ScanPages() || Stopped();
   if (!stopped) {
     DropLiveRows();
+    DropRepeats();
     stopped = Stopped();
   }
   if (stopped) {

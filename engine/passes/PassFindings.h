@@ -101,8 +101,9 @@ enum class DeletedSource : std::uint8_t {
   Freeblock,     // a freeblock of a live leaf, or of a freed leaf
   FreelistPage,  // a cell of a freed leaf (or what a trunk page still holds)
   DroppedTable,  // a cell of a free page of a table that no longer exists
-  WalFrame,      // an older page image of the write-ahead log (not searched yet)
-  Journal,       // an original page image of a rollback journal (not searched yet)
+  WalFrame,      // an older page image of the write-ahead log: a frame replaced or never committed
+  Journal,       // an original page image of a rollback journal
+  ReplacedPage,  // the database file's own image of a page that the log or a hot journal replaced
 };
 
 struct DeletedRecord {
