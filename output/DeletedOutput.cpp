@@ -142,8 +142,6 @@ QString FoundInText(const DeletedRecord& record) {
       return QStringLiteral("dropped table");
     case DeletedSource::WalFrame:
       return QStringLiteral("log frame %1").arg(record.walFrame);
-    case DeletedSource::Journal:
-      return QStringLiteral("journal");
     case DeletedSource::ReplacedPage:
       return QStringLiteral("replaced page image");
   }

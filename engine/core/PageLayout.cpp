@@ -342,4 +342,17 @@ bool TableCellKey(const std::uint8_t* page, std::int64_t pageSize, std::uint8_t 
   return true;
 }
 
+bool FreeSpaceBlank(const std::uint8_t* page, std::int64_t header, std::int64_t usableSize) {
+  if (header + format::kLeafHeaderSize > usableSize) return false;
+  if (format::ReadBigEndian16(page + header + 1) != 0) return false;  // a freeblock
+  const std::int64_t arrayEnd =
+      header + format::kLeafHeaderSize + 2 * format::ReadBigEndian16(page + header + 3);
+  std::int64_t contentStart = format::ReadBigEndian16(page + header + 5);
+  if (contentStart == 0) contentStart = format::kMaxPageSize;
+  contentStart = std::min(contentStart, usableSize);
+  for (std::int64_t i = arrayEnd; i < contentStart; ++i)
+    if (page[i] != 0) return false;
+  return true;
+}
+
 }  // namespace velmora

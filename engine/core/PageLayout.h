@@ -62,6 +62,12 @@ bool ParsePageLayout(const std::uint8_t* page, std::int64_t pageSize, std::int64
 // The bytes a cell of `pageType` at `offset` occupies on its page (its
 // header varints, its local payload, the overflow page number when the
 // payload overflows); 0 when its varints do not end inside [offset, limit).
+// Whether the b-tree leaf whose header starts at `header` of `page` holds
+// nothing freed: no freeblock, and an unallocated space between its cell
+// pointer array and its cell content area that is all zeros (as SQLite
+// leaves a page it wrote afresh, or zeroed). Reads inside `usableSize` only.
+bool FreeSpaceBlank(const std::uint8_t* page, std::int64_t header, std::int64_t usableSize);
+
 std::int64_t CellExtent(const std::uint8_t* page, std::int64_t limit, std::uint8_t pageType,
                         std::int64_t offset, std::int64_t usableSize);
 

@@ -63,10 +63,22 @@ class PageMap {
   }
   void Clear() { m_blocks.clear(); }
 
+  // A b-tree page of a live table whose bytes a walk found to hold nothing
+  // freed (an interior page, or a leaf whose free space is blank): the
+  // deleted-records pass need not read it. Kept with the page's entry.
+  void MarkNothingFreed(std::int64_t page) {
+    if (Entry* e = At(page, false)) e->nothingFreed = true;
+  }
+  bool NothingFreed(std::int64_t page) const {
+    const Entry* e = const_cast<PageMap*>(this)->At(page, false);
+    return e != nullptr && e->nothingFreed;
+  }
+
  private:
   struct Entry {
     std::uint32_t owner = 0;
     PageRole role = PageRole::Unknown;
+    bool nothingFreed = false;  // see MarkNothingFreed
   };
   static constexpr std::int64_t kPagesPerBlock = 16384;
   Entry* At(std::int64_t page, bool create) {

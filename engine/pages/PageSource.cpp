@@ -306,6 +306,17 @@ PageSource::Overlay PageSource::Locate(std::int64_t number) const {
   return {};
 }
 
+std::int64_t PageSource::ReadRun(std::int64_t first, std::int64_t count, std::uint8_t* out) const {
+  const std::int64_t size = m_geometry.pageSize;
+  if (first <= 0 || size <= 0) return 0;
+  const std::int64_t last = std::min(m_geometry.pageCount, m_mainPages);
+  std::int64_t n = 0;
+  while (n < count && first + n <= last && (m_overlay.empty() || !m_overlay.count(first + n))) ++n;
+  if (n == 0) return 0;
+  const std::int64_t got = m_file.ReadAt((first - 1) * size, out, n * size);
+  return got > 0 ? got / size : 0;
+}
+
 PageRead PageSource::ReadOlderImage(std::size_t index, std::uint8_t* out) const {
   const std::int64_t size = m_geometry.pageSize;
   if (index >= m_olderAt.size() || size <= 0) return PageRead::OutOfRange;

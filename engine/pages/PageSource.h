@@ -123,6 +123,13 @@ class PageSource {
   // bytes. On Short the bytes that could not be read are set to zero.
   PageRead ReadPage(std::int64_t number, std::uint8_t* out) const;
 
+  // Reads pages `first`, `first` + 1, ... (at most `count`) that the
+  // database file itself holds one after the other, in one read, into `out`
+  // (count * page size bytes). Returns how many whole pages were read; 0
+  // when page `first` comes from a companion or does not exist (ReadPage
+  // reads it then). For passes that read most pages in order.
+  std::int64_t ReadRun(std::int64_t first, std::int64_t count, std::uint8_t* out) const;
+
   // Reads `count` bytes of page `number` from `offset` inside it into `out`.
   // Returns the number of bytes read: fewer when the page or the file ends
   // first, 0 when the page does not exist. Never reads past the page.

@@ -827,13 +827,7 @@ void Pass::ScanLiveLeaf(std::int64_t page, const std::uint8_t* data, int table) 
   // Most leaves of a healthy file hold nothing freed: no freeblock and an
   // unallocated gap that is all zeros. Those are passed over without
   // parsing the page.
-  {
-    const FreeRegions quick =
-        ReadFreeRegions(data, 0, format::ReadBigEndian16(data + format::kPageCellCount), m_usable);
-    if (quick.blocks.empty() && (quick.gapEnd <= quick.gapStart ||
-                                 AllZero(data + quick.gapStart, quick.gapEnd - quick.gapStart)))
-      return;
-  }
+  if (FreeSpaceBlank(data, 0, m_usable)) return;
   PageLayout layout;
   if (!ParsePageLayout(data, m_geometry.pageSize, m_usable, false, &layout) ||
       layout.type != format::kLeafTable || layout.pointersDamaged || layout.scanned)
@@ -993,36 +987,62 @@ void Pass::ScanSchemaLeaf(const std::uint8_t* data, int headerOffset, bool allCe
 }
 
 bool Pass::ScanPages() {
+  // Which pages are read, from the page map alone: live table leaves (and
+  // their interior pages, passed over once read), the schema's pages, free
+  // pages.
+  auto wanted = [this](std::int64_t page, int* table) {
+    *table = -1;
+    const PageRole role = m_state.pages.Role(page);
+    if (role == PageRole::FreeLeaf || role == PageRole::FreeTrunk) return true;
+    // A page the walks found holding nothing freed is not read again.
+    if (role != PageRole::Btree || m_state.pages.NothingFreed(page)) return false;
+    const std::uint32_t owner = m_state.pages.Owner(page);
+    if (owner == 1) return !m_state.schema.firstPageLoose;
+    const auto found = m_byRoot.find(owner);
+    if (found == m_byRoot.end()) return false;
+    *table = found->second;
+    return true;
+  };
+  // Consecutive pages are read from the file in runs: one read instead of
+  // one per page.
+  constexpr std::int64_t kRun = 64;
+  const std::int64_t pageSize = m_geometry.pageSize;
   const std::int64_t pageCount = m_geometry.pageCount;
-  std::vector<std::uint8_t> data(static_cast<std::size_t>(m_geometry.pageSize));
+  std::vector<std::uint8_t> run(static_cast<std::size_t>(kRun * pageSize));
+  std::vector<std::uint8_t> single(static_cast<std::size_t>(pageSize));
+  std::int64_t runFirst = 0, runPages = 0;
   for (std::int64_t page = 1; page <= pageCount; ++page) {
     if (page % 64 == 0 && Stopped()) return false;
-    const PageRole role = m_state.pages.Role(page);
     int table = -1;
-    if (role == PageRole::Btree) {
-      const std::uint32_t owner = m_state.pages.Owner(page);
-      if (owner == 1) {
-        std::uint8_t type = 0;
-        if (m_source.ReadPart(page, page == 1 ? format::kHeaderSize : 0, &type, 1) != 1 ||
-            type != format::kLeafTable || m_state.schema.firstPageLoose)
-          continue;
+    if (!wanted(page, &table)) continue;
+    const std::uint8_t* data = nullptr;
+    if (page >= runFirst && page < runFirst + runPages) {
+      data = run.data() + (page - runFirst) * pageSize;
+    } else {
+      std::int64_t length = 1;
+      int ignored = -1;
+      while (length < kRun && page + length <= pageCount && wanted(page + length, &ignored))
+        ++length;
+      runFirst = page;
+      runPages = length > 1 ? m_source.ReadRun(page, length, run.data()) : 0;
+      if (runPages > 0) {
+        data = run.data();
+      } else if (m_source.ReadPage(page, single.data()) == PageRead::Ok) {
+        data = single.data();
       } else {
-        const auto found = m_byRoot.find(owner);
-        if (found == m_byRoot.end()) continue;
-        table = found->second;
+        continue;
       }
-    } else if (role != PageRole::FreeLeaf && role != PageRole::FreeTrunk) {
-      continue;
     }
-    if (m_source.ReadPage(page, data.data()) != PageRead::Ok) continue;
-    if (table >= 0 && data[0] != format::kLeafTable) continue;  // an interior page
+    const PageRole role = m_state.pages.Role(page);
+    const int header = page == 1 ? format::kHeaderSize : 0;
+    if (role == PageRole::Btree && data[header] != format::kLeafTable) continue;  // interior
     ++m_result.pagesRead;
     if (role == PageRole::Btree && table < 0)
-      ScanSchemaLeaf(data.data(), page == 1 ? format::kHeaderSize : 0);
+      ScanSchemaLeaf(data, header);
     else if (role == PageRole::Btree)
-      ScanLiveLeaf(page, data.data(), table);
+      ScanLiveLeaf(page, data, table);
     else
-      ScanFreePage(page, data.data(), role == PageRole::FreeTrunk);
+      ScanFreePage(page, data, role == PageRole::FreeTrunk);
   }
   return ScanOlderImages();
 }

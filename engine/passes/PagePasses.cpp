@@ -55,6 +55,14 @@ class OverflowMapper : public ICellVisitor {
   explicit OverflowMapper(const PageSource& source) : m_source(source) {}
   CellUse VisitCell(const CellRef& cell) override {
     const Geometry& g = m_source.geometry();
+    if (cell.pageNumber != m_lastPage && cell.map != nullptr) {
+      // The page is at hand: whether the deleted-records pass must read it.
+      m_lastPage = cell.pageNumber;
+      if (cell.pageType == format::kInteriorTable ||
+          (cell.pageType == format::kLeafTable &&
+           FreeSpaceBlank(cell.page, cell.pageNumber == 1 ? format::kHeaderSize : 0, g.usableSize)))
+        cell.map->MarkNothingFreed(cell.pageNumber);
+    }
     const std::uint8_t* const end = cell.page + cell.pageSize;
     const std::uint8_t* p = cell.page + cell.offset;
     if (format::IsInterior(cell.pageType)) p += 4;
@@ -88,6 +96,7 @@ class OverflowMapper : public ICellVisitor {
   }
 
  private:
+  std::int64_t m_lastPage = 0;
   const PageSource& m_source;
 };
 

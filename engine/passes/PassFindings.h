@@ -102,7 +102,6 @@ enum class DeletedSource : std::uint8_t {
   FreelistPage,  // a cell of a freed leaf (or what a trunk page still holds)
   DroppedTable,  // a cell of a free page of a table that no longer exists
   WalFrame,      // an older page image of the write-ahead log: a frame replaced or never committed
-  Journal,       // an original page image of a rollback journal
   ReplacedPage,  // the database file's own image of a page that the log or a hot journal replaced
 };
 
