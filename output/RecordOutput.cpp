@@ -100,6 +100,7 @@ TableSaver::TableSaver(CSQLiteRecovery& engine, IProgress& progress, const Table
 
 TableSaver::~TableSaver() {
   Flush();
+  RemoveHeldFiles();
   if (m_zeros != nullptr) ::munmap(m_zeros, m_zerosSize);
 }
 
@@ -591,7 +592,46 @@ std::int64_t TableSaver::InsertHeldBack() {
     if (InsertOne(m_heldBack[i], m_heldBackOrigin[i])) ++inserted;
   m_heldBack.clear();
   m_heldBackOrigin.clear();
+  RemoveHeldFiles();
   return inserted;
+}
+
+void TableSaver::RemoveHeldFiles() {
+  for (const QString& path : m_heldFiles) QFile::remove(path);
+  m_heldFiles.clear();
+}
+
+void TableSaver::KeepTempFiles(RecordView& held) {
+  // The reader writes the next record's values into the same files and
+  // removes the large ones once the record is handed on: a record held back
+  // gets copies of its own, in a folder with room for them.
+  QByteArray piece;
+  for (QString& path : held.tempFiles) {
+    std::int64_t size = 0;
+    const int from = OpenTempFile(path, &size);
+    const QString folder = from >= 0 ? GetTempFolderPathFor(size) : QString();
+    const QString copy = folder.isEmpty() ? QString() : folder + MakeGuidName();
+    const int to = copy.isEmpty()
+                       ? -1
+                       : ::open(QFile::encodeName(copy).constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    bool copied = to >= 0;
+    if (copied) m_heldFiles << copy;
+    if (copied && piece.isEmpty()) piece.resize(static_cast<qsizetype>(kStreamPiece));
+    for (std::int64_t at = 0; copied && at < size; at += kStreamPiece) {
+      const std::int64_t want = std::min(kStreamPiece, size - at);
+      copied = ReadSome(from, at, piece.data(), want) == want &&
+               ::write(to, piece.constData(), static_cast<size_t>(want)) == want;
+    }
+    if (to >= 0 && ::close(to) != 0) copied = false;
+    if (from >= 0) ::close(from);
+    if (!copied) {
+      // Not bound (NULL in its place), and counted as a value cut short.
+      NoteError(QStringLiteral("a long value of a record held back could not be kept"));
+      ++m_cut;
+    }
+    path = copied ? copy : QString();
+  }
 }
 
 bool TableSaver::SaveRecord(const RecordView& record, RowOrigin origin) {
@@ -601,6 +641,7 @@ bool TableSaver::SaveRecord(const RecordView& record, RowOrigin origin) {
     if (m_heldBack.size() < kMaxHeldBack) {
       m_heldBack.push_back(record);
       m_heldBackOrigin.push_back(origin);
+      KeepTempFiles(m_heldBack.back());
     } else {
       ++m_notHeld;
     }

@@ -100,7 +100,8 @@ class TableSaver : public ITableSink {
   // (a text that reads as a number in an INTEGER column, a number in a TEXT
   // column, an integral real in an INTEGER column) or, in a STRICT table,
   // refuse. Their records are not inserted as they come: they are held
-  // back (at most kMaxHeldBack; the rest are counted in RecordsNotHeld), for
+  // back (at most kMaxHeldBack; the rest are counted in RecordsNotHeld),
+  // with copies of their long values' temporary files, for
   // the caller to insert with InsertHeldBack once the table's statement
   // lets those columns take every value as it is bound.
   static constexpr std::size_t kMaxHeldBack = 100000;
@@ -272,6 +273,10 @@ class TableSaver : public ITableSink {
   bool m_strict = false;
   std::vector<RecordView> m_heldBack;
   std::vector<RowOrigin> m_heldBackOrigin;
+  QStringList m_heldFiles;  // copies of the long values of the records held back
+  // Gives a record held back copies of its temporary files.
+  void KeepTempFiles(RecordView& held);
+  void RemoveHeldFiles();
   std::vector<bool> m_foreignColumn;  // per column: holds a value of another class
   std::int64_t m_foreignValues = 0, m_notHeld = 0;
   // Counts the record's values of a class their column would change;

@@ -795,6 +795,15 @@ class OutputSaveTest : public QObject {
                twoRows;
     QTest::newRow("ignoring rowid conflicts")
         << "CREATE TABLE t(id INTEGER PRIMARY KEY ON CONFLICT IGNORE, b BLOB, s TEXT);" + twoRows;
+    // A numeric text in an INTEGER column holds its record back until the
+    // table's statement takes it; its long values must wait with it.
+    QTest::newRow("held back with long values")
+        << "CREATE TABLE t(id INTEGER PRIMARY KEY, v, b BLOB, s TEXT);"
+           "INSERT INTO t VALUES(1, '2', randomblob(2000000), hex(randomblob(300000))),"
+           " (2, 3, randomblob(9000000), 'x');"
+           "PRAGMA writable_schema = ON;"
+           "UPDATE sqlite_schema SET sql = 'CREATE TABLE t(id INTEGER PRIMARY KEY, v INTEGER,"
+           " b BLOB, s TEXT)' WHERE name = 't';";
     QTest::newRow("check after blob")
         << "CREATE TABLE t(id INTEGER PRIMARY KEY, b BLOB, s TEXT CHECK(length(s) > 10));" +
                twoRows;
@@ -815,7 +824,8 @@ class OutputSaveTest : public QObject {
     QVERIFY2(run.failures.isEmpty(), qPrintable(run.failures.join("\n")));
     const QString diff = CompareTable(source, run.path, QStringLiteral("t"));
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
-    QCOMPARE(Pragma(run.path, "PRAGMA integrity_check"), QStringLiteral("ok"));
+    // (A value its column's type would change is kept, and reported alike.)
+    QCOMPARE(Pragma(run.path, "PRAGMA integrity_check"), Pragma(source, "PRAGMA integrity_check"));
   }
 
   // A row whose long values are followed by bytes (a blob, then a text):
