@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,7 +98,11 @@ TableSaver::TableSaver(CSQLiteRecovery& engine, IProgress& progress, const Table
   ReportWritten();
 }
 
-TableSaver::~TableSaver() { Flush(); }
+TableSaver::~TableSaver() {
+  Flush();
+  RemoveHeldFiles();
+  if (m_zeros != nullptr) ::munmap(m_zeros, m_zerosSize);
+}
 
 void TableSaver::NoteError(const QString& error) {
   if (m_firstError.isEmpty()) m_firstError = error;
@@ -172,14 +177,13 @@ TableSaver::Insert* TableSaver::InsertFor(int valueCount) {
   return &insert;
 }
 
-bool TableSaver::BatchAllowed() {
-  if (m_batchAllowed >= 0) return m_batchAllowed == 1;
-  m_batchAllowed = 0;
-  // Conservative: the word anywhere in the statement (a name, a comment)
-  // keeps the rows one per statement.
+void TableSaver::ReadSchemaFacts() {
+  if (m_factsRead) return;
+  m_factsRead = true;
   if (m_schemaKnown) {
-    m_batchAllowed = m_knownSql.contains(QLatin1String("CONFLICT"), Qt::CaseInsensitive) ? 0 : 1;
-    return m_batchAllowed == 1;
+    m_tableFound = true;
+    m_tableSql = m_knownSql;
+    return;
   }
   const QByteArray name = m_layout.name.toUtf8();
   Statement stmt;
@@ -187,22 +191,44 @@ bool TableSaver::BatchAllowed() {
                          "SELECT type, sql FROM sqlite_schema WHERE (type = 'table' AND name = ?1)"
                          " OR (type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE)",
                          -1, stmt.Out(), nullptr) != SQLITE_OK) {
-    return false;
+    return;
   }
   sqlite3_bind_text(stmt, 1, name.constData(), static_cast<int>(name.size()), SQLITE_STATIC);
-  bool table = false, other = false;
   while (sqlite3_step(stmt) == SQLITE_ROW) {
     const char* type = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
     const char* sql = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1));
     if (type == nullptr || sql == nullptr || std::strcmp(type, "table") != 0) {
-      other = true;
+      m_hasTrigger = true;  // or a row that cannot be read: counted as one
       continue;
     }
-    table = true;
-    if (QByteArray(sql).toUpper().contains("CONFLICT")) other = true;
+    m_tableFound = true;
+    m_tableSql = QString::fromUtf8(sql);
   }
-  m_batchAllowed = table && !other ? 1 : 0;
+}
+
+bool TableSaver::BatchAllowed() {
+  if (m_batchAllowed >= 0) return m_batchAllowed == 1;
+  ReadSchemaFacts();
+  // Conservative: the word anywhere in the statement (a name, a comment)
+  // keeps the rows one per statement.
+  m_batchAllowed = m_tableFound && !m_hasTrigger &&
+                           !m_tableSql.contains(QLatin1String("CONFLICT"), Qt::CaseInsensitive)
+                       ? 1
+                       : 0;
   return m_batchAllowed == 1;
+}
+
+bool TableSaver::StreamsAllowed() {
+  if (m_streamsAllowed >= 0) return m_streamsAllowed == 1;
+  ReadSchemaFacts();
+  // A trigger or a CHECK expression would see the zeros instead of the
+  // values (the word anywhere in the statement counts). Incremental blob
+  // I/O needs a rowid.
+  m_streamsAllowed = m_db != nullptr && !m_layout.withoutRowid && m_tableFound && !m_hasTrigger &&
+                             !m_tableSql.contains(QLatin1String("CHECK"), Qt::CaseInsensitive)
+                         ? 1
+                         : 0;
+  return m_streamsAllowed == 1;
 }
 
 TableSaver::Batch* TableSaver::BatchFor(int valueCount, const Insert& insert) {
@@ -300,48 +326,88 @@ bool TableSaver::TransactionLost() {
   return true;
 }
 
-void TableSaver::MarkStreams(const RecordView& record) {
+bool TableSaver::MarkStreams(const RecordView& record) {
   const int count = m_layout.ColumnCount();
-  m_stream.assign(size_t(record.Size()), false);
-  if (m_layout.withoutRowid) return;  // incremental blob I/O needs a rowid
+  m_stream.assign(size_t(record.Size()), Stream::None);
+  m_zerosWanted = 0;
+  if (!StreamsAllowed()) return false;
   // A rowid table stores its columns in declaration order (record position k
-  // is column k), the INTEGER PRIMARY KEY as NULL. The library writes a
-  // zeroblob into the row as zeros without building it in memory only when
-  // nothing stored after it holds bytes (NULLs, empty values and other
-  // zeroblobs hold none); otherwise it builds the whole record in memory and
-  // the zeroblob costs a copy of its own, so the blob is bound from memory.
-  // Values whose stored form is not known for sure count as holding bytes.
-  bool bytesAfter = false;
-  for (int column = count - 1; column >= 0 && !bytesAfter; --column) {
+  // is column k), the INTEGER PRIMARY KEY as NULL. The library builds every
+  // record in memory whole, except for zeroblobs that nothing stored after
+  // them holding bytes follows (NULLs, empty values and other zeroblobs hold
+  // none): those become zeros in the row without ever being in memory. A
+  // zeroblob with bytes after it is built in memory (a copy of its own), so
+  // other long values are bound as zeros read from a mapping that takes no
+  // memory: the library's record is then the only copy. Values whose stored
+  // form is not known for sure count as holding bytes.
+  bool bytesAfter = false, any = false;
+  for (int column = std::min(count, record.Size()) - 1; column >= 0; --column) {
     if (column == m_layout.rowidAlias) continue;
     if (m_layout.columns[size_t(column)].generated) {
       bytesAfter = true;  // computed by the library
       continue;
     }
-    if (column >= record.Size()) {
-      // Not in the record: its default, the empty text, or NULL.
-      const TableColumn& info = m_layout.columns[size_t(column)];
-      const bool emptyText = info.notNull && info.defaultValue.isEmpty();
-      bytesAfter = !emptyText && !info.defaultValue.isEmpty() &&
-                   info.defaultValue.compare(QLatin1String("NULL"), Qt::CaseInsensitive) != 0;
-      continue;
-    }
     const ValueView& value = record.values[size_t(column)];
-    if (value.storage == StorageClass::Blob && value.tempFile >= 0 &&
-        value.length > kInMemoryLimit) {
-      m_stream[size_t(column)] = true;
+    const bool isLong =
+        (value.storage == StorageClass::Blob || value.storage == StorageClass::Text) &&
+        value.tempFile >= 0 && value.length > kInMemoryLimit;
+    if (isLong) {
+      any = true;
+      if (value.storage == StorageClass::Blob && !bytesAfter) {
+        m_stream[size_t(column)] = Stream::Zeroblob;
+      } else {
+        m_stream[size_t(column)] = Stream::Placeholder;
+        m_zerosWanted = std::max(m_zerosWanted, std::min(value.length, kMaxValueLength));
+        bytesAfter = true;
+      }
       continue;
     }
     const bool empty =
         value.storage == StorageClass::Null ||
         ((value.storage == StorageClass::Text || value.storage == StorageClass::Blob) &&
          value.length == 0 && value.held == 0 && value.tempFile < 0);
-    bytesAfter = !empty;
+    bytesAfter = bytesAfter || !empty;
   }
+  // Columns the record lacks come after all of its values: their default, the
+  // empty text or NULL. One with bytes turns every zeroblob into a placeholder.
+  bool defaultBytes = false;
+  for (int column = record.Size(); column < count; ++column) {
+    if (column == m_layout.rowidAlias) continue;
+    const TableColumn& info = m_layout.columns[size_t(column)];
+    defaultBytes = defaultBytes || info.generated ||
+                   (!info.defaultValue.isEmpty() &&
+                    info.defaultValue.compare(QLatin1String("NULL"), Qt::CaseInsensitive) != 0);
+  }
+  if (defaultBytes) {
+    for (std::size_t k = 0; k < m_stream.size(); ++k) {
+      if (m_stream[k] != Stream::Zeroblob) continue;
+      m_stream[k] = Stream::Placeholder;
+      m_zerosWanted = std::max(m_zerosWanted, std::min(record.values[k].length, kMaxValueLength));
+    }
+  }
+  return any;
+}
+
+const char* TableSaver::Zeros(std::int64_t length) {
+  if (length <= 0 || length > kMaxValueLength) return nullptr;
+  if (m_zeros != nullptr && static_cast<std::size_t>(length) <= m_zerosSize)
+    return static_cast<const char*>(m_zeros);
+  if (m_zeros != nullptr) ::munmap(m_zeros, m_zerosSize);
+  m_zeros = nullptr;
+  m_zerosSize = 0;
+  // Private anonymous pages that are only read all map the kernel's zero
+  // page: no memory is taken however long the mapping.
+  const std::size_t size = static_cast<std::size_t>(length);
+  void* zeros =
+      ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (zeros == MAP_FAILED) return nullptr;
+  m_zeros = zeros;
+  m_zerosSize = size;
+  return static_cast<const char*>(m_zeros);
 }
 
 bool TableSaver::BindValue(sqlite3_stmt* stmt, int index, const RecordView& record,
-                           const ValueView& value, int column, bool stream) {
+                           const ValueView& value, int column, Stream stream) {
   switch (value.storage) {
     case StorageClass::Null:
       return sqlite3_bind_null(stmt, index) == SQLITE_OK;
@@ -376,22 +442,34 @@ bool TableSaver::BindValue(sqlite3_stmt* stmt, int index, const RecordView& reco
     // Never more than the value announces, never more than the file holds.
     std::int64_t length = std::min(fileSize, value.length > 0 ? value.length : fileSize);
     length = std::min(length, kMaxValueLength);
-    if (stream && !text && length > kInMemoryLimit) {
+    if (text && m_textEncoding != SQLITE_UTF8) length &= ~std::int64_t{1};
+    if (stream == Stream::Zeroblob && !text && length > 0) {
       ::close(fd);
       m_streams.push_back({column, path, length});
       return sqlite3_bind_zeroblob64(stmt, index, static_cast<sqlite3_uint64>(length)) == SQLITE_OK;
     }
-    // Read once into a buffer that lives until the step: the text is held once.
-    QByteArray bytes(static_cast<qsizetype>(length), Qt::Uninitialized);
-    const std::int64_t got = ReadSome(fd, 0, bytes.data(), length);
-    ::close(fd);
-    // A file of its own is not needed any more: it goes now rather than after
-    // the insert, so the value is not held in a memory file system meanwhile.
-    if (value.length >= kOwnFileLength) QFile::remove(path);
-    bytes.truncate(static_cast<qsizetype>(got));
-    m_keep.push_back(std::move(bytes));
-    data = m_keep.back().constData();
-    size = m_keep.back().size();
+    const char* zeros = stream == Stream::Placeholder && length > 0 && length <= m_zerosWanted
+                            ? Zeros(length)
+                            : nullptr;
+    if (zeros != nullptr) {
+      ::close(fd);
+      m_streams.push_back({column, path, length});
+      data = zeros;
+      size = length;
+    } else {
+      // Read once into a buffer that lives until the step: the value is held once.
+      QByteArray bytes(static_cast<qsizetype>(length), Qt::Uninitialized);
+      const std::int64_t got = ReadSome(fd, 0, bytes.data(), length);
+      ::close(fd);
+      // A file of its own is not needed any more: it goes now rather than
+      // after the insert, so the value is not held in a memory file system
+      // meanwhile (unless the record may yet go in the ordinary way).
+      if (value.length >= kOwnFileLength && !m_streaming) QFile::remove(path);
+      bytes.truncate(static_cast<qsizetype>(got));
+      m_keep.push_back(std::move(bytes));
+      data = m_keep.back().constData();
+      size = m_keep.back().size();
+    }
   }
   if (data == nullptr) data = "";
   if (text) {
@@ -514,7 +592,46 @@ std::int64_t TableSaver::InsertHeldBack() {
     if (InsertOne(m_heldBack[i], m_heldBackOrigin[i])) ++inserted;
   m_heldBack.clear();
   m_heldBackOrigin.clear();
+  RemoveHeldFiles();
   return inserted;
+}
+
+void TableSaver::RemoveHeldFiles() {
+  for (const QString& path : m_heldFiles) QFile::remove(path);
+  m_heldFiles.clear();
+}
+
+void TableSaver::KeepTempFiles(RecordView& held) {
+  // The reader writes the next record's values into the same files and
+  // removes the large ones once the record is handed on: a record held back
+  // gets copies of its own, in a folder with room for them.
+  QByteArray piece;
+  for (QString& path : held.tempFiles) {
+    std::int64_t size = 0;
+    const int from = OpenTempFile(path, &size);
+    const QString folder = from >= 0 ? GetTempFolderPathFor(size) : QString();
+    const QString copy = folder.isEmpty() ? QString() : folder + MakeGuidName();
+    const int to = copy.isEmpty()
+                       ? -1
+                       : ::open(QFile::encodeName(copy).constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    bool copied = to >= 0;
+    if (copied) m_heldFiles << copy;
+    if (copied && piece.isEmpty()) piece.resize(static_cast<qsizetype>(kStreamPiece));
+    for (std::int64_t at = 0; copied && at < size; at += kStreamPiece) {
+      const std::int64_t want = std::min(kStreamPiece, size - at);
+      copied = ReadSome(from, at, piece.data(), want) == want &&
+               ::write(to, piece.constData(), static_cast<size_t>(want)) == want;
+    }
+    if (to >= 0 && ::close(to) != 0) copied = false;
+    if (from >= 0) ::close(from);
+    if (!copied) {
+      // Not bound (NULL in its place), and counted as a value cut short.
+      NoteError(QStringLiteral("a long value of a record held back could not be kept"));
+      ++m_cut;
+    }
+    path = copied ? copy : QString();
+  }
 }
 
 bool TableSaver::SaveRecord(const RecordView& record, RowOrigin origin) {
@@ -524,6 +641,7 @@ bool TableSaver::SaveRecord(const RecordView& record, RowOrigin origin) {
     if (m_heldBack.size() < kMaxHeldBack) {
       m_heldBack.push_back(record);
       m_heldBackOrigin.push_back(origin);
+      KeepTempFiles(m_heldBack.back());
     } else {
       ++m_notHeld;
     }
@@ -589,7 +707,7 @@ void TableSaver::BindParams(sqlite3_stmt* stmt, const Insert& insert, const Reco
           if (param.column == m_layout.rowidAlias)
             given = value.storage == StorageClass::Null ? Given::Null : Given::Value;
           BindValue(stmt, index, record, value, param.column,
-                    longValues && m_stream[size_t(param.recordPos)]);
+                    longValues ? m_stream[size_t(param.recordPos)] : Stream::None);
         }
         break;
       }
@@ -663,60 +781,109 @@ void TableSaver::NoteInsertedRowid() {
   if (m_rowids.known) m_rowids.Took(sqlite3_last_insert_rowid(m_db));
 }
 
+bool TableSaver::WriteStreams(std::int64_t rowid) {
+  const QByteArray table = m_layout.name.toUtf8();
+  QByteArray piece(static_cast<qsizetype>(kStreamPiece), '\0');
+  for (const PendingStream& stream : m_streams) {
+    const QByteArray column = m_layout.columns[size_t(stream.column)].name.toUtf8();
+    sqlite3_blob* blob = nullptr;
+    std::int64_t size = 0;
+    const int fd = OpenTempFile(stream.path, &size);
+    // The library refuses (an indexed column, a value of another size) rather
+    // than write elsewhere; every byte is the file's, a short read fails.
+    bool written = fd >= 0 && size >= stream.length &&
+                   sqlite3_blob_open(m_db, "main", table.constData(), column.constData(), rowid, 1,
+                                     &blob) == SQLITE_OK &&
+                   sqlite3_blob_bytes(blob) == stream.length;
+    for (std::int64_t at = 0; written && at < stream.length; at += kStreamPiece) {
+      const std::int64_t want = std::min(kStreamPiece, stream.length - at);
+      written = ReadSome(fd, at, piece.data(), want) == want &&
+                sqlite3_blob_write(blob, piece.constData(), static_cast<int>(want),
+                                   static_cast<int>(at)) == SQLITE_OK;
+    }
+    if (blob != nullptr) sqlite3_blob_close(blob);
+    if (fd >= 0) ::close(fd);
+    if (!written) return false;
+  }
+  return true;
+}
+
+bool TableSaver::InsertStreaming(Insert& insert, const RecordView& record, bool* lost) {
+  *lost = false;
+  // Inside the caller's transaction only: the savepoint then undoes the row
+  // alone, and the pages the row adds are not copied to undo it.
+  if (sqlite3_get_autocommit(m_db) != 0) return false;
+  if (m_zerosWanted > 0 && Zeros(m_zerosWanted) == nullptr) return false;
+  if (sqlite3_exec(m_db, "SAVEPOINT long_values", nullptr, nullptr, nullptr) != SQLITE_OK)
+    return false;
+  sqlite3_stmt* stmt = insert.stmt;
+  m_streams.clear();
+  m_keep.clear();
+  m_streaming = true;
+  BindParams(stmt, insert, record, 0, true);
+  m_streaming = false;
+  bool brokeCheck = false;
+  const int rc = StepKeepingCheckFailures(stmt, &brokeCheck);
+  sqlite3_reset(stmt);
+  m_keep.clear();
+  // One row inserted (not one a conflict clause let go) and no CHECK seen:
+  // the row that last_insert_rowid names is this one.
+  bool done = rc == SQLITE_DONE && !brokeCheck && sqlite3_changes(m_db) == 1 &&
+              WriteStreams(sqlite3_last_insert_rowid(m_db));
+  if (done)
+    done = sqlite3_exec(m_db, "RELEASE long_values", nullptr, nullptr, nullptr) == SQLITE_OK;
+  if (!done) {
+    if (TransactionLost()) {
+      *lost = true;
+      return false;
+    }
+    sqlite3_exec(m_db, "ROLLBACK TO long_values", nullptr, nullptr, nullptr);
+    sqlite3_exec(m_db, "RELEASE long_values", nullptr, nullptr, nullptr);
+  }
+  return done;
+}
+
 bool TableSaver::InsertOne(const RecordView& record, RowOrigin origin) {
   Insert* insert = InsertFor(record.Size());
   if (insert == nullptr) {
     ++m_rejected;
     return false;
   }
-  sqlite3_stmt* stmt = insert->stmt;
-  m_streams.clear();
-  // Only a record with values in temporary files can hold a blob to stream.
-  const bool longValues = !record.tempFiles.empty();
-  if (longValues) MarkStreams(record);
-  m_keep.clear();  // bound bytes stay valid until the step
-  BindParams(stmt, *insert, record, 0, longValues);
-  // A record that breaks a CHECK constraint is kept as the file holds it.
-  bool brokeCheck = false;
-  const int rc = StepKeepingCheckFailures(stmt, &brokeCheck);
-  if (brokeCheck && rc == SQLITE_DONE) ++m_checkBroken;
-  bool ok = rc == SQLITE_DONE;
-  if (!ok) NoteError(QString::fromUtf8(sqlite3_errmsg(m_db)));
-  sqlite3_reset(stmt);  // every parameter is bound again for the next record
-  m_keep.clear();
-  if (ok && !m_streams.empty()) {
-    const sqlite3_int64 inserted = sqlite3_last_insert_rowid(m_db);
-    const QByteArray table = m_layout.name.toUtf8();
-    QByteArray piece(static_cast<qsizetype>(kStreamPiece), '\0');
-    for (const PendingStream& stream : m_streams) {
-      const QByteArray column = m_layout.columns[size_t(stream.column)].name.toUtf8();
-      sqlite3_blob* blob = nullptr;
-      std::int64_t size = 0;
-      const int fd = OpenTempFile(stream.path, &size);
-      bool written =
-          fd >= 0 && sqlite3_blob_open(m_db, "main", table.constData(), column.constData(),
-                                       inserted, 1, &blob) == SQLITE_OK;
-      for (std::int64_t at = 0; written && at < stream.length; at += kStreamPiece) {
-        const std::int64_t want = std::min(kStreamPiece, stream.length - at);
-        const std::int64_t got = ReadSome(fd, at, piece.data(), want);
-        if (got <= 0) break;  // the rest stays zero, as a short read leaves it
-        written = sqlite3_blob_write(blob, piece.constData(), static_cast<int>(got),
-                                     static_cast<int>(at)) == SQLITE_OK;
-      }
-      if (blob != nullptr) sqlite3_blob_close(blob);
-      if (fd >= 0) ::close(fd);
-      if (!written) {
-        NoteError(QStringLiteral("a long value of column %1 could not be written")
-                      .arg(m_layout.columns[size_t(stream.column)].name));
-        ok = false;
-      }
-    }
-  }
-  if (rc == SQLITE_DONE) {
+  auto counted = [&] {
     ++m_written;
     if (origin == RowOrigin::PutBack) ++m_writtenPutBack;
     ReportWritten();
     NoteInsertedRowid();
+  };
+  // Only a record with values in temporary files can hold one to stream.
+  const bool longValues = !record.tempFiles.empty();
+  if (longValues && MarkStreams(record)) {
+    bool lost = false;
+    if (InsertStreaming(*insert, record, &lost)) {
+      counted();
+      return true;
+    }
+    if (lost) {
+      NoteError(m_lostError);
+      return false;
+    }
+    // Undone: the record goes in the ordinary way, which reports what fails.
+  }
+  m_stream.assign(size_t(record.Size()), Stream::None);
+  sqlite3_stmt* stmt = insert->stmt;
+  m_streams.clear();
+  m_keep.clear();  // bound bytes stay valid until the step
+  BindParams(stmt, *insert, record, 0, false);
+  // A record that breaks a CHECK constraint is kept as the file holds it.
+  bool brokeCheck = false;
+  const int rc = StepKeepingCheckFailures(stmt, &brokeCheck);
+  if (brokeCheck && rc == SQLITE_DONE) ++m_checkBroken;
+  const bool ok = rc == SQLITE_DONE;
+  if (!ok) NoteError(QString::fromUtf8(sqlite3_errmsg(m_db)));
+  sqlite3_reset(stmt);  // every parameter is bound again for the next record
+  m_keep.clear();
+  if (ok) {
+    counted();
   } else if (!TransactionLost()) {
     ++m_rejected;
   }

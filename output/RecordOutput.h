@@ -31,9 +31,13 @@ QString FormatRecordStatus(IRecordGrid* grid);
 // number of values a record holds), every value bound straight from the
 // record view with its own storage class: integers as integers, reals with
 // every bit, NULL as NULL, texts byte for byte in the database's encoding,
-// blobs byte for byte, long values from their temporary file, read once
-// (blobs over 8 MB of a rowid table with nothing stored after them but empty
-// values are written into the row in pieces instead). The rowid is kept.
+// blobs byte for byte, long values from their temporary file, read once.
+// Values over 8 MB of a rowid table without trigger or CHECK constraint are
+// not held in memory: the row goes in with zeros in their place (a zeroblob
+// where nothing stored after it holds bytes, else zeros of the value's own
+// storage class mapped from no memory at all) and the values are written
+// into it in pieces; should anything of that fail, the row is undone and
+// goes in the ordinary way. The rowid is kept.
 // Columns a short record lacks are left to the table's own default (NULL
 // without one); a NOT NULL column without default receives the empty text.
 // The caller wraps the read in a transaction.
@@ -96,7 +100,8 @@ class TableSaver : public ITableSink {
   // (a text that reads as a number in an INTEGER column, a number in a TEXT
   // column, an integral real in an INTEGER column) or, in a STRICT table,
   // refuse. Their records are not inserted as they come: they are held
-  // back (at most kMaxHeldBack; the rest are counted in RecordsNotHeld), for
+  // back (at most kMaxHeldBack; the rest are counted in RecordsNotHeld),
+  // with copies of their long values' temporary files, for
   // the caller to insert with InsertHeldBack once the table's statement
   // lets those columns take every value as it is bound.
   static constexpr std::size_t kMaxHeldBack = 100000;
@@ -131,7 +136,13 @@ class TableSaver : public ITableSink {
     Statement stmt;
     std::vector<Param> params;
   };
-  // A long blob bound as zeros and written after the insert, in pieces.
+  // How a long value of a temporary file goes into its row (MarkStreams).
+  enum class Stream : std::uint8_t {
+    None,         // read into memory and bound
+    Zeroblob,     // a blob with nothing holding bytes after it: bound as a zeroblob
+    Placeholder,  // bound as zeros of its storage class from m_zeros
+  };
+  // A long value bound as zeros and written after the insert, in pieces.
   struct PendingStream {
     int column = -1;
     QString path;
@@ -194,11 +205,29 @@ class TableSaver : public ITableSink {
   void ReportWritten() { m_progress.RecordsSaved(m_written); }
   // After a row went in alone: the next rowid follows the one it received.
   void NoteInsertedRowid();
-  // Fills m_stream: per record position, whether the value is a long blob
-  // that is bound as a zeroblob and written into the row in pieces.
-  void MarkStreams(const RecordView& record);
+  // Fills m_stream: per record position, how the value goes into the row;
+  // true when one is written after the insert. m_zerosWanted receives the
+  // longest placeholder.
+  bool MarkStreams(const RecordView& record);
+  // Whether values may go into a new row as zeros and be written after the
+  // insert: a rowid table that no trigger or CHECK constraint of the
+  // recovered database sees the zeros of.
+  bool StreamsAllowed();
+  // The schema facts BatchAllowed and StreamsAllowed decide from (read once).
+  void ReadSchemaFacts();
+  // The record with its marked values bound as zeros, inside a savepoint;
+  // then the values written into the new row. True when the row is in,
+  // whole; otherwise the savepoint is rolled back, or `*lost` tells that the
+  // library lost the transaction meanwhile (see TransactionLost).
+  bool InsertStreaming(Insert& insert, const RecordView& record, bool* lost);
+  // Writes m_streams into the row `rowid`; false at the first failure.
+  bool WriteStreams(std::int64_t rowid);
+  // Read-only zeros of at least `length` bytes in a mapping no page of which
+  // takes memory (reads see the kernel's zero page); null when it cannot be
+  // mapped.
+  const char* Zeros(std::int64_t length);
   bool BindValue(sqlite3_stmt* stmt, int index, const RecordView& record, const ValueView& value,
-                 int column, bool stream);
+                 int column, Stream stream);
   // After a step that failed: true when the library has rolled back the
   // transaction that was open when the first record came (the records
   // written are gone: the count returns to zero).
@@ -214,6 +243,11 @@ class TableSaver : public ITableSink {
   std::vector<Insert> m_inserts;  // by value count; stmt null until prepared
   std::vector<Batch> m_batches;   // by value count; stmt null until prepared
   int m_batchAllowed = -1;        // BatchAllowed: -1 not yet known, 0 no, 1 yes
+  bool m_factsRead = false;       // ReadSchemaFacts has run
+  bool m_tableFound = false;      // ... the table's statement is known
+  bool m_hasTrigger = false;      // ... a trigger on the table exists
+  QString m_tableSql;             // ... the table's statement
+  int m_streamsAllowed = -1;      // StreamsAllowed: -1 not yet known, 0 no, 1 yes
   bool m_schemaKnown = false;     // KnowSchema: m_knownSql is the table's statement
   QString m_knownSql;
   bool m_rowidsRead = false;               // NextRowidKnown has read the table
@@ -225,7 +259,11 @@ class TableSaver : public ITableSink {
   std::int64_t m_pendingBytes = 0;         // ... their held bytes
   std::vector<bool> m_insertFailed;        // by value count: the INSERT could not be prepared
   std::vector<PendingStream> m_streams;    // reused from record to record
-  std::vector<bool> m_stream;              // by record position, from MarkStreams
+  std::vector<Stream> m_stream;            // by record position, from MarkStreams
+  std::int64_t m_zerosWanted = 0;          // the longest placeholder of the record
+  bool m_streaming = false;                // binding for InsertStreaming
+  void* m_zeros = nullptr;                 // Zeros: the mapping ...
+  std::size_t m_zerosSize = 0;             // ... and its size
   std::vector<QByteArray> m_keep;          // long values read from their files, kept until the step
   int m_transaction = -1;                  // at the first record: 1 inside a transaction, 0 not
   QString m_lostError;
@@ -235,6 +273,10 @@ class TableSaver : public ITableSink {
   bool m_strict = false;
   std::vector<RecordView> m_heldBack;
   std::vector<RowOrigin> m_heldBackOrigin;
+  QStringList m_heldFiles;  // copies of the long values of the records held back
+  // Gives a record held back copies of its temporary files.
+  void KeepTempFiles(RecordView& held);
+  void RemoveHeldFiles();
   std::vector<bool> m_foreignColumn;  // per column: holds a value of another class
   std::int64_t m_foreignValues = 0, m_notHeld = 0;
   // Counts the record's values of a class their column would change;
