@@ -1,5 +1,4 @@
 #include <QDir>
-#include <QFileInfo>
 #include <QSet>
 #include <QTextStream>
 
@@ -7,6 +6,7 @@
 #include "cli/OutputCommands.h"
 #include "output/CsvExport.h"
 #include "output/SaveDispatch.h"
+#include "platform/NativeFiles.h"
 
 namespace velmora::cli {
 
@@ -27,9 +27,9 @@ int RunExport(const QStringList& args) {
     PrintError(QStringLiteral("export takes FILE OUTDIR [--table NAME]..."));
     return kExitUsage;
   }
+  // The folder is tested and made by its exact bytes (its name need not be UTF-8).
   const QDir folder(positional.at(1));
-  const QFileInfo folderInfo(positional.at(1));
-  if (folderInfo.exists() && !folderInfo.isDir()) {
+  if (NativePathExists(positional.at(1)) && !IsNativeFolder(positional.at(1))) {
     PrintError(QStringLiteral("%1 is not a folder").arg(positional.at(1)));
     return kExitUsage;
   }
@@ -38,7 +38,7 @@ int RunExport(const QStringList& args) {
   InterruptStop stop;
   if (!OpenDamagedFile(engine, positional.at(0), stop)) return kExitFailure;
   // A folder that does not exist yet is made, as save makes its folder.
-  if (!folder.exists() && !QDir().mkpath(positional.at(1))) {
+  if (!MakeNativeFolders(positional.at(1))) {
     PrintError(QStringLiteral("The folder \"%1\" does not exist and cannot be created.")
                    .arg(positional.at(1)));
     return kExitUsage;

@@ -1,6 +1,8 @@
 #include "output/CsvExport.h"
 
-#include <QFileInfo>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QStringDecoder>
 #include <algorithm>
 #include <functional>
@@ -8,6 +10,8 @@
 #include "engine/core/Format.h"
 #include "output/TableExtraction.h"
 #include "output/TableValues.h"
+#include "platform/NativeFiles.h"
+#include "platform/Text.h"
 
 namespace velmora {
 namespace {
@@ -49,12 +53,6 @@ bool ForEachUtf8Piece(const QString& path, std::uint32_t encoding,
     }
   }
   return true;
-}
-
-bool SamePath(const QString& a, const QString& b) {
-  const QFileInfo fa(a), fb(b);
-  if (fa.exists() && fb.exists()) return fa.canonicalFilePath() == fb.canonicalFilePath();
-  return fa.absoluteFilePath() == fb.absoluteFilePath();
 }
 
 }  // namespace
@@ -215,7 +213,7 @@ CsvOutcome ExportTableCsv(CSQLiteRecovery& engine, IProgress& progress, const QS
   const QString source = engine.FilePath();
   if (!source.isEmpty()) {
     for (const char* suffix : {"", "-wal", "-journal", "-shm"}) {
-      if (SamePath(path, source + QLatin1String(suffix))) {
+      if (SameNativeFile(path, source + QLatin1String(suffix))) {
         outcome.error = QStringLiteral("the damaged file and its companions are never written");
         return outcome;
       }
@@ -226,13 +224,14 @@ CsvOutcome ExportTableCsv(CSQLiteRecovery& engine, IProgress& progress, const QS
     outcome.error = QStringLiteral("the table \"%1\" is not known").arg(table);
     return outcome;
   }
-  QFile out(path);
-  const QIODevice::OpenMode mode =
-      QIODevice::WriteOnly | (overwrite ? QIODevice::Truncate : QIODevice::NewOnly);
-  if (!out.open(mode)) {
-    outcome.error = QFileInfo::exists(path) && !overwrite
+  // Opened by its exact bytes: the name need not be UTF-8.
+  QFile out;
+  QString reason;
+  if (!OpenNativeFile(out, path, O_WRONLY | O_CREAT | (overwrite ? O_TRUNC : O_EXCL),
+                      QIODevice::WriteOnly, &reason)) {
+    outcome.error = NativeNameTaken(path) && !overwrite
                         ? QStringLiteral("%1 exists already").arg(path)
-                        : QStringLiteral("%1 cannot be created: %2").arg(path, out.errorString());
+                        : QStringLiteral("%1 cannot be created: %2").arg(path, reason);
     return outcome;
   }
   outcome.written = true;
@@ -265,7 +264,7 @@ CsvOutcome ExportTableCsv(CSQLiteRecovery& engine, IProgress& progress, const QS
     // left as it is).
     outcome.written = false;
     outcome.rows = 0;
-    if (!overwrite) out.remove();
+    if (!overwrite) ::unlink(NativePath(path).constData());
     return outcome;
   }
   outcome.incomplete = !complete && !outcome.stopped;

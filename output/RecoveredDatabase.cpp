@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QDir>
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
@@ -18,6 +17,7 @@
 #include "engine/session/SQLiteRecovery.h"
 #include "output/BufferedVfs.h"
 #include "output/SaveDispatch.h"
+#include "platform/NativeFiles.h"
 #include "platform/Text.h"
 
 namespace velmora {
@@ -97,7 +97,7 @@ bool RecoveredDatabase::Open(const CSQLiteRecovery& engine, const QString& folde
   }
   // A chosen folder that has vanished since it was chosen is made again.
   struct stat folderStat {};
-  if (::stat(NativePath(folder).constData(), &folderStat) != 0 && !QDir().mkpath(folder)) {
+  if (::stat(NativePath(folder).constData(), &folderStat) != 0 && !MakeNativeFolders(folder)) {
     *error = QStringLiteral("The folder \"%1\" does not exist and cannot be created.").arg(folder);
     return false;
   }

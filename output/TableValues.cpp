@@ -1,5 +1,6 @@
 #include "output/TableValues.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 
 #include <QFile>
@@ -8,6 +9,7 @@
 
 #include "engine/core/Format.h"
 #include "output/TableExtraction.h"
+#include "platform/NativeFiles.h"
 #include "platform/TempFolder.h"
 
 namespace velmora {
@@ -94,11 +96,11 @@ class ValueFinder : public ITableSink {
 
   // Writes `bytes`, or the whole file `from` in pieces, to the file asked for.
   bool WriteAll(const QByteArray& bytes, const QString& from) {
-    QFile out(m_saveTo);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-      m_out.error = out.errorString();
+    // Opened by its exact bytes: the name need not be UTF-8.
+    QFile out;
+    if (!OpenNativeFile(out, m_saveTo, O_WRONLY | O_CREAT | O_TRUNC, QIODevice::WriteOnly,
+                        &m_out.error))
       return false;
-    }
     bool ok = true;
     if (from.isEmpty()) {
       ok = out.write(bytes) == bytes.size();

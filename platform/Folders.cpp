@@ -7,6 +7,9 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include "platform/NativeFiles.h"
+#include "platform/Text.h"
+
 namespace velmora {
 namespace {
 
@@ -16,12 +19,16 @@ QString& Override() {
 }
 
 QString ExecutableFolder() {
-  if (QCoreApplication::instance() != nullptr) return QCoreApplication::applicationDirPath();
+  // The link's bytes are kept: the folder's name need not be UTF-8.
   char buffer[4096];
   const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return QDir::currentPath();
-  const QString exe = QString::fromLocal8Bit(buffer, n);
-  return QFileInfo(exe).absolutePath();
+  if (n > 0 && buffer[0] == '/') {
+    const QString exe = PathFromNative(QByteArray(buffer, n));
+    const qsizetype slash = exe.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QStringLiteral("/") : exe.left(slash);
+  }
+  if (QCoreApplication::instance() != nullptr) return QCoreApplication::applicationDirPath();
+  return QDir::currentPath();
 }
 
 }  // namespace
@@ -34,10 +41,8 @@ QString ProgramFolder() {
 void SetProgramFolderOverride(const QString& folder) { Override() = folder; }
 
 bool IsWritableFolder(const QString& folder) {
-  if (folder.isEmpty()) return false;
-  const QFileInfo info(folder);
-  if (!info.isDir()) return false;
-  return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
+  if (!IsNativeFolder(folder)) return false;
+  return ::access(NativePath(folder).constData(), W_OK | X_OK) == 0;
 }
 
 QString UserCacheFolder() {
@@ -53,7 +58,7 @@ QString UserCacheFolder() {
 }
 
 bool RunsInstalled() {
-  return QFileInfo(QDir(ProgramFolder()).filePath(QLatin1String(kInstalledDocFolder))).isDir();
+  return IsNativeFolder(ProgramFolder() + QLatin1Char('/') + QLatin1String(kInstalledDocFolder));
 }
 
 QStringList ManualFolders() {

@@ -3,6 +3,7 @@
 // mode through recorders, and stops in the middle of a save.
 #include <sqlite3.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -20,6 +21,7 @@
 #include "output/SaveDispatch.h"
 #include "output/TableExtraction.h"
 #include "platform/TempFolder.h"
+#include "platform/Text.h"
 #include "tests/support/TestSupport.h"
 
 using namespace velmora;
@@ -932,13 +934,19 @@ class OutputSaveTest : public QObject {
     QVERIFY(!outcome.error.isEmpty());
   }
 
+  void vanishedFolderIsCreated_data() {
+    QTest::addColumn<QByteArray>("below");
+    QTest::newRow("plain names") << QByteArray("gone/deeper");
+    QTest::newRow("names that are not UTF-8") << QByteArray("g\xf6ne/d\xe9\x65per");
+  }
   void vanishedFolderIsCreated() {
+    QFETCH(QByteArray, below);
     const QString folder = NewTestFolder("vanished");
     const QString source = folder + "/shop.db";
     QVERIFY(MakeShopDatabase(source).isEmpty());
     CSQLiteRecovery engine;
     Scan(engine, source);
-    const QString out = folder + "/gone/deeper";
+    const QString out = folder + "/" + PathFromNative(below);
     QString error;
     RecoveredDatabase target;
     QVERIFY2(target.Open(engine, out, "shop.db", &error), qPrintable(error));
@@ -946,7 +954,8 @@ class OutputSaveTest : public QObject {
     QCOMPARE(target.Path(), out + "/shop.db");
     QVERIFY(target.Db() != nullptr);
     target.Close();
-    QVERIFY(QFileInfo::exists(out + "/shop.db"));
+    const QByteArray made = QFile::encodeName(folder) + "/" + below + "/shop.db";
+    QCOMPARE(::access(made.constData(), F_OK), 0);
   }
 
   // A statement read from the file runs only when it is one CREATE statement.

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "platform/Folders.h"
+#include "platform/TempFolder.h"
 
 namespace velmora::test {
 namespace {
@@ -15,6 +16,11 @@ struct Environment {
   std::unique_ptr<QTemporaryDir> root;
   QString programFolder;
   QString tmpFolder;
+  // Removed by the names' bytes: tests make names that are not UTF-8, which
+  // QTemporaryDir could not remove.
+  ~Environment() {
+    if (root) DeleteFolderTree(root->path());
+  }
 };
 
 Environment& Env() {

@@ -2,6 +2,8 @@
 // confirmation, long work (Stop, Esc, dropped clicks, saving-dialog keys),
 // keyboard commands, find and copy in the grid, status-bar geometry, Help and
 // Home Page.
+#include <sys/stat.h>
+
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDialog>
@@ -15,9 +17,11 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QtTest/QtTest>
+#include <cstdio>
 #include <optional>
 
 #include "platform/Folders.h"
+#include "platform/Text.h"
 #include "tst_frame_helpers.h"
 #include "ui/grid/RightView.h"
 #include "ui/style/AppStyle.h"
@@ -55,6 +59,8 @@ class TestFrame : public QObject {
   void droppedFile_data();
   void droppedFile();
   void recentFiles();
+  void rawBytePaths_data();
+  void rawBytePaths();
   void paneFocus();
   void keyboardCommands_data();
   void keyboardCommands();
@@ -578,6 +584,62 @@ void TestFrame::recentFiles() {
   m_frame->TreeCtrl()->clear();
   m_frame->RecentMenu()->actions().first()->trigger();
   QTRY_COMPARE(m_frame->TreeCtrl()->topLevelItemCount(), 1);
+}
+
+// A database in a folder whose names are not UTF-8 opens from a drop, from
+// the recent files once the settings are read again from their file, and
+// from a file dialog that hands back the names decoded lossily.
+void TestFrame::rawBytePaths_data() {
+  QTest::addColumn<QString>("way");
+  QTest::newRow("drop") << "drop";
+  QTest::newRow("recent files read again") << "recent";
+  QTest::newRow("lossy name from the dialog") << "dialog";
+}
+
+void TestFrame::rawBytePaths() {
+  QFETCH(QString, way);
+  const QByteArray folder = NativePath(NewTestFolder(QStringLiteral("raw"))) + "/d\xe9p";
+  const QByteArray file = folder + "/\xff\xfe.db";
+  QFile shop(m_shop);
+  QVERIFY(::mkdir(folder.constData(), 0700) == 0 && shop.open(QIODevice::ReadOnly));
+  const QByteArray bytes = shop.readAll();
+  std::FILE* out = std::fopen(file.constData(), "wb");
+  QVERIFY(out != nullptr);
+  QCOMPARE(std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out), size_t(bytes.size()));
+  std::fclose(out);
+  const QString path = PathFromNative(file);
+  MessageBoxRecorder boxes;
+  if (way == QLatin1String("drop")) {
+    QMimeData mime;
+    mime.setUrls({QUrl::fromEncoded("file://" + file.toPercentEncoding("/"))});
+    const QPoint at = m_frame->TreeCtrl()->mapTo(m_frame.get(), QPoint(10, 10));
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(m_frame.get(), &enter);
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(m_frame.get(), &drop);
+  } else if (way == QLatin1String("recent")) {
+    QVERIFY(m_frame->OpenDatabasePath(path));
+    AppSettings().sync();
+    // A settings file of another size is read again.
+    QFile settings(AppSettings().fileName());
+    QVERIFY(settings.open(QIODevice::Append) && settings.write("\n") == 1);
+    settings.close();
+    m_frame = std::make_unique<CMainFrame>();
+    m_frame->show();
+    QCOMPARE(CMainFrame::RecentFiles().value(0), path);
+    m_frame->RecentMenu()->actions().first()->trigger();
+  } else {
+    // A refused name would leave the dialog open.
+    QTimer::singleShot(3000, m_frame.get(), [] {
+      if (auto* dialog = qobject_cast<CSQLiteOpenFile*>(QApplication::activeModalWidget()))
+        dialog->reject();
+    });
+    OpenThrough(*m_frame, QFile::decodeName(file));
+  }
+  QTRY_COMPARE(m_frame->TreeCtrl()->topLevelItemCount(), 1);
+  QCOMPARE(m_frame->Recovery().FilePath(), path);
+  QCOMPARE(m_frame->m_strDbName, PathFromNative("\xff\xfe.db"));
+  QCOMPARE(boxes.Texts(), QStringList());
 }
 
 // Tab, Shift+Tab, F6 and Shift+F6 move the focus between the tree and the

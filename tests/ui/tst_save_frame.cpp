@@ -3,6 +3,7 @@
 // window, writes the file and reports; Stop in the progress window ends the
 // save with a truthful report.
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -10,6 +11,7 @@
 #include <QtTest>
 
 #include "platform/MessageBox.h"
+#include "platform/Text.h"
 #include "tests/support/Recorders.h"
 #include "tests/ui/tst_frame_helpers.h"
 #include "ui/dialogs/ErrorDlg.h"
@@ -75,7 +77,8 @@ struct Boxes {
 int Count(const QString& path, const QString& table) {
   sqlite3* db = nullptr;
   int n = -1;
-  if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+  if (sqlite3_open_v2(NativePath(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+      SQLITE_OK) {
     sqlite3_stmt* st = nullptr;
     const QByteArray sql = "SELECT count(*) FROM \"" + table.toUtf8() + "\"";
     if (sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) == SQLITE_OK &&
@@ -93,6 +96,7 @@ class TestSaveFrame : public QObject {
   Q_OBJECT
  private slots:
   void clickShowsRecordsAndStatement();
+  void saveThroughTheWindow_data();
   void saveThroughTheWindow();
   void stopInTheProgressWindow();
   void saveWithoutDatabase();
@@ -129,9 +133,20 @@ void TestSaveFrame::clickShowsRecordsAndStatement() {
   QVERIFY(frame.TextCtrl()->isVisible());  // the pane keeps what it showed
 }
 
+// The destination is typed as a folder dialog gives it: a name that is not
+// UTF-8 decoded lossily.
+void TestSaveFrame::saveThroughTheWindow_data() {
+  QTest::addColumn<QByteArray>("destName");
+  QTest::newRow("plain folder") << QByteArray("out");
+  QTest::newRow("folder name not UTF-8") << QByteArray("d\xe9p");
+}
+
 void TestSaveFrame::saveThroughTheWindow() {
+  QFETCH(QByteArray, destName);
   const QString folder = NewTestFolder(QStringLiteral("frame"));
-  const QString dest = NewTestFolder(QStringLiteral("dest"));
+  const QByteArray destBytes = NativePath(NewTestFolder(QStringLiteral("dest"))) + '/' + destName;
+  QVERIFY(::mkdir(destBytes.constData(), 0700) == 0);
+  const QString dest = PathFromNative(destBytes);
   CMainFrame frame;
   frame.show();
   OpenThrough(frame, MakeSource(folder, 50));
@@ -144,8 +159,9 @@ void TestSaveFrame::saveThroughTheWindow() {
   AnswerNext<CSaveSQLiteFile>([&](CSaveSQLiteFile* d) {
     d->PathEdit()->setText(folder);  // the damaged file's own folder: refused
     d->OkButton()->click();
-    d->PathEdit()->setText(dest);
+    d->PathEdit()->setText(QFile::decodeName(destBytes));
     d->OkButton()->click();
+    if (d->isVisible()) d->reject();
     AnswerNext<CErrorDlg>([&](CErrorDlg* r) {
       report = r->MessageEdit()->toPlainText();
       r->accept();

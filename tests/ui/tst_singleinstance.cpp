@@ -7,7 +7,9 @@
 #include <QSignalSpy>
 #include <QtTest/QtTest>
 #include <csignal>
+#include <cstdio>
 
+#include "platform/Text.h"
 #include "tests/support/TestSupport.h"
 #include "ui/app/SQLiteApp.h"
 #include "ui/app/SingleInstance.h"
@@ -74,6 +76,9 @@ void TestSingleInstance::handOver_data() {
   QTest::newRow("256 characters are not handed over") << QString(256, QLatin1Char('b')) << "";
   QTest::newRow("non-ASCII") << QStringLiteral("prog /tmp/d\u00e9j\u00e0 \u4e2d.db")
                              << QStringLiteral("prog /tmp/d\u00e9j\u00e0 \u4e2d.db");
+  // A file name's bytes that are not UTF-8 arrive as they were.
+  const QString raw = PathFromNative("prog \"/tmp/d\xe9p/\xff\xfe.db\"");
+  QTest::newRow("bytes that are not UTF-8") << raw << raw;
 }
 
 void TestSingleInstance::handOver() {
@@ -251,6 +256,13 @@ void TestSingleInstance::startupOpensCommandLineFile() {
   app.OnWokenUp(JoinCommandLine({QStringLiteral("prog"), other}));
   QTRY_COMPARE(frame->m_strDbName, QStringLiteral("other copy.db"));
   QTRY_COMPARE(frame->TreeCtrl()->topLevelItemCount(), 1);
+  // And one whose name is not UTF-8.
+  const QString raw = PathFromNative(QFile::encodeName(folder) + "/\xff\xfe.db");
+  QVERIFY(::rename(QFile::encodeName(other).constData(), NativePath(raw).constData()) == 0);
+  app.OnWokenUp(JoinCommandLine({QStringLiteral("prog"), raw}));
+  QTRY_COMPARE(frame->m_strDbName, PathFromNative("\xff\xfe.db"));
+  QCOMPARE(frame->Recovery().FilePath(), raw);
+  QVERIFY(boxes.boxes.isEmpty());
 }
 
 }  // namespace

@@ -1,12 +1,13 @@
 #include "ui/app/SQLiteApp.h"
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QTimer>
 #include <cstdio>
 
 #include "platform/MessageBox.h"
+#include "platform/NativeFiles.h"
+#include "platform/Text.h"
 #include "res/ResourceIds.h"
 #include "ui/frame/MainFrame.h"
 #include "ui/frame/SQLiteOpenFile.h"
@@ -86,7 +87,7 @@ bool CSQLiteApp::InitInstance(const QStringList& commandLine) {
   QString file = DatabaseArgument(arguments.mid(1));
   if (!file.isEmpty()) {
     const qsizetype at = arguments.indexOf(file, 1);
-    file = QFileInfo(file).absoluteFilePath();
+    file = NativeAbsolutePath(file);
     if (at > 0) arguments[at] = file;
   }
   if (!m_pGuard->Create(JoinCommandLine(arguments))) {
@@ -96,7 +97,7 @@ bool CSQLiteApp::InitInstance(const QStringList& commandLine) {
   }
   if (qEnvironmentVariableIntValue("VELMORA_TRACE_WAKEUP") != 0) {
     QObject::connect(m_pGuard.get(), &CSingleInstance::WokenUp, [](const QString& commandLine) {
-      std::fprintf(stderr, "woken up: %s\n", commandLine.toUtf8().constData());
+      std::fprintf(stderr, "woken up: %s\n", NativePath(commandLine).constData());
       std::fflush(stderr);
     });
   }

@@ -9,12 +9,16 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include "platform/Text.h"
+
 namespace velmora {
 namespace {
 
 constexpr const char* kInstanceName =
     "Velmora SQLite Database Recovery_{2C5331CC-E334-445a-AD8B-TYUC5FEAC456}";
-// A command line is at most 255 characters of UTF-8: at most 1020 bytes.
+// A command line is at most 255 characters, handed over as the system's bytes
+// (UTF-8, and a file name's bytes that are not UTF-8 as they are): at most
+// 1020 bytes.
 constexpr qint64 kMaxHandOverBytes = 1024;
 
 }  // namespace
@@ -79,7 +83,7 @@ void CSingleInstance::HandOver(const QString& serverPath, const QString& command
   QLocalSocket socket;
   socket.connectToServer(serverPath, QIODevice::WriteOnly);
   if (!socket.waitForConnected(kHandOverWaitMs)) return;
-  if (commandLine.size() < 256) socket.write(commandLine.toUtf8());
+  if (commandLine.size() < 256) socket.write(NativePath(commandLine));
   socket.waitForBytesWritten(kHandOverWaitMs);
   socket.disconnectFromServer();
   if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(kHandOverWaitMs);
@@ -94,7 +98,7 @@ void CSingleInstance::OnNewConnection() {
       *finished = true;
       if (buffer->size() < kMaxHandOverBytes)
         buffer->append(socket->read(kMaxHandOverBytes - buffer->size()));
-      WakeUp(QString::fromUtf8(*buffer));
+      WakeUp(PathFromNative(*buffer));
       socket->deleteLater();
     };
     connect(socket, &QLocalSocket::readyRead, this, [socket, buffer] {

@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +11,8 @@
 #include <QVBoxLayout>
 
 #include "platform/MessageBox.h"
+#include "platform/NativeFiles.h"
+#include "platform/Text.h"
 
 namespace velmora {
 namespace {
@@ -30,7 +31,7 @@ std::optional<QString> DefaultFolderPicker(QWidget* owner, const QString& title)
 
 bool StatfsCdrom(const QString& path) {
   struct statfs info {};
-  const QByteArray native = QFile::encodeName(path);
+  const QByteArray native = NativePath(path);
   if (statfs(native.constData(), &info) != 0) return false;
   const long type = static_cast<long>(info.f_type);
   return type == kIso9660Magic || type == kUdfMagic;
@@ -44,12 +45,6 @@ FolderPicker& Picker() {
 CdromProbe& Probe() {
   static CdromProbe probe = StatfsCdrom;
   return probe;
-}
-
-// True when something (a file, a folder, even a dangling link) has the name.
-bool NameTaken(const QString& path) {
-  const QFileInfo info(path);
-  return info.exists() || info.isSymLink();
 }
 
 }  // namespace
@@ -116,7 +111,9 @@ void CSaveSQLiteFile::OnBrowse() {
   const std::optional<QString> chosen =
       Picker()(this, QStringLiteral("Select location to save recovered database"));
   if (!chosen) return;  // cancelled: the field keeps its text
-  const QString path = *chosen;
+  // The folder dialog decodes a name that is not UTF-8 lossily: the real
+  // name is found again among the entries above it.
+  const QString path = ResolveLossyPath(*chosen);
   if (path.isEmpty()) {
     m_pEdit->clear();
     return;
@@ -130,8 +127,8 @@ void CSaveSQLiteFile::OnBrowse() {
 }
 
 void CSaveSQLiteFile::accept() {
-  m_strPath = m_pEdit->text();
-  if (m_strPath.isEmpty() || !QFileInfo::exists(m_strPath)) {
+  m_strPath = ResolveLossyPath(m_pEdit->text());
+  if (m_strPath.isEmpty() || !NativePathExists(m_strPath)) {
     ShowMessageBox(QStringLiteral("Please, enter a valid file path."));
     return;
   }
@@ -141,7 +138,7 @@ void CSaveSQLiteFile::accept() {
   }
   if (!m_strRecoveredFileName.isEmpty()) {
     const QString target = QDir(m_strPath).filePath(m_strRecoveredFileName);
-    if (NameTaken(target)) {
+    if (NativeNameTaken(target)) {
       ShowMessageBox(QStringLiteral("The folder already holds a file named \"%1\":\n%2\n\n"
                                     "The recovered database is never written over an existing "
                                     "file. Please choose another folder.")

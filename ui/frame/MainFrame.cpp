@@ -34,6 +34,7 @@
 #include "output/SaveDispatch.h"
 #include "platform/Folders.h"
 #include "platform/MessageBox.h"
+#include "platform/NativeFiles.h"
 #include "res/ResourceIds.h"
 #include "ui/dialogs/AboutDlg.h"
 #include "ui/dialogs/SaveCommand.h"
@@ -537,12 +538,14 @@ void CMainFrame::OnFileOpen() {
 
 bool CMainFrame::OpenDatabasePath(const QString& path, bool useCompanions) {
   if (!CanOpen()) return false;
-  const QFileInfo info(path);
-  if (path.isEmpty() || !info.isFile()) {
+  // The name's bytes are kept: it need not be UTF-8.
+  if (!IsNativeFile(path)) {
     ShowMessageBox(QStringLiteral("The file \"%1\" does not exist.").arg(path));
     return false;
   }
-  AddRecentFile(info.absoluteFilePath());
+  const QString absolute = NativeAbsolutePath(path);
+  const QFileInfo info(absolute);
+  AddRecentFile(absolute);
 
   m_wndProgress->hide();
   m_btnStop->hide();
@@ -580,7 +583,7 @@ bool CMainFrame::OpenDatabasePath(const QString& path, bool useCompanions) {
     // The deleted rows the file still holds are looked for too; they are
     // shown and saved apart, in their own category.
     options.findDeleted = true;
-    scan = m_pRecovery->ScanDatabase(info.absoluteFilePath(), options, m_engineProgress);
+    scan = m_pRecovery->ScanDatabase(absolute, options, m_engineProgress);
     m_btnStop->hide();
   }
   if (scan != CSQLiteRecovery::ScanOutcome::Opened)
@@ -693,7 +696,7 @@ void CMainFrame::OnFileSave() {
       m_pTarget.reset();
       return false;
     }
-    *path = QFileInfo(m_pTarget->Path()).absoluteFilePath();
+    *path = NativeAbsolutePath(m_pTarget->Path());
     return true;
   };
   ops.dispatch = [this](const ObjectRef& object) {

@@ -5,7 +5,6 @@
 #include <QClipboard>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -16,6 +15,8 @@
 #include <QToolButton>
 
 #include "platform/MessageBox.h"
+#include "platform/NativeFiles.h"
+#include "platform/Text.h"
 #include "ui/frame/MainFrame.h"
 #include "ui/frame/WidgetMessageBox.h"
 #include "ui/grid/RightView.h"
@@ -26,12 +27,37 @@ namespace {
 
 constexpr const char* kRecentFilesKey = "RecentFiles";
 
-// The first local file among the dropped URLs; empty when there is none.
+// The first local file among the dropped URLs, with its name's exact bytes;
+// empty when there is none.
 QString DroppedFile(const QMimeData* mime) {
   if (mime == nullptr || !mime->hasUrls()) return {};
   for (const QUrl& url : mime->urls())
-    if (url.isLocalFile() && !url.toLocalFile().isEmpty()) return url.toLocalFile();
+    if (const QString path = PathFromFileUrl(url); !path.isEmpty()) return path;
   return {};
+}
+
+// Whether `path` holds bytes that are not UTF-8 (kept by PathFromNative as
+// lone surrogates, which a settings file does not keep).
+bool HoldsRawBytes(const QString& path) {
+  for (qsizetype i = 0; i < path.size(); ++i) {
+    const char16_t u = path.at(i).unicode();
+    if (QChar::isHighSurrogate(u) && i + 1 < path.size() &&
+        QChar::isLowSurrogate(path.at(i + 1).unicode())) {
+      ++i;
+    } else if (QChar::isSurrogate(u)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The recent files are kept as texts; a path holding bytes that are not
+// UTF-8 is kept as its bytes instead, so that it comes back exactly.
+void StoreRecentFiles(const QStringList& files) {
+  QVariantList items;
+  for (const QString& file : files)
+    items << (HoldsRawBytes(file) ? QVariant(NativePath(file)) : QVariant(file));
+  AppSettings().setValue(QString::fromLatin1(kRecentFilesKey), items);
 }
 
 }  // namespace
@@ -39,7 +65,16 @@ QString DroppedFile(const QMimeData* mime) {
 // --- recent files ---
 
 QStringList CMainFrame::RecentFiles() {
-  QStringList files = AppSettings().value(QString::fromLatin1(kRecentFilesKey)).toStringList();
+  // A list of one text may come back as that text alone.
+  const QVariant stored = AppSettings().value(QString::fromLatin1(kRecentFilesKey));
+  const QVariantList items =
+      stored.typeId() == QMetaType::QString || stored.typeId() == QMetaType::QByteArray
+          ? QVariantList{stored}
+          : stored.toList();
+  QStringList files;
+  for (const QVariant& item : items)
+    files << (item.typeId() == QMetaType::QByteArray ? PathFromNative(item.toByteArray())
+                                                     : item.toString());
   files.removeAll(QString());
   files.removeDuplicates();
   return files.mid(0, kMaxRecentFiles);
@@ -49,7 +84,7 @@ void CMainFrame::AddRecentFile(const QString& path) {
   QStringList files = RecentFiles();
   files.removeAll(path);
   files.prepend(path);
-  AppSettings().setValue(QString::fromLatin1(kRecentFilesKey), files.mid(0, kMaxRecentFiles));
+  StoreRecentFiles(files.mid(0, kMaxRecentFiles));
   UpdateRecentMenu();
 }
 
@@ -59,11 +94,12 @@ void CMainFrame::UpdateRecentMenu() {
   const QStringList files = RecentFiles();
   for (int i = 0; i < files.size(); ++i) {
     // The number is the entry's mnemonic; an ampersand in a path is shown as one.
-    QString text = files.at(i);
+    // Bytes that are not UTF-8 are shown as \xHH.
+    QString text = EscapeControls(files.at(i));
     text.replace(QLatin1Char('&'), QLatin1String("&&"));
     QAction* action = m_pRecentMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(text));
     action->setData(int(ID_FILE_MRU_FIRST) + i);
-    action->setToolTip(PlainToolTip(files.at(i)));
+    action->setToolTip(PlainToolTip(EscapeControls(files.at(i))));
     const QString path = files.at(i);
     // Queued: the Open runs after the menu has closed, not inside its loop.
     connect(action, &QAction::triggered, this,
@@ -74,10 +110,10 @@ void CMainFrame::UpdateRecentMenu() {
 
 void CMainFrame::OnRecentFile(const QString& path) {
   if (!CanOpen()) return;
-  if (!QFileInfo(path).isFile()) {
+  if (!IsNativeFile(path)) {
     QStringList files = RecentFiles();
     files.removeAll(path);
-    AppSettings().setValue(QString::fromLatin1(kRecentFilesKey), files);
+    StoreRecentFiles(files);
     UpdateRecentMenu();
     ShowMessageBox(
         QStringLiteral("The file \"%1\" no longer exists. It was removed from the recent files.")

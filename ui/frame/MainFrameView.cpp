@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QProgressBar>
 #include <QStandardPaths>
 #include <QStyle>
@@ -13,6 +12,7 @@
 #include "output/CsvExport.h"
 #include "output/TableValues.h"
 #include "platform/MessageBox.h"
+#include "platform/NativeFiles.h"
 #include "ui/frame/LeftView.h"
 #include "ui/frame/MainFrame.h"
 #include "ui/frame/WidgetMessageBox.h"
@@ -27,14 +27,8 @@ namespace {
 // never written.
 bool IsSourceFile(const QString& path, const QString& source) {
   if (source.isEmpty()) return false;
-  const QFileInfo target(path);
-  for (const char* suffix : {"", "-wal", "-journal", "-shm"}) {
-    const QFileInfo other(source + QLatin1String(suffix));
-    if (target.absoluteFilePath() == other.absoluteFilePath()) return true;
-    if (target.exists() && other.exists() &&
-        target.canonicalFilePath() == other.canonicalFilePath())
-      return true;
-  }
+  for (const char* suffix : {"", "-wal", "-journal", "-shm"})
+    if (SameNativeFile(path, source + QLatin1String(suffix))) return true;
   return false;
 }
 
@@ -138,9 +132,10 @@ bool CMainFrame::OnViewValue(const QModelIndex& index) {
       this, QStringLiteral("%1.%2, %3").arg(table, columnName, where), value,
       m_pRecovery->geometry().textEncoding, [&] {
         const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-        const QString path = QFileDialog::getSaveFileName(
+        // The dialog decodes folder names that are not UTF-8 lossily.
+        const QString path = ResolveLossyPath(QFileDialog::getSaveFileName(
             &viewer, QStringLiteral("Save Value As"),
-            QDir(folder).filePath(SuggestedValueFileName(table, columnName, row, value)));
+            QDir(folder).filePath(SuggestedValueFileName(table, columnName, row, value))));
         if (path.isEmpty()) return;
         const QString error = SaveValueTo(row, column, path);
         if (error.isEmpty())
@@ -216,9 +211,9 @@ void CMainFrame::OnFileExportCsv() {
     return;
   }
   const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-  const QString path = QFileDialog::getSaveFileName(
+  const QString path = ResolveLossyPath(QFileDialog::getSaveFileName(
       this, QStringLiteral("Export Table as CSV"), folder + QLatin1Char('/') + CsvFileName(table),
-      QStringLiteral("CSV files (*.csv);;All files (*)"));
+      QStringLiteral("CSV files (*.csv);;All files (*)")));
   if (path.isEmpty()) return;
   if (IsSourceFile(path, m_pRecovery->FilePath())) {
     ShowMessageBox(QStringLiteral("The damaged file and its companions are never written."));

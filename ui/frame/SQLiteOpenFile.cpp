@@ -11,6 +11,7 @@
 #include <QUrl>
 
 #include "platform/MessageBox.h"
+#include "platform/NativeFiles.h"
 
 namespace velmora {
 namespace {
@@ -107,8 +108,8 @@ QString CSQLiteOpenFile::CompanionText(const QString& path) {
   if (path.isEmpty()) return QString();
   QStringList found;
   for (const char* suffix : {"-wal", "-journal"}) {
-    const QFileInfo companion(path + QLatin1String(suffix));
-    if (companion.isFile()) found << companion.fileName();
+    const QString companion = path + QLatin1String(suffix);
+    if (IsNativeFile(companion)) found << QFileInfo(companion).fileName();
   }
   if (found.isEmpty()) return QStringLiteral("No write-ahead log or rollback journal beside it.");
   return QStringLiteral("Found beside it, read as SQLite would: %1")
@@ -129,7 +130,9 @@ void CSQLiteOpenFile::showEvent(QShowEvent* event) {
 }
 
 void CSQLiteOpenFile::OnBrowse() {
-  const QString path = Chooser()(this);
+  // The file dialog decodes a name that is not UTF-8 lossily: the real name
+  // is found again among the folder's entries.
+  const QString path = ResolveLossyPath(Chooser()(this));
   if (path.isEmpty()) return;
   m_pEdit->setText(path);
   m_strDbPath = path;
@@ -140,10 +143,10 @@ void CSQLiteOpenFile::OnBrowse() {
 QString CSQLiteOpenFile::ExistingFileOf(const QString& text) {
   auto resolve = [](QString path) -> QString {
     if (path.isEmpty()) return {};
-    if (path.startsWith(QLatin1String("file:"))) path = QUrl(path).toLocalFile();
+    if (path.startsWith(QLatin1String("file:"))) path = PathFromFileUrl(QUrl(path));
     if (path.startsWith(QLatin1String("~/"))) path = QDir::home().filePath(path.mid(2));
-    const QFileInfo info(path);
-    return !path.isEmpty() && info.isFile() ? info.absoluteFilePath() : QString();
+    path = ResolveLossyPath(path);
+    return IsNativeFile(path) ? NativeAbsolutePath(path) : QString();
   };
   const QString asTyped = resolve(text);
   return asTyped.isEmpty() ? resolve(text.trimmed()) : asTyped;
