@@ -243,6 +243,14 @@ class Pass {
   };
 
   bool Stopped() { return m_progress.Poll(); }
+  // Whether `page` is on the freelist: where a freed cell's overflow chain
+  // went. Its first page may have become a trunk, which kept the chain's
+  // bytes after its own entries but not the link to the next page: the
+  // value is then kept cut there (ReadOverflow follows free leaves only).
+  bool FreedPage(std::int64_t page) const {
+    const PageRole role = page >= 2 ? m_state.pages.Role(page) : PageRole::Unknown;
+    return role == PageRole::FreeLeaf || role == PageRole::FreeTrunk;
+  }
   void ReadShapes();
   bool ScanPages();
   void ScanLiveLeaf(std::int64_t page, const std::uint8_t* data, int table);
@@ -475,7 +483,7 @@ std::int64_t Pass::IntactCell(std::int64_t page, const std::uint8_t* data, std::
     if (end - p < local + 4) return 0;
     overflow = format::ReadBigEndian32(p + local);
     // A freed cell's chain was freed with it.
-    if (overflow < 2 || m_state.pages.Role(overflow) != PageRole::FreeLeaf) return 0;
+    if (!FreedPage(overflow)) return 0;
     extent += 4;
   }
   if (x + extent > hi) return 0;
@@ -621,8 +629,7 @@ void Pass::Rebuild(const std::uint8_t* data, std::int64_t x, std::int64_t hi, st
           }
           if (overflows && reading.cellEnd <= (exactEnd >= 0 ? exactEnd : hi)) {
             reading.overflow = format::ReadBigEndian32(data + reading.localEnd);
-            if (reading.overflow < 2 || m_state.pages.Role(reading.overflow) != PageRole::FreeLeaf)
-              continue;
+            if (!FreedPage(reading.overflow)) continue;
           }
           std::vector<std::uint8_t> body(data + bodyStart, data + std::max(surviving, bodyStart));
           if (reading.overflow != 0 && surviving == reading.localEnd)
@@ -664,21 +671,25 @@ void Pass::ScanRegion(std::int64_t page, const std::uint8_t* data, std::int64_t 
   bool rebuildHere = headLost;
   int guard = 0;
   while (pos + 4 <= hi && ++guard < 70000) {
-    if (!rebuildHere && source == DeletedSource::FreeSpace && !m_anyShape) {
-      // A freeblock that the unallocated space of a live leaf took over
-      // when the cell before it was freed keeps its header, and ends where
-      // the cell content area starts: the cells it covered are read as a
-      // freeblock's.
-      if (LeftoverFreeblock(page, data, pos, hi)) {
-        const std::size_t before = out->size();
-        ScanRegion(page, data, pos, hi, true, true, tables, DeletedSource::Freeblock, out);
-        if (out->size() > before) return;
-      }
+    // A freeblock that the unallocated space of a live leaf took over when
+    // the cell before it was freed keeps its header, and ends where the
+    // cell content area starts: the cells it covered are read as a
+    // freeblock's.
+    const bool leftovers = source == DeletedSource::FreeSpace && !m_anyShape;
+    auto endsHere = [&](std::int64_t at) {
+      return leftovers && format::ReadBigEndian16(data + at + 2) == hi - at;
+    };
+    if (endsHere(pos) && LeftoverFreeblock(page, data, pos, hi)) {
+      const std::size_t before = out->size();
+      ScanRegion(page, data, pos, hi, true, true, tables, DeletedSource::Freeblock, out);
+      if (out->size() > before) return;
     }
     if (!rebuildHere && data[pos] == 0) {
       // A cell starts with its payload size, a varint whose first byte is
-      // never zero: runs of zeros are passed over at once.
-      while (pos + 4 <= hi && data[pos] == 0) ++pos;
+      // never zero: runs of zeros are passed over at once (up to a
+      // freeblock header, whose link may be zero).
+      ++pos;
+      while (pos + 4 <= hi && data[pos] == 0 && !endsHere(pos)) ++pos;
       continue;
     }
     Found found;

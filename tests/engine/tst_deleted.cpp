@@ -177,7 +177,7 @@ void TestDeleted::deletions_data() {
                                 << "DELETE FROM t WHERE id BETWEEN 40 AND 52 OR id BETWEEN "
                                    "300 AND 309;"
                                 << "t"
-                                << "t" << 85 << 85 << false << false;
+                                << "t" << 90 << 90 << false << false;
   QTest::newRow("whole leaves freed") << base << "DELETE FROM t WHERE id > 100 AND id <= 260;"
                                       << "t"
                                       << "t" << 85 << 95 << false << false;
@@ -187,7 +187,7 @@ void TestDeleted::deletions_data() {
                        "randomblob(300), i")
       << "DELETE FROM t WHERE id % 5 = 0;"
       << "t"
-      << "t" << 70 << 70 << false << false;
+      << "t" << 85 << 85 << false << false;
   QTest::newRow("update frees the old version")
       << base << "UPDATE t SET a = 'changed-' || id || '-' || hex(randomblob(4)) WHERE id % 9 = 0;"
       << "t"
