@@ -1154,7 +1154,13 @@ std::uint64_t HashValue(std::uint64_t h, StorageClass storage, std::int64_t i, d
       break;
   }
   h = Mix(h, static_cast<std::uint64_t>(n));
-  for (std::int64_t k = 0; k < n; ++k) h = Mix(h, static_cast<std::uint8_t>(bytes[k]));
+  std::int64_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes + k, sizeof word);
+    h = Mix(h, word);
+  }
+  for (; k < n; ++k) h = Mix(h, static_cast<std::uint8_t>(bytes[k]));
   return h;
 }
 
@@ -1166,54 +1172,72 @@ std::uint64_t KnownMask(const DeletedRecord& record, int alias) {
   return mask;
 }
 
+// The hash of the values under `mask` with the rowid: the values' hash
+// mixed with it, so that a row's two hashes cost one pass over its values.
+std::uint64_t WithRowid(std::uint64_t valuesHash, std::int64_t rowid) {
+  return Mix(valuesHash ^ 0x5BD1E995u, static_cast<std::uint64_t>(rowid));
+}
+
 std::uint64_t HashDeleted(const DeletedRecord& record, std::uint64_t mask, bool withRowid) {
   std::uint64_t h = Mix(0, record.values.size());
-  if (withRowid) h = Mix(h, static_cast<std::uint64_t>(record.rowid));
   for (std::size_t c = 0; c < record.values.size(); ++c) {
     if (c < 64 && (mask & (std::uint64_t{1} << c)) == 0) continue;
     const ITEM& v = record.values[c];
     h = HashValue(h, v.storage, v.intValue, v.realValue, v.bytes.constData(), v.bytes.size());
   }
-  return h;
+  return withRowid ? WithRowid(h, record.rowid) : h;
 }
 
 // The hash of a decoded live row under `mask`, as HashDeleted hashes a
 // deleted record.
 std::uint64_t HashView(const RecordView& view, std::uint64_t mask, bool withRowid) {
   std::uint64_t h = Mix(0, view.values.size());
-  if (withRowid) h = Mix(h, static_cast<std::uint64_t>(view.rowid));
   for (std::size_t c = 0; c < view.values.size(); ++c) {
     if (c < 64 && (mask & (std::uint64_t{1} << c)) == 0) continue;
     const ValueView& v = view.values[c];
     h = HashValue(h, v.storage, v.intValue, v.realValue,
                   reinterpret_cast<const char*>(view.Data(v)), v.held);
   }
-  return h;
+  return withRowid ? WithRowid(h, view.rowid) : h;
 }
 
-// Collects, for one live table, the hashes of its rows under each mask.
+// Collects, for one live table, the hashes of its rows under each mask:
+// appended while the table is walked, sorted once (Seal), then looked up.
 class LiveRows : public ICellVisitor {
  public:
   LiveRows(const PageSource& source, const std::vector<std::uint64_t>& masks)
-      : m_source(source), m_masks(masks), byMask(masks.size()) {}
+      : m_source(source), m_masks(masks), m_byMask(masks.size()) {}
   CellUse VisitCell(const CellRef& cell) override {
     DecodeWalkedCell(m_source, cell, DecodeMode::Schema, nullptr, m_view);
     if (!m_view.hasRowid) return CellUse::Used;
     for (std::size_t m = 0; m < m_masks.size(); ++m) {
-      byMask[m].insert(HashView(m_view, m_masks[m], false));
-      withRowid.insert(HashView(m_view, m_masks[m], true));
+      const std::uint64_t hash = HashView(m_view, m_masks[m], false);
+      m_byMask[m].push_back(hash);
+      m_withRowid.push_back(WithRowid(hash, m_view.rowid));
     }
     return CellUse::Used;
   }
+  void Seal() {
+    for (std::vector<std::uint64_t>* list : All()) std::sort(list->begin(), list->end());
+  }
+  bool Holds(std::size_t mask, std::uint64_t hash) const {
+    return std::binary_search(m_byMask[mask].begin(), m_byMask[mask].end(), hash);
+  }
+  bool HoldsWithRowid(std::uint64_t hash) const {
+    return std::binary_search(m_withRowid.begin(), m_withRowid.end(), hash);
+  }
 
  private:
+  std::vector<std::vector<std::uint64_t>*> All() {
+    std::vector<std::vector<std::uint64_t>*> all{&m_withRowid};
+    for (std::vector<std::uint64_t>& list : m_byMask) all.push_back(&list);
+    return all;
+  }
   const PageSource& m_source;
   const std::vector<std::uint64_t>& m_masks;
   RecordView m_view;
-
- public:
-  std::vector<std::unordered_set<std::uint64_t>> byMask;
-  std::unordered_set<std::uint64_t> withRowid;
+  std::vector<std::vector<std::uint64_t>> m_byMask;
+  std::vector<std::uint64_t> m_withRowid;
 };
 
 Pass::Seek Pass::SeekRow(std::int64_t root, std::int64_t rowid, RecordView& view) {
@@ -1315,6 +1339,7 @@ void Pass::DropLiveRows() {
     const Shape& shape = m_shapes[size_t(table)];
     LiveRows live(m_source, list);
     if (m_state.Walk(shape.root, live, m_progress).stopped) return;
+    live.Seal();
     for (std::size_t i = 0; i < m_found.size(); ++i) {
       const Found& f = m_found[i];
       if (f.table != table || !walk[i]) continue;
@@ -1326,10 +1351,10 @@ void Pass::DropLiveRows() {
       }
       const std::size_t m = static_cast<std::size_t>(at - list.begin());
       if (f.record.rowidKnown) {
-        if (live.withRowid.count(HashDeleted(f.record, mask, true)) != 0 &&
-            live.byMask[m].count(HashDeleted(f.record, mask, false)) != 0)
+        if (live.HoldsWithRowid(HashDeleted(f.record, mask, true)) &&
+            live.Holds(m, HashDeleted(f.record, mask, false)))
           drop[i] = true;
-      } else if (live.byMask[m].count(HashDeleted(f.record, mask, false)) != 0) {
+      } else if (live.Holds(m, HashDeleted(f.record, mask, false))) {
         drop[i] = true;
       }
     }
