@@ -283,9 +283,12 @@ class Pass {
                   const std::vector<int>& tables, std::unordered_map<std::int64_t, bool>& memo,
                   int& budget);
   // An intact cell at `x` (payload size, rowid and record header agree) that
-  // ends by `hi`: its extent, and its record in `found`; 0 when none.
+  // ends by `hi`: its extent, and its record in `found`; 0 when none. With
+  // `cut`, only a cell whose head and record header end by `hi` but whose
+  // values run past it (the end of its freeblock or of the unallocated
+  // space was given to a later cell): its record partial, extent to `hi`.
   std::int64_t IntactCell(std::int64_t page, const std::uint8_t* data, std::int64_t x,
-                          std::int64_t hi, Found* found);
+                          std::int64_t hi, Found* found, bool cut = false);
   // Rebuilds a cell at `x` whose first four bytes were overwritten, for
   // shape `table`; the readings that fit.
   void Rebuild(const std::uint8_t* data, std::int64_t x, std::int64_t hi, std::int64_t exactEnd,
@@ -446,8 +449,10 @@ bool Pass::DecodeValues(const std::vector<std::uint64_t>& types, const std::uint
 }
 
 std::int64_t Pass::IntactCell(std::int64_t page, const std::uint8_t* data, std::int64_t x,
-                              std::int64_t hi, Found* found) {
-  const std::uint8_t* const end = data + hi;
+                              std::int64_t hi, Found* found, bool cut) {
+  // A cut cell's bytes past `hi` are another cell's now: only its head and
+  // record header must lie before `hi`; its values are read up to there.
+  const std::uint8_t* const end = data + (cut ? m_usable : hi);
   const std::uint8_t* p = data + x;
   std::uint64_t payload = 0, rowid = 0;
   int n = format::ReadVarint(p, end, &payload);
@@ -463,7 +468,8 @@ std::int64_t Pass::IntactCell(std::int64_t page, const std::uint8_t* data, std::
   std::uint64_t headerSize = 0;
   const int h = format::ReadVarint(p, p + local, &headerSize);
   if (h == 0 || headerSize <= static_cast<std::uint64_t>(h) ||
-      headerSize > static_cast<std::uint64_t>(local))
+      headerSize > static_cast<std::uint64_t>(local) ||
+      (p - data) + static_cast<std::int64_t>(headerSize) > hi)
     return 0;
   std::vector<std::uint64_t> types;
   std::uint64_t total = headerSize;
@@ -486,9 +492,15 @@ std::int64_t Pass::IntactCell(std::int64_t page, const std::uint8_t* data, std::
     if (!FreedPage(overflow)) return 0;
     extent += 4;
   }
-  if (x + extent > hi) return 0;
+  if (x + extent > hi) {
+    if (!cut) return 0;
+    overflow = 0;  // the link is among the bytes lost
+    extent = hi - x;
+  } else if (cut) {
+    return 0;  // whole: IntactCell without `cut` takes it
+  }
   Payload bytes;
-  bytes.bytes.assign(p, p + local);
+  bytes.bytes.assign(p, std::min(p + local, data + hi));
   if (overflow != 0)
     ReadOverflow(
         overflow,
@@ -705,6 +717,20 @@ void Pass::ScanRegion(std::int64_t page, const std::uint8_t* data, std::int64_t 
         pos += extent;
         rebuildHere = true;  // a freed neighbour may follow, its head overwritten
         continue;
+      }
+    }
+    // A cell freed next to a free neighbour keeps its head (SQLite writes
+    // the header of the merged block only); when a later cell took the end
+    // of the block its head still reads, its values cut. A freeblock's own
+    // first cell lost its head to the header.
+    if (!(headLost && pos == lo) && IntactCell(page, data, pos, hi, &found, true) > 0) {
+      bool fits = m_anyShape;
+      for (int t : tables)
+        fits = fits || Fits(m_shapes[static_cast<std::size_t>(t)], found.record.values);
+      if (fits) {
+        found.record.source = source;
+        out->push_back(std::move(found));
+        return;
       }
     }
     if (rebuildHere) {

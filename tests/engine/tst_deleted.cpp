@@ -192,6 +192,21 @@ void TestDeleted::deletions_data() {
       << base << "UPDATE t SET a = 'changed-' || id || '-' || hex(randomblob(4)) WHERE id % 9 = 0;"
       << "t"
       << "t" << 85 << 95 << false << false;
+  QTest::newRow("updates that grow rows, then deletions")
+      << base
+      << "UPDATE t SET a = upper(a) || ' (moved)' WHERE id % 20 = 0; DELETE FROM t WHERE id % 30 = "
+         "7;"
+      << "t"
+      << "t" << 85 << 90 << false << false;
+  QTest::newRow("the same on 4096-byte pages")
+      << kTable +
+             Fill("t", 3000, "a, b, c, d",
+                  "substr(hex(randomblob(16)), 1, 6 + i % 11), i * 0.37, randomblob(4), i * 7") +
+             "PRAGMA page_size=4096; VACUUM;"
+      << "UPDATE t SET a = lower(a) || ' (moved)' WHERE id % 20 = 0; DELETE FROM t WHERE id % 30 = "
+         "7;"
+      << "t"
+      << "t" << 85 << 90 << false << false;
   QTest::newRow("no rowid alias") << QStringLiteral("CREATE TABLE t(a TEXT, b INTEGER, c REAL);") +
                                          Fill("t", 300, "a, b, c", "'name-' || i, i * 3, i + 0.5")
                                   << "DELETE FROM t WHERE b % 11 = 0;"
