@@ -742,12 +742,15 @@ void Pass::ScanRegion(std::int64_t page, const std::uint8_t* data, std::int64_t 
         Rebuild(data, pos, hi, exact ? hi : -1, m_shapes[static_cast<std::size_t>(t)], &readings);
         owners.insert(owners.end(), readings.size() - before, t);
       }
-      // Readings that end the freeblock exactly are preferred.
+      // Readings that end the freeblock exactly are preferred to those that
+      // leave room after the cell; one that runs past the block (its end
+      // given to a later cell) stays beside them: which is right is not
+      // known, and what they disagree on is left unknown.
       if (std::any_of(readings.begin(), readings.end(), [](const Reading& r) { return r.exact; })) {
         std::vector<Reading> exactOnes;
         std::vector<int> exactOwners;
         for (std::size_t i = 0; i < readings.size(); ++i)
-          if (readings[i].exact) {
+          if (readings[i].exact || (exact && readings[i].cellEnd > hi)) {
             exactOnes.push_back(std::move(readings[i]));
             exactOwners.push_back(owners[i]);
           }
