@@ -795,6 +795,11 @@ class OutputSaveTest : public QObject {
     QTest::newRow("replacing unique text")
         << "CREATE TABLE t(id INTEGER PRIMARY KEY, b BLOB, s TEXT UNIQUE ON CONFLICT REPLACE);" +
                twoRows;
+    QTest::newRow("stored column computed from a long value")
+        << "CREATE TABLE t(id INTEGER PRIMARY KEY, b BLOB, s TEXT,"
+           " n INTEGER AS (length(s)) STORED, e TEXT);"
+           "INSERT INTO t(id, b, s, e) VALUES(1, randomblob(9000000),"
+           " printf('%.*c', 9000000, 'g'), 'end');";
     QTest::newRow("ignoring rowid conflicts")
         << "CREATE TABLE t(id INTEGER PRIMARY KEY ON CONFLICT IGNORE, b BLOB, s TEXT);" + twoRows;
     // A numeric text in an INTEGER column holds its record back until the
