@@ -55,8 +55,13 @@ std::int64_t RecoverFile(const QString& path) {
   std::int64_t records = 0;
   CSQLiteRecovery engine;
   test::ProgressCounter progress;
-  engine.ScanDatabase(path, CSQLiteRecovery::ScanOptions(), progress);
+  // As the window opens a file: the deleted records read back too.
+  CSQLiteRecovery::ScanOptions options;
+  options.findDeleted = true;
+  engine.ScanDatabase(path, options, progress);
   engine.BuildWorkingDatabase(progress);
+  for (const DeletedTable& table : engine.Deleted().tables)
+    records += static_cast<std::int64_t>(table.records.size());
 
   std::vector<std::int64_t> roots;
   for (const SchemaObject* o : engine.Catalog().OfKind(SchemaKind::Table))
