@@ -268,7 +268,7 @@ void TestDeleted::deletions() {
              SQLITE_OK);
     QCOMPARE(ExecOnFile(path, QStringLiteral("PRAGMA secure_delete=OFF;") + change), QString());
     QDir().mkpath(folder + QStringLiteral("/copy"));
-    for (const QString suffix : {QString(), QStringLiteral("-wal")})
+    for (const QString& suffix : {QString(), QStringLiteral("-wal")})
       QVERIFY(QFile::copy(path + suffix, folder + QStringLiteral("/copy/db.db") + suffix));
     sqlite3_close(keeper);
     path = folder + QStringLiteral("/copy/db.db");

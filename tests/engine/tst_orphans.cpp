@@ -53,20 +53,6 @@ std::int64_t InnerPage(const QString& path, const QString& table) {
   return tree.interior.size() > 1 ? tree.interior.at(1) : 0;
 }
 
-bool SameValue(const RefValue& a, const RefValue& b) {
-  if (a.storage != b.storage) return false;
-  switch (a.storage) {
-    case StorageClass::Null:
-      return true;
-    case StorageClass::Integer:
-      return a.intValue == b.intValue;
-    case StorageClass::Real:
-      return std::memcmp(&a.realValue, &b.realValue, sizeof(double)) == 0;
-    default:
-      return a.bytes == b.bytes;
-  }
-}
-
 // `untyped`: `got` comes from columns without declared type, which keep a
 // record's integer where a REAL column reads it as the equal real; `gotTypes`
 // (when given): the declared types of got's columns, an empty one untyped.

@@ -25,12 +25,8 @@ namespace {
 
 bool SameValues(const QList<RefValue>& a, const QList<RefValue>& b) {
   if (a.size() != b.size()) return false;
-  for (int i = 0; i < a.size(); ++i) {
-    if (a[i].storage != b[i].storage || a[i].intValue != b[i].intValue ||
-        std::memcmp(&a[i].realValue, &b[i].realValue, sizeof(double)) != 0 ||
-        a[i].bytes != b[i].bytes)
-      return false;
-  }
+  for (int i = 0; i < a.size(); ++i)
+    if (!SameValue(a[i], b[i])) return false;
   return true;
 }
 

@@ -69,20 +69,6 @@ SaveRun SaveAll(CSQLiteRecovery& engine, const QString& source, const QString& f
   return run;
 }
 
-bool SameValue(const RefValue& a, const RefValue& b) {
-  if (a.storage != b.storage) return false;
-  switch (a.storage) {
-    case StorageClass::Null:
-      return true;
-    case StorageClass::Integer:
-      return a.intValue == b.intValue;
-    case StorageClass::Real:
-      return std::memcmp(&a.realValue, &b.realValue, sizeof(double)) == 0;
-    default:
-      return a.bytes == b.bytes;
-  }
-}
-
 QString Show(const RefValue& v) {
   switch (v.storage) {
     case StorageClass::Null:

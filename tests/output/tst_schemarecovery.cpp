@@ -50,20 +50,6 @@ SaveRun SaveAll(const QString& source, const QString& folder) {
   return run;
 }
 
-bool SameValue(const RefValue& a, const RefValue& b) {
-  if (a.storage != b.storage) return false;
-  switch (a.storage) {
-    case StorageClass::Null:
-      return true;
-    case StorageClass::Integer:
-      return a.intValue == b.intValue;
-    case StorageClass::Real:
-      return std::memcmp(&a.realValue, &b.realValue, sizeof(double)) == 0;
-    default:
-      return a.bytes == b.bytes;
-  }
-}
-
 // How the rows of a recovered table compare with the intact file's: rows
 // matched by rowid (WITHOUT ROWID: by key order), every value exact.
 struct RowCount {

@@ -292,4 +292,18 @@ QString CompareRecord(const QList<DecodedValue>& got, const RefRow& want, const 
   return {};
 }
 
+bool SameValue(const RefValue& a, const RefValue& b) {
+  if (a.storage != b.storage) return false;
+  switch (a.storage) {
+    case StorageClass::Null:
+      return true;
+    case StorageClass::Integer:
+      return a.intValue == b.intValue;
+    case StorageClass::Real:
+      return std::memcmp(&a.realValue, &b.realValue, sizeof(double)) == 0;
+    default:
+      return a.bytes == b.bytes;
+  }
+}
+
 }  // namespace velmora::test

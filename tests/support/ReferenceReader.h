@@ -21,6 +21,10 @@ struct RefValue {
   QByteArray bytes;  // Text and Blob
 };
 
+// Whether two values are the same value: storage class, and the value bit
+// for bit (a real by its bytes).
+bool SameValue(const RefValue& a, const RefValue& b);
+
 struct RefRow {
   std::int64_t rowid = 0;  // rowid tables only
   QList<RefValue> values;  // in the order the record stores them
