@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <utility>
 
 #include "engine/core/Format.h"
@@ -350,8 +351,12 @@ bool FreeSpaceBlank(const std::uint8_t* page, std::int64_t header, std::int64_t 
   std::int64_t contentStart = format::ReadBigEndian16(page + header + 5);
   if (contentStart == 0) contentStart = format::kMaxPageSize;
   contentStart = std::min(contentStart, usableSize);
-  for (std::int64_t i = arrayEnd; i < contentStart; ++i)
-    if (page[i] != 0) return false;
+  static const std::uint8_t kZeros[256] = {};
+  for (std::int64_t i = arrayEnd; i < contentStart;) {
+    const std::int64_t k = std::min<std::int64_t>(contentStart - i, sizeof kZeros);
+    if (std::memcmp(page + i, kZeros, static_cast<std::size_t>(k)) != 0) return false;
+    i += k;
+  }
   return true;
 }
 

@@ -61,19 +61,6 @@ int EncodeVarint(std::uint64_t v, std::uint8_t* out) {
   return n;
 }
 
-// Whether the bytes [p, p + n) are all zero: free space SQLite never wrote
-// (a new page, a page zeroed by secure deletion) holds nothing to look at.
-bool AllZero(const std::uint8_t* p, std::int64_t n) {
-  static const std::uint8_t kZeros[256] = {};
-  while (n > 0) {
-    const std::int64_t k = std::min<std::int64_t>(n, sizeof kZeros);
-    if (std::memcmp(p, kZeros, static_cast<std::size_t>(k)) != 0) return false;
-    p += k;
-    n -= k;
-  }
-  return true;
-}
-
 // The free space of a b-tree leaf whose header starts at `header`: the
 // unallocated gap between the cell pointer array and the cell content area,
 // and the freeblocks of the chain, rising and inside the content area. A
