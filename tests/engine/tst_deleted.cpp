@@ -26,17 +26,8 @@ bool SameValue(const ITEM& got, const RefValue& want) {
   // A REAL column stores a real with an integral value as an integer.
   if (got.storage == StorageClass::Integer && want.storage == StorageClass::Real)
     return static_cast<double>(got.intValue) == want.realValue;
-  if (got.storage != want.storage) return false;
-  switch (want.storage) {
-    case StorageClass::Null:
-      return true;
-    case StorageClass::Integer:
-      return got.intValue == want.intValue;
-    case StorageClass::Real:
-      return std::memcmp(&got.realValue, &want.realValue, sizeof(double)) == 0;
-    default:
-      return got.bytes == want.bytes;
-  }
+  return velmora::test::SameValue(RefValue{got.storage, got.intValue, got.realValue, got.bytes},
+                                  want);
 }
 
 // Whether `record` agrees with `row` on every value it calls known; the
